@@ -1,0 +1,57 @@
+// The narrow seam between the portable libraries (core, pack, file) and the
+// operating system: heaps and file handles, nothing else. One implementation
+// per platform; no buffering, no policy, no error strings live here.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// A heap releases every block it still holds when it is destroyed.
+using PlatformHeap = void*;
+
+// maximumSize 0 gives a growable heap; a non-zero maximum gives a fixed heap
+// that refuses allocations beyond it (used to test exhausted memory).
+PlatformHeap PlatformHeapCreate(bool serialized, size_t initialSize, size_t maximumSize = 0);
+void* PlatformHeapAlloc(PlatformHeap heap, size_t size, bool zeroFill);
+// Grows or shrinks a block, keeping its contents; added bytes are zero when
+// zeroFill is set. Null on failure, and the old block is then untouched.
+void* PlatformHeapReAlloc(PlatformHeap heap, void* block, size_t size, bool zeroFill);
+void PlatformHeapFree(PlatformHeap heap, void* block);
+void PlatformHeapDestroy(PlatformHeap heap);
+
+// A file handle as the records keep it: non-zero while the file is open.
+using PlatformFile = intptr_t;
+constexpr PlatformFile PLATFORM_FILE_INVALID = -1;
+
+// Opens an existing file for reading, shared for reading by others.
+// sequential hints a front-to-back scan (archives); otherwise normal attributes.
+PlatformFile PlatformFileOpenRead(const char* path, bool sequential);
+// Creates the file or empties an existing one, for reading and writing; when
+// that is refused, a second try opens an existing file write-only, truncating.
+PlatformFile PlatformFileCreate(const char* path);
+// Both transfer calls report the bytes moved in *done; false when the system
+// refused the call (then *done is 0).
+bool PlatformFileRead(PlatformFile file, void* destination, uint32_t length, uint32_t* done);
+bool PlatformFileWrite(PlatformFile file, const void* source, uint32_t length, uint32_t* done);
+// Moves the file position by delta bytes from where it is.
+bool PlatformFileSeekRelative(PlatformFile file, int64_t delta);
+void PlatformFileClose(PlatformFile file);
+// Non-zero when the file was deleted.
+int PlatformFileDelete(const char* path);
+
+// How many times each file call reached the operating system. Counting is a
+// few increments on a path that already costs a system call; tests read it to
+// check the buffering rules of the file library.
+struct PlatformFileCallCounts {
+  uint64_t opens;
+  uint64_t creates;       // each CreateFile try of PlatformFileCreate counts
+  uint64_t reads;
+  uint64_t writes;
+  uint64_t seeks;
+  uint64_t closes;
+  uint64_t deletes;
+  const void* lastWriteSource;  // where the last write took its bytes from
+  uint32_t lastWriteLength;
+};
+PlatformFileCallCounts PlatformFileCalls();
+void PlatformFileCallsReset();

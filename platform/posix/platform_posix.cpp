@@ -1,0 +1,201 @@
+// The seam over POSIX calls, with the same meaning as the Win32 one. A heap is
+// a list of malloc'd blocks so that destroying it releases them all at once.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "platform/platform.h"
+
+namespace {
+
+PlatformFileCallCounts calls;
+
+// Every block carries this header; the heap links its blocks so that
+// destruction can free what the owner never gave back.
+struct alignas(16) BlockHeader {
+  BlockHeader* previous;
+  BlockHeader* next;
+  size_t size;
+};
+
+struct Heap {
+  BlockHeader* blocks;
+  size_t maximumSize;  // 0: growable
+  size_t bytesInUse;
+};
+
+bool Fits(const Heap* heap, size_t oldSize, size_t newSize) {
+  if (heap->maximumSize == 0) return true;
+  return heap->bytesInUse - oldSize + newSize <= heap->maximumSize;
+}
+
+void Link(Heap* heap, BlockHeader* block) {
+  block->previous = nullptr;
+  block->next = heap->blocks;
+  if (heap->blocks != nullptr) heap->blocks->previous = block;
+  heap->blocks = block;
+}
+
+void Unlink(Heap* heap, BlockHeader* block) {
+  if (block->previous != nullptr) {
+    block->previous->next = block->next;
+  } else {
+    heap->blocks = block->next;
+  }
+  if (block->next != nullptr) block->next->previous = block->previous;
+}
+
+// A platform fd of 0 would read as "no file" in a record; keep handles above
+// the standard streams.
+PlatformFile FromDescriptor(int fd) {
+  if (fd < 0) return PLATFORM_FILE_INVALID;
+  if (fd >= 3) return fd;
+  int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+  close(fd);
+  return moved < 0 ? PLATFORM_FILE_INVALID : moved;
+}
+
+}  // namespace
+
+PlatformHeap PlatformHeapCreate(bool /*serialized*/, size_t /*initialSize*/, size_t maximumSize) {
+  Heap* heap = new (std::nothrow) Heap{nullptr, maximumSize, 0};
+  return heap;
+}
+
+void* PlatformHeapAlloc(PlatformHeap handle, size_t size, bool zeroFill) {
+  Heap* heap = static_cast<Heap*>(handle);
+  if (heap == nullptr || size > SIZE_MAX - sizeof(BlockHeader) || !Fits(heap, 0, size)) return nullptr;
+  void* memory = zeroFill ? calloc(1, sizeof(BlockHeader) + size) : malloc(sizeof(BlockHeader) + size);
+  if (memory == nullptr) return nullptr;
+  BlockHeader* block = static_cast<BlockHeader*>(memory);
+  block->size = size;
+  Link(heap, block);
+  heap->bytesInUse += size;
+  return block + 1;
+}
+
+void* PlatformHeapReAlloc(PlatformHeap handle, void* memory, size_t size, bool zeroFill) {
+  Heap* heap = static_cast<Heap*>(handle);
+  if (heap == nullptr) return nullptr;
+  if (memory == nullptr) return PlatformHeapAlloc(heap, size, zeroFill);
+  BlockHeader* block = static_cast<BlockHeader*>(memory) - 1;
+  size_t oldSize = block->size;
+  if (size > SIZE_MAX - sizeof(BlockHeader) || !Fits(heap, oldSize, size)) return nullptr;
+  Unlink(heap, block);
+  BlockHeader* moved = static_cast<BlockHeader*>(realloc(block, sizeof(BlockHeader) + size));
+  if (moved == nullptr) {
+    Link(heap, block);
+    return nullptr;
+  }
+  if (zeroFill && size > oldSize) memset(reinterpret_cast<char*>(moved + 1) + oldSize, 0, size - oldSize);
+  moved->size = size;
+  Link(heap, moved);
+  heap->bytesInUse = heap->bytesInUse - oldSize + size;
+  return moved + 1;
+}
+
+void PlatformHeapFree(PlatformHeap handle, void* memory) {
+  Heap* heap = static_cast<Heap*>(handle);
+  if (heap == nullptr || memory == nullptr) return;
+  BlockHeader* block = static_cast<BlockHeader*>(memory) - 1;
+  Unlink(heap, block);
+  heap->bytesInUse -= block->size;
+  free(block);
+}
+
+void PlatformHeapDestroy(PlatformHeap handle) {
+  Heap* heap = static_cast<Heap*>(handle);
+  if (heap == nullptr) return;
+  BlockHeader* block = heap->blocks;
+  while (block != nullptr) {
+    BlockHeader* next = block->next;
+    free(block);
+    block = next;
+  }
+  delete heap;
+}
+
+PlatformFile PlatformFileOpenRead(const char* path, bool sequential) {
+  calls.opens++;
+  if (path == nullptr) return PLATFORM_FILE_INVALID;
+  PlatformFile file = FromDescriptor(open(path, O_RDONLY | O_CLOEXEC));
+  if (file != PLATFORM_FILE_INVALID && sequential) {
+    posix_fadvise(static_cast<int>(file), 0, 0, POSIX_FADV_SEQUENTIAL);
+  }
+  return file;
+}
+
+PlatformFile PlatformFileCreate(const char* path) {
+  if (path == nullptr) return PLATFORM_FILE_INVALID;
+  calls.creates++;
+  int fd = open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd >= 0) return FromDescriptor(fd);
+  // Second try: an existing file we may write but not read.
+  calls.creates++;
+  return FromDescriptor(open(path, O_WRONLY | O_TRUNC | O_CLOEXEC));
+}
+
+bool PlatformFileRead(PlatformFile file, void* destination, uint32_t length, uint32_t* done) {
+  calls.reads++;
+  *done = 0;
+  char* at = static_cast<char*>(destination);
+  uint32_t total = 0;
+  // Like ReadFile on a disk file: short only at the end of the file.
+  while (total < length) {
+    ssize_t got = read(static_cast<int>(file), at + total, length - total);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) break;
+    total += static_cast<uint32_t>(got);
+  }
+  *done = total;
+  return true;
+}
+
+bool PlatformFileWrite(PlatformFile file, const void* source, uint32_t length, uint32_t* done) {
+  calls.writes++;
+  calls.lastWriteSource = source;
+  calls.lastWriteLength = length;
+  *done = 0;
+  const char* at = static_cast<const char*>(source);
+  uint32_t total = 0;
+  while (total < length) {
+    ssize_t put = write(static_cast<int>(file), at + total, length - total);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) {
+      *done = total;
+      return false;
+    }
+    total += static_cast<uint32_t>(put);
+  }
+  *done = total;
+  return true;
+}
+
+bool PlatformFileSeekRelative(PlatformFile file, int64_t delta) {
+  calls.seeks++;
+  return lseek(static_cast<int>(file), static_cast<off_t>(delta), SEEK_CUR) >= 0;
+}
+
+void PlatformFileClose(PlatformFile file) {
+  calls.closes++;
+  close(static_cast<int>(file));
+}
+
+int PlatformFileDelete(const char* path) {
+  calls.deletes++;
+  if (path == nullptr) return 0;
+  return unlink(path) == 0 ? 1 : 0;
+}
+
+PlatformFileCallCounts PlatformFileCalls() {
+  return calls;
+}
+
+void PlatformFileCallsReset() {
+  calls = PlatformFileCallCounts{};
+}

@@ -1,0 +1,107 @@
+// The seam over KERNEL32, with exactly the access masks, share modes,
+// creation dispositions and flags that the archive reader and the file
+// library ask for.
+#include <windows.h>
+
+#include "platform/platform.h"
+
+namespace {
+PlatformFileCallCounts calls;
+}
+
+PlatformHeap PlatformHeapCreate(bool serialized, size_t initialSize, size_t maximumSize) {
+  return HeapCreate(serialized ? 0 : HEAP_NO_SERIALIZE, initialSize, maximumSize);
+}
+
+void* PlatformHeapAlloc(PlatformHeap heap, size_t size, bool zeroFill) {
+  if (heap == nullptr) return nullptr;
+  return HeapAlloc(static_cast<HANDLE>(heap), zeroFill ? HEAP_ZERO_MEMORY : 0, size);
+}
+
+void* PlatformHeapReAlloc(PlatformHeap heap, void* block, size_t size, bool zeroFill) {
+  if (heap == nullptr) return nullptr;
+  if (block == nullptr) return PlatformHeapAlloc(heap, size, zeroFill);
+  return HeapReAlloc(static_cast<HANDLE>(heap), zeroFill ? HEAP_ZERO_MEMORY : 0, block, size);
+}
+
+void PlatformHeapFree(PlatformHeap heap, void* block) {
+  if (heap == nullptr || block == nullptr) return;
+  HeapFree(static_cast<HANDLE>(heap), 0, block);
+}
+
+void PlatformHeapDestroy(PlatformHeap heap) {
+  if (heap != nullptr) HeapDestroy(static_cast<HANDLE>(heap));
+}
+
+static PlatformFile FromHandle(HANDLE handle) {
+  return reinterpret_cast<PlatformFile>(handle);
+}
+
+static HANDLE ToHandle(PlatformFile file) {
+  return reinterpret_cast<HANDLE>(file);
+}
+
+PlatformFile PlatformFileOpenRead(const char* path, bool sequential) {
+  calls.opens++;
+  DWORD flags = sequential ? FILE_FLAG_SEQUENTIAL_SCAN : FILE_ATTRIBUTE_NORMAL;
+  return FromHandle(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr));
+}
+
+PlatformFile PlatformFileCreate(const char* path) {
+  calls.creates++;
+  HANDLE handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle != INVALID_HANDLE_VALUE) return FromHandle(handle);
+  calls.creates++;
+  return FromHandle(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, TRUNCATE_EXISTING, 0, nullptr));
+}
+
+bool PlatformFileRead(PlatformFile file, void* destination, uint32_t length, uint32_t* done) {
+  calls.reads++;
+  DWORD count = 0;
+  BOOL ok = ReadFile(ToHandle(file), destination, length, &count, nullptr);
+  *done = ok ? count : 0;
+  return ok != 0;
+}
+
+bool PlatformFileWrite(PlatformFile file, const void* source, uint32_t length, uint32_t* done) {
+  calls.writes++;
+  calls.lastWriteSource = source;
+  calls.lastWriteLength = length;
+  DWORD count = 0;
+  BOOL ok = WriteFile(ToHandle(file), source, length, &count, nullptr);
+  *done = ok ? count : 0;
+  return ok != 0;
+}
+
+bool PlatformFileSeekRelative(PlatformFile file, int64_t delta) {
+  calls.seeks++;
+  // Moves that fit 32 bits take the plain form; larger ones pass the high part.
+  if (delta >= INT32_MIN && delta <= INT32_MAX) {
+    SetLastError(NO_ERROR);
+    DWORD result = SetFilePointer(ToHandle(file), static_cast<LONG>(delta), nullptr, FILE_CURRENT);
+    return result != INVALID_SET_FILE_POINTER || GetLastError() == NO_ERROR;
+  }
+  LONG high = static_cast<LONG>(delta >> 32);
+  SetLastError(NO_ERROR);
+  DWORD result = SetFilePointer(ToHandle(file), static_cast<LONG>(delta & 0xFFFFFFFF), &high, FILE_CURRENT);
+  return result != INVALID_SET_FILE_POINTER || GetLastError() == NO_ERROR;
+}
+
+void PlatformFileClose(PlatformFile file) {
+  calls.closes++;
+  CloseHandle(ToHandle(file));
+}
+
+int PlatformFileDelete(const char* path) {
+  calls.deletes++;
+  return DeleteFileA(path) ? 1 : 0;
+}
+
+PlatformFileCallCounts PlatformFileCalls() {
+  return calls;
+}
+
+void PlatformFileCallsReset() {
+  calls = PlatformFileCallCounts{};
+}
