@@ -18,9 +18,8 @@ FileRecord* FileLookup(intptr_t number) {
 // Transfers of 1, 2 or 4 bytes (the line reader's and FileAtEnd's single
 // bytes, small fields) move as one value instead of through a block copy.
 void CopyBytes(void* destination, const void* source, int32_t length) {
+  if (length <= 0) return;
   switch (length) {
-    case 0:
-      return;
     case 1:
       *static_cast<unsigned char*>(destination) = *static_cast<const unsigned char*>(source);
       return;
@@ -142,7 +141,8 @@ int32_t FileBufferedRead(FileRecord* record, void* destination, int32_t length) 
     record->left -= length;
     return length;
   }
-  int32_t taken = record->left;
+  // Never below 0 (invariant); said here so the compiler can bound the copies.
+  int32_t taken = record->left > 0 ? record->left : 0;
   CopyBytes(destination, next, taken);
   record->left = 0;
   unsigned char* rest = static_cast<unsigned char*>(destination) + taken;

@@ -317,12 +317,12 @@ TEST_F(FileTest, DeleteRemovesAClosedFile) {
 }
 
 #ifdef _WIN32
-// A handle that shares writing but not reading: the first try (read and
-// write) is refused, the second (write only, truncating) is not.
+// Another reader that shares writing but not reading: the first try (read
+// and write) is refused, the second (write only, truncating) is not.
 TEST_F(FileTest, CreateFallsBackToWritingOnlyAndReadsThenFindTheEnd) {
   const char* path = Path("writeonly");
   WriteWhole(path, "old contents");
-  HANDLE holder = CreateFileA(path, 0, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE holder = CreateFileA(path, GENERIC_READ, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(holder, INVALID_HANDLE_VALUE);
   PlatformFileCallsReset();
   ASSERT_NE(FileCreate(1, path), 0);
