@@ -1,6 +1,7 @@
 // FileReadLine: 8-bit lines ended by LF, CR, CR LF or NUL, taken over byte
 // for byte. On a buffered file the bytes come from the file's buffer, so one
 // system read serves 4,096 bytes; runs between line ends are copied whole.
+#include <cstdint>
 #include <cstring>
 #include <utility>
 
@@ -14,6 +15,29 @@ constexpr size_t LINE_ROOM_STEP = 4096;
 bool IsLineEnd(unsigned char byte) {
   // NUL, LF and CR as one test: bits 0, 10 and 13.
   return byte <= '\r' && ((1u << byte) & ((1u << 0) | (1u << '\n') | (1u << '\r'))) != 0;
+}
+
+// The first line end in [at, end), or end. Text bytes are mostly above CR, so
+// eight bytes at a time are skipped while none of them is below 0x0E.
+const unsigned char* FindLineEnd(const unsigned char* at, const unsigned char* end) {
+  constexpr uint64_t ONES = 0x0101010101010101u;
+  constexpr uint64_t HIGHS = 0x8080808080808080u;
+  for (;;) {
+    while (end - at >= 8) {
+      uint64_t word;
+      memcpy(&word, at, 8);
+      // Non-zero exactly when some byte of the word is below 0x0E.
+      if (((word - ONES * 0x0E) & ~word & HIGHS) != 0) break;
+      at += 8;
+    }
+    // A low byte is near (or the end is): look at the next eight one by one,
+    // as a tab is low but no line end.
+    const unsigned char* stop = end - at >= 8 ? at + 8 : end;
+    for (; at < stop; at++) {
+      if (IsLineEnd(*at)) return at;
+    }
+    if (at == end) return end;
+  }
 }
 
 // A line that outgrows one look at the buffer: its room starts at 4,096 bytes
@@ -30,6 +54,7 @@ class LineText {
       if (grown == nullptr) {
         full_ = true;
         count = room_ - length_;
+        if (count == 0) return;
       } else {
         block_ = grown;
         room_ = wanted;
@@ -39,7 +64,8 @@ class LineText {
     length_ += count;
   }
 
-  bool Empty() const { return length_ == 0; }
+  // Nothing of the line seen yet (a line that ran out of room is not fresh).
+  bool Fresh() const { return length_ == 0 && !full_; }
 
   String Finish() {
     if (length_ == 0) return String("");
@@ -68,8 +94,7 @@ String ReadLineBuffered(FileRecord* record) {
     }
     const unsigned char* start = record->buffer + (record->filled - record->left);
     const unsigned char* end = start + record->left;
-    const unsigned char* at = start;
-    while (at < end && !IsLineEnd(*at)) at++;
+    const unsigned char* at = FindLineEnd(start, end);
     size_t count = size_t(at - start);
     record->left -= int32_t(count);
     if (at == end) {
@@ -80,7 +105,7 @@ String ReadLineBuffered(FileRecord* record) {
     unsigned char ending = *at;
     record->left -= 1;
     String result;
-    if (line.Empty()) {
+    if (line.Fresh()) {
       // A line that lies whole in the buffer is made at its final size at once.
       result = String(reinterpret_cast<const char*>(start), count);
     } else {
