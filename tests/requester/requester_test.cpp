@@ -1,10 +1,10 @@
 // The requesters against the platform's real dialog. A scripted user, run by a
 // thread timer inside the dialog's own message loop, finds the dialog among
 // this thread's windows, notes what it shows, and types a path or cancels.
+#include <gtest/gtest.h>
 #include <windows.h>
 // After windows.h, which they need.
 #include <commdlg.h>
-#include <gtest/gtest.h>
 #include <objbase.h>
 
 #include <cstring>
