@@ -190,6 +190,10 @@ void WindowClose(intptr_t number) {
   ObjectTableFree(library->windows, number);
 }
 
+ObjectTable* WindowTable() {
+  return library != nullptr ? library->windows : nullptr;
+}
+
 Window* WindowGet(intptr_t number) {
   if (library == nullptr) return nullptr;
   return static_cast<Window*>(ObjectTableGet(library->windows, number));

@@ -82,6 +82,8 @@ intptr_t WindowOpen(intptr_t number, int32_t x, int32_t y, int32_t width, int32_
                     uint32_t flags);
 // Does nothing for a number without an open window.
 void WindowClose(intptr_t number);
+// The window table; null before WindowLibraryInit.
+ObjectTable* WindowTable();
 // The open window's record, or null. Valid until the next WindowOpen.
 Window* WindowGet(intptr_t number);
 // The number of the program window that carries the window-number property,
