@@ -195,4 +195,141 @@ TEST_F(EventTest, RowClickGivesSelectionChangeThenTheTrackedRelease) {
   EXPECT_STREQ(GadgetGetItemText(3, GadgetGetState(3), 0).Text(), "drei");
 }
 
+TEST_F(EventTest, DoubleClickAddsItsOwnEvent) {
+  ListOpen();
+  POINT p = RowCentre(1);
+  MouseMoveTo(window, p.x, p.y);
+  MouseButton(true);
+  MouseButton(false);
+  MouseButton(true);
+  MouseButton(false);
+  // The second press is a double click, which the list view does not track.
+  EXPECT_EQ(ListEvents(400),
+            (Events{{EVENT_TYPE_CLICK, NOTIFIED}, {EVENT_TYPE_CLICK, TRACKED}, {EVENT_TYPE_DOUBLE_CLICK, NOTIFIED}}));
+}
+
+TEST_F(EventTest, DragBeyondTheThresholdStartsADrag) {
+  ListOpen();
+  const int cx = GetSystemMetrics(SM_CXDRAG);
+  const int cy = GetSystemMetrics(SM_CYDRAG);
+  struct Move {
+    int dx;
+    int dy;
+  };
+  const Move beyond[] = {{cx + 1, 0}, {-(cx + 1), 0}, {0, cy + 1}, {0, -(cy + 1)}};
+  // Each press on another row, so that no two presses make a double click.
+  int row = 0;
+  for (const Move& move : beyond) {
+    SCOPED_TRACE(testing::Message() << "move " << move.dx << "," << move.dy);
+    POINT p = RowCentre(row++);
+    MouseMoveTo(window, p.x, p.y);
+    MouseButton(true);
+    MouseMoveTo(window, p.x + move.dx, p.y + move.dy);
+    Events moved = ListEvents(200);
+    EXPECT_EQ(moved, (Events{{EVENT_TYPE_DRAG_START, TRACKED}}));
+    EXPECT_NE(GetCapture(), list) << "the drag ends tracking and its capture";
+    MouseButton(false);
+    // The release is not tracked any more: no click of its own.
+    for (const auto& [type, notified] : ListEvents(200)) EXPECT_TRUE(notified) << type;
+  }
+}
+
+TEST_F(EventTest, MovingByExactlyTheThresholdIsNoDrag) {
+  ListOpen();
+  const int cx = GetSystemMetrics(SM_CXDRAG);
+  const int cy = GetSystemMetrics(SM_CYDRAG);
+  POINT p = RowCentre(1);
+  MouseMoveTo(window, p.x, p.y);
+  MouseButton(true);
+  MouseMoveTo(window, p.x + cx, p.y);
+  MouseMoveTo(window, p.x - cx, p.y + cy);
+  MouseMoveTo(window, p.x + cx, p.y - cy);
+  EXPECT_EQ(ListEvents(200), Events{});
+  MouseButton(false);
+  EXPECT_EQ(ListEvents(200), (Events{{EVENT_TYPE_CLICK, NOTIFIED}, {EVENT_TYPE_CLICK, TRACKED}}))
+      << "still tracked: the release clicks";
+}
+
+TEST_F(EventTest, PressAtTheListsFirstPointIsTracked) {
+  ListOpen();
+  POINT origin = {0, 0};
+  MapWindowPoints(list, window, &origin, 1);
+  MouseMoveTo(window, origin.x, origin.y);
+  MouseButton(true);
+  MouseButton(false);
+  EXPECT_EQ(ListEvents(300), (Events{{EVENT_TYPE_CLICK, NOTIFIED}, {EVENT_TYPE_CLICK, TRACKED}}));
+  EXPECT_EQ(GadgetGetState(3), 0);
+}
+
+TEST_F(EventTest, PressesThatMissARowOrHoldAModifierAreNotTracked) {
+  ListOpen();
+  // Below the last row: no row is hit.
+  RECT client;
+  GetClientRect(list, &client);
+  POINT below = {client.right / 2, client.bottom - 5};
+  MapWindowPoints(list, window, &below, 1);
+  MouseMoveTo(window, below.x, below.y);
+  MouseButton(true);
+  MouseMoveTo(window, below.x + 30, below.y - 30);
+  MouseButton(false);
+  for (const auto& [type, notified] : ListEvents(300)) {
+    EXPECT_TRUE(notified) << "a miss posts no click and no drag: " << type;
+  }
+
+  const WORD modifiers[] = {VK_SHIFT, VK_CONTROL};
+  for (WORD key : modifiers) {
+    SCOPED_TRACE(key);
+    POINT p = RowCentre(3);
+    MouseMoveTo(window, p.x, p.y);
+    INPUT press[2] = {};
+    press[0].type = INPUT_KEYBOARD;
+    press[0].ki.wVk = key;
+    SendInput(1, &press[0], sizeof(INPUT));
+    MouseButton(true);
+    MouseMoveTo(window, p.x + 30, p.y);
+    MouseButton(false);
+    press[1] = press[0];
+    press[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(1, &press[1], sizeof(INPUT));
+    Events events = ListEvents(300);
+    for (const auto& [type, notified] : events) EXPECT_TRUE(notified) << type;
+  }
+}
+
+TEST_F(EventTest, ExtendedSelectionKeepsTheSelectionAPressLandsIn) {
+  ListOpen(LBS_EXTENDEDSEL);
+  Gadget* gadget = GadgetGet(3);
+  gadget->kind->setItemState(gadget, 1, 1);
+  gadget->kind->setItemState(gadget, 2, 1);
+  Collect(50);
+
+  // On a selected row: tracked, and the list box never sees the press.
+  POINT p = RowCentre(2);
+  MouseMoveTo(window, p.x, p.y);
+  MouseButton(true);
+  MouseButton(false);
+  EXPECT_EQ(ListEvents(300), (Events{{EVENT_TYPE_CLICK, TRACKED}}));
+  EXPECT_GT(GadgetGet(3)->kind->getItemState(GadgetGet(3), 1), 0) << "the selection stays";
+  EXPECT_GT(GadgetGet(3)->kind->getItemState(GadgetGet(3), 2), 0);
+
+  // A drag out of the selection, from its other row (a second press on the
+  // same point would be a double click).
+  p = RowCentre(1);
+  MouseMoveTo(window, p.x, p.y);
+  MouseButton(true);
+  MouseMoveTo(window, p.x, p.y + GetSystemMetrics(SM_CYDRAG) + 1);
+  EXPECT_EQ(ListEvents(200), (Events{{EVENT_TYPE_DRAG_START, TRACKED}}));
+  MouseButton(false);
+  Collect(100);
+
+  // On a row outside the selection: the list box selects it, nothing tracked.
+  p = RowCentre(0);
+  MouseMoveTo(window, p.x, p.y);
+  MouseButton(true);
+  MouseButton(false);
+  for (const auto& [type, notified] : ListEvents(300)) EXPECT_TRUE(notified) << type;
+  EXPECT_EQ(GadgetGetState(3), 0) << "the press selected row 0 alone";
+  EXPECT_EQ(GadgetGet(3)->kind->getItemState(GadgetGet(3), 2), 0);
+}
+
 }  // namespace
