@@ -55,7 +55,8 @@ intptr_t ListViewSetState(Gadget* gadget, intptr_t row) {
 // into room sized by the row's own length and converted to the ANSI code
 // page, which gives the bytes that were added. Reading it with the ANSI
 // message is not safe: under the common controls 6.0 some platforms convert
-// through a fixed 512-character buffer and overrun it.
+// it through a fixed 512-character buffer and overrun it. For the same reason
+// every procedure in front of the list box is a wide one (GadgetRegister).
 String ListViewGetItemText(Gadget* gadget, intptr_t row, intptr_t) {
   LRESULT length = SendMessageW(gadget->window, LB_GETTEXTLEN, WPARAM(row), 0);
   if (length == LB_ERR || length < 0) return String("");
@@ -226,8 +227,8 @@ void TrackingEnd(HWND control) {
 
 LRESULT PassOn(HWND control, UINT message, WPARAM wParam, LPARAM lParam) {
   GadgetLibraryState* state = GadgetState();
-  if (state == nullptr || state->listBoxProc == nullptr) return DefWindowProcA(control, message, wParam, lParam);
-  return CallWindowProcA(state->listBoxProc, control, message, wParam, lParam);
+  if (state == nullptr || state->listBoxProc == nullptr) return DefWindowProcW(control, message, wParam, lParam);
+  return CallWindowProcW(state->listBoxProc, control, message, wParam, lParam);
 }
 
 LRESULT OnPress(HWND control, WPARAM keys, LPARAM position) {
@@ -306,6 +307,6 @@ intptr_t GadgetCreateListView(intptr_t number, int32_t x, int32_t y, int32_t wid
   gadget->frontColor = -1;
   // Every list box shares the class procedure; the latest creation's is kept.
   state->listBoxProc = reinterpret_cast<WNDPROC>(
-      SetWindowLongPtrA(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ListViewWindowProc)));
+      SetWindowLongPtrW(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ListViewWindowProc)));
   return GadgetRegister(number, gadget, control, &LIST_VIEW_KIND);
 }

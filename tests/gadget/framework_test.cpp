@@ -66,7 +66,7 @@ TEST_F(FrameworkTest, CreationMarksTheControlWithItsNumber) {
   EXPECT_EQ(GetParent(control), host);
   EXPECT_EQ(GetWindowLongPtrA(control, GWLP_ID), 7);
   EXPECT_EQ(GadgetNumberOfControl(control), 7);
-  EXPECT_EQ(GetWindowLongPtrA(control, GWLP_WNDPROC), reinterpret_cast<LONG_PTR>(GadgetWindowProc));
+  EXPECT_EQ(GetWindowLongPtrW(control, GWLP_WNDPROC), reinterpret_cast<LONG_PTR>(GadgetWindowProc));
   EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0)), GetStockObject(DEFAULT_GUI_FONT));
   char text[64] = {};
   GetWindowTextA(control, text, sizeof text);
