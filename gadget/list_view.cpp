@@ -258,9 +258,9 @@ void OnMove(HWND control, LPARAM position) {
   }
 }
 
-// The list box is given the release first: it reports the selection that
-// the press made only now, on the release, and the click must follow that
-// report, as the press that caused it came first.
+// The list box sees the release before the click is posted: it reports the
+// selection that the press made only on the release, and the events are to
+// keep the order of the actions that caused them, the press first.
 LRESULT OnRelease(HWND control, WPARAM keys, LPARAM position) {
   if (!Tracking(control)) return PassOn(control, WM_LBUTTONUP, keys, position);
   LRESULT reply = PassOn(control, WM_LBUTTONUP, keys, position);
