@@ -85,8 +85,13 @@ intptr_t GadgetRegister(intptr_t number, Gadget* gadget, HWND control, const Gad
   if (dynamic) number = reinterpret_cast<intptr_t>(gadget);
   gadget->window = control;
   gadget->kind = kind;
+  // The subclass procedures of controls are wide-character procedures: they
+  // read no text themselves, and a wide chain lets the wide row text of a
+  // list view reach the control unconverted. Each change between an ANSI
+  // and a wide procedure converts LB_GETTEXT through a fixed 512-character
+  // buffer on some platforms, which longer rows overrun.
   gadget->previousProc =
-      reinterpret_cast<WNDPROC>(SetWindowLongPtrA(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(GadgetWindowProc)));
+      reinterpret_cast<WNDPROC>(SetWindowLongPtrW(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(GadgetWindowProc)));
   SetWindowLongPtrA(control, GWLP_ID, number);
   SetPropA(control, GADGET_NUMBER_PROPERTY, reinterpret_cast<HANDLE>(number));
   GadgetListState* list = libraryState->list;
@@ -96,11 +101,11 @@ intptr_t GadgetRegister(intptr_t number, Gadget* gadget, HWND control, const Gad
 
 LRESULT CALLBACK GadgetWindowProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam) {
   intptr_t number = ControlIdentifier(control);
-  if (number == -1) return DefWindowProcA(control, message, wParam, lParam);
+  if (number == -1) return DefWindowProcW(control, message, wParam, lParam);
   Gadget* gadget = GadgetGet(number);
   // Only the record that names this control knows its procedure.
-  if (gadget == nullptr || gadget->window != control) return DefWindowProcA(control, message, wParam, lParam);
-  LRESULT reply = CallWindowProcA(gadget->previousProc, control, message, wParam, lParam);
+  if (gadget == nullptr || gadget->window != control) return DefWindowProcW(control, message, wParam, lParam);
+  LRESULT reply = CallWindowProcW(gadget->previousProc, control, message, wParam, lParam);
   if (message != WM_NCDESTROY) return reply;
 
   // The control is gone: the number is free from here on. The record is

@@ -6,6 +6,7 @@
 
 #include "gadget/gadget.h"
 #include "tests/gadget/gadget_test_support.h"
+#include "window/window.h"
 
 namespace {
 
@@ -66,7 +67,7 @@ TEST_F(FrameworkTest, CreationMarksTheControlWithItsNumber) {
   EXPECT_EQ(GetParent(control), host);
   EXPECT_EQ(GetWindowLongPtrA(control, GWLP_ID), 7);
   EXPECT_EQ(GadgetNumberOfControl(control), 7);
-  EXPECT_EQ(GetWindowLongPtrA(control, GWLP_WNDPROC), reinterpret_cast<LONG_PTR>(GadgetWindowProc));
+  EXPECT_EQ(GetWindowLongPtrW(control, GWLP_WNDPROC), reinterpret_cast<LONG_PTR>(GadgetWindowProc));
   EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0)), GetStockObject(DEFAULT_GUI_FONT));
   char text[64] = {};
   GetWindowTextA(control, text, sizeof text);
@@ -234,6 +235,23 @@ TEST_F(FrameworkTest, NumbersBeyondTheFirstSlotsGrowTheTable) {
   EXPECT_EQ(GadgetTable()->capacity, 150);
   EXPECT_EQ(GadgetNumberOfControl(ControlOf(100)), 100);
   EXPECT_EQ(GadgetCreateButton(-2, 10, 10, 100, 20, "bad", 0), 0) << "not a valid number";
+}
+
+TEST_F(FrameworkTest, WindowsOfTheWindowLibraryBecomeTheListWhenOpened) {
+  ASSERT_NE(WindowOpen(5, 0, 0, 200, 100, "F\xFCnf", WINDOW_START_HIDDEN), 0);
+  HWND five = WindowGet(5)->window;
+  EXPECT_EQ(GadgetListUse(nullptr), five);
+  ASSERT_NE(WindowOpen(6, 0, 0, 200, 100, "Sechs", WINDOW_START_HIDDEN | WINDOW_WITHOUT_GADGET_LIST), 0);
+  EXPECT_EQ(GadgetListUse(nullptr), five) << "opened without a gadget list";
+  GadgetCreateButton(1, 10, 10, 100, 20, "x", 0);
+  EXPECT_EQ(GetParent(ControlOf(1)), five);
+
+  WindowClose(5);
+  EXPECT_EQ(GadgetGet(1), nullptr) << "destroyed with its window";
+  EXPECT_EQ(GadgetListUse(nullptr), nullptr) << "the current list went with its window";
+  EXPECT_EQ(GadgetCreateButton(1, 10, 10, 100, 20, "x", 0), 0);
+  WindowClose(6);
+  EXPECT_EQ(GadgetListUse(host), nullptr);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "core/memory.h"
 #include "core/string.h"
 #include "gadget/gadget.h"
+#include "window/window.h"
 
 namespace {
 
@@ -16,6 +17,7 @@ class GadgetEnvironment : public ::testing::Environment {
     ProgramHeapCreate();
     StringLibraryInit();
     MemoryLibraryInit();
+    WindowLibraryInit();
     GadgetLibraryInit();
     WNDCLASSA host = {};
     host.style = CS_DBLCLKS;
@@ -46,4 +48,26 @@ void MessagesPump() {
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
   }
+}
+
+void MouseMoveTo(HWND window, int x, int y) {
+  POINT point = {x, y};
+  ClientToScreen(window, &point);
+  // Absolute input is given on a 0..65535 scale; pick the value that maps
+  // back onto exactly this pixel.
+  int width = GetSystemMetrics(SM_CXSCREEN);
+  int height = GetSystemMetrics(SM_CYSCREEN);
+  INPUT input = {};
+  input.type = INPUT_MOUSE;
+  input.mi.dx = LONG((point.x * 65536 + width - 1) / width);
+  input.mi.dy = LONG((point.y * 65536 + height - 1) / height);
+  input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+  SendInput(1, &input, sizeof input);
+}
+
+void MouseButton(bool down) {
+  INPUT input = {};
+  input.type = INPUT_MOUSE;
+  input.mi.dwFlags = down ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_LEFTUP;
+  SendInput(1, &input, sizeof input);
 }

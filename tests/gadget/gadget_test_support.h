@@ -9,3 +9,8 @@
 HWND HostWindowOpen(bool useList = true);
 // Dispatches every message already waiting for this thread.
 void MessagesPump();
+
+// Real mouse input through the platform's input queue, as a user gives it.
+// Positions are client coordinates of the given window.
+void MouseMoveTo(HWND window, int x, int y);
+void MouseButton(bool down);
