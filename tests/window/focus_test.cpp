@@ -2,6 +2,7 @@
 // and FocusMove's edge cases.
 #include <gtest/gtest.h>
 
+#include "gadget/gadget.h"
 #include "tests/window/window_test_support.h"
 #include "window/window.h"
 
@@ -63,6 +64,34 @@ TEST_F(FocusTest, TabAndShiftTabCycleThroughTheEnabledTabStops) {
     EXPECT_FALSE(ContainsCode(results, EVENT_GADGET));
     for (int32_t code : QueuedCodes(results)) EXPECT_EQ(code, EVENT_WINDOW_REPAINT);
   }
+}
+
+using ApplicationFocusTest = WindowTest;
+
+TEST_F(ApplicationFocusTest, TabSkipsTheDisabledExportButton) {
+  HWND window = OpenApplicationWindow();
+  GadgetCreateButton(1, 10, 10, 200, 20, "Sicherung ausw\xE4hlen", 0);
+  GadgetCreateButton(2, 220, 10, 200, 20, "Datei exportieren", 0);
+  GadgetCreateListView(3, 10, 40, 410, 450, 0);
+  GadgetDisable(2, 1);
+  ASSERT_NE(GadgetGet(3), nullptr);
+  SetFocus(GadgetGet(1)->window);
+  EventsPump();
+  auto focused = [] { return GetDlgCtrlID(GetFocus()); };
+  KeysPress({VK_TAB});
+  EventsPump();
+  EXPECT_EQ(focused(), 3);
+  KeysPress({VK_TAB});
+  EventsPump();
+  EXPECT_EQ(focused(), 1);
+  KeysPress({VK_SHIFT, VK_TAB});
+  EventsPump();
+  EXPECT_EQ(focused(), 3);
+  GadgetDisable(2, 0);
+  KeysPress({VK_SHIFT, VK_TAB});
+  EventsPump();
+  EXPECT_EQ(focused(), 2);
+  EXPECT_TRUE(IsWindow(window));
 }
 
 TEST_F(FocusTest, ControlThatNotifiesOnFocusTurnsTheKeyWaitIntoAGadgetEvent) {
