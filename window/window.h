@@ -97,6 +97,9 @@ BOOL GadgetPostEvent(HWND control, int32_t type);
 
 // Returns a queued window event or, after taking and dispatching exactly one
 // platform message, the gadget event it caused or else the message's number.
+// A gadget event that a window procedure left while no wait ran (a control
+// notifying inside a command) comes first, ahead of queued window events, so
+// that neither it nor its type is lost.
 int32_t EventWait();
 int32_t EventGadgetNumber();
 int32_t EventType();
