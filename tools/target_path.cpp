@@ -10,6 +10,11 @@ bool IsSeparator(char c) {
   return c == '\\' || c == '/';
 }
 
+std::string_view WithoutDrive(std::string_view text) {
+  if (text.size() >= 2 && text[1] == ':' && isalpha(static_cast<unsigned char>(text[0]))) text.remove_prefix(2);
+  return text;
+}
+
 bool IsWindowsDeviceName(std::string_view part) {
   // "CON.txt" opens the console as well: the device is named by what comes
   // before the first dot, trailing spaces ignored.
@@ -37,8 +42,9 @@ const char* PartRefusal(std::string_view part, bool windowsNames) {
 
 const char* TargetFromRowName(std::string_view rowText, bool windowsNames, std::string* name) {
   if (rowText.empty()) return "the row is empty";
-  size_t last = rowText.find_last_of("\\/");
-  std::string_view part = last == std::string_view::npos ? rowText : rowText.substr(last + 1);
+  std::string_view rest = WithoutDrive(rowText);
+  size_t last = rest.find_last_of("\\/");
+  std::string_view part = last == std::string_view::npos ? rest : rest.substr(last + 1);
   if (part.empty() || part == "." || part == "..") return "it names a folder, not a file";
   if (const char* refusal = PartRefusal(part, windowsNames)) return refusal;
   *name = part;
@@ -47,8 +53,7 @@ const char* TargetFromRowName(std::string_view rowText, bool windowsNames, std::
 
 const char* TargetFromRowPath(std::string_view rowText, bool windowsNames, TargetPath* path) {
   if (rowText.empty()) return "the row is empty";
-  std::string_view rest = rowText;
-  if (rest.size() >= 2 && rest[1] == ':' && isalpha(static_cast<unsigned char>(rest[0]))) rest.remove_prefix(2);
+  std::string_view rest = WithoutDrive(rowText);
   size_t last = rest.find_last_of("\\/");
   std::string_view lastPart = last == std::string_view::npos ? rest : rest.substr(last + 1);
   if (lastPart.empty() || lastPart == ".") return "it names a folder, not a file";
