@@ -46,7 +46,7 @@ std::vector<uint8_t> BuildArchive(const std::vector<PackEntry>& entries) {
 bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
   FILE* file = fopen(path.c_str(), "wb");
   if (file == nullptr) return false;
-  bool ok = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  bool ok = bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
   return fclose(file) == 0 && ok;
 }
 
