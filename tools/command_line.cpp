@@ -41,7 +41,10 @@ constexpr const char* LIST_HELP =
     "UTF-8, with control characters written as \\xHH.\n"
     "\n"
     "  --raw    only the row texts, byte for byte as stored, each ended by LF\n"
-    "  --json   one JSON document (UTF-8): rows with number, text, sizes, storage\n";
+    "  --json   one JSON document (UTF-8): rows with number, text, sizes, storage\n"
+    "\n"
+    "Exit code 4 when the archive is cut short or lacks the entries of some rows\n"
+    "(the rows are listed all the same).\n";
 
 constexpr const char* EXTRACT_HELP =
     "usage: packtool extract ARCHIVE ROW... [-o FILE | -d DIR] [--force]\n"
