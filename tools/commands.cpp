@@ -23,6 +23,8 @@ constexpr bool WINDOWS_NAMES = false;
 // verify shows its progress only where it takes a while.
 constexpr uint64_t PROGRESS_MIN_ARCHIVE = 64ull << 20;
 constexpr uint64_t PROGRESS_INTERVAL_MS = 250;
+constexpr unsigned PROGRESS_BAR_WIDTH = 30;
+constexpr size_t PROGRESS_LINE_WIDTH = 79;
 
 void Print(std::string_view text) {
   fwrite(text.data(), 1, text.size(), stdout);
@@ -61,8 +63,8 @@ int FinishOutput(int code) {
   return code;
 }
 
-const char* DAMAGED_STREAM = "its stream is malformed or fails its checksum";
-const char* CUT_SHORT = "its data runs past the end of the file (the archive is cut short)";
+constexpr const char* DAMAGED_STREAM = "its stream is malformed or fails its checksum";
+constexpr const char* CUT_SHORT = "its data runs past the end of the file (the archive is cut short)";
 
 // Opens the archive and reads its index. EXIT_OK, or the code after saying why.
 // With acceptDamaged a damaged or unholdable index is left to the caller.
@@ -291,8 +293,11 @@ class Progress {
     if (drawn_ && now - last_ < PROGRESS_INTERVAL_MS) return;
     last_ = now;
     drawn_ = true;
+    unsigned percent = static_cast<unsigned>(done * 100 / total_);
+    std::string bar(PROGRESS_BAR_WIDTH, ' ');
+    bar.replace(0, percent * PROGRESS_BAR_WIDTH / 100, percent * PROGRESS_BAR_WIDTH / 100, '#');
     char line[96];
-    snprintf(line, sizeof line, "\rverifying: %3u%% of %llu MiB", static_cast<unsigned>(done * 100 / total_),
+    snprintf(line, sizeof line, "\rverifying [%s] %3u%% of %llu MiB", bar.c_str(), percent,
              static_cast<unsigned long long>(total_ >> 20));
     fputs(line, stderr);
     fflush(stderr);
@@ -301,7 +306,7 @@ class Progress {
   void Clear() {
     if (!drawn_) return;
     drawn_ = false;
-    fputs("\r                                        \r", stderr);
+    fputs(("\r" + std::string(PROGRESS_LINE_WIDTH, ' ') + "\r").c_str(), stderr);
     fflush(stderr);
   }
 
