@@ -57,6 +57,12 @@ class HostOutputFile {
 
  private:
   bool CloseHandle(std::string* error);
+  // Names the file for an interrupt to remove (one at a time), or no file.
+  void Pending(bool pending);
+  void Committed() {
+    committed_ = true;
+    Pending(false);
+  }
 
   intptr_t handle_ = -1;
   bool open_ = false;

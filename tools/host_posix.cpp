@@ -24,6 +24,17 @@ std::string ErrorText(int error) {
   return strerror(error);
 }
 
+// The temporary file being written, for an interrupt to remove: a signal
+// handler reaches nothing but globals, and unlink is safe to call in one.
+char pendingTemporary[4096];
+volatile sig_atomic_t pendingSet = 0;
+
+void RemovePendingAndStop(int signalNumber) {
+  if (pendingSet != 0) unlink(pendingTemporary);
+  signal(signalNumber, SIG_DFL);
+  raise(signalNumber);
+}
+
 std::string FolderOf(const std::string& path) {
   size_t slash = path.rfind('/');
   if (slash == std::string::npos) return "";
@@ -36,6 +47,14 @@ std::string FolderOf(const std::string& path) {
 void HostSetUp() {
   setlocale(LC_CTYPE, "");
   signal(SIGXFSZ, SIG_IGN);
+  for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) signal(signalNumber, RemovePendingAndStop);
+}
+
+void HostOutputFile::Pending(bool pending) {
+  pendingSet = 0;
+  if (!pending || temporary_.size() >= sizeof pendingTemporary) return;
+  memcpy(pendingTemporary, temporary_.c_str(), temporary_.size() + 1);
+  pendingSet = 1;
 }
 
 HostPathKind HostPathKindOf(const std::string& path, uint64_t* size) {
@@ -113,6 +132,7 @@ bool HostOutputFile::Create(const std::string& target, std::string* error) {
       handle_ = fd;
       open_ = true;
       temporary_ = path;
+      Pending(true);
       return true;
     }
     if (errno != EEXIST) {
@@ -170,7 +190,7 @@ bool HostOutputFile::Commit(bool replace, bool* targetExists, std::string* error
       Discard();
       return false;
     }
-    committed_ = true;
+    Committed();
     return true;
   }
   // A hard link fails when the target exists, with no moment in which a
@@ -178,7 +198,7 @@ bool HostOutputFile::Commit(bool replace, bool* targetExists, std::string* error
   // links, test and rename.
   if (link(temporary_.c_str(), target_.c_str()) == 0) {
     unlink(temporary_.c_str());
-    committed_ = true;
+    Committed();
     return true;
   }
   int linkError = errno;
@@ -194,7 +214,7 @@ bool HostOutputFile::Commit(bool replace, bool* targetExists, std::string* error
     Discard();
     return false;
   }
-  committed_ = true;
+  Committed();
   return true;
 }
 
@@ -202,5 +222,6 @@ void HostOutputFile::Discard() {
   std::string ignored;
   CloseHandle(&ignored);
   if (!committed_ && !temporary_.empty()) unlink(temporary_.c_str());
+  Pending(false);
   temporary_.clear();
 }

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "tools/host.h"
@@ -30,6 +31,17 @@ std::string ErrorText(DWORD error) {
 
 HANDLE Handle(intptr_t handle) {
   return reinterpret_cast<HANDLE>(handle);
+}
+
+// The temporary file being written, for Ctrl+C to remove. The handler runs on
+// a thread of its own while the file is open: it is opened with delete
+// sharing, so the deletion takes effect when the process ends.
+char pendingTemporary[MAX_PATH + 1];
+volatile LONG pendingSet = 0;
+
+BOOL WINAPI RemovePending(DWORD) {
+  if (pendingSet != 0) DeleteFileA(pendingTemporary);
+  return FALSE;
 }
 
 std::string FolderOf(const std::string& path) {
@@ -61,6 +73,14 @@ size_t FirstMadeFolder(const std::string& path) {
 void HostSetUp() {
   // --raw promises LF endings and cat the bytes as they are.
   _setmode(_fileno(stdout), _O_BINARY);
+  SetConsoleCtrlHandler(RemovePending, TRUE);
+}
+
+void HostOutputFile::Pending(bool pending) {
+  pendingSet = 0;
+  if (!pending || temporary_.size() >= sizeof pendingTemporary) return;
+  memcpy(pendingTemporary, temporary_.c_str(), temporary_.size() + 1);
+  pendingSet = 1;
 }
 
 HostPathKind HostPathKindOf(const std::string& path, uint64_t* size) {
@@ -150,11 +170,13 @@ bool HostOutputFile::Create(const std::string& target, std::string* error) {
   for (int attempt = 0; attempt < 1000; attempt++) {
     std::string name = ".packtool-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(attempt) + ".tmp";
     std::string path = HostJoinPath(folder, name);
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
       handle_ = reinterpret_cast<intptr_t>(file);
       open_ = true;
       temporary_ = path;
+      Pending(true);
       return true;
     }
     DWORD failure = GetLastError();
@@ -215,7 +237,7 @@ bool HostOutputFile::Commit(bool replace, bool* targetExists, std::string* error
     Discard();
     return false;
   }
-  committed_ = true;
+  Committed();
   return true;
 }
 
@@ -223,5 +245,6 @@ void HostOutputFile::Discard() {
   std::string ignored;
   CloseHandle(&ignored);
   if (!committed_ && !temporary_.empty()) DeleteFileA(temporary_.c_str());
+  Pending(false);
   temporary_.clear();
 }
