@@ -30,12 +30,11 @@ constexpr size_t FILE_MAX = 4 * MB;  // no single file dominates a part
 constexpr int ZLIB_LEVEL = 6;
 
 // Under Wine the Unix root is drive Z:.
-std::string HostPath(const char* path) {
+std::string HostPath(const std::string& path) {
 #ifdef _WIN32
-  return std::string("Z:") + path;
-#else
-  return path;
+  if (!path.empty() && path[0] == '/') return "Z:" + path;
 #endif
+  return path;
 }
 
 std::vector<fs::path> SortedFiles(const std::string& root) {
@@ -147,6 +146,19 @@ Bytes CompressLibdeflate(const Bytes& data) {
 #endif
 }
 
+std::vector<BenchEntry> GatherFromMachine() {
+  std::vector<BenchEntry> entries(3);
+  std::set<uint64_t> seen;
+  entries[0].name = "text";
+  AppendFiles(entries[0].original, HostPath("/usr/share/doc"), DOC_BUDGET, false, seen);
+  AppendFiles(entries[0].original, HostPath("/usr/share/man"), DOC_BUDGET + MAN_BUDGET, true, seen);
+  entries[1].name = "binary";
+  AppendFiles(entries[1].original, HostPath("/usr/bin"), BINARY_BUDGET, false, seen);
+  entries[2].name = "runs";
+  entries[2].original = Runs();
+  return entries;
+}
+
 }  // namespace
 
 bool HaveLibdeflate() {
@@ -157,16 +169,41 @@ bool HaveLibdeflate() {
 #endif
 }
 
-std::vector<BenchEntry> GatherBenchEntries() {
-  std::vector<BenchEntry> entries(3);
-  std::set<uint64_t> seen;
-  entries[0].name = "text";
-  AppendFiles(entries[0].original, HostPath("/usr/share/doc"), DOC_BUDGET, false, seen);
-  AppendFiles(entries[0].original, HostPath("/usr/share/man"), DOC_BUDGET + MAN_BUDGET, true, seen);
-  entries[1].name = "binary";
-  AppendFiles(entries[1].original, HostPath("/usr/bin"), BINARY_BUDGET, false, seen);
-  entries[2].name = "runs";
-  entries[2].original = Runs();
+std::string DataFolderArgument(int argc, char** argv) {
+  const std::string prefix = "--data=";
+  for (int i = 1; i < argc; i++) {
+    std::string argument = argv[i];
+    if (argument.rfind(prefix, 0) == 0) return argument.substr(prefix.size());
+  }
+  return "";
+}
+
+std::vector<BenchEntry> GatherBenchEntries(const std::string& dataFolder) {
+  static const char* const names[] = {"text", "binary", "runs"};
+  if (!dataFolder.empty()) {
+    std::vector<BenchEntry> saved(3);
+    bool complete = true;
+    for (int i = 0; i < 3; i++) {
+      saved[i].name = names[i];
+      saved[i].original = ReadFile(fs::path(HostPath(dataFolder)) / (std::string(names[i]) + ".bin"));
+      complete = complete && !saved[i].original.empty();
+    }
+    if (complete) {
+      printf("data read from %s\n", dataFolder.c_str());
+      return saved;
+    }
+  }
+  std::vector<BenchEntry> entries = GatherFromMachine();
+  if (!dataFolder.empty()) {
+    std::error_code error;
+    fs::create_directories(HostPath(dataFolder), error);
+    for (int i = 0; i < 3; i++) {
+      std::ofstream file(fs::path(HostPath(dataFolder)) / (std::string(names[i]) + ".bin"), std::ios::binary);
+      file.write(reinterpret_cast<const char*>(entries[i].original.data()),
+                 std::streamsize(entries[i].original.size()));
+    }
+    printf("data saved to %s\n", dataFolder.c_str());
+  }
   return entries;
 }
 
