@@ -74,7 +74,9 @@ class PackToolCli : public testing::Test {
   }
   void TearDown() override {
     std::error_code ignored;
-    if (!HasFailure()) fs::remove_all(base_, ignored);
+    if (HasFailure()) return;
+    fs::remove_all(base_, ignored);
+    fs::remove(base_.parent_path(), ignored);  // once the last test has left it empty
   }
 
   std::string Path(const std::string& name) const { return (base_ / "work" / fs::path(name)).string(); }
