@@ -1,0 +1,223 @@
+// packtool on a large archive of many entries, as a user runs it (the built
+// binary, a process per run): extract of the last entry against extract of
+// the first (skipping the entries in between reads only their headers, so
+// the two should cost alike), list (headers only), and verify's throughput
+// against the decoder alone on the same streams in the same run.
+//
+//   packtool_bench [MEGABYTES [FOLDER [ENTRY_KIB]]]   (defaults: 1024, packtool_bench_data, 64)
+//
+// The archive is written first, so every run finds it in the page cache.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "pack/decoder.h"
+#include "tests/support/pack_writer.h"
+
+extern char** environ;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+constexpr double MEGABYTE = 1e6;
+// Distinct entry contents (about this many bytes of them), encoded once and
+// repeated through the archive: the test encoder is slow, the decoder is not.
+constexpr size_t DISTINCT_BYTES = 4 << 20;
+constexpr int DISTINCT_MIN = 8;
+// Every STORED_EVERY-th entry is stored, the others compressed.
+constexpr int STORED_EVERY = 8;
+constexpr int EXTRACT_RUNS = 9;
+constexpr int VERIFY_RUNS = 3;
+
+// Text-like contents with near and far repeats and some noise.
+Bytes EntryData(uint32_t seed, size_t size) {
+  static const char* WORDS[] = {"Sicherung ",         "Datei ",      "exportieren ",
+                                "\xE4nderung ",       "C:\\Daten\\", "\r\n",
+                                "Wiederherstellung ", "2024-05-17 ", "Bericht_"};
+  Bytes data;
+  uint32_t state = seed * 2654435761u + 7;
+  while (data.size() < size) {
+    state = state * 1103515245u + 12345u;
+    uint32_t pick = (state >> 16) % 12;
+    if (pick < 9) {
+      for (const char* at = WORDS[pick]; *at != 0 && data.size() < size; at++) data.push_back(uint8_t(*at));
+    } else {
+      data.push_back(uint8_t(state >> 8));
+    }
+  }
+  return data;
+}
+
+struct Archive {
+  std::string path;
+  size_t entrySize = 0;
+  int distinct = 0;
+  uint32_t entries = 0;  // the index included
+  uint64_t packedBytes = 0;
+  uint64_t unpackedBytes = 0;
+  std::vector<Bytes> streams;  // `distinct` compressed streams
+  std::vector<Bytes> originals;
+};
+
+void Append(FILE* out, uint32_t unpacked, const Bytes& data, Archive& archive) {
+  Bytes header;
+  AppendRawEntry(header, unpacked, uint32_t(data.size()), {});
+  fwrite(header.data(), 1, header.size(), out);
+  fwrite(data.data(), 1, data.size(), out);
+  archive.packedBytes += header.size() + data.size();
+  archive.unpackedBytes += unpacked;
+  archive.entries++;
+}
+
+// Entry 0 is the index: one row per entry, the index's own row first.
+bool MakeArchive(Archive& archive, uint64_t targetBytes) {
+  archive.distinct = std::max(DISTINCT_MIN, int(DISTINCT_BYTES / archive.entrySize));
+  for (int i = 0; i < archive.distinct; i++) {
+    archive.originals.push_back(EntryData(uint32_t(i), archive.entrySize));
+    const Bytes& data = archive.originals.back();
+    archive.streams.push_back(EncodeCompressedStream(data.data(), data.size(), EncoderMode::Balanced, true));
+  }
+  uint64_t averagePacked = 0;
+  for (int i = 0; i < archive.distinct; i++) {
+    averagePacked += i % STORED_EVERY == 0 ? archive.entrySize : archive.streams[i].size();
+  }
+  averagePacked = averagePacked / archive.distinct + 8;
+  uint32_t count = uint32_t(targetBytes / averagePacked);
+
+  std::string index = "C:\\Sicherung\\Index.txt\r\n";
+  for (uint32_t entry = 1; entry <= count; entry++) {
+    index += "C:\\Daten\\Ordner" + std::to_string(entry / 100) + "\\Datei" + std::to_string(entry) + ".txt\r\n";
+  }
+  FILE* out = fopen(archive.path.c_str(), "wb");
+  if (out == nullptr) return false;
+  setvbuf(out, nullptr, _IOFBF, 1 << 20);
+  Append(out, uint32_t(index.size()), Bytes(index.begin(), index.end()), archive);
+  for (uint32_t entry = 1; entry <= count; entry++) {
+    int kind = int(entry % archive.distinct);
+    uint32_t size = uint32_t(archive.entrySize);
+    Append(out, size, kind % STORED_EVERY == 0 ? archive.originals[kind] : archive.streams[kind], archive);
+  }
+  return fclose(out) == 0;
+}
+
+// Wall time of one packtool run, its output thrown away; negative when it failed.
+double RunSeconds(const std::string& tool, const std::vector<std::string>& arguments) {
+  std::vector<char*> argv;
+  std::string program = tool;
+  argv.push_back(program.data());
+  std::vector<std::string> copies = arguments;
+  for (std::string& argument : copies) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  auto start = Clock::now();
+  pid_t child;
+  int status = 0;
+  bool ran = posix_spawn(&child, tool.c_str(), &actions, nullptr, argv.data(), environ) == 0 &&
+             waitpid(child, &status, 0) == child;
+  double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  posix_spawn_file_actions_destroy(&actions);
+  if (!ran || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
+  return seconds;
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+// Median of runs, or negative when any run failed.
+double MedianSeconds(const std::string& tool, const std::vector<std::string>& arguments, int runs) {
+  std::vector<double> times;
+  for (int run = 0; run < runs; run++) {
+    double seconds = RunSeconds(tool, arguments);
+    if (seconds < 0) return -1;
+    times.push_back(seconds);
+  }
+  return Median(times);
+}
+
+// The decoder alone over the archive's entries in order (stored ones copied).
+double DecoderSeconds(const Archive& archive) {
+  Bytes output(archive.entrySize);
+  uint32_t size = uint32_t(archive.entrySize);
+  auto start = Clock::now();
+  for (uint32_t entry = 1; entry < archive.entries; entry++) {
+    int kind = int(entry % archive.distinct);
+    if (kind % STORED_EVERY == 0) {
+      memcpy(output.data(), archive.originals[kind].data(), size);
+      continue;
+    }
+    const Bytes& stream = archive.streams[kind];
+    if (DecodeCompressedStream(stream.data(), uint32_t(stream.size()), output.data(), size) != size) {
+      return -1;
+    }
+  }
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  uint64_t megabytes = argc > 1 ? strtoull(argv[1], nullptr, 10) : 1024;
+  std::filesystem::path folder = argc > 2 ? argv[2] : "packtool_bench_data";
+  std::filesystem::create_directories(folder);
+  size_t entryKib = argc > 3 ? strtoull(argv[3], nullptr, 10) : 64;
+  std::string tool = PACKTOOL_PATH;
+  if (megabytes == 0 || entryKib == 0 || entryKib > (256 << 10)) {
+    fprintf(stderr, "usage: packtool_bench [MEGABYTES [FOLDER [ENTRY_KIB]]]\n");
+    return 2;
+  }
+
+  Archive archive;
+  archive.entrySize = entryKib << 10;
+  archive.path = (folder / "bench.zip").string();
+  auto start = Clock::now();
+  if (!MakeArchive(archive, megabytes << 20)) {
+    fprintf(stderr, "cannot write %s\n", archive.path.c_str());
+    return 1;
+  }
+  printf(
+      "archive: %.1f MB (%llu MiB asked), %u entries of %zu KiB (1 in %d stored), %.1f MB unpacked, made in %.1f s\n",
+      archive.packedBytes / MEGABYTE, static_cast<unsigned long long>(megabytes), archive.entries,
+      archive.entrySize >> 10, STORED_EVERY, archive.unpackedBytes / MEGABYTE,
+      std::chrono::duration<double>(Clock::now() - start).count());
+
+  std::string out = (folder / "extracted.bin").string();
+  std::string last = std::to_string(archive.entries - 1);
+  // One run first, to bring the archive into the page cache alike for all.
+  double verify = MedianSeconds(tool, {"verify", archive.path}, VERIFY_RUNS);
+  double first = MedianSeconds(tool, {"extract", archive.path, "1", "-o", out, "--force"}, EXTRACT_RUNS);
+  double lastEntry = MedianSeconds(tool, {"extract", archive.path, last, "-o", out, "--force"}, EXTRACT_RUNS);
+  double list = MedianSeconds(tool, {"list", archive.path}, EXTRACT_RUNS);
+  std::vector<double> decoderRuns;
+  for (int run = 0; run < VERIFY_RUNS; run++) decoderRuns.push_back(DecoderSeconds(archive));
+  double decoder = *std::min_element(decoderRuns.begin(), decoderRuns.end()) < 0 ? -1 : Median(decoderRuns);
+  std::filesystem::remove(out);
+  if (verify < 0 || first < 0 || lastEntry < 0 || list < 0 || decoder < 0) {
+    fprintf(stderr, "a run failed\n");
+    return 1;
+  }
+  double unpacked = archive.unpackedBytes / MEGABYTE;
+  printf("extract row 1 (first entry):   %8.2f ms   (median of %d runs)\n", first * 1e3, EXTRACT_RUNS);
+  printf("extract row %s (last entry): %8.2f ms   last/first %.2f\n", last.c_str(), lastEntry * 1e3, lastEntry / first);
+  printf("list (index + headers):        %8.2f ms\n", list * 1e3);
+  printf("verify:                        %8.2f s    %7.1f MB/s of unpacked data (median of %d runs)\n", verify,
+         unpacked / verify, VERIFY_RUNS);
+  printf("decoder alone, same entries:   %8.2f s    %7.1f MB/s    verify/decoder %.2f (median of %d runs)\n", decoder,
+         unpacked / decoder, (unpacked / verify) / (unpacked / decoder), VERIFY_RUNS);
+  return 0;
+}

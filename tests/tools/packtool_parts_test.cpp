@@ -1,0 +1,200 @@
+// The parts of packtool that need no archive: the command line, how row texts
+// are shown, and which targets a row text may name.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tools/command_line.h"
+#include "tools/target_path.h"
+#include "tools/text_encoding.h"
+
+namespace {
+
+TEST(PackToolText, Windows1252BecomesUtf8WithoutLoss) {
+  EXPECT_EQ(Windows1252ToUtf8("Br\xE4"
+                              "f"),
+            "Br\xC3\xA4"
+            "f");
+  EXPECT_EQ(Windows1252ToUtf8("\x80"), "\xE2\x82\xAC");  // euro sign
+  EXPECT_EQ(Windows1252ToUtf8("\x9F"), "\xC5\xB8");      // Y with diaeresis
+  // The five undefined bytes keep their value as C1 controls.
+  EXPECT_EQ(Windows1252ToUtf8("\x81\x8D\x8F\x90\x9D"), "\xC2\x81\xC2\x8D\xC2\x8F\xC2\x90\xC2\x9D");
+  EXPECT_EQ(Windows1252ToUtf8("\xFF"), "\xC3\xBF");
+  // Every byte maps to a distinct code point, so nothing merges.
+  std::vector<uint32_t> seen;
+  for (int byte = 0; byte < 256; byte++) seen.push_back(Windows1252ToCodePoint(static_cast<unsigned char>(byte)));
+  std::sort(seen.begin(), seen.end());
+  EXPECT_EQ(std::unique(seen.begin(), seen.end()), seen.end());
+}
+
+TEST(PackToolText, DisplayEscapesWhatCouldSteerATerminal) {
+  EXPECT_EQ(DisplayText("a\x1B[2Jb"), "a\\x1B[2Jb");
+  EXPECT_EQ(DisplayText("tab\there\x7F"), "tab\\x09here\\x7F");
+  EXPECT_EQ(DisplayText("\x9D\x9F"), "\\x9D\x9F");  // undefined C1 escaped, Y-diaeresis kept
+  EXPECT_EQ(DisplayText("C:\\Daten\\\xE4.txt"), "C:\\Daten\\\xE4.txt");
+}
+
+TEST(PackToolText, JsonStringsAreUtf8AndEscaped) {
+  EXPECT_EQ(JsonString("C:\\a \"b\""), "\"C:\\\\a \\\"b\\\"\"");
+  EXPECT_EQ(JsonString("\x01\x1F\xE4"), "\"\\u0001\\u001F\xC3\xA4\"");
+  EXPECT_EQ(JsonString(""), "\"\"");
+}
+
+TEST(PackToolTarget, FileNameIsThePartAfterTheLastSeparator) {
+  struct Case {
+    const char* row;
+    const char* name;  // null: refused
+  };
+  static const Case CASES[] = {
+      {"C:\\Daten\\Brief.txt", "Brief.txt"},
+      {"Brief.txt", "Brief.txt"},
+      {"C:\\Daten/Unter\\Pr\xFC"
+       "fung.doc",
+       "Pr\xFC"
+       "fung.doc"},
+      {"\\\\server\\share\\a.txt", "a.txt"},
+      {"", nullptr},
+      {"C:\\Daten\\", nullptr},
+      {"C:\\Daten\\..", nullptr},
+      {"C:\\Daten\\.", nullptr},
+      {"C:Brief.txt", "Brief.txt"},  // relative to drive C:
+      {"C:", nullptr},
+      {"C:\\a\\b:c.txt", nullptr},  // a colon is no part of a file name
+      {"C:\\a\\b?.txt", nullptr},
+      {"C:\\a\\...", nullptr},
+      {"C:\\a\\ . ", nullptr},
+      {"C:\\a\\tab\there", nullptr},
+  };
+  for (const Case& c : CASES) {
+    std::string name = "unchanged";
+    const char* refusal = TargetFromRowName(c.row, false, &name);
+    if (c.name == nullptr) {
+      EXPECT_NE(refusal, nullptr) << c.row;
+      EXPECT_EQ(name, "unchanged") << c.row;
+    } else {
+      EXPECT_EQ(refusal, nullptr) << c.row << ": " << refusal;
+      EXPECT_EQ(name, c.name) << c.row;
+    }
+  }
+}
+
+TEST(PackToolTarget, DeviceNamesAreRefusedForWindowsOnly) {
+  std::string name;
+  for (const char* row : {"C:\\x\\CON", "C:\\x\\con.txt", "nul", "C:\\COM1.log", "lpt9 .txt", "CONOUT$"}) {
+    EXPECT_NE(TargetFromRowName(row, true, &name), nullptr) << row;
+    EXPECT_EQ(TargetFromRowName(row, false, &name), nullptr) << row;
+  }
+  for (const char* row : {"CONSOLE.txt", "COM10", "COM0", "icon.ico", "LPT.txt"}) {
+    EXPECT_EQ(TargetFromRowName(row, true, &name), nullptr) << row;
+  }
+  TargetPath path;
+  EXPECT_NE(TargetFromRowPath("C:\\AUX\\a.txt", true, &path), nullptr);
+}
+
+TEST(PackToolTarget, PathsStayBelowTheFolder) {
+  struct Case {
+    const char* row;
+    std::vector<std::string> parts;  // folders then name; empty: refused
+  };
+  static const Case CASES[] = {
+      {"C:\\Daten\\Briefe\\a.txt", {"Daten", "Briefe", "a.txt"}},
+      {"c:Daten\\a.txt", {"Daten", "a.txt"}},
+      {"\\\\server\\share\\a.txt", {"server", "share", "a.txt"}},
+      {"/etc/passwd", {"etc", "passwd"}},
+      {"a\\.\\b\\\\c.txt", {"a", "b", "c.txt"}},
+      {"a.txt", {"a.txt"}},
+      {"..\\a.txt", {}},
+      {"C:\\Daten\\..\\..\\a.txt", {}},
+      {"a/../../b", {}},
+      {"a\\..", {}},
+      {"C:\\Daten\\", {}},
+      {"C:\\Daten\\.", {}},
+      {"C:", {}},
+      {"\\", {}},
+      {"", {}},
+      {"\\\\?\\C:\\a.txt", {}},  // "?" and the second colon are not names
+      {"a\\...\\b", {}},
+      {"a\\b:stream", {}},
+  };
+  for (const Case& c : CASES) {
+    TargetPath path;
+    const char* refusal = TargetFromRowPath(c.row, false, &path);
+    if (c.parts.empty()) {
+      EXPECT_NE(refusal, nullptr) << c.row;
+      continue;
+    }
+    ASSERT_EQ(refusal, nullptr) << c.row << ": " << refusal;
+    std::vector<std::string> parts = path.folders;
+    parts.push_back(path.name);
+    EXPECT_EQ(parts, c.parts) << c.row;
+  }
+}
+
+PackToolRequest Parse(std::vector<const char*> arguments, bool expectOk, std::string* error = nullptr) {
+  arguments.insert(arguments.begin(), "packtool");
+  PackToolRequest request;
+  std::string reason;
+  bool ok = ParseCommandLine(static_cast<int>(arguments.size()), arguments.data(), &request, &reason);
+  EXPECT_EQ(ok, expectOk) << (arguments.size() > 1 ? arguments[1] : "") << ": " << reason;
+  if (error != nullptr) *error = reason;
+  return request;
+}
+
+TEST(PackToolCommandLine, ReadsEachCommandsArguments) {
+  PackToolRequest r = Parse({"extract", "a.zip", "7", "--force", "3", "-d", "out"}, true);
+  EXPECT_EQ(r.command, PackToolCommand::Extract);
+  EXPECT_EQ(r.archive, "a.zip");
+  EXPECT_EQ(r.rows, (std::vector<uint32_t>{7, 3}));
+  EXPECT_TRUE(r.force);
+  EXPECT_EQ(r.outputFolder, "out");
+
+  r = Parse({"list", "--json", "a.zip"}, true);
+  EXPECT_EQ(r.format, ListFormat::Json);
+  r = Parse({"extract", "-o", "x", "--", "-odd.zip", "4294967295"}, true);
+  EXPECT_EQ(r.archive, "-odd.zip");  // after "--" nothing is an option
+  EXPECT_EQ(r.rows, std::vector<uint32_t>{4294967295u});
+  EXPECT_EQ(r.outputFile, "x");
+  r = Parse({"extract", "a.zip", "--all"}, true);
+  EXPECT_TRUE(r.all);
+  r = Parse({"cat", "a.zip", "0"}, true);
+  EXPECT_EQ(r.rows, std::vector<uint32_t>{0});
+  r = Parse({"help", "verify"}, true);
+  EXPECT_EQ(r.command, PackToolCommand::Help);
+  EXPECT_EQ(r.helpFor, PackToolCommand::Verify);
+  r = Parse({"list", "a.zip", "--help"}, true);
+  EXPECT_EQ(r.helpFor, PackToolCommand::List);
+}
+
+TEST(PackToolCommandLine, RefusesWhatMakesNoSense) {
+  std::string error;
+  Parse({}, false);
+  Parse({"frobnicate", "a.zip"}, false);
+  Parse({"list"}, false);
+  Parse({"list", "a.zip", "3"}, false);
+  Parse({"list", "a.zip", "--raw", "--json"}, false);
+  Parse({"verify", "a.zip", "--force"}, false);
+  Parse({"cat", "a.zip"}, false);
+  Parse({"cat", "a.zip", "1", "2"}, false);
+  Parse({"extract", "a.zip"}, false);
+  Parse({"extract", "a.zip", "1", "--all"}, false);
+  Parse({"extract", "a.zip", "1", "2", "-o", "f"}, false);
+  Parse({"extract", "a.zip", "--all", "-o", "f"}, false);
+  Parse({"extract", "a.zip", "1", "-o", "f", "-d", "g"}, false);
+  Parse({"extract", "a.zip", "1", "-o"}, false);
+  Parse({"extract", "a.zip", "1", "--bogus"}, false);
+  Parse({"extract", "a.zip", "4294967296"}, false);
+  Parse({"extract", "a.zip", "-1"}, false, &error);
+  EXPECT_NE(error.find("not a row number"), std::string::npos) << error;
+  Parse({"extract", "a.zip", "1x"}, false);
+  Parse({"help", "nothing"}, false);
+}
+
+TEST(PackToolCommandLine, HelpNamesEveryExitCode) {
+  std::string help = HelpText(PackToolCommand::None);
+  for (int code = 0; code <= 7; code++) {
+    EXPECT_NE(help.find("  " + std::to_string(code) + "  "), std::string::npos) << code;
+  }
+}
+
+}  // namespace

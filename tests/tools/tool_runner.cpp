@@ -1,0 +1,160 @@
+#include "tests/tools/tool_runner.h"
+
+#include <fstream>
+#include <sstream>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#endif
+
+namespace {
+
+std::string ReadWhole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+std::string ToolPath() {
+  std::string path = PACKTOOL_PATH;
+#ifdef _WIN32
+  // The build knows the Unix path; under Wine the Unix root is drive Z:.
+  if (!path.empty() && path[0] == '/') path.insert(0, "Z:");
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+#endif
+  return path;
+}
+
+}  // namespace
+
+#ifdef _WIN32
+
+namespace {
+
+// The quoting that the C runtime's command-line parser undoes.
+std::string Quoted(const std::string& argument) {
+  if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) return argument;
+  std::string quoted = "\"";
+  size_t backslashes = 0;
+  for (char c : argument) {
+    if (c == '\\') {
+      backslashes++;
+      continue;
+    }
+    if (c == '"') {
+      quoted.append(backslashes * 2 + 1, '\\');
+    } else {
+      quoted.append(backslashes, '\\');
+    }
+    backslashes = 0;
+    quoted += c;
+  }
+  quoted.append(backslashes * 2, '\\');
+  return quoted + "\"";
+}
+
+HANDLE InheritableFile(const std::string& path) {
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                     nullptr);
+}
+
+}  // namespace
+
+ToolRun RunPackTool(const std::vector<std::string>& arguments, const ToolRunOptions& options) {
+  ToolRun run;
+  // A name per run: a new console's host may hold the last run's files a while.
+  static int runs = 0;
+  std::string stem = options.folder + "\\..\\run-" + std::to_string(++runs);
+  std::string outPath = stem + ".out";
+  std::string errPath = stem + ".err";
+  std::string tool = ToolPath();
+  std::string commandLine = Quoted(tool);
+  for (const std::string& argument : arguments) {
+    commandLine += ' ';
+    commandLine += Quoted(argument);
+  }
+
+  HANDLE out = InheritableFile(outPath);
+  HANDLE err = InheritableFile(errPath);
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = out;
+  startup.hStdError = err;
+  PROCESS_INFORMATION process = {};
+  DWORD flags = options.newConsole ? CREATE_NEW_CONSOLE : 0;
+  BOOL started = CreateProcessA(tool.c_str(), commandLine.data(), nullptr, nullptr, TRUE, flags, nullptr,
+                                options.folder.c_str(), &startup, &process);
+  CloseHandle(out);
+  CloseHandle(err);
+  if (!started) {
+    run.err = "CreateProcess failed: " + std::to_string(GetLastError());
+    return run;
+  }
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  run.exitCode = static_cast<int>(code);
+  run.out = ReadWhole(outPath);
+  run.err = ReadWhole(errPath);
+  DeleteFileA(outPath.c_str());
+  DeleteFileA(errPath.c_str());
+  return run;
+}
+
+#else
+
+ToolRun RunPackTool(const std::vector<std::string>& arguments, const ToolRunOptions& options) {
+  ToolRun run;
+  std::string outPath = options.folder + "/../run.out";
+  std::string errPath = options.folder + "/../run.err";
+  std::string tool = ToolPath();
+  std::vector<char*> argv;
+  argv.push_back(tool.data());
+  std::vector<std::string> copies = arguments;
+  for (std::string& argument : copies) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+
+  pid_t child = fork();
+  if (child == 0) {
+    int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out < 0 || err < 0 || chdir(options.folder.c_str()) != 0) _exit(125);
+    dup2(out, 1);
+    dup2(err, 2);
+    if (!options.locale.empty()) setenv("LC_ALL", options.locale.c_str(), 1);
+    if (options.fileSizeLimit != 0) {
+      rlimit limit = {options.fileSizeLimit, options.fileSizeLimit};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    execv(tool.c_str(), argv.data());
+    _exit(126);
+  }
+  int status = 0;
+  if (child < 0 || waitpid(child, &status, 0) != child) {
+    run.err = "could not run packtool";
+    return run;
+  }
+  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  run.out = ReadWhole(outPath);
+  run.err = ReadWhole(errPath);
+  unlink(outPath.c_str());
+  unlink(errPath.c_str());
+  return run;
+}
+
+#endif

@@ -1,0 +1,139 @@
+#include "tools/archive_session.h"
+
+#include "file/file.h"
+#include "pack/archive.h"
+#include "platform/platform.h"
+#include "tools/host.h"
+
+namespace {
+
+constexpr uint32_t ENTRY_HEADER_SIZE = 8;
+// The file number the index copy is read back under; the restore tool uses 1.
+constexpr intptr_t INDEX_FILE_NUMBER = 1;
+
+uint32_t LittleEndian32(const unsigned char* at) {
+  return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
+}
+
+}  // namespace
+
+ArchiveSession::~ArchiveSession() {
+  ArchiveClose();
+}
+
+bool ArchiveSession::Open(const std::string& path, std::string* error) {
+  path_ = path;
+  switch (HostPathKindOf(path, &fileSize_)) {
+    case HostPathKind::Missing:
+      *error = "no such file";
+      return false;
+    case HostPathKind::Folder:
+      *error = "is a folder, not a pack archive";
+      return false;
+    case HostPathKind::Other:
+      *error = "is not a regular file";
+      return false;
+    case HostPathKind::Unreadable:
+      *error = "cannot be read: " + HostErrorText();
+      return false;
+    case HostPathKind::File:
+      break;
+  }
+  if (ArchiveOpen(path.c_str()) == 0) {
+    *error = "cannot be opened: " + HostErrorText();
+    return false;
+  }
+  if (fileSize_ == 0) {
+    *error = "is empty: not a pack archive";
+    return false;
+  }
+  return true;
+}
+
+bool ArchiveSession::ReadIndex(EntryOutcome* outcome, EntryFacts* facts, std::string* error) {
+  const unsigned char* bytes = nullptr;
+  *outcome = Next(facts, &bytes);
+  if (*outcome != EntryOutcome::Read) return true;
+  index_.assign(bytes, bytes + facts->unpackedSize);
+  return CutRows(index_.data(), facts->unpackedSize, error);
+}
+
+// The rows are what the file library's line reader makes of the index as a
+// file, exactly as the restore tool lists them: the index is copied to a
+// temporary file and read back line by line.
+bool ArchiveSession::CutRows(const unsigned char* bytes, uint32_t size, std::string* error) {
+  HostOutputFile copy;
+  if (!copy.Create(HostJoinPath(HostTemporaryFolder(), "index"), error) || !copy.Write(bytes, size, error) ||
+      !copy.Close(error)) {
+    *error = "cannot copy the index to the temporary folder: " + *error;
+    return false;
+  }
+  if (FileOpenRead(INDEX_FILE_NUMBER, copy.TemporaryPath().c_str()) == 0) {
+    *error = "cannot read back the copy of the index in the temporary folder";
+    return false;
+  }
+  rows_.clear();
+  while (FileAtEnd(INDEX_FILE_NUMBER) == 0) {
+    String line = FileReadLine(INDEX_FILE_NUMBER);
+    rows_.emplace_back(line.Text(), line.Length());
+  }
+  FileClose(INDEX_FILE_NUMBER);
+  copy.Discard();
+  return true;
+}
+
+EntryOutcome ArchiveSession::Next(EntryFacts* facts, const unsigned char** bytes) {
+  *bytes = ArchiveNextEntry();
+  if (*bytes == nullptr) return Diagnose(true, facts);
+  ArchiveEntryInfo info;
+  ArchiveLastEntryInfo(&info);
+  *facts = EntryFacts{info.unpackedSize, info.packedSize, info.stored != 0, info.damaged != 0};
+  Advance(*facts);
+  return EntryOutcome::Read;
+}
+
+EntryOutcome ArchiveSession::Skip(EntryFacts* facts) {
+  if (ArchiveSkipEntry() == 0) return Diagnose(false, facts);
+  ArchiveEntryInfo info;
+  ArchiveLastEntryInfo(&info);
+  *facts = EntryFacts{info.unpackedSize, info.packedSize, info.stored != 0, false};
+  Advance(*facts);
+  return EntryOutcome::Skipped;
+}
+
+void ArchiveSession::Advance(const EntryFacts& facts) {
+  offset_ += ENTRY_HEADER_SIZE + uint64_t(facts.packedSize);
+  nextEntry_++;
+}
+
+// The reader answers null both at the end and for an entry it could not
+// hold; the file's size and the header at the current offset tell which.
+EntryOutcome ArchiveSession::Diagnose(bool passedOverWhenWhole, EntryFacts* facts) {
+  *facts = EntryFacts{};
+  uint64_t remaining = offset_ <= fileSize_ ? fileSize_ - offset_ : 0;
+  if (remaining == 0) return EntryOutcome::End;
+  if (remaining < ENTRY_HEADER_SIZE) return EntryOutcome::StrayBytes;
+  if (!PeekHeader(&facts->unpackedSize, &facts->packedSize)) return EntryOutcome::Truncated;
+  facts->stored = facts->unpackedSize == facts->packedSize;
+  if (ENTRY_HEADER_SIZE + uint64_t(facts->packedSize) > remaining) return EntryOutcome::Truncated;
+  // A whole entry that the reader still refused: it could not hold it and
+  // has moved past it. (A skip never refuses a whole entry, except on a
+  // failing read, which counts as the archive ending there.)
+  if (!passedOverWhenWhole) return EntryOutcome::Truncated;
+  Advance(*facts);
+  return EntryOutcome::TooLarge;
+}
+
+bool ArchiveSession::PeekHeader(uint32_t* unpackedSize, uint32_t* packedSize) const {
+  PlatformFile file = PlatformFileOpenRead(path_.c_str(), false);
+  if (file == PLATFORM_FILE_INVALID) return false;
+  unsigned char header[ENTRY_HEADER_SIZE];
+  uint32_t done = 0;
+  bool read = PlatformFileSeekRelative(file, int64_t(offset_)) &&
+              PlatformFileRead(file, header, ENTRY_HEADER_SIZE, &done) && done == ENTRY_HEADER_SIZE;
+  PlatformFileClose(file);
+  if (!read) return false;
+  *unpackedSize = LittleEndian32(header);
+  *packedSize = LittleEndian32(header + 4);
+  return true;
+}

@@ -1,0 +1,66 @@
+// One archive as the commands walk it: the pack reader underneath (the same
+// one the restore tool uses), plus what the reader's null results leave open:
+// where the archive ended and why, told from the file's size and the offset
+// of each entry. The index rows are cut by the file library's line reader.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum class EntryOutcome {
+  Read,        // delivered; the facts say whether it is damaged
+  Skipped,     // passed over, header read, data not
+  End,         // the archive ends cleanly before this entry
+  StrayBytes,  // 1 to 7 bytes where a header should be
+  Truncated,   // a header whose data runs past the end of the file
+  TooLarge,    // complete, but its bytes could not be had in memory; passed over
+};
+
+struct EntryFacts {
+  uint32_t unpackedSize = 0;
+  uint32_t packedSize = 0;
+  bool stored = false;
+  bool damaged = false;  // Read only: the stream is malformed or fails its checksum
+};
+
+class ArchiveSession {
+ public:
+  ArchiveSession() = default;
+  ArchiveSession(const ArchiveSession&) = delete;
+  ArchiveSession& operator=(const ArchiveSession&) = delete;
+  ~ArchiveSession();
+
+  // Opens the archive. On failure returns false with the reason (the caller
+  // ends with EXIT_ARCHIVE).
+  bool Open(const std::string& path, std::string* error);
+  // Reads entry 0 into *outcome and, when it was read (damaged or not), cuts
+  // it into rows. False with the reason when the rows could not be cut (the
+  // temporary copy failed; the caller ends with EXIT_WRITE).
+  bool ReadIndex(EntryOutcome* outcome, EntryFacts* facts, std::string* error);
+
+  EntryOutcome Next(EntryFacts* facts, const unsigned char** bytes);
+  EntryOutcome Skip(EntryFacts* facts);
+
+  const std::vector<std::string>& Rows() const { return rows_; }
+  const std::vector<unsigned char>& IndexBytes() const { return index_; }
+  // The number of the entry the next Next or Skip reaches.
+  uint32_t NextEntryNumber() const { return nextEntry_; }
+  uint64_t Offset() const { return offset_; }
+  uint64_t FileSize() const { return fileSize_; }
+  // After StrayBytes: how many.
+  uint64_t Remaining() const { return fileSize_ - offset_; }
+
+ private:
+  EntryOutcome Diagnose(bool passedOverWhenWhole, EntryFacts* facts);
+  bool PeekHeader(uint32_t* unpackedSize, uint32_t* packedSize) const;
+  void Advance(const EntryFacts& facts);
+  bool CutRows(const unsigned char* bytes, uint32_t size, std::string* error);
+
+  std::string path_;
+  uint64_t fileSize_ = 0;
+  uint64_t offset_ = 0;
+  uint32_t nextEntry_ = 0;
+  std::vector<std::string> rows_;
+  std::vector<unsigned char> index_;
+};

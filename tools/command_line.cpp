@@ -1,0 +1,233 @@
+#include "tools/command_line.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr const char* GENERAL_HELP =
+    "usage: packtool COMMAND ARCHIVE [ARGUMENTS]\n"
+    "\n"
+    "Lists, checks and restores the files of a pack archive (a backup).\n"
+    "Row r of the archive's index names entry r; rows are counted from 0.\n"
+    "\n"
+    "commands:\n"
+    "  list ARCHIVE [--raw | --json]     one line per row: row, size, storage, text\n"
+    "  extract ARCHIVE ROW... [-o FILE | -d DIR] [--force]\n"
+    "  extract ARCHIVE --all [-d DIR] [--force]\n"
+    "                                    write the entries of the rows to files\n"
+    "  verify ARCHIVE                    decode every entry and check it\n"
+    "  cat ARCHIVE ROW                   the entry's bytes to standard output\n"
+    "  help [COMMAND]                    this text, or the command's own\n"
+    "\n"
+    "exit codes:\n"
+    "  0  success\n"
+    "  1  the command line is wrong\n"
+    "  2  the archive is missing, cannot be read, or is not a pack archive\n"
+    "  3  no such row, or the archive holds no entry for it\n"
+    "  4  a damaged entry (checksum, malformed stream, data cut short) or archive\n"
+    "  5  a target was refused: it exists (use --force), or the row gives no safe name\n"
+    "  6  a file or standard output could not be written\n"
+    "  7  an entry is too large to hold in memory\n"
+    "When several rows fail, the highest code is returned.\n";
+
+constexpr const char* LIST_HELP =
+    "usage: packtool list ARCHIVE [--raw | --json]\n"
+    "\n"
+    "One line per index row: the row number, the entry's unpacked size, how it is\n"
+    "kept (stored, compressed; missing or truncated when the archive lacks it),\n"
+    "and the row text. Only the index is decoded; the other entries' headers are\n"
+    "read, not their data (verify checks those).\n"
+    "Row texts are Windows-1252; they are shown in UTF-8 when the terminal uses\n"
+    "UTF-8, with control characters written as \\xHH.\n"
+    "\n"
+    "  --raw    only the row texts, byte for byte as stored, each ended by LF\n"
+    "  --json   one JSON document (UTF-8): rows with number, text, sizes, storage\n"
+    "\n"
+    "Exit code 4 when the archive is cut short or lacks the entries of some rows\n"
+    "(the rows are listed all the same).\n";
+
+constexpr const char* EXTRACT_HELP =
+    "usage: packtool extract ARCHIVE ROW... [-o FILE | -d DIR] [--force]\n"
+    "       packtool extract ARCHIVE --all [-d DIR] [--force]\n"
+    "\n"
+    "Writes the entry of each row to a file: by default the row text's file name\n"
+    "(after its last backslash) in the current folder, or in DIR.\n"
+    "\n"
+    "  -o, --output FILE      the target for a single row\n"
+    "  -d, --directory DIR    the folder to write into (made when missing)\n"
+    "  --all                  every row, into DIR with the row's folders below it\n"
+    "                         (drive letters dropped; a row with \"..\" is refused)\n"
+    "  --force                replace existing files, and write damaged entries\n"
+    "                         too (the damage is still reported, exit code 4)\n"
+    "\n"
+    "Each file is written beside its target under a temporary name and renamed\n"
+    "into place when complete: a failure leaves no partial file behind and an\n"
+    "existing file untouched.\n";
+
+constexpr const char* VERIFY_HELP =
+    "usage: packtool verify ARCHIVE\n"
+    "\n"
+    "Decodes every entry and checks its stream and checksum. Prints one line per\n"
+    "problem (damaged or truncated entry, rows without an entry, stray bytes at\n"
+    "the end) and a summary; exit code 0 only when every entry is sound.\n"
+    "Shows its progress on standard error when that is a terminal and the\n"
+    "archive is large.\n";
+
+constexpr const char* CAT_HELP =
+    "usage: packtool cat ARCHIVE ROW\n"
+    "\n"
+    "Writes the entry of the row to standard output, byte for byte. A damaged\n"
+    "entry writes nothing (exit code 4).\n";
+
+bool CommandFromName(const char* name, PackToolCommand* command) {
+  static const struct {
+    const char* name;
+    PackToolCommand command;
+  } NAMES[] = {
+      {"list", PackToolCommand::List}, {"extract", PackToolCommand::Extract}, {"verify", PackToolCommand::Verify},
+      {"cat", PackToolCommand::Cat},   {"help", PackToolCommand::Help},
+  };
+  for (const auto& entry : NAMES) {
+    if (strcmp(name, entry.name) == 0) {
+      *command = entry.command;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool ParseRow(const char* text, uint32_t* row) {
+  if (*text == '\0') return false;
+  uint64_t value = 0;
+  for (const char* at = text; *at != '\0'; at++) {
+    if (*at < '0' || *at > '9') return false;
+    value = value * 10 + static_cast<uint64_t>(*at - '0');
+    if (value > UINT32_MAX) return false;
+  }
+  *row = static_cast<uint32_t>(value);
+  return true;
+}
+
+bool Fail(std::string* error, std::string text) {
+  *error = std::move(text);
+  return false;
+}
+
+// Which options each command accepts.
+bool CheckCombination(const PackToolRequest& r, std::string* error) {
+  bool extract = r.command == PackToolCommand::Extract;
+  if (r.archive.empty()) return Fail(error, "no archive given");
+  if (r.format != ListFormat::Table && r.command != PackToolCommand::List) {
+    return Fail(error, "--raw and --json belong to list");
+  }
+  if ((r.all || r.force || r.hasOutputFile || r.hasOutputFolder) && !extract) {
+    return Fail(error, "--all, --force, -o and -d belong to extract");
+  }
+  switch (r.command) {
+    case PackToolCommand::List:
+    case PackToolCommand::Verify:
+      if (!r.rows.empty()) return Fail(error, "this command takes no row");
+      return true;
+    case PackToolCommand::Cat:
+      if (r.rows.size() != 1) return Fail(error, "cat takes exactly one row");
+      return true;
+    case PackToolCommand::Extract:
+      if (r.all && !r.rows.empty()) return Fail(error, "give rows or --all, not both");
+      if (!r.all && r.rows.empty()) return Fail(error, "no row given (or --all)");
+      if (r.hasOutputFile && r.hasOutputFolder) return Fail(error, "give -o or -d, not both");
+      if (r.hasOutputFile && (r.all || r.rows.size() != 1)) return Fail(error, "-o takes exactly one row");
+      if (r.hasOutputFile && r.outputFile.empty()) return Fail(error, "-o needs a file name");
+      if (r.hasOutputFolder && r.outputFolder.empty()) return Fail(error, "-d needs a folder name");
+      return true;
+    default:
+      return true;
+  }
+}
+
+}  // namespace
+
+bool ParseCommandLine(int argc, const char* const* argv, PackToolRequest* request, std::string* error) {
+  PackToolRequest r;
+  if (argc < 2) return Fail(error, "no command given");
+  const char* first = argv[1];
+  if (strcmp(first, "-h") == 0 || strcmp(first, "--help") == 0) {
+    r.command = PackToolCommand::Help;
+    *request = r;
+    return true;
+  }
+  if (!CommandFromName(first, &r.command)) return Fail(error, std::string("unknown command \"") + first + "\"");
+
+  bool optionsEnded = false;
+  for (int i = 2; i < argc; i++) {
+    const char* arg = argv[i];
+    // "-1" is a bad row, not an unknown option.
+    bool isOption = !optionsEnded && arg[0] == '-' && arg[1] != '\0' && (arg[1] < '0' || arg[1] > '9');
+    if (isOption) {
+      if (strcmp(arg, "--") == 0) {
+        optionsEnded = true;
+      } else if (strcmp(arg, "-h") == 0 || strcmp(arg, "--help") == 0) {
+        r.helpFor = r.command;
+        r.command = PackToolCommand::Help;
+        *request = r;
+        return true;
+      } else if (strcmp(arg, "--raw") == 0 || strcmp(arg, "--json") == 0) {
+        ListFormat format = arg[2] == 'r' ? ListFormat::Raw : ListFormat::Json;
+        if (r.format != ListFormat::Table && r.format != format) return Fail(error, "give --raw or --json, not both");
+        r.format = format;
+      } else if (strcmp(arg, "--all") == 0) {
+        r.all = true;
+      } else if (strcmp(arg, "--force") == 0) {
+        r.force = true;
+      } else if (strcmp(arg, "-o") == 0 || strcmp(arg, "--output") == 0 || strcmp(arg, "-d") == 0 ||
+                 strcmp(arg, "--directory") == 0) {
+        if (i + 1 >= argc) return Fail(error, std::string(arg) + " needs a value");
+        bool file = strcmp(arg, "-o") == 0 || strcmp(arg, "--output") == 0;
+        if ((file && r.hasOutputFile) || (!file && r.hasOutputFolder)) {
+          return Fail(error, std::string(arg) + " given twice");
+        }
+        (file ? r.outputFile : r.outputFolder) = argv[++i];
+        (file ? r.hasOutputFile : r.hasOutputFolder) = true;
+      } else {
+        return Fail(error, std::string("unknown option \"") + arg + "\"");
+      }
+      continue;
+    }
+    if (r.command == PackToolCommand::Help) {
+      if (r.helpFor != PackToolCommand::None || !CommandFromName(arg, &r.helpFor)) {
+        return Fail(error, std::string("no help for \"") + arg + "\"");
+      }
+      continue;
+    }
+    if (r.archive.empty()) {
+      if (arg[0] == '\0') return Fail(error, "the archive name is empty");
+      r.archive = arg;
+      continue;
+    }
+    uint32_t row = 0;
+    if (!ParseRow(arg, &row)) return Fail(error, std::string("\"") + arg + "\" is not a row number");
+    r.rows.push_back(row);
+  }
+  if (r.command == PackToolCommand::Help) {
+    if (r.helpFor == PackToolCommand::Help) r.helpFor = PackToolCommand::None;
+    *request = r;
+    return true;
+  }
+  if (!CheckCombination(r, error)) return false;
+  *request = r;
+  return true;
+}
+
+const char* HelpText(PackToolCommand command) {
+  switch (command) {
+    case PackToolCommand::List:
+      return LIST_HELP;
+    case PackToolCommand::Extract:
+      return EXTRACT_HELP;
+    case PackToolCommand::Verify:
+      return VERIFY_HELP;
+    case PackToolCommand::Cat:
+      return CAT_HELP;
+    default:
+      return GENERAL_HELP;
+  }
+}

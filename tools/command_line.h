@@ -1,0 +1,28 @@
+// What the user asked packtool to do, read from argv without touching a file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum class PackToolCommand { None, Help, List, Extract, Verify, Cat };
+enum class ListFormat { Table, Raw, Json };
+
+struct PackToolRequest {
+  PackToolCommand command = PackToolCommand::None;
+  PackToolCommand helpFor = PackToolCommand::None;  // Help: the command asked about, or None
+  std::string archive;
+  std::vector<uint32_t> rows;  // as given; extract sorts and merges them itself
+  bool all = false;
+  bool force = false;
+  ListFormat format = ListFormat::Table;
+  std::string outputFile;    // -o
+  std::string outputFolder;  // -d
+  bool hasOutputFile = false;
+  bool hasOutputFolder = false;
+};
+
+// Fills request, or returns false with a one-line reason in *error.
+bool ParseCommandLine(int argc, const char* const* argv, PackToolRequest* request, std::string* error);
+// The text of --help: the general one for None, else the command's own.
+const char* HelpText(PackToolCommand command);

@@ -1,0 +1,495 @@
+#include "tools/commands.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tools/archive_session.h"
+#include "tools/exit_codes.h"
+#include "tools/host.h"
+#include "tools/target_path.h"
+#include "tools/text_encoding.h"
+
+namespace {
+
+#ifdef _WIN32
+constexpr bool WINDOWS_NAMES = true;
+#else
+constexpr bool WINDOWS_NAMES = false;
+#endif
+
+// verify shows its progress only where it takes a while.
+constexpr uint64_t PROGRESS_MIN_ARCHIVE = 64ull << 20;
+constexpr uint64_t PROGRESS_INTERVAL_MS = 250;
+constexpr unsigned PROGRESS_BAR_WIDTH = 30;
+constexpr size_t PROGRESS_LINE_WIDTH = 79;
+
+void Print(std::string_view text) {
+  fwrite(text.data(), 1, text.size(), stdout);
+}
+
+void Complain(const std::string& text) {
+  std::string line = "packtool: " + text + "\n";
+  fwrite(line.data(), 1, line.size(), stderr);
+  fflush(stderr);
+}
+
+// A row text as a message shows it: control bytes escaped, in the console's
+// character set.
+std::string Shown(std::string_view rowText) {
+  return HostConsoleText(DisplayText(rowText));
+}
+
+std::string RowName(uint32_t row, const std::vector<std::string>& rows) {
+  std::string name = "row " + std::to_string(row);
+  if (row < rows.size()) name += " (\"" + Shown(rows[row]) + "\")";
+  return name;
+}
+
+std::string EntryName(uint32_t entry, const std::vector<std::string>& rows) {
+  std::string name = "entry " + std::to_string(entry);
+  if (entry == 0) return name + " (the index)";
+  if (entry < rows.size()) name += " (\"" + Shown(rows[entry]) + "\")";
+  return name;
+}
+
+int FinishOutput(int code) {
+  if (fflush(stdout) != 0 || ferror(stdout)) {
+    Complain("cannot write to standard output");
+    return ExitWorst(code, EXIT_WRITE);
+  }
+  return code;
+}
+
+constexpr const char* DAMAGED_STREAM = "its stream is malformed or fails its checksum";
+constexpr const char* CUT_SHORT = "its data runs past the end of the file (the archive is cut short)";
+
+// Opens the archive and reads its index. EXIT_OK, or the code after saying why.
+// With acceptDamaged a damaged or unholdable index is left to the caller.
+int OpenWithIndex(ArchiveSession& session, const std::string& path, bool acceptDamaged, EntryOutcome* outcome,
+                  EntryFacts* facts) {
+  std::string error;
+  if (!session.Open(path, &error)) {
+    Complain(path + ": " + error);
+    return EXIT_ARCHIVE;
+  }
+  if (!session.ReadIndex(outcome, facts, &error)) {
+    Complain(path + ": " + error);
+    return EXIT_WRITE;
+  }
+  switch (*outcome) {
+    case EntryOutcome::End:
+    case EntryOutcome::StrayBytes:
+      Complain(path + ": not a pack archive: too short for an entry header");
+      return EXIT_ARCHIVE;
+    case EntryOutcome::Truncated:
+      Complain(path + ": not a pack archive: its first entry runs past the end of the file");
+      return EXIT_ARCHIVE;
+    case EntryOutcome::TooLarge:
+      if (acceptDamaged) return EXIT_OK;
+      Complain(path + ": the index (entry 0) is too large to hold in memory (" + std::to_string(facts->unpackedSize) +
+               " bytes)");
+      return EXIT_MEMORY;
+    default:
+      break;
+  }
+  if (facts->damaged && !acceptDamaged) {
+    Complain(path + ": the index (entry 0) is damaged: " + DAMAGED_STREAM + "; its rows cannot be trusted");
+    return EXIT_DAMAGED;
+  }
+  return EXIT_OK;
+}
+
+// The problems an archive's end shows: a last entry cut short, stray bytes,
+// index rows that no entry answers.
+std::vector<std::string> EndProblems(EntryOutcome end, const ArchiveSession& session, uint32_t entryCount,
+                                     const std::vector<std::string>& rows) {
+  std::vector<std::string> problems;
+  uint64_t firstMissing = entryCount;
+  if (end == EntryOutcome::Truncated) {
+    problems.push_back(EntryName(entryCount, rows) + ": damaged: " + CUT_SHORT);
+    firstMissing++;
+  } else if (end == EntryOutcome::StrayBytes) {
+    problems.push_back(std::to_string(session.Remaining()) +
+                       " stray bytes at the end of the archive, too few for an entry header");
+  }
+  if (firstMissing < rows.size()) {
+    uint64_t last = rows.size() - 1;
+    std::string which = firstMissing == last ? "row " + std::to_string(last)
+                                             : "rows " + std::to_string(firstMissing) + " to " + std::to_string(last);
+    problems.push_back(which + (firstMissing == last ? " has" : " have") + " no entry: the archive holds " +
+                       std::to_string(entryCount) + " entries");
+  }
+  return problems;
+}
+
+std::string Storage(const EntryFacts& facts) {
+  return facts.stored ? "stored" : "compressed";
+}
+
+size_t Digits(uint64_t value) {
+  return std::to_string(value).size();
+}
+
+std::string PadLeft(const std::string& text, size_t width) {
+  return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
+}
+
+std::string PadRight(const std::string& text, size_t width) {
+  return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
+}
+
+// How the list shows the entry of one row.
+struct ListedRow {
+  bool hasSizes = false;
+  EntryFacts facts;
+  std::string storage;
+};
+
+ListedRow RowListing(uint32_t row, const std::vector<EntryFacts>& entries, EntryOutcome end,
+                     const EntryFacts& cutShort) {
+  if (row < entries.size()) return {true, entries[row], Storage(entries[row])};
+  if (row == entries.size() && end == EntryOutcome::Truncated) return {true, cutShort, "truncated"};
+  return {false, {}, "missing"};
+}
+
+// Fetches the entries of rows in ascending order, skipping the entries in
+// between without reading their data.
+class RowFetcher {
+ public:
+  explicit RowFetcher(ArchiveSession& session, const EntryFacts& indexFacts)
+      : session_(session), indexFacts_(indexFacts) {}
+
+  // EXIT_OK with the entry's bytes (which may be damaged: see facts), or the
+  // code after saying why there are none.
+  int Fetch(uint32_t row, EntryFacts* facts, const unsigned char** bytes) {
+    const std::vector<std::string>& rows = session_.Rows();
+    if (row >= rows.size()) {
+      std::string range = rows.empty() ? "it has none" : "0 to " + std::to_string(rows.size() - 1);
+      Complain("row " + std::to_string(row) + ": no such row (the index has " + std::to_string(rows.size()) +
+               " rows: " + range + ")");
+      return EXIT_ROW;
+    }
+    if (row == 0) {
+      *facts = indexFacts_;
+      *bytes = session_.IndexBytes().data();
+      return EXIT_OK;
+    }
+    EntryOutcome outcome = EntryOutcome::Skipped;
+    while (!ended_ && session_.NextEntryNumber() < row) {
+      outcome = session_.Skip(facts);
+      if (outcome != EntryOutcome::Skipped) End(outcome);
+    }
+    if (!ended_) {
+      outcome = session_.Next(facts, bytes);
+      if (outcome == EntryOutcome::Read) return EXIT_OK;
+      if (outcome == EntryOutcome::TooLarge) {
+        Complain(RowName(row, rows) + ": the entry is too large to hold in memory (" +
+                 std::to_string(facts->unpackedSize) + " bytes); nothing written");
+        return EXIT_MEMORY;
+      }
+      End(outcome);
+    }
+    if (row == endEntry_ && end_ == EntryOutcome::Truncated) {
+      Complain(RowName(row, rows) + ": damaged entry: " + CUT_SHORT + "; nothing written");
+      return EXIT_DAMAGED;
+    }
+    Complain(RowName(row, rows) + ": the archive holds no entry for it (it ends after " + std::to_string(endEntry_) +
+             " entries)");
+    return EXIT_ROW;
+  }
+
+ private:
+  void End(EntryOutcome outcome) {
+    ended_ = true;
+    end_ = outcome;
+    endEntry_ = session_.NextEntryNumber();
+  }
+
+  ArchiveSession& session_;
+  EntryFacts indexFacts_;
+  bool ended_ = false;
+  EntryOutcome end_ = EntryOutcome::End;
+  uint32_t endEntry_ = 0;
+};
+
+struct ExtractJob {
+  uint32_t row;
+  std::string folder;  // to be made before writing; "" for none
+  std::string target;
+};
+
+// Where a row goes, or EXIT_OK unchanged in *code when it goes nowhere
+// (after saying why).
+bool PlanTarget(const PackToolRequest& request, uint32_t row, const std::vector<std::string>& rows, ExtractJob* job,
+                int* code) {
+  job->row = row;
+  job->folder = request.outputFolder;
+  if (request.hasOutputFile) {
+    job->target = request.outputFile;
+  } else if (request.all) {
+    TargetPath path;
+    if (const char* refusal = TargetFromRowPath(rows[row], WINDOWS_NAMES, &path)) {
+      Complain(RowName(row, rows) + ": refused as a target: " + refusal);
+      *code = ExitWorst(*code, EXIT_TARGET_REFUSED);
+      return false;
+    }
+    for (const std::string& folder : path.folders) job->folder = HostJoinPath(job->folder, HostFileNameText(folder));
+    job->target = HostJoinPath(job->folder, HostFileNameText(path.name));
+  } else {
+    std::string name;
+    if (const char* refusal = TargetFromRowName(rows[row], WINDOWS_NAMES, &name)) {
+      Complain(RowName(row, rows) + ": refused as a target: " + refusal + " (give -o FILE)");
+      *code = ExitWorst(*code, EXIT_TARGET_REFUSED);
+      return false;
+    }
+    job->target = HostJoinPath(job->folder, HostFileNameText(name));
+  }
+  uint64_t size = 0;
+  HostPathKind kind = HostPathKindOf(job->target, &size);
+  if (kind == HostPathKind::Folder || kind == HostPathKind::Other) {
+    Complain(RowName(row, rows) + ": \"" + job->target + "\" exists and is not a file");
+    *code = ExitWorst(*code, EXIT_TARGET_REFUSED);
+    return false;
+  }
+  if (kind != HostPathKind::Missing && !request.force) {
+    Complain(RowName(row, rows) + ": \"" + job->target + "\" exists (--force replaces it)");
+    *code = ExitWorst(*code, EXIT_TARGET_REFUSED);
+    return false;
+  }
+  return true;
+}
+
+int WriteTarget(const ExtractJob& job, bool force, const unsigned char* bytes, uint32_t size,
+                const std::vector<std::string>& rows) {
+  std::string error;
+  if (!job.folder.empty() && !HostMakeFolders(job.folder, &error)) {
+    Complain(RowName(job.row, rows) + ": cannot make the folder: " + error);
+    return EXIT_WRITE;
+  }
+  HostOutputFile file;
+  bool exists = false;
+  if (!file.Create(job.target, &error) || !file.Write(bytes, size, &error) || !file.Commit(force, &exists, &error)) {
+    if (exists) {
+      Complain(RowName(job.row, rows) + ": \"" + job.target + "\" exists (--force replaces it)");
+      return EXIT_TARGET_REFUSED;
+    }
+    Complain(RowName(job.row, rows) + ": cannot write \"" + job.target + "\": " + error);
+    return EXIT_WRITE;
+  }
+  return EXIT_OK;
+}
+
+class Progress {
+ public:
+  explicit Progress(uint64_t total) : shown_(total >= PROGRESS_MIN_ARCHIVE && HostErrorIsTerminal()), total_(total) {}
+  ~Progress() { Clear(); }
+
+  void Update(uint64_t done) {
+    if (!shown_) return;
+    uint64_t now = HostMilliseconds();
+    if (drawn_ && now - last_ < PROGRESS_INTERVAL_MS) return;
+    last_ = now;
+    drawn_ = true;
+    unsigned percent = static_cast<unsigned>(done * 100 / total_);
+    std::string bar(PROGRESS_BAR_WIDTH, ' ');
+    bar.replace(0, percent * PROGRESS_BAR_WIDTH / 100, percent * PROGRESS_BAR_WIDTH / 100, '#');
+    char line[96];
+    snprintf(line, sizeof line, "\rverifying [%s] %3u%% of %llu MiB", bar.c_str(), percent,
+             static_cast<unsigned long long>(total_ >> 20));
+    fputs(line, stderr);
+    fflush(stderr);
+  }
+
+  void Clear() {
+    if (!drawn_) return;
+    drawn_ = false;
+    fputs(("\r" + std::string(PROGRESS_LINE_WIDTH, ' ') + "\r").c_str(), stderr);
+    fflush(stderr);
+  }
+
+ private:
+  bool shown_;
+  bool drawn_ = false;
+  uint64_t total_;
+  uint64_t last_ = 0;
+};
+
+}  // namespace
+
+int RunList(const PackToolRequest& request) {
+  ArchiveSession session;
+  EntryOutcome outcome;
+  EntryFacts indexFacts;
+  int code = OpenWithIndex(session, request.archive, false, &outcome, &indexFacts);
+  if (code != EXIT_OK) return code;
+
+  std::vector<EntryFacts> entries{indexFacts};
+  EntryFacts facts;
+  EntryOutcome end;
+  while ((end = session.Skip(&facts)) == EntryOutcome::Skipped) entries.push_back(facts);
+  const std::vector<std::string>& rows = session.Rows();
+  std::vector<std::string> problems = EndProblems(end, session, uint32_t(entries.size()), rows);
+
+  if (request.format == ListFormat::Raw) {
+    for (const std::string& row : rows) {
+      Print(row);
+      Print("\n");
+    }
+  } else if (request.format == ListFormat::Json) {
+    Print("{\n  \"entryCount\": " + std::to_string(entries.size()) +
+          ",\n  \"complete\": " + (problems.empty() ? "true" : "false") + ",\n  \"rows\": [");
+    for (uint32_t row = 0; row < rows.size(); row++) {
+      ListedRow listed = RowListing(row, entries, end, facts);
+      std::string unpacked = listed.hasSizes ? std::to_string(listed.facts.unpackedSize) : "null";
+      std::string packed = listed.hasSizes ? std::to_string(listed.facts.packedSize) : "null";
+      Print(std::string(row == 0 ? "\n" : ",\n") + "    {\"row\": " + std::to_string(row) +
+            ", \"text\": " + JsonString(rows[row]) + ", \"unpackedSize\": " + unpacked + ", \"packedSize\": " + packed +
+            ", \"storage\": \"" + listed.storage + "\"}");
+    }
+    Print(rows.empty() ? "]\n}\n" : "\n  ]\n}\n");
+  } else {
+    uint64_t largest = 0;
+    for (uint32_t row = 0; row < rows.size(); row++) {
+      ListedRow listed = RowListing(row, entries, end, facts);
+      if (listed.hasSizes) largest = std::max<uint64_t>(largest, listed.facts.unpackedSize);
+    }
+    size_t rowWidth = rows.empty() ? 1 : Digits(rows.size() - 1);
+    size_t sizeWidth = Digits(largest);
+    for (uint32_t row = 0; row < rows.size(); row++) {
+      ListedRow listed = RowListing(row, entries, end, facts);
+      std::string size = listed.hasSizes ? std::to_string(listed.facts.unpackedSize) : "-";
+      Print(PadLeft(std::to_string(row), rowWidth) + "  " + PadLeft(size, sizeWidth) + "  " +
+            PadRight(listed.storage, 10) + "  " + Shown(rows[row]) + "\n");
+    }
+  }
+  code = FinishOutput(EXIT_OK);
+  for (const std::string& problem : problems) Complain(request.archive + ": " + problem);
+  return problems.empty() ? code : ExitWorst(code, EXIT_DAMAGED);
+}
+
+int RunExtract(const PackToolRequest& request) {
+  ArchiveSession session;
+  EntryOutcome outcome;
+  EntryFacts indexFacts;
+  int code = OpenWithIndex(session, request.archive, false, &outcome, &indexFacts);
+  if (code != EXIT_OK) return code;
+  const std::vector<std::string>& rows = session.Rows();
+
+  std::vector<uint32_t> wanted = request.rows;
+  if (request.all) {
+    for (uint32_t row = 0; row < rows.size(); row++) wanted.push_back(row);
+  }
+  std::sort(wanted.begin(), wanted.end());
+  wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
+
+  RowFetcher fetcher(session, indexFacts);
+  for (uint32_t row : wanted) {
+    ExtractJob job;
+    if (row < rows.size() && !PlanTarget(request, row, rows, &job, &code)) continue;
+    EntryFacts facts;
+    const unsigned char* bytes = nullptr;
+    int fetched = fetcher.Fetch(row, &facts, &bytes);
+    if (fetched != EXIT_OK) {
+      code = ExitWorst(code, fetched);
+      continue;
+    }
+    if (facts.damaged && !request.force) {
+      Complain(RowName(row, rows) + ": damaged entry: " + DAMAGED_STREAM + "; nothing written (--force writes it)");
+      code = ExitWorst(code, EXIT_DAMAGED);
+      continue;
+    }
+    code = ExitWorst(code, WriteTarget(job, request.force, bytes, facts.unpackedSize, rows));
+    if (facts.damaged) {
+      Complain(RowName(row, rows) + ": damaged entry written to \"" + job.target +
+               "\": the bytes its stream did not give are 0");
+      code = ExitWorst(code, EXIT_DAMAGED);
+    }
+  }
+  return code;
+}
+
+int RunCat(const PackToolRequest& request) {
+  ArchiveSession session;
+  EntryOutcome outcome;
+  EntryFacts indexFacts;
+  int code = OpenWithIndex(session, request.archive, false, &outcome, &indexFacts);
+  if (code != EXIT_OK) return code;
+
+  uint32_t row = request.rows.front();
+  RowFetcher fetcher(session, indexFacts);
+  EntryFacts facts;
+  const unsigned char* bytes = nullptr;
+  code = fetcher.Fetch(row, &facts, &bytes);
+  if (code != EXIT_OK) return code;
+  if (facts.damaged) {
+    Complain(RowName(row, session.Rows()) + ": damaged entry: " + DAMAGED_STREAM + "; nothing written");
+    return EXIT_DAMAGED;
+  }
+  fwrite(bytes, 1, facts.unpackedSize, stdout);
+  return FinishOutput(EXIT_OK);
+}
+
+int RunVerify(const PackToolRequest& request) {
+  ArchiveSession session;
+  EntryOutcome outcome;
+  EntryFacts facts;
+  int code = OpenWithIndex(session, request.archive, true, &outcome, &facts);
+  if (code != EXIT_OK) return code;
+
+  // A damaged index says nothing reliable about rows: entries are then named
+  // by number only.
+  bool indexSound = outcome == EntryOutcome::Read && !facts.damaged;
+  static const std::vector<std::string> NO_ROWS;
+  const std::vector<std::string>& rows = indexSound ? session.Rows() : NO_ROWS;
+  size_t problems = 0;
+  uint64_t unpackedBytes = 0;
+  Progress progress(session.FileSize());
+  auto report = [&](const std::string& problem, int problemCode) {
+    progress.Clear();
+    Print(problem + "\n");
+    fflush(stdout);
+    problems++;
+    code = ExitWorst(code, problemCode);
+  };
+
+  // Entry 0 is read already; its outcome and facts are at hand.
+  uint32_t entry = 0;
+  for (;; entry++) {
+    if (entry > 0) {
+      const unsigned char* bytes = nullptr;
+      outcome = session.Next(&facts, &bytes);
+    }
+    if (outcome == EntryOutcome::End || outcome == EntryOutcome::StrayBytes || outcome == EntryOutcome::Truncated) {
+      break;
+    }
+    if (outcome == EntryOutcome::TooLarge) {
+      report(
+          EntryName(entry, rows) + ": too large to check in memory (" + std::to_string(facts.unpackedSize) + " bytes)",
+          EXIT_MEMORY);
+    } else if (facts.damaged) {
+      report(EntryName(entry, rows) + ": damaged: " + DAMAGED_STREAM, EXIT_DAMAGED);
+    } else {
+      unpackedBytes += facts.unpackedSize;
+    }
+    progress.Update(session.Offset());
+  }
+  uint32_t entryCount = entry;
+  for (const std::string& problem : EndProblems(outcome, session, entryCount, rows)) report(problem, EXIT_DAMAGED);
+  progress.Clear();
+
+  std::string summary = std::to_string(entryCount) + " entries, " +
+                        (indexSound ? std::to_string(rows.size()) + " rows" : "index unreadable") + ": ";
+  if (problems == 0) {
+    summary += "all sound (" + std::to_string(unpackedBytes) + " bytes unpacked)";
+  } else {
+    summary += std::to_string(problems) + (problems == 1 ? " problem" : " problems");
+  }
+  if (indexSound && entryCount > rows.size()) {
+    summary += "; entries " + std::to_string(rows.size()) + " to " + std::to_string(entryCount - 1) + " have no row";
+  }
+  Print(summary + "\n");
+  return FinishOutput(code);
+}

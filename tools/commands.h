@@ -1,0 +1,10 @@
+// The four commands of packtool. Each prints its results on standard output,
+// its complaints on standard error, and returns the exit code.
+#pragma once
+
+#include "tools/command_line.h"
+
+int RunList(const PackToolRequest& request);
+int RunExtract(const PackToolRequest& request);
+int RunVerify(const PackToolRequest& request);
+int RunCat(const PackToolRequest& request);

@@ -1,0 +1,72 @@
+// What packtool needs of the operating system beyond the pack and file
+// libraries: facts about paths, folders, output files that appear only when
+// complete, and the console's character set. One implementation for POSIX,
+// one for Win32.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// Binary standard output (no LF to CR LF), the locale's character set, and a
+// write past a file size limit reported as an error instead of a signal.
+void HostSetUp();
+
+enum class HostPathKind { Missing, File, Folder, Other, Unreadable };
+// What the path names; *size is the file's size for File.
+HostPathKind HostPathKindOf(const std::string& path, uint64_t* size);
+// Makes the folder and the folders above it that are missing.
+bool HostMakeFolders(const std::string& path, std::string* error);
+// folder + separator + name; name alone when folder is empty.
+std::string HostJoinPath(const std::string& folder, const std::string& name);
+// Where the index is copied for line reading.
+std::string HostTemporaryFolder();
+// A row text (Windows-1252) as a file name on this machine: UTF-8 where the
+// locale's character set is UTF-8, else the bytes as they are.
+std::string HostFileNameText(std::string_view text);
+// A text (Windows-1252) as the console shows it: converted to UTF-8 or the
+// console's code page where that differs from 1252.
+std::string HostConsoleText(std::string_view text);
+bool HostErrorIsTerminal();
+uint64_t HostMilliseconds();
+// The last system error as a short text.
+std::string HostErrorText();
+
+// A file that appears under its name only once it is complete: it is written
+// under a temporary name in the target's folder and renamed into place.
+class HostOutputFile {
+ public:
+  HostOutputFile() = default;
+  HostOutputFile(const HostOutputFile&) = delete;
+  HostOutputFile& operator=(const HostOutputFile&) = delete;
+  ~HostOutputFile() { Discard(); }
+
+  // Makes a new, empty file of its own beside target.
+  bool Create(const std::string& target, std::string* error);
+  bool Write(const void* data, size_t size, std::string* error);
+  // Writes the bytes through to the disk, closes, and renames the file onto
+  // the target. Without replace an existing target is kept: *targetExists is
+  // set and the temporary file removed. On any failure nothing is left behind.
+  bool Commit(bool replace, bool* targetExists, std::string* error);
+  // Closes the file and leaves it under its temporary name.
+  bool Close(std::string* error);
+  // Closes and deletes the temporary file, unless it was committed.
+  void Discard();
+  const std::string& TemporaryPath() const { return temporary_; }
+
+ private:
+  bool CloseHandle(std::string* error);
+  // Names the file for an interrupt to remove (one at a time), or no file.
+  void Pending(bool pending);
+  void Committed() {
+    committed_ = true;
+    Pending(false);
+  }
+
+  intptr_t handle_ = -1;
+  bool open_ = false;
+  bool committed_ = false;
+  std::string temporary_;
+  std::string target_;
+};

@@ -1,0 +1,55 @@
+// packtool: the command-line companion of the restore tool. It reads pack
+// archives with the same reader, decoder and line reader as the restore
+// tool, so that what it lists and restores is what the window would.
+#include <cstdio>
+#include <string>
+
+#include "core/startup.h"
+#include "file/file.h"
+#include "pack/archive.h"
+#include "tools/command_line.h"
+#include "tools/commands.h"
+#include "tools/exit_codes.h"
+#include "tools/host.h"
+
+namespace {
+
+int Run(const PackToolRequest& request) {
+  switch (request.command) {
+    case PackToolCommand::List:
+      return RunList(request);
+    case PackToolCommand::Extract:
+      return RunExtract(request);
+    case PackToolCommand::Verify:
+      return RunVerify(request);
+    case PackToolCommand::Cat:
+      return RunCat(request);
+    default:
+      return EXIT_USAGE;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  HostSetUp();
+  PackToolRequest request;
+  std::string error;
+  if (!ParseCommandLine(argc, argv, &request, &error)) {
+    fprintf(stderr, "packtool: %s\nTry \"packtool --help\".\n", error.c_str());
+    return EXIT_USAGE;
+  }
+  if (request.command == PackToolCommand::Help) {
+    fputs(HelpText(request.helpFor), stdout);
+    return fflush(stdout) == 0 ? EXIT_OK : EXIT_WRITE;
+  }
+
+  LibrarySteps steps{};
+  steps.fileInit = FileLibraryInit;
+  steps.archiveClose = ArchiveClose;
+  steps.fileEnd = FileLibraryEnd;
+  RuntimeStartUp(steps);
+  int code = Run(request);
+  RuntimeShutDown(steps);
+  return code;
+}
