@@ -1,0 +1,64 @@
+// The restore tool's entry: start the libraries, build the window with its
+// two buttons and list, run the commands until the user closes the window,
+// shut everything down in order, and end with exit code 0.
+#include <windows.h>
+
+#include "app/commands.h"
+#include "core/startup.h"
+#include "file/file.h"
+#include "gadget/gadget.h"
+#include "pack/archive.h"
+#include "requester/requester.h"
+#include "window/window.h"
+
+namespace {
+
+constexpr uint32_t MAIN_WINDOW_FLAGS = 0xCA0001;  // centred; caption, system menu, minimize box
+
+LibrarySteps ProgramLibraries() {
+  LibrarySteps steps{};
+  steps.fileInit = FileLibraryInit;
+  steps.windowInit = WindowLibraryInit;
+  steps.gadgetInit = GadgetLibraryInit;
+  steps.requesterInit = RequesterLibraryInit;
+  steps.archiveClose = ArchiveClose;
+  steps.gadgetEnd = GadgetLibraryEnd;
+  steps.windowEnd = WindowLibraryEnd;
+  steps.fileEnd = FileLibraryEnd;
+  return steps;
+}
+
+bool OpenMainWindow() {
+  if (WindowOpen(MAIN_WINDOW, 0, 0, 430, 500, "Wiederherstellung", MAIN_WINDOW_FLAGS) == 0) return false;
+  GadgetCreateButton(BUTTON_SELECT_BACKUP, 10, 10, 200, 20, "Sicherung ausw\xE4hlen", 0);
+  GadgetCreateButton(BUTTON_EXPORT, 220, 10, 200, 20, "Datei exportieren", 0);
+  GadgetCreateListView(LIST_ENTRIES, 10, 40, 410, 450, 0);
+  // Nothing to export until an index has been listed.
+  GadgetDisable(BUTTON_EXPORT, 1);
+  return true;
+}
+
+void RunEventLoop() {
+  bool quit = false;
+  while (!quit) {
+    int32_t event = EventWait();
+    if (event == EVENT_GADGET) {
+      int32_t gadget = EventGadgetNumber();
+      if (gadget == BUTTON_SELECT_BACKUP) SelectBackup();
+      if (gadget == BUTTON_EXPORT) ExportEntry();
+    } else if (event == EVENT_CLOSE_WINDOW) {
+      quit = true;
+    }
+  }
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  GetModuleHandleA(nullptr);
+  LibrarySteps libraries = ProgramLibraries();
+  RuntimeStartUp(libraries);
+  if (OpenMainWindow()) RunEventLoop();
+  RuntimeShutDown(libraries);
+  ExitProcess(0);
+}

@@ -1,0 +1,197 @@
+#!/usr/bin/env python3
+"""End to end: the built Wiederherstellung.exe as its own process on the
+build's virtual display, driven only as a user drives it (clicks, keys, typing
+paths into the open and save dialogs, Alt+F4). What is checked is what a user
+can see: the rows of the list, which control has the focus, the bytes of the
+restored file, that Index.tmp is gone, and the exit code.
+
+  e2e.py BUILD_DIR SOURCE_DIR        (run by ctest in the win32 build)
+"""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+BUILD = os.path.abspath(sys.argv[1])
+SOURCE = os.path.abspath(sys.argv[2])
+WINE_RUN = os.path.join(SOURCE, "scripts", "wine-run")
+APP = os.path.join(BUILD, "app", "Wiederherstellung.exe")
+PROBE = os.path.join(BUILD, "tests", "e2e", "probe.exe")
+MAKE_SAMPLE = os.path.join(BUILD, "samples", "make_sample.exe")
+
+TITLE = "Wiederherstellung".encode("cp1252")
+OPEN_TITLE = "Sicherung auswählen".encode("cp1252")
+SAVE_TITLE = "Datei speichern".encode("cp1252")
+FILE_NAME_FIELD = 0x47C
+
+DISPLAY = subprocess.run([WINE_RUN, "--display", BUILD], check=True, capture_output=True,
+                         text=True).stdout.strip()
+ENV = dict(os.environ, DISPLAY=DISPLAY)
+
+
+def wine(*args, cwd=None, timeout=60):
+    return subprocess.run([WINE_RUN, *args], cwd=cwd, env=ENV, capture_output=True, timeout=timeout)
+
+
+def probe(*args):
+    result = wine(PROBE, *args)
+    return result.returncode, result.stdout.decode("ascii", "replace")
+
+
+def hexof(title):
+    return title.hex()
+
+
+def wait_for(condition, what, timeout=30.0):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        value = condition()
+        if value:
+            return value
+        time.sleep(0.2)
+    raise AssertionError("timed out waiting for " + what)
+
+
+def window_shown(title):
+    return probe("window", hexof(title))[0] == 0
+
+
+def xdo(*args):
+    subprocess.run(["xdotool", *args], env=ENV, check=True, timeout=30)
+
+
+def click_at(x, y):
+    # Move first by a pixel elsewhere: a move to where the pointer already is
+    # makes xdotool wait for an event that never comes.
+    xdo("mousemove", str(int(x) + 1), str(int(y) + 1))
+    xdo("mousemove", str(int(x)), str(int(y)), "click", "1")
+
+
+def click_control(title, control):
+    code, out = probe("center", hexof(title), str(control))
+    assert code == 0, "control %d not found" % control
+    x, y = out.split()
+    click_at(x, y)
+
+
+def rows():
+    code, out = probe("rows", hexof(TITLE))
+    assert code == 0
+    return [bytes.fromhex(line) for line in out.split()] if out.strip() else []
+
+
+def controls():
+    """id -> (enabled, focused)"""
+    code, out = probe("controls", hexof(TITLE))
+    assert code == 0
+    state = {}
+    for line in out.splitlines():
+        fields = [int(f) for f in line.split()]
+        state[fields[0]] = (fields[1], fields[3])
+    return state
+
+
+def focused_control():
+    return next((cid for cid, (_, focused) in controls().items() if focused), None)
+
+
+def type_into_dialog(title, path):
+    wait_for(lambda: window_shown(title), "the dialog")
+    click_control(title, FILE_NAME_FIELD)
+    xdo("key", "ctrl+a")
+    xdo("type", "--delay", "20", path)
+    xdo("key", "Return")
+    wait_for(lambda: not window_shown(title), "the dialog to close")
+
+
+def windows_path(path):
+    return "Z:" + path.replace("/", "\\")
+
+
+class RestoreToolEndToEnd(unittest.TestCase):
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="restore-e2e-")
+        self.originals = os.path.join(self.work, "originals")
+        os.makedirs(os.path.join(self.work, "Sicherungen"))
+        os.makedirs(self.originals)
+        self.archive = os.path.join(self.work, "Sicherungen", "Beispiel.zip")
+        made = wine(MAKE_SAMPLE, self.archive, self.originals)
+        self.assertEqual(made.returncode, 0, made.stderr)
+        self.app = subprocess.Popen([WINE_RUN, APP], cwd=self.work, env=ENV,
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        wait_for(lambda: window_shown(TITLE), "the main window")
+
+    def tearDown(self):
+        if self.app.poll() is None:
+            self.app.kill()
+            self.app.wait()
+        shutil.rmtree(self.work, ignore_errors=True)
+
+    def original(self, row):
+        with open(os.path.join(self.originals, "entry_%d.bin" % row), "rb") as f:
+            return f.read()
+
+    def list_backup(self):
+        click_control(TITLE, 1)
+        type_into_dialog(OPEN_TITLE, windows_path(self.archive))
+        expected = self.original(0).split(b"\r\n")[:-1]
+        wait_for(lambda: rows() == expected, "the listed rows")
+        return expected
+
+    def test_list_export_and_close(self):
+        self.assertEqual(controls()[2][0], 0, "export starts disabled")
+        expected = self.list_backup()
+        self.assertEqual(len(expected), 6)
+        self.assertEqual(controls()[2][0], 1, "export is enabled once an index arrived")
+        self.assertFalse(os.path.exists(os.path.join(self.work, "Index.tmp")))
+
+        for row in (1, 3):
+            code, out = probe("row", hexof(TITLE), str(row))
+            self.assertEqual(code, 0)
+            click_at(*out.split())
+            click_control(TITLE, 2)
+            target = os.path.join(self.work, "restored_%d.bin" % row)
+            type_into_dialog(SAVE_TITLE, windows_path(target))
+            wait_for(lambda: os.path.exists(target) and os.path.getsize(target) == len(self.original(row)),
+                     "the restored file")
+            with open(target, "rb") as f:
+                self.assertEqual(f.read(), self.original(row), "row %d restored byte for byte" % row)
+
+        xdo("key", "alt+F4")
+        self.assertEqual(self.app.wait(timeout=30), 0)
+
+    def test_tab_order_follows_enabled_gadgets(self):
+        click_control(TITLE, 1)
+        wait_for(lambda: window_shown(OPEN_TITLE), "the open dialog")
+        xdo("key", "Escape")
+        wait_for(lambda: not window_shown(OPEN_TITLE), "the dialog to close")
+        wait_for(lambda: focused_control() == 1, "focus on the first button")
+        # Export is disabled: Tab goes between the first button and the list.
+        seen = []
+        for _ in range(3):
+            xdo("key", "Tab")
+            time.sleep(0.3)
+            seen.append(focused_control())
+        self.assertEqual(seen, [3, 1, 3])
+
+        self.list_backup()
+        wait_for(lambda: controls()[2][0] == 1, "export enabled")
+        click_control(TITLE, 1)
+        xdo("key", "Escape")
+        wait_for(lambda: not window_shown(OPEN_TITLE), "the dialog to close")
+        wait_for(lambda: focused_control() == 1, "focus on the first button")
+        seen = []
+        for key in ("Tab", "Tab", "Tab", "shift+Tab"):
+            xdo("key", key)
+            time.sleep(0.3)
+            seen.append(focused_control())
+        self.assertEqual(seen, [2, 3, 1, 3])
+        xdo("key", "alt+F4")
+        self.assertEqual(self.app.wait(timeout=30), 0)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=[sys.argv[0], "-v"])
