@@ -1,8 +1,8 @@
+#include "file/file_name.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
-
-#include "file/file_name.h"
 
 namespace {
 
@@ -18,7 +18,9 @@ TEST(FileNameIsValid, RefusesEmptyControlAndReservedBytes) {
 }
 
 TEST(FileNameIsValid, AllowsSpacesDotsAndHighBytes) {
-  EXPECT_EQ(FileNameIsValid("Pr\xFC" "fung.txt"), 1);
+  EXPECT_EQ(FileNameIsValid("Pr\xFC"
+                            "fung.txt"),
+            1);
   EXPECT_EQ(FileNameIsValid(" "), 1);
   EXPECT_EQ(FileNameIsValid(".."), 1);
   EXPECT_EQ(FileNameIsValid("\x80\xFF"), 1);
