@@ -1,0 +1,255 @@
+#include "bench/bench_corpus.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#ifdef RESTORE_HAVE_LIBDEFLATE
+#include <libdeflate.h>
+#endif
+
+#include "pack/decoder.h"
+#include "tests/support/pack_writer.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr size_t MB = 1000 * 1000;
+constexpr size_t DOC_BUDGET = 12 * MB;
+constexpr size_t MAN_BUDGET = 13 * MB;
+constexpr size_t BINARY_BUDGET = 20 * MB;
+constexpr size_t RUNS_SIZE = 5 * MB;
+constexpr size_t FILE_MAX = 4 * MB;  // no single file dominates a part
+constexpr int ZLIB_LEVEL = 6;
+
+// Under Wine the Unix root is drive Z:.
+std::string HostPath(const char* path) {
+#ifdef _WIN32
+  return std::string("Z:") + path;
+#else
+  return path;
+#endif
+}
+
+std::vector<fs::path> SortedFiles(const std::string& root) {
+  std::vector<fs::path> files;
+  std::error_code error;
+  auto options = fs::directory_options::skip_permission_denied;
+  for (fs::recursive_directory_iterator it(root, options, error), end; it != end; it.increment(error)) {
+    if (error) break;
+    std::error_code statError;
+    if (it->is_symlink(statError)) continue;
+    if (it->is_regular_file(statError)) files.push_back(it->path());
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+Bytes ReadFile(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return Bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+}
+
+Bytes Gunzip(const Bytes& packed) {
+  Bytes out;
+  z_stream z{};
+  if (inflateInit2(&z, 16 + MAX_WBITS) != Z_OK) return out;
+  z.next_in = const_cast<Bytef*>(packed.data());
+  z.avail_in = uInt(packed.size());
+  uint8_t chunk[65536];
+  int status = Z_OK;
+  while (status == Z_OK) {
+    z.next_out = chunk;
+    z.avail_out = sizeof chunk;
+    status = inflate(&z, Z_NO_FLUSH);
+    out.insert(out.end(), chunk, chunk + (sizeof chunk - z.avail_out));
+  }
+  inflateEnd(&z);
+  return status == Z_STREAM_END ? out : Bytes{};
+}
+
+void AppendFiles(Bytes& part, const std::string& root, size_t budget, bool gzipped) {
+  for (const fs::path& path : SortedFiles(root)) {
+    if (part.size() >= budget) break;
+    bool isGz = path.extension() == ".gz";
+    if (isGz != gzipped) continue;
+    Bytes bytes = ReadFile(path);
+    if (gzipped) bytes = Gunzip(bytes);
+    if (bytes.size() > FILE_MAX) bytes.resize(FILE_MAX);
+    size_t room = budget - part.size();
+    part.insert(part.end(), bytes.begin(), bytes.begin() + ptrdiff_t(std::min(room, bytes.size())));
+  }
+}
+
+// Long runs of one byte and of two alternating bytes, with short stretches
+// of other bytes between them.
+Bytes Runs() {
+  Bytes runs;
+  uint32_t state = 2463534242u;
+  auto next = [&state] {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    return state;
+  };
+  while (runs.size() < RUNS_SIZE) {
+    size_t length = 1000 + next() % 60000;
+    uint8_t a = uint8_t(next());
+    uint8_t b = uint8_t(next());
+    bool pairs = next() % 2 == 0;
+    for (size_t i = 0; i < length; i++) runs.push_back(pairs && i % 2 ? b : a);
+    for (uint32_t i = 0, n = next() % 64; i < n; i++) runs.push_back(uint8_t(next()));
+  }
+  runs.resize(RUNS_SIZE);
+  return runs;
+}
+
+Bytes CompressZlib(const Bytes& data) {
+  z_stream z{};
+  deflateInit2(&z, ZLIB_LEVEL, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+  Bytes out(deflateBound(&z, uLong(data.size())));
+  z.next_in = const_cast<Bytef*>(data.data());
+  z.avail_in = uInt(data.size());
+  z.next_out = out.data();
+  z.avail_out = uInt(out.size());
+  deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+Bytes CompressLibdeflate(const Bytes& data) {
+#ifdef RESTORE_HAVE_LIBDEFLATE
+  libdeflate_compressor* c = libdeflate_alloc_compressor(ZLIB_LEVEL);
+  Bytes out(libdeflate_deflate_compress_bound(c, data.size()));
+  out.resize(libdeflate_deflate_compress(c, data.data(), data.size(), out.data(), out.size()));
+  libdeflate_free_compressor(c);
+  return out;
+#else
+  (void)data;
+  return {};
+#endif
+}
+
+}  // namespace
+
+bool HaveLibdeflate() {
+#ifdef RESTORE_HAVE_LIBDEFLATE
+  return true;
+#else
+  return false;
+#endif
+}
+
+std::vector<BenchEntry> GatherBenchEntries() {
+  std::vector<BenchEntry> entries(3);
+  entries[0].name = "text";
+  AppendFiles(entries[0].original, HostPath("/usr/share/doc"), DOC_BUDGET, false);
+  AppendFiles(entries[0].original, HostPath("/usr/share/man"), DOC_BUDGET + MAN_BUDGET, true);
+  entries[1].name = "binary";
+  AppendFiles(entries[1].original, HostPath("/usr/bin"), BINARY_BUDGET, false);
+  entries[2].name = "runs";
+  entries[2].original = Runs();
+  return entries;
+}
+
+void CompressBenchEntries(std::vector<BenchEntry>& entries) {
+  for (BenchEntry& e : entries) {
+    e.ours = EncodeCompressedStream(e.original.data(), e.original.size(), EncoderMode::Balanced, true);
+    e.zlib = CompressZlib(e.original);
+    e.libdeflate = CompressLibdeflate(e.original);
+  }
+}
+
+size_t DecodeOurs(const Bytes& packed, uint8_t* out, size_t capacity) {
+  return DecodeCompressedStream(packed.data(), uint32_t(packed.size()), out, uint32_t(capacity));
+}
+
+size_t DecodeZlib(const Bytes& packed, uint8_t* out, size_t capacity) {
+  // One stream state for the whole run, reset per entry, as a reader would.
+  static z_stream z = [] {
+    z_stream s{};
+    inflateInit2(&s, -MAX_WBITS);
+    return s;
+  }();
+  inflateReset(&z);
+  z.next_in = const_cast<Bytef*>(packed.data());
+  z.avail_in = uInt(packed.size());
+  z.next_out = out;
+  z.avail_out = uInt(capacity);
+  if (inflate(&z, Z_FINISH) != Z_STREAM_END) return 0;
+  return capacity - z.avail_out;
+}
+
+size_t DecodeLibdeflate(const Bytes& packed, uint8_t* out, size_t capacity) {
+#ifdef RESTORE_HAVE_LIBDEFLATE
+  static libdeflate_decompressor* d = libdeflate_alloc_decompressor();
+  size_t produced = 0;
+  if (libdeflate_deflate_decompress(d, packed.data(), packed.size(), out, capacity, &produced) != LIBDEFLATE_SUCCESS) {
+    return 0;
+  }
+  return produced;
+#else
+  (void)packed;
+  (void)out;
+  (void)capacity;
+  return 0;
+#endif
+}
+
+bool CheckBenchEntries(const std::vector<BenchEntry>& entries) {
+  Bytes out(LargestEntry(entries));
+  for (const BenchEntry& e : entries) {
+    struct {
+      const char* codec;
+      size_t (*decode)(const Bytes&, uint8_t*, size_t);
+      const Bytes* packed;
+    } codecs[] = {
+        {"ours", DecodeOurs, &e.ours}, {"zlib", DecodeZlib, &e.zlib}, {"libdeflate", DecodeLibdeflate, &e.libdeflate}};
+    for (const auto& c : codecs) {
+      if (c.packed->empty() && std::string(c.codec) == "libdeflate") continue;
+      size_t produced = c.decode(*c.packed, out.data(), e.original.size());
+      if (produced != e.original.size() || memcmp(out.data(), e.original.data(), produced) != 0) {
+        fprintf(stderr, "%s does not give back %s\n", c.codec, e.name.c_str());
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+void PrintRatios(const std::vector<BenchEntry>& entries) {
+  size_t original = 0, ours = 0, zlib = 0, libdeflate = 0;
+  for (const BenchEntry& e : entries) {
+    printf("%-7s %10zu bytes  ratio: ours %.3f, zlib %.3f", e.name.c_str(), e.original.size(),
+           double(e.ours.size()) / double(e.original.size()), double(e.zlib.size()) / double(e.original.size()));
+    if (HaveLibdeflate()) printf(", libdeflate %.3f", double(e.libdeflate.size()) / double(e.original.size()));
+    printf("\n");
+    original += e.original.size();
+    ours += e.ours.size();
+    zlib += e.zlib.size();
+    libdeflate += e.libdeflate.size();
+  }
+  printf("all     %10zu bytes  ratio: ours %.3f, zlib %.3f", original, double(ours) / double(original),
+         double(zlib) / double(original));
+  if (HaveLibdeflate()) printf(", libdeflate %.3f", double(libdeflate) / double(original));
+  printf("  (compressed / original)\n");
+}
+
+size_t TotalOriginalBytes(const std::vector<BenchEntry>& entries) {
+  size_t total = 0;
+  for (const BenchEntry& e : entries) total += e.original.size();
+  return total;
+}
+
+size_t LargestEntry(const std::vector<BenchEntry>& entries) {
+  size_t largest = 0;
+  for (const BenchEntry& e : entries) largest = std::max(largest, e.original.size());
+  return largest;
+}

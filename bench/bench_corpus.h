@@ -1,0 +1,37 @@
+// What the decode benchmarks share: the data, gathered deterministically from
+// files of the machine, and each codec's compress and decompress.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+using Bytes = std::vector<uint8_t>;
+
+struct BenchEntry {
+  std::string name;
+  Bytes original;
+  Bytes ours;  // a stream from the test encoder (Balanced, with checksum)
+  Bytes zlib;  // raw deflate, level 6
+  Bytes libdeflate;
+};
+
+// About 50 MB: text (documentation files and inflated manual pages), binary
+// (executables), and a run-heavy entry (long runs at distances 1 and 2).
+// Files are taken in sorted path order until each part's budget is met.
+std::vector<BenchEntry> GatherBenchEntries();
+// Compresses every entry with every codec this build has.
+void CompressBenchEntries(std::vector<BenchEntry>& entries);
+bool HaveLibdeflate();
+
+// Each returns the number of bytes produced; the checks compare them.
+size_t DecodeOurs(const Bytes& packed, uint8_t* out, size_t capacity);
+size_t DecodeZlib(const Bytes& packed, uint8_t* out, size_t capacity);
+size_t DecodeLibdeflate(const Bytes& packed, uint8_t* out, size_t capacity);
+
+// False (with a message on stderr) when a codec does not give the original back.
+bool CheckBenchEntries(const std::vector<BenchEntry>& entries);
+void PrintRatios(const std::vector<BenchEntry>& entries);
+size_t TotalOriginalBytes(const std::vector<BenchEntry>& entries);
+size_t LargestEntry(const std::vector<BenchEntry>& entries);

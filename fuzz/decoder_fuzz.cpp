@@ -1,0 +1,44 @@
+// The decoder on any input: the first two bytes give the output capacity,
+// the rest is the stream. The stream ends right before a no-access page; the
+// output has a canary behind it. Every result must be the plain reference
+// decoder's, and a successful decode must give the same bytes.
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "fuzz/fuzz_target.h"
+#include "pack/decoder.h"
+#include "tests/support/guarded_buffer.h"
+#include "tests/support/reference_decoder.h"
+
+namespace {
+
+constexpr size_t CANARY_SIZE = 16;
+constexpr uint8_t CANARY = 0xA7;
+
+void Require(bool condition) {
+  if (!condition) abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 2 || size > 0xFFFFFFFFu) return 0;
+  uint32_t capacity = uint32_t(data[0]) | uint32_t(data[1]) << 8;
+  uint32_t streamSize = uint32_t(size - 2);
+  GuardedBuffer stream(streamSize);
+  Require(stream.Data() != nullptr);
+  if (streamSize > 0) memcpy(stream.Data(), data + 2, streamSize);
+
+  std::vector<uint8_t> output(capacity + CANARY_SIZE, CANARY);
+  uint32_t written = 0;
+  uint32_t result = DecodeCompressedStreamCounted(stream.Data(), streamSize, output.data(), capacity, &written);
+  for (size_t i = capacity; i < output.size(); i++) Require(output[i] == CANARY);
+  Require(written <= capacity);
+  Require(result == 0 || result == written);
+
+  ReferenceResult expected = ReferenceDecode(stream.Data(), streamSize, capacity);
+  Require(result == expected.result);
+  if (result != 0) Require(memcmp(output.data(), expected.output.data(), result) == 0);
+  return 0;
+}

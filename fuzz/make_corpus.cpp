@@ -1,0 +1,90 @@
+// Writes the seed corpus of both fuzz targets into the folder given (the
+// checked-in fuzz/corpus was made by this program):
+//   fuzz_make_corpus fuzz/corpus
+// Decoder seeds: two bytes of output capacity and a stream; archive seeds: a
+// plan byte and an archive. Small inputs, every token kind among them.
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/support/pack_writer.h"
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+Bytes Text(const std::string& s) {
+  return Bytes(s.begin(), s.end());
+}
+
+Bytes Sample(int which) {
+  switch (which) {
+    case 0:
+      return Text("Sicherung 1\nSicherung 2\nDatei.txt\nDatei.txt\nDatei.txt\n");
+    case 1: {
+      Bytes runs(300, 'a');
+      for (int i = 0; i < 200; i++) runs.push_back(i % 2 ? 'x' : 'y');
+      runs.insert(runs.end(), 100, 0);
+      return runs;
+    }
+    default: {
+      Bytes mixed;
+      uint32_t state = 12345;
+      for (int i = 0; i < 700; i++) {
+        state = state * 1103515245u + 12345u;
+        mixed.push_back(i % 5 == 0 ? uint8_t(state >> 24) : uint8_t("abcabd"[i % 6]));
+      }
+      return mixed;
+    }
+  }
+}
+
+bool Write(const fs::path& path, const Bytes& bytes) {
+  if (!WriteFileBytes(path.string(), bytes)) {
+    fprintf(stderr, "cannot write %s\n", path.string().c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    fprintf(stderr, "usage: fuzz_make_corpus FOLDER\n");
+    return 2;
+  }
+  fs::path root(argv[1]);
+  fs::create_directories(root / "decoder");
+  fs::create_directories(root / "archive");
+  const EncoderMode modes[] = {EncoderMode::Balanced,      EncoderMode::Literals8,     EncoderMode::Literals7,
+                               EncoderMode::RawBlocks,     EncoderMode::ShortMatches,  EncoderMode::OneByteCodes,
+                               EncoderMode::RepeatMatches, EncoderMode::NormalMatches, EncoderMode::IndexBits};
+  int count = 0;
+  for (int sample = 0; sample < 3; sample++) {
+    Bytes data = Sample(sample);
+    for (EncoderMode mode : modes) {
+      Bytes stream = EncodeCompressedStream(data.data(), data.size(), mode, sample != 1);
+      Bytes seed{uint8_t(data.size()), uint8_t(data.size() >> 8)};
+      seed.insert(seed.end(), stream.begin(), stream.end());
+      char name[64];
+      snprintf(name, sizeof name, "seed-%d-mode%d", sample, int(mode));
+      if (!Write(root / "decoder" / name, seed)) return 1;
+      count++;
+    }
+  }
+  for (int plan = 0; plan < 4; plan++) {
+    std::vector<PackEntry> entries = {StoredEntry(Sample(0)), CompressedEntry(Sample(plan % 3), modes[plan * 2]),
+                                      StoredEntry({}), CompressedEntry(Sample((plan + 1) % 3), modes[plan * 2 + 1])};
+    Bytes seed{uint8_t(plan == 0 ? 0 : 0x55 * plan)};
+    Bytes archive = BuildArchive(entries);
+    seed.insert(seed.end(), archive.begin(), archive.end());
+    if (plan == 3) seed.resize(seed.size() - 5);  // a damaged last entry
+    if (!Write(root / "archive" / ("seed-" + std::to_string(plan)), seed)) return 1;
+    count++;
+  }
+  printf("wrote %d seeds\n", count);
+  return 0;
+}

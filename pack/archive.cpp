@@ -1,0 +1,168 @@
+#include "pack/archive.h"
+
+#include <cstring>
+
+#include "core/memory.h"
+#include "pack/decoder.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr uint32_t ENTRY_HEADER_SIZE = 8;
+// ArchiveEntrySize answers in a signed 32-bit value, so no entry beyond this
+// is handed out (a 32-bit process could not hold one anyway).
+constexpr uint32_t ENTRY_SIZE_MAX = 0x7FFFFFFF;
+constexpr int MODE_READ = 1;
+
+// The one reader of the process. It has no start-up step of its own (the
+// shut-down order only closes it), so its few fields live here rather than
+// in a state block; the entry buffer comes from the program heap.
+struct ArchiveReader {
+  PlatformFile file;     // 0: no archive open
+  int mode;              // MODE_READ once an archive was opened
+  unsigned char* entry;  // the entry last delivered, or null
+  int32_t entrySize;     // its unpacked size; -1 when the last read delivered nothing
+  ArchiveEntryInfo last;
+  bool haveLast;
+};
+ArchiveReader reader = {0, 0, nullptr, -1, {}, false};
+
+bool Reading() {
+  return reader.file != 0 && reader.mode == MODE_READ;
+}
+
+void FreeEntry() {
+  if (reader.entry == nullptr) return;
+  ProgramFree(reader.entry);
+  reader.entry = nullptr;
+}
+
+// False at the end of the archive: nothing left, or a partial header.
+bool ReadHeader(uint32_t* unpackedSize, uint32_t* packedSize) {
+  unsigned char header[ENTRY_HEADER_SIZE];
+  uint32_t done = 0;
+  if (!PlatformFileRead(reader.file, header, ENTRY_HEADER_SIZE, &done) || done != ENTRY_HEADER_SIZE) return false;
+  auto field = [&header](int at) {
+    return uint32_t(header[at]) | uint32_t(header[at + 1]) << 8 | uint32_t(header[at + 2]) << 16 |
+           uint32_t(header[at + 3]) << 24;
+  };
+  *unpackedSize = field(0);
+  *packedSize = field(4);
+  return true;
+}
+
+// Moves past packedSize data bytes without reading them, except the last
+// one: a seek past the end of the file succeeds, a read there does not, and
+// a data part cut short is the end of the archive.
+bool PassData(uint32_t packedSize) {
+  if (packedSize == 0) return true;
+  unsigned char lastByte;
+  uint32_t done = 0;
+  return PlatformFileSeekRelative(reader.file, int64_t(packedSize) - 1) &&
+         PlatformFileRead(reader.file, &lastByte, 1, &done) && done == 1;
+}
+
+bool ReadData(void* destination, uint32_t size) {
+  uint32_t done = 0;
+  return PlatformFileRead(reader.file, destination, size, &done) && done == size;
+}
+
+void Remember(uint32_t unpackedSize, uint32_t packedSize, bool damaged) {
+  reader.last = ArchiveEntryInfo{unpackedSize, packedSize, unpackedSize == packedSize ? 1 : 0, damaged ? 1 : 0};
+  reader.haveLast = true;
+}
+
+// Decodes into entry, clearing whatever the stream did not write. True when
+// the stream delivered all of it and passed its checksum.
+bool DecodeEntry(const unsigned char* stream, uint32_t packedSize, unsigned char* entry, uint32_t unpackedSize) {
+  uint32_t written = 0;
+  uint32_t result = DecodeCompressedStreamCounted(stream, packedSize, entry, unpackedSize, &written);
+  if (written < unpackedSize) memset(entry + written, 0, unpackedSize - written);
+  return result == unpackedSize;
+}
+
+}  // namespace
+
+int ArchiveOpen(const char* path) {
+  ArchiveClose();
+  if (path == nullptr) return 0;
+  PlatformFile file = PlatformFileOpenRead(path, true);
+  if (file == PLATFORM_FILE_INVALID) return 0;
+  reader.file = file;
+  reader.mode = MODE_READ;
+  reader.entrySize = -1;
+  return 1;
+}
+
+const unsigned char* ArchiveNextEntry() {
+  reader.entrySize = -1;
+  if (!Reading()) return nullptr;
+  uint32_t unpackedSize, packedSize;
+  if (!ReadHeader(&unpackedSize, &packedSize)) return nullptr;
+  FreeEntry();
+
+  bool stored = unpackedSize == packedSize;
+  auto passOver = [&]() -> const unsigned char* {
+    if (PassData(packedSize)) Remember(unpackedSize, packedSize, false);
+    return nullptr;
+  };
+  if (unpackedSize > ENTRY_SIZE_MAX || packedSize > ENTRY_SIZE_MAX) return passOver();
+  // One byte at least, so that an empty entry is a valid buffer too.
+  auto* entry = static_cast<unsigned char*>(ProgramAlloc(unpackedSize != 0 ? unpackedSize : 1, false));
+  if (entry == nullptr) return passOver();
+
+  bool damaged = false;
+  if (stored) {
+    if (!ReadData(entry, packedSize)) {
+      ProgramFree(entry);
+      return nullptr;
+    }
+  } else {
+    auto* stream = static_cast<unsigned char*>(ProgramAlloc(packedSize != 0 ? packedSize : 1, false));
+    if (stream == nullptr) {
+      ProgramFree(entry);
+      return passOver();
+    }
+    bool complete = ReadData(stream, packedSize);
+    if (complete) damaged = !DecodeEntry(stream, packedSize, entry, unpackedSize);
+    ProgramFree(stream);
+    if (!complete) {
+      ProgramFree(entry);
+      return nullptr;
+    }
+  }
+  reader.entry = entry;
+  reader.entrySize = int32_t(unpackedSize);
+  Remember(unpackedSize, packedSize, damaged);
+  return entry;
+}
+
+int32_t ArchiveEntrySize() {
+  return Reading() ? reader.entrySize : -1;
+}
+
+void ArchiveClose() {
+  if (reader.file != 0) {
+    PlatformFileClose(reader.file);
+    reader.file = 0;
+  }
+  FreeEntry();
+  reader.haveLast = false;
+}
+
+int ArchiveSkipEntry() {
+  reader.entrySize = -1;
+  if (!Reading()) return 0;
+  uint32_t unpackedSize, packedSize;
+  if (!ReadHeader(&unpackedSize, &packedSize)) return 0;
+  FreeEntry();
+  if (!PassData(packedSize)) return 0;
+  Remember(unpackedSize, packedSize, false);
+  return 1;
+}
+
+int ArchiveLastEntryInfo(ArchiveEntryInfo* info) {
+  if (!reader.haveLast || info == nullptr) return 0;
+  *info = reader.last;
+  return 1;
+}

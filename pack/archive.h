@@ -1,0 +1,49 @@
+// The pack archive reader: one archive at a time, read front to back, one
+// entry per call, each delivered whole in a buffer the reader owns.
+//
+// An archive is entries back to back, no header: unpacked size and packed
+// size (32-bit little-endian), then packed-size data bytes. Equal sizes mean
+// the data is the entry; otherwise it is a compressed stream (pack/decoder.h).
+#pragma once
+
+#include <cstdint>
+
+// 1 when the archive is open for reading; 0 for a null path or a file that
+// cannot be opened. Closes the archive that was open first.
+int ArchiveOpen(const char* path);
+
+// The next entry's unpacked bytes, valid until the next call that reads an
+// entry header, ArchiveOpen or ArchiveClose; the caller never frees it. Null
+// at the end of the archive: end of file, a trailing header of 1 to 7 bytes,
+// or a data part shorter than its packed size (a damaged last entry, whose
+// bytes are not used). Also null for an entry whose buffer cannot be had
+// (out of memory, or larger than 2 GiB - 1); its data is then passed over, so
+// that the next call reads the entry after it.
+// A compressed entry whose stream is damaged (stops early, fails its
+// checksum) is still delivered at its unpacked size; every byte the stream
+// did not write is 0, and ArchiveLastEntryInfo reports it as damaged.
+const unsigned char* ArchiveNextEntry();
+
+// -1 when no archive is open or the last read delivered nothing (also right
+// after ArchiveOpen); otherwise the unpacked size of the entry last delivered.
+int32_t ArchiveEntrySize();
+
+// Closes the file and frees the entry buffer; safe when nothing is open.
+void ArchiveClose();
+
+// Passes over the next entry: reads its header and moves the file position
+// past its data without reading or decoding it (the last data byte is read
+// to make sure the data is all there). 1 when an entry was passed, 0 at the
+// end of the archive (the same ends as ArchiveNextEntry's).
+int ArchiveSkipEntry();
+
+// What the header of the entry last read by ArchiveNextEntry or passed by
+// ArchiveSkipEntry said, and how its decoding went.
+struct ArchiveEntryInfo {
+  uint32_t unpackedSize;
+  uint32_t packedSize;
+  int stored;   // 1 when the sizes are equal
+  int damaged;  // 1 when a compressed entry's stream failed (result 0 or short)
+};
+// 0 when no entry was read or passed since ArchiveOpen (or none is open).
+int ArchiveLastEntryInfo(ArchiveEntryInfo* info);

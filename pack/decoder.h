@@ -1,0 +1,34 @@
+// The compressed stream decoder: one "JC" stream into a caller's buffer.
+//
+// Stream layout: a 10-byte header (magic 0x4A 0x43, decoded size, checksum,
+// both 32-bit little-endian), then a bit stream of 32-bit little-endian words
+// whose bits are taken from bit 31 down. The decoder allocates nothing and
+// never reads or writes outside the two buffers, whatever the input.
+#pragma once
+
+#include <cstdint>
+
+constexpr uint32_t STREAM_HEADER_SIZE = 10;
+constexpr uint16_t STREAM_MAGIC = 0x434A;  // the bytes "JC" read little-endian
+
+// Decodes the stream in source[0, sourceSize) into destination[0,
+// destinationSize). Returns the number of bytes written when the stream
+// reached its end code and its checksum field is 0 or matches; 0 when a
+// pointer is null, the magic is wrong, the checksum does not match, or the
+// stream is malformed (it would write past the destination, copy from before
+// its start or from distance 0, read past its input beyond the zero-filled up
+// to 3 bytes of its last word, set index bits above 31, hold a gamma number
+// wider than 32 bits, or use a single literal before any literal-width code).
+// Bytes past the returned count are unspecified: wide copies may run ahead.
+uint32_t DecodeCompressedStream(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize);
+
+// The same decoding; *written receives how many bytes from the start of the
+// destination the stream wrote, also when the result is 0 (bad data or a
+// checksum mismatch), so that a caller can clear what the stream left.
+uint32_t DecodeCompressedStreamCounted(const void* source, uint32_t sourceSize, void* destination,
+                                       uint32_t destinationSize, uint32_t* written);
+
+// The checksum over data[0, size): 32-bit little-endian words, the last one
+// overlapping the one before when size is not a multiple of 4; sizes 0 to 3
+// give 0. A stream's checksum field holds this value of its decoded bytes.
+uint32_t StreamChecksum(const uint8_t* data, uint32_t size);

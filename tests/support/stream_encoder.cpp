@@ -1,0 +1,357 @@
+// The test encoder: a parse into tokens (hash-chain match finder, choices by
+// bits saved), then an emitter that picks literal widths and raw blocks.
+#include <algorithm>
+
+#include "tests/support/pack_writer.h"
+
+namespace {
+
+constexpr unsigned WINDOW_BITS = 20;
+constexpr uint32_t WINDOW = uint32_t(1) << WINDOW_BITS;
+constexpr unsigned HASH_BITS = 16;
+constexpr unsigned CHAIN_DEPTH = 24;
+constexpr uint32_t MATCH_MAX = uint32_t(1) << 16;
+constexpr unsigned INDEX_BITS_START = 8;
+constexpr uint32_t SHORT_OFFSET_MAX = 127;
+constexpr uint32_t SHORT_LENGTH_MAX = 5;
+constexpr uint32_t ONE_BYTE_DISTANCE_MAX = 14;
+constexpr int LITERAL_BITS = 9;  // what a literal costs, for the choices
+
+enum class Kind : uint8_t { Literal, Normal, Repeat, Short, OneByteCopy, ZeroByte, SetIndexBits };
+
+struct Token {
+  Kind kind;
+  uint8_t indexBits;  // SetIndexBits: the new value
+  uint32_t offset;
+  uint32_t length;
+  uint32_t position;  // where the token's bytes start in the data
+};
+
+uint32_t LengthBonus(uint32_t offset) {
+  if (offset < 0x80) return 4;
+  if (offset < 0x27F) return 0;
+  if (offset < 0x37FF) return 1;
+  if (offset < 0x10000) return 2;
+  return 3;
+}
+
+int GammaBits(uint64_t value) {
+  int dataBits = 0;
+  while ((value >> (dataBits + 1)) != 0) dataBits++;
+  return 2 * dataBits;
+}
+
+int NormalCost(uint32_t offset, uint32_t length, unsigned indexBits) {
+  return 2 + GammaBits((uint64_t(offset) >> indexBits) + 3) + int(indexBits) + GammaBits(length - LengthBonus(offset));
+}
+
+bool NormalAllowed(uint32_t offset, uint32_t length) {
+  return length >= LengthBonus(offset) + 2;
+}
+
+class Parser {
+ public:
+  Parser(const uint8_t* data, uint32_t size, EncoderMode mode)
+      : data_(data), size_(size), mode_(mode), head_(size_t(1) << HASH_BITS, -1), pairs_(65536, -1) {
+    // Small inputs need no more chain slots than positions.
+    uint32_t slots = 1;
+    while (slots < size && slots < WINDOW) slots *= 2;
+    chain_.resize(slots);
+    chainMask_ = slots - 1;
+  }
+
+  std::vector<Token> Run() {
+    bool literalsOnly =
+        mode_ == EncoderMode::Literals8 || mode_ == EncoderMode::Literals7 || mode_ == EncoderMode::RawBlocks;
+    uint32_t at = 0;
+    while (at < size_) {
+      uint32_t covered = literalsOnly ? Push(Token{Kind::Literal, 0, 0, 1, at}) : Choose(at);
+      for (uint32_t i = 0; i < covered; i++) Insert(at + i);
+      at += covered;
+    }
+    return std::move(tokens_);
+  }
+
+ private:
+  uint32_t MatchLength(uint32_t at, uint32_t distance) const {
+    uint32_t limit = std::min(size_ - at, MATCH_MAX);
+    const uint8_t* a = data_ + at;
+    const uint8_t* b = a - distance;
+    uint32_t n = 0;
+    while (n < limit && a[n] == b[n]) n++;
+    return n;
+  }
+
+  uint32_t Hash(uint32_t at) const {
+    uint32_t key = uint32_t(data_[at]) << 16 | uint32_t(data_[at + 1]) << 8 | data_[at + 2];
+    return (key * 2654435761u) >> (32 - HASH_BITS);
+  }
+
+  void Insert(uint32_t at) {
+    if (at + 2 <= size_) pairs_[data_[at] << 8 | data_[at + 1]] = int32_t(at);
+    if (at + 3 > size_) return;
+    uint32_t h = Hash(at);
+    chain_[at & chainMask_] = head_[h];
+    head_[h] = int32_t(at);
+  }
+
+  uint32_t Push(Token token) {
+    tokens_.push_back(token);
+    if (token.kind == Kind::Normal || token.kind == Kind::Short) lastOffset_ = token.offset;
+    return token.kind == Kind::SetIndexBits ? 0 : token.length;
+  }
+
+  // Each candidate token with the bits it saves over literals; the best wins.
+  uint32_t Choose(uint32_t at) {
+    bool balanced = mode_ == EncoderMode::Balanced || mode_ == EncoderMode::RepeatMatches;
+    bool normalOnly = mode_ == EncoderMode::NormalMatches || mode_ == EncoderMode::IndexBits;
+    Token best{Kind::Literal, 0, 0, 1, at};
+    int bestSaving = 0;
+    auto consider = [&](Token token, int cost) {
+      int saving = int(token.length) * LITERAL_BITS - cost;
+      if (saving > bestSaving || (saving == bestSaving && token.length > best.length && saving > 0)) {
+        best = token;
+        bestSaving = saving;
+      }
+    };
+
+    unsigned indexBits = indexBits_;
+    if (mode_ == EncoderMode::IndexBits) indexBits = (matchCount_ * 7) % 32;
+
+    if (balanced && lastOffset_ <= at) {
+      uint32_t length = MatchLength(at, lastOffset_);
+      if (length >= 2) consider(Token{Kind::Repeat, 0, lastOffset_, length, at}, 4 + GammaBits(length));
+    }
+    if ((balanced || normalOnly) && at + 3 <= size_) {
+      int32_t candidate = head_[Hash(at)];
+      for (unsigned depth = 0; depth < CHAIN_DEPTH && candidate >= 0; depth++) {
+        uint32_t distance = at - uint32_t(candidate);
+        if (distance >= WINDOW) break;
+        uint32_t length = MatchLength(at, distance);
+        if (NormalAllowed(distance, length)) {
+          consider(Token{Kind::Normal, 0, distance, length, at}, NormalCost(distance, length, indexBits));
+        }
+        if (length == MATCH_MAX) break;
+        candidate = chain_[uint32_t(candidate) & chainMask_];
+      }
+    }
+    if ((balanced || mode_ == EncoderMode::ShortMatches) && at + 2 <= size_) {
+      int32_t candidate = pairs_[data_[at] << 8 | data_[at + 1]];
+      if (candidate >= 0 && at - uint32_t(candidate) <= SHORT_OFFSET_MAX) {
+        uint32_t distance = at - uint32_t(candidate);
+        uint32_t length = std::min(MatchLength(at, distance), SHORT_LENGTH_MAX);
+        if (length >= 2) consider(Token{Kind::Short, 0, distance, length, at}, 12);
+      }
+    }
+    if (balanced || mode_ == EncoderMode::OneByteCodes) {
+      if (data_[at] == 0) {
+        consider(Token{Kind::ZeroByte, 0, 0, 1, at}, 7);
+      } else {
+        for (uint32_t d = 1; d <= ONE_BYTE_DISTANCE_MAX && d <= at; d++) {
+          if (data_[at - d] == data_[at]) {
+            consider(Token{Kind::OneByteCopy, 0, d, 1, at}, 7);
+            break;
+          }
+        }
+      }
+    }
+
+    if (best.kind == Kind::Normal) {
+      if (mode_ == EncoderMode::IndexBits) {
+        Push(Token{Kind::SetIndexBits, uint8_t(indexBits), 0, 0, at});
+        indexBits_ = indexBits;
+      }
+      matchCount_++;
+      if (mode_ == EncoderMode::RepeatMatches) return SplitIntoRepeats(best);
+    }
+    return Push(best);
+  }
+
+  // The shortest normal match the offset allows, then repeats of 2 or 3.
+  uint32_t SplitIntoRepeats(Token match) {
+    uint32_t first = LengthBonus(match.offset) + 2;
+    uint32_t total = match.length;
+    Push(Token{Kind::Normal, 0, match.offset, first, match.position});
+    uint32_t done = first;
+    while (total - done >= 2) {
+      uint32_t piece = (total - done == 4 || total - done == 2) ? 2 : 3;
+      Push(Token{Kind::Repeat, 0, match.offset, piece, match.position + done});
+      done += piece;
+    }
+    return done;
+  }
+
+  const uint8_t* data_;
+  uint32_t size_;
+  EncoderMode mode_;
+  std::vector<int32_t> head_;
+  std::vector<int32_t> pairs_;  // the last position of each 2-byte pair
+  std::vector<int32_t> chain_;  // the previous position with the same hash, per position in the window
+  uint32_t chainMask_;
+  std::vector<Token> tokens_;
+  uint32_t lastOffset_ = 1;
+  unsigned indexBits_ = INDEX_BITS_START;
+  uint32_t matchCount_ = 0;
+};
+
+// Turns tokens into bits, choosing how runs of literals are written.
+class Emitter {
+ public:
+  Emitter(const uint8_t* data, EncoderMode mode) : data_(data), mode_(mode) {}
+
+  void Run(const std::vector<Token>& tokens) {
+    size_t i = 0;
+    while (i < tokens.size()) {
+      if (tokens[i].kind == Kind::Literal) {
+        size_t end = i;
+        while (end < tokens.size() && tokens[end].kind == Kind::Literal) end++;
+        Literals(tokens[i].position, tokens[end - 1].position + 1);
+        i = end;
+        continue;
+      }
+      Match(tokens[i]);
+      i++;
+    }
+    bits_.EndCode();
+  }
+
+  const StreamBitWriter& Bits() const { return bits_; }
+
+ private:
+  void Match(const Token& token) {
+    switch (token.kind) {
+      case Kind::Normal: {
+        uint32_t high = token.offset >> indexBits_;
+        uint32_t low = indexBits_ == 0 ? 0 : token.offset & ((uint32_t(1) << indexBits_) - 1);
+        bits_.NormalMatch(high, low, indexBits_, token.length - LengthBonus(token.offset));
+        break;
+      }
+      case Kind::Repeat:
+        bits_.RepeatMatch(token.length);
+        break;
+      case Kind::Short:
+        bits_.ShortMatch(token.offset, token.length - 2);
+        break;
+      case Kind::OneByteCopy:
+        bits_.OneByteCode(token.offset + 1);
+        break;
+      case Kind::ZeroByte:
+        bits_.OneByteCode(1);
+        break;
+      case Kind::SetIndexBits:
+        indexBits_ = token.indexBits;
+        bits_.IndexBits(indexBits_ < 16 ? 1 : indexBits_ < 32 ? 2 : 3, indexBits_);
+        break;
+      case Kind::Literal:
+        break;
+    }
+  }
+
+  void SetWidth(unsigned width, uint32_t base) {
+    if (width == width_ && (width == 8 || base == base_)) return;
+    bits_.LiteralWidth(width, base);
+    width_ = width;
+    base_ = width == 8 ? 0 : base;
+  }
+
+  void Single(uint8_t byte) { bits_.Literal(uint32_t(uint8_t(byte - base_)), width_); }
+
+  // True when [from, to) fits width 7 with the current base.
+  bool FitsCurrentBase(uint32_t from, uint32_t to) const {
+    if (width_ != 7) return false;
+    for (uint32_t i = from; i < to; i++) {
+      if (uint8_t(data_[i] - base_) >= 128) return false;
+    }
+    return true;
+  }
+
+  // The longest run from `from` whose bytes span less than 128 values, with its lowest byte.
+  uint32_t NarrowRun(uint32_t from, uint32_t to, uint8_t* lowest) const {
+    uint8_t low = data_[from];
+    uint8_t high = data_[from];
+    uint32_t i = from;
+    while (i < to) {
+      uint8_t b = data_[i];
+      uint8_t newLow = std::min(low, b);
+      uint8_t newHigh = std::max(high, b);
+      if (newHigh - newLow >= 128) break;
+      low = newLow;
+      high = newHigh;
+      i++;
+    }
+    *lowest = low;
+    return i;
+  }
+
+  void Literals(uint32_t from, uint32_t to) {
+    switch (mode_) {
+      case EncoderMode::Literals8:
+        SetWidth(8, 0);
+        for (uint32_t i = from; i < to; i++) Single(data_[i]);
+        return;
+      case EncoderMode::Literals7:
+        while (from < to) {
+          uint8_t low;
+          uint32_t end = NarrowRun(from, to, &low);
+          if (!FitsCurrentBase(from, end)) SetWidth(7, low);
+          for (uint32_t i = from; i < end; i++) Single(data_[i]);
+          from = end;
+        }
+        return;
+      case EncoderMode::RawBlocks: {
+        SetWidth(8, 0);
+        uint32_t run = 1;
+        while (to - from >= 256) {
+          size_t blocks = std::min<size_t>(run, (to - from) / 256);
+          bits_.RawBlocks(data_ + from, blocks);
+          from += uint32_t(blocks * 256);
+          run = run % 4 + 1;
+          if (from < to) Single(data_[from++]);
+        }
+        for (uint32_t i = from; i < to; i++) Single(data_[i]);
+        return;
+      }
+      default:
+        break;
+    }
+    // A narrow run is cheaper at width 7; a wide one of 256 or more bytes goes
+    // out as raw blocks, which spare the literal prefix.
+    uint8_t low;
+    if (NarrowRun(from, to, &low) == to) {
+      if (!FitsCurrentBase(from, to)) SetWidth(7, low);
+      for (uint32_t i = from; i < to; i++) Single(data_[i]);
+      return;
+    }
+    size_t blocks = (to - from) / 256;
+    if (blocks > 0) {
+      bits_.RawBlocks(data_ + from, blocks);
+      from += uint32_t(blocks * 256);
+    }
+    if (from == to) return;
+    if (NarrowRun(from, to, &low) != to) {
+      SetWidth(8, 0);
+    } else if (!FitsCurrentBase(from, to)) {
+      SetWidth(7, low);
+    }
+    for (uint32_t i = from; i < to; i++) Single(data_[i]);
+  }
+
+  const uint8_t* data_;
+  EncoderMode mode_;
+  StreamBitWriter bits_;
+  unsigned width_ = 0;  // no literal-width code yet
+  uint32_t base_ = 0;
+  unsigned indexBits_ = INDEX_BITS_START;
+};
+
+}  // namespace
+
+std::vector<uint8_t> EncodeCompressedStream(const uint8_t* data, size_t size, EncoderMode mode, bool withChecksum) {
+  uint32_t size32 = uint32_t(size);
+  Parser parser(data, size32, mode);
+  std::vector<Token> tokens = parser.Run();
+  Emitter emitter(data, mode);
+  emitter.Run(tokens);
+  uint32_t checksum = withChecksum ? ReferenceChecksum(data, size) : 0;
+  return MakeStream(size32, checksum, emitter.Bits(), true);
+}
