@@ -22,5 +22,9 @@ struct CommandState {
 
 CommandState& Commands();
 
+// Window 0 with its two buttons and the list; export starts disabled.
+// False when the window cannot be opened (then no gadget is made).
+bool OpenMainWindow();
+
 int SelectBackup();
 int ExportEntry();

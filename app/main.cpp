@@ -13,8 +13,6 @@
 
 namespace {
 
-constexpr uint32_t MAIN_WINDOW_FLAGS = 0xCA0001;  // centred; caption, system menu, minimize box
-
 LibrarySteps ProgramLibraries() {
   LibrarySteps steps{};
   steps.fileInit = FileLibraryInit;
@@ -26,16 +24,6 @@ LibrarySteps ProgramLibraries() {
   steps.windowEnd = WindowLibraryEnd;
   steps.fileEnd = FileLibraryEnd;
   return steps;
-}
-
-bool OpenMainWindow() {
-  if (WindowOpen(MAIN_WINDOW, 0, 0, 430, 500, "Wiederherstellung", MAIN_WINDOW_FLAGS) == 0) return false;
-  GadgetCreateButton(BUTTON_SELECT_BACKUP, 10, 10, 200, 20, "Sicherung ausw\xE4hlen", 0);
-  GadgetCreateButton(BUTTON_EXPORT, 220, 10, 200, 20, "Datei exportieren", 0);
-  GadgetCreateListView(LIST_ENTRIES, 10, 40, 410, 450, 0);
-  // Nothing to export until an index has been listed.
-  GadgetDisable(BUTTON_EXPORT, 1);
-  return true;
 }
 
 void RunEventLoop() {
