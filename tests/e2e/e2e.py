@@ -15,108 +15,14 @@ import tempfile
 import time
 import unittest
 
-BUILD = os.path.abspath(sys.argv[1])
-SOURCE = os.path.abspath(sys.argv[2])
-WINE_RUN = os.path.join(SOURCE, "scripts", "wine-run")
-APP = os.path.join(BUILD, "app", "Wiederherstellung.exe")
-PROBE = os.path.join(BUILD, "tests", "e2e", "probe.exe")
-MAKE_SAMPLE = os.path.join(BUILD, "samples", "make_sample.exe")
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import driver  # noqa: E402
+from driver import (FILE_NAME_FIELD, OPEN_TITLE, SAVE_TITLE, TITLE, click_at, click_control,  # noqa: E402
+                    controls, focused_control, probe, rows, type_into_dialog, wait_for, window_shown,
+                    windows_path, wine, xdo, hexof)
 
-TITLE = "Wiederherstellung".encode("cp1252")
-OPEN_TITLE = "Sicherung auswählen".encode("cp1252")
-SAVE_TITLE = "Datei speichern".encode("cp1252")
-FILE_NAME_FIELD = 0x47C
-
-DISPLAY = subprocess.run([WINE_RUN, "--display", BUILD], check=True, capture_output=True,
-                         text=True).stdout.strip()
-ENV = dict(os.environ, DISPLAY=DISPLAY)
-
-
-def wine(*args, cwd=None, timeout=60):
-    return subprocess.run([WINE_RUN, *args], cwd=cwd, env=ENV, capture_output=True, timeout=timeout)
-
-
-def probe(*args):
-    result = wine(PROBE, *args)
-    return result.returncode, result.stdout.decode("ascii", "replace")
-
-
-def hexof(title):
-    return title.hex()
-
-
-def wait_for(condition, what, timeout=30.0):
-    deadline = time.time() + timeout
-    while time.time() < deadline:
-        value = condition()
-        if value:
-            return value
-        time.sleep(0.2)
-    raise AssertionError("timed out waiting for " + what)
-
-
-def window_shown(title):
-    return probe("window", hexof(title))[0] == 0
-
-
-def xdo(*args):
-    subprocess.run(["xdotool", *args], env=ENV, check=True, timeout=30)
-
-
-def click_at(x, y):
-    # Move first by a pixel elsewhere: a move to where the pointer already is
-    # makes xdotool wait for an event that never comes.
-    xdo("mousemove", str(int(x) + 1), str(int(y) + 1))
-    xdo("mousemove", str(int(x)), str(int(y)), "click", "1")
-
-
-def click_control(title, control):
-    code, out = probe("center", hexof(title), str(control))
-    assert code == 0, "control %d not found" % control
-    x, y = out.split()
-    click_at(x, y)
-
-
-def rows():
-    code, out = probe("rows", hexof(TITLE))
-    assert code == 0
-    return [bytes.fromhex(line) for line in out.split()] if out.strip() else []
-
-
-def controls():
-    """id -> (enabled, focused)"""
-    code, out = probe("controls", hexof(TITLE))
-    assert code == 0
-    state = {}
-    for line in out.splitlines():
-        fields = [int(f) for f in line.split()]
-        state[fields[0]] = (fields[1], fields[3])
-    return state
-
-
-def focused_control():
-    return next((cid for cid, (_, focused) in controls().items() if focused), None)
-
-
-def cancel_dialog(title):
-    wait_for(lambda: window_shown(title), "the dialog")
-    # Keys go to the window that has the X input focus: click into it first.
-    click_control(title, FILE_NAME_FIELD)
-    xdo("key", "Escape")
-    wait_for(lambda: not window_shown(title), "the dialog to close")
-
-
-def type_into_dialog(title, path):
-    wait_for(lambda: window_shown(title), "the dialog")
-    click_control(title, FILE_NAME_FIELD)
-    xdo("key", "ctrl+a")
-    xdo("type", "--delay", "20", path)
-    xdo("key", "Return")
-    wait_for(lambda: not window_shown(title), "the dialog to close")
-
-
-def windows_path(path):
-    return "Z:" + path.replace("/", "\\")
+ENV = driver.setup(sys.argv[1], sys.argv[2])
+BUILD = driver.BUILD
 
 
 class RestoreToolEndToEnd(unittest.TestCase):
@@ -126,9 +32,9 @@ class RestoreToolEndToEnd(unittest.TestCase):
         os.makedirs(os.path.join(self.work, "Sicherungen"))
         os.makedirs(self.originals)
         self.archive = os.path.join(self.work, "Sicherungen", "Beispiel.zip")
-        made = wine(MAKE_SAMPLE, self.archive, self.originals)
+        made = wine(driver.MAKE_SAMPLE, self.archive, self.originals)
         self.assertEqual(made.returncode, 0, made.stderr)
-        self.app = subprocess.Popen([WINE_RUN, APP], cwd=self.work, env=ENV,
+        self.app = subprocess.Popen([driver.WINE_RUN, driver.APP], cwd=self.work, env=ENV,
                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         wait_for(lambda: window_shown(TITLE), "the main window")
 

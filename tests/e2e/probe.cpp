@@ -7,6 +7,7 @@
 //   probe controls TITLE             one line per child: id enabled visible focused x y w h
 //   probe center TITLE ID            screen coordinates of the middle of control ID
 //   probe client TITLE               x y w h of the window's client area on the screen
+//   probe rect TITLE                 x y w h of the whole window on the screen
 //   probe row TITLE ROW              screen coordinates of the middle of list row ROW
 //   probe foreground                 the foreground window's title, as hex
 //
@@ -136,6 +137,12 @@ int main(int argc, char** argv) {
     POINT origin{0, 0};
     ClientToScreen(window, &origin);
     printf("%ld %ld %ld %ld\n", origin.x, origin.y, r.right, r.bottom);
+    return 0;
+  }
+  if (verb == "rect") {
+    RECT r;
+    GetWindowRect(window, &r);
+    printf("%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
     return 0;
   }
   if (verb == "controls") {
