@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 
 #ifdef RESTORE_HAVE_LIBDEFLATE
 #include <libdeflate.h>
@@ -29,12 +30,11 @@ constexpr size_t FILE_MAX = 4 * MB;  // no single file dominates a part
 constexpr int ZLIB_LEVEL = 6;
 
 // Under Wine the Unix root is drive Z:.
-std::string HostPath(const char* path) {
+std::string HostPath(const std::string& path) {
 #ifdef _WIN32
-  return std::string("Z:") + path;
-#else
-  return path;
+  if (!path.empty() && path[0] == '/') return "Z:" + path;
 #endif
+  return path;
 }
 
 std::vector<fs::path> SortedFiles(const std::string& root) {
@@ -74,13 +74,22 @@ Bytes Gunzip(const Bytes& packed) {
   return status == Z_STREAM_END ? out : Bytes{};
 }
 
-void AppendFiles(Bytes& part, const std::string& root, size_t budget, bool gzipped) {
+uint64_t Fingerprint(const Bytes& bytes) {
+  uint64_t hash = 14695981039346656037ull;  // FNV-1a
+  for (uint8_t b : bytes) hash = (hash ^ b) * 1099511628211ull;
+  return hash;
+}
+
+// Each file's content once: links (which Wine shows as plain files) and
+// copies would otherwise favour a codec with a larger window.
+void AppendFiles(Bytes& part, const std::string& root, size_t budget, bool gzipped, std::set<uint64_t>& seen) {
   for (const fs::path& path : SortedFiles(root)) {
     if (part.size() >= budget) break;
     bool isGz = path.extension() == ".gz";
     if (isGz != gzipped) continue;
     Bytes bytes = ReadFile(path);
     if (gzipped) bytes = Gunzip(bytes);
+    if (bytes.empty() || !seen.insert(Fingerprint(bytes)).second) continue;
     if (bytes.size() > FILE_MAX) bytes.resize(FILE_MAX);
     size_t room = budget - part.size();
     part.insert(part.end(), bytes.begin(), bytes.begin() + ptrdiff_t(std::min(room, bytes.size())));
@@ -137,6 +146,19 @@ Bytes CompressLibdeflate(const Bytes& data) {
 #endif
 }
 
+std::vector<BenchEntry> GatherFromMachine() {
+  std::vector<BenchEntry> entries(3);
+  std::set<uint64_t> seen;
+  entries[0].name = "text";
+  AppendFiles(entries[0].original, HostPath("/usr/share/doc"), DOC_BUDGET, false, seen);
+  AppendFiles(entries[0].original, HostPath("/usr/share/man"), DOC_BUDGET + MAN_BUDGET, true, seen);
+  entries[1].name = "binary";
+  AppendFiles(entries[1].original, HostPath("/usr/bin"), BINARY_BUDGET, false, seen);
+  entries[2].name = "runs";
+  entries[2].original = Runs();
+  return entries;
+}
+
 }  // namespace
 
 bool HaveLibdeflate() {
@@ -147,15 +169,41 @@ bool HaveLibdeflate() {
 #endif
 }
 
-std::vector<BenchEntry> GatherBenchEntries() {
-  std::vector<BenchEntry> entries(3);
-  entries[0].name = "text";
-  AppendFiles(entries[0].original, HostPath("/usr/share/doc"), DOC_BUDGET, false);
-  AppendFiles(entries[0].original, HostPath("/usr/share/man"), DOC_BUDGET + MAN_BUDGET, true);
-  entries[1].name = "binary";
-  AppendFiles(entries[1].original, HostPath("/usr/bin"), BINARY_BUDGET, false);
-  entries[2].name = "runs";
-  entries[2].original = Runs();
+std::string DataFolderArgument(int argc, char** argv) {
+  const std::string prefix = "--data=";
+  for (int i = 1; i < argc; i++) {
+    std::string argument = argv[i];
+    if (argument.rfind(prefix, 0) == 0) return argument.substr(prefix.size());
+  }
+  return "";
+}
+
+std::vector<BenchEntry> GatherBenchEntries(const std::string& dataFolder) {
+  static const char* const names[] = {"text", "binary", "runs"};
+  if (!dataFolder.empty()) {
+    std::vector<BenchEntry> saved(3);
+    bool complete = true;
+    for (int i = 0; i < 3; i++) {
+      saved[i].name = names[i];
+      saved[i].original = ReadFile(fs::path(HostPath(dataFolder)) / (std::string(names[i]) + ".bin"));
+      complete = complete && !saved[i].original.empty();
+    }
+    if (complete) {
+      printf("data read from %s\n", dataFolder.c_str());
+      return saved;
+    }
+  }
+  std::vector<BenchEntry> entries = GatherFromMachine();
+  if (!dataFolder.empty()) {
+    std::error_code error;
+    fs::create_directories(HostPath(dataFolder), error);
+    for (int i = 0; i < 3; i++) {
+      std::ofstream file(fs::path(HostPath(dataFolder)) / (std::string(names[i]) + ".bin"), std::ios::binary);
+      file.write(reinterpret_cast<const char*>(entries[i].original.data()),
+                 std::streamsize(entries[i].original.size()));
+    }
+    printf("data saved to %s\n", dataFolder.c_str());
+  }
   return entries;
 }
 
@@ -227,8 +275,9 @@ bool CheckBenchEntries(const std::vector<BenchEntry>& entries) {
 void PrintRatios(const std::vector<BenchEntry>& entries) {
   size_t original = 0, ours = 0, zlib = 0, libdeflate = 0;
   for (const BenchEntry& e : entries) {
-    printf("%-7s %10zu bytes  ratio: ours %.3f, zlib %.3f", e.name.c_str(), e.original.size(),
-           double(e.ours.size()) / double(e.original.size()), double(e.zlib.size()) / double(e.original.size()));
+    printf("%-7s %10zu bytes  fingerprint %016llx  ratio: ours %.3f, zlib %.3f", e.name.c_str(), e.original.size(),
+           (unsigned long long)Fingerprint(e.original), double(e.ours.size()) / double(e.original.size()),
+           double(e.zlib.size()) / double(e.original.size()));
     if (HaveLibdeflate()) printf(", libdeflate %.3f", double(e.libdeflate.size()) / double(e.original.size()));
     printf("\n");
     original += e.original.size();
@@ -236,8 +285,8 @@ void PrintRatios(const std::vector<BenchEntry>& entries) {
     zlib += e.zlib.size();
     libdeflate += e.libdeflate.size();
   }
-  printf("all     %10zu bytes  ratio: ours %.3f, zlib %.3f", original, double(ours) / double(original),
-         double(zlib) / double(original));
+  printf("all     %10zu bytes                               ratio: ours %.3f, zlib %.3f", original,
+         double(ours) / double(original), double(zlib) / double(original));
   if (HaveLibdeflate()) printf(", libdeflate %.3f", double(libdeflate) / double(original));
   printf("  (compressed / original)\n");
 }

@@ -20,7 +20,12 @@ struct BenchEntry {
 // About 50 MB: text (documentation files and inflated manual pages), binary
 // (executables), and a run-heavy entry (long runs at distances 1 and 2).
 // Files are taken in sorted path order until each part's budget is met.
-std::vector<BenchEntry> GatherBenchEntries();
+// With a data folder: the entries saved there are used when present, and
+// saved there otherwise, so that both builds can measure the same bytes
+// (the file listing under Wine differs a little from the native one).
+std::vector<BenchEntry> GatherBenchEntries(const std::string& dataFolder);
+// The value of a --data=FOLDER argument, or "".
+std::string DataFolderArgument(int argc, char** argv);
 // Compresses every entry with every codec this build has.
 void CompressBenchEntries(std::vector<BenchEntry>& entries);
 bool HaveLibdeflate();

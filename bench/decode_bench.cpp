@@ -55,7 +55,7 @@ class SummaryReporter : public benchmark::ConsoleReporter {
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   auto start = std::chrono::steady_clock::now();
-  entries = GatherBenchEntries();
+  entries = GatherBenchEntries(DataFolderArgument(argc, argv));
   CompressBenchEntries(entries);
   double prepared = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   totalBytes = TotalOriginalBytes(entries);

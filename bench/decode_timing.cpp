@@ -27,9 +27,9 @@ double MegabytesPerSecond(size_t bytesPerRound, Body body) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
   auto start = std::chrono::steady_clock::now();
-  std::vector<BenchEntry> entries = GatherBenchEntries();
+  std::vector<BenchEntry> entries = GatherBenchEntries(DataFolderArgument(argc, argv));
   CompressBenchEntries(entries);
   double prepared = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   size_t total = TotalOriginalBytes(entries);

@@ -3,6 +3,7 @@
 //   fuzz_make_corpus fuzz/corpus
 // Decoder seeds: two bytes of output capacity and a stream; archive seeds: a
 // plan byte and an archive. Small inputs, every token kind among them.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -67,8 +68,10 @@ int main(int argc, char** argv) {
     Bytes data = Sample(sample);
     for (EncoderMode mode : modes) {
       Bytes stream = EncodeCompressedStream(data.data(), data.size(), mode, sample != 1);
-      Bytes seed{uint8_t(data.size()), uint8_t(data.size() >> 8)};
-      seed.insert(seed.end(), stream.begin(), stream.end());
+      Bytes seed(2 + stream.size());
+      seed[0] = uint8_t(data.size());
+      seed[1] = uint8_t(data.size() >> 8);
+      std::copy(stream.begin(), stream.end(), seed.begin() + 2);
       char name[64];
       snprintf(name, sizeof name, "seed-%d-mode%d", sample, int(mode));
       if (!Write(root / "decoder" / name, seed)) return 1;
@@ -78,9 +81,10 @@ int main(int argc, char** argv) {
   for (int plan = 0; plan < 4; plan++) {
     std::vector<PackEntry> entries = {StoredEntry(Sample(0)), CompressedEntry(Sample(plan % 3), modes[plan * 2]),
                                       StoredEntry({}), CompressedEntry(Sample((plan + 1) % 3), modes[plan * 2 + 1])};
-    Bytes seed{uint8_t(plan == 0 ? 0 : 0x55 * plan)};
     Bytes archive = BuildArchive(entries);
-    seed.insert(seed.end(), archive.begin(), archive.end());
+    Bytes seed(1 + archive.size());
+    seed[0] = uint8_t(0x55 * plan);
+    std::copy(archive.begin(), archive.end(), seed.begin() + 1);
     if (plan == 3) seed.resize(seed.size() - 5);  // a damaged last entry
     if (!Write(root / "archive" / ("seed-" + std::to_string(plan)), seed)) return 1;
     count++;

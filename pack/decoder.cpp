@@ -13,10 +13,13 @@ constexpr unsigned GAMMA_MAX_DATA_BITS = 31;
 constexpr unsigned INDEX_BITS_MAX = 31;
 constexpr unsigned INDEX_BITS_START = 8;
 constexpr uint32_t RAW_BLOCK_SIZE = 256;
-// Wide copies move COPY_CHUNK bytes at a time and so may write up to
-// COPY_CHUNK - 1 bytes past the end of a match; they run only while the
-// output has that much room left, and those bytes are overwritten later.
-constexpr size_t COPY_CHUNK = 8;
+// Wide copies move WIDE_CHUNK bytes at a time (NARROW_CHUNK for distances
+// below it) and so may write up to WIDE_CHUNK - 1 bytes past the end of a
+// match; they run only while the output has COPY_SLACK bytes of room beyond
+// the match, and the bytes they write past it are overwritten later.
+constexpr size_t WIDE_CHUNK = 16;
+constexpr size_t NARROW_CHUNK = 8;
+constexpr size_t COPY_SLACK = WIDE_CHUNK;
 // Literal width 0: no literal-width code seen yet.
 constexpr unsigned LITERAL_WIDTH_UNSET = 0;
 
@@ -54,23 +57,29 @@ struct GammaTable {
 };
 constexpr GammaTable GAMMA_SHORT;
 
-// The bit stream as a 64-bit buffer, next bit at bit 63.
+// The bit stream through a 64-bit buffer, refilled a word at a time. Peek()
+// returns the next 32 bits (the next bit in bit 31) and Skip(n), n <= 32,
+// consumes n of them. Bytes missing from the stream's last word are its high
+// bits and read as zero; so do all words that start at or past the end of the
+// source, which lets the hot loop run without input checks. Overran() says
+// afterwards whether any bit of those phantom words was consumed.
 //
-// bits:        unread bits, aligned to the top; the bits below them are 0
-// count:       how many of them are valid (Refill keeps at least 32)
-// in, inEnd:   the next stream byte and the end of the source
-// phantoms:    zero words fed after the source ran out
+// A cursor (word index and bit shift, two loads and a double shift per peek)
+// was measured as well: it keeps less state, but was no faster in the 32-bit
+// build and slower in the 64-bit one.
 //
-// A stream's last word may stop up to 3 bytes short of the source's end; its
-// missing bytes are its high bits and read as zero. Words that start at or
-// past the end are fed as zero too, so the hot loop needs no input checks;
-// Overran() says afterwards whether any of their bits were consumed.
-struct BitReader {
+// bits:       unread bits, aligned to the top; the bits below them are 0
+// count:      how many of them are valid (at least 32 after Peek)
+// in, inEnd:  the next stream byte and the end of the source
+// phantoms:   zero words fed after the source ran out
+struct BufferReader {
   uint64_t bits;
   unsigned count;
   const uint8_t* in;
   const uint8_t* inEnd;
   uint32_t phantoms;
+
+  BufferReader(const uint8_t* stream, const uint8_t* end) : bits(0), count(0), in(stream), inEnd(end), phantoms(0) {}
 
   uint32_t NextWord() {
     if (inEnd - in >= 4) {
@@ -87,81 +96,69 @@ struct BitReader {
     return word;
   }
 
-  void Refill() {
+  uint32_t Peek() {
     if (count <= 32) {
       bits |= uint64_t(NextWord()) << (32 - count);
       count += 32;
     }
+    return uint32_t(bits >> 32);
   }
 
-  bool Top() const { return (bits >> 63) != 0; }
-  bool Second() const { return ((bits >> 62) & 1) != 0; }
-  bool Third() const { return ((bits >> 61) & 1) != 0; }
-
-  // 1 <= n <= 32, n <= count.
-  uint32_t Take(unsigned n) {
-    uint32_t value = uint32_t(bits >> (64 - n));
+  void Skip(unsigned n) {
     bits <<= n;
     count -= n;
-    return value;
-  }
-
-  // 0 when the gamma number is wider than 32 bits (valid ones are >= 2).
-  uint32_t Gamma() {
-    Refill();
-    GammaShort entry = GAMMA_SHORT.entries[bits >> 56];
-    if (entry.bits != 0) {
-      bits <<= entry.bits;
-      count -= entry.bits;
-      return entry.value;
-    }
-    return GammaLong();
-  }
-
-  // Continuation bits sit at every second position from bit 62 down; the
-  // first 0 among them ends the number. Its data bits are gathered with a
-  // few mask-and-shift steps instead of a loop per bit.
-  uint32_t GammaLong() {
-    uint64_t stops = ~bits & 0x5555555555555555ULL;
-    if (stops != 0) {
-      unsigned last = unsigned(__builtin_clzll(stops));  // position of the ending bit, from the top
-      unsigned used = last + 1;
-      if (used <= count) {
-        unsigned dataBits = used / 2;
-        if (dataBits > GAMMA_MAX_DATA_BITS) return 0;
-        uint64_t x = (bits >> (64 - used)) >> 1;  // data bits now at the even positions
-        x &= 0x5555555555555555ULL;
-        x = (x | x >> 1) & 0x3333333333333333ULL;
-        x = (x | x >> 2) & 0x0F0F0F0F0F0F0F0FULL;
-        x = (x | x >> 4) & 0x00FF00FF00FF00FFULL;
-        x = (x | x >> 8) & 0x0000FFFF0000FFFFULL;
-        x = (x | x >> 16) & 0x00000000FFFFFFFFULL;
-        bits <<= used;
-        count -= used;
-        return uint32_t(1) << dataBits | uint32_t(x);
-      }
-    }
-    // Longer than the buffered bits: one pair at a time.
-    uint32_t value = 1;
-    unsigned dataBits = 0;
-    for (;;) {
-      Refill();
-      uint32_t pair = Take(2);
-      if (++dataBits > GAMMA_MAX_DATA_BITS) return 0;
-      value = 2 * value + (pair >> 1);
-      if ((pair & 1) == 0) return value;
-    }
   }
 
   bool Overran() const { return uint64_t(phantoms) * 32 > count; }
 };
 
+// 1 <= n <= 32.
+uint32_t Take(BufferReader& reader, unsigned n) {
+  uint32_t window = reader.Peek();
+  reader.Skip(n);
+  return window >> (32 - n);
+}
+
+// Continuation bits sit at every second position from bit 30 down; the
+// first 0 among them ends the number. Its data bits are gathered with a few
+// mask-and-shift steps instead of a loop per bit. Numbers of up to 4 pairs
+// come from a table; 0 when the number is wider than 32 bits (valid ones are
+// at least 2).
+[[gnu::always_inline]] inline uint32_t Gamma(BufferReader& reader) {
+  uint32_t window = reader.Peek();
+  GammaShort entry = GAMMA_SHORT.entries[window >> 24];
+  if (entry.bits != 0) {
+    reader.Skip(entry.bits);
+    return entry.value;
+  }
+  uint32_t stops = ~window & 0x55555555u;
+  if (stops != 0) {
+    unsigned used = unsigned(__builtin_clz(stops)) + 1;  // through the ending bit; even, at most 32
+    uint32_t x = (window >> (32 - used)) >> 1;           // data bits now at the even positions
+    x &= 0x55555555u;
+    x = (x | x >> 1) & 0x33333333u;
+    x = (x | x >> 2) & 0x0F0F0F0Fu;
+    x = (x | x >> 4) & 0x00FF00FFu;
+    x = (x | x >> 8) & 0x0000FFFFu;
+    reader.Skip(used);
+    return uint32_t(1) << (used / 2) | x;
+  }
+  // More than 16 data bits: one pair at a time.
+  uint32_t value = 1;
+  for (unsigned dataBits = 1;; dataBits++) {
+    uint32_t pair = Take(reader, 2);
+    if (dataBits > GAMMA_MAX_DATA_BITS) return 0;
+    value = 2 * value + (pair >> 1);
+    if ((pair & 1) == 0) return value;
+  }
+}
+
+// 0-127: +4, 128-638: +0, 639-14,334: +1, 14,335-65,535: +2, 65,536 and up: +3.
+// Summed comparisons rather than a chain of branches: offsets of mixed sizes
+// would mispredict the chain often.
 uint32_t LengthBonus(uint32_t offset) {
-  if (offset < 0x80) return 4;
-  if (offset < 0x27F) return 0;
-  if (offset < 0x37FF) return 1;
-  if (offset < 0x10000) return 2;
-  return 3;
+  return 4 * uint32_t(offset < 0x80) + uint32_t(offset >= 0x27F) + uint32_t(offset >= 0x37FF) +
+         uint32_t(offset >= 0x10000);
 }
 
 // Copies length bytes from distance bytes back, with the result of a forward
@@ -169,32 +166,41 @@ uint32_t LengthBonus(uint32_t offset) {
 void CopyMatch(uint8_t*& out, const uint8_t* outEnd, uint32_t distance, uint32_t length) {
   uint8_t* end = out + length;
   const uint8_t* from = out - distance;
-  if (size_t(outEnd - end) >= COPY_CHUNK) {
-    if (distance == 1) {
-      memset(out, out[-1], length);
-      out = end;
-      return;
-    }
-    if (distance < COPY_CHUNK) {
-      // The copy repeats the last `distance` bytes. Once a few have been
-      // copied one by one, a multiple of the distance that is at least
-      // COPY_CHUNK gives the same bytes and lets chunks move without overlap.
-      uint32_t stretched = (uint32_t(COPY_CHUNK) + distance - 1) / distance * distance;
-      uint32_t single = stretched - distance;
-      if (length <= single) single = length;
-      for (uint32_t i = 0; i < single; i++) out[i] = from[i];
-      out += single;
-      from = out - stretched;
-    }
-    while (out < end) {
-      memcpy(out, from, COPY_CHUNK);
-      out += COPY_CHUNK;
-      from += COPY_CHUNK;
-    }
+  if (size_t(outEnd - end) < COPY_SLACK) {
+    while (out < end) *out++ = *from++;
+    return;
+  }
+  if (distance >= WIDE_CHUNK) {
+    do {
+      memcpy(out, from, WIDE_CHUNK);
+      out += WIDE_CHUNK;
+      from += WIDE_CHUNK;
+    } while (out < end);
     out = end;
     return;
   }
-  while (out < end) *out++ = *from++;
+  if (distance == 1) {
+    memset(out, out[-1], length);
+    out = end;
+    return;
+  }
+  if (distance < NARROW_CHUNK) {
+    // The copy repeats the last `distance` bytes. Once a few have been
+    // copied one by one, a multiple of the distance that is at least
+    // NARROW_CHUNK gives the same bytes and lets chunks move without overlap.
+    uint32_t stretched = (uint32_t(NARROW_CHUNK) + distance - 1) / distance * distance;
+    uint32_t single = stretched - distance;
+    if (length <= single) single = length;
+    for (uint32_t i = 0; i < single; i++) out[i] = from[i];
+    out += single;
+    from = out - stretched;
+  }
+  while (out < end) {
+    memcpy(out, from, NARROW_CHUNK);
+    out += NARROW_CHUNK;
+    from += NARROW_CHUNK;
+  }
+  out = end;
 }
 
 }  // namespace
@@ -212,21 +218,19 @@ uint32_t StreamChecksum(const uint8_t* data, uint32_t size) {
   return sum;
 }
 
-uint32_t DecodeCompressedStreamCounted(const void* source, uint32_t sourceSize, void* destination,
-                                       uint32_t destinationSize, uint32_t* written) {
-  uint32_t ignored;
-  if (written == nullptr) written = &ignored;
-  *written = 0;
-  if (source == nullptr || destination == nullptr || sourceSize < STREAM_HEADER_SIZE) return 0;
-  const uint8_t* header = static_cast<const uint8_t*>(source);
-  if ((header[0] | header[1] << 8) != STREAM_MAGIC) return 0;
-  uint32_t decodedSize = Load32(header + 2);
-  uint32_t checksum = Load32(header + 6);
+namespace {
 
-  BitReader reader{0, 0, header + STREAM_HEADER_SIZE, header + sourceSize, 0};
-  uint8_t* const outStart = static_cast<uint8_t*>(destination);
-  const uint8_t* const outEnd = outStart + destinationSize;
-  // Decoder state: out (next byte to write), the bit reader, and these.
+// Decodes the bit stream in [in, inEnd) into [outStart, outEnd). Returns the
+// number of bytes written; *complete is set when the end code was reached
+// without consuming phantom bits, and left clear on bad data.
+//
+// Decoder state: reader (the bit stream, local so that it lives in
+// registers), out (next byte to write), and lastOffset, indexBits,
+// literalWidth and literalAdd as the format defines them. Every token checks
+// its own output room, so no margin is needed.
+uint32_t DecodeTokens(const uint8_t* in, const uint8_t* inEnd, uint8_t* const outStart, const uint8_t* const outEnd,
+                      bool* complete) {
+  BufferReader reader(in, inEnd);
   uint8_t* out = outStart;
   uint32_t lastOffset = 1;
   unsigned indexBits = INDEX_BITS_START;
@@ -234,104 +238,155 @@ uint32_t DecodeCompressedStreamCounted(const void* source, uint32_t sourceSize, 
   // Added to a literal taken together with its prefix bit 1: for width 8 the
   // prefix falls off the byte; for width 7 it is taken back out of the base.
   uint32_t literalAdd = 0;
-
-  // The only way out on bad data: what was written so far, result 0.
-  auto stop = [&]() -> uint32_t {
-    *written = uint32_t(out - outStart);
-    return 0;
-  };
+  *complete = false;
+  // The one way out on bad data: what was written so far, not complete.
+  auto stopped = [&out, outStart] { return uint32_t(out - outStart); };
 
   for (;;) {
-    reader.Refill();  // each token's fixed fields fit the 32 bits this keeps
+    uint32_t window = reader.Peek();
 
-    if (reader.Top()) {  // 1: single literal
-      if (literalWidth == LITERAL_WIDTH_UNSET || out == outEnd) return stop();
-      *out++ = uint8_t(reader.Take(1 + literalWidth) + literalAdd);
-      continue;
+    if (window >> 31) {  // 1: single literal; literals come in runs
+      // Before any literal-width code a literal has no defined value: bad data.
+      if (literalWidth == LITERAL_WIDTH_UNSET) return stopped();
+      unsigned taken = 1 + literalWidth;
+      do {
+        if (out == outEnd) return stopped();
+        *out++ = uint8_t((window >> (32 - taken)) + literalAdd);
+        reader.Skip(taken);
+        window = reader.Peek();
+      } while (window >> 31);
     }
 
     uint32_t distance;
     uint32_t length;
-    if (reader.Second()) {  // 0 1: normal match
-      reader.Take(2);
-      uint32_t gamma = reader.Gamma();
-      if (gamma == 0) return stop();
+    if (window >> 30) {  // 0 1: normal match
+      // The fields are read from as few windows as they fit in: the first
+      // gamma from the token's window, low bits and length from one more.
+      uint32_t gamma;
+      GammaShort head = GAMMA_SHORT.entries[(window >> 22) & 0xFF];
+      if (head.bits != 0) {
+        reader.Skip(2 + head.bits);
+        gamma = head.value;
+      } else {
+        reader.Skip(2);
+        gamma = Gamma(reader);
+        if (gamma == 0) return stopped();
+      }
       if (gamma == 2) {  // the last offset again; no length bonus
-        length = reader.Gamma();
-        if (length == 0) return stop();
+        length = Gamma(reader);
+        if (length == 0) return stopped();
         distance = lastOffset;
       } else {
         uint32_t high = gamma - 3;
-        reader.Refill();
-        uint32_t low = indexBits != 0 ? reader.Take(indexBits) : 0;
+        uint32_t fields = reader.Peek();
+        // Index bits 0 (which the index-bits code can set) read no low bits:
+        // the offset is the gamma's high part alone.
+        uint32_t low = indexBits != 0 ? fields >> (32 - indexBits) : 0;
         distance = (high << indexBits) + low;  // modulo 2^32, as the format defines it
         lastOffset = distance;
-        uint32_t gammaLength = reader.Gamma();
-        if (gammaLength == 0) return stop();
+        GammaShort tail = indexBits <= 24 ? GAMMA_SHORT.entries[(fields << indexBits) >> 24] : GammaShort{};
+        uint32_t gammaLength;
+        if (tail.bits != 0) {
+          reader.Skip(indexBits + tail.bits);
+          gammaLength = tail.value;
+        } else {
+          reader.Skip(indexBits);
+          gammaLength = Gamma(reader);
+          if (gammaLength == 0) return stopped();
+        }
         uint64_t withBonus = uint64_t(gammaLength) + LengthBonus(distance);
-        if (withBonus > size_t(outEnd - out)) return stop();
+        if (withBonus > size_t(outEnd - out)) return stopped();
         length = uint32_t(withBonus);
       }
-    } else if (reader.Third()) {  // 0 0 1: one-byte code
-      uint32_t code = reader.Take(7) & 0xF;
+    } else if (window >> 29) {  // 0 0 1: one-byte code, 4 bits
+      uint32_t code = (window >> 25) & 0xF;
       if (code >= 2) {
-        if (out == outEnd || code - 1 > size_t(out - outStart)) return stop();
+        if (out == outEnd || code - 1 > size_t(out - outStart)) return stopped();
         *out = out[-ptrdiff_t(code - 1)];
         out++;
+        reader.Skip(7);
         continue;
       }
       if (code == 1) {
-        if (out == outEnd) return stop();
+        if (out == outEnd) return stopped();
         *out++ = 0;
+        reader.Skip(7);
         continue;
       }
-      if (reader.Take(1) == 0) {  // escape 0: literal width, and for 7 bits a base
-        literalWidth = 7 + reader.Take(1);
-        literalAdd = literalWidth == 7 ? reader.Take(8) - 0x80 : 0;
+      if (((window >> 24) & 1) == 0) {  // escape 0: literal width w, and for 7 bits a base
+        literalWidth = 7 + ((window >> 23) & 1);
+        if (literalWidth == 7) {
+          literalAdd = ((window >> 15) & 0xFF) - 0x80;
+          reader.Skip(17);
+        } else {
+          literalAdd = 0;
+          reader.Skip(9);
+        }
         continue;
       }
+      reader.Skip(8);
+      uint32_t more;
       do {  // escape 1: raw blocks of 256 bytes, 8 bits each, no base
-        if (size_t(outEnd - out) < RAW_BLOCK_SIZE) return stop();
+        if (size_t(outEnd - out) < RAW_BLOCK_SIZE) return stopped();
         for (uint32_t i = 0; i < RAW_BLOCK_SIZE; i += 4) {
-          reader.Refill();
-          uint32_t four = reader.Take(32);
+          uint32_t four = Take(reader, 32);
           out[i] = uint8_t(four >> 24);
           out[i + 1] = uint8_t(four >> 16);
           out[i + 2] = uint8_t(four >> 8);
           out[i + 3] = uint8_t(four);
         }
         out += RAW_BLOCK_SIZE;
-        reader.Refill();
-      } while (reader.Take(1) != 0);
+        more = Take(reader, 1);
+      } while (more != 0);
       continue;
-    } else {  // 0 0 0: short match, end code or index-bits code
-      uint32_t fields = reader.Take(12);
-      uint32_t offset = (fields >> 2) & 0x7F;
-      uint32_t n = fields & 3;
+    } else {  // 0 0 0: short match (offset 7 bits, n 2 bits), end code or index-bits code
+      uint32_t offset = (window >> 22) & 0x7F;
+      uint32_t n = (window >> 20) & 3;
       if (offset == 0) {
-        if (n == 0) break;
-        indexBits = reader.Take(n + 3);
-        if (indexBits > INDEX_BITS_MAX) return stop();
+        if (n == 0) {
+          reader.Skip(12);
+          break;
+        }
+        indexBits = (window >> (20 - (n + 3))) & ((1u << (n + 3)) - 1);
+        if (indexBits > INDEX_BITS_MAX) return stopped();
+        reader.Skip(12 + n + 3);
         continue;
       }
+      reader.Skip(12);
       lastOffset = offset;
       distance = offset;
       length = n + 2;
     }
 
-    if (distance == 0 || distance > size_t(out - outStart) || length > size_t(outEnd - out)) return stop();
+    if (distance == 0 || distance > size_t(out - outStart) || length > size_t(outEnd - out)) return stopped();
     CopyMatch(out, outEnd, distance, length);
   }
+  *complete = !reader.Overran();
+  return uint32_t(out - outStart);
+}
 
-  if (reader.Overran()) return stop();
-  uint32_t count = uint32_t(out - outStart);
-  *written = count;
-  if (checksum == 0) return count;
+}  // namespace
+
+bool DecodeCompressedStreamChecked(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize,
+                                   uint32_t* written) {
+  *written = 0;
+  if (source == nullptr || destination == nullptr || sourceSize < STREAM_HEADER_SIZE) return false;
+  const uint8_t* header = static_cast<const uint8_t*>(source);
+  if ((header[0] | header[1] << 8) != STREAM_MAGIC) return false;
+  uint32_t decodedSize = Load32(header + 2);
+  uint32_t checksum = Load32(header + 6);
+
+  uint8_t* out = static_cast<uint8_t*>(destination);
+  bool complete;
+  *written = DecodeTokens(header + STREAM_HEADER_SIZE, header + sourceSize, out, out + destinationSize, &complete);
+  if (!complete) return false;
+  if (checksum == 0) return true;
   // A checksum over bytes the stream did not write would test stale memory.
-  if (decodedSize > count) return 0;
-  return StreamChecksum(outStart, decodedSize) == checksum ? count : 0;
+  if (decodedSize > *written) return false;
+  return StreamChecksum(out, decodedSize) == checksum;
 }
 
 uint32_t DecodeCompressedStream(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize) {
-  return DecodeCompressedStreamCounted(source, sourceSize, destination, destinationSize, nullptr);
+  uint32_t written;
+  return DecodeCompressedStreamChecked(source, sourceSize, destination, destinationSize, &written) ? written : 0;
 }

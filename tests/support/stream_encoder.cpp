@@ -15,7 +15,8 @@ constexpr unsigned INDEX_BITS_START = 8;
 constexpr uint32_t SHORT_OFFSET_MAX = 127;
 constexpr uint32_t SHORT_LENGTH_MAX = 5;
 constexpr uint32_t ONE_BYTE_DISTANCE_MAX = 14;
-constexpr int LITERAL_BITS = 9;  // what a literal costs, for the choices
+constexpr int LITERAL_BITS = 9;           // what a literal costs, for the choices
+constexpr uint32_t LAZY_LENGTH_MAX = 64;  // longer matches are taken at once
 
 enum class Kind : uint8_t { Literal, Normal, Repeat, Short, OneByteCopy, ZeroByte, SetIndexBits };
 
@@ -65,9 +66,8 @@ class Parser {
         mode_ == EncoderMode::Literals8 || mode_ == EncoderMode::Literals7 || mode_ == EncoderMode::RawBlocks;
     uint32_t at = 0;
     while (at < size_) {
-      uint32_t covered = literalsOnly ? Push(Token{Kind::Literal, 0, 0, 1, at}) : Choose(at);
-      for (uint32_t i = 0; i < covered; i++) Insert(at + i);
-      at += covered;
+      at += literalsOnly ? Push(Token{Kind::Literal, 0, 0, 1, at}) : Choose(at);
+      InsertBefore(at);
     }
     return std::move(tokens_);
   }
@@ -95,14 +95,46 @@ class Parser {
     head_[h] = int32_t(at);
   }
 
+  // Every position before `end` goes into the tables, once.
+  void InsertBefore(uint32_t end) {
+    for (; inserted_ < end; inserted_++) Insert(inserted_);
+  }
+
   uint32_t Push(Token token) {
     tokens_.push_back(token);
     if (token.kind == Kind::Normal || token.kind == Kind::Short) lastOffset_ = token.offset;
     return token.kind == Kind::SetIndexBits ? 0 : token.length;
   }
 
-  // Each candidate token with the bits it saves over literals; the best wins.
+  struct Candidate {
+    Token token;
+    int saving;  // bits saved over literals
+  };
+
   uint32_t Choose(uint32_t at) {
+    unsigned indexBits = indexBits_;
+    if (mode_ == EncoderMode::IndexBits) indexBits = (matchCount_ * 7) % 32;
+    Candidate now = Evaluate(at, indexBits);
+    Token best = now.token;
+    // Lazy matching: when the next position offers more, a literal goes first.
+    if (mode_ == EncoderMode::Balanced && best.length >= 2 && best.length < LAZY_LENGTH_MAX && at + 1 < size_) {
+      InsertBefore(at + 1);
+      if (Evaluate(at + 1, indexBits).saving > now.saving) return Push(Token{Kind::Literal, 0, 0, 1, at});
+    }
+
+    if (best.kind == Kind::Normal) {
+      if (mode_ == EncoderMode::IndexBits) {
+        Push(Token{Kind::SetIndexBits, uint8_t(indexBits), 0, 0, at});
+        indexBits_ = indexBits;
+      }
+      matchCount_++;
+      if (mode_ == EncoderMode::RepeatMatches) return SplitIntoRepeats(best);
+    }
+    return Push(best);
+  }
+
+  // Each candidate token with the bits it saves over literals; the best wins.
+  Candidate Evaluate(uint32_t at, unsigned indexBits) const {
     bool balanced = mode_ == EncoderMode::Balanced || mode_ == EncoderMode::RepeatMatches;
     bool normalOnly = mode_ == EncoderMode::NormalMatches || mode_ == EncoderMode::IndexBits;
     Token best{Kind::Literal, 0, 0, 1, at};
@@ -114,9 +146,6 @@ class Parser {
         bestSaving = saving;
       }
     };
-
-    unsigned indexBits = indexBits_;
-    if (mode_ == EncoderMode::IndexBits) indexBits = (matchCount_ * 7) % 32;
 
     if (balanced && lastOffset_ <= at) {
       uint32_t length = MatchLength(at, lastOffset_);
@@ -156,15 +185,7 @@ class Parser {
       }
     }
 
-    if (best.kind == Kind::Normal) {
-      if (mode_ == EncoderMode::IndexBits) {
-        Push(Token{Kind::SetIndexBits, uint8_t(indexBits), 0, 0, at});
-        indexBits_ = indexBits;
-      }
-      matchCount_++;
-      if (mode_ == EncoderMode::RepeatMatches) return SplitIntoRepeats(best);
-    }
-    return Push(best);
+    return Candidate{best, bestSaving};
   }
 
   // The shortest normal match the offset allows, then repeats of 2 or 3.
@@ -192,6 +213,7 @@ class Parser {
   uint32_t lastOffset_ = 1;
   unsigned indexBits_ = INDEX_BITS_START;
   uint32_t matchCount_ = 0;
+  uint32_t inserted_ = 0;  // positions before this are in the tables
 };
 
 // Turns tokens into bits, choosing how runs of literals are written.
