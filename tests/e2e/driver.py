@@ -4,6 +4,7 @@ what is on the screen. Used by the end-to-end tests and the demonstration
 of scripts/run."""
 import os
 import subprocess
+import tempfile
 import time
 
 BUILD = None
@@ -32,7 +33,15 @@ def setup(build, source):
     return ENV
 
 def wine(*args, cwd=None, timeout=60):
-    return subprocess.run([WINE_RUN, *args], cwd=cwd, env=ENV, capture_output=True, timeout=timeout)
+    # Output goes through files, not pipes: a Wine helper that the program
+    # starts (the desktop process) inherits its output and lives on, and a
+    # pipe would then never reach its end.
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        code = subprocess.run([WINE_RUN, *args], cwd=cwd, env=ENV, stdin=subprocess.DEVNULL, stdout=out,
+                              stderr=err, timeout=timeout).returncode
+        out.seek(0)
+        err.seek(0)
+        return subprocess.CompletedProcess(args, code, out.read(), err.read())
 
 
 def probe(*args):
