@@ -73,12 +73,12 @@ void Remember(uint32_t unpackedSize, uint32_t packedSize, bool damaged) {
 }
 
 // Decodes into entry, clearing whatever the stream did not write. True when
-// the stream delivered all of it and passed its checksum.
+// the stream is sound and delivered all of it.
 bool DecodeEntry(const unsigned char* stream, uint32_t packedSize, unsigned char* entry, uint32_t unpackedSize) {
   uint32_t written = 0;
-  uint32_t result = DecodeCompressedStreamCounted(stream, packedSize, entry, unpackedSize, &written);
+  bool sound = DecodeCompressedStreamChecked(stream, packedSize, entry, unpackedSize, &written);
   if (written < unpackedSize) memset(entry + written, 0, unpackedSize - written);
-  return result == unpackedSize;
+  return sound && written == unpackedSize;
 }
 
 }  // namespace

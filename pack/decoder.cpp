@@ -113,8 +113,7 @@ struct BufferReader {
 };
 
 // 1 <= n <= 32.
-template <typename Reader>
-uint32_t Take(Reader& reader, unsigned n) {
+uint32_t Take(BufferReader& reader, unsigned n) {
   uint32_t window = reader.Peek();
   reader.Skip(n);
   return window >> (32 - n);
@@ -125,8 +124,7 @@ uint32_t Take(Reader& reader, unsigned n) {
 // mask-and-shift steps instead of a loop per bit. Numbers of up to 4 pairs
 // come from a table; 0 when the number is wider than 32 bits (valid ones are
 // at least 2).
-template <typename Reader>
-[[gnu::always_inline]] inline uint32_t Gamma(Reader& reader) {
+[[gnu::always_inline]] inline uint32_t Gamma(BufferReader& reader) {
   uint32_t window = reader.Peek();
   GammaShort entry = GAMMA_SHORT.entries[window >> 24];
   if (entry.bits != 0) {
@@ -248,6 +246,7 @@ uint32_t DecodeTokens(const uint8_t* in, const uint8_t* inEnd, uint8_t* const ou
     uint32_t window = reader.Peek();
 
     if (window >> 31) {  // 1: single literal; literals come in runs
+      // Before any literal-width code a literal has no defined value: bad data.
       if (literalWidth == LITERAL_WIDTH_UNSET) return stopped();
       unsigned taken = 1 + literalWidth;
       do {
@@ -280,6 +279,8 @@ uint32_t DecodeTokens(const uint8_t* in, const uint8_t* inEnd, uint8_t* const ou
       } else {
         uint32_t high = gamma - 3;
         uint32_t fields = reader.Peek();
+        // Index bits 0 (which the index-bits code can set) read no low bits:
+        // the offset is the gamma's high part alone.
         uint32_t low = indexBits != 0 ? fields >> (32 - indexBits) : 0;
         distance = (high << indexBits) + low;  // modulo 2^32, as the format defines it
         lastOffset = distance;
@@ -366,29 +367,26 @@ uint32_t DecodeTokens(const uint8_t* in, const uint8_t* inEnd, uint8_t* const ou
 
 }  // namespace
 
-uint32_t DecodeCompressedStreamCounted(const void* source, uint32_t sourceSize, void* destination,
-                                       uint32_t destinationSize, uint32_t* written) {
-  uint32_t ignored;
-  if (written == nullptr) written = &ignored;
+bool DecodeCompressedStreamChecked(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize,
+                                   uint32_t* written) {
   *written = 0;
-  if (source == nullptr || destination == nullptr || sourceSize < STREAM_HEADER_SIZE) return 0;
+  if (source == nullptr || destination == nullptr || sourceSize < STREAM_HEADER_SIZE) return false;
   const uint8_t* header = static_cast<const uint8_t*>(source);
-  if ((header[0] | header[1] << 8) != STREAM_MAGIC) return 0;
+  if ((header[0] | header[1] << 8) != STREAM_MAGIC) return false;
   uint32_t decodedSize = Load32(header + 2);
   uint32_t checksum = Load32(header + 6);
 
   uint8_t* out = static_cast<uint8_t*>(destination);
   bool complete;
-  uint32_t count =
-      DecodeTokens(header + STREAM_HEADER_SIZE, header + sourceSize, out, out + destinationSize, &complete);
-  *written = count;
-  if (!complete) return 0;
-  if (checksum == 0) return count;
+  *written = DecodeTokens(header + STREAM_HEADER_SIZE, header + sourceSize, out, out + destinationSize, &complete);
+  if (!complete) return false;
+  if (checksum == 0) return true;
   // A checksum over bytes the stream did not write would test stale memory.
-  if (decodedSize > count) return 0;
-  return StreamChecksum(out, decodedSize) == checksum ? count : 0;
+  if (decodedSize > *written) return false;
+  return StreamChecksum(out, decodedSize) == checksum;
 }
 
 uint32_t DecodeCompressedStream(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize) {
-  return DecodeCompressedStreamCounted(source, sourceSize, destination, destinationSize, nullptr);
+  uint32_t written;
+  return DecodeCompressedStreamChecked(source, sourceSize, destination, destinationSize, &written) ? written : 0;
 }

@@ -22,11 +22,14 @@ constexpr uint16_t STREAM_MAGIC = 0x434A;  // the bytes "JC" read little-endian
 // Bytes past the returned count are unspecified: wide copies may run ahead.
 uint32_t DecodeCompressedStream(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize);
 
-// The same decoding; *written receives how many bytes from the start of the
-// destination the stream wrote, also when the result is 0 (bad data or a
-// checksum mismatch), so that a caller can clear what the stream left.
-uint32_t DecodeCompressedStreamCounted(const void* source, uint32_t sourceSize, void* destination,
-                                       uint32_t destinationSize, uint32_t* written);
+// The same decoding, with a verdict that does not depend on the output size:
+// true when the stream reached its end code within both buffers and its
+// checksum field is 0 or matches (DecodeCompressedStream's result 0 cannot
+// tell an empty stream from a bad one). *written receives how many bytes from
+// the start of the destination the stream wrote, also on false, so that a
+// caller can clear what the stream left.
+bool DecodeCompressedStreamChecked(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize,
+                                   uint32_t* written);
 
 // The checksum over data[0, size): 32-bit little-endian words, the last one
 // overlapping the one before when size is not a multiple of 4; sizes 0 to 3

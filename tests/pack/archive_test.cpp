@@ -231,6 +231,18 @@ TEST_F(Archive, ChecksumMismatchIsDeliveredAndMarked) {
   EXPECT_EQ(Info().damaged, 1);
 }
 
+TEST_F(Archive, EmptyCompressedEntriesAreCheckedToo) {
+  Bytes archive = BuildArchive({CompressedEntry({})});
+  Bytes garbage = Text("not a stream");
+  AppendRawEntry(archive, 0, uint32_t(garbage.size()), garbage);
+  ASSERT_TRUE(WriteFileBytes(ARCHIVE, archive));
+  ASSERT_EQ(ArchiveOpen(ARCHIVE), 1);
+  EXPECT_EQ(Next(), Bytes{});
+  EXPECT_EQ(Info().damaged, 0);
+  EXPECT_EQ(Next(), Bytes{});
+  EXPECT_EQ(Info().damaged, 1);
+}
+
 TEST_F(Archive, EntryThatCannotBeHeldIsPassedOver) {
   ArchiveClose();
   ProgramHeapDestroy();

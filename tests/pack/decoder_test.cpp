@@ -19,6 +19,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 struct Decoded {
+  bool sound;  // the checked entry point's verdict
   uint32_t result;
   uint32_t written;
   Bytes output;  // the first `written` bytes
@@ -31,11 +32,12 @@ Decoded Decode(const Bytes& stream, uint32_t capacity) {
   EXPECT_NE(destination.Data(), nullptr);
   if (capacity > 0) memset(destination.Data(), 0xEE, capacity);
   Decoded d{};
-  d.result =
-      DecodeCompressedStreamCounted(source.Data(), uint32_t(stream.size()), destination.Data(), capacity, &d.written);
+  d.sound =
+      DecodeCompressedStreamChecked(source.Data(), uint32_t(stream.size()), destination.Data(), capacity, &d.written);
+  d.result = d.sound ? d.written : 0;
   EXPECT_LE(d.written, capacity);
   d.output.assign(destination.Data(), destination.Data() + d.written);
-  // The plain entry point must agree with the counted one.
+  // The plain entry point must agree with the checked one.
   GuardedBuffer again(capacity);
   EXPECT_EQ(DecodeCompressedStream(source.Data(), uint32_t(stream.size()), again.Data(), capacity), d.result);
   return d;
@@ -78,6 +80,10 @@ TEST(DecoderFormat, EndCodeAloneDecodesToNothing) {
   Decoded d = Decode(MakeStream(0, 0, bits), 16);
   EXPECT_EQ(d.result, 0u);
   EXPECT_EQ(d.written, 0u);
+  EXPECT_TRUE(d.sound);  // unlike a bad stream, which also gives 0
+  Bytes badMagic = MakeStream(0, 0, bits);
+  badMagic[0] = 'K';
+  EXPECT_FALSE(Decode(badMagic, 16).sound);
 }
 
 TEST(DecoderFormat, DistanceOneRepeatsTheLastByte) {

@@ -1,0 +1,228 @@
+// The two commands on the real window and gadgets, with the requesters
+// replaced by a script. Each test runs in a folder of its own, since the
+// index file is made in the current folder.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/commands.h"
+#include "core/startup.h"
+#include "file/file.h"
+#include "gadget/gadget.h"
+#include "pack/archive.h"
+#include "platform/platform.h"
+#include "tests/app/scripted_requester.h"
+#include "tests/support/pack_writer.h"
+#include "window/window.h"
+
+namespace {
+
+std::vector<uint8_t> Bytes(const std::string& text) {
+  return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+std::string ReadFile(const std::string& path) {
+  FILE* f = fopen(path.c_str(), "rb");
+  if (f == nullptr) return "<missing>";
+  std::string bytes;
+  char chunk[4096];
+  size_t got;
+  while ((got = fread(chunk, 1, sizeof chunk, f)) > 0) bytes.append(chunk, got);
+  fclose(f);
+  return bytes;
+}
+
+bool Exists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+class CommandsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char folder[MAX_PATH];
+    GetTempPathA(MAX_PATH, folder);
+    workFolder_ = std::string(folder) + "restore_commands_" + std::to_string(GetCurrentProcessId()) + "_" +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    CreateDirectoryA(workFolder_.c_str(), nullptr);
+    GetCurrentDirectoryA(MAX_PATH, folder);
+    previousFolder_ = folder;
+    SetCurrentDirectoryA(workFolder_.c_str());
+
+    steps_.fileInit = FileLibraryInit;
+    steps_.windowInit = WindowLibraryInit;
+    steps_.gadgetInit = GadgetLibraryInit;
+    steps_.archiveClose = ArchiveClose;
+    steps_.gadgetEnd = GadgetLibraryEnd;
+    steps_.windowEnd = WindowLibraryEnd;
+    steps_.fileEnd = FileLibraryEnd;
+    RuntimeStartUp(steps_);
+    Script() = RequesterScript{};
+    Commands() = CommandState{};
+    ASSERT_TRUE(OpenMainWindow());
+  }
+
+  void TearDown() override {
+    RuntimeShutDown(steps_);
+    SetCurrentDirectoryA(previousFolder_.c_str());
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((workFolder_ + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+      do DeleteFileA((workFolder_ + "\\" + found.cFileName).c_str());
+      while (FindNextFileA(search, &found));
+      FindClose(search);
+    }
+    RemoveDirectoryA(workFolder_.c_str());
+  }
+
+  HWND Control(int id) { return GetDlgItem(WindowGet(MAIN_WINDOW)->window, id); }
+
+  std::vector<std::string> Rows() {
+    std::vector<std::string> rows;
+    LRESULT count = SendMessageA(Control(LIST_ENTRIES), LB_GETCOUNT, 0, 0);
+    for (LRESULT row = 0; row < count; row++) rows.push_back(GadgetGetItemText(LIST_ENTRIES, row, 0).Text());
+    return rows;
+  }
+
+  void Select(int row) { SendMessageA(Control(LIST_ENTRIES), LB_SETCURSEL, WPARAM(row), 0); }
+
+  // Lists the archive at path through the command, as a click on button 1.
+  void List(const std::string& path) {
+    Script().answers.push_back(path);
+    SelectBackup();
+  }
+
+  // Exports row to target through the command, as a click on button 2.
+  void Export(int row, const std::string& target) {
+    Select(row);
+    Script().answers.push_back(target);
+    ExportEntry();
+  }
+
+  LibrarySteps steps_{};
+  std::string workFolder_;
+  std::string previousFolder_;
+};
+
+const std::string INDEX = "C:\\Sicherung\\Inhalt.txt\r\nC:\\Dokumente\\Pr\xFC" "fung.txt\nC:\\Leer.txt\rC:\\Bild.bmp";
+
+std::vector<PackEntry> SampleEntries() {
+  std::string letter;
+  for (int i = 0; i < 300; i++) letter += "Zeile " + std::to_string(i) + " mit \xE4\xF6\xFC\r\n";
+  std::vector<uint8_t> picture(70000);
+  for (size_t i = 0; i < picture.size(); i++) picture[i] = uint8_t((i / 300) * 7);
+  return {StoredEntry(Bytes(INDEX)), CompressedEntry(Bytes(letter)), StoredEntry({}), CompressedEntry(picture)};
+}
+
+TEST_F(CommandsTest, ListingShowsEveryIndexLineAndEnablesExport) {
+  ASSERT_TRUE(WriteArchive("backup.zip", SampleEntries()));
+  EXPECT_FALSE(IsWindowEnabled(Control(BUTTON_EXPORT)));
+  List("backup.zip");
+  EXPECT_EQ(Rows(), (std::vector<std::string>{"C:\\Sicherung\\Inhalt.txt", "C:\\Dokumente\\Pr\xFC" "fung.txt",
+                                              "C:\\Leer.txt", "C:\\Bild.bmp"}));
+  EXPECT_TRUE(IsWindowEnabled(Control(BUTTON_EXPORT)));
+  EXPECT_FALSE(Exists("Index.tmp"));
+  ASSERT_EQ(Script().openCalls.size(), 1u);
+  EXPECT_EQ(Script().openCalls[0].title, "Sicherung ausw\xE4hlen");
+  EXPECT_EQ(Script().openCalls[0].defaultFile, "Sicherungen\\");
+  EXPECT_EQ(Script().openCalls[0].pattern, "Sicherung|*.zip");
+  EXPECT_EQ(Script().openCalls[0].position, 0);
+}
+
+TEST_F(CommandsTest, SecondListingReplacesAllRows) {
+  ASSERT_TRUE(WriteArchive("first.zip", SampleEntries()));
+  ASSERT_TRUE(WriteArchive("second.zip", {StoredEntry(Bytes("eins\r\n"))}));
+  List("first.zip");
+  List("second.zip");
+  EXPECT_EQ(Rows(), std::vector<std::string>{"eins"});
+}
+
+TEST_F(CommandsTest, ExportWritesTheEntryOfTheSelectedRowByteForByte) {
+  std::vector<PackEntry> entries = SampleEntries();
+  ASSERT_TRUE(WriteArchive("backup.zip", entries));
+  List("backup.zip");
+  for (int row = 0; row < 4; row++) {
+    std::string target = "row" + std::to_string(row) + ".bin";
+    Export(row, target);
+    ASSERT_TRUE(Exists(target)) << row;
+    EXPECT_EQ(ReadFile(target), std::string(entries[row].data.begin(), entries[row].data.end())) << row;
+  }
+  // The row's text is proposed as the target.
+  ASSERT_EQ(Script().saveCalls.size(), 4u);
+  EXPECT_EQ(Script().saveCalls[1].title, "Datei speichern");
+  EXPECT_EQ(Script().saveCalls[1].defaultFile, "C:\\Dokumente\\Pr\xFC" "fung.txt");
+  EXPECT_EQ(Script().saveCalls[1].pattern, "");
+}
+
+TEST_F(CommandsTest, RowsBeyondTheLastEntryAndNoSelectionWriteNothing) {
+  // Five rows, three entries.
+  ASSERT_TRUE(WriteArchive("short.zip", {StoredEntry(Bytes("a\nb\nc\nd\ne\n")), StoredEntry(Bytes("B")),
+                                         StoredEntry(Bytes("C"))}));
+  List("short.zip");
+  ASSERT_EQ(Rows().size(), 5u);
+  Export(3, "past.bin");
+  EXPECT_FALSE(Exists("past.bin"));
+  Export(2, "last.bin");
+  EXPECT_EQ(ReadFile("last.bin"), "C");
+
+  SendMessageA(Control(LIST_ENTRIES), LB_SETCURSEL, WPARAM(-1), 0);
+  size_t asked = Script().saveCalls.size();
+  Script().answers.push_back("none.bin");
+  ExportEntry();
+  EXPECT_FALSE(Exists("none.bin"));
+  EXPECT_EQ(Script().saveCalls.size(), asked) << "nothing to export: no dialog";
+}
+
+TEST_F(CommandsTest, CancelKeepsTheListAndEmptiesTheBackupPath) {
+  ASSERT_TRUE(WriteArchive("backup.zip", SampleEntries()));
+  List("backup.zip");
+  List("");  // cancelled
+  EXPECT_EQ(Rows().size(), 4u);
+  EXPECT_TRUE(IsWindowEnabled(Control(BUTTON_EXPORT)));
+  EXPECT_STREQ(Commands().backupPath.Text(), "");
+  Export(1, "after_cancel.bin");
+  EXPECT_FALSE(Exists("after_cancel.bin"));
+}
+
+TEST_F(CommandsTest, AFileNamedIndexTmpThatTheCommandDidNotWriteIsNeitherListedNorDeleted) {
+  FILE* f = fopen("Index.tmp", "wb");
+  fputs("not ours\r\n", f);
+  fclose(f);
+  ASSERT_TRUE(WriteArchive("empty.zip", {}));
+  for (const char* path : {"missing.zip", "empty.zip"}) {
+    List(path);
+    EXPECT_TRUE(Rows().empty()) << path;
+    EXPECT_EQ(ReadFile("Index.tmp"), "not ours\r\n") << path;
+    EXPECT_FALSE(IsWindowEnabled(Control(BUTTON_EXPORT))) << path;
+  }
+}
+
+TEST_F(CommandsTest, AnArchiveThatCannotBeListedClearsTheListAndEnds) {
+  ASSERT_TRUE(WriteArchive("backup.zip", SampleEntries()));
+  ASSERT_TRUE(WriteArchive("empty.zip", {}));
+  List("backup.zip");
+  List("empty.zip");  // no entries, and no index file to fall back on: must not hang
+  EXPECT_TRUE(Rows().empty());
+  EXPECT_FALSE(Exists("Index.tmp"));
+}
+
+TEST_F(CommandsTest, ExportPassesEarlierEntriesWithoutDecodingThem) {
+  // Entry 1 is a compressed stream that cannot be decoded; exporting row 2
+  // must not depend on it.
+  std::vector<uint8_t> archive = BuildArchive({StoredEntry(Bytes("i\r\nd\r\nok\r\n"))});
+  AppendRawEntry(archive, 1000, 12, std::vector<uint8_t>(12, 0xEE));
+  std::vector<uint8_t> tail = BuildArchive({StoredEntry(Bytes("restored"))});
+  archive.insert(archive.end(), tail.begin(), tail.end());
+  ASSERT_TRUE(WriteFileBytes("damaged.zip", archive));
+  List("damaged.zip");
+  PlatformFileCallsReset();
+  Export(2, "ok.bin");
+  EXPECT_EQ(ReadFile("ok.bin"), "restored");
+  // Entries 0 and 1 were passed by moving the file position, not read.
+  EXPECT_GE(PlatformFileCalls().seeks, 2u);
+}
+
+}  // namespace
