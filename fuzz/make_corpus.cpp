@@ -1,5 +1,6 @@
 // Writes the seed corpus of both fuzz targets into the folder given (the
-// checked-in fuzz/corpus was made by this program):
+// seed-* files of fuzz/corpus were made by this program; the files named by
+// their hash were found by the fuzzers and kept, minimized with -merge=1):
 //   fuzz_make_corpus fuzz/corpus
 // Decoder seeds: two bytes of output capacity and a stream; archive seeds: a
 // plan byte and an archive. Small inputs, every token kind among them.

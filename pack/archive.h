@@ -38,12 +38,15 @@ void ArchiveClose();
 int ArchiveSkipEntry();
 
 // What the header of the entry last read by ArchiveNextEntry or passed by
-// ArchiveSkipEntry said, and how its decoding went.
+// ArchiveSkipEntry said (or passed over by ArchiveNextEntry for lack of
+// memory: then ArchiveNextEntry returned null), and how its decoding went.
+// An entry cut short at the end of the archive leaves it unchanged.
 struct ArchiveEntryInfo {
   uint32_t unpackedSize;
   uint32_t packedSize;
   int stored;   // 1 when the sizes are equal
-  int damaged;  // 1 when a compressed entry's stream failed (result 0 or short)
+  int damaged;  // 1 when a compressed entry's stream was bad, failed its checksum or
+                // came out short; never for stored or skipped entries
 };
 // 0 when no entry was read or passed since ArchiveOpen (or none is open).
 int ArchiveLastEntryInfo(ArchiveEntryInfo* info);
