@@ -37,6 +37,18 @@ void ListIndexFile() {
 
 }  // namespace
 
+LibrarySteps CommandLibraries() {
+  LibrarySteps steps{};
+  steps.fileInit = FileLibraryInit;
+  steps.windowInit = WindowLibraryInit;
+  steps.gadgetInit = GadgetLibraryInit;
+  steps.archiveClose = ArchiveClose;
+  steps.gadgetEnd = GadgetLibraryEnd;
+  steps.windowEnd = WindowLibraryEnd;
+  steps.fileEnd = FileLibraryEnd;
+  return steps;
+}
+
 bool OpenMainWindow() {
   constexpr uint32_t MAIN_WINDOW_FLAGS = 0xCA0001;  // centred; caption, system menu, minimize box
   if (WindowOpen(MAIN_WINDOW, 0, 0, 430, 500, "Wiederherstellung", MAIN_WINDOW_FLAGS) == 0) return false;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "core/startup.h"
 #include "core/string.h"
 
 constexpr intptr_t MAIN_WINDOW = 0;
@@ -21,6 +22,11 @@ struct CommandState {
 };
 
 CommandState& Commands();
+
+// The libraries the commands need, in their start-up and shut-down order.
+// The requesters' start-up step is the entry point's to add: tests and
+// benchmarks link a stand-in for the two requesters instead.
+LibrarySteps CommandLibraries();
 
 // Window 0 with its two buttons and the list; export starts disabled.
 // False when the window cannot be opened (then no gadget is made).

@@ -4,25 +4,14 @@
 #include <windows.h>
 
 #include "app/commands.h"
-#include "core/startup.h"
-#include "file/file.h"
-#include "gadget/gadget.h"
-#include "pack/archive.h"
 #include "requester/requester.h"
 #include "window/window.h"
 
 namespace {
 
 LibrarySteps ProgramLibraries() {
-  LibrarySteps steps{};
-  steps.fileInit = FileLibraryInit;
-  steps.windowInit = WindowLibraryInit;
-  steps.gadgetInit = GadgetLibraryInit;
+  LibrarySteps steps = CommandLibraries();
   steps.requesterInit = RequesterLibraryInit;
-  steps.archiveClose = ArchiveClose;
-  steps.gadgetEnd = GadgetLibraryEnd;
-  steps.windowEnd = WindowLibraryEnd;
-  steps.fileEnd = FileLibraryEnd;
   return steps;
 }
 
@@ -42,8 +31,8 @@ void RunEventLoop() {
 
 }  // namespace
 
+// The libraries take the module handle themselves where they need it.
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  GetModuleHandleA(nullptr);
   LibrarySteps libraries = ProgramLibraries();
   RuntimeStartUp(libraries);
   if (OpenMainWindow()) RunEventLoop();

@@ -120,14 +120,7 @@ String RequestSaveFile(const String&, const String&, const String&, int32_t) {
 }
 
 int main(int argc, char** argv) {
-  LibrarySteps steps{};
-  steps.fileInit = FileLibraryInit;
-  steps.windowInit = WindowLibraryInit;
-  steps.gadgetInit = GadgetLibraryInit;
-  steps.archiveClose = ArchiveClose;
-  steps.gadgetEnd = GadgetLibraryEnd;
-  steps.windowEnd = WindowLibraryEnd;
-  steps.fileEnd = FileLibraryEnd;
+  LibrarySteps steps = CommandLibraries();
   RuntimeStartUp(steps);
   if (!OpenMainWindow()) return 1;
   std::vector<long> sizes;

@@ -52,13 +52,7 @@ class CommandsTest : public ::testing::Test {
     previousFolder_ = folder;
     SetCurrentDirectoryA(workFolder_.c_str());
 
-    steps_.fileInit = FileLibraryInit;
-    steps_.windowInit = WindowLibraryInit;
-    steps_.gadgetInit = GadgetLibraryInit;
-    steps_.archiveClose = ArchiveClose;
-    steps_.gadgetEnd = GadgetLibraryEnd;
-    steps_.windowEnd = WindowLibraryEnd;
-    steps_.fileEnd = FileLibraryEnd;
+    steps_ = CommandLibraries();
     RuntimeStartUp(steps_);
     Script() = RequesterScript{};
     Commands() = CommandState{};
