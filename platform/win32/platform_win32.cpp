@@ -61,7 +61,39 @@ bool PlatformFileRead(PlatformFile file, void* destination, uint32_t length, uin
   DWORD count = 0;
   BOOL ok = ReadFile(ToHandle(file), destination, length, &count, nullptr);
   *done = ok ? count : 0;
+  calls.bytesRead += *done;
   return ok != 0;
+}
+
+bool PlatformFileReadAt(PlatformFile file, uint64_t offset, void* destination, uint32_t length, uint32_t* done) {
+  calls.positionedReads++;
+  // On a handle opened without FILE_FLAG_OVERLAPPED the OVERLAPPED only
+  // carries the position; the call stays synchronous.
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFF);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  DWORD count = 0;
+  BOOL ok = ReadFile(ToHandle(file), destination, length, &count, &at);
+  // A positioned read at or past the end fails with ERROR_HANDLE_EOF where
+  // a plain read would deliver nothing: the same answer here.
+  if (!ok && GetLastError() == ERROR_HANDLE_EOF) {
+    *done = 0;
+    return true;
+  }
+  *done = ok ? count : 0;
+  calls.bytesRead += *done;
+  return ok != 0;
+}
+
+bool PlatformFileSize(PlatformFile file, uint64_t* size) {
+  calls.sizeQueries++;
+  LARGE_INTEGER value;
+  if (!GetFileSizeEx(ToHandle(file), &value) || value.QuadPart < 0) {
+    *size = 0;
+    return false;
+  }
+  *size = static_cast<uint64_t>(value.QuadPart);
+  return true;
 }
 
 bool PlatformFileWrite(PlatformFile file, const void* source, uint32_t length, uint32_t* done) {
