@@ -33,9 +33,9 @@ PlatformFile PlatformFileCreate(const char* path);
 // refused the call (then *done is 0).
 bool PlatformFileRead(PlatformFile file, void* destination, uint32_t length, uint32_t* done);
 bool PlatformFileWrite(PlatformFile file, const void* source, uint32_t length, uint32_t* done);
-// Reads at offset from the start of the file, whatever the file position;
-// like PlatformFileRead, short only at the end of the file (*done 0 at or
-// past it, which is no failure).
+// Reads at offset from the start of the file, whatever the file position
+// was; the position afterwards is not defined. Like PlatformFileRead, short
+// only at the end of the file (*done 0 at or past it, which is no failure).
 bool PlatformFileReadAt(PlatformFile file, uint64_t offset, void* destination, uint32_t length, uint32_t* done);
 // The file's size in bytes; false when the system cannot tell (*size is then 0).
 bool PlatformFileSize(PlatformFile file, uint64_t* size);
