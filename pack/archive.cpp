@@ -17,6 +17,10 @@ constexpr int MODE_READ = 1;
 // The one reader of the process. It has no start-up step of its own (the
 // shut-down order only closes it), so its few fields live here rather than
 // in a state block; the entry buffer comes from the program heap.
+// It keeps its own position and reads at it, so that passing an entry is one
+// header read and arithmetic; the archive ends at the size the file had when
+// it was opened (the file is shared for reading only, so it cannot change
+// under us on Windows).
 struct ArchiveReader {
   PlatformFile file;     // 0: no archive open
   int mode;              // MODE_READ once an archive was opened
@@ -24,8 +28,10 @@ struct ArchiveReader {
   int32_t entrySize;     // its unpacked size; -1 when the last read delivered nothing
   ArchiveEntryInfo last;
   bool haveLast;
+  uint64_t position;  // where the next entry header starts; never beyond size
+  uint64_t size;
 };
-ArchiveReader reader = {0, 0, nullptr, -1, {}, false};
+ArchiveReader reader = {0, 0, nullptr, -1, {}, false, 0, 0};
 
 bool Reading() {
   return reader.file != 0 && reader.mode == MODE_READ;
@@ -37,11 +43,16 @@ void FreeEntry() {
   reader.entry = nullptr;
 }
 
-// False at the end of the archive: nothing left, or a partial header.
+// False at the end of the archive: nothing left, a partial header, or a
+// read the system refused.
 bool ReadHeader(uint32_t* unpackedSize, uint32_t* packedSize) {
+  if (reader.size - reader.position < ENTRY_HEADER_SIZE) return false;
   unsigned char header[ENTRY_HEADER_SIZE];
   uint32_t done = 0;
-  if (!PlatformFileRead(reader.file, header, ENTRY_HEADER_SIZE, &done) || done != ENTRY_HEADER_SIZE) return false;
+  if (!PlatformFileReadAt(reader.file, reader.position, header, ENTRY_HEADER_SIZE, &done) ||
+      done != ENTRY_HEADER_SIZE) {
+    return false;
+  }
   auto field = [&header](int at) {
     return uint32_t(header[at]) | uint32_t(header[at + 1]) << 8 | uint32_t(header[at + 2]) << 16 |
            uint32_t(header[at + 3]) << 24;
@@ -51,20 +62,31 @@ bool ReadHeader(uint32_t* unpackedSize, uint32_t* packedSize) {
   return true;
 }
 
-// Moves past packedSize data bytes without reading them, except the last
-// one: a seek past the end of the file succeeds, a read there does not, and
-// a data part cut short is the end of the archive.
-bool PassData(uint32_t packedSize) {
-  if (packedSize == 0) return true;
-  unsigned char lastByte;
-  uint32_t done = 0;
-  return PlatformFileSeekRelative(reader.file, int64_t(packedSize) - 1) &&
-         PlatformFileRead(reader.file, &lastByte, 1, &done) && done == 1;
+// Whether the data part of the entry whose header was just read is all in
+// the file. Known from the size alone, so that a header claiming data that
+// is not there costs no buffer and no read.
+bool DataIsThere(uint32_t packedSize) {
+  return reader.size - reader.position - ENTRY_HEADER_SIZE >= packedSize;
+}
+
+uint64_t DataStart() {
+  return reader.position + ENTRY_HEADER_SIZE;
+}
+
+// The header just read begins a data part cut short: the archive ends here,
+// for every later call too.
+const unsigned char* EndAtDamagedEntry() {
+  reader.position = reader.size;
+  return nullptr;
+}
+
+void PassEntry(uint32_t packedSize) {
+  reader.position = DataStart() + packedSize;
 }
 
 bool ReadData(void* destination, uint32_t size) {
   uint32_t done = 0;
-  return PlatformFileRead(reader.file, destination, size, &done) && done == size;
+  return PlatformFileReadAt(reader.file, DataStart(), destination, size, &done) && done == size;
 }
 
 void Remember(uint32_t unpackedSize, uint32_t packedSize, bool damaged) {
@@ -88,9 +110,16 @@ int ArchiveOpen(const char* path) {
   if (path == nullptr) return 0;
   PlatformFile file = PlatformFileOpenRead(path, true);
   if (file == PLATFORM_FILE_INVALID) return 0;
+  uint64_t size = 0;
+  if (!PlatformFileSize(file, &size)) {
+    PlatformFileClose(file);
+    return 0;
+  }
   reader.file = file;
   reader.mode = MODE_READ;
   reader.entrySize = -1;
+  reader.position = 0;
+  reader.size = size;
   return 1;
 }
 
@@ -100,10 +129,12 @@ const unsigned char* ArchiveNextEntry() {
   uint32_t unpackedSize, packedSize;
   if (!ReadHeader(&unpackedSize, &packedSize)) return nullptr;
   FreeEntry();
+  if (!DataIsThere(packedSize)) return EndAtDamagedEntry();
 
   bool stored = unpackedSize == packedSize;
   auto passOver = [&]() -> const unsigned char* {
-    if (PassData(packedSize)) Remember(unpackedSize, packedSize, false);
+    PassEntry(packedSize);
+    Remember(unpackedSize, packedSize, false);
     return nullptr;
   };
   if (unpackedSize > ENTRY_SIZE_MAX || packedSize > ENTRY_SIZE_MAX) return passOver();
@@ -115,7 +146,7 @@ const unsigned char* ArchiveNextEntry() {
   if (stored) {
     if (!ReadData(entry, packedSize)) {
       ProgramFree(entry);
-      return nullptr;
+      return EndAtDamagedEntry();
     }
   } else {
     auto* stream = static_cast<unsigned char*>(ProgramAlloc(packedSize != 0 ? packedSize : 1, false));
@@ -128,9 +159,10 @@ const unsigned char* ArchiveNextEntry() {
     ProgramFree(stream);
     if (!complete) {
       ProgramFree(entry);
-      return nullptr;
+      return EndAtDamagedEntry();
     }
   }
+  PassEntry(packedSize);
   reader.entry = entry;
   reader.entrySize = int32_t(unpackedSize);
   Remember(unpackedSize, packedSize, damaged);
@@ -146,6 +178,8 @@ void ArchiveClose() {
     PlatformFileClose(reader.file);
     reader.file = 0;
   }
+  reader.position = 0;
+  reader.size = 0;
   FreeEntry();
   reader.haveLast = false;
 }
@@ -156,7 +190,11 @@ int ArchiveSkipEntry() {
   uint32_t unpackedSize, packedSize;
   if (!ReadHeader(&unpackedSize, &packedSize)) return 0;
   FreeEntry();
-  if (!PassData(packedSize)) return 0;
+  if (!DataIsThere(packedSize)) {
+    EndAtDamagedEntry();
+    return 0;
+  }
+  PassEntry(packedSize);
   Remember(unpackedSize, packedSize, false);
   return 1;
 }

@@ -9,14 +9,17 @@
 #include <cstdint>
 
 // 1 when the archive is open for reading; 0 for a null path or a file that
-// cannot be opened. Closes the archive that was open first.
+// cannot be opened or whose size cannot be had. Closes the archive that was
+// open first. The archive is what the file holds at this moment: its size is
+// taken once, here.
 int ArchiveOpen(const char* path);
 
 // The next entry's unpacked bytes, valid until the next call that reads an
 // entry header, ArchiveOpen or ArchiveClose; the caller never frees it. Null
 // at the end of the archive: end of file, a trailing header of 1 to 7 bytes,
-// or a data part shorter than its packed size (a damaged last entry, whose
-// bytes are not used). Also null for an entry whose buffer cannot be had
+// or a data part shorter than its packed size (a damaged last entry, told
+// from the file's size: its bytes are neither read nor used, and no buffer
+// is made for them). Also null for an entry whose buffer cannot be had
 // (out of memory, or larger than 2 GiB - 1); its data is then passed over, so
 // that the next call reads the entry after it.
 // A compressed entry whose stream is damaged (stops early, fails its
@@ -31,10 +34,10 @@ int32_t ArchiveEntrySize();
 // Closes the file and frees the entry buffer; safe when nothing is open.
 void ArchiveClose();
 
-// Passes over the next entry: reads its header and moves the file position
-// past its data without reading or decoding it (the last data byte is read
-// to make sure the data is all there). 1 when an entry was passed, 0 at the
-// end of the archive (the same ends as ArchiveNextEntry's).
+// Passes over the next entry: reads its header and moves past its data
+// without reading or decoding it (the file's size tells whether the data is
+// all there). 1 when an entry was passed, 0 at the end of the archive (the
+// same ends as ArchiveNextEntry's).
 int ArchiveSkipEntry();
 
 // What the header of the entry last read by ArchiveNextEntry or passed by

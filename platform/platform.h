@@ -33,6 +33,12 @@ PlatformFile PlatformFileCreate(const char* path);
 // refused the call (then *done is 0).
 bool PlatformFileRead(PlatformFile file, void* destination, uint32_t length, uint32_t* done);
 bool PlatformFileWrite(PlatformFile file, const void* source, uint32_t length, uint32_t* done);
+// Reads at offset from the start of the file, whatever the file position
+// was; the position afterwards is not defined. Like PlatformFileRead, short
+// only at the end of the file (*done 0 at or past it, which is no failure).
+bool PlatformFileReadAt(PlatformFile file, uint64_t offset, void* destination, uint32_t length, uint32_t* done);
+// The file's size in bytes; false when the system cannot tell (*size is then 0).
+bool PlatformFileSize(PlatformFile file, uint64_t* size);
 // Moves the file position by delta bytes from where it is.
 bool PlatformFileSeekRelative(PlatformFile file, int64_t delta);
 void PlatformFileClose(PlatformFile file);
@@ -44,8 +50,11 @@ int PlatformFileDelete(const char* path);
 // check the buffering rules of the file library.
 struct PlatformFileCallCounts {
   uint64_t opens;
-  uint64_t creates;       // each CreateFile try of PlatformFileCreate counts
+  uint64_t creates;  // each CreateFile try of PlatformFileCreate counts
   uint64_t reads;
+  uint64_t positionedReads;
+  uint64_t bytesRead;  // what both kinds of read delivered
+  uint64_t sizeQueries;
   uint64_t writes;
   uint64_t seeks;
   uint64_t closes;

@@ -1,6 +1,7 @@
 // The seam over POSIX calls, with the same meaning as the Win32 one. A heap is
 // a list of malloc'd blocks so that destroying it releases them all at once.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -153,6 +154,36 @@ bool PlatformFileRead(PlatformFile file, void* destination, uint32_t length, uin
     total += static_cast<uint32_t>(got);
   }
   *done = total;
+  calls.bytesRead += total;
+  return true;
+}
+
+bool PlatformFileReadAt(PlatformFile file, uint64_t offset, void* destination, uint32_t length, uint32_t* done) {
+  calls.positionedReads++;
+  *done = 0;
+  if (offset > uint64_t(INT64_MAX) - length) return false;
+  char* at = static_cast<char*>(destination);
+  uint32_t total = 0;
+  while (total < length) {
+    ssize_t got = pread(static_cast<int>(file), at + total, length - total, static_cast<off_t>(offset + total));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) break;
+    total += static_cast<uint32_t>(got);
+  }
+  *done = total;
+  calls.bytesRead += total;
+  return true;
+}
+
+bool PlatformFileSize(PlatformFile file, uint64_t* size) {
+  calls.sizeQueries++;
+  struct stat facts;
+  if (fstat(static_cast<int>(file), &facts) != 0 || facts.st_size < 0) {
+    *size = 0;
+    return false;
+  }
+  *size = static_cast<uint64_t>(facts.st_size);
   return true;
 }
 

@@ -61,7 +61,35 @@ bool PlatformFileRead(PlatformFile file, void* destination, uint32_t length, uin
   DWORD count = 0;
   BOOL ok = ReadFile(ToHandle(file), destination, length, &count, nullptr);
   *done = ok ? count : 0;
+  calls.bytesRead += *done;
   return ok != 0;
+}
+
+bool PlatformFileReadAt(PlatformFile file, uint64_t offset, void* destination, uint32_t length, uint32_t* done) {
+  calls.positionedReads++;
+  *done = 0;
+  // A move and a plain read rather than ReadFile with an OVERLAPPED offset:
+  // under Wine the OVERLAPPED form costs a server round trip per call (about
+  // 20 us against 2 us for the pair, measured on 8-byte header reads).
+  LARGE_INTEGER at;
+  at.QuadPart = static_cast<LONGLONG>(offset);
+  if (offset > uint64_t(INT64_MAX) || !SetFilePointerEx(ToHandle(file), at, nullptr, FILE_BEGIN)) return false;
+  DWORD count = 0;
+  BOOL ok = ReadFile(ToHandle(file), destination, length, &count, nullptr);
+  *done = ok ? count : 0;
+  calls.bytesRead += *done;
+  return ok != 0;
+}
+
+bool PlatformFileSize(PlatformFile file, uint64_t* size) {
+  calls.sizeQueries++;
+  LARGE_INTEGER value;
+  if (!GetFileSizeEx(ToHandle(file), &value) || value.QuadPart < 0) {
+    *size = 0;
+    return false;
+  }
+  *size = static_cast<uint64_t>(value.QuadPart);
+  return true;
 }
 
 bool PlatformFileWrite(PlatformFile file, const void* source, uint32_t length, uint32_t* done) {

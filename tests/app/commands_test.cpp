@@ -204,10 +204,11 @@ TEST_F(CommandsTest, AnArchiveThatCannotBeListedClearsTheListAndEnds) {
 }
 
 TEST_F(CommandsTest, ExportPassesEarlierEntriesWithoutDecodingThem) {
-  // Entry 1 is a compressed stream that cannot be decoded; exporting row 2
-  // must not depend on it.
+  // Entry 1 is a megabyte of compressed stream that cannot be decoded;
+  // exporting row 2 must neither depend on it nor read it.
+  const uint32_t bigSize = 1000000;
   std::vector<uint8_t> archive = BuildArchive({StoredEntry(Bytes("i\r\nd\r\nok\r\n"))});
-  AppendRawEntry(archive, 1000, 12, std::vector<uint8_t>(12, 0xEE));
+  AppendRawEntry(archive, 2 * bigSize, bigSize, std::vector<uint8_t>(bigSize, 0xEE));
   std::vector<uint8_t> tail = BuildArchive({StoredEntry(Bytes("restored"))});
   archive.insert(archive.end(), tail.begin(), tail.end());
   ASSERT_TRUE(WriteFileBytes("damaged.zip", archive));
@@ -215,8 +216,9 @@ TEST_F(CommandsTest, ExportPassesEarlierEntriesWithoutDecodingThem) {
   PlatformFileCallsReset();
   Export(2, "ok.bin");
   EXPECT_EQ(ReadFile("ok.bin"), "restored");
-  // Entries 0 and 1 were passed by moving the file position, not read.
-  EXPECT_GE(PlatformFileCalls().seeks, 2u);
+  // Entries 0 and 1 were passed by their headers: what was read is a
+  // small fraction of entry 1.
+  EXPECT_LT(PlatformFileCalls().bytesRead, 1000u);
 }
 
 }  // namespace

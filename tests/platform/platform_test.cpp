@@ -1,13 +1,13 @@
 // The seam, against the real operating system of each build: POSIX natively,
 // KERNEL32 under Wine.
+#include "platform/platform.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include "platform/platform.h"
 
 namespace {
 
@@ -122,6 +122,65 @@ TEST(PlatformFile, RelativeSeekMovesFromTheCurrentPosition) {
   PlatformFileDelete(path);
 }
 
+TEST(PlatformFile, PositionedReadsTakeTheirOffsetNotTheFilePosition) {
+  const char* path = "seam_read_at.bin";
+  std::string bytes;
+  for (int i = 0; i < 300; i++) bytes.push_back(char(i));
+  WriteWhole(path, bytes);
+  PlatformFile file = PlatformFileOpenRead(path, true);
+  ASSERT_NE(file, PLATFORM_FILE_INVALID);
+  PlatformFileCallsReset();
+  unsigned char got[8] = {};
+  uint32_t done = 0;
+  ASSERT_TRUE(PlatformFileReadAt(file, 250, got, 4, &done));
+  EXPECT_EQ(done, 4u);
+  EXPECT_EQ(got[0], 250);
+  EXPECT_EQ(got[3], 253);
+  ASSERT_TRUE(PlatformFileReadAt(file, 7, got, 2, &done));
+  EXPECT_EQ(got[0], 7) << "an earlier offset is read too: no position is kept";
+  ASSERT_TRUE(PlatformFileReadAt(file, 296, got, 8, &done));
+  EXPECT_EQ(done, 4u) << "short only at the end of the file";
+  EXPECT_EQ(got[3], uint8_t(299));
+  // At or past the end: nothing, and no failure. An offset beyond 4 GiB
+  // must not wrap to the start of the file.
+  for (uint64_t offset : {uint64_t(300), uint64_t(1000), (uint64_t(1) << 32) + 5}) {
+    done = 99;
+    EXPECT_TRUE(PlatformFileReadAt(file, offset, got, 8, &done)) << offset;
+    EXPECT_EQ(done, 0u) << offset;
+  }
+  PlatformFileCallCounts calls = PlatformFileCalls();
+  EXPECT_EQ(calls.positionedReads, 6u);
+  EXPECT_EQ(calls.reads, 0u);
+  EXPECT_EQ(calls.bytesRead, 10u);
+  PlatformFileClose(file);
+  PlatformFileDelete(path);
+}
+
+TEST(PlatformFile, SizeIsWhatTheFileHolds) {
+  const char* path = "seam_size.bin";
+  for (size_t size : {size_t(0), size_t(1), size_t(70000)}) {
+    WriteWhole(path, std::string(size, 's'));
+    PlatformFile file = PlatformFileOpenRead(path, true);
+    ASSERT_NE(file, PLATFORM_FILE_INVALID);
+    PlatformFileCallsReset();
+    uint64_t found = 99;
+    EXPECT_TRUE(PlatformFileSize(file, &found));
+    EXPECT_EQ(found, size);
+    EXPECT_EQ(PlatformFileCalls().sizeQueries, 1u);
+    PlatformFileClose(file);
+  }
+  // A file being written has the size of what was written so far.
+  PlatformFile file = PlatformFileCreate(path);
+  ASSERT_NE(file, PLATFORM_FILE_INVALID);
+  uint32_t done = 0;
+  ASSERT_TRUE(PlatformFileWrite(file, "12345", 5, &done));
+  uint64_t found = 0;
+  EXPECT_TRUE(PlatformFileSize(file, &found));
+  EXPECT_EQ(found, 5u);
+  PlatformFileClose(file);
+  PlatformFileDelete(path);
+}
+
 TEST(PlatformFile, MissingFilesFailCleanly) {
   PlatformFileCallsReset();
   EXPECT_EQ(PlatformFileOpenRead("seam_no_such_file.bin", false), PLATFORM_FILE_INVALID);
@@ -148,6 +207,7 @@ TEST(PlatformFile, CallsAreCountedWithTheirSource) {
   EXPECT_EQ(calls.lastWriteSource, data.data());
   EXPECT_EQ(calls.lastWriteLength, 5000u);
   EXPECT_EQ(calls.reads, 1u);
+  EXPECT_EQ(calls.bytesRead, 10u);
   EXPECT_EQ(calls.seeks, 1u);
   EXPECT_EQ(calls.closes, 1u);
   PlatformFileDelete(path);
