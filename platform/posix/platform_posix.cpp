@@ -60,6 +60,25 @@ PlatformFile FromDescriptor(int fd) {
   return moved < 0 ? PLATFORM_FILE_INVALID : moved;
 }
 
+// Like ReadFile on a disk file: short only at the end of the file. readSome
+// moves up to count bytes to at, the total read so far being given.
+template <typename ReadSome>
+bool ReadFully(void* destination, uint32_t length, uint32_t* done, ReadSome readSome) {
+  *done = 0;
+  char* at = static_cast<char*>(destination);
+  uint32_t total = 0;
+  while (total < length) {
+    ssize_t got = readSome(at + total, length - total, total);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) break;
+    total += static_cast<uint32_t>(got);
+  }
+  *done = total;
+  calls.bytesRead += total;
+  return true;
+}
+
 }  // namespace
 
 PlatformHeap PlatformHeapCreate(bool /*serialized*/, size_t /*initialSize*/, size_t maximumSize) {
@@ -142,38 +161,17 @@ PlatformFile PlatformFileCreate(const char* path) {
 
 bool PlatformFileRead(PlatformFile file, void* destination, uint32_t length, uint32_t* done) {
   calls.reads++;
-  *done = 0;
-  char* at = static_cast<char*>(destination);
-  uint32_t total = 0;
-  // Like ReadFile on a disk file: short only at the end of the file.
-  while (total < length) {
-    ssize_t got = read(static_cast<int>(file), at + total, length - total);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return false;
-    if (got == 0) break;
-    total += static_cast<uint32_t>(got);
-  }
-  *done = total;
-  calls.bytesRead += total;
-  return true;
+  return ReadFully(destination, length, done,
+                   [file](char* at, uint32_t count, uint32_t) { return read(static_cast<int>(file), at, count); });
 }
 
 bool PlatformFileReadAt(PlatformFile file, uint64_t offset, void* destination, uint32_t length, uint32_t* done) {
   calls.positionedReads++;
   *done = 0;
   if (offset > uint64_t(INT64_MAX) - length) return false;
-  char* at = static_cast<char*>(destination);
-  uint32_t total = 0;
-  while (total < length) {
-    ssize_t got = pread(static_cast<int>(file), at + total, length - total, static_cast<off_t>(offset + total));
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return false;
-    if (got == 0) break;
-    total += static_cast<uint32_t>(got);
-  }
-  *done = total;
-  calls.bytesRead += total;
-  return true;
+  return ReadFully(destination, length, done, [file, offset](char* at, uint32_t count, uint32_t total) {
+    return pread(static_cast<int>(file), at, count, static_cast<off_t>(offset + total));
+  });
 }
 
 bool PlatformFileSize(PlatformFile file, uint64_t* size) {

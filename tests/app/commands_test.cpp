@@ -17,27 +17,13 @@
 #include "platform/platform.h"
 #include "tests/app/scripted_requester.h"
 #include "tests/support/pack_writer.h"
+#include "tests/support/test_files.h"
 #include "window/window.h"
 
 namespace {
 
 std::vector<uint8_t> Bytes(const std::string& text) {
   return std::vector<uint8_t>(text.begin(), text.end());
-}
-
-std::string ReadFile(const std::string& path) {
-  FILE* f = fopen(path.c_str(), "rb");
-  if (f == nullptr) return "<missing>";
-  std::string bytes;
-  char chunk[4096];
-  size_t got;
-  while ((got = fread(chunk, 1, sizeof chunk, f)) > 0) bytes.append(chunk, got);
-  fclose(f);
-  return bytes;
-}
-
-bool Exists(const std::string& path) {
-  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 class CommandsTest : public ::testing::Test {
@@ -142,7 +128,7 @@ TEST_F(CommandsTest, ExportWritesTheEntryOfTheSelectedRowByteForByte) {
     std::string target = "row" + std::to_string(row) + ".bin";
     Export(row, target);
     ASSERT_TRUE(Exists(target)) << row;
-    EXPECT_EQ(ReadFile(target), std::string(entries[row].data.begin(), entries[row].data.end())) << row;
+    EXPECT_EQ(ReadWhole(target), std::string(entries[row].data.begin(), entries[row].data.end())) << row;
   }
   // The row's text is proposed as the target.
   ASSERT_EQ(Script().saveCalls.size(), 4u);
@@ -160,7 +146,7 @@ TEST_F(CommandsTest, RowsBeyondTheLastEntryAndNoSelectionWriteNothing) {
   Export(3, "past.bin");
   EXPECT_FALSE(Exists("past.bin"));
   Export(2, "last.bin");
-  EXPECT_EQ(ReadFile("last.bin"), "C");
+  EXPECT_EQ(ReadWhole("last.bin"), "C");
 
   SendMessageA(Control(LIST_ENTRIES), LB_SETCURSEL, WPARAM(-1), 0);
   size_t asked = Script().saveCalls.size();
@@ -182,14 +168,12 @@ TEST_F(CommandsTest, CancelKeepsTheListAndEmptiesTheBackupPath) {
 }
 
 TEST_F(CommandsTest, AFileNamedIndexTmpThatTheCommandDidNotWriteIsNeitherListedNorDeleted) {
-  FILE* f = fopen("Index.tmp", "wb");
-  fputs("not ours\r\n", f);
-  fclose(f);
+  WriteWhole("Index.tmp", "not ours\r\n");
   ASSERT_TRUE(WriteArchive("empty.zip", {}));
   for (const char* path : {"missing.zip", "empty.zip"}) {
     List(path);
     EXPECT_TRUE(Rows().empty()) << path;
-    EXPECT_EQ(ReadFile("Index.tmp"), "not ours\r\n") << path;
+    EXPECT_EQ(ReadWhole("Index.tmp"), "not ours\r\n") << path;
     EXPECT_FALSE(IsWindowEnabled(Control(BUTTON_EXPORT))) << path;
   }
 }
@@ -215,7 +199,7 @@ TEST_F(CommandsTest, ExportPassesEarlierEntriesWithoutDecodingThem) {
   List("damaged.zip");
   PlatformFileCallsReset();
   Export(2, "ok.bin");
-  EXPECT_EQ(ReadFile("ok.bin"), "restored");
+  EXPECT_EQ(ReadWhole("ok.bin"), "restored");
   // Entries 0 and 1 were passed by their headers: what was read is a
   // small fraction of entry 1.
   EXPECT_LT(PlatformFileCalls().bytesRead, 1000u);

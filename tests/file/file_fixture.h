@@ -12,30 +12,7 @@
 #include "core/memory.h"
 #include "file/file.h"
 #include "file/file_internal.h"
-
-inline std::string ReadWhole(const char* path) {
-  std::string bytes;
-  FILE* f = fopen(path, "rb");
-  if (f == nullptr) return "<missing>";
-  char chunk[4096];
-  size_t got;
-  while ((got = fread(chunk, 1, sizeof chunk, f)) > 0) bytes.append(chunk, got);
-  fclose(f);
-  return bytes;
-}
-
-inline void WriteWhole(const char* path, const std::string& bytes) {
-  FILE* f = fopen(path, "wb");
-  ASSERT_NE(f, nullptr);
-  fwrite(bytes.data(), 1, bytes.size(), f);
-  fclose(f);
-}
-
-inline bool Exists(const char* path) {
-  FILE* f = fopen(path, "rb");
-  if (f != nullptr) fclose(f);
-  return f != nullptr;
-}
+#include "tests/support/test_files.h"
 
 inline FileRecord* Record(intptr_t number) {
   return static_cast<FileRecord*>(ObjectTableGet(FileTable(), number));

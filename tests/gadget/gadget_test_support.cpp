@@ -2,8 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/memory.h"
-#include "core/string.h"
+#include "core/startup.h"
 #include "gadget/gadget.h"
 #include "window/window.h"
 
@@ -14,11 +13,10 @@ constexpr char HOST_CLASS[] = "GadgetTestHost";
 class GadgetEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
-    ProgramHeapCreate();
-    StringLibraryInit();
-    MemoryLibraryInit();
-    WindowLibraryInit();
-    GadgetLibraryInit();
+    LibrarySteps steps{};
+    steps.windowInit = WindowLibraryInit;
+    steps.gadgetInit = GadgetLibraryInit;
+    RuntimeStartUp(steps);
     WNDCLASSA host = {};
     host.style = CS_DBLCLKS;
     host.lpfnWndProc = DefWindowProcA;

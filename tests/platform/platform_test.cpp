@@ -1,6 +1,7 @@
 // The seam, against the real operating system of each build: POSIX natively,
 // KERNEL32 under Wine.
 #include "platform/platform.h"
+#include "tests/support/test_files.h"
 
 #include <gtest/gtest.h>
 
@@ -10,30 +11,6 @@
 #include <vector>
 
 namespace {
-
-std::string ReadWhole(const char* path) {
-  std::string bytes;
-  FILE* f = fopen(path, "rb");
-  if (f == nullptr) return "<missing>";
-  char chunk[512];
-  size_t got;
-  while ((got = fread(chunk, 1, sizeof chunk, f)) > 0) bytes.append(chunk, got);
-  fclose(f);
-  return bytes;
-}
-
-void WriteWhole(const char* path, const std::string& bytes) {
-  FILE* f = fopen(path, "wb");
-  ASSERT_NE(f, nullptr);
-  fwrite(bytes.data(), 1, bytes.size(), f);
-  fclose(f);
-}
-
-bool Exists(const char* path) {
-  FILE* f = fopen(path, "rb");
-  if (f != nullptr) fclose(f);
-  return f != nullptr;
-}
 
 TEST(PlatformHeap, ZeroFillAndGrowKeepContents) {
   PlatformHeap heap = PlatformHeapCreate(true, 4096);

@@ -1,8 +1,5 @@
 #include "tests/tools/tool_runner.h"
 
-#include <fstream>
-#include <sstream>
-
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -14,14 +11,9 @@
 #include <cstdlib>
 #endif
 
-namespace {
+#include "tests/support/test_files.h"
 
-std::string ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
+namespace {
 
 std::string ToolPath() {
   std::string path = PACKTOOL_PATH;

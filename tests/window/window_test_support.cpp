@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "core/memory.h"
-#include "core/string.h"
+#include "core/startup.h"
 #include "gadget/gadget.h"
 
 namespace {
@@ -13,11 +12,10 @@ class WindowEnvironment : public ::testing::Environment {
  public:
   // As the program starts: the library state lives until the process ends.
   void SetUp() override {
-    ProgramHeapCreate();
-    StringLibraryInit();
-    MemoryLibraryInit();
-    WindowLibraryInit();
-    GadgetLibraryInit();
+    LibrarySteps steps{};
+    steps.windowInit = WindowLibraryInit;
+    steps.gadgetInit = GadgetLibraryInit;
+    RuntimeStartUp(steps);
   }
 };
 
