@@ -114,7 +114,7 @@ class Walk {
     uint64_t size = bytes_.Size();
     uint64_t at = 0;
     while (at < size) {
-      Header header;
+      Header header{};
       if (!ReadHeader(at, &header)) {
         visitor_.Skipped(SalvageRange{at, size - at});
         return;
@@ -163,7 +163,7 @@ class Walk {
   }
 
   bool Plausible(uint64_t at) {
-    Header header;
+    Header header{};
     if (!ReadHeader(at, &header)) return false;
     uint64_t dataStart = at + ENTRY_HEADER_SIZE;
     if (header.packedSize > bytes_.Size() - dataStart) return false;
@@ -175,7 +175,7 @@ class Walk {
   // A whole header whose data runs past the end of the file, and starts with
   // the magic when it is compressed and the file holds enough to tell.
   bool CutShortHeader(uint64_t at) {
-    Header header;
+    Header header{};
     if (!ReadHeader(at, &header)) return false;
     uint64_t dataStart = at + ENTRY_HEADER_SIZE;
     if (header.packedSize <= bytes_.Size() - dataStart) return false;
@@ -192,7 +192,7 @@ class Walk {
     for (int links = 0; links < CHAIN_LENGTH; links++) {
       if (links > 0 && at == size) return true;
       if (!Plausible(at)) return links > 0 && CutShortHeader(at);
-      Header header;
+      Header header{};
       ReadHeader(at, &header);
       at += ENTRY_HEADER_SIZE + uint64_t(header.packedSize);
     }
