@@ -46,9 +46,15 @@ std::string JsonLine(const Expected& e, const std::string& row, uint32_t size, s
     for (char c : row) json += c == '\\' ? std::string("\\\\") : std::string(1, c);
     json += '"';
   }
-  return json + ", \"state\": \"" + e.state + "\", \"size\": " + std::to_string(size) +
-         ", \"written\": " + std::to_string(written) +
-         ", \"path\": " + (e.path == nullptr ? std::string("null") : "\"" + std::string(e.path) + "\"") + "}";
+  json += ", \"state\": \"";
+  json += e.state;
+  json += "\", \"size\": ";
+  json += std::to_string(size);
+  json += ", \"written\": " + std::to_string(written) + ", \"path\": ";
+  if (e.path == nullptr) return json + "null}";
+  json += '"';
+  json += e.path;
+  return json + "\"}";
 }
 
 class PackToolRescue : public PackToolCli {
@@ -167,7 +173,16 @@ TEST_F(PackToolRescue, AHostileClaimCostsWhatItsBytesGive) {
   EXPECT_CONTAINS(run.out,
                   "{\"entry\": 0, \"row\": \"a\", \"state\": \"partial\", \"size\": 2147483647, \"written\": 4");
   ExpectFile("entry-0.bin", B("a\nb\n"));
-  EXPECT_EQ(Run({"list", "--raw", "damaged.zip"}).out, "a\nb\n");
+  // list reads the index through the reader, which holds an entry whole: a
+  // 64-bit process holds the claim as untouched pages, a 32-bit one cannot.
+  run = Run({"list", "--raw", "damaged.zip"});
+#ifdef _WIN32
+  EXPECT_EQ(run.exitCode, 7);
+  EXPECT_CONTAINS(run.err, "too large");
+#else
+  EXPECT_EQ(run.exitCode, 4);
+  EXPECT_EQ(run.out, "a\nb\n");
+#endif
 }
 
 TEST_F(PackToolRescue, NothingThereIsEverReplaced) {
