@@ -2,7 +2,7 @@
 # shipped files at its top, each byte for byte what the build made, the
 # LIESMICH.txt readable by Windows editors and naming this version.
 #   -DBUILD=build dir -DZIP=expected zip -DWORK=scratch folder -DVERSION=x.y.z
-#   -DSHIPPED=file|file|... (what the zip must hold)
+#   -DSHIPPED=file|file|... (what the zip must hold) [-DNM=nm: the programs carry no symbols]
 string(REPLACE "|" ";" SHIPPED "${SHIPPED}")
 file(REMOVE ${ZIP})
 file(REMOVE_RECURSE ${WORK})
@@ -38,6 +38,15 @@ foreach(file IN LISTS SHIPPED)
     message(FATAL_ERROR "${name} in the zip differs from ${file}")
   endif()
 endforeach()
+
+if(NM)
+  foreach(program Wiederherstellung.exe packtool.exe)
+    execute_process(COMMAND ${NM} ${WORK}/${program} OUTPUT_VARIABLE symbols ERROR_VARIABLE symbols)
+    if(NOT symbols MATCHES "no symbols")
+      message(FATAL_ERROR "${program} in the zip is not stripped")
+    endif()
+  endforeach()
+endif()
 
 file(READ ${WORK}/LIESMICH.txt readme HEX LIMIT 3)
 if(NOT readme STREQUAL "efbbbf")
