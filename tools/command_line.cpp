@@ -6,6 +6,7 @@ namespace {
 
 constexpr const char* GENERAL_HELP =
     "usage: packtool COMMAND ARCHIVE [ARGUMENTS]\n"
+    "       packtool --version\n"
     "\n"
     "Lists, checks and restores the files of a pack archive (a backup).\n"
     "Row r of the archive's index names entry r; rows are counted from 0.\n"
@@ -189,6 +190,12 @@ bool ParseCommandLine(int argc, const char* const* argv, PackToolRequest* reques
   const char* first = argv[1];
   if (strcmp(first, "-h") == 0 || strcmp(first, "--help") == 0) {
     r.command = PackToolCommand::Help;
+    *request = r;
+    return true;
+  }
+  if (strcmp(first, "--version") == 0) {
+    if (argc > 2) return Fail(error, "--version takes no argument");
+    r.command = PackToolCommand::Version;
     *request = r;
     return true;
   }

@@ -11,6 +11,7 @@
 #include "tools/commands.h"
 #include "tools/exit_codes.h"
 #include "tools/host.h"
+#include "version.h"
 
 namespace {
 
@@ -40,6 +41,10 @@ int main(int argc, char** argv) {
   if (!ParseCommandLine(argc, argv, &request, &error)) {
     fprintf(stderr, "packtool: %s\nTry \"packtool --help\".\n", error.c_str());
     return EXIT_USAGE;
+  }
+  if (request.command == PackToolCommand::Version) {
+    fputs("packtool " RESTORE_VERSION "\n", stdout);
+    return fflush(stdout) == 0 ? EXIT_OK : EXIT_WRITE;
   }
   if (request.command == PackToolCommand::Help) {
     fputs(HelpText(request.helpFor), stdout);

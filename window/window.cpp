@@ -112,7 +112,8 @@ void WindowLibraryInit() {
   library->module = GetModuleHandleA(nullptr);
   library->windows = ObjectTableCreate(sizeof(Window), WINDOW_TABLE_GROWTH, WindowClose);
   library->events = static_cast<EventState*>(ProgramAlloc(sizeof(EventState), true));
-  // The program carries no icon resource: null gives the platform's default icon.
+  // The program's own icon (ours, resource 1); where a program has none this is
+  // null and the platform's default icon shows.
   library->classIcon = LoadIconA(library->module, MAKEINTRESOURCEA(1));
   library->classCursor = LoadCursorA(nullptr, IDC_ARROW);
 }

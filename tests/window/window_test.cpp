@@ -78,6 +78,10 @@ TEST_F(WindowOpenTest, ClassRecordAndShortcutsOfAnOpenWindow) {
   EXPECT_EQ(GetClassLongPtrA(window, GCLP_WNDPROC), reinterpret_cast<LONG_PTR>(WindowProc));
   EXPECT_EQ(GetClassLongPtrA(window, GCLP_HBRBACKGROUND), COLOR_BTNFACE + 1);
   EXPECT_EQ(reinterpret_cast<HCURSOR>(GetClassLongPtrA(window, GCLP_HCURSOR)), LoadCursorA(nullptr, IDC_ARROW));
+  // The program's icon resource 1 (this test program carries the restore tool's).
+  auto icon = reinterpret_cast<HICON>(GetClassLongPtrA(window, GCLP_HICON));
+  EXPECT_NE(icon, nullptr);
+  EXPECT_EQ(icon, LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(1)));
   RECT frame;
   GetWindowRect(window, &frame);
   EXPECT_EQ(frame.left, 20);
