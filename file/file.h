@@ -68,3 +68,10 @@ int FileDelete(const char* path);
 // the file and an empty last line both give "": test FileAtEnd first. A
 // number with no open file gives "" and reads nothing.
 String FileReadLine(intptr_t number);
+
+// How much of text[0, size) holds whole lines: the length up to and with its
+// last line end (LF, CR or NUL), 0 when it has none. A text cut off at size
+// (a damaged index, decoded only in part) keeps the lines that lie wholly
+// before the cut; its cut last line is not trusted. The cost is that of the
+// last line alone.
+size_t LineTextWholeLines(const unsigned char* text, size_t size);

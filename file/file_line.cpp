@@ -142,6 +142,11 @@ String ReadLineUnbuffered(FileRecord* record) {
 
 }  // namespace
 
+size_t LineTextWholeLines(const unsigned char* text, size_t size) {
+  while (size > 0 && !IsLineEnd(text[size - 1])) size--;
+  return size;
+}
+
 String FileReadLine(intptr_t number) {
   auto* record = static_cast<FileRecord*>(ObjectTableGet(FileTable(), number));
   if (record == nullptr) return String("");

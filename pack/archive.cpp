@@ -89,18 +89,23 @@ bool ReadData(void* destination, uint32_t size) {
   return PlatformFileReadAt(reader.file, DataStart(), destination, size, &done) && done == size;
 }
 
-void Remember(uint32_t unpackedSize, uint32_t packedSize, bool damaged) {
-  reader.last = ArchiveEntryInfo{unpackedSize, packedSize, unpackedSize == packedSize ? 1 : 0, damaged ? 1 : 0};
+void Remember(uint32_t unpackedSize, uint32_t packedSize, bool damaged, uint32_t decoded) {
+  reader.last =
+      ArchiveEntryInfo{unpackedSize, packedSize, unpackedSize == packedSize ? 1 : 0, damaged ? 1 : 0, decoded};
   reader.haveLast = true;
 }
 
-// Decodes into entry, clearing whatever the stream did not write. True when
-// the stream is sound and delivered all of it.
-bool DecodeEntry(const unsigned char* stream, uint32_t packedSize, unsigned char* entry, uint32_t unpackedSize) {
-  uint32_t written = 0;
-  bool sound = DecodeCompressedStreamChecked(stream, packedSize, entry, unpackedSize, &written);
-  if (written < unpackedSize) memset(entry + written, 0, unpackedSize - written);
-  return sound && written == unpackedSize;
+// Decodes into entry, which comes zero-filled: the decoder leaves 0 wherever
+// it wrote nothing that counts, and the rest is never touched, so a header
+// that claims far more than its stream gives costs what the stream gives.
+// True when the stream is sound and delivered all of it; *decoded is how
+// many bytes from the start really came from the stream.
+bool DecodeEntry(const unsigned char* stream, uint32_t packedSize, unsigned char* entry, uint32_t unpackedSize,
+                 uint32_t* decoded) {
+  StreamSalvage result;
+  bool sound = DecodeCompressedStreamSalvage(stream, packedSize, entry, unpackedSize, false, &result);
+  *decoded = result.decoded;
+  return sound && result.written == unpackedSize;
 }
 
 }  // namespace
@@ -134,15 +139,19 @@ const unsigned char* ArchiveNextEntry() {
   bool stored = unpackedSize == packedSize;
   auto passOver = [&]() -> const unsigned char* {
     PassEntry(packedSize);
-    Remember(unpackedSize, packedSize, false);
+    Remember(unpackedSize, packedSize, false, 0);
     return nullptr;
   };
   if (unpackedSize > ENTRY_SIZE_MAX || packedSize > ENTRY_SIZE_MAX) return passOver();
-  // One byte at least, so that an empty entry is a valid buffer too.
-  auto* entry = static_cast<unsigned char*>(ProgramAlloc(unpackedSize != 0 ? unpackedSize : 1, false));
+  // One byte at least, so that an empty entry is a valid buffer too. A
+  // compressed entry's buffer comes zero-filled (fresh pages from the system
+  // need no filling; a reused block does), so that what its stream does not
+  // give is 0 without a pass over it.
+  auto* entry = static_cast<unsigned char*>(ProgramAlloc(unpackedSize != 0 ? unpackedSize : 1, !stored));
   if (entry == nullptr) return passOver();
 
   bool damaged = false;
+  uint32_t decoded = unpackedSize;
   if (stored) {
     if (!ReadData(entry, packedSize)) {
       ProgramFree(entry);
@@ -155,7 +164,7 @@ const unsigned char* ArchiveNextEntry() {
       return passOver();
     }
     bool complete = ReadData(stream, packedSize);
-    if (complete) damaged = !DecodeEntry(stream, packedSize, entry, unpackedSize);
+    if (complete) damaged = !DecodeEntry(stream, packedSize, entry, unpackedSize, &decoded);
     ProgramFree(stream);
     if (!complete) {
       ProgramFree(entry);
@@ -165,7 +174,7 @@ const unsigned char* ArchiveNextEntry() {
   PassEntry(packedSize);
   reader.entry = entry;
   reader.entrySize = int32_t(unpackedSize);
-  Remember(unpackedSize, packedSize, damaged);
+  Remember(unpackedSize, packedSize, damaged, decoded);
   return entry;
 }
 
@@ -195,7 +204,7 @@ int ArchiveSkipEntry() {
     return 0;
   }
   PassEntry(packedSize);
-  Remember(unpackedSize, packedSize, false);
+  Remember(unpackedSize, packedSize, false, 0);
   return 1;
 }
 

@@ -23,8 +23,11 @@ int ArchiveOpen(const char* path);
 // (out of memory, or larger than 2 GiB - 1); its data is then passed over, so
 // that the next call reads the entry after it.
 // A compressed entry whose stream is damaged (stops early, fails its
-// checksum) is still delivered at its unpacked size; every byte the stream
-// did not write is 0, and ArchiveLastEntryInfo reports it as damaged.
+// checksum) is still delivered at its unpacked size; every byte past what the
+// stream really decoded is 0, and ArchiveLastEntryInfo reports it as damaged
+// and how many bytes were decoded. Those zeros cost nothing per byte: a
+// header that claims far more than its stream gives costs what the stream
+// gives (and the claim's size in address space).
 const unsigned char* ArchiveNextEntry();
 
 // -1 when no archive is open or the last read delivered nothing (also right
@@ -50,6 +53,11 @@ struct ArchiveEntryInfo {
   int stored;   // 1 when the sizes are equal
   int damaged;  // 1 when a compressed entry's stream was bad, failed its checksum or
                 // came out short; never for stored or skipped entries
+  // How many bytes from the start of the entry its data really gave: the
+  // unpacked size for a sound or stored entry; for a damaged one the bytes
+  // decoded before its stream failed (all it wrote when only the checksum or
+  // the size is off); 0 for a skipped entry or one passed over.
+  uint32_t decoded;
 };
 // 0 when no entry was read or passed since ArchiveOpen (or none is open).
 int ArchiveLastEntryInfo(ArchiveEntryInfo* info);

@@ -1,5 +1,6 @@
 #include "pack/decoder.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 
@@ -110,6 +111,10 @@ struct BufferReader {
   }
 
   bool Overran() const { return uint64_t(phantoms) * 32 > count; }
+
+  // Bits taken so far, counted from the stream's first word; a partial last
+  // word counts whole, as it is loaded whole.
+  uint64_t Consumed(const uint8_t* start) const { return (uint64_t(in - start + 3) / 4 + phantoms) * 32 - count; }
 };
 
 // 1 <= n <= 32.
@@ -224,14 +229,30 @@ namespace {
 // number of bytes written; *complete is set when the end code was reached
 // without consuming phantom bits, and left clear on bad data.
 //
+// With TRACK, *real receives how many of the bytes written came from tokens
+// read wholly from the first realBits bits of the stream: the bits of a
+// missing end produce nothing that counts. The checks cost time on every token, so a caller decodes with TRACK
+// only after a plain decoding came out incomplete; both see the same stream
+// and write the same bytes.
+//
 // Decoder state: reader (the bit stream, local so that it lives in
 // registers), out (next byte to write), and lastOffset, indexBits,
 // literalWidth and literalAdd as the format defines them. Every token checks
 // its own output room, so no margin is needed.
+template <bool TRACK>
 uint32_t DecodeTokens(const uint8_t* in, const uint8_t* inEnd, uint8_t* const outStart, const uint8_t* const outEnd,
-                      bool* complete) {
+                      bool* complete, uint64_t realBits, uint32_t* real) {
   BufferReader reader(in, inEnd);
   uint8_t* out = outStart;
+  const uint8_t* const streamStart = in;
+  // A token boundary: what is written so far counts when no bit past the
+  // source's whole words was taken.
+  auto boundary = [&] {
+    if constexpr (TRACK) {
+      if (reader.Consumed(streamStart) <= realBits) *real = uint32_t(out - outStart);
+    }
+  };
+  if constexpr (TRACK) *real = 0;
   uint32_t lastOffset = 1;
   unsigned indexBits = INDEX_BITS_START;
   unsigned literalWidth = LITERAL_WIDTH_UNSET;
@@ -243,6 +264,7 @@ uint32_t DecodeTokens(const uint8_t* in, const uint8_t* inEnd, uint8_t* const ou
   auto stopped = [&out, outStart] { return uint32_t(out - outStart); };
 
   for (;;) {
+    boundary();
     uint32_t window = reader.Peek();
 
     if (window >> 31) {  // 1: single literal; literals come in runs
@@ -253,6 +275,7 @@ uint32_t DecodeTokens(const uint8_t* in, const uint8_t* inEnd, uint8_t* const ou
         if (out == outEnd) return stopped();
         *out++ = uint8_t((window >> (32 - taken)) + literalAdd);
         reader.Skip(taken);
+        boundary();
         window = reader.Peek();
       } while (window >> 31);
     }
@@ -336,6 +359,7 @@ uint32_t DecodeTokens(const uint8_t* in, const uint8_t* inEnd, uint8_t* const ou
           out[i + 3] = uint8_t(four);
         }
         out += RAW_BLOCK_SIZE;
+        boundary();  // each block of a run counts on its own
         more = Take(reader, 1);
       } while (more != 0);
       continue;
@@ -345,6 +369,7 @@ uint32_t DecodeTokens(const uint8_t* in, const uint8_t* inEnd, uint8_t* const ou
       if (offset == 0) {
         if (n == 0) {
           reader.Skip(12);
+          boundary();  // an end code within the source: all that was written counts
           break;
         }
         indexBits = (window >> (20 - (n + 3))) & ((1u << (n + 3)) - 1);
@@ -378,7 +403,8 @@ bool DecodeCompressedStreamChecked(const void* source, uint32_t sourceSize, void
 
   uint8_t* out = static_cast<uint8_t*>(destination);
   bool complete;
-  *written = DecodeTokens(header + STREAM_HEADER_SIZE, header + sourceSize, out, out + destinationSize, &complete);
+  *written = DecodeTokens<false>(header + STREAM_HEADER_SIZE, header + sourceSize, out, out + destinationSize,
+                                 &complete, 0, nullptr);
   if (!complete) return false;
   if (checksum == 0) return true;
   // A checksum over bytes the stream did not write would test stale memory.
@@ -389,4 +415,37 @@ bool DecodeCompressedStreamChecked(const void* source, uint32_t sourceSize, void
 uint32_t DecodeCompressedStream(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize) {
   uint32_t written;
   return DecodeCompressedStreamChecked(source, sourceSize, destination, destinationSize, &written) ? written : 0;
+}
+
+bool DecodeCompressedStreamSalvage(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize,
+                                   bool cutShort, StreamSalvage* result) {
+  *result = StreamSalvage{};
+  uint32_t written = 0;
+  result->sound = DecodeCompressedStreamChecked(source, sourceSize, destination, destinationSize, &written);
+  result->written = written;
+  result->decoded = written;
+  if (destination == nullptr) return result->sound;
+  const uint8_t* header = static_cast<const uint8_t*>(source);
+  uint8_t* out = static_cast<uint8_t*>(destination);
+  // A sound stream counts whole when a checksum vouched for it or it filled
+  // the destination. Otherwise only the tokens read wholly from bits that are
+  // there count: a stream that ran into the phantom words past its source, or
+  // one cut short whose missing end read as zero bits and happened to make an
+  // end code. Of a source cut short, the missing bytes of its partial last
+  // word are missing bits too; of a whole one, they are the format's own.
+  // Decoded once more for that, counting: rare (only doubtful streams come
+  // here), and it keeps the checks out of the plain decoding.
+  bool vouched = result->sound && (Load32(header + 6) != 0 || written == destinationSize);
+  if (!vouched && sourceSize >= STREAM_HEADER_SIZE && (header[0] | header[1] << 8) == STREAM_MAGIC) {
+    uint64_t bitsBytes = sourceSize - STREAM_HEADER_SIZE;
+    uint64_t realBits = (cutShort ? bitsBytes / 4 : (bitsBytes + 3) / 4) * 32;
+    bool complete = false;
+    DecodeTokens<true>(header + STREAM_HEADER_SIZE, header + sourceSize, out, out + destinationSize, &complete,
+                       realBits, &result->decoded);
+  }
+  // Wide copies may have run up to COPY_SLACK bytes past the last byte
+  // written; nothing past what counts is handed out as decoded.
+  uint64_t touched = std::min<uint64_t>(destinationSize, uint64_t(written) + COPY_SLACK);
+  if (touched > result->decoded) memset(out + result->decoded, 0, size_t(touched - result->decoded));
+  return result->sound;
 }

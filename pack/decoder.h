@@ -31,6 +31,28 @@ uint32_t DecodeCompressedStream(const void* source, uint32_t sourceSize, void* d
 bool DecodeCompressedStreamChecked(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize,
                                    uint32_t* written);
 
+// What a salvaging decoder got out of a stream.
+struct StreamSalvage {
+  bool sound;        // as DecodeCompressedStreamChecked's verdict
+  uint32_t written;  // bytes from the start of the destination the stream wrote
+  // Of those, how many count as decoded: all of them when the stream reached
+  // its end code within its source (its checksum may still fail); otherwise
+  // the bytes before the first token that was bad or that needed a bit the
+  // source does not hold (the zero bits standing in for a missing end
+  // produce nothing that counts).
+  uint32_t decoded;
+};
+
+// DecodeCompressedStreamChecked with an account of the bytes that came from
+// the source. cutShort says that the source is known to stop before the
+// stream does (data cut off by the end of a file): then the missing bytes of
+// its partial last word are missing bits too, not the format's zero fill. Every byte of the destination past
+// result->decoded that the call wrote is 0 again on return; the bytes it did not touch are as they were, so a
+// zero-filled destination holds exactly the decoded bytes and zeros. The cost is that of the decoding: nothing past
+// what the stream wrote is touched.
+bool DecodeCompressedStreamSalvage(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize,
+                                   bool cutShort, StreamSalvage* result);
+
 // The checksum over data[0, size): 32-bit little-endian words, the last one
 // overlapping the one before when size is not a multiple of 4; sizes 0 to 3
 // give 0. A stream's checksum field holds this value of its decoded bytes.

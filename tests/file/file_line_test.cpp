@@ -190,3 +190,18 @@ TEST_F(LineReading, IndexWrittenAndReadBackGivesItsRows) {
 }
 
 }  // namespace
+
+// The whole lines of a text cut off somewhere: up to and with its last line end.
+TEST(LineTextWholeLines, KeepsWhatEndsBeforeTheCut) {
+  static const struct {
+    const char* text;
+    size_t size;
+    size_t whole;
+  } cases[] = {
+      {"", 0, 0},     {"abc", 3, 0},    {"ab\ncd", 5, 3},   {"ab\r\ncd", 6, 4},
+      {"ab\r", 3, 3}, {"ab\0cd", 5, 3}, {"ab\ncd\n", 6, 6}, {"\n\n", 2, 2},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(LineTextWholeLines(reinterpret_cast<const unsigned char*>(c.text), c.size), c.whole) << c.text;
+  }
+}

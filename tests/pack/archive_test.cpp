@@ -398,3 +398,22 @@ TEST_F(Archive, SkipPassesEntriesWithoutReadingThem) {
 }
 
 }  // namespace
+
+// A header that claims far more than its stream gives: delivered at the
+// claimed size, the decoded bytes first and zeros after, with the count.
+TEST_F(Archive, ClaimBeyondTheStreamReportsWhatWasDecoded) {
+  Bytes data = Text("Zeile eins\nZeile zwei\n");
+  Bytes stream = EncodeCompressedStream(data.data(), data.size(), EncoderMode::Balanced, false);
+  const uint32_t claim = 64u << 20;
+  Bytes archive;
+  AppendRawEntry(archive, claim, uint32_t(stream.size()), stream);
+  ASSERT_TRUE(WriteFileBytes(ARCHIVE, archive));
+  ASSERT_EQ(ArchiveOpen(ARCHIVE), 1);
+  const unsigned char* entry = ArchiveNextEntry();
+  ASSERT_NE(entry, nullptr);
+  EXPECT_EQ(ArchiveEntrySize(), int32_t(claim));
+  EXPECT_EQ(Info().damaged, 1);
+  EXPECT_EQ(Info().decoded, data.size());
+  EXPECT_TRUE(std::equal(data.begin(), data.end(), entry));
+  EXPECT_TRUE(std::all_of(entry + data.size(), entry + claim, [](unsigned char b) { return b == 0; }));
+}

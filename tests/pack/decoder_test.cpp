@@ -662,3 +662,72 @@ TEST(DecoderInput, TrailingBytesAfterTheEndCodeAreIgnored) {
 }
 
 }  // namespace
+
+// Salvage: what a stream cut short or damaged still gives.
+
+struct Salvaged {
+  StreamSalvage result;
+  Bytes output;  // the whole destination
+};
+
+Salvaged Salvage(const Bytes& stream, uint32_t capacity, bool cutShort = false) {
+  GuardedBuffer source(stream);
+  GuardedBuffer destination(capacity);
+  if (capacity > 0) memset(destination.Data(), 0, capacity);
+  Salvaged s{};
+  DecodeCompressedStreamSalvage(source.Data(), uint32_t(stream.size()), destination.Data(), capacity, cutShort,
+                                &s.result);
+  s.output.assign(destination.Data(), destination.Data() + capacity);
+  return s;
+}
+
+// Cut at every length, a stream gives a prefix of its data that never
+// shrinks as the cut moves on, and zeros after it: never a byte that came
+// from the zero bits standing in for the missing end.
+TEST(DecoderSalvage, CutStreamsGiveGrowingPrefixesAndZeros) {
+  Bytes text = SampleText(1500);
+  for (EncoderMode mode : ALL_MODES) {
+    Bytes stream = EncodeCompressedStream(text.data(), text.size(), mode, true);
+    uint32_t previous = 0;
+    for (size_t cut = STREAM_HEADER_SIZE; cut <= stream.size(); cut++) {
+      Salvaged s = Salvage(Bytes(stream.begin(), stream.begin() + long(cut)), uint32_t(text.size()), true);
+      SCOPED_TRACE("mode " + std::to_string(int(mode)) + ", cut " + std::to_string(cut));
+      ASSERT_LE(s.result.decoded, s.result.written);
+      ASSERT_GE(s.result.decoded, previous);
+      previous = s.result.decoded;
+      ASSERT_TRUE(std::equal(s.output.begin(), s.output.begin() + s.result.decoded, text.begin()));
+      ASSERT_TRUE(std::all_of(s.output.begin() + s.result.decoded, s.output.end(), [](uint8_t b) { return b == 0; }));
+    }
+    EXPECT_EQ(previous, text.size());
+  }
+}
+
+TEST(DecoderSalvage, TokenNeedingMissingBitsDoesNotCount) {
+  // Width-8 literals of 9 bits each after a 9-bit literal-width code: six end
+  // within the first two words, the seventh needs bits of the third.
+  StreamBitWriter bits;
+  bits.LiteralWidth(8, 0);
+  for (int i = 0; i < 7; i++) bits.Literal(0xFF, 8);
+  bits.EndCode();
+  Bytes whole = MakeStream(7, 0, bits);
+  Salvaged complete = Salvage(whole, 7);
+  EXPECT_TRUE(complete.result.sound);
+  EXPECT_EQ(complete.result.decoded, 7u);
+
+  Bytes cut(whole.begin(), whole.begin() + STREAM_HEADER_SIZE + 8);
+  Salvaged s = Salvage(cut, 7, true);
+  EXPECT_FALSE(s.result.sound);
+  EXPECT_EQ(s.result.written, 7u);  // the plain decoder wrote the seventh from zero bits
+  EXPECT_EQ(s.result.decoded, 6u);
+  EXPECT_EQ(s.output, Bytes({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00}));
+}
+
+TEST(DecoderSalvage, ChecksumMismatchKeepsEverythingDecoded) {
+  Bytes text = SampleText(300);
+  Bytes stream = EncodeCompressedStream(text.data(), text.size(), EncoderMode::Balanced, true);
+  stream[6] ^= 1;  // the checksum field
+  Salvaged s = Salvage(stream, uint32_t(text.size()));
+  EXPECT_FALSE(s.result.sound);
+  EXPECT_EQ(s.result.decoded, text.size());
+  EXPECT_EQ(s.output, text);
+}
