@@ -50,6 +50,18 @@ bool WriteIndexFile(const unsigned char* entry, int32_t size, String& path) {
   return false;
 }
 
+// How much of the index entry just read becomes rows. A damaged index whose
+// stream stopped early is trusted only in the lines that lie wholly inside
+// what it decoded: the bytes behind them are zeros, each of which would be an
+// empty row, and its last line was cut. One that decoded to its end (only its
+// checksum is off) has no cut line and lists whole.
+int32_t IndexTextSize(const unsigned char* entry, int32_t size) {
+  ArchiveEntryInfo info;
+  if (size <= 0 || ArchiveLastEntryInfo(&info) == 0 || info.damaged == 0) return size;
+  if (info.decoded >= uint32_t(size)) return size;
+  return int32_t(LineTextWholeLines(entry, info.decoded));
+}
+
 // Reads the index file back, one row per line, then deletes it.
 void ListIndexFile(const String& path) {
   if (FileOpenRead(FILE_WORK, path.Text()) != 0) {
@@ -105,7 +117,7 @@ int SelectBackup() {
   // Only an index file this command made is listed and deleted: a file of
   // that name that was there before belongs to the user.
   String indexPath;
-  if (!WriteIndexFile(state.entry, ArchiveEntrySize(), indexPath)) return 0;
+  if (!WriteIndexFile(state.entry, IndexTextSize(state.entry, ArchiveEntrySize()), indexPath)) return 0;
   ListIndexFile(indexPath);
   return 0;
 }
