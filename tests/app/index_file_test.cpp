@@ -40,8 +40,8 @@ class IndexFileTest : public CommandsTest {
     active = this;
     observed = {};
     list_ = Control(LIST_ENTRIES);
-    listProc_ = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrA(list_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ObserveFirstRow)));
+    listProc_ =
+        reinterpret_cast<WNDPROC>(SetWindowLongPtrA(list_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ObserveFirstRow)));
   }
 
   void TearDown() override {
