@@ -207,6 +207,32 @@ std::vector<BenchEntry> GatherBenchEntries(const std::string& dataFolder) {
   return entries;
 }
 
+EntrySet CutIntoEntries(const std::vector<BenchEntry>& streams) {
+  constexpr size_t SMALLEST = 4 * 1024;
+  constexpr size_t LARGEST = 64 * 1024;
+  EntrySet set;
+  uint32_t state = 88172645u;
+  for (const BenchEntry& stream : streams) {
+    for (size_t at = 0; at < stream.original.size();) {
+      state ^= state << 13;
+      state ^= state >> 17;
+      state ^= state << 5;
+      size_t size = std::min(SMALLEST + state % (LARGEST - SMALLEST + 1), stream.original.size() - at);
+      BenchEntry slice;
+      slice.name = stream.name + " slice";
+      slice.original.assign(stream.original.begin() + ptrdiff_t(at), stream.original.begin() + ptrdiff_t(at + size));
+      set.slices.push_back(std::move(slice));
+      at += size;
+    }
+  }
+  CompressBenchEntries(set.slices);
+  for (size_t i = 0; i < ENTRY_COUNT; i++) {
+    set.entries.push_back(&set.slices[i % set.slices.size()]);
+    set.totalBytes += set.entries.back()->original.size();
+  }
+  return set;
+}
+
 void CompressBenchEntries(std::vector<BenchEntry>& entries) {
   for (BenchEntry& e : entries) {
     e.ours = EncodeCompressedStream(e.original.data(), e.original.size(), EncoderMode::Balanced, true);

@@ -26,6 +26,18 @@ struct BenchEntry {
 std::vector<BenchEntry> GatherBenchEntries(const std::string& dataFolder);
 // The value of a --data=FOLDER argument, or "".
 std::string DataFolderArgument(int argc, char** argv);
+// The restore path: ENTRY_COUNT entries of 4 to 64 KiB, decoded one by one.
+// They are cut in order from the entries' data (about 1,500 distinct slices,
+// compressed once) and taken round again, which costs no more compression
+// than the big streams; 1,500 slices are more than the caches hold.
+constexpr size_t ENTRY_COUNT = 10000;
+struct EntrySet {
+  std::vector<BenchEntry> slices;
+  std::vector<const BenchEntry*> entries;  // ENTRY_COUNT, into slices
+  size_t totalBytes = 0;                   // of the entries' originals
+};
+EntrySet CutIntoEntries(const std::vector<BenchEntry>& streams);
+
 // Compresses every entry with every codec this build has.
 void CompressBenchEntries(std::vector<BenchEntry>& entries);
 bool HaveLibdeflate();

@@ -94,9 +94,13 @@ void* ObjectTableAllocate(ObjectTable* table, intptr_t number) {
   if (number == OBJECT_ANY) return AllocateDynamic(table);
   if (number < 0) return nullptr;
   if (number >= table->capacity) {
-    // Exactly the requested number plus the growth step, not doubling.
+    // Exactly the requested number plus the growth step, not doubling. The
+    // capacity is 32-bit; test the number against what is left below the top
+    // before adding, as the sum could overflow a 32-bit intptr_t. A step that
+    // does not grow the table could never cover the number.
+    if (table->growthStep < 1 || number > INT32_MAX - table->growthStep) return nullptr;
     intptr_t wanted = number + table->growthStep;
-    if (wanted > INT32_MAX || CoversDynamicIdentity(table, wanted)) return nullptr;
+    if (CoversDynamicIdentity(table, wanted)) return nullptr;
     uint64_t bytes = uint64_t(wanted) * uint64_t(table->recordSize);
     if (bytes > SIZE_MAX) return nullptr;
     void* grown = ProgramReAlloc(table->slots, size_t(bytes), true);

@@ -75,3 +75,9 @@ String FileReadLine(intptr_t number);
 // before the cut; its cut last line is not trusted. The cost is that of the
 // last line alone.
 size_t LineTextWholeLines(const unsigned char* text, size_t size);
+
+// The line rules of FileReadLine on a text in memory: the line that starts at
+// `at` (at < size) is text[at, at + *length), and the next one starts at the
+// position returned. A text of n bytes gives exactly the lines FileReadLine
+// gives for a file holding it.
+size_t LineTextNext(const unsigned char* text, size_t size, size_t at, size_t* length);

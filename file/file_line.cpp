@@ -147,6 +147,15 @@ size_t LineTextWholeLines(const unsigned char* text, size_t size) {
   return size;
 }
 
+size_t LineTextNext(const unsigned char* text, size_t size, size_t at, size_t* length) {
+  const unsigned char* end = text + size;
+  const unsigned char* lineEnd = FindLineEnd(text + at, end);
+  *length = size_t(lineEnd - (text + at));
+  if (lineEnd == end) return size;
+  if (*lineEnd == '\r' && lineEnd + 1 < end && lineEnd[1] == '\n') return size_t(lineEnd + 2 - text);
+  return size_t(lineEnd + 1 - text);
+}
+
 String FileReadLine(intptr_t number) {
   auto* record = static_cast<FileRecord*>(ObjectTableGet(FileTable(), number));
   if (record == nullptr) return String("");

@@ -46,7 +46,8 @@ bool PlatformFileSize(PlatformFile file, uint64_t* size);
 // Moves the file position by delta bytes from where it is.
 bool PlatformFileSeekRelative(PlatformFile file, int64_t delta);
 void PlatformFileClose(PlatformFile file);
-// Non-zero when the file was deleted.
+// Non-zero when the file was deleted. A file this seam still holds open is
+// not deleted (files are opened without delete sharing).
 int PlatformFileDelete(const char* path);
 
 // The user's folder for temporary files, ending in a path separator, copied

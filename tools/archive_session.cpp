@@ -8,8 +8,6 @@
 namespace {
 
 constexpr uint32_t ENTRY_HEADER_SIZE = 8;
-// The file number the index copy is read back under; the restore tool uses 1.
-constexpr intptr_t INDEX_FILE_NUMBER = 1;
 
 uint32_t LittleEndian32(const unsigned char* at) {
   return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
@@ -50,36 +48,23 @@ bool ArchiveSession::Open(const std::string& path, std::string* error) {
   return true;
 }
 
-bool ArchiveSession::ReadIndex(EntryOutcome* outcome, EntryFacts* facts, std::string* error) {
+void ArchiveSession::ReadIndex(EntryOutcome* outcome, EntryFacts* facts) {
   const unsigned char* bytes = nullptr;
   *outcome = Next(facts, &bytes);
-  if (*outcome != EntryOutcome::Read) return true;
-  index_.assign(bytes, bytes + facts->unpackedSize);
-  return CutRows(index_.data(), facts->unpackedSize, error);
+  if (*outcome != EntryOutcome::Read) return;
+  index_.assign(bytes, bytes + facts->decoded);
+  size_t trusted = facts->damaged ? LineTextWholeLines(index_.data(), index_.size()) : index_.size();
+  CutRows(index_.data(), trusted);
 }
 
-// The rows are what the file library's line reader makes of the index as a
-// file, exactly as the restore tool lists them: the index is copied to a
-// temporary file and read back line by line.
-bool ArchiveSession::CutRows(const unsigned char* bytes, uint32_t size, std::string* error) {
-  HostOutputFile copy;
-  if (!copy.Create(HostJoinPath(HostTemporaryFolder(), "index"), error) || !copy.Write(bytes, size, error) ||
-      !copy.Close(error)) {
-    *error = "cannot copy the index to the temporary folder: " + *error;
-    return false;
-  }
-  if (FileOpenRead(INDEX_FILE_NUMBER, copy.TemporaryPath().c_str()) == 0) {
-    *error = "cannot read back the copy of the index in the temporary folder";
-    return false;
-  }
+void ArchiveSession::CutRows(const unsigned char* bytes, size_t size) {
   rows_.clear();
-  while (FileAtEnd(INDEX_FILE_NUMBER) == 0) {
-    String line = FileReadLine(INDEX_FILE_NUMBER);
-    rows_.emplace_back(line.Text(), line.Length());
+  size_t length = 0;
+  for (size_t at = 0; at < size;) {
+    size_t next = LineTextNext(bytes, size, at, &length);
+    rows_.emplace_back(reinterpret_cast<const char*>(bytes) + at, length);
+    at = next;
   }
-  FileClose(INDEX_FILE_NUMBER);
-  copy.Discard();
-  return true;
 }
 
 EntryOutcome ArchiveSession::Next(EntryFacts* facts, const unsigned char** bytes) {
@@ -87,7 +72,7 @@ EntryOutcome ArchiveSession::Next(EntryFacts* facts, const unsigned char** bytes
   if (*bytes == nullptr) return Diagnose(true, facts);
   ArchiveEntryInfo info;
   ArchiveLastEntryInfo(&info);
-  *facts = EntryFacts{info.unpackedSize, info.packedSize, info.stored != 0, info.damaged != 0};
+  *facts = EntryFacts{info.unpackedSize, info.packedSize, info.stored != 0, info.damaged != 0, info.decoded};
   Advance(*facts);
   return EntryOutcome::Read;
 }

@@ -1,7 +1,7 @@
 // One archive as the commands walk it: the pack reader underneath (the same
 // one the restore tool uses), plus what the reader's null results leave open:
 // where the archive ended and why, told from the file's size and the offset
-// of each entry. The index rows are cut by the file library's line reader.
+// of each entry. The index rows are cut by the file library's line rules.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +22,7 @@ struct EntryFacts {
   uint32_t packedSize = 0;
   bool stored = false;
   bool damaged = false;  // Read only: the stream is malformed or fails its checksum
+  uint32_t decoded = 0;  // Read only: how many bytes from the start its data really gave
 };
 
 class ArchiveSession {
@@ -34,15 +35,16 @@ class ArchiveSession {
   // Opens the archive. On failure returns false with the reason (the caller
   // ends with EXIT_ARCHIVE).
   bool Open(const std::string& path, std::string* error);
-  // Reads entry 0 into *outcome and, when it was read (damaged or not), cuts
-  // it into rows. False with the reason when the rows could not be cut (the
-  // temporary copy failed; the caller ends with EXIT_WRITE).
-  bool ReadIndex(EntryOutcome* outcome, EntryFacts* facts, std::string* error);
+  // Reads entry 0 into *outcome and, when it was read, cuts it into rows in
+  // memory, with the line rules of the restore tool. Of a damaged index only
+  // the lines that lie wholly inside the bytes its stream decoded are rows.
+  void ReadIndex(EntryOutcome* outcome, EntryFacts* facts);
 
   EntryOutcome Next(EntryFacts* facts, const unsigned char** bytes);
   EntryOutcome Skip(EntryFacts* facts);
 
   const std::vector<std::string>& Rows() const { return rows_; }
+  // The index's decoded bytes (all of them when it is sound).
   const std::vector<unsigned char>& IndexBytes() const { return index_; }
   // The number of the entry the next Next or Skip reaches.
   uint32_t NextEntryNumber() const { return nextEntry_; }
@@ -55,7 +57,7 @@ class ArchiveSession {
   EntryOutcome Diagnose(bool passedOverWhenWhole, EntryFacts* facts);
   bool PeekHeader(uint32_t* unpackedSize, uint32_t* packedSize) const;
   void Advance(const EntryFacts& facts);
-  bool CutRows(const unsigned char* bytes, uint32_t size, std::string* error);
+  void CutRows(const unsigned char* bytes, size_t size);
 
   std::string path_;
   uint64_t fileSize_ = 0;

@@ -16,7 +16,9 @@ constexpr const char* GENERAL_HELP =
     "  extract ARCHIVE --all [-d DIR] [--force]\n"
     "                                    write the entries of the rows to files\n"
     "  verify ARCHIVE                    decode every entry and check it\n"
-    "  cat ARCHIVE ROW                   the entry's bytes to standard output\n"
+    "  cat ARCHIVE ROW [--force]         the entry's bytes to standard output\n"
+    "  rescue ARCHIVE -d DIR [--json] [--force]\n"
+    "                                    recover every entry of a damaged archive\n"
     "  help [COMMAND]                    this text, or the command's own\n"
     "\n"
     "exit codes:\n"
@@ -74,10 +76,35 @@ constexpr const char* VERIFY_HELP =
     "archive is large.\n";
 
 constexpr const char* CAT_HELP =
-    "usage: packtool cat ARCHIVE ROW\n"
+    "usage: packtool cat ARCHIVE ROW [--force]\n"
     "\n"
     "Writes the entry of the row to standard output, byte for byte. A damaged\n"
-    "entry writes nothing (exit code 4).\n";
+    "entry writes nothing (exit code 4); with --force it writes the bytes its\n"
+    "stream decoded (still exit code 4).\n";
+
+constexpr const char* RESCUE_HELP =
+    "usage: packtool rescue ARCHIVE -d DIR [--json] [--force]\n"
+    "\n"
+    "Recovers everything a damaged archive still holds and never stops at the\n"
+    "first damage. Every entry with at least one recovered byte is written below\n"
+    "DIR: under its row's folders as extract --all does, or as entry-N.bin when\n"
+    "the index gives it no trusted row (the index itself is entry-0.bin).\n"
+    "A compressed entry cut short or malformed gives the bytes decoded before\n"
+    "the fault; a stored entry cut short gives the bytes that are there. Past a\n"
+    "header that cannot be right, the archive is searched for where its entries\n"
+    "go on; the bytes in between are reported as skipped and taken as one entry.\n"
+    "\n"
+    "Each entry is sound, damaged (complete size, checksum fails), partial (fewer\n"
+    "bytes than its size) or lost (nothing recovered). A summary goes to standard\n"
+    "error.\n"
+    "\n"
+    "  -d, --directory DIR   a fresh or empty folder to write into (made when missing)\n"
+    "  --json                one JSON document of every entry and skipped range\n"
+    "  --force               write into a folder that holds files already (an\n"
+    "                        existing file is never replaced)\n"
+    "\n"
+    "Exit code 0 only when every entry is sound and nothing was skipped; 4\n"
+    "otherwise.\n";
 
 bool CommandFromName(const char* name, PackToolCommand* command) {
   static const struct {
@@ -85,7 +112,7 @@ bool CommandFromName(const char* name, PackToolCommand* command) {
     PackToolCommand command;
   } NAMES[] = {
       {"list", PackToolCommand::List}, {"extract", PackToolCommand::Extract}, {"verify", PackToolCommand::Verify},
-      {"cat", PackToolCommand::Cat},   {"help", PackToolCommand::Help},
+      {"cat", PackToolCommand::Cat},   {"rescue", PackToolCommand::Rescue},   {"help", PackToolCommand::Help},
   };
   for (const auto& entry : NAMES) {
     if (strcmp(name, entry.name) == 0) {
@@ -117,11 +144,16 @@ bool Fail(std::string* error, std::string text) {
 bool CheckCombination(const PackToolRequest& r, std::string* error) {
   bool extract = r.command == PackToolCommand::Extract;
   if (r.archive.empty()) return Fail(error, "no archive given");
-  if (r.format != ListFormat::Table && r.command != PackToolCommand::List) {
-    return Fail(error, "--raw and --json belong to list");
+  bool rescue = r.command == PackToolCommand::Rescue;
+  if (r.format == ListFormat::Json && rescue) {
+    // rescue's own report
+  } else if (r.format != ListFormat::Table && r.command != PackToolCommand::List) {
+    return Fail(error, "--raw and --json belong to list and rescue");
   }
-  if ((r.all || r.force || r.hasOutputFile || r.hasOutputFolder) && !extract) {
-    return Fail(error, "--all, --force, -o and -d belong to extract");
+  if ((r.all || r.hasOutputFile) && !extract) return Fail(error, "--all and -o belong to extract");
+  if (r.hasOutputFolder && !extract && !rescue) return Fail(error, "-d belongs to extract and rescue");
+  if (r.force && !extract && !rescue && r.command != PackToolCommand::Cat) {
+    return Fail(error, "--force belongs to extract, cat and rescue");
   }
   switch (r.command) {
     case PackToolCommand::List:
@@ -130,6 +162,11 @@ bool CheckCombination(const PackToolRequest& r, std::string* error) {
       return true;
     case PackToolCommand::Cat:
       if (r.rows.size() != 1) return Fail(error, "cat takes exactly one row");
+      return true;
+    case PackToolCommand::Rescue:
+      if (!r.rows.empty()) return Fail(error, "rescue takes no row: it recovers every entry");
+      if (!r.hasOutputFolder || r.outputFolder.empty())
+        return Fail(error, "rescue needs -d DIR, a fresh or empty folder");
       return true;
     case PackToolCommand::Extract:
       if (r.all && !r.rows.empty()) return Fail(error, "give rows or --all, not both");
@@ -227,6 +264,8 @@ const char* HelpText(PackToolCommand command) {
       return VERIFY_HELP;
     case PackToolCommand::Cat:
       return CAT_HELP;
+    case PackToolCommand::Rescue:
+      return RESCUE_HELP;
     default:
       return GENERAL_HELP;
   }

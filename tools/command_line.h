@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-enum class PackToolCommand { None, Help, List, Extract, Verify, Cat };
+enum class PackToolCommand { None, Help, List, Extract, Verify, Cat, Rescue };
 enum class ListFormat { Table, Raw, Json };
 
 struct PackToolRequest {

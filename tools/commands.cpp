@@ -9,6 +9,7 @@
 #include "tools/archive_session.h"
 #include "tools/exit_codes.h"
 #include "tools/host.h"
+#include "tools/report.h"
 #include "tools/target_path.h"
 #include "tools/text_encoding.h"
 
@@ -25,22 +26,6 @@ constexpr uint64_t PROGRESS_MIN_ARCHIVE = 64ull << 20;
 constexpr uint64_t PROGRESS_INTERVAL_MS = 250;
 constexpr unsigned PROGRESS_BAR_WIDTH = 30;
 constexpr size_t PROGRESS_LINE_WIDTH = 79;
-
-void Print(std::string_view text) {
-  fwrite(text.data(), 1, text.size(), stdout);
-}
-
-void Complain(const std::string& text) {
-  std::string line = "packtool: " + text + "\n";
-  fwrite(line.data(), 1, line.size(), stderr);
-  fflush(stderr);
-}
-
-// A row text as a message shows it: control bytes escaped, in the console's
-// character set.
-std::string Shown(std::string_view rowText) {
-  return HostConsoleText(DisplayText(rowText));
-}
 
 std::string RowName(uint32_t row, const std::vector<std::string>& rows) {
   std::string name = "row " + std::to_string(row);
@@ -66,38 +51,51 @@ int FinishOutput(int code) {
 constexpr const char* DAMAGED_STREAM = "its stream is malformed or fails its checksum";
 constexpr const char* CUT_SHORT = "its data runs past the end of the file (the archive is cut short)";
 
-// Opens the archive and reads its index. EXIT_OK, or the code after saying why.
-// With acceptDamaged a damaged or unholdable index is left to the caller.
-int OpenWithIndex(ArchiveSession& session, const std::string& path, bool acceptDamaged, EntryOutcome* outcome,
-                  EntryFacts* facts) {
+enum class IndexState {
+  Sound,
+  Damaged,     // its stream failed: the rows are the lines it decoded whole
+  Unreadable,  // too large to hold: no rows
+};
+
+// Opens the archive and reads its index. EXIT_OK, or the code after saying
+// why the command cannot go on. A damaged or unholdable index does not stop
+// it: it is reported, and *indexCode is the code the command ends with at
+// least (rows then name their entries by number beyond the trusted ones).
+int OpenWithIndex(ArchiveSession& session, const std::string& path, EntryFacts* facts, IndexState* state,
+                  int* indexCode) {
+  *state = IndexState::Sound;
+  *indexCode = EXIT_OK;
   std::string error;
   if (!session.Open(path, &error)) {
     Complain(path + ": " + error);
     return EXIT_ARCHIVE;
   }
-  if (!session.ReadIndex(outcome, facts, &error)) {
-    Complain(path + ": " + error);
-    return EXIT_WRITE;
-  }
-  switch (*outcome) {
+  EntryOutcome outcome;
+  session.ReadIndex(&outcome, facts);
+  switch (outcome) {
     case EntryOutcome::End:
     case EntryOutcome::StrayBytes:
       Complain(path + ": not a pack archive: too short for an entry header");
       return EXIT_ARCHIVE;
     case EntryOutcome::Truncated:
-      Complain(path + ": not a pack archive: its first entry runs past the end of the file");
-      return EXIT_ARCHIVE;
+      Complain(path +
+               ": damaged archive: it ends inside its index (entry 0); \"packtool rescue\" recovers what is there");
+      return EXIT_DAMAGED;
     case EntryOutcome::TooLarge:
-      if (acceptDamaged) return EXIT_OK;
       Complain(path + ": the index (entry 0) is too large to hold in memory (" + std::to_string(facts->unpackedSize) +
-               " bytes)");
-      return EXIT_MEMORY;
+               " bytes): entries are named by number");
+      *state = IndexState::Unreadable;
+      *indexCode = EXIT_MEMORY;
+      return EXIT_OK;
     default:
       break;
   }
-  if (facts->damaged && !acceptDamaged) {
-    Complain(path + ": the index (entry 0) is damaged: " + DAMAGED_STREAM + "; its rows cannot be trusted");
-    return EXIT_DAMAGED;
+  if (facts->damaged) {
+    size_t rows = session.Rows().size();
+    Complain(path + ": the index (entry 0) is damaged: " + DAMAGED_STREAM + "; only the " + std::to_string(rows) +
+             (rows == 1 ? " row" : " rows") + " decoded whole before the damage are trusted");
+    *state = IndexState::Damaged;
+    *indexCode = EXIT_DAMAGED;
   }
   return EXIT_OK;
 }
@@ -159,14 +157,16 @@ ListedRow RowListing(uint32_t row, const std::vector<EntryFacts>& entries, Entry
 // between without reading their data.
 class RowFetcher {
  public:
-  explicit RowFetcher(ArchiveSession& session, const EntryFacts& indexFacts)
-      : session_(session), indexFacts_(indexFacts) {}
+  RowFetcher(ArchiveSession& session, const EntryFacts& indexFacts, bool indexSound)
+      : session_(session), indexFacts_(indexFacts), indexSound_(indexSound) {}
 
   // EXIT_OK with the entry's bytes (which may be damaged: see facts), or the
-  // code after saying why there are none.
-  int Fetch(uint32_t row, EntryFacts* facts, const unsigned char** bytes) {
+  // code after saying why there are none. Of a sound index only its rows are
+  // asked for; otherwise row r names entry r whether the index shows it or
+  // not. quietAtEnd: no word when the archive holds no entry for the row.
+  int Fetch(uint32_t row, EntryFacts* facts, const unsigned char** bytes, bool quietAtEnd = false) {
     const std::vector<std::string>& rows = session_.Rows();
-    if (row >= rows.size()) {
+    if (row >= rows.size() && indexSound_) {
       std::string range = rows.empty() ? "it has none" : "0 to " + std::to_string(rows.size() - 1);
       Complain("row " + std::to_string(row) + ": no such row (the index has " + std::to_string(rows.size()) +
                " rows: " + range + ")");
@@ -193,9 +193,11 @@ class RowFetcher {
       End(outcome);
     }
     if (row == endEntry_ && end_ == EntryOutcome::Truncated) {
-      Complain(RowName(row, rows) + ": damaged entry: " + CUT_SHORT + "; nothing written");
+      Complain(RowName(row, rows) + ": damaged entry: " + CUT_SHORT +
+               "; nothing written (\"packtool rescue\" recovers what is there)");
       return EXIT_DAMAGED;
     }
+    if (quietAtEnd) return EXIT_ROW;
     Complain(RowName(row, rows) + ": the archive holds no entry for it (it ends after " + std::to_string(endEntry_) +
              " entries)");
     return EXIT_ROW;
@@ -210,10 +212,16 @@ class RowFetcher {
 
   ArchiveSession& session_;
   EntryFacts indexFacts_;
+  bool indexSound_;
   bool ended_ = false;
   EntryOutcome end_ = EntryOutcome::End;
   uint32_t endEntry_ = 0;
 };
+
+// The file name of an entry that has no trusted row.
+std::string UnnamedEntryFileName(uint32_t entry) {
+  return "entry-" + std::to_string(entry) + ".bin";
+}
 
 struct ExtractJob {
   uint32_t row;
@@ -229,6 +237,8 @@ bool PlanTarget(const PackToolRequest& request, uint32_t row, const std::vector<
   job->folder = request.outputFolder;
   if (request.hasOutputFile) {
     job->target = request.outputFile;
+  } else if (row >= rows.size()) {
+    job->target = HostJoinPath(job->folder, UnnamedEntryFileName(row));
   } else if (request.all) {
     TargetPath path;
     if (const char* refusal = TargetFromRowPath(rows[row], WINDOWS_NAMES, &path)) {
@@ -321,9 +331,10 @@ class Progress {
 
 int RunList(const PackToolRequest& request) {
   ArchiveSession session;
-  EntryOutcome outcome;
   EntryFacts indexFacts;
-  int code = OpenWithIndex(session, request.archive, false, &outcome, &indexFacts);
+  IndexState indexState;
+  int indexCode;
+  int code = OpenWithIndex(session, request.archive, &indexFacts, &indexState, &indexCode);
   if (code != EXIT_OK) return code;
 
   std::vector<EntryFacts> entries{indexFacts};
@@ -339,8 +350,8 @@ int RunList(const PackToolRequest& request) {
       Print("\n");
     }
   } else if (request.format == ListFormat::Json) {
-    Print("{\n  \"entryCount\": " + std::to_string(entries.size()) +
-          ",\n  \"complete\": " + (problems.empty() ? "true" : "false") + ",\n  \"rows\": [");
+    Print("{\n  \"entryCount\": " + std::to_string(entries.size()) + ",\n  \"complete\": " +
+          (problems.empty() && indexState == IndexState::Sound ? "true" : "false") + ",\n  \"rows\": [");
     for (uint32_t row = 0; row < rows.size(); row++) {
       ListedRow listed = RowListing(row, entries, end, facts);
       std::string unpacked = listed.hasSizes ? std::to_string(listed.facts.unpackedSize) : "null";
@@ -365,18 +376,20 @@ int RunList(const PackToolRequest& request) {
             PadRight(listed.storage, 10) + "  " + Shown(rows[row]) + "\n");
     }
   }
-  code = FinishOutput(EXIT_OK);
+  code = FinishOutput(indexCode);
   for (const std::string& problem : problems) Complain(request.archive + ": " + problem);
   return problems.empty() ? code : ExitWorst(code, EXIT_DAMAGED);
 }
 
 int RunExtract(const PackToolRequest& request) {
   ArchiveSession session;
-  EntryOutcome outcome;
   EntryFacts indexFacts;
-  int code = OpenWithIndex(session, request.archive, false, &outcome, &indexFacts);
-  if (code != EXIT_OK) return code;
+  IndexState indexState;
+  int code;
+  int opened = OpenWithIndex(session, request.archive, &indexFacts, &indexState, &code);
+  if (opened != EXIT_OK) return opened;
   const std::vector<std::string>& rows = session.Rows();
+  bool indexSound = indexState == IndexState::Sound;
 
   std::vector<uint32_t> wanted = request.rows;
   if (request.all) {
@@ -385,27 +398,36 @@ int RunExtract(const PackToolRequest& request) {
   std::sort(wanted.begin(), wanted.end());
   wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
 
-  RowFetcher fetcher(session, indexFacts);
-  for (uint32_t row : wanted) {
+  RowFetcher fetcher(session, indexFacts, indexSound);
+  auto extract = [&](uint32_t row, bool beyondTrustedRows) {
     ExtractJob job;
-    if (row < rows.size() && !PlanTarget(request, row, rows, &job, &code)) continue;
+    if (!PlanTarget(request, row, rows, &job, &code)) return true;
     EntryFacts facts;
     const unsigned char* bytes = nullptr;
-    int fetched = fetcher.Fetch(row, &facts, &bytes);
+    int fetched = fetcher.Fetch(row, &facts, &bytes, beyondTrustedRows);
     if (fetched != EXIT_OK) {
-      code = ExitWorst(code, fetched);
-      continue;
+      if (!beyondTrustedRows) code = ExitWorst(code, fetched);
+      return false;
     }
     if (facts.damaged && !request.force) {
       Complain(RowName(row, rows) + ": damaged entry: " + DAMAGED_STREAM + "; nothing written (--force writes it)");
       code = ExitWorst(code, EXIT_DAMAGED);
-      continue;
+      return true;
     }
-    code = ExitWorst(code, WriteTarget(job, request.force, bytes, facts.unpackedSize, rows));
+    // Of a damaged entry only what its stream decoded is written.
+    code = ExitWorst(code, WriteTarget(job, request.force, bytes, facts.decoded, rows));
     if (facts.damaged) {
       Complain(RowName(row, rows) + ": damaged entry written to \"" + job.target +
-               "\": the bytes its stream did not give are 0");
+               "\": " + std::to_string(facts.decoded) + " of " + std::to_string(facts.unpackedSize) +
+               " bytes, those its stream decoded");
       code = ExitWorst(code, EXIT_DAMAGED);
+    }
+    return true;
+  };
+  for (uint32_t row : wanted) extract(row, false);
+  // Of a damaged index, --all also takes the entries its trusted rows do not reach.
+  if (request.all && !indexSound) {
+    for (uint32_t row = uint32_t(rows.size()); extract(row, true); row++) {
     }
   }
   return code;
@@ -413,35 +435,43 @@ int RunExtract(const PackToolRequest& request) {
 
 int RunCat(const PackToolRequest& request) {
   ArchiveSession session;
-  EntryOutcome outcome;
   EntryFacts indexFacts;
-  int code = OpenWithIndex(session, request.archive, false, &outcome, &indexFacts);
-  if (code != EXIT_OK) return code;
+  IndexState indexState;
+  int code;
+  int opened = OpenWithIndex(session, request.archive, &indexFacts, &indexState, &code);
+  if (opened != EXIT_OK) return opened;
 
   uint32_t row = request.rows.front();
-  RowFetcher fetcher(session, indexFacts);
+  RowFetcher fetcher(session, indexFacts, indexState == IndexState::Sound);
   EntryFacts facts;
   const unsigned char* bytes = nullptr;
-  code = fetcher.Fetch(row, &facts, &bytes);
-  if (code != EXIT_OK) return code;
-  if (facts.damaged) {
-    Complain(RowName(row, session.Rows()) + ": damaged entry: " + DAMAGED_STREAM + "; nothing written");
+  int fetched = fetcher.Fetch(row, &facts, &bytes);
+  if (fetched != EXIT_OK) return ExitWorst(code, fetched);
+  if (facts.damaged && !request.force) {
+    Complain(RowName(row, session.Rows()) + ": damaged entry: " + DAMAGED_STREAM +
+             "; nothing written (--force writes what its stream decoded)");
     return EXIT_DAMAGED;
   }
-  fwrite(bytes, 1, facts.unpackedSize, stdout);
-  return FinishOutput(EXIT_OK);
+  fwrite(bytes, 1, facts.decoded, stdout);
+  if (facts.damaged) {
+    Complain(RowName(row, session.Rows()) + ": damaged entry: " + std::to_string(facts.decoded) + " of " +
+             std::to_string(facts.unpackedSize) + " bytes written, those its stream decoded");
+    code = ExitWorst(code, EXIT_DAMAGED);
+  }
+  return FinishOutput(code);
 }
 
 int RunVerify(const PackToolRequest& request) {
   ArchiveSession session;
-  EntryOutcome outcome;
   EntryFacts facts;
-  int code = OpenWithIndex(session, request.archive, true, &outcome, &facts);
-  if (code != EXIT_OK) return code;
+  IndexState indexState;
+  int code;
+  int opened = OpenWithIndex(session, request.archive, &facts, &indexState, &code);
+  if (opened != EXIT_OK) return opened;
 
   // A damaged index says nothing reliable about rows: entries are then named
   // by number only.
-  bool indexSound = outcome == EntryOutcome::Read && !facts.damaged;
+  bool indexSound = indexState == IndexState::Sound;
   static const std::vector<std::string> NO_ROWS;
   const std::vector<std::string>& rows = indexSound ? session.Rows() : NO_ROWS;
   size_t problems = 0;
@@ -455,7 +485,8 @@ int RunVerify(const PackToolRequest& request) {
     code = ExitWorst(code, problemCode);
   };
 
-  // Entry 0 is read already; its outcome and facts are at hand.
+  // Entry 0 is read already; its facts are at hand.
+  EntryOutcome outcome = indexState == IndexState::Unreadable ? EntryOutcome::TooLarge : EntryOutcome::Read;
   uint32_t entry = 0;
   for (;; entry++) {
     if (entry > 0) {
@@ -478,17 +509,23 @@ int RunVerify(const PackToolRequest& request) {
   }
   uint32_t entryCount = entry;
   for (const std::string& problem : EndProblems(outcome, session, entryCount, rows)) report(problem, EXIT_DAMAGED);
+  // Entries that no row names cannot be found in the restore tool's list.
+  if (indexSound && entryCount > rows.size()) {
+    uint64_t first = rows.size();
+    uint64_t last = entryCount - 1;
+    report(first == last ? "entry " + std::to_string(first) + " has no row"
+                         : "entries " + std::to_string(first) + " to " + std::to_string(last) + " have no row",
+           EXIT_DAMAGED);
+  }
   progress.Clear();
 
-  std::string summary = std::to_string(entryCount) + " entries, " +
-                        (indexSound ? std::to_string(rows.size()) + " rows" : "index unreadable") + ": ";
+  std::string summary =
+      std::to_string(entryCount) + (entryCount == 1 ? " entry, " : " entries, ") +
+      (indexSound ? std::to_string(rows.size()) + (rows.size() == 1 ? " row" : " rows") : "index damaged") + ": ";
   if (problems == 0) {
     summary += "all sound (" + std::to_string(unpackedBytes) + " bytes unpacked)";
   } else {
     summary += std::to_string(problems) + (problems == 1 ? " problem" : " problems");
-  }
-  if (indexSound && entryCount > rows.size()) {
-    summary += "; entries " + std::to_string(rows.size()) + " to " + std::to_string(entryCount - 1) + " have no row";
   }
   Print(summary + "\n");
   return FinishOutput(code);

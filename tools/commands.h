@@ -8,3 +8,4 @@ int RunList(const PackToolRequest& request);
 int RunExtract(const PackToolRequest& request);
 int RunVerify(const PackToolRequest& request);
 int RunCat(const PackToolRequest& request);
+int RunRescue(const PackToolRequest& request);

@@ -18,6 +18,9 @@ enum class HostPathKind { Missing, File, Folder, Other, Unreadable };
 HostPathKind HostPathKindOf(const std::string& path, uint64_t* size);
 // Makes the folder and the folders above it that are missing.
 bool HostMakeFolders(const std::string& path, std::string* error);
+// Whether the folder holds nothing (no file, no folder); false also when it
+// cannot be read.
+bool HostFolderIsEmpty(const std::string& path);
 // folder + separator + name; name alone when folder is empty.
 std::string HostJoinPath(const std::string& folder, const std::string& name);
 // Where the index is copied for line reading.

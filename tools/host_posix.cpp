@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <langinfo.h>
 #include <sys/stat.h>
@@ -84,6 +85,20 @@ bool HostMakeFolders(const std::string& path, std::string* error) {
     }
   }
   return true;
+}
+
+bool HostFolderIsEmpty(const std::string& path) {
+  DIR* folder = opendir(path.c_str());
+  if (folder == nullptr) return false;
+  bool empty = true;
+  while (struct dirent* entry = readdir(folder)) {
+    if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0) {
+      empty = false;
+      break;
+    }
+  }
+  closedir(folder);
+  return empty;
 }
 
 std::string HostJoinPath(const std::string& folder, const std::string& name) {

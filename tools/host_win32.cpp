@@ -114,6 +114,21 @@ bool HostMakeFolders(const std::string& path, std::string* error) {
   return true;
 }
 
+bool HostFolderIsEmpty(const std::string& path) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(HostJoinPath(path, "*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  bool empty = true;
+  do {
+    if (strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0) {
+      empty = false;
+      break;
+    }
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  return empty;
+}
+
 std::string HostJoinPath(const std::string& folder, const std::string& name) {
   if (folder.empty()) return name;
   char last = folder.back();

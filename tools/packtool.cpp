@@ -24,6 +24,8 @@ int Run(const PackToolRequest& request) {
       return RunVerify(request);
     case PackToolCommand::Cat:
       return RunCat(request);
+    case PackToolCommand::Rescue:
+      return RunRescue(request);
     default:
       return EXIT_USAGE;
   }

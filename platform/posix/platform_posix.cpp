@@ -60,6 +60,60 @@ PlatformFile FromDescriptor(int fd) {
   return moved < 0 ? PLATFORM_FILE_INVALID : moved;
 }
 
+// The files the seam holds open, one entry per handle. Windows opens them
+// without delete sharing, so a delete of an open file fails there; the same
+// answer here needs to know which files are open. Device and inode name the
+// file itself, whatever path reached it.
+struct OpenFile {
+  int fd;
+  dev_t device;
+  ino_t inode;
+};
+
+OpenFile* openFiles;
+size_t openFileCount;
+size_t openFileRoom;
+
+bool RememberOpen(int fd) {
+  struct stat facts;
+  if (fstat(fd, &facts) != 0) return false;
+  if (openFileCount == openFileRoom) {
+    size_t room = openFileRoom == 0 ? 8 : openFileRoom * 2;
+    auto* grown = static_cast<OpenFile*>(realloc(openFiles, room * sizeof(OpenFile)));
+    if (grown == nullptr) return false;
+    openFiles = grown;
+    openFileRoom = room;
+  }
+  openFiles[openFileCount++] = OpenFile{fd, facts.st_dev, facts.st_ino};
+  return true;
+}
+
+void ForgetOpen(int fd) {
+  for (size_t i = 0; i < openFileCount; i++) {
+    if (openFiles[i].fd != fd) continue;
+    openFiles[i] = openFiles[--openFileCount];
+    break;
+  }
+  if (openFileCount != 0) return;
+  free(openFiles);
+  openFiles = nullptr;
+  openFileRoom = 0;
+}
+
+bool IsOpen(const struct stat& facts) {
+  for (size_t i = 0; i < openFileCount; i++) {
+    if (openFiles[i].device == facts.st_dev && openFiles[i].inode == facts.st_ino) return true;
+  }
+  return false;
+}
+
+// A file the seam could not record is given up: delete would not know it open.
+PlatformFile Recorded(PlatformFile file) {
+  if (file == PLATFORM_FILE_INVALID || RememberOpen(static_cast<int>(file))) return file;
+  close(static_cast<int>(file));
+  return PLATFORM_FILE_INVALID;
+}
+
 // Like ReadFile on a disk file: short only at the end of the file. readSome
 // moves up to count bytes to at, the total read so far being given.
 template <typename ReadSome>
@@ -142,7 +196,7 @@ void PlatformHeapDestroy(PlatformHeap handle) {
 PlatformFile PlatformFileOpenRead(const char* path, bool sequential) {
   calls.opens++;
   if (path == nullptr) return PLATFORM_FILE_INVALID;
-  PlatformFile file = FromDescriptor(open(path, O_RDONLY | O_CLOEXEC));
+  PlatformFile file = Recorded(FromDescriptor(open(path, O_RDONLY | O_CLOEXEC)));
   if (file != PLATFORM_FILE_INVALID && sequential) {
     posix_fadvise(static_cast<int>(file), 0, 0, POSIX_FADV_SEQUENTIAL);
   }
@@ -153,10 +207,10 @@ PlatformFile PlatformFileCreate(const char* path) {
   if (path == nullptr) return PLATFORM_FILE_INVALID;
   calls.creates++;
   int fd = open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd >= 0) return FromDescriptor(fd);
+  if (fd >= 0) return Recorded(FromDescriptor(fd));
   // Second try: an existing file we may write but not read.
   calls.creates++;
-  return FromDescriptor(open(path, O_WRONLY | O_TRUNC | O_CLOEXEC));
+  return Recorded(FromDescriptor(open(path, O_WRONLY | O_TRUNC | O_CLOEXEC)));
 }
 
 PlatformFile PlatformFileCreateNew(const char* path) {
@@ -218,12 +272,16 @@ bool PlatformFileSeekRelative(PlatformFile file, int64_t delta) {
 
 void PlatformFileClose(PlatformFile file) {
   calls.closes++;
+  ForgetOpen(static_cast<int>(file));
   close(static_cast<int>(file));
 }
 
 int PlatformFileDelete(const char* path) {
   calls.deletes++;
   if (path == nullptr) return 0;
+  // lstat: unlinking a symbolic link leaves the file it points to alone.
+  struct stat facts;
+  if (lstat(path, &facts) == 0 && IsOpen(facts)) return 0;
   return unlink(path) == 0 ? 1 : 0;
 }
 

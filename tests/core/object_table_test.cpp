@@ -167,6 +167,38 @@ TEST_F(ObjectTableTest, ExhaustedHeapGivesNoRecordAndKeepsTheTable) {
   EXPECT_TRUE(closed.empty());
 }
 
+// Numbers whose slot range would pass the 32-bit capacity, or whose sum with
+// the step would overflow a pointer-sized number, are refused without touching
+// the table (UBSan would report an overflowing sum).
+TEST_F(ObjectTableTest, NumbersNearTheTopAreRefusedAndKeepTheTable) {
+  ThingOpen(5, 0x5);
+  const intptr_t tooHigh[] = {
+      INTPTR_MAX,       INTPTR_MAX - 1,       INTPTR_MAX - 15,
+      INTPTR_MAX - 16,  intptr_t(INT32_MAX),  intptr_t(INT32_MAX) - 15,
+  };
+  for (intptr_t number : tooHigh) {
+    EXPECT_EQ(ObjectTableAllocate(things, number), nullptr) << number;
+    EXPECT_EQ(things->capacity, 16) << number;
+    EXPECT_EQ(ObjectTableGet(things, number), nullptr) << number;
+  }
+  auto* kept = static_cast<ThingRecord*>(ObjectTableGet(things, 5));
+  ASSERT_NE(kept, nullptr);
+  EXPECT_EQ(kept->handle, 0x5);
+  EXPECT_TRUE(closed.empty()) << "a refused number closes nothing";
+  // The table still grows for an ordinary number afterwards.
+  EXPECT_NE(ThingOpen(40, 0x40), 0);
+  EXPECT_EQ(things->capacity, 56);
+}
+
+TEST_F(ObjectTableTest, TableWithoutAGrowthStepRefusesNumbersBeyondItsSlots) {
+  ObjectTable* fixed = ObjectTableCreate(sizeof(ThingRecord), 0, nullptr);
+  ASSERT_NE(fixed, nullptr);
+  for (intptr_t number : {intptr_t(0), intptr_t(1), INTPTR_MAX}) {
+    EXPECT_EQ(ObjectTableAllocate(fixed, number), nullptr) << number;
+    EXPECT_EQ(fixed->capacity, 0) << number;
+  }
+}
+
 class NodeListTest : public ::testing::Test {
  protected:
   void SetUp() override { MemoryLibraryInit(); }

@@ -205,3 +205,36 @@ TEST(LineTextWholeLines, KeepsWhatEndsBeforeTheCut) {
     EXPECT_EQ(LineTextWholeLines(reinterpret_cast<const unsigned char*>(c.text), c.size), c.whole) << c.text;
   }
 }
+
+// The in-memory cut gives what the file reader gives, for the table's texts
+// and for every split of a mixed text.
+TEST(LineTextNext, CutsAsTheLineReaderDoes) {
+  static const struct {
+    std::string text;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {"x\r\ny", {"x", "y"}},
+      {"x\ny", {"x", "y"}},
+      {"x\ry", {"x", "y"}},
+      {"x\n\ny", {"x", "", "y"}},
+      {"x\n\ry", {"x", "", "y"}},
+      {"x\r\r\ny", {"x", "", "y"}},
+      {std::string("x\0y", 3), {"x", "y"}},
+      {"x\r\n", {"x"}},
+      {"x\r", {"x"}},
+      {"x", {"x"}},
+      {"\r\n", {""}},
+      {"", {}},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> lines;
+    const auto* text = reinterpret_cast<const unsigned char*>(c.text.data());
+    size_t length = 0;
+    for (size_t at = 0; at < c.text.size();) {
+      size_t next = LineTextNext(text, c.text.size(), at, &length);
+      lines.emplace_back(c.text.substr(at, length));
+      at = next;
+    }
+    EXPECT_EQ(lines, c.lines) << c.text;
+  }
+}

@@ -328,12 +328,11 @@ TEST_F(FileTest, DeleteRemovesAClosedFile) {
   PlatformFileCallsReset();
   EXPECT_EQ(FileDelete(nullptr), 0);
   EXPECT_EQ(PlatformFileCalls().deletes, 0u) << "a null path makes no system call";
-#ifdef _WIN32
   // Open files are not shared for deletion.
   ASSERT_NE(FileOpenRead(1, path), 0);
   EXPECT_EQ(FileDelete(path), 0);
+  EXPECT_TRUE(Exists(path));
   FileClose(1);
-#endif
   EXPECT_NE(FileDelete(path), 0);
   EXPECT_FALSE(Exists(path));
   EXPECT_EQ(FileDelete(path), 0);

@@ -297,6 +297,34 @@ TEST(DecoderChecksum, DecodedSizeField) {
   EXPECT_EQ(Decode(withField(80, StreamChecksum(stale.data(), 80)), 100).result, 0u);
 }
 
+// The checksum is added while the output is written, a step at a time:
+// prefixes that end on either side of a step, of any length modulo 4, and a
+// single changed byte in the middle of a long output, against the
+// independent reference checksum.
+TEST(DecoderChecksum, PrefixesOfALongOutput) {
+  Bytes data = SampleText(40000);
+  Bytes stream = EncodeCompressedStream(data.data(), data.size(), EncoderMode::Balanced, false);
+  auto withField = [&](uint32_t decodedSize, uint32_t checksum) {
+    Bytes s = stream;
+    for (int i = 0; i < 4; i++) {
+      s[2 + i] = uint8_t(decodedSize >> (8 * i));
+      s[6 + i] = uint8_t(checksum >> (8 * i));
+    }
+    return s;
+  };
+  static const uint32_t sizes[] = {4, 5, 8191, 8192, 8193, 8194, 8195, 16387, 39996, 39997, 39998, 39999, 40000};
+  for (uint32_t size : sizes) {
+    SCOPED_TRACE(size);
+    uint32_t checksum = ReferenceChecksum(data.data(), size);
+    ASSERT_NE(checksum, 0u);
+    EXPECT_EQ(Decode(withField(size, checksum), 40000).result, 40000u);
+    EXPECT_EQ(Decode(withField(size, checksum ^ 1), 40000).result, 0u);
+  }
+  Bytes changed = data;
+  changed[20001] ^= 0x40;
+  EXPECT_EQ(Decode(withField(40000, ReferenceChecksum(changed.data(), 40000)), 40000).result, 0u);
+}
+
 // Round trips through the test encoder, every mode.
 
 struct Sample {

@@ -237,15 +237,65 @@ TEST(PlatformFile, ReaderSharesReadingOnly) {
   PlatformFile second = PlatformFileOpenRead(path, true);
   ASSERT_NE(first, PLATFORM_FILE_INVALID);
   ASSERT_NE(second, PLATFORM_FILE_INVALID) << "two readers may hold the file at once";
+  EXPECT_EQ(PlatformFileDelete(path), 0) << "opened without delete sharing";
 #ifdef _WIN32
-  // Opened without delete or write sharing: the file is locked while read.
-  EXPECT_EQ(PlatformFileDelete(path), 0);
+  // Nor with write sharing: the file is locked while read.
   EXPECT_EQ(PlatformFileCreate(path), PLATFORM_FILE_INVALID);
 #endif
   PlatformFileClose(first);
   PlatformFileClose(second);
   EXPECT_EQ(ReadWhole(path), "shared");
   EXPECT_EQ(PlatformFileDelete(path), 1);
+}
+
+// Both builds refuse to delete a file while any handle of the seam holds it,
+// and delete it once the last one is closed. (A created file admits no second
+// handle on Windows: it is shared for reading only and held for writing.)
+TEST(PlatformFile, OpenFileIsNotDeletedUntilEveryHandleIsClosed) {
+  enum Way { CREATE, READ, READ_SEQUENTIAL };
+  struct Case {
+    const char* name;
+    std::vector<Way> handles;
+  };
+  static const Case cases[] = {
+      {"created", {CREATE}},
+      {"read", {READ}},
+      {"two readers", {READ, READ_SEQUENTIAL}},
+      {"three readers", {READ_SEQUENTIAL, READ, READ}},
+  };
+  const char* path = "seam_open_delete.bin";
+  const char* other = "seam_open_delete_other.bin";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteWhole(path, "kept");
+    std::vector<PlatformFile> open;
+    for (Way way : c.handles) {
+      PlatformFile file = way == CREATE ? PlatformFileCreate(path) : PlatformFileOpenRead(path, way == READ_SEQUENTIAL);
+      ASSERT_NE(file, PLATFORM_FILE_INVALID);
+      uint32_t done = 0;
+      if (way == CREATE) {
+        ASSERT_TRUE(PlatformFileWrite(file, "kept", 4, &done));
+      }
+      open.push_back(file);
+    }
+    EXPECT_EQ(PlatformFileDelete(path), 0);
+    EXPECT_EQ(ReadWhole(path), "kept") << "a refused delete leaves the file";
+
+    // An open file holds back only itself.
+    WriteWhole(other, "other");
+    EXPECT_EQ(PlatformFileDelete(other), 1);
+    EXPECT_FALSE(Exists(other));
+
+    // Each remaining handle holds the file on its own.
+    for (size_t i = 0; i + 1 < open.size(); i++) {
+      PlatformFileClose(open[i]);
+      EXPECT_EQ(PlatformFileDelete(path), 0) << "after closing handle " << i;
+      EXPECT_TRUE(Exists(path));
+    }
+    PlatformFileClose(open.back());
+    EXPECT_EQ(PlatformFileDelete(path), 1) << "deleted once the last handle is closed";
+    EXPECT_FALSE(Exists(path));
+  }
 }
 
 }  // namespace

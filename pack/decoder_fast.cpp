@@ -1,0 +1,167 @@
+// The decoder's fast loop: the common tokens, without the per-step bounds
+// checks that the careful path in decoder.cpp makes, because it runs only
+// while the named margins of decoder_parts.h hold.
+#include <cstring>
+
+#include "pack/decoder_parts.h"
+
+namespace decoder_parts {
+
+// The state lives in locals here, so that it stays in registers; it goes back
+// to the caller at each way out.
+FastStop DecodeFastTokens(DecoderState& state, const uint8_t* inLimit, uint8_t* const outStart,
+                          const uint8_t* const outLimit, const uint8_t* const outEnd) {
+  BufferReader reader = state.reader;
+  uint8_t* out = state.out;
+  uint32_t lastOffset = state.lastOffset;
+  unsigned indexBits = state.indexBits;
+  unsigned literalTaken = 1 + state.literalWidth;
+  uint32_t literalAdd = state.literalAdd;
+  FastStop stop = FastStop::Margin;
+
+  while (reader.in <= inLimit && out <= outLimit) {
+    uint32_t window = reader.PeekInside();
+
+    if (window >> 31) {  // 1: single literal
+      if (literalTaken == 1 + LITERAL_WIDTH_UNSET) break;
+      // The window holds 32 bits, three literals of at most 9: one peek for
+      // up to three of a run.
+      *out++ = uint8_t((window >> (32 - literalTaken)) + literalAdd);
+      window <<= literalTaken;
+      unsigned taken = literalTaken;
+      if (window >> 31) {
+        *out++ = uint8_t((window >> (32 - literalTaken)) + literalAdd);
+        window <<= literalTaken;
+        taken += literalTaken;
+        if (window >> 31) {
+          *out++ = uint8_t((window >> (32 - literalTaken)) + literalAdd);
+          taken += literalTaken;
+        }
+      }
+      reader.Skip(taken);
+      continue;
+    }
+
+    uint32_t distance;
+    uint32_t length;
+    if (window >> 30) {  // 0 1: normal match
+      uint32_t gamma;
+      GammaShort head = GAMMA_SHORT.entries[(window >> 22) & 0xFF];
+      if (head.bits != 0) {
+        reader.Skip(2 + head.bits);
+        gamma = head.value;
+      } else {
+        reader.Skip(2);
+        gamma = Gamma<true>(reader);
+        if (gamma == 0) {
+          stop = FastStop::Bad;
+          break;
+        }
+      }
+      if (gamma == 2) {  // the last offset again; no length bonus
+        length = Gamma<true>(reader);
+        distance = lastOffset;
+      } else {
+        uint32_t high = gamma - 3;
+        uint32_t fields = reader.PeekInside();
+        uint32_t low = indexBits != 0 ? fields >> (32 - indexBits) : 0;
+        distance = (high << indexBits) + low;  // modulo 2^32, as the format defines it
+        lastOffset = distance;
+        GammaShort tail = indexBits <= 24 ? GAMMA_SHORT.entries[(fields << indexBits) >> 24] : GammaShort{};
+        if (tail.bits != 0) {
+          reader.Skip(indexBits + tail.bits);
+          length = tail.value;
+        } else {
+          reader.Skip(indexBits);
+          length = Gamma<true>(reader);
+        }
+        uint64_t withBonus = uint64_t(length) + LengthBonus(distance);
+        if (length == 0 || withBonus > size_t(outEnd - out)) {
+          stop = FastStop::Bad;
+          break;
+        }
+        length = uint32_t(withBonus);
+      }
+      if (length == 0 || distance == 0 || distance > size_t(out - outStart) || length > size_t(outEnd - out)) {
+        stop = FastStop::Bad;
+        break;
+      }
+      CopyMatch(out, outEnd, distance, length);
+      continue;
+    }
+
+    if (window >> 29) {  // 0 0 1: one-byte code, 4 bits
+      uint32_t code = (window >> 25) & 0xF;
+      if (code == 0) {
+        if ((window >> 24) & 1) break;  // escape 1, raw blocks: the careful path
+        // Escape 0: literal width w, and for 7 bits a base. Streams switch
+        // often, so this stays in the loop.
+        literalTaken = 8 + ((window >> 23) & 1);
+        if (literalTaken == 8) {
+          literalAdd = ((window >> 15) & 0xFF) - 0x80;
+          reader.Skip(17);
+        } else {
+          literalAdd = 0;
+          reader.Skip(9);
+        }
+        continue;
+      }
+      // Code 1 writes 0; codes 2 to 15 copy from distance 1 to 14.
+      if (code >= 2) {
+        if (code - 1 > size_t(out - outStart)) {
+          stop = FastStop::Bad;
+          break;
+        }
+        *out = out[-ptrdiff_t(code - 1)];
+      } else {
+        *out = 0;
+      }
+      out++;
+      reader.Skip(7);
+      continue;
+    }
+
+    // 0 0 0: short match (offset 7 bits, n 2 bits); offset 0 is the end code
+    // (for the careful path) or the index-bits code.
+    distance = (window >> 22) & 0x7F;
+    length = ((window >> 20) & 3) + 2;
+    if (distance == 0) {
+      uint32_t n = length - 2;
+      if (n == 0) break;
+      unsigned newIndexBits = (window >> (20 - (n + 3))) & ((1u << (n + 3)) - 1);
+      if (newIndexBits > INDEX_BITS_MAX) break;  // bad data, said by the careful path
+      indexBits = newIndexBits;
+      reader.Skip(12 + n + 3);
+      continue;
+    }
+    if (distance > size_t(out - outStart)) {
+      stop = FastStop::Bad;
+      break;
+    }
+    reader.Skip(12);
+    lastOffset = distance;
+    const uint8_t* from = out - distance;
+    if (distance >= NARROW_CHUNK) {
+      memcpy(out, from, NARROW_CHUNK);
+    } else {
+      // Forward, byte by byte: always 5, the longest short match; the ones
+      // past its length are overwritten later.
+      out[0] = from[0];
+      out[1] = from[1];
+      out[2] = from[2];
+      out[3] = from[3];
+      out[4] = from[4];
+    }
+    out += length;
+  }
+
+  state.reader = reader;
+  state.out = out;
+  state.lastOffset = lastOffset;
+  state.indexBits = indexBits;
+  state.literalWidth = literalTaken - 1;
+  state.literalAdd = literalAdd;
+  return stop;
+}
+
+}  // namespace decoder_parts

@@ -1,0 +1,279 @@
+// What the decoder's careful per-token path (decoder.cpp) and its fast loop
+// (decoder_fast.cpp) share: the bit reader, gamma numbers, the length bonus,
+// match copies and the decoder state. Internal to pack/.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace decoder_parts {
+
+// A gamma number holds at most this many data bits, so that its value (a
+// leading 1 and the data bits) fits 32 bits. No size in a stream needs more.
+constexpr unsigned GAMMA_MAX_DATA_BITS = 31;
+// The offset of a normal match is computed in 32 bits: a shift of 32 or more
+// has no meaning there.
+constexpr unsigned INDEX_BITS_MAX = 31;
+constexpr unsigned INDEX_BITS_START = 8;
+constexpr uint32_t RAW_BLOCK_SIZE = 256;
+// Wide copies move WIDE_CHUNK bytes at a time (NARROW_CHUNK for distances
+// below it) and so may write up to WIDE_CHUNK - 1 bytes past the end of a
+// match; they run only while the output has COPY_SLACK bytes of room beyond
+// the match, and the bytes they write past it are overwritten later.
+constexpr size_t WIDE_CHUNK = 16;
+constexpr size_t NARROW_CHUNK = 8;
+constexpr size_t COPY_SLACK = WIDE_CHUNK;
+// Literal width 0: no literal-width code seen yet.
+constexpr unsigned LITERAL_WIDTH_UNSET = 0;
+
+inline uint32_t Load32(const uint8_t* p) {
+  uint32_t word;
+  memcpy(&word, p, 4);  // the build targets are little-endian
+  return word;
+}
+
+// The bit stream through a 64-bit buffer, refilled a word at a time. Peek()
+// returns the next 32 bits (the next bit in bit 31) and Skip(n), n <= 32,
+// consumes n of them. Bytes missing from the stream's last word are its high
+// bits and read as zero; so do all words that start at or past the end of the
+// source. Overran() says afterwards whether any bit of those phantom words
+// was consumed. PeekInside() is Peek() for the fast loop, which runs only
+// while whole words remain: it reads the next word unchecked.
+//
+// A cursor (word index and bit shift, two loads and a double shift per peek)
+// was measured as well: it keeps less state, but was no faster in the 32-bit
+// build and slower in the 64-bit one.
+//
+// bits:       unread bits, aligned to the top; the bits below them are 0
+// count:      how many of them are valid (at least 32 after Peek)
+// in, inEnd:  the next stream byte and the end of the source
+// phantoms:   zero words fed after the source ran out
+struct BufferReader {
+  uint64_t bits;
+  unsigned count;
+  const uint8_t* in;
+  const uint8_t* inEnd;
+  uint32_t phantoms;
+
+  BufferReader(const uint8_t* stream, const uint8_t* end) : bits(0), count(0), in(stream), inEnd(end), phantoms(0) {}
+
+  uint32_t NextWord() {
+    if (inEnd - in >= 4) {
+      uint32_t word = Load32(in);
+      in += 4;
+      return word;
+    }
+    if (in == inEnd) {
+      phantoms++;
+      return 0;
+    }
+    uint32_t word = 0;
+    for (unsigned shift = 0; in < inEnd; shift += 8) word |= uint32_t(*in++) << shift;
+    return word;
+  }
+
+  uint32_t Peek() {
+    if (count <= 32) {
+      bits |= uint64_t(NextWord()) << (32 - count);
+      count += 32;
+    }
+    return uint32_t(bits >> 32);
+  }
+
+  uint32_t PeekInside() {
+    if (count <= 32) {
+      bits |= uint64_t(Load32(in)) << (32 - count);
+      in += 4;
+      count += 32;
+    }
+    return uint32_t(bits >> 32);
+  }
+
+  template <bool INSIDE>
+  uint32_t PeekAny() {
+    return INSIDE ? PeekInside() : Peek();
+  }
+
+  void Skip(unsigned n) {
+    bits <<= n;
+    count -= n;
+  }
+
+  bool Overran() const { return uint64_t(phantoms) * 32 > count; }
+
+  // Bits taken so far, counted from the stream's first word; a partial last
+  // word counts whole, as it is loaded whole.
+  uint64_t Consumed(const uint8_t* start) const { return (uint64_t(in - start + 3) / 4 + phantoms) * 32 - count; }
+};
+
+// 1 <= n <= 32.
+template <bool INSIDE = false>
+inline uint32_t Take(BufferReader& reader, unsigned n) {
+  uint32_t window = reader.PeekAny<INSIDE>();
+  reader.Skip(n);
+  return window >> (32 - n);
+}
+
+// Gamma numbers of up to 4 pairs resolve from the next 8 bits: the value and
+// the number of bits used, or bits 0 when all 4 continuation bits are 1.
+struct GammaShort {
+  uint8_t value = 0;
+  uint8_t bits = 0;
+};
+
+struct GammaTable {
+  GammaShort entries[256];
+  constexpr GammaTable() : entries() {
+    for (unsigned byte = 0; byte < 256; byte++) {
+      unsigned value = 1;
+      for (unsigned pair = 0; pair < 4; pair++) {
+        unsigned data = (byte >> (7 - 2 * pair)) & 1;
+        unsigned more = (byte >> (6 - 2 * pair)) & 1;
+        value = 2 * value + data;
+        if (more == 0) {
+          entries[byte] = GammaShort{uint8_t(value), uint8_t(2 * pair + 2)};
+          break;
+        }
+      }
+    }
+  }
+};
+inline constexpr GammaTable GAMMA_SHORT;
+
+// Continuation bits sit at every second position from bit 30 down; the
+// first 0 among them ends the number. Its data bits are gathered with a few
+// mask-and-shift steps instead of a loop per bit. Numbers of up to 4 pairs
+// come from a table; 0 when the number is wider than 32 bits (valid ones are
+// at least 2).
+template <bool INSIDE>
+[[gnu::always_inline]] inline uint32_t Gamma(BufferReader& reader) {
+  uint32_t window = reader.PeekAny<INSIDE>();
+  GammaShort entry = GAMMA_SHORT.entries[window >> 24];
+  if (entry.bits != 0) {
+    reader.Skip(entry.bits);
+    return entry.value;
+  }
+  uint32_t stops = ~window & 0x55555555u;
+  if (stops != 0) {
+    unsigned used = unsigned(__builtin_clz(stops)) + 1;  // through the ending bit; even, at most 32
+    uint32_t x = (window >> (32 - used)) >> 1;           // data bits now at the even positions
+    x &= 0x55555555u;
+    x = (x | x >> 1) & 0x33333333u;
+    x = (x | x >> 2) & 0x0F0F0F0Fu;
+    x = (x | x >> 4) & 0x00FF00FFu;
+    x = (x | x >> 8) & 0x0000FFFFu;
+    reader.Skip(used);
+    return uint32_t(1) << (used / 2) | x;
+  }
+  // More than 16 data bits: one pair at a time.
+  uint32_t value = 1;
+  for (unsigned dataBits = 1;; dataBits++) {
+    uint32_t pair = Take<INSIDE>(reader, 2);
+    if (dataBits > GAMMA_MAX_DATA_BITS) return 0;
+    value = 2 * value + (pair >> 1);
+    if ((pair & 1) == 0) return value;
+  }
+}
+
+// 0-127: +4, 128-638: +0, 639-14,334: +1, 14,335-65,535: +2, 65,536 and up: +3.
+// Summed comparisons rather than a chain of branches: offsets of mixed sizes
+// would mispredict the chain often.
+inline uint32_t LengthBonus(uint32_t offset) {
+  return 4 * uint32_t(offset < 0x80) + uint32_t(offset >= 0x27F) + uint32_t(offset >= 0x37FF) +
+         uint32_t(offset >= 0x10000);
+}
+
+// Copies length bytes from distance bytes back, with the result of a forward
+// byte-by-byte copy, writing at most COPY_SLACK bytes past the match. The
+// caller has checked distance (1 to what is written) and length, and that
+// the output has COPY_SLACK bytes of room past the match.
+[[gnu::always_inline]] inline void CopyMatchWide(uint8_t*& out, uint32_t distance, uint32_t length) {
+  uint8_t* end = out + length;
+  const uint8_t* from = out - distance;
+  if (distance >= WIDE_CHUNK) {
+    do {
+      memcpy(out, from, WIDE_CHUNK);
+      out += WIDE_CHUNK;
+      from += WIDE_CHUNK;
+    } while (out < end);
+    out = end;
+    return;
+  }
+  if (distance == 1) {
+    uint64_t eight = uint64_t(out[-1]) * 0x0101010101010101ull;
+    do {
+      memcpy(out, &eight, 8);
+      memcpy(out + 8, &eight, 8);
+      out += 16;
+    } while (out < end);
+    out = end;
+    return;
+  }
+  if (distance < NARROW_CHUNK) {
+    // The copy repeats the last `distance` bytes. Once a few have been
+    // copied one by one, a multiple of the distance that is at least
+    // NARROW_CHUNK gives the same bytes and lets chunks move without overlap.
+    uint32_t stretched = (uint32_t(NARROW_CHUNK) + distance - 1) / distance * distance;
+    uint32_t single = stretched - distance;
+    if (length <= single) single = length;
+    for (uint32_t i = 0; i < single; i++) out[i] = from[i];
+    out += single;
+    from = out - stretched;
+  }
+  while (out < end) {
+    memcpy(out, from, NARROW_CHUNK);
+    out += NARROW_CHUNK;
+    from += NARROW_CHUNK;
+  }
+  out = end;
+}
+
+// CopyMatchWide where the room past the match may be short: byte by byte then.
+inline void CopyMatch(uint8_t*& out, const uint8_t* outEnd, uint32_t distance, uint32_t length) {
+  if (size_t(outEnd - (out + length)) < COPY_SLACK) {
+    const uint8_t* from = out - distance;
+    uint8_t* end = out + length;
+    while (out < end) *out++ = *from++;
+    return;
+  }
+  CopyMatchWide(out, distance, length);
+}
+
+// Where the decoding of one stream stands between tokens: the reader, the
+// next byte to write, and lastOffset, indexBits, literalWidth and literalAdd
+// as the format defines them. literalAdd is added to a literal taken
+// together with its prefix bit 1: for width 8 the prefix falls off the
+// byte; for width 7 it is taken back out of the base.
+struct DecoderState {
+  BufferReader reader;
+  uint8_t* out;
+  uint32_t lastOffset = 1;
+  unsigned indexBits = INDEX_BITS_START;
+  unsigned literalWidth = LITERAL_WIDTH_UNSET;
+  uint32_t literalAdd = 0;
+
+  DecoderState(const uint8_t* in, const uint8_t* inEnd, uint8_t* outStart) : reader(in, inEnd), out(outStart) {}
+};
+
+enum class FastStop {
+  Margin,  // at a token boundary: a margin ran out or the token needs the careful path
+  Bad,     // bad data; nothing of the offending token was written
+};
+
+// The fast loop needs, at each token start, this many source bytes left
+// (the widest token in it reads two 64-bit gammas and 31 index bits, and
+// each peek loads at most one word ahead) ...
+constexpr size_t FAST_INPUT_MARGIN = 48;
+// ... and this much output room: 3 literals, or a short match or one-byte
+// code written 8 bytes wide. Normal matches check their own length.
+constexpr size_t FAST_OUTPUT_MARGIN = 16;
+
+// Decodes tokens while state.reader.in <= inLimit and state.out <= outLimit
+// (the caller keeps inLimit at least FAST_INPUT_MARGIN before the source's end
+// and outLimit FAST_OUTPUT_MARGIN before outEnd). Literals, matches and
+// one-byte copies only; it stops at a token boundary before any other token.
+FastStop DecodeFastTokens(DecoderState& state, const uint8_t* inLimit, uint8_t* outStart, const uint8_t* outLimit,
+                          const uint8_t* outEnd);
+
+}  // namespace decoder_parts

@@ -1,0 +1,65 @@
+// Salvage of a damaged pack archive: every entry that still has bytes in the
+// file, whatever came before it. Where the reader stops at the first damage,
+// this walk goes on past it.
+//
+// A header is plausible when its data fits in the file and, for a compressed
+// entry, starts with the stream magic. A header is suspect when it is not
+// plausible, or when its own entry does not decode soundly and the header
+// after it is not plausible either (the end of the file, or a last entry cut
+// short, counts as plausible there). From a suspect header the walk searches
+// forward, byte by byte, for the first position where plausible headers
+// follow one another three times, or up to the end of the file (exactly, or
+// into a last entry cut short), and goes on there. The bytes between the
+// suspect header and that position are taken as its entry's data; the walk
+// counts the range as one entry, so the entries after it keep their numbers
+// when that is what it held. A last header whose data runs past the end of
+// the file is a last entry cut short, unless such a chain follows it: then it
+// is suspect.
+//
+// The search reads each byte of the file a bounded number of times, and an
+// entry costs what its bytes give: a header's claim alone is never touched.
+#pragma once
+
+#include <cstdint>
+
+enum class SalvageState {
+  Sound,    // complete; its checksum matched or it has none
+  Damaged,  // complete size, but its checksum fails or its stream is bad after the end
+  Partial,  // fewer bytes than its unpacked size
+  Lost,     // nothing recovered
+};
+
+struct SalvagedEntry {
+  uint32_t number;        // its place; an entry taken from a suspect range counts as one
+  uint64_t offset;        // where its header starts in the file
+  uint32_t unpackedSize;  // as its header claims
+  uint32_t packedSize;
+  bool stored;
+  bool cutShort;    // its data runs past the end of the file
+  bool rangeTaken;  // its header was suspect: its data is the bytes up to where the archive goes on
+  bool tooLarge;    // its bytes could not be held whole in memory; what fitted was decoded
+  SalvageState state;
+  const unsigned char* bytes;  // what was recovered, valid during the call only
+  uint32_t recovered;          // how many
+};
+
+// Bytes the walk passed over: a suspect header and the range taken for its
+// entry, or 1 to 7 stray bytes at the end.
+struct SalvageRange {
+  uint64_t offset;
+  uint64_t length;
+};
+
+class SalvageVisitor {
+ public:
+  virtual ~SalvageVisitor() = default;
+  // Every entry in order, Lost ones included. False ends the walk.
+  virtual bool Entry(const SalvagedEntry& entry) = 0;
+  // Called before the entry taken from the range, or at the end for stray bytes.
+  virtual void Skipped(const SalvageRange& range) = 0;
+};
+
+// Walks the archive at path. False when it cannot be opened or its size
+// cannot be had; true when the walk reached the end of the file or the
+// visitor ended it.
+bool ArchiveSalvage(const char* path, SalvageVisitor& visitor);

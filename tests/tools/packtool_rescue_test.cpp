@@ -1,0 +1,207 @@
+// packtool rescue on damaged archives made by the test encoder: what it
+// reports per entry in its JSON document, and the bytes it wrote.
+#include "tests/tools/packtool_fixture.h"
+
+namespace {
+
+const std::vector<std::string> ROWS = {"C:\\Index.txt", "C:\\Daten\\brief.txt", "C:\\Daten\\tabelle.csv",
+                                       "C:\\Bilder\\bild.bmp", "C:\\notiz.txt"};
+
+struct Sample {
+  Bytes index = B(Index(ROWS));
+  std::vector<Bytes> data = {B("Lieber Herr M\xFCller,\r\n"), SampleData(3000, 1), SampleData(5000, 2),
+                             B("eine Notiz")};
+  // Where each entry's header starts, once built.
+  std::vector<size_t> offsets;
+
+  Bytes Build(bool compressIndex, bool lastCompressed) {
+    Bytes archive;
+    offsets.clear();
+    auto add = [&](const Bytes& bytes, bool compressed) {
+      offsets.push_back(archive.size());
+      Bytes entry = EntryBytes(compressed ? CompressedEntry(bytes) : StoredEntry(bytes));
+      AppendRawEntry(archive, uint32_t(bytes.size()), uint32_t(entry.size()), entry);
+    };
+    add(index, compressIndex);
+    add(data[0], false);
+    add(data[1], true);
+    add(data[2], true);
+    add(data[3], lastCompressed);
+    return archive;
+  }
+};
+
+struct Expected {
+  int entry;
+  const char* state;
+  const char* path;  // null: nothing written
+};
+
+std::string JsonLine(const Expected& e, const std::string& row, uint32_t size, size_t written) {
+  std::string json = "{\"entry\": " + std::to_string(e.entry) + ", \"row\": ";
+  if (row.empty()) {
+    json += "null";
+  } else {
+    json += '"';
+    for (char c : row) json += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    json += '"';
+  }
+  json += ", \"state\": \"";
+  json += e.state;
+  json += "\", \"size\": ";
+  json += std::to_string(size);
+  json += ", \"written\": " + std::to_string(written) + ", \"path\": ";
+  if (e.path == nullptr) return json + "null}";
+  json += '"';
+  json += e.path;
+  return json + "\"}";
+}
+
+class PackToolRescue : public PackToolCli {
+ protected:
+  ToolRun Rescue(const Bytes& archive, const std::string& folder = "out") {
+    Write("damaged.zip", archive);
+    return Run({"rescue", "damaged.zip", "-d", folder, "--json"});
+  }
+  // The file exists under the folder and holds `bytes`.
+  void ExpectFile(const std::string& path, const Bytes& bytes) {
+    ASSERT_TRUE(Exists("out/" + path)) << path;
+    EXPECT_TRUE(Read("out/" + path) == bytes) << path;
+  }
+};
+
+TEST_F(PackToolRescue, ASoundArchiveComesOutWhole) {
+  Sample sample;
+  ToolRun run = Rescue(sample.Build(true, true));
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_CONTAINS(run.err, "5 sound, 0 damaged, 0 partial, 0 lost");
+  EXPECT_CONTAINS(run.out, "\"skipped\": []");
+  ExpectFile("entry-0.bin", sample.index);
+  ExpectFile("Daten/brief.txt", sample.data[0]);
+  ExpectFile("Bilder/bild.bmp", sample.data[2]);
+  ExpectFile("notiz.txt", sample.data[3]);
+}
+
+TEST_F(PackToolRescue, ADamagedIndexStillNamesWhatItDecodedWhole) {
+  Sample sample;
+  // Checksum field spoilt: every byte decoded, every row trusted.
+  Bytes archive = sample.Build(true, false);
+  archive[sample.offsets[0] + 8 + 6] ^= 0x01;
+  ToolRun run = Rescue(archive);
+  EXPECT_EQ(run.exitCode, 4);
+  EXPECT_CONTAINS(run.out,
+                  JsonLine({0, "damaged", "entry-0.bin"}, ROWS[0], uint32_t(sample.index.size()), sample.index.size()));
+  EXPECT_CONTAINS(run.out, JsonLine({2, "sound", "Daten/tabelle.csv"}, ROWS[2], 3000, 3000));
+  ExpectFile("Daten/tabelle.csv", sample.data[1]);
+
+  // Its stream cut off mid-way (the header says so): the rows decoded whole
+  // name their entries, the others are entry-N.bin.
+  Bytes index = sample.index;
+  Bytes stream = EncodeCompressedStream(index.data(), index.size(), EncoderMode::Literals8, true);
+  stream.resize(10 + 40);  // 35 literals of 9 bits: rows 0 and 1 and their line ends
+  Bytes cut;
+  AppendRawEntry(cut, uint32_t(index.size()), uint32_t(stream.size()), stream);
+  Bytes rest = sample.Build(true, false);
+  cut.insert(cut.end(), rest.begin() + long(sample.offsets[1]), rest.end());
+  run = Rescue(cut, "out2");
+  EXPECT_EQ(run.exitCode, 4);
+  EXPECT_CONTAINS(run.out, "{\"entry\": 0, \"row\": \"C:\\\\Index.txt\", \"state\": \"partial\"");
+  EXPECT_CONTAINS(run.out, JsonLine({1, "sound", "Daten/brief.txt"}, ROWS[1], uint32_t(sample.data[0].size()),
+                                    sample.data[0].size()));
+  EXPECT_CONTAINS(run.out, JsonLine({3, "sound", "entry-3.bin"}, "", 5000, 5000));
+  EXPECT_TRUE(Read("out2/entry-3.bin") == sample.data[2]);
+  Bytes first = Read("out2/entry-0.bin");
+  EXPECT_TRUE(first == Bytes(index.begin(), index.begin() + long(first.size())));
+}
+
+TEST_F(PackToolRescue, ACorruptedHeaderInTheMiddleIsPassedAndItsDataTaken) {
+  Sample sample;
+  Bytes archive = sample.Build(false, false);
+  size_t header = sample.offsets[2];
+  archive[header + 7] = 0x7F;  // its packed size now runs far past the end
+  ToolRun run = Rescue(archive);
+  EXPECT_EQ(run.exitCode, 4);
+  EXPECT_CONTAINS(run.out, "\"skipped\": [\n    {\"offset\": " + std::to_string(header) +
+                               ", \"length\": " + std::to_string(sample.offsets[3] - header) + "}");
+  // The stream in the range decodes whole and its checksum holds; the header
+  // it came with was wrong all the same.
+  EXPECT_CONTAINS(run.out, "{\"entry\": 2, \"row\": \"C:\\\\Daten\\\\tabelle.csv\", \"state\": \"damaged\"");
+  ExpectFile("Daten/tabelle.csv", sample.data[1]);
+  // The entries after it keep their numbers.
+  EXPECT_CONTAINS(run.out, JsonLine({3, "sound", "Bilder/bild.bmp"}, ROWS[3], 5000, 5000));
+  ExpectFile("notiz.txt", sample.data[3]);
+}
+
+TEST_F(PackToolRescue, AnArchiveCutShortGivesWhatIsThere) {
+  Sample sample;
+  // Inside a stored last entry: the bytes that are there.
+  Bytes archive = sample.Build(false, false);
+  archive.resize(archive.size() - 4);
+  ToolRun run = Rescue(archive);
+  EXPECT_EQ(run.exitCode, 4);
+  EXPECT_CONTAINS(run.out, JsonLine({4, "partial", "notiz.txt"}, ROWS[4], 10, 6));
+  ExpectFile("notiz.txt", B("eine N"));
+
+  // Inside a compressed entry: the bytes decoded before the cut, a prefix.
+  archive = sample.Build(false, false);
+  archive.resize(sample.offsets[3] + 8 + 600);
+  run = Rescue(archive, "out2");
+  EXPECT_EQ(run.exitCode, 4);
+  Bytes partial = Read("out2/Bilder/bild.bmp");
+  EXPECT_GT(partial.size(), 0u);
+  EXPECT_LT(partial.size(), sample.data[2].size());
+  EXPECT_TRUE(partial == Bytes(sample.data[2].begin(), sample.data[2].begin() + long(partial.size())));
+  EXPECT_CONTAINS(run.out,
+                  "{\"entry\": 3, \"row\": \"C:\\\\Bilder\\\\bild.bmp\", \"state\": \"partial\", \"size\": 5000, "
+                  "\"written\": " +
+                      std::to_string(partial.size()));
+}
+
+TEST_F(PackToolRescue, AHostileClaimCostsWhatItsBytesGive) {
+  // 26 bytes whose index claims 2 GiB - 1: a stream of a few literals.
+  StreamBitWriter bits;
+  bits.LiteralWidth(8, 0);
+  for (char c : std::string("a\nb\n")) bits.Literal(uint8_t(c), 8);
+  bits.EndCode();
+  Bytes stream = MakeStream(0x7FFFFFFF, 0, bits);
+  stream.resize(18, 0);
+  Bytes archive;
+  AppendRawEntry(archive, 0x7FFFFFFF, uint32_t(stream.size()), stream);
+  ASSERT_EQ(archive.size(), 26u);
+  ToolRun run = Rescue(archive);
+  EXPECT_EQ(run.exitCode, 4);
+  EXPECT_CONTAINS(run.out,
+                  "{\"entry\": 0, \"row\": \"a\", \"state\": \"partial\", \"size\": 2147483647, \"written\": 4");
+  ExpectFile("entry-0.bin", B("a\nb\n"));
+  // list reads the index through the reader, which holds an entry whole: a
+  // 64-bit process holds the claim as untouched pages, a 32-bit one cannot.
+  run = Run({"list", "--raw", "damaged.zip"});
+#ifdef _WIN32
+  EXPECT_EQ(run.exitCode, 7);
+  EXPECT_CONTAINS(run.err, "too large");
+#else
+  EXPECT_EQ(run.exitCode, 4);
+  EXPECT_EQ(run.out, "a\nb\n");
+#endif
+}
+
+TEST_F(PackToolRescue, NothingThereIsEverReplaced) {
+  Sample sample;
+  fs::create_directories(base_ / "work" / "out");
+  Write("out/keep.txt", B("mine"));
+  ToolRun run = Rescue(sample.Build(false, false));
+  EXPECT_EQ(run.exitCode, 5);
+  EXPECT_CONTAINS(run.err, "holds files already");
+  // With --force it writes beside what is there; a file in its way is kept
+  // and the entry written as entry-N.bin.
+  Write("out/notiz.txt", B("my own notes"));
+  run = Run({"rescue", "damaged.zip", "-d", "out", "--force"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_CONTAINS(run.err, "written as entry-4.bin instead");
+  ExpectFile("entry-4.bin", sample.data[3]);
+  EXPECT_TRUE(Read("out/notiz.txt") == B("my own notes"));
+  EXPECT_TRUE(Read("out/keep.txt") == B("mine"));
+  ExpectFile("Daten/brief.txt", sample.data[0]);
+}
+
+}  // namespace

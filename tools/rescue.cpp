@@ -1,0 +1,276 @@
+// packtool rescue: everything a damaged archive still holds, written below a
+// fresh folder. The pack library finds the entries and salvages their bytes;
+// this file names the files, writes them and reports.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "file/file.h"
+#include "pack/salvage.h"
+#include "tools/commands.h"
+#include "tools/exit_codes.h"
+#include "tools/host.h"
+#include "tools/report.h"
+#include "tools/target_path.h"
+#include "tools/text_encoding.h"
+
+namespace {
+
+#ifdef _WIN32
+constexpr bool WINDOWS_NAMES = true;
+#else
+constexpr bool WINDOWS_NAMES = false;
+#endif
+
+const char* StateName(SalvageState state) {
+  switch (state) {
+    case SalvageState::Sound:
+      return "sound";
+    case SalvageState::Damaged:
+      return "damaged";
+    case SalvageState::Partial:
+      return "partial";
+    default:
+      return "lost";
+  }
+}
+
+// A path given on the command line, for a JSON document: UTF-8 as the POSIX
+// shell gave it; on Windows the ANSI text converted.
+std::string JsonHostText(const std::string& text) {
+#ifdef _WIN32
+  return JsonString(text);
+#else
+  std::string json = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      json += '\\';
+      json += char(c);
+    } else if (c < 0x20) {
+      char escaped[8];
+      snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      json += escaped;
+    } else {
+      json += char(c);
+    }
+  }
+  return json + "\"";
+#endif
+}
+
+struct RescuedEntry {
+  uint32_t number;
+  bool hasRow;
+  std::string row;
+  SalvageState state;
+  uint32_t size;
+  uint32_t written;
+  std::string path;  // relative to the folder, "/" between parts, Windows-1252; "" for none
+};
+
+class Rescue : public SalvageVisitor {
+ public:
+  explicit Rescue(const PackToolRequest& request) : request_(request) {}
+
+  bool Entry(const SalvagedEntry& entry) override {
+    if (entry.number == 0) TakeRows(entry);
+    RescuedEntry rescued{entry.number, entry.number < rows_.size(), "", entry.state, entry.unpackedSize, 0, ""};
+    if (rescued.hasRow) rescued.row = rows_[entry.number];
+    // A sound empty entry is a file too; of the others only recovered bytes count.
+    if (entry.recovered > 0 || entry.state == SalvageState::Sound) Write(entry, &rescued);
+    if (entry.state != SalvageState::Sound) {
+      std::string how = std::string(StateName(entry.state));
+      if (entry.state != SalvageState::Lost) {
+        how += ", " + std::to_string(entry.recovered) + " of " + std::to_string(entry.unpackedSize) + " bytes";
+      }
+      if (entry.cutShort) how += ", its data runs past the end of the file";
+      if (entry.rangeTaken) how += ", taken from the skipped range";
+      if (entry.tooLarge) how += ", too large to hold whole in memory";
+      Complain(Name(rescued) + ": " + how);
+    }
+    code_ = ExitWorst(code_, entry.state == SalvageState::Sound ? EXIT_OK : EXIT_DAMAGED);
+    entries_.push_back(std::move(rescued));
+    return true;
+  }
+
+  void Skipped(const SalvageRange& range) override {
+    skipped_.push_back(range);
+    code_ = ExitWorst(code_, EXIT_DAMAGED);
+    Complain("skipped " + Bytes(range.length) + " at offset " + std::to_string(range.offset) +
+             ", where the entries did not follow on (taken as one entry)");
+  }
+
+  int Finish() {
+    size_t counts[4] = {};
+    for (const RescuedEntry& entry : entries_) counts[int(entry.state)]++;
+    std::string summary = "rescued " + std::to_string(entries_.size() - counts[int(SalvageState::Lost)]) + " of " +
+                          Count(entries_.size(), "entry", "entries") + " into \"" + request_.outputFolder +
+                          "\": " + std::to_string(counts[0]) + " sound, " + std::to_string(counts[1]) + " damaged, " +
+                          std::to_string(counts[2]) + " partial, " + std::to_string(counts[3]) + " lost";
+    if (!skipped_.empty()) {
+      uint64_t bytes = 0;
+      for (const SalvageRange& range : skipped_) bytes += range.length;
+      summary += "; " + Count(skipped_.size(), "range", "ranges") + " skipped (" + Bytes(bytes) + ")";
+    }
+    Complain(summary);
+    if (request_.format == ListFormat::Json) PrintJson();
+    return code_;
+  }
+
+ private:
+  static std::string Count(uint64_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+  }
+  static std::string Bytes(uint64_t n) { return Count(n, "byte", "bytes"); }
+
+  std::string Name(const RescuedEntry& entry) const {
+    std::string name = "entry " + std::to_string(entry.number);
+    if (entry.number == 0) return name + " (the index)";
+    if (entry.hasRow) name += " (\"" + Shown(entry.row) + "\")";
+    return name;
+  }
+
+  // The rows of the index: the lines its recovered bytes hold whole (all of
+  // them when it is sound).
+  void TakeRows(const SalvagedEntry& index) {
+    size_t size = index.recovered;
+    if (index.state != SalvageState::Sound) size = LineTextWholeLines(index.bytes, size);
+    size_t length = 0;
+    for (size_t at = 0; at < size;) {
+      size_t next = LineTextNext(index.bytes, size, at, &length);
+      rows_.emplace_back(reinterpret_cast<const char*>(index.bytes) + at, length);
+      at = next;
+    }
+  }
+
+  // Where an entry goes: below its row's folders, or entry-N.bin at the top.
+  // A row that gives no safe path, or whose file this run has written
+  // already, falls back to entry-N.bin.
+  void Target(const RescuedEntry& entry, std::vector<std::string>* parts) const {
+    parts->clear();
+    TargetPath path;
+    if (entry.number != 0 && entry.hasRow && TargetFromRowPath(entry.row, WINDOWS_NAMES, &path) == nullptr) {
+      *parts = path.folders;
+      parts->push_back(path.name);
+      return;
+    }
+    parts->push_back("entry-" + std::to_string(entry.number) + ".bin");
+  }
+
+  bool WriteAt(const std::vector<std::string>& parts, const SalvagedEntry& entry, std::string* target, bool* exists,
+               std::string* error) {
+    std::string folder = request_.outputFolder;
+    for (size_t i = 0; i + 1 < parts.size(); i++) folder = HostJoinPath(folder, HostFileNameText(parts[i]));
+    *target = HostJoinPath(folder, HostFileNameText(parts.back()));
+    if (folder != request_.outputFolder && !HostMakeFolders(folder, error)) return false;
+    HostOutputFile file;
+    return file.Create(*target, error) && file.Write(entry.bytes, entry.recovered, error) &&
+           file.Commit(false, exists, error);
+  }
+
+  void Write(const SalvagedEntry& entry, RescuedEntry* rescued) {
+    std::vector<std::string> parts;
+    Target(*rescued, &parts);
+    std::string target, error;
+    bool exists = false;
+    bool written = WriteAt(parts, entry, &target, &exists, &error);
+    std::string unnamed = "entry-" + std::to_string(entry.number) + ".bin";
+    if (!written && exists && parts.back() != unnamed) {
+      // A file is in the way (one of the user's, or one this run wrote for
+      // another row that leads to the same name): it stays.
+      Complain(Name(*rescued) + ": \"" + target + "\" exists; written as " + unnamed + " instead");
+      parts = {unnamed};
+      written = WriteAt(parts, entry, &target, &exists, &error);
+    }
+    if (!written) {
+      if (exists) {
+        Complain(Name(*rescued) + ": \"" + target + "\" exists and is kept; nothing written");
+        code_ = ExitWorst(code_, EXIT_TARGET_REFUSED);
+      } else {
+        Complain(Name(*rescued) + ": cannot write \"" + target + "\": " + error);
+        code_ = ExitWorst(code_, EXIT_WRITE);
+      }
+      return;
+    }
+    rescued->written = entry.recovered;
+    for (const std::string& part : parts) rescued->path += (rescued->path.empty() ? "" : "/") + part;
+  }
+
+  void PrintJson() const {
+    Print("{\n  \"archive\": " + JsonHostText(request_.archive) + ",\n  \"entries\": [");
+    for (size_t i = 0; i < entries_.size(); i++) {
+      const RescuedEntry& e = entries_[i];
+      Print(std::string(i == 0 ? "\n" : ",\n") + "    {\"entry\": " + std::to_string(e.number) +
+            ", \"row\": " + (e.hasRow ? JsonString(e.row) : "null") + ", \"state\": \"" + StateName(e.state) +
+            "\", \"size\": " + std::to_string(e.size) + ", \"written\": " + std::to_string(e.written) +
+            ", \"path\": " + (e.path.empty() ? "null" : JsonString(e.path)) + "}");
+    }
+    Print(entries_.empty() ? "],\n  \"skipped\": [" : "\n  ],\n  \"skipped\": [");
+    for (size_t i = 0; i < skipped_.size(); i++) {
+      Print(std::string(i == 0 ? "\n" : ",\n") + "    {\"offset\": " + std::to_string(skipped_[i].offset) +
+            ", \"length\": " + std::to_string(skipped_[i].length) + "}");
+    }
+    Print(skipped_.empty() ? "]\n}\n" : "\n  ]\n}\n");
+  }
+
+  const PackToolRequest& request_;
+  std::vector<std::string> rows_;
+  std::vector<RescuedEntry> entries_;
+  std::vector<SalvageRange> skipped_;
+  int code_ = EXIT_OK;
+};
+
+// The folder must be fresh or empty (with --force: any folder), so that a
+// rescue never mixes with, or replaces, what is there.
+int PrepareFolder(const PackToolRequest& request) {
+  const std::string& folder = request.outputFolder;
+  uint64_t size = 0;
+  std::string error;
+  switch (HostPathKindOf(folder, &size)) {
+    case HostPathKind::Missing:
+      if (HostMakeFolders(folder, &error)) return EXIT_OK;
+      Complain("cannot make the folder \"" + folder + "\": " + error);
+      return EXIT_WRITE;
+    case HostPathKind::Folder:
+      if (request.force || HostFolderIsEmpty(folder)) return EXIT_OK;
+      Complain("\"" + folder + "\" holds files already: rescue into a fresh or empty folder (--force writes there, " +
+               "replacing nothing)");
+      return EXIT_TARGET_REFUSED;
+    default:
+      Complain("\"" + folder + "\" exists and is not a folder");
+      return EXIT_TARGET_REFUSED;
+  }
+}
+
+}  // namespace
+
+int RunRescue(const PackToolRequest& request) {
+  uint64_t size = 0;
+  switch (HostPathKindOf(request.archive, &size)) {
+    case HostPathKind::Missing:
+      Complain(request.archive + ": no such file");
+      return EXIT_ARCHIVE;
+    case HostPathKind::File:
+      break;
+    default:
+      Complain(request.archive + ": is not a file that can be read");
+      return EXIT_ARCHIVE;
+  }
+  if (size == 0) {
+    Complain(request.archive + ": is empty: not a pack archive");
+    return EXIT_ARCHIVE;
+  }
+  int code = PrepareFolder(request);
+  if (code != EXIT_OK) return code;
+  Rescue rescue(request);
+  if (!ArchiveSalvage(request.archive.c_str(), rescue)) {
+    Complain(request.archive + ": cannot be opened: " + HostErrorText());
+    return EXIT_ARCHIVE;
+  }
+  code = rescue.Finish();
+  if (fflush(stdout) != 0 || ferror(stdout)) {
+    Complain("cannot write to standard output");
+    code = ExitWorst(code, EXIT_WRITE);
+  }
+  return code;
+}
