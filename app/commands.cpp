@@ -1,30 +1,70 @@
 #include "app/commands.h"
 
+#include <cstdio>
+
 #include "file/file.h"
 #include "gadget/gadget.h"
 #include "pack/archive.h"
+#include "platform/platform.h"
 #include "requester/requester.h"
 #include "window/window.h"
 
 namespace {
 
 const char* const INDEX_FILE = "Index.tmp";
+// Names tried in the temporary folder when the current folder cannot take
+// "Index.tmp"; each one left behind by an ended process costs one more try.
+constexpr int TEMP_INDEX_TRIES = 16;
 
-// Writes the index entry to the temporary file. True only when this command
-// created the file and every byte was accepted; a partial file it made is
-// removed again.
-bool WriteIndexFile(const unsigned char* entry, int32_t size) {
-  if (FileCreate(FILE_WORK, INDEX_FILE) == 0) return false;
-  int32_t written = FileWriteData(FILE_WORK, entry, size);
-  FileClose(FILE_WORK);
-  if (written == size) return true;
-  FileDelete(INDEX_FILE);
+// Makes a new file for the index as file FILE_WORK and names it in path:
+// "Index.tmp" in the current folder when there is none and the folder can be
+// written, else a fresh name in the user's temporary folder. Only files made
+// here are ever written: a file that was there is never opened, emptied or
+// deleted.
+bool CreateIndexFile(String& path) {
+  if (FileCreateNew(FILE_WORK, INDEX_FILE) != 0) {
+    path = INDEX_FILE;
+    return true;
+  }
+  char folder[1024];
+  if (PlatformTempFolder(folder, sizeof folder) == 0) return false;
+  char name[sizeof folder + 64];
+  for (int attempt = 0; attempt < TEMP_INDEX_TRIES; attempt++) {
+    snprintf(name, sizeof name, "%sWiederherstellung-%u-%d.tmp", folder, unsigned(PlatformProcessId()), attempt);
+    if (FileCreateNew(FILE_WORK, name) != 0) {
+      path = name;
+      return true;
+    }
+  }
   return false;
 }
 
-// Reads the temporary file back, one row per line, then deletes it.
-void ListIndexFile() {
-  if (FileOpenRead(FILE_WORK, INDEX_FILE) != 0) {
+// Writes the index entry to a new index file and names it in path. True only
+// when every byte was accepted; a partial file is removed again.
+bool WriteIndexFile(const unsigned char* entry, int32_t size, String& path) {
+  if (!CreateIndexFile(path)) return false;
+  int32_t written = FileWriteData(FILE_WORK, entry, size);
+  FileClose(FILE_WORK);
+  if (written == size) return true;
+  FileDelete(path.Text());
+  return false;
+}
+
+// How much of the index entry just read becomes rows. A damaged index whose
+// stream stopped early is trusted only in the lines that lie wholly inside
+// what it decoded: the bytes behind them are zeros, each of which would be an
+// empty row, and its last line was cut. One that decoded to its end (only its
+// checksum is off) has no cut line and lists whole.
+int32_t IndexTextSize(const unsigned char* entry, int32_t size) {
+  ArchiveEntryInfo info;
+  if (size <= 0 || ArchiveLastEntryInfo(&info) == 0 || info.damaged == 0) return size;
+  if (info.decoded >= uint32_t(size)) return size;
+  return int32_t(LineTextWholeLines(entry, info.decoded));
+}
+
+// Reads the index file back, one row per line, then deletes it.
+void ListIndexFile(const String& path) {
+  if (FileOpenRead(FILE_WORK, path.Text()) != 0) {
     // One redraw at the end instead of one per row: a big index would
     // otherwise take minutes to appear.
     GadgetSetRedraw(LIST_ENTRIES, false);
@@ -32,7 +72,7 @@ void ListIndexFile() {
     GadgetSetRedraw(LIST_ENTRIES, true);
     FileClose(FILE_WORK);
   }
-  FileDelete(INDEX_FILE);
+  FileDelete(path.Text());
 }
 
 }  // namespace
@@ -74,10 +114,11 @@ int SelectBackup() {
   state.entry = ArchiveNextEntry();
   if (state.entry == nullptr) return 0;
   GadgetDisable(BUTTON_EXPORT, 0);
-  // Only an index file this command wrote is listed and deleted: a file of
+  // Only an index file this command made is listed and deleted: a file of
   // that name that was there before belongs to the user.
-  if (!WriteIndexFile(state.entry, ArchiveEntrySize())) return 0;
-  ListIndexFile();
+  String indexPath;
+  if (!WriteIndexFile(state.entry, IndexTextSize(state.entry, ArchiveEntrySize()), indexPath)) return 0;
+  ListIndexFile(indexPath);
   return 0;
 }
 

@@ -53,12 +53,26 @@ int32_t SystemWrite(PlatformFile handle, const void* source, int32_t length) {
   return int32_t(done);
 }
 
-intptr_t FileOpen(intptr_t number, const char* path, bool create) {
+enum class OpenMode { READ, CREATE, CREATE_NEW };
+
+PlatformFile SystemOpen(const char* path, OpenMode mode) {
+  switch (mode) {
+    case OpenMode::CREATE:
+      return PlatformFileCreate(path);
+    case OpenMode::CREATE_NEW:
+      return PlatformFileCreateNew(path);
+    case OpenMode::READ:
+      break;
+  }
+  return PlatformFileOpenRead(path, false);
+}
+
+intptr_t FileOpen(intptr_t number, const char* path, OpenMode mode) {
   // Allocating the number closes the file still open under it, before the
   // new open is even tried.
   auto* record = static_cast<FileRecord*>(ObjectTableAllocate(fileTable, number));
   if (record == nullptr) return 0;
-  PlatformFile handle = create ? PlatformFileCreate(path) : PlatformFileOpenRead(path, false);
+  PlatformFile handle = SystemOpen(path, mode);
   if (handle == PLATFORM_FILE_INVALID || handle == 0) {
     // An explicit number's record is still all zero; a dynamic one goes.
     if (number == OBJECT_ANY) ObjectTableFree(fileTable, reinterpret_cast<intptr_t>(record));
@@ -88,11 +102,15 @@ void FileLibraryEnd() {
 }
 
 intptr_t FileCreate(intptr_t number, const char* path) {
-  return FileOpen(number, path, true);
+  return FileOpen(number, path, OpenMode::CREATE);
+}
+
+intptr_t FileCreateNew(intptr_t number, const char* path) {
+  return FileOpen(number, path, OpenMode::CREATE_NEW);
 }
 
 intptr_t FileOpenRead(intptr_t number, const char* path) {
-  return FileOpen(number, path, false);
+  return FileOpen(number, path, OpenMode::READ);
 }
 
 int32_t FileFlush(FileRecord* record) {

@@ -40,6 +40,9 @@ void FileLibraryEnd();
 // failure. FileCreate makes the file or empties an existing one.
 intptr_t FileCreate(intptr_t number, const char* path);
 intptr_t FileOpenRead(intptr_t number, const char* path);
+// As FileCreate, but only for a file that is not there yet: when anything of
+// that name exists it fails and leaves it untouched.
+intptr_t FileCreateNew(intptr_t number, const char* path);
 
 // Writes at the file's logical position. Returns the count accepted: length
 // once the bytes are in the buffer, else what the system reports written; 0

@@ -29,6 +29,10 @@ PlatformFile PlatformFileOpenRead(const char* path, bool sequential);
 // Creates the file or empties an existing one, for reading and writing; when
 // that is refused, a second try opens an existing file write-only, truncating.
 PlatformFile PlatformFileCreate(const char* path);
+// Creates a file that does not exist yet, for reading and writing, shared for
+// reading. Fails when anything of that name is there: an existing file is
+// never opened, emptied or replaced.
+PlatformFile PlatformFileCreateNew(const char* path);
 // Both transfer calls report the bytes moved in *done; false when the system
 // refused the call (then *done is 0).
 bool PlatformFileRead(PlatformFile file, void* destination, uint32_t length, uint32_t* done);
@@ -46,12 +50,19 @@ void PlatformFileClose(PlatformFile file);
 // not deleted (files are opened without delete sharing).
 int PlatformFileDelete(const char* path);
 
+// The user's folder for temporary files, ending in a path separator, copied
+// with its terminator into buffer. Returns its length; 0 (and "" where there
+// is room) when the system names none or it does not fit.
+size_t PlatformTempFolder(char* buffer, size_t size);
+// The calling process's identifier, for names no other process is using.
+uint32_t PlatformProcessId();
+
 // How many times each file call reached the operating system. Counting is a
 // few increments on a path that already costs a system call; tests read it to
 // check the buffering rules of the file library.
 struct PlatformFileCallCounts {
   uint64_t opens;
-  uint64_t creates;  // each CreateFile try of PlatformFileCreate counts
+  uint64_t creates;  // each CreateFile try of PlatformFileCreate counts, and each PlatformFileCreateNew
   uint64_t reads;
   uint64_t positionedReads;
   uint64_t bytesRead;  // what both kinds of read delivered

@@ -140,20 +140,16 @@ void EventQueueAdd(int32_t code, int32_t window) {
 int32_t EventWait() {
   EventState* events = Events();
   if (events == nullptr) return 0;
-  // A gadget event left by a window procedure while no wait ran (inside a
-  // command) comes first, with its gadget and type still as they were set;
-  // taking a queued event first would overwrite it.
-  if (events->pendingEvent != 0) {
-    int32_t code = events->pendingEvent;
-    events->pendingEvent = 0;
-    return code;
-  }
   events->eventType = -1;
 
+  // Window events queued earlier come first, and a gadget event that a window
+  // procedure left while no wait ran (inside a command) goes with them: it
+  // belongs to a moment that has passed.
   if (QueuedEvent* oldest = events->queueHead) {
     events->queueHead = oldest->next;
     if (events->queueHead == nullptr) events->queueTail = nullptr;
     events->eventWindow = oldest->window;
+    events->pendingEvent = 0;
     int32_t code = oldest->code;
     ProgramFree(oldest);
     return code;
@@ -165,6 +161,8 @@ int32_t EventWait() {
     TranslateMessage(&message);
     DispatchMessageA(&message);
   }
+  // Set by this message's procedure, or left from outside a wait: either way
+  // it stands in for the message's number.
   if (events->pendingEvent != 0) {
     int32_t code = events->pendingEvent;
     events->pendingEvent = 0;

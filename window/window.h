@@ -4,7 +4,9 @@
 // Window events (moved, sized, repaint, close request, activated, minimized,
 // maximized, restored) go into one first-in first-out queue; gadget events go
 // into a single pending slot that the running wait returns as soon as the
-// message that caused them has been dispatched.
+// message that caused them has been dispatched. A gadget event left while no
+// wait runs is returned by the next wait in place of its message's number, or
+// dropped when that wait finds window events queued.
 #pragma once
 
 #include <windows.h>
@@ -97,9 +99,11 @@ BOOL GadgetPostEvent(HWND control, int32_t type);
 
 // Returns a queued window event or, after taking and dispatching exactly one
 // platform message, the gadget event it caused or else the message's number.
-// A gadget event that a window procedure left while no wait ran (a control
-// notifying inside a command) comes first, ahead of queued window events, so
-// that neither it nor its type is lost.
+// The event type reads -1 from the start of every wait. A gadget event that a
+// window procedure left while no wait ran (a control notifying inside a
+// command) is returned by the next wait after its own message has been
+// dispatched, in place of that message's number; when that wait finds window
+// events queued, it returns the oldest of them and the gadget event is gone.
 int32_t EventWait();
 int32_t EventGadgetNumber();
 int32_t EventType();

@@ -213,6 +213,12 @@ PlatformFile PlatformFileCreate(const char* path) {
   return Recorded(FromDescriptor(open(path, O_WRONLY | O_TRUNC | O_CLOEXEC)));
 }
 
+PlatformFile PlatformFileCreateNew(const char* path) {
+  if (path == nullptr) return PLATFORM_FILE_INVALID;
+  calls.creates++;
+  return FromDescriptor(open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+}
+
 bool PlatformFileRead(PlatformFile file, void* destination, uint32_t length, uint32_t* done) {
   calls.reads++;
   return ReadFully(destination, length, done,
@@ -277,6 +283,25 @@ int PlatformFileDelete(const char* path) {
   struct stat facts;
   if (lstat(path, &facts) == 0 && IsOpen(facts)) return 0;
   return unlink(path) == 0 ? 1 : 0;
+}
+
+size_t PlatformTempFolder(char* buffer, size_t size) {
+  if (buffer == nullptr || size == 0) return 0;
+  buffer[0] = 0;
+  const char* folder = getenv("TMPDIR");
+  if (folder == nullptr || folder[0] == 0) folder = "/tmp";
+  size_t length = strlen(folder);
+  bool separator = folder[length - 1] == '/';
+  size_t total = length + (separator ? 0 : 1);
+  if (total >= size) return 0;
+  memcpy(buffer, folder, length);
+  if (!separator) buffer[length] = '/';
+  buffer[total] = 0;
+  return total;
+}
+
+uint32_t PlatformProcessId() {
+  return static_cast<uint32_t>(getpid());
 }
 
 PlatformFileCallCounts PlatformFileCalls() {

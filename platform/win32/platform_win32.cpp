@@ -56,6 +56,12 @@ PlatformFile PlatformFileCreate(const char* path) {
   return FromHandle(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, TRUNCATE_EXISTING, 0, nullptr));
 }
 
+PlatformFile PlatformFileCreateNew(const char* path) {
+  calls.creates++;
+  return FromHandle(CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
 bool PlatformFileRead(PlatformFile file, void* destination, uint32_t length, uint32_t* done) {
   calls.reads++;
   DWORD count = 0;
@@ -124,6 +130,22 @@ void PlatformFileClose(PlatformFile file) {
 int PlatformFileDelete(const char* path) {
   calls.deletes++;
   return DeleteFileA(path) ? 1 : 0;
+}
+
+size_t PlatformTempFolder(char* buffer, size_t size) {
+  if (buffer == nullptr || size == 0) return 0;
+  buffer[0] = 0;
+  DWORD length = GetTempPathA(DWORD(size > MAXDWORD ? MAXDWORD : size), buffer);
+  // A length of size or more is the room the path would need, nothing copied.
+  if (length == 0 || length >= size) {
+    buffer[0] = 0;
+    return 0;
+  }
+  return length;
+}
+
+uint32_t PlatformProcessId() {
+  return GetCurrentProcessId();
 }
 
 PlatformFileCallCounts PlatformFileCalls() {

@@ -88,7 +88,8 @@ def click_control(title, control):
 def rows():
     code, out = probe("rows", hexof(TITLE))
     assert code == 0
-    return [bytes.fromhex(line) for line in out.split()] if out.strip() else []
+    # One line per row; an empty row is an empty line.
+    return [bytes.fromhex(line.strip()) for line in out.splitlines()]
 
 
 def controls():

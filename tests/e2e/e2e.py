@@ -9,6 +9,7 @@ restored file, that Index.tmp is gone, and the exit code.
 """
 import os
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -23,6 +24,38 @@ from driver import (FILE_NAME_FIELD, OPEN_TITLE, SAVE_TITLE, TITLE, click_at, cl
 
 ENV = driver.setup(sys.argv[1], sys.argv[2])
 BUILD = driver.BUILD
+
+
+def read_entries(path):
+    """(unpacked size, packed size, data) of each entry of a pack archive."""
+    with open(path, "rb") as f:
+        data = f.read()
+    entries, at = [], 0
+    while at + 8 <= len(data):
+        unpacked, packed = struct.unpack_from("<II", data, at)
+        entries.append((unpacked, packed, data[at + 8:at + 8 + packed]))
+        at += 8 + packed
+    return entries
+
+
+def whole_lines(text):
+    """The lines of text that end in a line end (LF, CR, CR LF or NUL): the
+    rows a text cut off at its end gives."""
+    lines, line, at = [], b"", 0
+    while at < len(text):
+        byte = text[at:at + 1]
+        at += 1
+        if byte in (b"\n", b"\0"):
+            lines.append(line)
+            line = b""
+        elif byte == b"\r":
+            lines.append(line)
+            line = b""
+            if text[at:at + 1] == b"\n":
+                at += 1
+        else:
+            line += byte
+    return lines
 
 
 class RestoreToolEndToEnd(unittest.TestCase):
@@ -90,6 +123,53 @@ class RestoreToolEndToEnd(unittest.TestCase):
         wait_for(lambda: focused_control() == 3, "focus on the list")
         self.assertEqual(self.press_keys("Tab", "Tab", "Tab", "shift+Tab"), [1, 2, 3, 2])
         self.assertEqual(rows()[0], self.original(0).split(b"\r\n")[0], "Tab runs no command")
+        xdo("key", "alt+F4")
+        self.assertEqual(self.app.wait(timeout=30), 0)
+
+    def test_users_index_tmp_survives_a_listing(self):
+        # Every byte value, line ends among them, over more than one buffer.
+        users = bytes((i * 7) % 256 for i in range(10000))
+        index_tmp = os.path.join(self.work, "Index.tmp")
+        with open(index_tmp, "wb") as f:
+            f.write(users)
+        self.list_backup()
+        with open(index_tmp, "rb") as f:
+            self.assertTrue(f.read() == users, "the user's Index.tmp, byte for byte")
+        self.assertEqual(controls()[2][0], 1)
+        xdo("key", "alt+F4")
+        self.assertEqual(self.app.wait(timeout=30), 0)
+
+    def test_hostile_index_claim_lists_decoded_rows_and_the_window_answers(self):
+        # Entry 0 becomes the compressed letter of the sample, its header
+        # claiming a quarter of a gigabyte: the stream gives a few kilobytes.
+        entries = read_entries(self.archive)
+        unpacked, packed, stream = entries[1]
+        self.assertNotEqual(unpacked, packed, "the sample's entry 1 is compressed")
+        hostile = os.path.join(self.work, "Sicherungen", "Feindlich.zip")
+        with open(hostile, "wb") as f:
+            f.write(struct.pack("<II", 256 << 20, packed) + stream)
+            for entry in entries[1:]:
+                f.write(struct.pack("<II", entry[0], entry[1]) + entry[2])
+        expected = whole_lines(self.original(1))
+        self.assertGreater(len(expected), 1)
+
+        click_control(TITLE, 1)
+        wait_for(lambda: window_shown(OPEN_TITLE), "the dialog")
+        click_control(OPEN_TITLE, FILE_NAME_FIELD)
+        xdo("key", "ctrl+a")
+        xdo("type", "--delay", "20", windows_path(hostile))
+        # From the key that closes the dialog until the window answers a
+        # message: the listing runs in between, on the window's thread. The
+        # old listing took minutes here; 10 s is a hang check, not a goal.
+        start = time.monotonic()
+        xdo("key", "Return")
+        code, out = probe("answer", hexof(TITLE))
+        answered = time.monotonic() - start
+        self.assertEqual(code, 0, "the window answers")
+        self.assertEqual(rows(), expected, "only the decoded rows")
+        print("\nhostile index (256 MiB claimed, %d bytes decoded, %d rows): the window answers %.0f ms "
+              "after Return (the probe waited %s ms of it)" % (len(self.original(1)), len(expected),
+                                                                answered * 1000, out.strip()), file=sys.stderr)
         xdo("key", "alt+F4")
         self.assertEqual(self.app.wait(timeout=30), 0)
 

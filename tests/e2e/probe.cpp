@@ -10,6 +10,8 @@
 //   probe rect TITLE                 x y w h of the whole window on the screen
 //   probe row TITLE ROW              screen coordinates of the middle of list row ROW
 //   probe foreground                 the foreground window's title, as hex
+//   probe answer TITLE               milliseconds the window's thread takes to answer a message
+//                                    (exit code 1 when it has not answered within 10 s)
 //
 // TITLE is given as hex bytes (Windows-1252), so the shell never re-encodes it.
 #include <windows.h>
@@ -131,6 +133,16 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (verb == "rows") return PrintRows(window);
+  if (verb == "answer") {
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    DWORD_PTR reply = 0;
+    LRESULT answered = SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &reply);
+    QueryPerformanceCounter(&end);
+    printf("%.1f\n", double(end.QuadPart - start.QuadPart) * 1000.0 / double(frequency.QuadPart));
+    return answered != 0 ? 0 : 1;
+  }
   if (verb == "client") {
     RECT r;
     GetClientRect(window, &r);

@@ -131,6 +131,29 @@ TEST_F(FileTest, CreateEmptiesAnExistingFileWithItsFirstTry) {
   FileClose(1);
 }
 
+TEST_F(FileTest, CreateNewMakesOnlyAFileThatIsNotThere) {
+  const char* existing = Path("kept");
+  const char* fresh = Path("fresh");
+  WriteWhole(existing, std::string(9000, 'x'));
+  ASSERT_NE(FileCreate(1, Path("before")), 0);
+  EXPECT_EQ(FileWriteData(1, "earlier", 7), 7);
+  EXPECT_EQ(FileCreateNew(1, existing), 0);
+  EXPECT_EQ(ReadWhole(existing), std::string(9000, 'x')) << "an existing file is left as it was";
+  EXPECT_EQ(ReadWhole(Path("before")), "earlier") << "the number's old file was written and closed";
+  EXPECT_EQ(Record(1), nullptr);
+
+  intptr_t handle = FileCreateNew(1, fresh);
+  ASSERT_NE(handle, 0);
+  EXPECT_EQ(Record(1)->handle, handle);
+  EXPECT_NE(Record(1)->buffer, nullptr);
+  EXPECT_EQ(FileWriteData(1, "new\nfile", 8), 8);
+  FileClose(1);
+  EXPECT_EQ(ReadWhole(fresh), "new\nfile");
+  // Created, it exists: a second try fails and keeps the bytes.
+  EXPECT_EQ(FileCreateNew(OBJECT_ANY, fresh), 0);
+  EXPECT_EQ(ReadWhole(fresh), "new\nfile");
+}
+
 TEST_F(FileTest, OpeningAnOpenNumberClosesTheOldFileEvenWhenTheNewOpenFails) {
   const char* first = Path("first");
   const char* missing = Path("missing");

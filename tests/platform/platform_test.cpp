@@ -190,6 +190,46 @@ TEST(PlatformFile, CallsAreCountedWithTheirSource) {
   PlatformFileDelete(path);
 }
 
+TEST(PlatformFile, CreateNewRefusesAnythingThatIsThere) {
+  const char* path = "seam_create_new.bin";
+  PlatformFileDelete(path);
+  PlatformFile file = PlatformFileCreateNew(path);
+  ASSERT_NE(file, PLATFORM_FILE_INVALID);
+  uint32_t done = 0;
+  ASSERT_TRUE(PlatformFileWrite(file, "first", 5, &done));
+  ASSERT_TRUE(PlatformFileSeekRelative(file, -5));
+  char back[5] = {};
+  ASSERT_TRUE(PlatformFileRead(file, back, 5, &done));
+  EXPECT_EQ(std::string(back, done), "first") << "read and write through one handle";
+  PlatformFileClose(file);
+
+  PlatformFileCallsReset();
+  EXPECT_EQ(PlatformFileCreateNew(path), PLATFORM_FILE_INVALID);
+  EXPECT_EQ(PlatformFileCalls().creates, 1u) << "no second, truncating try";
+  EXPECT_EQ(ReadWhole(path), "first");
+  EXPECT_EQ(PlatformFileCreateNew("seam_no_such_dir/x.bin"), PLATFORM_FILE_INVALID);
+  EXPECT_EQ(PlatformFileDelete(path), 1);
+}
+
+TEST(PlatformFile, TempFolderTakesANewFileAndAShortBufferGetsNothing) {
+  char folder[1024];
+  size_t length = PlatformTempFolder(folder, sizeof folder);
+  ASSERT_GT(length, 0u);
+  EXPECT_EQ(strlen(folder), length);
+  EXPECT_TRUE(folder[length - 1] == '\\' || folder[length - 1] == '/') << folder;
+  std::string path = std::string(folder) + "seam_temp_" + std::to_string(PlatformProcessId()) + ".bin";
+  PlatformFile file = PlatformFileCreateNew(path.c_str());
+  ASSERT_NE(file, PLATFORM_FILE_INVALID) << path;
+  PlatformFileClose(file);
+  EXPECT_EQ(PlatformFileDelete(path.c_str()), 1);
+
+  // No room for the path and its terminator: 0 and an empty text.
+  std::vector<char> shortBuffer(length, 'z');
+  EXPECT_EQ(PlatformTempFolder(shortBuffer.data(), shortBuffer.size()), 0u);
+  EXPECT_EQ(shortBuffer[0], 0);
+  EXPECT_NE(PlatformProcessId(), 0u);
+}
+
 TEST(PlatformFile, ReaderSharesReadingOnly) {
   const char* path = "seam_share.bin";
   WriteWhole(path, "shared");

@@ -174,18 +174,66 @@ TEST_F(EventTest, PostedGadgetEventCarriesNumberAndType) {
   EXPECT_EQ(EventGadgetNumber(), 17);
 }
 
-TEST_F(EventTest, ControlNotificationLeftOutsideAWaitIsNotLostBehindQueuedEvents) {
+// What the waits return after a control notified while no wait ran (as
+// inside a command), with or without window events queued behind it.
+struct LeftOverCase {
+  const char* what;
+  bool queueMove;                // a window event queued after the notification
+  std::vector<int32_t> results;  // the next waits; two probe messages are posted
+};
+
+TEST_F(EventTest, GadgetEventLeftOutsideAWaitFollowsTheQueueAndItsOwnMessage) {
   HWND button = ChildCreate(window, "BUTTON", 31, WS_VISIBLE | BS_PUSHBUTTON);
-  EventsPump();
-  // As inside a command: the control notifies while no wait runs, and a window
-  // event is queued after it.
-  SendMessageA(button, BM_CLICK, 0, 0);
-  SendMessageA(window, WM_MOVE, 0, 0);
+  static const LeftOverCase cases[] = {
+      // Queue empty: the next wait dispatches its message and returns the
+      // gadget event in place of the message's number.
+      {"queue empty", false, {EVENT_GADGET, int32_t(PROBE + 1)}},
+      // Queue not empty: the queued event comes, and the gadget event is gone.
+      {"window event queued", true, {EVENT_WINDOW_MOVED, int32_t(PROBE), int32_t(PROBE + 1)}},
+  };
+  for (const LeftOverCase& test : cases) {
+    SCOPED_TRACE(test.what);
+    EventsPump();
+    SendMessageA(button, BM_CLICK, 0, 0);
+    ASSERT_EQ(EventStateGet()->pendingEvent, EVENT_GADGET);
+    ASSERT_EQ(EventGadgetNumber(), 31);
+    if (test.queueMove) SendMessageA(window, WM_MOVE, 0, 0);
+
+    PostMessageA(window, PROBE, 0, 0);
+    PostMessageA(window, PROBE + 1, 0, 0);
+    MSG message;
+    for (size_t wait = 0; wait < test.results.size(); wait++) {
+      EXPECT_EQ(EventWait(), test.results[wait]) << "wait " << wait;
+      // The type is that of no gadget event from the start of every wait.
+      EXPECT_EQ(EventType(), -1) << "wait " << wait;
+      EXPECT_EQ(EventStateGet()->pendingEvent, 0) << "wait " << wait;
+    }
+    EXPECT_FALSE(PeekMessageA(&message, window, PROBE, PROBE + 1, PM_NOREMOVE)) << "one message per wait";
+    EXPECT_FALSE(ContainsCode(EventsPump(), EVENT_GADGET));
+  }
+}
+
+TEST_F(EventTest, TheTypeOfAGadgetEventLastsOneWaitEvenBeforeAQueuedEvent) {
+  PostMessageA(window, GADGET_EVENT_MESSAGE, 12, EVENT_TYPE_DOUBLE_CLICK);
   EXPECT_EQ(EventWait(), EVENT_GADGET);
-  EXPECT_EQ(EventGadgetNumber(), 31);
-  EXPECT_EQ(EventType(), BN_CLICKED);
+  EXPECT_EQ(EventType(), EVENT_TYPE_DOUBLE_CLICK);
+  SendMessageA(window, WM_MOVE, 0, 0);
   EXPECT_EQ(EventWait(), EVENT_WINDOW_MOVED);
-  EXPECT_FALSE(ContainsCode(EventsPump(), EVENT_GADGET));
+  EXPECT_EQ(EventType(), -1);
+  EXPECT_EQ(EventGadgetNumber(), 12);
+}
+
+TEST_F(EventTest, QueuedWindowEventsComeBeforeAPostedGadgetEvent) {
+  // The gadget event travels as a message: events queued before any wait
+  // took it come first, and it then arrives with its own type.
+  PostMessageA(window, GADGET_EVENT_MESSAGE, 14, EVENT_TYPE_DRAG_START);
+  SendMessageA(window, WM_MOVE, 0, 0);
+  SendMessageA(window, WM_CLOSE, 0, 0);
+  EXPECT_EQ(EventWait(), EVENT_WINDOW_MOVED);
+  EXPECT_EQ(EventWait(), EVENT_CLOSE_WINDOW);
+  EXPECT_EQ(EventWait(), EVENT_GADGET);
+  EXPECT_EQ(EventGadgetNumber(), 14);
+  EXPECT_EQ(EventType(), EVENT_TYPE_DRAG_START);
 }
 
 std::map<HWND, int> colourChanges;
@@ -263,7 +311,7 @@ TEST_F(EventTest, ControlMessagesAreForwardedToTheGadgetKind) {
   SendMessageA(window, WM_CTLCOLORSTATIC, WPARAM(dc), LPARAM(foreign));
   EXPECT_TRUE(forwarded.empty());
   SendMessageA(window, WM_COMMAND, MAKEWPARAM(8, STN_DBLCLK), LPARAM(control));
-  EXPECT_EQ(EventWait(), EVENT_GADGET);
+  EXPECT_EQ(EventStateGet()->pendingEvent, EVENT_GADGET);
   EXPECT_EQ(EventGadgetNumber(), 8);
   EXPECT_EQ(EventType(), STN_DBLCLK);
   ReleaseDC(window, dc);

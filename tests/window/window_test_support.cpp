@@ -31,7 +31,12 @@ bool SomethingToTake() {
 }
 
 void DropEverything() {
-  while (EventStateGet()->queueHead != nullptr || EventStateGet()->pendingEvent != 0) EventWait();
+  while (EventStateGet()->queueHead != nullptr) EventWait();
+  // A gadget event left outside a wait goes with the next message.
+  if (EventStateGet()->pendingEvent != 0) {
+    PostMessageA(nullptr, WM_NULL, 0, 0);
+    EventWait();
+  }
   MSG message;
   while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
 }
@@ -85,7 +90,7 @@ std::vector<WaitResult> EventsPump(DWORD quietMs) {
       MsgWaitForMultipleObjects(0, nullptr, FALSE, quietMs - idle, QS_ALLINPUT);
       continue;
     }
-    bool queued = EventStateGet()->queueHead != nullptr && EventStateGet()->pendingEvent == 0;
+    bool queued = EventStateGet()->queueHead != nullptr;
     int32_t code = EventWait();
     // Timers tick on (the controls' hover tracking polls with one): they are
     // dispatched but are not activity.
