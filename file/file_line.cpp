@@ -40,6 +40,21 @@ const unsigned char* FindLineEnd(const unsigned char* at, const unsigned char* e
   }
 }
 
+// How many bytes the line end at lineEnd takes: 2 for CR LF, else 1; 0 when
+// it is a CR that is the last byte before end, so that whether an LF follows
+// is for the next bytes to say. The one place that says CR LF is one end.
+size_t LineEndLength(const unsigned char* lineEnd, const unsigned char* end) {
+  if (*lineEnd != '\r') return 1;
+  if (lineEnd + 1 == end) return 0;
+  return lineEnd[1] == '\n' ? 2 : 1;
+}
+
+// After a CR that ended the bytes at hand: whether the next byte completes
+// a CR LF (and is then taken with it).
+bool LineEndTakesLf(unsigned char next) {
+  return next == '\n';
+}
+
 // A line that outgrows one look at the buffer: its room starts at 4,096 bytes
 // and grows by 4,096, so a long line costs one enlargement per 4,096 bytes.
 // When the string heap refuses to grow it, the line keeps what it has and the
@@ -102,8 +117,8 @@ String ReadLineBuffered(FileRecord* record) {
       continue;
     }
     // The line end is consumed and not part of the line.
-    unsigned char ending = *at;
-    record->left -= 1;
+    size_t ending = LineEndLength(at, end);
+    record->left -= ending == 0 ? 1 : int32_t(ending);
     String result;
     if (line.Fresh()) {
       // A line that lies whole in the buffer is made at its final size at once.
@@ -112,10 +127,10 @@ String ReadLineBuffered(FileRecord* record) {
       line.Append(start, count);
       result = line.Finish();
     }
-    if (ending == '\r') {
+    if (ending == 0) {
       // CR LF is one line end, also when the LF begins the next refill.
       unsigned char next;
-      if (FileBufferedRead(record, &next, 1) == 1 && next != '\n') record->left += 1;
+      if (FileBufferedRead(record, &next, 1) == 1 && !LineEndTakesLf(next)) record->left += 1;
     }
     return result;
   }
@@ -132,7 +147,7 @@ String ReadLineUnbuffered(FileRecord* record) {
       line.Append(&byte, 1);
       continue;
     }
-    if (byte == '\r' && PlatformFileRead(record->handle, &byte, 1, &done) && done == 1 && byte != '\n') {
+    if (byte == '\r' && PlatformFileRead(record->handle, &byte, 1, &done) && done == 1 && !LineEndTakesLf(byte)) {
       PlatformFileSeekRelative(record->handle, -1);
     }
     break;
@@ -152,8 +167,9 @@ size_t LineTextNext(const unsigned char* text, size_t size, size_t at, size_t* l
   const unsigned char* lineEnd = FindLineEnd(text + at, end);
   *length = size_t(lineEnd - (text + at));
   if (lineEnd == end) return size;
-  if (*lineEnd == '\r' && lineEnd + 1 < end && lineEnd[1] == '\n') return size_t(lineEnd + 2 - text);
-  return size_t(lineEnd + 1 - text);
+  // A CR at the very end of the text has nothing after it: one byte.
+  size_t ending = LineEndLength(lineEnd, end);
+  return size_t(lineEnd + (ending == 0 ? 1 : ending) - text);
 }
 
 String FileReadLine(intptr_t number) {

@@ -12,15 +12,24 @@ constexpr const char* GENERAL_HELP =
     "Row r of the archive's index names entry r; rows are counted from 0.\n"
     "\n"
     "commands:\n"
-    "  list ARCHIVE [--raw | --json]     one line per row: row, size, storage, text\n"
-    "  extract ARCHIVE ROW... [-o FILE | -d DIR] [--force]\n"
-    "  extract ARCHIVE --all [-d DIR] [--force]\n"
+    "  list ARCHIVE [ROW...] [--match PATTERN]... [--raw | --json]\n"
+    "                                    one line per row: row, size, storage, text\n"
+    "  extract ARCHIVE ROW... [--match PATTERN]... [-o FILE | -d DIR] [--force]\n"
+    "          [--quiet | --json]\n"
+    "  extract ARCHIVE --all [-d DIR] [--force] [--quiet | --json]\n"
     "                                    write the entries of the rows to files\n"
-    "  verify ARCHIVE                    decode every entry and check it\n"
+    "  verify ARCHIVE [ROW...] [--match PATTERN]...\n"
+    "                                    decode entries and check them\n"
     "  cat ARCHIVE ROW [--force]         the entry's bytes to standard output\n"
+    "  cat ARCHIVE --match PATTERN [--force]\n"
     "  rescue ARCHIVE -d DIR [--json] [--force]\n"
     "                                    recover every entry of a damaged archive\n"
     "  help [COMMAND]                    this text, or the command's own\n"
+    "\n"
+    "--match chooses the rows whose text matches PATTERN, besides the rows given\n"
+    "by number: * any run of characters (backslashes too), ? one character,\n"
+    "letters without case as Windows compares names, / the same as \\.\n"
+    "A pattern that matches no row is an error (exit code 3).\n"
     "\n"
     "exit codes:\n"
     "  0  success\n"
@@ -31,12 +40,13 @@ constexpr const char* GENERAL_HELP =
     "  5  a target was refused: it exists (use --force), or the row gives no safe name\n"
     "  6  a file or standard output could not be written\n"
     "  7  an entry is too large to hold in memory\n"
-    "When several rows fail, the highest code is returned.\n";
+    "When several rows fail, the most serious code is returned, in this order:\n"
+    "4 (damage), 6, 7, 5, 3.\n";
 
 constexpr const char* LIST_HELP =
-    "usage: packtool list ARCHIVE [--raw | --json]\n"
+    "usage: packtool list ARCHIVE [ROW...] [--match PATTERN]... [--raw | --json]\n"
     "\n"
-    "One line per index row: the row number, the entry's unpacked size, how it is\n"
+    "One line per index row (or per row chosen by number or --match): the row number, the entry's unpacked size, how it is\n"
     "kept (stored, compressed; missing or truncated when the archive lacks it),\n"
     "and the row text. Only the index is decoded; the other entries' headers are\n"
     "read, not their data (verify checks those).\n"
@@ -50,27 +60,38 @@ constexpr const char* LIST_HELP =
     "(the rows are listed all the same).\n";
 
 constexpr const char* EXTRACT_HELP =
-    "usage: packtool extract ARCHIVE ROW... [-o FILE | -d DIR] [--force]\n"
-    "       packtool extract ARCHIVE --all [-d DIR] [--force]\n"
+    "usage: packtool extract ARCHIVE ROW... [--match PATTERN]... [-o FILE | -d DIR]\n"
+    "                        [--force] [--quiet | --json]\n"
+    "       packtool extract ARCHIVE --all [-d DIR] [--force] [--quiet | --json]\n"
     "\n"
     "Writes the entry of each row to a file: by default the row text's file name\n"
-    "(after its last backslash) in the current folder, or in DIR.\n"
+    "(after its last backslash) in the current folder. With -d and several rows,\n"
+    "or -d and --match, each row keeps its folders below DIR, as with --all.\n"
+    "Two rows with the same target are an error naming both (exit code 5, also\n"
+    "with --force): a file written in this run is never replaced.\n"
     "\n"
+    "  --match PATTERN        the rows whose text matches (repeatable; see\n"
+    "                         packtool help): --match 'C:\\Daten\\*' -d out\n"
     "  -o, --output FILE      the target for a single row\n"
     "  -d, --directory DIR    the folder to write into (made when missing)\n"
     "  --all                  every row, into DIR with the row's folders below it\n"
     "                         (drive letters dropped; a row with \"..\" is refused)\n"
-    "  --force                replace existing files, and write damaged entries\n"
-    "                         too (the damage is still reported, exit code 4)\n"
+    "  --force                replace files that were there before the run, and\n"
+    "                         write damaged entries too (the damage is still\n"
+    "                         reported, exit code 4)\n"
+    "  --quiet                no line per file written (on a terminal) and no\n"
+    "                         summary; errors are still reported\n"
+    "  --json                 one JSON document of what was written, refused\n"
+    "                         and damaged, on standard output\n"
     "\n"
     "Each file is written beside its target under a temporary name and renamed\n"
     "into place when complete: a failure leaves no partial file behind and an\n"
     "existing file untouched.\n";
 
 constexpr const char* VERIFY_HELP =
-    "usage: packtool verify ARCHIVE\n"
+    "usage: packtool verify ARCHIVE [ROW...] [--match PATTERN]...\n"
     "\n"
-    "Decodes every entry and checks its stream and checksum. Prints one line per\n"
+    "Decodes every entry (or the entries of the chosen rows) and checks its stream and checksum. Prints one line per\n"
     "problem (damaged or truncated entry, rows without an entry, stray bytes at\n"
     "the end) and a summary; exit code 0 only when every entry is sound.\n"
     "Shows its progress on standard error when that is a terminal and the\n"
@@ -78,7 +99,9 @@ constexpr const char* VERIFY_HELP =
 
 constexpr const char* CAT_HELP =
     "usage: packtool cat ARCHIVE ROW [--force]\n"
+    "       packtool cat ARCHIVE --match PATTERN [--force]\n"
     "\n"
+    "The row is given by number or by patterns that choose exactly one row.\n"
     "Writes the entry of the row to standard output, byte for byte. A damaged\n"
     "entry writes nothing (exit code 4); with --force it writes the bytes its\n"
     "stream decoded (still exit code 4).\n";
@@ -146,11 +169,16 @@ bool CheckCombination(const PackToolRequest& r, std::string* error) {
   bool extract = r.command == PackToolCommand::Extract;
   if (r.archive.empty()) return Fail(error, "no archive given");
   bool rescue = r.command == PackToolCommand::Rescue;
-  if (r.format == ListFormat::Json && rescue) {
-    // rescue's own report
+  if (r.format == ListFormat::Json && (rescue || extract)) {
+    // their own reports
   } else if (r.format != ListFormat::Table && r.command != PackToolCommand::List) {
-    return Fail(error, "--raw and --json belong to list and rescue");
+    return Fail(error, "--raw belongs to list; --json to list, extract and rescue");
   }
+  if (!r.patterns.empty() && (rescue || r.command == PackToolCommand::Help)) {
+    return Fail(error, "--match belongs to list, extract, verify and cat");
+  }
+  if (r.quiet && !extract) return Fail(error, "--quiet belongs to extract");
+  if (r.quiet && r.format == ListFormat::Json) return Fail(error, "give --quiet or --json, not both");
   if ((r.all || r.hasOutputFile) && !extract) return Fail(error, "--all and -o belong to extract");
   if (r.hasOutputFolder && !extract && !rescue) return Fail(error, "-d belongs to extract and rescue");
   if (r.force && !extract && !rescue && r.command != PackToolCommand::Cat) {
@@ -159,10 +187,10 @@ bool CheckCombination(const PackToolRequest& r, std::string* error) {
   switch (r.command) {
     case PackToolCommand::List:
     case PackToolCommand::Verify:
-      if (!r.rows.empty()) return Fail(error, "this command takes no row");
       return true;
     case PackToolCommand::Cat:
-      if (r.rows.size() != 1) return Fail(error, "cat takes exactly one row");
+      // Patterns are counted against the rows once the index is read.
+      if (r.rows.size() + (r.patterns.empty() ? 0 : 1) != 1) return Fail(error, "cat takes exactly one row");
       return true;
     case PackToolCommand::Rescue:
       if (!r.rows.empty()) return Fail(error, "rescue takes no row: it recovers every entry");
@@ -170,10 +198,11 @@ bool CheckCombination(const PackToolRequest& r, std::string* error) {
         return Fail(error, "rescue needs -d DIR, a fresh or empty folder");
       return true;
     case PackToolCommand::Extract:
-      if (r.all && !r.rows.empty()) return Fail(error, "give rows or --all, not both");
-      if (!r.all && r.rows.empty()) return Fail(error, "no row given (or --all)");
+      if (r.all && (!r.rows.empty() || !r.patterns.empty())) return Fail(error, "give rows or --all, not both");
+      if (!r.all && r.rows.empty() && r.patterns.empty()) return Fail(error, "no row given (or --match, --all)");
       if (r.hasOutputFile && r.hasOutputFolder) return Fail(error, "give -o or -d, not both");
-      if (r.hasOutputFile && (r.all || r.rows.size() != 1)) return Fail(error, "-o takes exactly one row");
+      if (r.hasOutputFile && (r.all || r.rows.size() != 1 || !r.patterns.empty()))
+        return Fail(error, "-o takes exactly one row, given by number");
       if (r.hasOutputFile && r.outputFile.empty()) return Fail(error, "-o needs a file name");
       if (r.hasOutputFolder && r.outputFolder.empty()) return Fail(error, "-d needs a folder name");
       return true;
@@ -218,6 +247,16 @@ bool ParseCommandLine(int argc, const char* const* argv, PackToolRequest* reques
         ListFormat format = arg[2] == 'r' ? ListFormat::Raw : ListFormat::Json;
         if (r.format != ListFormat::Table && r.format != format) return Fail(error, "give --raw or --json, not both");
         r.format = format;
+      } else if (strcmp(arg, "--match") == 0 || strncmp(arg, "--match=", 8) == 0) {
+        if (arg[7] == '=') {
+          r.patterns.emplace_back(arg + 8);
+        } else {
+          if (i + 1 >= argc) return Fail(error, "--match needs a pattern");
+          r.patterns.emplace_back(argv[++i]);
+        }
+        if (r.patterns.back().empty()) return Fail(error, "--match needs a pattern");
+      } else if (strcmp(arg, "-q") == 0 || strcmp(arg, "--quiet") == 0) {
+        r.quiet = true;
       } else if (strcmp(arg, "--all") == 0) {
         r.all = true;
       } else if (strcmp(arg, "--force") == 0) {

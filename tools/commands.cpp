@@ -8,8 +8,11 @@
 
 #include "tools/archive_session.h"
 #include "tools/exit_codes.h"
+#include "tools/extract_report.h"
 #include "tools/host.h"
 #include "tools/report.h"
+#include "tools/row_match.h"
+#include "tools/row_selection.h"
 #include "tools/target_path.h"
 #include "tools/text_encoding.h"
 
@@ -92,8 +95,9 @@ int OpenWithIndex(ArchiveSession& session, const std::string& path, EntryFacts* 
   }
   if (facts->damaged) {
     size_t rows = session.Rows().size();
-    Complain(path + ": the index (entry 0) is damaged: " + DAMAGED_STREAM + "; only the " + std::to_string(rows) +
-             (rows == 1 ? " row" : " rows") + " decoded whole before the damage are trusted");
+    Complain(path + ": the index (entry 0) is damaged: " + DAMAGED_STREAM + "; only the " +
+             Counted(rows, "row", "rows") + " decoded whole before the damage " + (rows == 1 ? "is" : "are") +
+             " trusted");
     *state = IndexState::Damaged;
     *indexCode = EXIT_DAMAGED;
   }
@@ -110,15 +114,15 @@ std::vector<std::string> EndProblems(EntryOutcome end, const ArchiveSession& ses
     problems.push_back(EntryName(entryCount, rows) + ": damaged: " + CUT_SHORT);
     firstMissing++;
   } else if (end == EntryOutcome::StrayBytes) {
-    problems.push_back(std::to_string(session.Remaining()) +
-                       " stray bytes at the end of the archive, too few for an entry header");
+    problems.push_back(Counted(session.Remaining(), "stray byte", "stray bytes") +
+                       " at the end of the archive, too few for an entry header");
   }
   if (firstMissing < rows.size()) {
     uint64_t last = rows.size() - 1;
     std::string which = firstMissing == last ? "row " + std::to_string(last)
                                              : "rows " + std::to_string(firstMissing) + " to " + std::to_string(last);
     problems.push_back(which + (firstMissing == last ? " has" : " have") + " no entry: the archive holds " +
-                       std::to_string(entryCount) + " entries");
+                       Counted(entryCount, "entry", "entries"));
   }
   return problems;
 }
@@ -168,8 +172,8 @@ class RowFetcher {
     const std::vector<std::string>& rows = session_.Rows();
     if (row >= rows.size() && indexSound_) {
       std::string range = rows.empty() ? "it has none" : "0 to " + std::to_string(rows.size() - 1);
-      Complain("row " + std::to_string(row) + ": no such row (the index has " + std::to_string(rows.size()) +
-               " rows: " + range + ")");
+      Complain("row " + std::to_string(row) + ": no such row (the index has " + Counted(rows.size(), "row", "rows") +
+               ": " + range + ")");
       return EXIT_ROW;
     }
     if (row == 0) {
@@ -198,8 +202,8 @@ class RowFetcher {
       return EXIT_DAMAGED;
     }
     if (quietAtEnd) return EXIT_ROW;
-    Complain(RowName(row, rows) + ": the archive holds no entry for it (it ends after " + std::to_string(endEntry_) +
-             " entries)");
+    Complain(RowName(row, rows) + ": the archive holds no entry for it (it ends after " +
+             Counted(endEntry_, "entry", "entries") + ")");
     return EXIT_ROW;
   }
 
@@ -229,21 +233,37 @@ struct ExtractJob {
   std::string target;
 };
 
-// Where a row goes, or EXIT_OK unchanged in *code when it goes nowhere
-// (after saying why).
-bool PlanTarget(const PackToolRequest& request, uint32_t row, const std::vector<std::string>& rows, ExtractJob* job,
-                int* code) {
+// What one extract run shares between its rows.
+struct ExtractRun {
+  const PackToolRequest& request;
+  const std::vector<std::string>& rows;
+  bool keepFolders;  // each row's folders below DIR, as --all does
+  ExtractReport& report;
+  int code = EXIT_OK;
+
+  std::string Text(uint32_t row) const { return row < rows.size() ? rows[row] : std::string(); }
+
+  void Refuse(uint32_t row, const std::string& message, const std::string& reason) {
+    Complain(RowName(row, rows) + ": " + message);
+    report.Refused(row, Text(row), reason);
+    code = ExitWorst(code, EXIT_TARGET_REFUSED);
+  }
+};
+
+// Where a row goes, or false when it goes nowhere (after saying why).
+bool PlanTarget(ExtractRun& run, uint32_t row, ExtractJob* job) {
+  const PackToolRequest& request = run.request;
+  const std::vector<std::string>& rows = run.rows;
   job->row = row;
   job->folder = request.outputFolder;
   if (request.hasOutputFile) {
     job->target = request.outputFile;
   } else if (row >= rows.size()) {
     job->target = HostJoinPath(job->folder, UnnamedEntryFileName(row));
-  } else if (request.all) {
+  } else if (run.keepFolders) {
     TargetPath path;
     if (const char* refusal = TargetFromRowPath(rows[row], WINDOWS_NAMES, &path)) {
-      Complain(RowName(row, rows) + ": refused as a target: " + refusal);
-      *code = ExitWorst(*code, EXIT_TARGET_REFUSED);
+      run.Refuse(row, std::string("refused as a target: ") + refusal, refusal);
       return false;
     }
     for (const std::string& folder : path.folders) job->folder = HostJoinPath(job->folder, HostFileNameText(folder));
@@ -251,42 +271,62 @@ bool PlanTarget(const PackToolRequest& request, uint32_t row, const std::vector<
   } else {
     std::string name;
     if (const char* refusal = TargetFromRowName(rows[row], WINDOWS_NAMES, &name)) {
-      Complain(RowName(row, rows) + ": refused as a target: " + refusal + " (give -o FILE)");
-      *code = ExitWorst(*code, EXIT_TARGET_REFUSED);
+      run.Refuse(row, std::string("refused as a target: ") + refusal + " (give -o FILE)", refusal);
       return false;
     }
     job->target = HostJoinPath(job->folder, HostFileNameText(name));
   }
+  // A file this run wrote is never replaced, --force or not: two rows
+  // naming one target would otherwise leave only the last one's bytes.
+  int64_t earlier = run.report.Claim(job->target, row, WINDOWS_NAMES);
+  if (earlier >= 0) {
+    run.Refuse(row,
+               "\"" + ShownPath(job->target) + "\" is the target of " + RowName(uint32_t(earlier), rows) +
+                   " as well; nothing written (give -d DIR to keep the rows' folders, or -o FILE)",
+               "its target is the target of row " + std::to_string(earlier) + " as well");
+    return false;
+  }
   uint64_t size = 0;
   HostPathKind kind = HostPathKindOf(job->target, &size);
   if (kind == HostPathKind::Folder || kind == HostPathKind::Other) {
-    Complain(RowName(row, rows) + ": \"" + job->target + "\" exists and is not a file");
-    *code = ExitWorst(*code, EXIT_TARGET_REFUSED);
+    run.Refuse(row, "\"" + ShownPath(job->target) + "\" exists and is not a file", "the target exists and is not a file");
     return false;
   }
   if (kind != HostPathKind::Missing && !request.force) {
-    Complain(RowName(row, rows) + ": \"" + job->target + "\" exists (--force replaces it)");
-    *code = ExitWorst(*code, EXIT_TARGET_REFUSED);
+    run.Refuse(row, "\"" + ShownPath(job->target) + "\" exists (--force replaces it)", "the target exists");
     return false;
   }
   return true;
 }
 
-int WriteTarget(const ExtractJob& job, bool force, const unsigned char* bytes, uint32_t size,
-                const std::vector<std::string>& rows) {
+// Removes the folders a failed write made, deepest first; a folder that
+// holds anything stays.
+void RemoveMadeFolders(const std::vector<std::string>& made) {
+  for (auto folder = made.rbegin(); folder != made.rend(); ++folder) HostRemoveEmptyFolder(*folder);
+}
+
+int WriteTarget(ExtractRun& run, const ExtractJob& job, const unsigned char* bytes, uint32_t size) {
+  const std::vector<std::string>& rows = run.rows;
   std::string error;
-  if (!job.folder.empty() && !HostMakeFolders(job.folder, &error)) {
+  std::vector<std::string> made;
+  if (!job.folder.empty() && !HostMakeFolders(job.folder, &error, &made)) {
+    RemoveMadeFolders(made);
     Complain(RowName(job.row, rows) + ": cannot make the folder: " + error);
+    run.report.Failed(job.row, run.Text(job.row), "cannot make the folder");
     return EXIT_WRITE;
   }
   HostOutputFile file;
   bool exists = false;
-  if (!file.Create(job.target, &error) || !file.Write(bytes, size, &error) || !file.Commit(force, &exists, &error)) {
+  if (!file.Create(job.target, &error) || !file.Write(bytes, size, &error) ||
+      !file.Commit(run.request.force, &exists, &error)) {
+    file.Discard();
+    RemoveMadeFolders(made);
     if (exists) {
-      Complain(RowName(job.row, rows) + ": \"" + job.target + "\" exists (--force replaces it)");
+      run.Refuse(job.row, "\"" + ShownPath(job.target) + "\" exists (--force replaces it)", "the target exists");
       return EXIT_TARGET_REFUSED;
     }
-    Complain(RowName(job.row, rows) + ": cannot write \"" + job.target + "\": " + error);
+    Complain(RowName(job.row, rows) + ": cannot write \"" + ShownPath(job.target) + "\": " + error);
+    run.report.Failed(job.row, run.Text(job.row), "cannot write: " + error);
     return EXIT_WRITE;
   }
   return EXIT_OK;
@@ -344,84 +384,123 @@ int RunList(const PackToolRequest& request) {
   const std::vector<std::string>& rows = session.Rows();
   std::vector<std::string> problems = EndProblems(end, session, uint32_t(entries.size()), rows);
 
+  std::vector<uint32_t> shown;
+  int selected = EXIT_OK;
+  if (request.rows.empty() && request.patterns.empty()) {
+    for (uint32_t row = 0; row < rows.size(); row++) shown.push_back(row);
+  } else {
+    selected = SelectRows(request, rows, &shown);
+    while (!shown.empty() && shown.back() >= rows.size()) {
+      Complain("row " + std::to_string(shown.back()) + ": no such row (the index has " +
+               Counted(rows.size(), "row", "rows") + ")");
+      selected = EXIT_ROW;
+      shown.pop_back();
+    }
+  }
+
   if (request.format == ListFormat::Raw) {
-    for (const std::string& row : rows) {
-      Print(row);
+    for (uint32_t row : shown) {
+      Print(rows[row]);
       Print("\n");
     }
   } else if (request.format == ListFormat::Json) {
     Print("{\n  \"entryCount\": " + std::to_string(entries.size()) + ",\n  \"complete\": " +
           (problems.empty() && indexState == IndexState::Sound ? "true" : "false") + ",\n  \"rows\": [");
-    for (uint32_t row = 0; row < rows.size(); row++) {
+    for (uint32_t row : shown) {
       ListedRow listed = RowListing(row, entries, end, facts);
       std::string unpacked = listed.hasSizes ? std::to_string(listed.facts.unpackedSize) : "null";
       std::string packed = listed.hasSizes ? std::to_string(listed.facts.packedSize) : "null";
-      Print(std::string(row == 0 ? "\n" : ",\n") + "    {\"row\": " + std::to_string(row) +
+      Print(std::string(row == shown.front() ? "\n" : ",\n") + "    {\"row\": " + std::to_string(row) +
             ", \"text\": " + JsonString(rows[row]) + ", \"unpackedSize\": " + unpacked + ", \"packedSize\": " + packed +
             ", \"storage\": \"" + listed.storage + "\"}");
     }
-    Print(rows.empty() ? "]\n}\n" : "\n  ]\n}\n");
+    Print(shown.empty() ? "]\n}\n" : "\n  ]\n}\n");
   } else {
     uint64_t largest = 0;
-    for (uint32_t row = 0; row < rows.size(); row++) {
+    for (uint32_t row : shown) {
       ListedRow listed = RowListing(row, entries, end, facts);
       if (listed.hasSizes) largest = std::max<uint64_t>(largest, listed.facts.unpackedSize);
     }
     size_t rowWidth = rows.empty() ? 1 : Digits(rows.size() - 1);
     size_t sizeWidth = Digits(largest);
-    for (uint32_t row = 0; row < rows.size(); row++) {
+    for (uint32_t row : shown) {
       ListedRow listed = RowListing(row, entries, end, facts);
       std::string size = listed.hasSizes ? std::to_string(listed.facts.unpackedSize) : "-";
       Print(PadLeft(std::to_string(row), rowWidth) + "  " + PadLeft(size, sizeWidth) + "  " +
             PadRight(listed.storage, 10) + "  " + Shown(rows[row]) + "\n");
     }
   }
-  code = FinishOutput(indexCode);
+  code = FinishOutput(ExitWorst(indexCode, selected));
   for (const std::string& problem : problems) Complain(request.archive + ": " + problem);
   return problems.empty() ? code : ExitWorst(code, EXIT_DAMAGED);
 }
 
 int RunExtract(const PackToolRequest& request) {
+  if (request.hasOutputFolder) {
+    uint64_t size = 0;
+    HostPathKind kind = HostPathKindOf(request.outputFolder, &size);
+    if (kind == HostPathKind::File || kind == HostPathKind::Other) {
+      Complain("\"" + ShownPath(request.outputFolder) + "\" exists and is not a folder (-d names the folder to write into)");
+      return EXIT_TARGET_REFUSED;
+    }
+  }
   ArchiveSession session;
   EntryFacts indexFacts;
   IndexState indexState;
-  int code;
-  int opened = OpenWithIndex(session, request.archive, &indexFacts, &indexState, &code);
+  int indexCode;
+  int opened = OpenWithIndex(session, request.archive, &indexFacts, &indexState, &indexCode);
   if (opened != EXIT_OK) return opened;
   const std::vector<std::string>& rows = session.Rows();
   bool indexSound = indexState == IndexState::Sound;
 
-  std::vector<uint32_t> wanted = request.rows;
+  std::vector<uint32_t> wanted;
+  int selected = SelectRows(request, rows, &wanted);
   if (request.all) {
     for (uint32_t row = 0; row < rows.size(); row++) wanted.push_back(row);
   }
-  std::sort(wanted.begin(), wanted.end());
-  wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
+  bool keepFolders =
+      request.all || (request.hasOutputFolder && (wanted.size() > 1 || !request.patterns.empty()));
+  bool json = request.format == ListFormat::Json;
+  ExtractReport report(HostErrorIsTerminal() && !request.quiet, !request.quiet, json);
+  ExtractRun run{request, rows, keepFolders, report};
+  run.code = indexCode;
 
   RowFetcher fetcher(session, indexFacts, indexSound);
   auto extract = [&](uint32_t row, bool beyondTrustedRows) {
     ExtractJob job;
-    if (!PlanTarget(request, row, rows, &job, &code)) return true;
+    if (!PlanTarget(run, row, &job)) return true;
     EntryFacts facts;
     const unsigned char* bytes = nullptr;
     int fetched = fetcher.Fetch(row, &facts, &bytes, beyondTrustedRows);
     if (fetched != EXIT_OK) {
-      if (!beyondTrustedRows) code = ExitWorst(code, fetched);
+      if (beyondTrustedRows) return false;
+      run.code = ExitWorst(run.code, fetched);
+      if (fetched == EXIT_DAMAGED) {
+        report.Damaged(row, run.Text(row), "its data runs past the end of the file", "", 0);
+      } else {
+        report.Failed(row, run.Text(row), fetched == EXIT_MEMORY ? "too large to hold in memory" : "no entry");
+      }
       return false;
     }
     if (facts.damaged && !request.force) {
       Complain(RowName(row, rows) + ": damaged entry: " + DAMAGED_STREAM + "; nothing written (--force writes it)");
-      code = ExitWorst(code, EXIT_DAMAGED);
+      report.Damaged(row, run.Text(row), DAMAGED_STREAM, "", 0);
+      run.code = ExitWorst(run.code, EXIT_DAMAGED);
       return true;
     }
     // Of a damaged entry only what its stream decoded is written.
-    code = ExitWorst(code, WriteTarget(job, request.force, bytes, facts.decoded, rows));
-    if (facts.damaged) {
-      Complain(RowName(row, rows) + ": damaged entry written to \"" + job.target +
-               "\": " + std::to_string(facts.decoded) + " of " + std::to_string(facts.unpackedSize) +
-               " bytes, those its stream decoded");
-      code = ExitWorst(code, EXIT_DAMAGED);
+    int written = WriteTarget(run, job, bytes, facts.decoded);
+    run.code = ExitWorst(run.code, written);
+    if (written != EXIT_OK) return true;
+    if (!facts.damaged) {
+      report.Written(row, run.Text(row), facts.decoded, job.target);
+      return true;
     }
+    Complain(RowName(row, rows) + ": damaged entry written to \"" + ShownPath(job.target) +
+             "\": " + std::to_string(facts.decoded) + " of " + std::to_string(facts.unpackedSize) +
+             " bytes, those its stream decoded");
+    report.Damaged(row, run.Text(row), DAMAGED_STREAM, job.target, facts.decoded);
+    run.code = ExitWorst(run.code, EXIT_DAMAGED);
     return true;
   };
   for (uint32_t row : wanted) extract(row, false);
@@ -430,7 +509,10 @@ int RunExtract(const PackToolRequest& request) {
     for (uint32_t row = uint32_t(rows.size()); extract(row, true); row++) {
     }
   }
-  return code;
+  // A pattern that chose nothing is named after the other rows are done.
+  int code = ExitWorst(run.code, selected);
+  report.Finish(code);
+  return json ? FinishOutput(code) : code;
 }
 
 int RunCat(const PackToolRequest& request) {
@@ -441,7 +523,14 @@ int RunCat(const PackToolRequest& request) {
   int opened = OpenWithIndex(session, request.archive, &indexFacts, &indexState, &code);
   if (opened != EXIT_OK) return opened;
 
-  uint32_t row = request.rows.front();
+  std::vector<uint32_t> chosen;
+  int selected = SelectRows(request, session.Rows(), &chosen);
+  if (selected != EXIT_OK) return ExitWorst(code, selected);
+  if (chosen.size() != 1) {
+    Complain("the patterns choose " + Counted(chosen.size(), "row", "rows") + "; cat writes exactly one");
+    return EXIT_USAGE;
+  }
+  uint32_t row = chosen.front();
   RowFetcher fetcher(session, indexFacts, indexState == IndexState::Sound);
   EntryFacts facts;
   const unsigned char* bytes = nullptr;
@@ -474,7 +563,16 @@ int RunVerify(const PackToolRequest& request) {
   bool indexSound = indexState == IndexState::Sound;
   static const std::vector<std::string> NO_ROWS;
   const std::vector<std::string>& rows = indexSound ? session.Rows() : NO_ROWS;
+  // Chosen rows: only their entries are decoded; the others are passed over
+  // by their headers.
+  bool choosing = !request.rows.empty() || !request.patterns.empty();
+  std::vector<uint32_t> chosen;
+  if (choosing) code = ExitWorst(code, SelectRows(request, session.Rows(), &chosen));
+  auto isChosen = [&](uint32_t entry) {
+    return !choosing || std::binary_search(chosen.begin(), chosen.end(), entry);
+  };
   size_t problems = 0;
+  size_t checked = 0;
   uint64_t unpackedBytes = 0;
   Progress progress(session.FileSize());
   auto report = [&](const std::string& problem, int problemCode) {
@@ -489,13 +587,19 @@ int RunVerify(const PackToolRequest& request) {
   EntryOutcome outcome = indexState == IndexState::Unreadable ? EntryOutcome::TooLarge : EntryOutcome::Read;
   uint32_t entry = 0;
   for (;; entry++) {
+    bool check = isChosen(entry);
     if (entry > 0) {
       const unsigned char* bytes = nullptr;
-      outcome = session.Next(&facts, &bytes);
+      outcome = check ? session.Next(&facts, &bytes) : session.Skip(&facts);
     }
     if (outcome == EntryOutcome::End || outcome == EntryOutcome::StrayBytes || outcome == EntryOutcome::Truncated) {
       break;
     }
+    if (!check) {
+      progress.Update(session.Offset());
+      continue;
+    }
+    checked++;
     if (outcome == EntryOutcome::TooLarge) {
       report(
           EntryName(entry, rows) + ": too large to check in memory (" + std::to_string(facts.unpackedSize) + " bytes)",
@@ -508,6 +612,12 @@ int RunVerify(const PackToolRequest& request) {
     progress.Update(session.Offset());
   }
   uint32_t entryCount = entry;
+  for (uint32_t row : chosen) {
+    if (row < entryCount) continue;
+    report(row < rows.size() || !indexSound ? "row " + std::to_string(row) + ": the archive holds no entry for it"
+                                            : "row " + std::to_string(row) + ": no such row",
+           EXIT_ROW);
+  }
   for (const std::string& problem : EndProblems(outcome, session, entryCount, rows)) report(problem, EXIT_DAMAGED);
   // Entries that no row names cannot be found in the restore tool's list.
   if (indexSound && entryCount > rows.size()) {
@@ -519,9 +629,9 @@ int RunVerify(const PackToolRequest& request) {
   }
   progress.Clear();
 
-  std::string summary =
-      std::to_string(entryCount) + (entryCount == 1 ? " entry, " : " entries, ") +
-      (indexSound ? std::to_string(rows.size()) + (rows.size() == 1 ? " row" : " rows") : "index damaged") + ": ";
+  std::string summary = Counted(entryCount, "entry", "entries") + ", " +
+                        (indexSound ? Counted(rows.size(), "row", "rows") : "index damaged") +
+                        (choosing ? ", " + Counted(checked, "entry", "entries") + " checked" : "") + ": ";
   if (problems == 0) {
     summary += "all sound (" + std::to_string(unpackedBytes) + " bytes unpacked)";
   } else {

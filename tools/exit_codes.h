@@ -1,6 +1,6 @@
 // The exit codes of packtool, as --help and the README list them. When several
-// rows fail (extract, verify), the process ends with the highest code seen, so
-// that the most serious kind of failure is what a script gets to see.
+// rows fail (extract, verify), the process ends with the most serious code
+// seen, so that a script never misses a damaged entry behind a refused one.
 #pragma once
 
 enum PackToolExit {
@@ -14,6 +14,30 @@ enum PackToolExit {
   EXIT_MEMORY = 7,          // an entry too large to hold in memory
 };
 
+// Most serious first: damage (the backup itself is hurt), then a write that
+// failed and an entry too large to hold (files the user does not get), then a
+// refusal (a choice --force or -o can change), then a row that is not there.
+inline int ExitRank(int code) {
+  switch (code) {
+    case EXIT_DAMAGED:
+      return 7;
+    case EXIT_WRITE:
+      return 6;
+    case EXIT_MEMORY:
+      return 5;
+    case EXIT_TARGET_REFUSED:
+      return 4;
+    case EXIT_ROW:
+      return 3;
+    case EXIT_ARCHIVE:
+      return 2;
+    case EXIT_USAGE:
+      return 1;
+    default:
+      return 0;
+  }
+}
+
 inline int ExitWorst(int a, int b) {
-  return a > b ? a : b;
+  return ExitRank(a) >= ExitRank(b) ? a : b;
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Binary standard output (no LF to CR LF), the locale's character set, and a
 // write past a file size limit reported as an error instead of a signal.
@@ -16,18 +17,23 @@ void HostSetUp();
 enum class HostPathKind { Missing, File, Folder, Other, Unreadable };
 // What the path names; *size is the file's size for File.
 HostPathKind HostPathKindOf(const std::string& path, uint64_t* size);
-// Makes the folder and the folders above it that are missing.
-bool HostMakeFolders(const std::string& path, std::string* error);
+// Makes the folder and the folders above it that are missing; adds those it
+// made to *made (outermost first), also when it fails part way.
+bool HostMakeFolders(const std::string& path, std::string* error, std::vector<std::string>* made = nullptr);
+// Removes the folder when it holds nothing; else leaves it.
+void HostRemoveEmptyFolder(const std::string& path);
 // Whether the folder holds nothing (no file, no folder); false also when it
 // cannot be read.
 bool HostFolderIsEmpty(const std::string& path);
 // folder + separator + name; name alone when folder is empty.
 std::string HostJoinPath(const std::string& folder, const std::string& name);
-// Where the index is copied for line reading.
-std::string HostTemporaryFolder();
-// A row text (Windows-1252) as a file name on this machine: UTF-8 where the
-// locale's character set is UTF-8, else the bytes as they are.
+// A row text (Windows-1252) as a file name on this machine, control and
+// undefined bytes made '_': UTF-8 on POSIX whatever the locale, the 1252
+// bytes on Windows.
 std::string HostFileNameText(std::string_view text);
+// A pattern as typed on the command line, as Windows-1252 bytes: from UTF-8
+// where the terminal uses UTF-8. False when it holds a character 1252 lacks.
+bool HostPatternText(std::string_view typed, std::string* pattern);
 // A text (Windows-1252) as the console shows it: converted to UTF-8 or the
 // console's code page where that differs from 1252.
 std::string HostConsoleText(std::string_view text);

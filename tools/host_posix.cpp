@@ -12,6 +12,7 @@
 #include <ctime>
 
 #include "tools/host.h"
+#include "tools/row_match.h"
 #include "tools/text_encoding.h"
 
 namespace {
@@ -69,22 +70,27 @@ HostPathKind HostPathKindOf(const std::string& path, uint64_t* size) {
   return HostPathKind::File;
 }
 
-bool HostMakeFolders(const std::string& path, std::string* error) {
+bool HostMakeFolders(const std::string& path, std::string* error, std::vector<std::string>* made) {
   for (size_t end = 1; end <= path.size(); end++) {
     if (end < path.size() && path[end] != '/') continue;
     std::string folder = path.substr(0, end);
     struct stat facts;
     if (stat(folder.c_str(), &facts) == 0) {
       if (S_ISDIR(facts.st_mode)) continue;
-      *error = "\"" + folder + "\" is not a folder";
+      *error = "\"" + DisplayPath(folder) + "\" is not a folder";
       return false;
     }
     if (mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) {
-      *error = "\"" + folder + "\": " + ErrorText(errno);
+      *error = "\"" + DisplayPath(folder) + "\": " + ErrorText(errno);
       return false;
     }
+    if (made != nullptr) made->push_back(folder);
   }
   return true;
+}
+
+void HostRemoveEmptyFolder(const std::string& path) {
+  rmdir(path.c_str());
 }
 
 bool HostFolderIsEmpty(const std::string& path) {
@@ -107,13 +113,16 @@ std::string HostJoinPath(const std::string& folder, const std::string& name) {
   return folder + "/" + name;
 }
 
-std::string HostTemporaryFolder() {
-  const char* folder = getenv("TMPDIR");
-  return folder != nullptr && folder[0] != '\0' ? folder : "/tmp";
+std::string HostFileNameText(std::string_view text) {
+  // Whatever the locale: a name written in raw 1252 under LC_ALL=C would be
+  // a different, unreadable name to every UTF-8 program that lists it.
+  return Windows1252ToUtf8(FileNameBytes(text));
 }
 
-std::string HostFileNameText(std::string_view text) {
-  return LocaleIsUtf8() ? Windows1252ToUtf8(text) : std::string(text);
+bool HostPatternText(std::string_view typed, std::string* pattern) {
+  if (LocaleIsUtf8()) return Utf8ToWindows1252(typed, pattern);
+  *pattern = typed;
+  return true;
 }
 
 std::string HostConsoleText(std::string_view text) {

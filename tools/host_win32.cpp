@@ -96,22 +96,36 @@ HostPathKind HostPathKindOf(const std::string& path, uint64_t* size) {
   return HostPathKind::File;
 }
 
-bool HostMakeFolders(const std::string& path, std::string* error) {
+// A path in quotes as a message shows it. Appended piece by piece: GCC 12
+// at -O3 warns of an overlapping copy in the chained operator+ form.
+static std::string Quoted(const std::string& path) {
+  std::string text = "\"";
+  text.append(DisplayPath(path));
+  text.push_back('"');
+  return text;
+}
+
+bool HostMakeFolders(const std::string& path, std::string* error, std::vector<std::string>* made) {
   for (size_t end = FirstMadeFolder(path) + 1; end <= path.size(); end++) {
     if (end < path.size() && !IsSeparator(path[end])) continue;
     std::string folder = path.substr(0, end);
     DWORD attributes = GetFileAttributesA(folder.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES) {
       if (attributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-      *error = "\"" + folder + "\" is not a folder";
+      *error = Quoted(folder) + " is not a folder";
       return false;
     }
     if (!CreateDirectoryA(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-      *error = "\"" + folder + "\": " + ErrorText(GetLastError());
+      *error = Quoted(folder) + ": " + ErrorText(GetLastError());
       return false;
     }
+    if (made != nullptr) made->push_back(folder);
   }
   return true;
+}
+
+void HostRemoveEmptyFolder(const std::string& path) {
+  RemoveDirectoryA(path.c_str());
 }
 
 bool HostFolderIsEmpty(const std::string& path) {
@@ -136,16 +150,15 @@ std::string HostJoinPath(const std::string& folder, const std::string& name) {
   return folder + "\\" + name;
 }
 
-std::string HostTemporaryFolder() {
-  char folder[MAX_PATH + 1];
-  DWORD length = GetTempPathA(sizeof folder, folder);
-  if (length == 0 || length > MAX_PATH) return ".";
-  return std::string(folder, length);
-}
-
 std::string HostFileNameText(std::string_view text) {
   // File names go to the ANSI functions, as the restore tool's do.
-  return std::string(text);
+  return FileNameBytes(text);
+}
+
+bool HostPatternText(std::string_view typed, std::string* pattern) {
+  // The arguments come in the ANSI code page, 1252, as the row texts are.
+  *pattern = typed;
+  return true;
 }
 
 std::string HostConsoleText(std::string_view text) {

@@ -18,3 +18,15 @@ void Complain(const std::string& text) {
 std::string Shown(std::string_view rowText) {
   return HostConsoleText(DisplayText(rowText));
 }
+
+std::string DisplayPattern(std::string_view typed) {
+  return DisplayPath(typed);
+}
+
+std::string ShownPath(std::string_view path) {
+  return DisplayPath(path);
+}
+
+std::string Counted(uint64_t count, const char* one, const char* many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}

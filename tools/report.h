@@ -2,6 +2,7 @@
 // standard error, row texts shown safely.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -11,3 +12,9 @@ void Complain(const std::string& text);
 // A row text as a message shows it: control bytes escaped, in the console's
 // character set.
 std::string Shown(std::string_view rowText);
+// A pattern as typed, as a message shows it: control bytes escaped.
+std::string DisplayPattern(std::string_view typed);
+// A path of this machine as a message shows it: control bytes escaped.
+std::string ShownPath(std::string_view path);
+// "1 entry", "2 entries": the count with the word that fits it.
+std::string Counted(uint64_t count, const char* one, const char* many);

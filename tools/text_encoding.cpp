@@ -58,6 +58,29 @@ std::string DisplayText(std::string_view text) {
   return out;
 }
 
+std::string FileNameBytes(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (IsControl(static_cast<unsigned char>(c))) c = '_';
+  }
+  return out;
+}
+
+std::string DisplayPath(std::string_view path) {
+  std::string out;
+  out.reserve(path.size());
+  for (unsigned char byte : path) {
+    if (byte >= 0x20 && byte != 0x7F) {
+      out += static_cast<char>(byte);
+      continue;
+    }
+    char escaped[5];
+    snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+    out += escaped;
+  }
+  return out;
+}
+
 std::string JsonString(std::string_view text) {
   std::string out = "\"";
   for (unsigned char byte : text) {

@@ -13,5 +13,11 @@ std::string Windows1252ToUtf8(std::string_view text);
 // The text with every control byte (below 0x20, 0x7F, and the undefined C1
 // values) written as \xHH, so that a row cannot steer the terminal. Still 1252.
 std::string DisplayText(std::string_view text);
+// The text with every control byte and every byte 1252 leaves undefined
+// replaced by '_': what may become part of a file name. Still 1252.
+std::string FileNameBytes(std::string_view text);
+// A path of this machine as a message shows it: control bytes (below 0x20,
+// 0x7F) written as \xHH, the rest as it is.
+std::string DisplayPath(std::string_view path);
 // A JSON string literal, quotes included, in UTF-8.
 std::string JsonString(std::string_view text);

@@ -162,6 +162,15 @@ TEST(PackToolCommandLine, ReadsEachCommandsArguments) {
   r = Parse({"help", "verify"}, true);
   EXPECT_EQ(r.command, PackToolCommand::Help);
   EXPECT_EQ(r.helpFor, PackToolCommand::Verify);
+  r = Parse({"list", "a.zip", "--match", "C:\\Daten\\*", "--match=*.txt", "3"}, true);
+  EXPECT_EQ(r.patterns, (std::vector<std::string>{"C:\\Daten\\*", "*.txt"}));
+  EXPECT_EQ(r.rows, std::vector<uint32_t>{3});
+  r = Parse({"extract", "a.zip", "--match", "*", "-d", "out", "--quiet"}, true);
+  EXPECT_TRUE(r.quiet);
+  r = Parse({"extract", "a.zip", "2", "--json"}, true);
+  EXPECT_EQ(r.format, ListFormat::Json);
+  r = Parse({"cat", "a.zip", "--match", "*Brief*"}, true);
+  EXPECT_TRUE(r.rows.empty());
   r = Parse({"list", "a.zip", "--help"}, true);
   EXPECT_EQ(r.helpFor, PackToolCommand::List);
 }
@@ -171,7 +180,14 @@ TEST(PackToolCommandLine, RefusesWhatMakesNoSense) {
   Parse({}, false);
   Parse({"frobnicate", "a.zip"}, false);
   Parse({"list"}, false);
-  Parse({"list", "a.zip", "3"}, false);
+  Parse({"rescue", "a.zip", "-d", "x", "--match", "*"}, false);
+  Parse({"list", "a.zip", "--match"}, false);
+  Parse({"list", "a.zip", "--match="}, false);
+  Parse({"list", "a.zip", "--quiet"}, false);
+  Parse({"extract", "a.zip", "1", "--quiet", "--json"}, false);
+  Parse({"extract", "a.zip", "--all", "--match", "*"}, false);
+  Parse({"extract", "a.zip", "--match", "*", "-o", "f"}, false);
+  Parse({"cat", "a.zip", "1", "--match", "*"}, false);
   Parse({"list", "a.zip", "--raw", "--json"}, false);
   Parse({"verify", "a.zip", "--force"}, false);
   Parse({"cat", "a.zip"}, false);

@@ -87,8 +87,24 @@ ToolRun RunPackTool(const std::vector<std::string>& arguments, const ToolRunOpti
   startup.hStdError = err;
   PROCESS_INFORMATION process = {};
   DWORD flags = options.newConsole ? CREATE_NEW_CONSOLE : 0;
+  // The child inherits this process's variables: set them for the start and
+  // put the old values back.
+  std::vector<std::pair<std::string, std::string>> saved;
+  std::vector<std::string> wasUnset;
+  for (const auto& [name, value] : options.environment) {
+    char old[32768];
+    DWORD length = GetEnvironmentVariableA(name.c_str(), old, sizeof old);
+    if (length == 0 || length >= sizeof old) {
+      wasUnset.push_back(name);
+    } else {
+      saved.emplace_back(name, std::string(old, length));
+    }
+    SetEnvironmentVariableA(name.c_str(), value);
+  }
   BOOL started = CreateProcessA(tool.c_str(), commandLine.data(), nullptr, nullptr, TRUE, flags, nullptr,
                                 options.folder.c_str(), &startup, &process);
+  for (const auto& [name, value] : saved) SetEnvironmentVariableA(name.c_str(), value.c_str());
+  for (const std::string& name : wasUnset) SetEnvironmentVariableA(name.c_str(), nullptr);
   CloseHandle(out);
   CloseHandle(err);
   if (!started) {
@@ -129,6 +145,13 @@ ToolRun RunPackTool(const std::vector<std::string>& arguments, const ToolRunOpti
     dup2(out, 1);
     dup2(err, 2);
     if (!options.locale.empty()) setenv("LC_ALL", options.locale.c_str(), 1);
+    for (const auto& [name, value] : options.environment) {
+      if (value == nullptr) {
+        unsetenv(name.c_str());
+      } else {
+        setenv(name.c_str(), value, 1);
+      }
+    }
     if (options.fileSizeLimit != 0) {
       rlimit limit = {options.fileSizeLimit, options.fileSizeLimit};
       setrlimit(RLIMIT_FSIZE, &limit);

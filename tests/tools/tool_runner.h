@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct ToolRun {
@@ -19,6 +20,8 @@ struct ToolRunOptions {
   std::string locale;          // POSIX: LC_ALL for the process; "" leaves it
   uint64_t fileSizeLimit = 0;  // POSIX: RLIMIT_FSIZE in bytes; 0 for none
   bool newConsole = false;     // Win32: a console of its own (output still to files)
+  // Variables set for the process; a null value removes the variable.
+  std::vector<std::pair<std::string, const char*>> environment;
 };
 
 ToolRun RunPackTool(const std::vector<std::string>& arguments, const ToolRunOptions& options);

@@ -1,0 +1,238 @@
+// Choosing rows by pattern, the collision rule within one run, names that
+// hold bytes no file name should, and reading without a temporary folder.
+#include <string>
+#include <vector>
+
+#include "tests/tools/packtool_fixture.h"
+#include "tools/exit_codes.h"
+#include "tools/row_match.h"
+#include "tools/row_selection.h"
+#include "tools/text_encoding.h"
+
+namespace {
+
+TEST(PackToolMatch, PatternsCompareAsWindowsComparesNames) {
+  struct Case {
+    const char* pattern;
+    const char* row;
+    bool matches;
+  };
+  static const Case CASES[] = {
+      {"C:\\Dokumente\\*", "C:\\Dokumente\\Brief.txt", true},
+      {"C:\\Dokumente\\*", "C:\\Dokumente\\Unter\\tief\\a.doc", true},  // '*' crosses folders
+      {"C:\\Dokumente\\*", "C:\\Dokumente", false},
+      {"C:\\Dokumente\\*", "C:\\Daten\\Dokumente\\a", false},
+      {"c:/dokumente/*", "C:\\Dokumente\\Brief.txt", true},  // '/' is '\', case folds
+      {"*\\brief.TXT", "C:\\Alt\\Brief.txt", true},
+      {"*.txt", "C:\\a.txt.bak", false},
+      {"*.txt", ".txt", true},
+      {"Brief?.txt", "Brief1.txt", true},
+      {"Brief?.txt", "Brief.txt", false},
+      {"Brief?.txt", "Brief12.txt", false},
+      {"*", "", true},
+      {"", "", true},
+      {"", "a", false},
+      {"a*b*c", "axxbyyc", true},
+      {"a*b*c", "axxbyy", false},
+      {"*a*a*a*a*b", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", false},
+      // Windows-1252 letters fold as well: Ä/ä, Ö/ö, Ü/ü, É/é, Š/š, Œ/œ, Ÿ/ÿ.
+      {"\xC4\xD6\xDC\xC9", "\xE4\xF6\xFC\xE9", true},
+      {"\xE4\xF6\xFC\xE9", "\xC4\xD6\xDC\xC9", true},
+      {"\x8A\x8C\x9F", "\x9A\x9C\xFF", true},
+      {"\xD7", "\xF7", false},  // multiplication and division signs are no pair
+      {"\xDF", "ss", false},    // sharp s stays one letter
+      {"?", "\xE4", true},
+  };
+  for (const Case& c : CASES) {
+    EXPECT_EQ(RowMatches(c.pattern, c.row), c.matches) << "\"" << c.pattern << "\" on \"" << c.row << "\"";
+  }
+}
+
+TEST(PackToolMatch, TypedUtf8BecomesWindows1252) {
+  std::string out;
+  EXPECT_TRUE(Utf8ToWindows1252("C:\\\xC3\x84nderung\\\xE2\x82\xAC*", &out));
+  EXPECT_EQ(out, "C:\\\xC4nderung\\\x80*");
+  EXPECT_FALSE(Utf8ToWindows1252("\xE4", &out));               // not UTF-8
+  EXPECT_FALSE(Utf8ToWindows1252("\xE2\x82", &out));           // cut short
+  EXPECT_FALSE(Utf8ToWindows1252("\xE4\xB8\xAD", &out));       // a character 1252 lacks
+  EXPECT_FALSE(Utf8ToWindows1252("\xF0\x9F\x98\x80", &out));   // beyond 16 bits
+  EXPECT_FALSE(Utf8ToWindows1252("\xC0\xAF", &out));           // overlong '/'
+}
+
+TEST(PackToolMatch, EachPatternThatChoosesNothingIsKnown) {
+  std::vector<std::string> rows{"C:\\Index.txt", "C:\\A\\x.txt", "C:\\B\\y.doc"};
+  std::vector<uint32_t> chosen;
+  std::vector<size_t> unmatched;
+  MatchRows({"*.txt", "*.pdf", "*\\b\\*"}, rows, &chosen, &unmatched);
+  EXPECT_EQ(chosen, (std::vector<uint32_t>{0, 1, 2}));
+  EXPECT_EQ(unmatched, std::vector<size_t>{1});
+}
+
+TEST(PackToolMatch, NamesNeverHoldUndefinedOrControlBytes) {
+  EXPECT_EQ(FileNameBytes("a\x81" "b\x8D\x8F\x90\x9D\x7F" "c\xE4\x80"), "a_b_____c\xE4\x80");
+  EXPECT_EQ(DisplayPath("out/\x1B[2J\xC3\xA4"), "out/\\x1B[2J\xC3\xA4");
+}
+
+TEST(PackToolMatch, DamageRanksAboveEveryOtherFailure) {
+  struct Case {
+    int a, b, worst;
+  };
+  static const Case CASES[] = {
+      {EXIT_TARGET_REFUSED, EXIT_DAMAGED, EXIT_DAMAGED}, {EXIT_DAMAGED, EXIT_TARGET_REFUSED, EXIT_DAMAGED},
+      {EXIT_WRITE, EXIT_DAMAGED, EXIT_DAMAGED},          {EXIT_MEMORY, EXIT_DAMAGED, EXIT_DAMAGED},
+      {EXIT_TARGET_REFUSED, EXIT_WRITE, EXIT_WRITE},     {EXIT_ROW, EXIT_TARGET_REFUSED, EXIT_TARGET_REFUSED},
+      {EXIT_OK, EXIT_ROW, EXIT_ROW},                     {EXIT_MEMORY, EXIT_WRITE, EXIT_WRITE},
+  };
+  for (const Case& c : CASES) EXPECT_EQ(ExitWorst(c.a, c.b), c.worst) << c.a << " " << c.b;
+}
+
+// The rows of the process tests below.
+std::vector<PackEntry> FolderArchive() {
+  std::vector<std::string> rows{"C:\\Sicherung\\Index.txt", "C:\\Dokumente\\Brief.txt",
+                                "C:\\Dokumente\\\xC4nderung\\Plan.txt", "C:\\Daten\\Brief.txt",
+                                "C:\\Dokumente2\\x.txt"};
+  std::vector<PackEntry> entries{StoredEntry(B(Index(rows)))};
+  for (size_t row = 1; row < rows.size(); row++) entries.push_back(StoredEntry(B("entry " + std::to_string(row))));
+  return entries;
+}
+
+TEST_F(PackToolCli, MatchRestoresAFolderWithTheFoldersBelowIt) {
+  WriteEntries("b.zip", FolderArchive());
+  ToolRun run = Run({"extract", "b.zip", "--match", "C:\\Dokumente\\*", "-d", "rescue"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(Files(), (std::set<std::string>{"b.zip", "rescue/Dokumente/Brief.txt",
+#ifdef _WIN32
+                                            "rescue/Dokumente/\xC4nderung/Plan.txt"}));
+#else
+                                            "rescue/Dokumente/\xC3\x84nderung/Plan.txt"}));
+#endif
+  EXPECT_CONTAINS(run.err, "2 files written (14 bytes)");
+
+  // Case and '/' for '\', typed on a UTF-8 terminal; several patterns.
+#ifdef _WIN32
+  const char* typed = "c:/dokumente/\xE4*";
+#else
+  const char* typed = "c:/dokumente/\xC3\xA4*";
+#endif
+  run = Run({"list", "b.zip", "--match", typed, "--match", "*daten*", "--raw"}, "C.UTF-8");
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out, "C:\\Dokumente\\\xC4nderung\\Plan.txt\nC:\\Daten\\Brief.txt\n");
+  run = Run({"cat", "b.zip", "--match", "*plan.TXT"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out, "entry 2");
+  run = Run({"cat", "b.zip", "--match", "*brief.txt"});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_CONTAINS(run.err, "2 rows");
+  run = Run({"verify", "b.zip", "--match", "*\\Brief.txt"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_CONTAINS(run.out, "5 entries, 5 rows, 2 entries checked: all sound");
+}
+
+TEST_F(PackToolCli, APatternThatMatchesNothingIsNamedAfterTheRest) {
+  WriteEntries("b.zip", FolderArchive());
+  ToolRun run = Run({"extract", "b.zip", "--match", "*.pdf", "--match", "*\\x.txt", "-d", "out", "--quiet"});
+  EXPECT_EQ(run.exitCode, 3);
+  EXPECT_EQ(run.err, "packtool: no row matches \"*.pdf\"\n");  // --quiet: no summary
+  EXPECT_EQ(S(Read("out/Dokumente2/x.txt")), "entry 4");
+  run = Run({"list", "b.zip", "--match", "nothing"});
+  EXPECT_EQ(run.exitCode, 3);
+  EXPECT_EQ(run.out, "");
+}
+
+TEST_F(PackToolCli, AFileWrittenInTheRunIsNeverReplaced) {
+  std::vector<std::string> rows{"Index.txt", "C:\\Alt\\Brief.txt", "C:\\Neu\\Brief.txt", "C:\\x\\brief.TXT"};
+  std::vector<PackEntry> entries{StoredEntry(B(Index(rows))), StoredEntry(B("alt")), StoredEntry(B("neu")),
+                                 StoredEntry(B("x"))};
+  WriteEntries("same.zip", entries);
+  Write("Brief.txt", B("before the run"));
+  ToolRun run = Run({"extract", "same.zip", "1", "2", "3", "--force"});
+  EXPECT_EQ(run.exitCode, 5) << run.err;
+  EXPECT_EQ(S(Read("Brief.txt")), "alt");  // --force replaced what was there before
+  EXPECT_CONTAINS(run.err, "row 2 (\"C:\\Neu\\Brief.txt\"): \"Brief.txt\" is the target of row 1");
+#ifdef _WIN32
+  EXPECT_CONTAINS(run.err, "row 3 (\"C:\\x\\brief.TXT\"): \"brief.TXT\" is the target of row 1");
+#endif
+  // With -d every row keeps its folder, so nothing collides.
+  run = Run({"extract", "same.zip", "1", "2", "3", "-d", "out", "--json"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(S(Read("out/Neu/Brief.txt")), "neu");
+  EXPECT_CONTAINS(run.out, "\"written\": [\n    {\"row\": 1, \"text\": \"C:\\\\Alt\\\\Brief.txt\", \"target\": ");
+  EXPECT_CONTAINS(run.out, "\"refused\": [],\n  \"damaged\": [],\n  \"failed\": [],\n  \"exitCode\": 0\n}\n");
+}
+
+TEST_F(PackToolCli, DamageOutranksARefusalInOneRun) {
+  std::vector<std::string> rows{"Index.txt", "C:\\a.txt", "C:\\b.txt"};
+  Bytes archive = BuildArchive({StoredEntry(B(Index(rows))), StoredEntry(B("a"))});
+  AppendSpoiltEntry(archive, SampleData(5000, 3), 20, 0x10);
+  Write("mixed.zip", archive);
+  Write("a.txt", B("there before"));
+  ToolRun run = Run({"extract", "mixed.zip", "1", "2", "--json"});
+  EXPECT_EQ(run.exitCode, 4) << run.err;
+  EXPECT_CONTAINS(run.out, "\"refused\": [\n    {\"row\": 1");
+  EXPECT_CONTAINS(run.out, "\"damaged\": [\n    {\"row\": 2");
+  EXPECT_EQ(S(Read("a.txt")), "there before");
+}
+
+TEST_F(PackToolCli, UndefinedBytesInARowBecomeUnderscores) {
+  std::vector<std::string> rows{"Index.txt", "C:\\a\x81\x9D\x7F.txt", "C:\\Br\xE4" "f.txt"};
+  WriteEntries("odd.zip", {StoredEntry(B(Index(rows))), StoredEntry(B("odd")), StoredEntry(B("umlaut"))});
+  ToolRun run = Run({"extract", "odd.zip", "1", "2", "-d", "out"}, "C");
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+#ifdef _WIN32
+  EXPECT_EQ(Files(), (std::set<std::string>{"odd.zip", "out/a___.txt", "out/Br\xE4" "f.txt"}));
+#else
+  EXPECT_EQ(Files(), (std::set<std::string>{"odd.zip", "out/a___.txt", "out/Br\xC3\xA4" "f.txt"}));
+#endif
+  Write("out/a___.txt", B("kept"));
+  run = Run({"extract", "odd.zip", "1", "-d", "out"}, "C");
+  EXPECT_EQ(run.exitCode, 5);
+  EXPECT_CONTAINS(run.err, "C:\\a\\x81\\x9D\\x7F.txt");  // the row, escaped
+  EXPECT_EQ(run.err.find('\x81'), std::string::npos);
+}
+
+TEST_F(PackToolCli, ReadingNeedsNoTemporaryFolder) {
+  WriteEntries("b.zip", FolderArchive());
+  fs::create_directories(base_ / "readonly");
+  fs::permissions(base_ / "readonly", fs::perms::owner_read | fs::perms::owner_exec);
+  std::string missing = (base_ / "missing").string();
+  std::string readOnly = (base_ / "readonly").string();
+#ifdef _WIN32
+  static const char* const NAMES[] = {"TMP", "TEMP"};
+#else
+  static const char* const NAMES[] = {"TMPDIR"};
+#endif
+  for (const char* folder : {static_cast<const char*>(nullptr), missing.c_str(), readOnly.c_str()}) {
+    ToolRunOptions options;
+    options.folder = (base_ / "work").string();
+    for (const char* name : NAMES) options.environment.emplace_back(name, folder);
+    std::string which = folder == nullptr ? "unset" : folder;
+    ToolRun run = RunPackTool({"list", "b.zip", "--raw"}, options);
+    EXPECT_EQ(run.exitCode, 0) << which << run.err;
+    EXPECT_CONTAINS(run.out, "C:\\Daten\\Brief.txt\n");
+    run = RunPackTool({"cat", "b.zip", "3"}, options);
+    EXPECT_EQ(run.exitCode, 0) << which << run.err;
+    EXPECT_EQ(run.out, "entry 3");
+    run = RunPackTool({"verify", "b.zip"}, options);
+    EXPECT_EQ(run.exitCode, 0) << which << run.err;
+    EXPECT_CONTAINS(run.out, "5 entries, 5 rows: all sound");
+  }
+  EXPECT_FALSE(fs::exists(base_ / "missing"));
+  EXPECT_TRUE(fs::is_empty(base_ / "readonly"));
+  fs::permissions(base_ / "readonly", fs::perms::owner_all);
+}
+
+TEST_F(PackToolCli, CountsOfOneAreSingular) {
+  WriteEntries("one.zip", {StoredEntry(B("Index.txt\r\nC:\\a.txt\r\nC:\\b.txt\r\n")), StoredEntry(B("a"))});
+  Bytes archive = Read("one.zip");
+  archive.push_back(0);
+  Write("one.zip", archive);
+  ToolRun run = Run({"verify", "one.zip"});
+  EXPECT_EQ(run.exitCode, 4);
+  EXPECT_CONTAINS(run.out, "1 stray byte at the end");
+  EXPECT_CONTAINS(run.out, "row 2 has no entry: the archive holds 2 entries");
+  WriteEntries("single.zip", {StoredEntry(B("Index.txt\r\n"))});
+  run = Run({"verify", "single.zip"});
+  EXPECT_CONTAINS(run.out, "1 entry, 1 row: all sound");
+}
+
+}  // namespace
