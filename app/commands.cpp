@@ -139,8 +139,13 @@ int ExportEntry() {
   }
   state.entry = ArchiveNextEntry();
   if (state.entry == nullptr) return 0;
+  // Of a damaged entry only what its stream really decoded is written: the
+  // zeros standing for the rest were never in the backup.
+  int32_t size = ArchiveEntrySize();
+  ArchiveEntryInfo info;
+  if (ArchiveLastEntryInfo(&info) != 0 && info.damaged != 0) size = int32_t(info.decoded);
   FileCreate(FILE_WORK, state.exportPath.Text());
-  FileWriteData(FILE_WORK, state.entry, ArchiveEntrySize());
+  FileWriteData(FILE_WORK, state.entry, size);
   FileClose(FILE_WORK);
   return 0;
 }

@@ -132,3 +132,19 @@ TEST_F(CommandsTest, ExportPassesEarlierEntriesWithoutDecodingThem) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CommandsTest, ExportOfADamagedEntryWritesOnlyWhatWasDecoded) {
+  // Entry 1 claims 16 MiB; its stream gives a few bytes and ends.
+  std::vector<uint8_t> text = Bytes("nur dies");
+  std::vector<uint8_t> stream = EncodeCompressedStream(text.data(), text.size(), EncoderMode::Literals8, false);
+  std::vector<uint8_t> archive = BuildArchive({StoredEntry(Bytes("i\r\nd\r\n"))});
+  AppendRawEntry(archive, 16u << 20, uint32_t(stream.size()), stream);
+  ASSERT_TRUE(WriteFileBytes("claim.zip", archive));
+  List("claim.zip");
+  Export(1, "part.bin");
+  EXPECT_EQ(ReadWhole("part.bin"), "nur dies");
+}
+
+}  // namespace

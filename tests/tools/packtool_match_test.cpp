@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include <algorithm>
+
 #include "tests/tools/packtool_fixture.h"
 #include "tools/exit_codes.h"
 #include "tools/row_match.h"
@@ -100,12 +102,9 @@ TEST_F(PackToolCli, MatchRestoresAFolderWithTheFoldersBelowIt) {
   WriteEntries("b.zip", FolderArchive());
   ToolRun run = Run({"extract", "b.zip", "--match", "C:\\Dokumente\\*", "-d", "rescue"});
   EXPECT_EQ(run.exitCode, 0) << run.err;
+  // Files() spells names in UTF-8 in both builds.
   EXPECT_EQ(Files(), (std::set<std::string>{"b.zip", "rescue/Dokumente/Brief.txt",
-#ifdef _WIN32
-                                            "rescue/Dokumente/\xC4nderung/Plan.txt"}));
-#else
                                             "rescue/Dokumente/\xC3\x84nderung/Plan.txt"}));
-#endif
   EXPECT_CONTAINS(run.err, "2 files written (14 bytes)");
 
   // Case and '/' for '\', typed on a UTF-8 terminal; several patterns.
@@ -132,7 +131,9 @@ TEST_F(PackToolCli, APatternThatMatchesNothingIsNamedAfterTheRest) {
   WriteEntries("b.zip", FolderArchive());
   ToolRun run = Run({"extract", "b.zip", "--match", "*.pdf", "--match", "*\\x.txt", "-d", "out", "--quiet"});
   EXPECT_EQ(run.exitCode, 3);
-  EXPECT_EQ(run.err, "packtool: no row matches \"*.pdf\"\n");  // --quiet: no summary
+  std::string err = run.err;
+  err.erase(std::remove(err.begin(), err.end(), '\r'), err.end());  // the Windows console's line ends
+  EXPECT_EQ(err, "packtool: no row matches \"*.pdf\"\n");            // --quiet: no summary
   EXPECT_EQ(S(Read("out/Dokumente2/x.txt")), "entry 4");
   run = Run({"list", "b.zip", "--match", "nothing"});
   EXPECT_EQ(run.exitCode, 3);
@@ -178,11 +179,7 @@ TEST_F(PackToolCli, UndefinedBytesInARowBecomeUnderscores) {
   WriteEntries("odd.zip", {StoredEntry(B(Index(rows))), StoredEntry(B("odd")), StoredEntry(B("umlaut"))});
   ToolRun run = Run({"extract", "odd.zip", "1", "2", "-d", "out"}, "C");
   EXPECT_EQ(run.exitCode, 0) << run.err;
-#ifdef _WIN32
-  EXPECT_EQ(Files(), (std::set<std::string>{"odd.zip", "out/a___.txt", "out/Br\xE4" "f.txt"}));
-#else
   EXPECT_EQ(Files(), (std::set<std::string>{"odd.zip", "out/a___.txt", "out/Br\xC3\xA4" "f.txt"}));
-#endif
   Write("out/a___.txt", B("kept"));
   run = Run({"extract", "odd.zip", "1", "-d", "out"}, "C");
   EXPECT_EQ(run.exitCode, 5);
