@@ -58,8 +58,7 @@ bool WriteIndexFile(const unsigned char* entry, int32_t size, String& path) {
 int32_t IndexTextSize(const unsigned char* entry, int32_t size) {
   ArchiveEntryInfo info;
   if (size <= 0 || ArchiveLastEntryInfo(&info) == 0 || info.damaged == 0) return size;
-  if (info.decoded >= uint32_t(size)) return size;
-  return int32_t(LineTextWholeLines(entry, info.decoded));
+  return int32_t(LineTextTrusted(entry, info.decoded, uint32_t(size)));
 }
 
 // Reads the index file back, one row per line, then deletes it.

@@ -76,6 +76,12 @@ String FileReadLine(intptr_t number);
 // last line alone.
 size_t LineTextWholeLines(const unsigned char* text, size_t size);
 
+// How much of a text of `size` bytes, of which only the first `decoded` are
+// real (an index whose stream stopped early), is trusted as lines: all of it
+// when nothing was cut, else the whole lines before the cut. The restore
+// tool and packtool both list a damaged index by this.
+size_t LineTextTrusted(const unsigned char* text, size_t decoded, size_t size);
+
 // The line rules of FileReadLine on a text in memory: the line that starts at
 // `at` (at < size) is text[at, at + *length), and the next one starts at the
 // position returned. A text of n bytes gives exactly the lines FileReadLine

@@ -162,6 +162,10 @@ size_t LineTextWholeLines(const unsigned char* text, size_t size) {
   return size;
 }
 
+size_t LineTextTrusted(const unsigned char* text, size_t decoded, size_t size) {
+  return decoded >= size ? size : LineTextWholeLines(text, decoded);
+}
+
 size_t LineTextNext(const unsigned char* text, size_t size, size_t at, size_t* length) {
   const unsigned char* end = text + size;
   const unsigned char* lineEnd = FindLineEnd(text + at, end);

@@ -53,7 +53,7 @@ void ArchiveSession::ReadIndex(EntryOutcome* outcome, EntryFacts* facts) {
   *outcome = Next(facts, &bytes);
   if (*outcome != EntryOutcome::Read) return;
   index_.assign(bytes, bytes + facts->decoded);
-  size_t trusted = facts->damaged ? LineTextWholeLines(index_.data(), index_.size()) : index_.size();
+  size_t trusted = LineTextTrusted(index_.data(), index_.size(), facts->unpackedSize);
   CutRows(index_.data(), trusted);
 }
 

@@ -130,11 +130,10 @@ class Rescue : public SalvageVisitor {
     return name;
   }
 
-  // The rows of the index: the lines its recovered bytes hold whole (all of
-  // them when it is sound).
+  // The rows of the index: the lines its recovered bytes hold whole, or all
+  // of them when nothing of it was cut off.
   void TakeRows(const SalvagedEntry& index) {
-    size_t size = index.recovered;
-    if (index.state != SalvageState::Sound) size = LineTextWholeLines(index.bytes, size);
+    size_t size = LineTextTrusted(index.bytes, index.recovered, index.unpackedSize);
     size_t length = 0;
     for (size_t at = 0; at < size;) {
       size_t next = LineTextNext(index.bytes, size, at, &length);

@@ -204,6 +204,10 @@ TEST(LineTextWholeLines, KeepsWhatEndsBeforeTheCut) {
   for (const auto& c : cases) {
     EXPECT_EQ(LineTextWholeLines(reinterpret_cast<const unsigned char*>(c.text), c.size), c.whole) << c.text;
   }
+  // Trusted: all of a text that was not cut, its last line too.
+  const auto* text = reinterpret_cast<const unsigned char*>("ab\ncd");
+  EXPECT_EQ(LineTextTrusted(text, 5, 5), 5u);
+  EXPECT_EQ(LineTextTrusted(text, 4, 5), 3u);
 }
 
 // The in-memory cut gives what the file reader gives, for the table's texts
