@@ -46,7 +46,8 @@ constexpr const char* GENERAL_HELP =
 constexpr const char* LIST_HELP =
     "usage: packtool list ARCHIVE [ROW...] [--match PATTERN]... [--raw | --json]\n"
     "\n"
-    "One line per index row (or per row chosen by number or --match): the row number, the entry's unpacked size, how it is\n"
+    "One line per index row (or per row chosen by number or --match): the row number, the entry's unpacked size, how "
+    "it is\n"
     "kept (stored, compressed; missing or truncated when the archive lacks it),\n"
     "and the row text. Only the index is decoded; the other entries' headers are\n"
     "read, not their data (verify checks those).\n"

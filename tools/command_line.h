@@ -12,7 +12,7 @@ struct PackToolRequest {
   PackToolCommand command = PackToolCommand::None;
   PackToolCommand helpFor = PackToolCommand::None;  // Help: the command asked about, or None
   std::string archive;
-  std::vector<uint32_t> rows;  // as given; extract sorts and merges them itself
+  std::vector<uint32_t> rows;         // as given; extract sorts and merges them itself
   std::vector<std::string> patterns;  // --match, as typed
   bool all = false;
   bool quiet = false;

@@ -94,7 +94,6 @@ void ExtractReport::Finish(int code) {
     text += items.empty() ? "]" : "\n  ]";
     return text + (last ? "\n" : ",\n");
   };
-  Print("{\n" + list("written", written_, false) + list("refused", refused_, false) +
-        list("damaged", damaged_, false) + list("failed", failed_, false) +
-        "  \"exitCode\": " + std::to_string(code) + "\n}\n");
+  Print("{\n" + list("written", written_, false) + list("refused", refused_, false) + list("damaged", damaged_, false) +
+        list("failed", failed_, false) + "  \"exitCode\": " + std::to_string(code) + "\n}\n");
 }

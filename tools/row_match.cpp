@@ -35,9 +35,8 @@ bool RowMatches(std::string_view pattern, std::string_view rowText) {
       starRow = r;
       continue;
     }
-    if (p < pattern.size() &&
-        (pattern[p] == '?' || RowMatchFold(static_cast<unsigned char>(pattern[p])) ==
-                                  RowMatchFold(static_cast<unsigned char>(rowText[r])))) {
+    if (p < pattern.size() && (pattern[p] == '?' || RowMatchFold(static_cast<unsigned char>(pattern[p])) ==
+                                                        RowMatchFold(static_cast<unsigned char>(rowText[r])))) {
       p++;
       r++;
       continue;

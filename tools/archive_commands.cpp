@@ -1,0 +1,93 @@
+#include "tools/archive_commands.h"
+
+#include <cstdio>
+
+#include "tools/extract_report.h"
+
+std::string RowName(uint32_t row, const std::vector<std::string>& rows) {
+  std::string name = "row " + std::to_string(row);
+  if (row < rows.size()) name += " (\"" + Shown(rows[row]) + "\")";
+  return name;
+}
+
+std::string EntryName(uint32_t entry, const std::vector<std::string>& rows) {
+  std::string name = "entry " + std::to_string(entry);
+  if (entry == 0) return name + " (the index)";
+  if (entry < rows.size()) name += " (\"" + Shown(rows[entry]) + "\")";
+  return name;
+}
+
+int FinishOutput(int code) {
+  if (fflush(stdout) != 0 || ferror(stdout)) {
+    Complain("cannot write to standard output");
+    return ExitWorst(code, EXIT_WRITE);
+  }
+  return code;
+}
+
+// Opens the archive and reads its index. EXIT_OK, or the code after saying
+// why the command cannot go on. A damaged or unholdable index does not stop
+// it: it is reported, and *indexCode is the code the command ends with at
+// least (rows then name their entries by number beyond the trusted ones).
+int OpenWithIndex(ArchiveSession& session, const std::string& path, EntryFacts* facts, IndexState* state,
+                  int* indexCode) {
+  *state = IndexState::Sound;
+  *indexCode = EXIT_OK;
+  std::string error;
+  if (!session.Open(path, &error)) {
+    Complain(path + ": " + error);
+    return EXIT_ARCHIVE;
+  }
+  EntryOutcome outcome;
+  session.ReadIndex(&outcome, facts);
+  switch (outcome) {
+    case EntryOutcome::End:
+    case EntryOutcome::StrayBytes:
+      Complain(path + ": not a pack archive: too short for an entry header");
+      return EXIT_ARCHIVE;
+    case EntryOutcome::Truncated:
+      Complain(path +
+               ": damaged archive: it ends inside its index (entry 0); \"packtool rescue\" recovers what is there");
+      return EXIT_DAMAGED;
+    case EntryOutcome::TooLarge:
+      Complain(path + ": the index (entry 0) is too large to hold in memory (" + std::to_string(facts->unpackedSize) +
+               " bytes): entries are named by number");
+      *state = IndexState::Unreadable;
+      *indexCode = EXIT_MEMORY;
+      return EXIT_OK;
+    default:
+      break;
+  }
+  if (facts->damaged) {
+    size_t rows = session.Rows().size();
+    Complain(path + ": the index (entry 0) is damaged: " + DAMAGED_STREAM + "; only the " +
+             Counted(rows, "row", "rows") + " decoded whole before the damage " + (rows == 1 ? "is" : "are") +
+             " trusted");
+    *state = IndexState::Damaged;
+    *indexCode = EXIT_DAMAGED;
+  }
+  return EXIT_OK;
+}
+
+// The problems an archive's end shows: a last entry cut short, stray bytes,
+// index rows that no entry answers.
+std::vector<std::string> EndProblems(EntryOutcome end, const ArchiveSession& session, uint32_t entryCount,
+                                     const std::vector<std::string>& rows) {
+  std::vector<std::string> problems;
+  uint64_t firstMissing = entryCount;
+  if (end == EntryOutcome::Truncated) {
+    problems.push_back(EntryName(entryCount, rows) + ": damaged: " + CUT_SHORT);
+    firstMissing++;
+  } else if (end == EntryOutcome::StrayBytes) {
+    problems.push_back(Counted(session.Remaining(), "stray byte", "stray bytes") +
+                       " at the end of the archive, too few for an entry header");
+  }
+  if (firstMissing < rows.size()) {
+    uint64_t last = rows.size() - 1;
+    std::string which = firstMissing == last ? "row " + std::to_string(last)
+                                             : "rows " + std::to_string(firstMissing) + " to " + std::to_string(last);
+    problems.push_back(which + (firstMissing == last ? " has" : " have") + " no entry: the archive holds " +
+                       Counted(entryCount, "entry", "entries"));
+  }
+  return problems;
+}

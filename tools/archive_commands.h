@@ -1,0 +1,114 @@
+// What packtool's reading commands share: opening an archive with its index,
+// naming rows and entries in messages, fetching the entries of rows.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tools/archive_session.h"
+#include "tools/exit_codes.h"
+#include "tools/host.h"
+#include "tools/report.h"
+
+#ifdef _WIN32
+constexpr bool WINDOWS_NAMES = true;
+#else
+constexpr bool WINDOWS_NAMES = false;
+#endif
+
+constexpr const char* DAMAGED_STREAM = "its stream is malformed or fails its checksum";
+constexpr const char* CUT_SHORT = "its data runs past the end of the file (the archive is cut short)";
+
+std::string RowName(uint32_t row, const std::vector<std::string>& rows);
+std::string EntryName(uint32_t entry, const std::vector<std::string>& rows);
+// Flushes standard output; EXIT_WRITE (at least) when that failed.
+int FinishOutput(int code);
+
+enum class IndexState {
+  Sound,
+  Damaged,     // its stream failed: the rows are the lines it decoded whole
+  Unreadable,  // too large to hold: no rows
+};
+
+// Opens the archive and reads its index. EXIT_OK, or the code after saying
+// why the command cannot go on. A damaged or unholdable index does not stop
+// it: it is reported, and *indexCode is the code the command ends with at
+// least (rows then name their entries by number beyond the trusted ones).
+int OpenWithIndex(ArchiveSession& session, const std::string& path, EntryFacts* facts, IndexState* state,
+                  int* indexCode);
+
+// The problems an archive's end shows: a last entry cut short, stray bytes,
+// index rows that no entry answers.
+std::vector<std::string> EndProblems(EntryOutcome end, const ArchiveSession& session, uint32_t entryCount,
+                                     const std::vector<std::string>& rows);
+
+// Fetches the entries of rows in ascending order, skipping the entries in
+// between without reading their data.
+class RowFetcher {
+ public:
+  RowFetcher(ArchiveSession& session, const EntryFacts& indexFacts, bool indexSound)
+      : session_(session), indexFacts_(indexFacts), indexSound_(indexSound) {}
+
+  // EXIT_OK with the entry's bytes (which may be damaged: see facts), or the
+  // code after saying why there are none. Of a sound index only its rows are
+  // asked for; otherwise row r names entry r whether the index shows it or
+  // not. quietAtEnd: no word when the archive holds no entry for the row.
+  int Fetch(uint32_t row, EntryFacts* facts, const unsigned char** bytes, bool quietAtEnd = false) {
+    const std::vector<std::string>& rows = session_.Rows();
+    if (row >= rows.size() && indexSound_) {
+      std::string range = rows.empty() ? "it has none" : "0 to " + std::to_string(rows.size() - 1);
+      Complain("row " + std::to_string(row) + ": no such row (the index has " + Counted(rows.size(), "row", "rows") +
+               ": " + range + ")");
+      return EXIT_ROW;
+    }
+    if (row == 0) {
+      *facts = indexFacts_;
+      *bytes = session_.IndexBytes().data();
+      return EXIT_OK;
+    }
+    EntryOutcome outcome = EntryOutcome::Skipped;
+    while (!ended_ && session_.NextEntryNumber() < row) {
+      outcome = session_.Skip(facts);
+      if (outcome != EntryOutcome::Skipped) End(outcome);
+    }
+    if (!ended_) {
+      outcome = session_.Next(facts, bytes);
+      if (outcome == EntryOutcome::Read) return EXIT_OK;
+      if (outcome == EntryOutcome::TooLarge) {
+        Complain(RowName(row, rows) + ": the entry is too large to hold in memory (" +
+                 std::to_string(facts->unpackedSize) + " bytes); nothing written");
+        return EXIT_MEMORY;
+      }
+      End(outcome);
+    }
+    if (row == endEntry_ && end_ == EntryOutcome::Truncated) {
+      Complain(RowName(row, rows) + ": damaged entry: " + CUT_SHORT +
+               "; nothing written (\"packtool rescue\" recovers what is there)");
+      return EXIT_DAMAGED;
+    }
+    if (quietAtEnd) return EXIT_ROW;
+    Complain(RowName(row, rows) + ": the archive holds no entry for it (it ends after " +
+             Counted(endEntry_, "entry", "entries") + ")");
+    return EXIT_ROW;
+  }
+
+ private:
+  void End(EntryOutcome outcome) {
+    ended_ = true;
+    end_ = outcome;
+    endEntry_ = session_.NextEntryNumber();
+  }
+
+  ArchiveSession& session_;
+  EntryFacts indexFacts_;
+  bool indexSound_;
+  bool ended_ = false;
+  EntryOutcome end_ = EntryOutcome::End;
+  uint32_t endEntry_ = 0;
+};
+
+// The file name of an entry that has no trusted row.
+inline std::string UnnamedEntryFileName(uint32_t entry) {
+  return "entry-" + std::to_string(entry) + ".bin";
+}

@@ -1,0 +1,203 @@
+// packtool extract: the entries of rows, by number or pattern, written to
+// files named after the rows.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "tools/archive_commands.h"
+#include "tools/commands.h"
+#include "tools/extract_report.h"
+#include "tools/row_match.h"
+#include "tools/row_selection.h"
+#include "tools/target_path.h"
+#include "tools/text_encoding.h"
+
+namespace {
+
+struct ExtractJob {
+  uint32_t row;
+  std::string folder;  // to be made before writing; "" for none
+  std::string target;
+};
+
+// What one extract run shares between its rows.
+struct ExtractRun {
+  const PackToolRequest& request;
+  const std::vector<std::string>& rows;
+  bool keepFolders;  // each row's folders below DIR, as --all does
+  ExtractReport& report;
+  int code = EXIT_OK;
+
+  std::string Text(uint32_t row) const { return row < rows.size() ? rows[row] : std::string(); }
+
+  void Refuse(uint32_t row, const std::string& message, const std::string& reason) {
+    Complain(RowName(row, rows) + ": " + message);
+    report.Refused(row, Text(row), reason);
+    code = ExitWorst(code, EXIT_TARGET_REFUSED);
+  }
+};
+
+// Where a row goes, or false when it goes nowhere (after saying why).
+bool PlanTarget(ExtractRun& run, uint32_t row, ExtractJob* job) {
+  const PackToolRequest& request = run.request;
+  const std::vector<std::string>& rows = run.rows;
+  job->row = row;
+  job->folder = request.outputFolder;
+  if (request.hasOutputFile) {
+    job->target = request.outputFile;
+  } else if (row >= rows.size()) {
+    job->target = HostJoinPath(job->folder, UnnamedEntryFileName(row));
+  } else if (run.keepFolders) {
+    TargetPath path;
+    if (const char* refusal = TargetFromRowPath(rows[row], WINDOWS_NAMES, &path)) {
+      run.Refuse(row, std::string("refused as a target: ") + refusal, refusal);
+      return false;
+    }
+    for (const std::string& folder : path.folders) job->folder = HostJoinPath(job->folder, HostFileNameText(folder));
+    job->target = HostJoinPath(job->folder, HostFileNameText(path.name));
+  } else {
+    std::string name;
+    if (const char* refusal = TargetFromRowName(rows[row], WINDOWS_NAMES, &name)) {
+      run.Refuse(row, std::string("refused as a target: ") + refusal + " (give -o FILE)", refusal);
+      return false;
+    }
+    job->target = HostJoinPath(job->folder, HostFileNameText(name));
+  }
+  // A file this run wrote is never replaced, --force or not: two rows
+  // naming one target would otherwise leave only the last one's bytes.
+  int64_t earlier = run.report.Claim(job->target, row, WINDOWS_NAMES);
+  if (earlier >= 0) {
+    run.Refuse(row,
+               "\"" + ShownPath(job->target) + "\" is the target of " + RowName(uint32_t(earlier), rows) +
+                   " as well; nothing written (give -d DIR to keep the rows' folders, or -o FILE)",
+               "its target is the target of row " + std::to_string(earlier) + " as well");
+    return false;
+  }
+  uint64_t size = 0;
+  HostPathKind kind = HostPathKindOf(job->target, &size);
+  if (kind == HostPathKind::Folder || kind == HostPathKind::Other) {
+    run.Refuse(row, "\"" + ShownPath(job->target) + "\" exists and is not a file",
+               "the target exists and is not a file");
+    return false;
+  }
+  if (kind != HostPathKind::Missing && !request.force) {
+    run.Refuse(row, "\"" + ShownPath(job->target) + "\" exists (--force replaces it)", "the target exists");
+    return false;
+  }
+  return true;
+}
+
+// Removes the folders a failed write made, deepest first; a folder that
+// holds anything stays.
+void RemoveMadeFolders(const std::vector<std::string>& made) {
+  for (auto folder = made.rbegin(); folder != made.rend(); ++folder) HostRemoveEmptyFolder(*folder);
+}
+
+int WriteTarget(ExtractRun& run, const ExtractJob& job, const unsigned char* bytes, uint32_t size) {
+  const std::vector<std::string>& rows = run.rows;
+  std::string error;
+  std::vector<std::string> made;
+  if (!job.folder.empty() && !HostMakeFolders(job.folder, &error, &made)) {
+    RemoveMadeFolders(made);
+    Complain(RowName(job.row, rows) + ": cannot make the folder: " + error);
+    run.report.Failed(job.row, run.Text(job.row), "cannot make the folder");
+    return EXIT_WRITE;
+  }
+  HostOutputFile file;
+  bool exists = false;
+  if (!file.Create(job.target, &error) || !file.Write(bytes, size, &error) ||
+      !file.Commit(run.request.force, &exists, &error)) {
+    file.Discard();
+    RemoveMadeFolders(made);
+    if (exists) {
+      run.Refuse(job.row, "\"" + ShownPath(job.target) + "\" exists (--force replaces it)", "the target exists");
+      return EXIT_TARGET_REFUSED;
+    }
+    Complain(RowName(job.row, rows) + ": cannot write \"" + ShownPath(job.target) + "\": " + error);
+    run.report.Failed(job.row, run.Text(job.row), "cannot write: " + error);
+    return EXIT_WRITE;
+  }
+  return EXIT_OK;
+}
+
+}  // namespace
+
+int RunExtract(const PackToolRequest& request) {
+  if (request.hasOutputFolder) {
+    uint64_t size = 0;
+    HostPathKind kind = HostPathKindOf(request.outputFolder, &size);
+    if (kind == HostPathKind::File || kind == HostPathKind::Other) {
+      Complain("\"" + ShownPath(request.outputFolder) +
+               "\" exists and is not a folder (-d names the folder to write into)");
+      return EXIT_TARGET_REFUSED;
+    }
+  }
+  ArchiveSession session;
+  EntryFacts indexFacts;
+  IndexState indexState;
+  int indexCode;
+  int opened = OpenWithIndex(session, request.archive, &indexFacts, &indexState, &indexCode);
+  if (opened != EXIT_OK) return opened;
+  const std::vector<std::string>& rows = session.Rows();
+  bool indexSound = indexState == IndexState::Sound;
+
+  std::vector<uint32_t> wanted;
+  int selected = SelectRows(request, rows, &wanted);
+  if (request.all) {
+    for (uint32_t row = 0; row < rows.size(); row++) wanted.push_back(row);
+  }
+  bool keepFolders = request.all || (request.hasOutputFolder && (wanted.size() > 1 || !request.patterns.empty()));
+  bool json = request.format == ListFormat::Json;
+  ExtractReport report(HostErrorIsTerminal() && !request.quiet, !request.quiet, json);
+  ExtractRun run{request, rows, keepFolders, report};
+  run.code = indexCode;
+
+  RowFetcher fetcher(session, indexFacts, indexSound);
+  auto extract = [&](uint32_t row, bool beyondTrustedRows) {
+    ExtractJob job;
+    if (!PlanTarget(run, row, &job)) return true;
+    EntryFacts facts;
+    const unsigned char* bytes = nullptr;
+    int fetched = fetcher.Fetch(row, &facts, &bytes, beyondTrustedRows);
+    if (fetched != EXIT_OK) {
+      if (beyondTrustedRows) return false;
+      run.code = ExitWorst(run.code, fetched);
+      if (fetched == EXIT_DAMAGED) {
+        report.Damaged(row, run.Text(row), "its data runs past the end of the file", "", 0);
+      } else {
+        report.Failed(row, run.Text(row), fetched == EXIT_MEMORY ? "too large to hold in memory" : "no entry");
+      }
+      return false;
+    }
+    if (facts.damaged && !request.force) {
+      Complain(RowName(row, rows) + ": damaged entry: " + DAMAGED_STREAM + "; nothing written (--force writes it)");
+      report.Damaged(row, run.Text(row), DAMAGED_STREAM, "", 0);
+      run.code = ExitWorst(run.code, EXIT_DAMAGED);
+      return true;
+    }
+    // Of a damaged entry only what its stream decoded is written.
+    int written = WriteTarget(run, job, bytes, facts.decoded);
+    run.code = ExitWorst(run.code, written);
+    if (written != EXIT_OK) return true;
+    if (!facts.damaged) {
+      report.Written(row, run.Text(row), facts.decoded, job.target);
+      return true;
+    }
+    Complain(RowName(row, rows) + ": damaged entry written to \"" + ShownPath(job.target) +
+             "\": " + std::to_string(facts.decoded) + " of " + std::to_string(facts.unpackedSize) +
+             " bytes, those its stream decoded");
+    report.Damaged(row, run.Text(row), DAMAGED_STREAM, job.target, facts.decoded);
+    run.code = ExitWorst(run.code, EXIT_DAMAGED);
+    return true;
+  };
+  for (uint32_t row : wanted) extract(row, false);
+  // Of a damaged index, --all also takes the entries its trusted rows do not reach.
+  if (request.all && !indexSound) {
+    for (uint32_t row = uint32_t(rows.size()); extract(row, true); row++) {
+    }
+  }
+  // A pattern that chose nothing is named after the other rows are done.
+  int code = ExitWorst(run.code, selected);
+  report.Finish(code);
+  return json ? FinishOutput(code) : code;
+}
