@@ -7,6 +7,7 @@
 
 #include "file/file.h"
 #include "pack/salvage.h"
+#include "tools/archive_commands.h"
 #include "tools/commands.h"
 #include "tools/exit_codes.h"
 #include "tools/host.h"
@@ -15,12 +16,6 @@
 #include "tools/text_encoding.h"
 
 namespace {
-
-#ifdef _WIN32
-constexpr bool WINDOWS_NAMES = true;
-#else
-constexpr bool WINDOWS_NAMES = false;
-#endif
 
 const char* StateName(SalvageState state) {
   switch (state) {
@@ -153,7 +148,7 @@ class Rescue : public SalvageVisitor {
       parts->push_back(path.name);
       return;
     }
-    parts->push_back("entry-" + std::to_string(entry.number) + ".bin");
+    parts->push_back(UnnamedEntryFileName(entry.number));
   }
 
   bool WriteAt(const std::vector<std::string>& parts, const SalvagedEntry& entry, std::string* target, bool* exists,
@@ -173,7 +168,7 @@ class Rescue : public SalvageVisitor {
     std::string target, error;
     bool exists = false;
     bool written = WriteAt(parts, entry, &target, &exists, &error);
-    std::string unnamed = "entry-" + std::to_string(entry.number) + ".bin";
+    std::string unnamed = UnnamedEntryFileName(entry.number);
     if (!written && exists && parts.back() != unnamed) {
       // A file is in the way (one of the user's, or one this run wrote for
       // another row that leads to the same name): it stays.
