@@ -68,7 +68,7 @@ bool PlanTarget(ExtractRun& run, uint32_t row, ExtractJob* job) {
   int64_t earlier = run.report.Claim(job->target, row, WINDOWS_NAMES);
   if (earlier >= 0) {
     run.Refuse(row,
-               "\"" + ShownPath(job->target) + "\" is the target of " + RowName(uint32_t(earlier), rows) +
+               QuotedPath(job->target) + " is the target of " + RowName(uint32_t(earlier), rows) +
                    " as well; nothing written (give -d DIR to keep the rows' folders, or -o FILE)",
                "its target is the target of row " + std::to_string(earlier) + " as well");
     return false;
@@ -76,12 +76,12 @@ bool PlanTarget(ExtractRun& run, uint32_t row, ExtractJob* job) {
   uint64_t size = 0;
   HostPathKind kind = HostPathKindOf(job->target, &size);
   if (kind == HostPathKind::Folder || kind == HostPathKind::Other) {
-    run.Refuse(row, "\"" + ShownPath(job->target) + "\" exists and is not a file",
+    run.Refuse(row, QuotedPath(job->target) + " exists and is not a file",
                "the target exists and is not a file");
     return false;
   }
   if (kind != HostPathKind::Missing && !request.force) {
-    run.Refuse(row, "\"" + ShownPath(job->target) + "\" exists (--force replaces it)", "the target exists");
+    run.Refuse(row, QuotedPath(job->target) + " exists (--force replaces it)", "the target exists");
     return false;
   }
   return true;
@@ -110,7 +110,7 @@ int WriteTarget(ExtractRun& run, const ExtractJob& job, const unsigned char* byt
     file.Discard();
     RemoveMadeFolders(made);
     if (exists) {
-      run.Refuse(job.row, "\"" + ShownPath(job.target) + "\" exists (--force replaces it)", "the target exists");
+      run.Refuse(job.row, QuotedPath(job.target) + " exists (--force replaces it)", "the target exists");
       return EXIT_TARGET_REFUSED;
     }
     Complain(RowName(job.row, rows) + ": cannot write \"" + ShownPath(job.target) + "\": " + error);
@@ -127,8 +127,7 @@ int RunExtract(const PackToolRequest& request) {
     uint64_t size = 0;
     HostPathKind kind = HostPathKindOf(request.outputFolder, &size);
     if (kind == HostPathKind::File || kind == HostPathKind::Other) {
-      Complain("\"" + ShownPath(request.outputFolder) +
-               "\" exists and is not a folder (-d names the folder to write into)");
+      Complain(QuotedPath(request.outputFolder) + " exists and is not a folder (-d names the folder to write into)");
       return EXIT_TARGET_REFUSED;
     }
   }

@@ -27,6 +27,15 @@ std::string ShownPath(std::string_view path) {
   return DisplayPath(path);
 }
 
+// Appended piece by piece: GCC 12 at -O3 warns of an overlapping copy in the
+// chained operator+ form.
+std::string QuotedPath(std::string_view path) {
+  std::string text = "\"";
+  text.append(DisplayPath(path));
+  text.push_back('"');
+  return text;
+}
+
 std::string Counted(uint64_t count, const char* one, const char* many) {
   return std::to_string(count) + " " + (count == 1 ? one : many);
 }

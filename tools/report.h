@@ -16,5 +16,7 @@ std::string Shown(std::string_view rowText);
 std::string DisplayPattern(std::string_view typed);
 // A path of this machine as a message shows it: control bytes escaped.
 std::string ShownPath(std::string_view path);
+// The same in quotes.
+std::string QuotedPath(std::string_view path);
 // "1 entry", "2 entries": the count with the word that fits it.
 std::string Counted(uint64_t count, const char* one, const char* many);
