@@ -1,0 +1,103 @@
+// The index path: the input is an archive; entry 0 comes through the reader
+// and is cut into rows by the line rules, both ways the tools do it. packtool
+// cuts the text in memory: [0, decoded) of a sound index, the whole lines of
+// it for a damaged one. The restore tool writes the same text to a file and
+// reads it back line by line. Both must give the same rows, each inside the
+// text, and the whole path may touch what the stream decoded, never what the
+// header merely claims.
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core/memory.h"
+#include "file/file.h"
+#include "fuzz/fuzz_support.h"
+#include "fuzz/fuzz_target.h"
+#include "pack/archive.h"
+#include "tests/support/pack_writer.h"
+
+namespace {
+
+constexpr intptr_t INDEX_FILE = 1;
+
+bool IsLineEnd(unsigned char c) {
+  return c == '\n' || c == '\r' || c == 0;
+}
+
+// The zeros the reader promises past what was decoded: every byte near the
+// cut, then one per page (reading a page never written costs no memory).
+void RequireZeroTail(const unsigned char* entry, uint32_t decoded, uint32_t size) {
+  uint32_t near = size - decoded < 65536 ? size : decoded + 65536;
+  for (uint32_t i = decoded; i < near; i++) Require(entry[i] == 0);
+  for (uint32_t i = near; i < size; i += 4096) Require(entry[i] == 0);
+  if (size > decoded) Require(entry[size - 1] == 0);
+}
+
+std::vector<std::string> CutInMemory(const unsigned char* text, size_t size) {
+  std::vector<std::string> rows;
+  size_t length = 0;
+  for (size_t at = 0; at < size;) {
+    size_t next = LineTextNext(text, size, at, &length);
+    Require(next > at && next <= size && length <= next - at);
+    for (size_t i = 0; i < length; i++) Require(!IsLineEnd(text[at + i]));
+    rows.emplace_back(reinterpret_cast<const char*>(text) + at, length);
+    at = next;
+  }
+  return rows;
+}
+
+// The restore tool's way: the text into a file, read back until its end.
+std::vector<std::string> CutThroughFile(const unsigned char* text, size_t size, size_t rowsMax) {
+  const char* path = ScratchPath("index_text").c_str();
+  Require(FileCreate(INDEX_FILE, path) != 0);
+  Require(size == 0 || FileWriteData(INDEX_FILE, text, int32_t(size)) == int32_t(size));
+  FileClose(INDEX_FILE);
+  std::vector<std::string> rows;
+  Require(FileOpenRead(INDEX_FILE, path) != 0);
+  while (FileAtEnd(INDEX_FILE) == 0) {
+    Require(rows.size() < rowsMax);
+    String line = FileReadLine(INDEX_FILE);
+    rows.emplace_back(line.Text(), line.Length());
+  }
+  FileClose(INDEX_FILE);
+  FileDelete(path);
+  return rows;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static bool started = [] {
+    MemoryLibraryInit();
+    return true;
+  }();
+  (void)started;
+  if (!WriteFileBytes(ScratchPath("index"), std::vector<uint8_t>(data, data + size))) abort();
+
+  ProgramHeapCreate(FUZZ_HEAP_LIMIT);
+  FileLibraryInit();
+  uint64_t before = ResidentBytes();
+  Require(ArchiveOpen(ScratchPath("index").c_str()) == 1);
+  const unsigned char* entry = ArchiveNextEntry();
+  if (entry != nullptr) {
+    ArchiveEntryInfo info{};
+    Require(ArchiveLastEntryInfo(&info) == 1);
+    uint32_t entrySize = uint32_t(ArchiveEntrySize());
+    Require(entrySize == info.unpackedSize && info.decoded <= entrySize);
+    Require(info.damaged != 0 || info.decoded == entrySize);
+    RequireZeroTail(entry, info.decoded, entrySize);
+
+    size_t trusted = info.damaged ? LineTextWholeLines(entry, info.decoded) : info.decoded;
+    Require(trusted <= info.decoded);
+    std::vector<std::string> rows = CutInMemory(entry, trusted);
+    // The reader's stream copy, the decoded bytes, the rows.
+    RequireResidentGrowth(before, uint64_t(info.packedSize) + 3ull * info.decoded + info.unpackedSize / 8);
+
+    std::vector<std::string> fromFile = CutThroughFile(entry, trusted, trusted + 1);
+    Require(fromFile == rows);
+  }
+  ArchiveClose();
+  FileLibraryEnd();
+  ProgramHeapDestroy();
+  return 0;
+}
