@@ -76,7 +76,13 @@ int SelectBackup() {
   GadgetDisable(BUTTON_EXPORT, 0);
   // Only an index file this command wrote is listed and deleted: a file of
   // that name that was there before belongs to the user.
-  if (!WriteIndexFile(state.entry, ArchiveEntrySize())) return 0;
+  // A damaged index lists what its stream decoded, up to its last whole
+  // line, as packtool does: the zeros after the cut are no rows, and a header
+  // claiming far more than its stream gives must cost what the stream gives.
+  ArchiveEntryInfo info{};
+  ArchiveLastEntryInfo(&info);
+  size_t listed = info.damaged ? LineTextWholeLines(state.entry, info.decoded) : info.decoded;
+  if (!WriteIndexFile(state.entry, int32_t(listed))) return 0;
   ListIndexFile();
   return 0;
 }
