@@ -24,7 +24,7 @@ constexpr size_t FUZZ_HEAP_LIMIT = 48u << 20;
 
 // The touched memory an entry may add besides what it really decoded: the
 // sanitizer's shadow (an eighth of every allocation) and allocator slack.
-constexpr uint64_t RESIDENT_SLACK = 12u << 20;
+constexpr uint64_t RESIDENT_SLACK = 4u << 20;
 
 // Requires that resident memory grew by no more than `allowed` bytes since
 // `before` (plus the slack): a claim alone must not be touched.
