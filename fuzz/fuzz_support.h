@@ -20,7 +20,13 @@ uint64_t ResidentBytes();
 // Entries may claim up to 4 GiB; the targets' program heap refuses more than
 // this, so that a claim still fits under the fuzzer's malloc limit (64 MB)
 // and is exercised, not just refused.
+// A Windows heap with a maximum gives no block of 512 KB or more, so the
+// replays there use a growable one (a 32-bit process refuses 2 GiB anyway).
+#ifdef _WIN32
+constexpr size_t FUZZ_HEAP_LIMIT = 0;
+#else
 constexpr size_t FUZZ_HEAP_LIMIT = 48u << 20;
+#endif
 
 // The touched memory an entry may add besides what it really decoded: the
 // sanitizer's shadow (an eighth of every allocation) and allocator slack.

@@ -192,7 +192,7 @@ class Walk {
     for (int links = 0; links < CHAIN_LENGTH; links++) {
       if (links > 0 && at == size) return true;
       if (!Plausible(at)) return links > 0 && CutShortHeader(at);
-      Header header;
+      Header header{};  // read by Plausible just before; the compiler cannot see it
       ReadHeader(at, &header);
       at += ENTRY_HEADER_SIZE + uint64_t(header.packedSize);
     }
