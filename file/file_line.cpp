@@ -56,16 +56,24 @@ bool LineEndTakesLf(unsigned char next) {
 }
 
 // A line that outgrows one look at the buffer: its room starts at 4,096 bytes
-// and grows by 4,096, so a long line costs one enlargement per 4,096 bytes.
-// When the string heap refuses to grow it, the line keeps what it has and the
-// rest of it is skipped, so the next line still starts where it should.
+// and doubles, since an enlargement may copy the whole line: growing by a
+// fixed step made a line of n bytes cost about n * n / 8,192 copied bytes
+// (tens of seconds for a 16 MB line of a damaged index). When the string heap refuses the
+// doubled room, the line asks for just what it needs; when that is refused
+// too, the line keeps what it has and the rest of it is skipped, so the next
+// line still starts where it should.
 class LineText {
  public:
   void Append(const unsigned char* bytes, size_t count) {
     if (count == 0 || full_) return;
     if (count > room_ - length_) {
       size_t wanted = (length_ + count + LINE_ROOM_STEP - 1) / LINE_ROOM_STEP * LINE_ROOM_STEP;
-      char* grown = text_.Reserve(wanted);
+      char* grown = room_ * 2 > wanted ? text_.Reserve(room_ * 2) : nullptr;
+      if (grown != nullptr) {
+        wanted = room_ * 2;
+      } else {
+        grown = text_.Reserve(wanted);
+      }
       if (grown == nullptr) {
         full_ = true;
         count = room_ - length_;

@@ -1,9 +1,11 @@
-// Writes the seed corpus of both fuzz targets into the folder given (the
+// Writes the seed corpus of every fuzz target into the folder given (the
 // seed-* files of fuzz/corpus were made by this program; the files named by
 // their hash were found by the fuzzers and kept, minimized with -merge=1):
 //   fuzz_make_corpus fuzz/corpus
 // Decoder seeds: two bytes of output capacity and a stream; archive seeds: a
-// plan byte and an archive. Small inputs, every token kind among them.
+// plan byte and an archive; index and salvage seeds: an archive, sound and
+// with each damage the rescue tests make; name seeds: a flag byte and a row
+// text. Small inputs, every token kind among them.
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -51,6 +53,105 @@ bool Write(const fs::path& path, const Bytes& bytes) {
   return true;
 }
 
+Bytes Index(const std::vector<std::string>& rows) {
+  std::string text;
+  for (const std::string& row : rows) text += row + "\r\n";
+  return Text(text);
+}
+
+// 26 bytes whose index claims 2 GiB - 1 (or `claim`): a stream of a few
+// literals, a checksum of 0.
+Bytes HostileClaim(uint32_t claim) {
+  StreamBitWriter bits;
+  bits.LiteralWidth(8, 0);
+  for (char c : std::string("a\nb\n")) bits.Literal(uint8_t(c), 8);
+  bits.EndCode();
+  Bytes stream = MakeStream(claim, 0, bits);
+  stream.resize(18, 0);
+  Bytes archive;
+  AppendRawEntry(archive, claim, uint32_t(stream.size()), stream);
+  return archive;
+}
+
+// The archives of the rescue tests: an index and four entries, sound and
+// with each kind of damage. Written for the index and salvage targets, and
+// with a plan byte for the archive target.
+int WriteDamagedArchives(const fs::path& root) {
+  fs::create_directories(root / "index");
+  fs::create_directories(root / "salvage");
+  fs::create_directories(root / "name");
+  const std::vector<std::string> rows = {"C:\\Index.txt", "C:\\Daten\\brief.txt", "C:\\Daten\\tabelle.csv",
+                                         "C:\\Bilder\\bild.bmp", "C:\\notiz.txt"};
+  Bytes index = Index(rows);
+  std::vector<Bytes> data = {Text("Lieber Herr M\xFCller,\r\n"), Sample(1), Sample(2), Text("eine Notiz")};
+  std::vector<size_t> offsets;
+  auto build = [&](bool compressIndex, bool lastCompressed) {
+    Bytes archive;
+    offsets.clear();
+    auto add = [&](const Bytes& bytes, bool compressed) {
+      offsets.push_back(archive.size());
+      Bytes entry = EntryBytes(compressed ? CompressedEntry(bytes) : StoredEntry(bytes));
+      AppendRawEntry(archive, uint32_t(bytes.size()), uint32_t(entry.size()), entry);
+    };
+    add(index, compressIndex);
+    add(data[0], false);
+    add(data[1], true);
+    add(data[2], true);
+    add(data[3], lastCompressed);
+    return archive;
+  };
+  std::vector<std::pair<std::string, Bytes>> archives;
+  archives.emplace_back("sound", build(true, true));
+  Bytes checksum = build(true, false);
+  checksum[offsets[0] + 8 + 6] ^= 0x01;  // the index's checksum field spoilt
+  archives.emplace_back("index-checksum", checksum);
+  {
+    Bytes stream = EncodeCompressedStream(index.data(), index.size(), EncoderMode::Literals8, true);
+    stream.resize(10 + 40);  // the index's stream cut off mid-way
+    Bytes cut;
+    AppendRawEntry(cut, uint32_t(index.size()), uint32_t(stream.size()), stream);
+    Bytes rest = build(true, false);
+    cut.insert(cut.end(), rest.begin() + long(offsets[1]), rest.end());
+    archives.emplace_back("index-cut", cut);
+  }
+  Bytes header = build(false, false);
+  header[offsets[2] + 7] = 0x7F;  // a packed size far past the end, in the middle
+  archives.emplace_back("header-corrupt", header);
+  Bytes shortStored = build(false, false);
+  shortStored.resize(shortStored.size() - 4);  // inside a stored last entry
+  archives.emplace_back("cut-stored", shortStored);
+  Bytes shortStream = build(false, false);
+  shortStream.resize(offsets[3] + 8 + 600);  // inside a compressed entry
+  archives.emplace_back("cut-stream", shortStream);
+  archives.emplace_back("hostile-claim", HostileClaim(0x7FFFFFFF));
+  archives.emplace_back("hostile-claim-40m", HostileClaim(40u << 20));  // a claim the targets' heap still grants
+
+  int count = 0;
+  for (const auto& [name, archive] : archives) {
+    for (const char* target : {"index", "salvage"}) {
+      if (!Write(root / target / ("seed-" + name), archive)) return -1000;
+      count++;
+    }
+    Bytes planned(1, 0);
+    planned.insert(planned.end(), archive.begin(), archive.end());
+    if (!Write(root / "archive" / ("seed-" + name), planned)) return -1000;
+    count++;
+  }
+  const char* names[] = {"C:\\Daten\\brief.txt", "\\\\server\\share\\..\\..\\x", "D:..\\a", "a/./b//c",
+                         "C:", "CON.txt", "Daten\\COM1 .log", "x:\\\x01y", ". \\..\\ ..", "a\\b:c"};
+  int which = 0;
+  for (const char* name : names) {
+    for (uint8_t flags : {0, 1}) {
+      Bytes seed(1, flags);
+      Bytes text = Text(name);
+      seed.insert(seed.end(), text.begin(), text.end());
+      if (!Write(root / "name" / ("seed-" + std::to_string(which++)), seed)) return -1000;
+      count++;
+    }
+  }
+  return count;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -90,6 +191,8 @@ int main(int argc, char** argv) {
     if (!Write(root / "archive" / ("seed-" + std::to_string(plan)), seed)) return 1;
     count++;
   }
+  count += WriteDamagedArchives(root);
+  if (count < 0) return 1;
   printf("wrote %d seeds\n", count);
   return 0;
 }

@@ -31,8 +31,12 @@ bool IsWindowsDeviceName(std::string_view part) {
 
 // Checks one part of a path; "." and ".." are the caller's business.
 const char* PartRefusal(std::string_view part, bool windowsNames) {
+  // The name check reads a C string: a NUL would hide what follows it (and
+  // a system call would cut "..\0x" back to "..").
   std::string text(part);
-  if (FileNameIsValid(text.c_str()) == 0) return "a name in it holds a character no file name may hold";
+  if (part.find('\0') != std::string_view::npos || FileNameIsValid(text.c_str()) == 0) {
+    return "a name in it holds a character no file name may hold";
+  }
   if (part.find_first_not_of(". ") == std::string_view::npos) return "a name in it is only dots or spaces";
   if (windowsNames && IsWindowsDeviceName(part)) return "a name in it is a device name of Windows";
   return nullptr;

@@ -38,6 +38,23 @@ TEST_F(CommandsTest, ListingShowsEveryIndexLineAndEnablesExport) {
   EXPECT_EQ(Script().openCalls[0].position, 0);
 }
 
+// 26 bytes whose index claims 64 MiB: a stream of four literals. The list
+// holds the two rows the stream gave, not one empty row per claimed zero.
+TEST_F(CommandsTest, AHostileIndexClaimListsWhatItsStreamGave) {
+  StreamBitWriter bits;
+  bits.LiteralWidth(8, 0);
+  for (char c : std::string("a\nb\n")) bits.Literal(uint8_t(c), 8);
+  bits.EndCode();
+  std::vector<uint8_t> stream = MakeStream(64u << 20, 0, bits);
+  stream.resize(18, 0);
+  std::vector<uint8_t> archive;
+  AppendRawEntry(archive, 64u << 20, uint32_t(stream.size()), stream);
+  ASSERT_TRUE(WriteFileBytes("hostile.zip", archive));
+  List("hostile.zip");
+  EXPECT_EQ(Rows(), (std::vector<std::string>{"a", "b"}));
+  EXPECT_FALSE(Exists("Index.tmp"));
+}
+
 TEST_F(CommandsTest, SecondListingReplacesAllRows) {
   ASSERT_TRUE(WriteArchive("first.zip", SampleEntries()));
   ASSERT_TRUE(WriteArchive("second.zip", {StoredEntry(Bytes("eins\r\n"))}));

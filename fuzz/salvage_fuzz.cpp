@@ -1,0 +1,73 @@
+// The rescue walk on an archive made from the input: every entry and every
+// skipped range must lie in the file, in order, numbered one after another;
+// every recovered byte is touched (so that a sanitizer sees bytes never
+// written), and the walk may touch what its entries really gave, never what
+// a header merely claims.
+#include <algorithm>
+#include <vector>
+
+#include "core/memory.h"
+#include "fuzz/fuzz_support.h"
+#include "fuzz/fuzz_target.h"
+#include "pack/salvage.h"
+#include "tests/support/pack_writer.h"
+
+namespace {
+
+constexpr uint64_t ENTRY_HEADER_SIZE = 8;
+
+class Checker : public SalvageVisitor {
+ public:
+  Checker(uint64_t size, uint64_t before) : size_(size), before_(before) {}
+
+  bool Entry(const SalvagedEntry& entry) override {
+    Require(entry.number == entries_);
+    Require(entry.offset >= next_ && entry.offset + ENTRY_HEADER_SIZE <= size_);
+    Require(entry.recovered == 0 || entry.bytes != nullptr);
+    Require(entry.state != SalvageState::Lost || entry.recovered == 0);
+    if (entry.state == SalvageState::Sound) {
+      Require(!entry.cutShort && !entry.rangeTaken && !entry.tooLarge && entry.recovered == entry.unpackedSize);
+    }
+    if (!entry.rangeTaken) {
+      Require(entry.recovered <= entry.unpackedSize);
+      Require(entry.cutShort == (entry.offset + ENTRY_HEADER_SIZE + entry.packedSize > size_));
+    }
+    uint32_t sum = 0;
+    for (uint32_t i = 0; i < entry.recovered; i++) sum += entry.bytes[i];
+    sink_ = sink_ + sum;
+    // What the walk holds for this entry: the file's bytes it read, the
+    // decoded bytes, and the shadow of the claim's block.
+    allowed_ += uint64_t(entry.recovered) + entry.unpackedSize / 8;
+    RequireResidentGrowth(before_, size_ + allowed_);
+    next_ = entry.offset + 1;
+    entries_++;
+    Require(entries_ <= size_);  // a suspect header may be one byte before the next
+    return true;
+  }
+
+  void Skipped(const SalvageRange& range) override {
+    Require(range.length > 0 && range.offset >= next_ && range.offset + range.length <= size_);
+    skipped_++;
+    Require(skipped_ <= size_);
+  }
+
+ private:
+  uint64_t size_;
+  uint64_t before_;
+  uint64_t allowed_ = 0;
+  uint64_t next_ = 0;  // where the next entry may start at the earliest
+  uint32_t entries_ = 0;
+  uint64_t skipped_ = 0;
+  volatile uint32_t sink_ = 0;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (!WriteFileBytes(ScratchPath("salvage"), std::vector<uint8_t>(data, data + size))) abort();
+  ProgramHeapCreate(FUZZ_HEAP_LIMIT);
+  Checker checker(size, ResidentBytes());
+  Require(ArchiveSalvage(ScratchPath("salvage").c_str(), checker));
+  ProgramHeapDestroy();
+  return 0;
+}
