@@ -132,8 +132,9 @@ int WriteDamagedArchives(const fs::path& root) {
       if (!Write(root / target / ("seed-" + name), archive)) return -1000;
       count++;
     }
-    Bytes planned(1, 0);
-    planned.insert(planned.end(), archive.begin(), archive.end());
+    // The archive target's first byte is its plan; the archive follows.
+    Bytes planned = archive;
+    planned.insert(planned.begin(), uint8_t(0));
     if (!Write(root / "archive" / ("seed-" + name), planned)) return -1000;
     count++;
   }
@@ -142,9 +143,8 @@ int WriteDamagedArchives(const fs::path& root) {
   int which = 0;
   for (const char* name : names) {
     for (uint8_t flags : {0, 1}) {
-      Bytes seed(1, flags);
-      Bytes text = Text(name);
-      seed.insert(seed.end(), text.begin(), text.end());
+      Bytes seed = Text(name);
+      seed.insert(seed.begin(), flags);
       if (!Write(root / "name" / ("seed-" + std::to_string(which++)), seed)) return -1000;
       count++;
     }
