@@ -25,31 +25,33 @@ FastStop DecodeFastTokens(DecoderState& state, const uint8_t* inLimit, uint8_t* 
     if (window >> 31) {  // 1: single literal
       if (literalTaken == 1 + LITERAL_WIDTH_UNSET) break;
       // The window holds 32 bits, three literals of at most 9: one peek for
-      // up to three of a run.
-      *out++ = uint8_t((window >> (32 - literalTaken)) + literalAdd);
-      window <<= literalTaken;
-      unsigned taken = literalTaken;
-      if (window >> 31) {
-        *out++ = uint8_t((window >> (32 - literalTaken)) + literalAdd);
-        window <<= literalTaken;
-        taken += literalTaken;
-        if (window >> 31) {
-          *out++ = uint8_t((window >> (32 - literalTaken)) + literalAdd);
-          taken += literalTaken;
-        }
-      }
-      reader.Skip(taken);
+      // up to three of a run. All three are written and only those that are
+      // literals kept (the output margin has room): a branch per literal
+      // mispredicted at every end of a run.
+      uint32_t second = window << literalTaken;
+      uint32_t third = second << literalTaken;
+      out[0] = uint8_t((window >> (32 - literalTaken)) + literalAdd);
+      out[1] = uint8_t((second >> (32 - literalTaken)) + literalAdd);
+      out[2] = uint8_t((third >> (32 - literalTaken)) + literalAdd);
+      unsigned count = 1 + (second >> 31) + ((second & third) >> 31);
+      out += count;
+      reader.Skip(count * literalTaken);
       continue;
     }
 
     uint32_t distance;
     uint32_t length;
     if (window >> 30) {  // 0 1: normal match
+      // The offset's gamma number, from the window when it ends there (15
+      // pairs, offsets into the millions): without the table, whose hits and
+      // misses alternate on offsets of mixed sizes and mispredicted.
       uint32_t gamma;
-      GammaShort head = GAMMA_SHORT.entries[(window >> 22) & 0xFF];
-      if (head.bits != 0) {
-        reader.Skip(2 + head.bits);
-        gamma = head.value;
+      uint32_t head = window << 2;
+      uint32_t stops = ~head & 0x55555554u;  // the last 2 bits were shifted in
+      if (stops != 0) {
+        unsigned used;
+        gamma = GammaFromStops(head, stops, &used);
+        reader.Skip(2 + used);
       } else {
         reader.Skip(2);
         gamma = Gamma<true>(reader);
@@ -61,6 +63,10 @@ FastStop DecodeFastTokens(DecoderState& state, const uint8_t* inLimit, uint8_t* 
       if (gamma == 2) {  // the last offset again; no length bonus
         length = Gamma<true>(reader);
         distance = lastOffset;
+        if (length == 0 || length > size_t(outEnd - out)) {
+          stop = FastStop::Bad;
+          break;
+        }
       } else {
         uint32_t high = gamma - 3;
         uint32_t fields = reader.PeekInside();
@@ -82,7 +88,8 @@ FastStop DecodeFastTokens(DecoderState& state, const uint8_t* inLimit, uint8_t* 
         }
         length = uint32_t(withBonus);
       }
-      if (length == 0 || distance == 0 || distance > size_t(out - outStart) || length > size_t(outEnd - out)) {
+      // Distance 0 wraps round to the largest value: one test for both ends.
+      if (uint32_t(distance - 1) >= size_t(out - outStart)) {
         stop = FastStop::Bad;
         break;
       }
