@@ -103,14 +103,11 @@ FastStop DecodeFastTokens(DecoderState& state, const uint8_t* inLimit, uint8_t* 
         if ((window >> 24) & 1) break;  // escape 1, raw blocks: the careful path
         // Escape 0: literal width w, and for 7 bits a base. Streams switch
         // often, so this stays in the loop.
-        literalTaken = 8 + ((window >> 23) & 1);
-        if (literalTaken == 8) {
-          literalAdd = ((window >> 15) & 0xFF) - 0x80;
-          reader.Skip(17);
-        } else {
-          literalAdd = 0;
-          reader.Skip(9);
-        }
+        // Without a branch: binary data switches at random.
+        uint32_t wide = (window >> 23) & 1;
+        literalTaken = 8 + wide;
+        literalAdd = (((window >> 15) & 0xFF) - 0x80) & (wide - 1);
+        reader.Skip(17 - 8 * wide);
         continue;
       }
       // Code 1 writes 0; codes 2 to 15 copy from distance 1 to 14.
