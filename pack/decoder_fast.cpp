@@ -1,17 +1,44 @@
 // The decoder's fast loop: the common tokens, without the per-step bounds
 // checks that the careful path in decoder.cpp makes, because it runs only
 // while the named margins of decoder_parts.h hold.
+#include <algorithm>
 #include <cstring>
 
 #include "pack/decoder_parts.h"
 
 namespace decoder_parts {
 
+namespace {
+
+// Where the fast loop may read: BufferReader says it by its next word...
+bool Within(const BufferReader& reader, const uint8_t* inLimit, int32_t) {
+  return reader.in <= inLimit;
+}
+// ... the cursor by its bit position, against a limit computed once.
+bool Within(const CursorReader& reader, const uint8_t*, int32_t posLimit) {
+  return reader.pos <= posLimit;
+}
+
+void StoreReader(const BufferReader& reader, BufferReader& to) {
+  to = reader;
+}
+void StoreReader(const CursorReader& reader, BufferReader& to) {
+  reader.StoreInto(to);
+}
+
+// Input a cursor covers in one call, so that bit positions fit 32 bits; the
+// caller calls again.
+constexpr size_t CURSOR_SPAN = size_t(1) << 26;
+
 // The state lives in locals here, so that it stays in registers; it goes back
 // to the caller at each way out.
-FastStop DecodeFastTokens(DecoderState& state, const uint8_t* inLimit, uint8_t* const outStart,
-                          const uint8_t* const outLimit, const uint8_t* const outEnd) {
-  BufferReader reader = state.reader;
+template <typename Reader>
+FastStop DecodeFast(DecoderState& state, const uint8_t* inLimit, uint8_t* const outStart, const uint8_t* const outLimit,
+                    const uint8_t* const outEnd) {
+  Reader reader(state.reader);
+  // The cursor's limit (the caller has in <= inLimit): the word holding its
+  // next bit starts at most at inLimit.
+  const int32_t posLimit = int32_t(std::min(size_t(inLimit - state.reader.in), CURSOR_SPAN) * 8);
   uint8_t* out = state.out;
   uint32_t lastOffset = state.lastOffset;
   unsigned indexBits = state.indexBits;
@@ -19,7 +46,7 @@ FastStop DecodeFastTokens(DecoderState& state, const uint8_t* inLimit, uint8_t* 
   uint32_t literalAdd = state.literalAdd;
   FastStop stop = FastStop::Margin;
 
-  while (reader.in <= inLimit && out <= outLimit) {
+  while (Within(reader, inLimit, posLimit) && out <= outLimit) {
     uint32_t window = reader.PeekInside();
 
     if (window >> 31) {  // 1: single literal
@@ -159,7 +186,7 @@ FastStop DecodeFastTokens(DecoderState& state, const uint8_t* inLimit, uint8_t* 
     out += length;
   }
 
-  state.reader = reader;
+  StoreReader(reader, state.reader);
   state.out = out;
   state.lastOffset = lastOffset;
   state.indexBits = indexBits;
@@ -167,5 +194,18 @@ FastStop DecodeFastTokens(DecoderState& state, const uint8_t* inLimit, uint8_t* 
   state.literalAdd = literalAdd;
   return stop;
 }
+
+}  // namespace
+
+template <typename Reader>
+FastStop DecodeFastTokens(DecoderState& state, const uint8_t* inLimit, uint8_t* const outStart,
+                          const uint8_t* const outLimit, const uint8_t* const outEnd) {
+  return DecodeFast<Reader>(state, inLimit, outStart, outLimit, outEnd);
+}
+
+template FastStop DecodeFastTokens<BufferReader>(DecoderState&, const uint8_t*, uint8_t*, const uint8_t*,
+                                                 const uint8_t*);
+template FastStop DecodeFastTokens<CursorReader>(DecoderState&, const uint8_t*, uint8_t*, const uint8_t*,
+                                                 const uint8_t*);
 
 }  // namespace decoder_parts
