@@ -47,13 +47,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // the same verdict and bytes.
   std::vector<uint8_t> other(capacity + CANARY_SIZE, CANARY);
   uint32_t otherWritten = 0;
-  bool otherSound = std::is_same_v<decoder_parts::FastReader, decoder_parts::CursorReader>
-                        ? decoder_parts::DecodeStreamWith<decoder_parts::BufferReader>(stream.Data(), streamSize,
-                                                                                      other.data(), capacity,
-                                                                                      &otherWritten)
-                        : decoder_parts::DecodeStreamWith<decoder_parts::CursorReader>(stream.Data(), streamSize,
-                                                                                      other.data(), capacity,
-                                                                                      &otherWritten);
+  using namespace decoder_parts;
+  auto decodeOther = std::is_same_v<FastReader, CursorReader> ? DecodeStreamWith<BufferReader>
+                                                               : DecodeStreamWith<CursorReader>;
+  bool otherSound = decodeOther(stream.Data(), streamSize, other.data(), capacity, &otherWritten);
   for (size_t i = capacity; i < other.size(); i++) Require(other[i] == CANARY);
   Require(otherSound == sound && otherWritten == written);
   Require(memcmp(other.data(), output.data(), written) == 0);

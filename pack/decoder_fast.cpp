@@ -128,9 +128,8 @@ FastStop DecodeFast(DecoderState& state, const uint8_t* inLimit, uint8_t* const 
       uint32_t code = (window >> 25) & 0xF;
       if (code == 0) {
         if ((window >> 24) & 1) break;  // escape 1, raw blocks: the careful path
-        // Escape 0: literal width w, and for 7 bits a base. Streams switch
-        // often, so this stays in the loop.
-        // Without a branch: binary data switches at random.
+        // Escape 0: literal width w, and for 7 bits a base. Binary data
+        // switches before most literal runs: in the loop, without a branch.
         uint32_t wide = (window >> 23) & 1;
         literalTaken = 8 + wide;
         literalAdd = (((window >> 15) & 0xFF) - 0x80) & (wide - 1);

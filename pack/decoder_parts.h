@@ -42,9 +42,9 @@ inline uint32_t Load32(const uint8_t* p) {
 // was consumed. PeekInside() is Peek() for the fast loop, which runs only
 // while whole words remain: it reads the next word unchecked.
 //
-// A cursor (word index and bit shift, two loads and a double shift per peek)
-// was measured as well: it keeps less state, but was no faster in the 32-bit
-// build and slower in the 64-bit one.
+// In 64-bit builds the fast loop reads through this buffer too: the cursor
+// below was a quarter slower there (each peek waits for two loads whose
+// address depends on the position).
 //
 // bits:       unread bits, aligned to the top; the bits below them are 0 or
 //             the stream's next bits (see PeekInside)
@@ -83,16 +83,12 @@ struct BufferReader {
     return uint32_t(bits >> 32);
   }
 
-  // The next word is loaded and put below the valid bits whether they need
-  // it or not, and taken (in and count moved on) only when fewer than 32 bits
-  // are valid: no branch. Where it is not taken, the bits it leaves below the
-  // valid ones are the stream's own next bits, which a later load puts there
-  // again, so the bits below count are always 0 or the right ones. Branching
-  // on the count had been the fast loop's most mispredicted branch (a third
-  // of all mispredictions). count stays at most 63, so the shift is defined.
-  // With count below 64, bit 5 of count is clear exactly when it is below
-  // 32: the word is taken by setting that bit, and `in` moves on by bit 5 of
-  // ~count (4 bytes or none).
+  // Without a branch: the next word is always put below the valid bits, and
+  // taken only when fewer than 32 are valid. Not taken, it leaves the
+  // stream's own next bits there, which a later load puts there again. The
+  // branch on the count had been a third of the fast loop's mispredictions.
+  // count stays below 64 (the shift is defined), so bit 5 says whether it is
+  // below 32: setting that bit takes the word, and bit 5 of ~count moves `in`.
   uint32_t PeekInside() {
     bits |= (uint64_t(Load32(in)) << 32) >> count;
     in += (~count >> 3) & 4;
@@ -192,10 +188,10 @@ struct GammaTable {
 inline constexpr GammaTable GAMMA_SHORT;
 
 // Continuation bits sit at every second position from bit 30 down; the
-// first 0 among them ends the number. Given `stops`, the window's
-// continuation bits that are 0 (not 0), the gamma number at the window's top
-// and in *used the bits it takes. Its data bits are gathered with a few
-// mask-and-shift steps instead of a loop per bit.
+// first 0 among them ends the number. From the window and `stops` (a 1 for
+// each continuation bit that is 0; not all 0): the gamma number at the
+// window's top, and in *used the bits it takes. Its data bits are gathered
+// with a few mask-and-shift steps instead of a loop per bit.
 [[gnu::always_inline]] inline uint32_t GammaFromStops(uint32_t window, uint32_t stops, unsigned* used) {
   unsigned bits = unsigned(__builtin_clz(stops)) + 1;  // through the ending bit; even, at most 32
   uint32_t x = (window >> (32 - bits)) >> 1;           // data bits now at the even positions
