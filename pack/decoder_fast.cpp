@@ -1,17 +1,44 @@
 // The decoder's fast loop: the common tokens, without the per-step bounds
 // checks that the careful path in decoder.cpp makes, because it runs only
 // while the named margins of decoder_parts.h hold.
+#include <algorithm>
 #include <cstring>
 
 #include "pack/decoder_parts.h"
 
 namespace decoder_parts {
 
+namespace {
+
+// Where the fast loop may read: BufferReader says it by its next word...
+bool Within(const BufferReader& reader, const uint8_t* inLimit, int32_t) {
+  return reader.in <= inLimit;
+}
+// ... the cursor by its bit position, against a limit computed once.
+bool Within(const CursorReader& reader, const uint8_t*, int32_t posLimit) {
+  return reader.pos <= posLimit;
+}
+
+void StoreReader(const BufferReader& reader, BufferReader& to) {
+  to = reader;
+}
+void StoreReader(const CursorReader& reader, BufferReader& to) {
+  reader.StoreInto(to);
+}
+
+// Input a cursor covers in one call, so that bit positions fit 32 bits; the
+// caller calls again.
+constexpr size_t CURSOR_SPAN = size_t(1) << 26;
+
 // The state lives in locals here, so that it stays in registers; it goes back
 // to the caller at each way out.
-FastStop DecodeFastTokens(DecoderState& state, const uint8_t* inLimit, uint8_t* const outStart,
-                          const uint8_t* const outLimit, const uint8_t* const outEnd) {
-  BufferReader reader = state.reader;
+template <typename Reader>
+FastStop DecodeFast(DecoderState& state, const uint8_t* inLimit, uint8_t* const outStart, const uint8_t* const outLimit,
+                    const uint8_t* const outEnd) {
+  Reader reader(state.reader);
+  // The cursor's limit (the caller has in <= inLimit): the word holding its
+  // next bit starts at most at inLimit.
+  const int32_t posLimit = int32_t(std::min(size_t(inLimit - state.reader.in), CURSOR_SPAN) * 8);
   uint8_t* out = state.out;
   uint32_t lastOffset = state.lastOffset;
   unsigned indexBits = state.indexBits;
@@ -19,37 +46,39 @@ FastStop DecodeFastTokens(DecoderState& state, const uint8_t* inLimit, uint8_t* 
   uint32_t literalAdd = state.literalAdd;
   FastStop stop = FastStop::Margin;
 
-  while (reader.in <= inLimit && out <= outLimit) {
+  while (Within(reader, inLimit, posLimit) && out <= outLimit) {
     uint32_t window = reader.PeekInside();
 
     if (window >> 31) {  // 1: single literal
       if (literalTaken == 1 + LITERAL_WIDTH_UNSET) break;
       // The window holds 32 bits, three literals of at most 9: one peek for
-      // up to three of a run.
-      *out++ = uint8_t((window >> (32 - literalTaken)) + literalAdd);
-      window <<= literalTaken;
-      unsigned taken = literalTaken;
-      if (window >> 31) {
-        *out++ = uint8_t((window >> (32 - literalTaken)) + literalAdd);
-        window <<= literalTaken;
-        taken += literalTaken;
-        if (window >> 31) {
-          *out++ = uint8_t((window >> (32 - literalTaken)) + literalAdd);
-          taken += literalTaken;
-        }
-      }
-      reader.Skip(taken);
+      // up to three of a run. All three are written and only those that are
+      // literals kept (the output margin has room): a branch per literal
+      // mispredicted at every end of a run.
+      uint32_t second = window << literalTaken;
+      uint32_t third = second << literalTaken;
+      out[0] = uint8_t((window >> (32 - literalTaken)) + literalAdd);
+      out[1] = uint8_t((second >> (32 - literalTaken)) + literalAdd);
+      out[2] = uint8_t((third >> (32 - literalTaken)) + literalAdd);
+      unsigned count = 1 + (second >> 31) + ((second & third) >> 31);
+      out += count;
+      reader.Skip(count * literalTaken);
       continue;
     }
 
     uint32_t distance;
     uint32_t length;
     if (window >> 30) {  // 0 1: normal match
+      // The offset's gamma number, from the window when it ends there (15
+      // pairs, offsets into the millions): without the table, whose hits and
+      // misses alternate on offsets of mixed sizes and mispredicted.
       uint32_t gamma;
-      GammaShort head = GAMMA_SHORT.entries[(window >> 22) & 0xFF];
-      if (head.bits != 0) {
-        reader.Skip(2 + head.bits);
-        gamma = head.value;
+      uint32_t head = window << 2;
+      uint32_t stops = ~head & 0x55555554u;  // the last 2 bits were shifted in
+      if (stops != 0) {
+        unsigned used;
+        gamma = GammaFromStops(head, stops, &used);
+        reader.Skip(2 + used);
       } else {
         reader.Skip(2);
         gamma = Gamma<true>(reader);
@@ -61,6 +90,10 @@ FastStop DecodeFastTokens(DecoderState& state, const uint8_t* inLimit, uint8_t* 
       if (gamma == 2) {  // the last offset again; no length bonus
         length = Gamma<true>(reader);
         distance = lastOffset;
+        if (length == 0 || length > size_t(outEnd - out)) {
+          stop = FastStop::Bad;
+          break;
+        }
       } else {
         uint32_t high = gamma - 3;
         uint32_t fields = reader.PeekInside();
@@ -82,7 +115,8 @@ FastStop DecodeFastTokens(DecoderState& state, const uint8_t* inLimit, uint8_t* 
         }
         length = uint32_t(withBonus);
       }
-      if (length == 0 || distance == 0 || distance > size_t(out - outStart) || length > size_t(outEnd - out)) {
+      // Distance 0 wraps round to the largest value: one test for both ends.
+      if (uint32_t(distance - 1) >= size_t(out - outStart)) {
         stop = FastStop::Bad;
         break;
       }
@@ -94,16 +128,12 @@ FastStop DecodeFastTokens(DecoderState& state, const uint8_t* inLimit, uint8_t* 
       uint32_t code = (window >> 25) & 0xF;
       if (code == 0) {
         if ((window >> 24) & 1) break;  // escape 1, raw blocks: the careful path
-        // Escape 0: literal width w, and for 7 bits a base. Streams switch
-        // often, so this stays in the loop.
-        literalTaken = 8 + ((window >> 23) & 1);
-        if (literalTaken == 8) {
-          literalAdd = ((window >> 15) & 0xFF) - 0x80;
-          reader.Skip(17);
-        } else {
-          literalAdd = 0;
-          reader.Skip(9);
-        }
+        // Escape 0: literal width w, and for 7 bits a base. Binary data
+        // switches before most literal runs: in the loop, without a branch.
+        uint32_t wide = (window >> 23) & 1;
+        literalTaken = 8 + wide;
+        literalAdd = (((window >> 15) & 0xFF) - 0x80) & (wide - 1);
+        reader.Skip(17 - 8 * wide);
         continue;
       }
       // Code 1 writes 0; codes 2 to 15 copy from distance 1 to 14.
@@ -155,7 +185,7 @@ FastStop DecodeFastTokens(DecoderState& state, const uint8_t* inLimit, uint8_t* 
     out += length;
   }
 
-  state.reader = reader;
+  StoreReader(reader, state.reader);
   state.out = out;
   state.lastOffset = lastOffset;
   state.indexBits = indexBits;
@@ -163,5 +193,18 @@ FastStop DecodeFastTokens(DecoderState& state, const uint8_t* inLimit, uint8_t* 
   state.literalAdd = literalAdd;
   return stop;
 }
+
+}  // namespace
+
+template <typename Reader>
+FastStop DecodeFastTokens(DecoderState& state, const uint8_t* inLimit, uint8_t* const outStart,
+                          const uint8_t* const outLimit, const uint8_t* const outEnd) {
+  return DecodeFast<Reader>(state, inLimit, outStart, outLimit, outEnd);
+}
+
+template FastStop DecodeFastTokens<BufferReader>(DecoderState&, const uint8_t*, uint8_t*, const uint8_t*,
+                                                 const uint8_t*);
+template FastStop DecodeFastTokens<CursorReader>(DecoderState&, const uint8_t*, uint8_t*, const uint8_t*,
+                                                 const uint8_t*);
 
 }  // namespace decoder_parts

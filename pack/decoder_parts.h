@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 namespace decoder_parts {
 
@@ -41,11 +42,12 @@ inline uint32_t Load32(const uint8_t* p) {
 // was consumed. PeekInside() is Peek() for the fast loop, which runs only
 // while whole words remain: it reads the next word unchecked.
 //
-// A cursor (word index and bit shift, two loads and a double shift per peek)
-// was measured as well: it keeps less state, but was no faster in the 32-bit
-// build and slower in the 64-bit one.
+// In 64-bit builds the fast loop reads through this buffer too: the cursor
+// below was a quarter slower there (each peek waits for two loads whose
+// address depends on the position).
 //
-// bits:       unread bits, aligned to the top; the bits below them are 0
+// bits:       unread bits, aligned to the top; the bits below them are 0 or
+//             the stream's next bits (see PeekInside)
 // count:      how many of them are valid (at least 32 after Peek)
 // in, inEnd:  the next stream byte and the end of the source
 // phantoms:   zero words fed after the source ran out
@@ -81,12 +83,16 @@ struct BufferReader {
     return uint32_t(bits >> 32);
   }
 
+  // Without a branch: the next word is always put below the valid bits, and
+  // taken only when fewer than 32 are valid. Not taken, it leaves the
+  // stream's own next bits there, which a later load puts there again. The
+  // branch on the count had been a third of the fast loop's mispredictions.
+  // count stays below 64 (the shift is defined), so bit 5 says whether it is
+  // below 32: setting that bit takes the word, and bit 5 of ~count moves `in`.
   uint32_t PeekInside() {
-    if (count <= 32) {
-      bits |= uint64_t(Load32(in)) << (32 - count);
-      in += 4;
-      count += 32;
-    }
+    bits |= (uint64_t(Load32(in)) << 32) >> count;
+    in += (~count >> 3) & 4;
+    count |= 32;
     return uint32_t(bits >> 32);
   }
 
@@ -107,10 +113,50 @@ struct BufferReader {
   uint64_t Consumed(const uint8_t* start) const { return (uint64_t(in - start + 3) / 4 + phantoms) * 32 - count; }
 };
 
+// The fast loop's reader in 32-bit builds: a bit position over the source
+// instead of a buffer. A peek is two loads and one double shift; there the
+// 64-bit buffer takes two registers, each of its shifts by a variable count
+// adds a test and two conditional moves, and the loop kept its state on the
+// stack. Only within the fast loop's input margin: it reads whole words.
+//
+// base:  a word boundary of the stream
+// pos:   the next bit, counted from base (negative before it)
+struct CursorReader {
+  const uint8_t* base;
+  int32_t pos;
+
+  // Takes over where a BufferReader stands; its valid bits are the last
+  // ones of the words before its `in`, all inside the source.
+  explicit CursorReader(const BufferReader& from) : base(from.in), pos(-int32_t(from.count)) {}
+
+  uint32_t PeekInside() const {
+    const uint8_t* word = base + (pos >> 5) * 4;  // arithmetic shift: the word holding the next bit
+    uint64_t two = uint64_t(Load32(word)) << 32 | Load32(word + 4);
+    return uint32_t((two << (pos & 31)) >> 32);
+  }
+
+  template <bool INSIDE>
+  uint32_t PeekAny() const {
+    static_assert(INSIDE, "the cursor reads inside the source only");
+    return PeekInside();
+  }
+
+  void Skip(unsigned n) { pos += int32_t(n); }
+
+  // The BufferReader that continues from here: the rest of the current
+  // word as its valid bits.
+  void StoreInto(BufferReader& to) const {
+    int32_t words = (pos + 31) >> 5;
+    to.in = base + words * 4;
+    to.count = unsigned(words * 32 - pos);
+    to.bits = to.count != 0 ? uint64_t(Load32(to.in - 4)) << (64 - to.count) : 0;
+  }
+};
+
 // 1 <= n <= 32.
-template <bool INSIDE = false>
-inline uint32_t Take(BufferReader& reader, unsigned n) {
-  uint32_t window = reader.PeekAny<INSIDE>();
+template <bool INSIDE = false, typename Reader = BufferReader>
+inline uint32_t Take(Reader& reader, unsigned n) {
+  uint32_t window = reader.template PeekAny<INSIDE>();
   reader.Skip(n);
   return window >> (32 - n);
 }
@@ -142,13 +188,27 @@ struct GammaTable {
 inline constexpr GammaTable GAMMA_SHORT;
 
 // Continuation bits sit at every second position from bit 30 down; the
-// first 0 among them ends the number. Its data bits are gathered with a few
-// mask-and-shift steps instead of a loop per bit. Numbers of up to 4 pairs
-// come from a table; 0 when the number is wider than 32 bits (valid ones are
-// at least 2).
-template <bool INSIDE>
-[[gnu::always_inline]] inline uint32_t Gamma(BufferReader& reader) {
-  uint32_t window = reader.PeekAny<INSIDE>();
+// first 0 among them ends the number. From the window and `stops` (a 1 for
+// each continuation bit that is 0; not all 0): the gamma number at the
+// window's top, and in *used the bits it takes. Its data bits are gathered
+// with a few mask-and-shift steps instead of a loop per bit.
+[[gnu::always_inline]] inline uint32_t GammaFromStops(uint32_t window, uint32_t stops, unsigned* used) {
+  unsigned bits = unsigned(__builtin_clz(stops)) + 1;  // through the ending bit; even, at most 32
+  uint32_t x = (window >> (32 - bits)) >> 1;           // data bits now at the even positions
+  x &= 0x55555555u;
+  x = (x | x >> 1) & 0x33333333u;
+  x = (x | x >> 2) & 0x0F0F0F0Fu;
+  x = (x | x >> 4) & 0x00FF00FFu;
+  x = (x | x >> 8) & 0x0000FFFFu;
+  *used = bits;
+  return uint32_t(1) << (bits / 2) | x;
+}
+
+// Numbers of up to 4 pairs come from a table; 0 when the number is wider
+// than 32 bits (valid ones are at least 2).
+template <bool INSIDE, typename Reader>
+[[gnu::always_inline]] inline uint32_t Gamma(Reader& reader) {
+  uint32_t window = reader.template PeekAny<INSIDE>();
   GammaShort entry = GAMMA_SHORT.entries[window >> 24];
   if (entry.bits != 0) {
     reader.Skip(entry.bits);
@@ -156,20 +216,15 @@ template <bool INSIDE>
   }
   uint32_t stops = ~window & 0x55555555u;
   if (stops != 0) {
-    unsigned used = unsigned(__builtin_clz(stops)) + 1;  // through the ending bit; even, at most 32
-    uint32_t x = (window >> (32 - used)) >> 1;           // data bits now at the even positions
-    x &= 0x55555555u;
-    x = (x | x >> 1) & 0x33333333u;
-    x = (x | x >> 2) & 0x0F0F0F0Fu;
-    x = (x | x >> 4) & 0x00FF00FFu;
-    x = (x | x >> 8) & 0x0000FFFFu;
+    unsigned used;
+    uint32_t value = GammaFromStops(window, stops, &used);
     reader.Skip(used);
-    return uint32_t(1) << (used / 2) | x;
+    return value;
   }
   // More than 16 data bits: one pair at a time.
   uint32_t value = 1;
   for (unsigned dataBits = 1;; dataBits++) {
-    uint32_t pair = Take<INSIDE>(reader, 2);
+    uint32_t pair = Take<INSIDE, Reader>(reader, 2);
     if (dataBits > GAMMA_MAX_DATA_BITS) return 0;
     value = 2 * value + (pair >> 1);
     if ((pair & 1) == 0) return value;
@@ -271,9 +326,21 @@ constexpr size_t FAST_OUTPUT_MARGIN = 16;
 
 // Decodes tokens while state.reader.in <= inLimit and state.out <= outLimit
 // (the caller keeps inLimit at least FAST_INPUT_MARGIN before the source's end
-// and outLimit FAST_OUTPUT_MARGIN before outEnd). Literals, matches and
-// one-byte copies only; it stops at a token boundary before any other token.
+// and outLimit FAST_OUTPUT_MARGIN before outEnd, and calls with in <= inLimit).
+// Literals, matches and one-byte copies only; it stops at a token boundary
+// before any other token. Reader is BufferReader or CursorReader.
+template <typename Reader>
 FastStop DecodeFastTokens(DecoderState& state, const uint8_t* inLimit, uint8_t* outStart, const uint8_t* outLimit,
                           const uint8_t* outEnd);
+
+// The fast loop's reader: the 64-bit buffer where registers are 64 bits
+// wide, the cursor where they are 32.
+using FastReader = std::conditional_t<sizeof(void*) < 8, CursorReader, BufferReader>;
+
+// DecodeCompressedStreamChecked with the fast loop's reader chosen, so that
+// the tests and the fuzz target check both readers in every build.
+template <typename Reader>
+bool DecodeStreamWith(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize,
+                      uint32_t* written);
 
 }  // namespace decoder_parts

@@ -5,11 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "pack/decoder_parts.h"
 #include "tests/support/guarded_buffer.h"
 #include "tests/support/pack_writer.h"
 #include "tests/support/reference_decoder.h"
@@ -40,6 +42,17 @@ Decoded Decode(const Bytes& stream, uint32_t capacity) {
   // The plain entry point must agree with the checked one.
   GuardedBuffer again(capacity);
   EXPECT_EQ(DecodeCompressedStream(source.Data(), uint32_t(stream.size()), again.Data(), capacity), d.result);
+  // So must the fast loop with either reader; each build uses one of them.
+  for (bool cursor : {false, true}) {
+    SCOPED_TRACE(cursor ? "cursor reader" : "buffer reader");
+    GuardedBuffer other(capacity);
+    uint32_t written = 0;
+    auto decode = cursor ? decoder_parts::DecodeStreamWith<decoder_parts::CursorReader>
+                         : decoder_parts::DecodeStreamWith<decoder_parts::BufferReader>;
+    EXPECT_EQ(decode(source.Data(), uint32_t(stream.size()), other.Data(), capacity, &written), d.sound);
+    EXPECT_EQ(written, d.written);
+    EXPECT_TRUE(written == d.written && std::equal(d.output.begin(), d.output.end(), other.Data()));
+  }
   return d;
 }
 
