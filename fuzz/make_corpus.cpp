@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/damaged_archives.h"
 #include "tests/support/pack_writer.h"
 
 namespace fs = std::filesystem;
@@ -53,26 +54,6 @@ bool Write(const fs::path& path, const Bytes& bytes) {
   return true;
 }
 
-Bytes Index(const std::vector<std::string>& rows) {
-  std::string text;
-  for (const std::string& row : rows) text += row + "\r\n";
-  return Text(text);
-}
-
-// 26 bytes whose index claims 2 GiB - 1 (or `claim`): a stream of a few
-// literals, a checksum of 0.
-Bytes HostileClaim(uint32_t claim) {
-  StreamBitWriter bits;
-  bits.LiteralWidth(8, 0);
-  for (char c : std::string("a\nb\n")) bits.Literal(uint8_t(c), 8);
-  bits.EndCode();
-  Bytes stream = MakeStream(claim, 0, bits);
-  stream.resize(18, 0);
-  Bytes archive;
-  AppendRawEntry(archive, claim, uint32_t(stream.size()), stream);
-  return archive;
-}
-
 // The archives of the rescue tests: an index and four entries, sound and
 // with each kind of damage. Written for the index and salvage targets, and
 // with a plan byte for the archive target.
@@ -80,40 +61,17 @@ int WriteDamagedArchives(const fs::path& root) {
   fs::create_directories(root / "index");
   fs::create_directories(root / "salvage");
   fs::create_directories(root / "name");
-  const std::vector<std::string> rows = {"C:\\Index.txt", "C:\\Daten\\brief.txt", "C:\\Daten\\tabelle.csv",
-                                         "C:\\Bilder\\bild.bmp", "C:\\notiz.txt"};
-  Bytes index = Index(rows);
-  std::vector<Bytes> data = {Text("Lieber Herr M\xFCller,\r\n"), Sample(1), Sample(2), Text("eine Notiz")};
-  std::vector<size_t> offsets;
-  auto build = [&](bool compressIndex, bool lastCompressed) {
-    Bytes archive;
-    offsets.clear();
-    auto add = [&](const Bytes& bytes, bool compressed) {
-      offsets.push_back(archive.size());
-      Bytes entry = EntryBytes(compressed ? CompressedEntry(bytes) : StoredEntry(bytes));
-      AppendRawEntry(archive, uint32_t(bytes.size()), uint32_t(entry.size()), entry);
-    };
-    add(index, compressIndex);
-    add(data[0], false);
-    add(data[1], true);
-    add(data[2], true);
-    add(data[3], lastCompressed);
-    return archive;
+  RescueSample sample;
+  std::vector<size_t>& offsets = sample.offsets;
+  auto build = [&sample](bool compressIndex, bool lastCompressed) {
+    return sample.Build(compressIndex, lastCompressed);
   };
   std::vector<std::pair<std::string, Bytes>> archives;
   archives.emplace_back("sound", build(true, true));
   Bytes checksum = build(true, false);
   checksum[offsets[0] + 8 + 6] ^= 0x01;  // the index's checksum field spoilt
   archives.emplace_back("index-checksum", checksum);
-  {
-    Bytes stream = EncodeCompressedStream(index.data(), index.size(), EncoderMode::Literals8, true);
-    stream.resize(10 + 40);  // the index's stream cut off mid-way
-    Bytes cut;
-    AppendRawEntry(cut, uint32_t(index.size()), uint32_t(stream.size()), stream);
-    Bytes rest = build(true, false);
-    cut.insert(cut.end(), rest.begin() + long(offsets[1]), rest.end());
-    archives.emplace_back("index-cut", cut);
-  }
+  archives.emplace_back("index-cut", sample.BuildWithIndexCut());
   Bytes header = build(false, false);
   header[offsets[2] + 7] = 0x7F;  // a packed size far past the end, in the middle
   archives.emplace_back("header-corrupt", header);
@@ -123,8 +81,8 @@ int WriteDamagedArchives(const fs::path& root) {
   Bytes shortStream = build(false, false);
   shortStream.resize(offsets[3] + 8 + 600);  // inside a compressed entry
   archives.emplace_back("cut-stream", shortStream);
-  archives.emplace_back("hostile-claim", HostileClaim(0x7FFFFFFF));
-  archives.emplace_back("hostile-claim-40m", HostileClaim(40u << 20));  // a claim the targets' heap still grants
+  archives.emplace_back("hostile-claim", HostileClaimArchive(0x7FFFFFFF));
+  archives.emplace_back("hostile-claim-40m", HostileClaimArchive(40u << 20));  // a claim the targets' heap still grants
 
   int count = 0;
   for (const auto& [name, archive] : archives) {
@@ -138,8 +96,16 @@ int WriteDamagedArchives(const fs::path& root) {
     if (!Write(root / "archive" / ("seed-" + name), planned)) return -1000;
     count++;
   }
-  const char* names[] = {"C:\\Daten\\brief.txt", "\\\\server\\share\\..\\..\\x", "D:..\\a", "a/./b//c",
-                         "C:", "CON.txt", "Daten\\COM1 .log", "x:\\\x01y", ". \\..\\ ..", "a\\b:c"};
+  const char* names[] = {"C:\\Daten\\brief.txt",
+                         "\\\\server\\share\\..\\..\\x",
+                         "D:..\\a",
+                         "a/./b//c",
+                         "C:",
+                         "CON.txt",
+                         "Daten\\COM1 .log",
+                         "x:\\\x01y",
+                         ". \\..\\ ..",
+                         "a\\b:c"};
   int which = 0;
   for (const char* name : names) {
     for (uint8_t flags : {0, 1}) {

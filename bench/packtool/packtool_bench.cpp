@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "pack/decoder.h"
+#include "tests/support/damaged_archives.h"
 #include "tests/support/pack_writer.h"
 
 extern char** environ;
@@ -182,14 +183,7 @@ double DecoderSeconds(const Archive& archive) {
 // A 26-byte archive whose index claims 2 GiB - 1 unpacked bytes and holds a
 // stream of a few literals: it must cost what its bytes cost.
 void HostileClaim(const std::string& tool, const std::filesystem::path& folder) {
-  StreamBitWriter bits;
-  bits.LiteralWidth(8, 0);
-  for (char c : std::string("a\nb\n")) bits.Literal(uint8_t(c), 8);
-  bits.EndCode();
-  Bytes stream = MakeStream(0x7FFFFFFF, 0, bits);
-  stream.resize(18, 0);
-  Bytes archive;
-  AppendRawEntry(archive, 0x7FFFFFFF, uint32_t(stream.size()), stream);
+  Bytes archive = HostileClaimArchive(0x7FFFFFFF);
   std::string path = (folder / "hostile.zip").string();
   WriteFileBytes(path, archive);
   for (const char* command : {"list", "verify"}) {
@@ -217,8 +211,8 @@ void RescueAgainstVerify(const std::string& tool, const std::filesystem::path& f
     for (int entry = 0; entry < 2; entry++) {
       fseek(file, long(at), SEEK_SET);
       if (fread(header, 1, 8, file) != 8) return;
-      at += 8 + (uint32_t(header[4]) | uint32_t(header[5]) << 8 | uint32_t(header[6]) << 16 |
-                 uint32_t(header[7]) << 24);
+      at +=
+          8 + (uint32_t(header[4]) | uint32_t(header[5]) << 8 | uint32_t(header[6]) << 16 | uint32_t(header[7]) << 24);
     }
     fseek(file, long(at + 7), SEEK_SET);
     fputc(0x7F, file);
@@ -240,12 +234,13 @@ void RescueAgainstVerify(const std::string& tool, const std::filesystem::path& f
   std::filesystem::remove_all(out);
   double verify = Median(verifies), rescue = Median(rescues);
   double verifyCpuTime = Median(verifyCpu), rescueCpuTime = Median(rescueCpu);
-  bool failed = *std::min_element(verifies.begin(), verifies.end()) < 0 ||
-                *std::min_element(rescues.begin(), rescues.end()) < 0;
-  printf("rescue, 100 MB, one corrupted header: wall %.2f s, cpu %.2f s; verify of the sound archive: wall %.2f s, "
-         "cpu %.2f s; rescue/verify wall %.2f, cpu %.2f%s\n",
-         rescue, rescueCpuTime, verify, verifyCpuTime, rescue / verify, rescueCpuTime / verifyCpuTime,
-         failed ? " (a run FAILED)" : "");
+  bool failed =
+      *std::min_element(verifies.begin(), verifies.end()) < 0 || *std::min_element(rescues.begin(), rescues.end()) < 0;
+  printf(
+      "rescue, 100 MB, one corrupted header: wall %.2f s, cpu %.2f s; verify of the sound archive: wall %.2f s, "
+      "cpu %.2f s; rescue/verify wall %.2f, cpu %.2f%s\n",
+      rescue, rescueCpuTime, verify, verifyCpuTime, rescue / verify, rescueCpuTime / verifyCpuTime,
+      failed ? " (a run FAILED)" : "");
 }
 
 }  // namespace

@@ -1,35 +1,12 @@
 // packtool rescue on damaged archives made by the test encoder: what it
 // reports per entry in its JSON document, and the bytes it wrote.
+#include "tests/support/damaged_archives.h"
 #include "tests/tools/packtool_fixture.h"
 
 namespace {
 
-const std::vector<std::string> ROWS = {"C:\\Index.txt", "C:\\Daten\\brief.txt", "C:\\Daten\\tabelle.csv",
-                                       "C:\\Bilder\\bild.bmp", "C:\\notiz.txt"};
-
-struct Sample {
-  Bytes index = B(Index(ROWS));
-  std::vector<Bytes> data = {B("Lieber Herr M\xFCller,\r\n"), SampleData(3000, 1), SampleData(5000, 2),
-                             B("eine Notiz")};
-  // Where each entry's header starts, once built.
-  std::vector<size_t> offsets;
-
-  Bytes Build(bool compressIndex, bool lastCompressed) {
-    Bytes archive;
-    offsets.clear();
-    auto add = [&](const Bytes& bytes, bool compressed) {
-      offsets.push_back(archive.size());
-      Bytes entry = EntryBytes(compressed ? CompressedEntry(bytes) : StoredEntry(bytes));
-      AppendRawEntry(archive, uint32_t(bytes.size()), uint32_t(entry.size()), entry);
-    };
-    add(index, compressIndex);
-    add(data[0], false);
-    add(data[1], true);
-    add(data[2], true);
-    add(data[3], lastCompressed);
-    return archive;
-  }
-};
+using Sample = RescueSample;
+const std::vector<std::string> ROWS = RescueSample().rows;
 
 struct Expected {
   int entry;
@@ -97,12 +74,7 @@ TEST_F(PackToolRescue, ADamagedIndexStillNamesWhatItDecodedWhole) {
   // Its stream cut off mid-way (the header says so): the rows decoded whole
   // name their entries, the others are entry-N.bin.
   Bytes index = sample.index;
-  Bytes stream = EncodeCompressedStream(index.data(), index.size(), EncoderMode::Literals8, true);
-  stream.resize(10 + 40);  // 35 literals of 9 bits: rows 0 and 1 and their line ends
-  Bytes cut;
-  AppendRawEntry(cut, uint32_t(index.size()), uint32_t(stream.size()), stream);
-  Bytes rest = sample.Build(true, false);
-  cut.insert(cut.end(), rest.begin() + long(sample.offsets[1]), rest.end());
+  Bytes cut = sample.BuildWithIndexCut();
   run = Rescue(cut, "out2");
   EXPECT_EQ(run.exitCode, 4);
   EXPECT_CONTAINS(run.out, "{\"entry\": 0, \"row\": \"C:\\\\Index.txt\", \"state\": \"partial\"");
@@ -159,14 +131,7 @@ TEST_F(PackToolRescue, AnArchiveCutShortGivesWhatIsThere) {
 
 TEST_F(PackToolRescue, AHostileClaimCostsWhatItsBytesGive) {
   // 26 bytes whose index claims 2 GiB - 1: a stream of a few literals.
-  StreamBitWriter bits;
-  bits.LiteralWidth(8, 0);
-  for (char c : std::string("a\nb\n")) bits.Literal(uint8_t(c), 8);
-  bits.EndCode();
-  Bytes stream = MakeStream(0x7FFFFFFF, 0, bits);
-  stream.resize(18, 0);
-  Bytes archive;
-  AppendRawEntry(archive, 0x7FFFFFFF, uint32_t(stream.size()), stream);
+  Bytes archive = HostileClaimArchive(0x7FFFFFFF);
   ASSERT_EQ(archive.size(), 26u);
   ToolRun run = Rescue(archive);
   EXPECT_EQ(run.exitCode, 4);

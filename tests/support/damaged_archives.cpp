@@ -1,0 +1,78 @@
+#include "tests/support/damaged_archives.h"
+
+#include "tests/support/pack_writer.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Text(const std::string& text) {
+  return Bytes(text.begin(), text.end());
+}
+
+// Text-like data with near and far repeats and some noise, seeded.
+Bytes Prose(size_t size, uint32_t seed) {
+  static const char* WORDS[] = {"Sicherung ", "Datei ", "exportieren ", "\xE4nderung ", "Index ", "\r\n", "0123 "};
+  Bytes data;
+  uint32_t state = seed * 2654435761u + 1;
+  while (data.size() < size) {
+    state = state * 1103515245u + 12345u;
+    uint32_t pick = (state >> 16) % 9;
+    if (pick < 7) {
+      for (const char* at = WORDS[pick]; *at != 0 && data.size() < size; at++) data.push_back(uint8_t(*at));
+    } else {
+      data.push_back(uint8_t(state >> 8));
+    }
+  }
+  return data;
+}
+
+}  // namespace
+
+Bytes HostileClaimArchive(uint32_t claim) {
+  StreamBitWriter bits;
+  bits.LiteralWidth(8, 0);
+  for (char c : std::string("a\nb\n")) bits.Literal(uint8_t(c), 8);
+  bits.EndCode();
+  Bytes stream = MakeStream(claim, 0, bits);
+  stream.resize(18, 0);
+  Bytes archive;
+  AppendRawEntry(archive, claim, uint32_t(stream.size()), stream);
+  return archive;
+}
+
+RescueSample::RescueSample()
+    : rows{"C:\\Index.txt", "C:\\Daten\\brief.txt", "C:\\Daten\\tabelle.csv", "C:\\Bilder\\bild.bmp", "C:\\notiz.txt"},
+      data{Text("Lieber Herr M\xFCller,\r\n"), Prose(3000, 1), Prose(5000, 2), Text("eine Notiz")} {
+  for (const std::string& row : rows) {
+    index.insert(index.end(), row.begin(), row.end());
+    index.push_back('\r');
+    index.push_back('\n');
+  }
+}
+
+Bytes RescueSample::Build(bool compressIndex, bool lastCompressed) {
+  Bytes archive;
+  offsets.clear();
+  auto add = [&](const Bytes& bytes, bool compressed) {
+    offsets.push_back(archive.size());
+    Bytes entry = EntryBytes(compressed ? CompressedEntry(bytes) : StoredEntry(bytes));
+    AppendRawEntry(archive, uint32_t(bytes.size()), uint32_t(entry.size()), entry);
+  };
+  add(index, compressIndex);
+  add(data[0], false);
+  add(data[1], true);
+  add(data[2], true);
+  add(data[3], lastCompressed);
+  return archive;
+}
+
+Bytes RescueSample::BuildWithIndexCut() {
+  Bytes stream = EncodeCompressedStream(index.data(), index.size(), EncoderMode::Literals8, true);
+  stream.resize(10 + 40);  // the stream header, then 35 literals of 9 bits: rows 0 and 1 and their line ends
+  Bytes cut;
+  AppendRawEntry(cut, uint32_t(index.size()), uint32_t(stream.size()), stream);
+  Bytes rest = Build(true, false);
+  cut.insert(cut.end(), rest.begin() + long(offsets[1]), rest.end());
+  return cut;
+}
