@@ -10,8 +10,9 @@ Bytes Text(const std::string& text) {
   return Bytes(text.begin(), text.end());
 }
 
-// Text-like data with near and far repeats and some noise, seeded.
-Bytes Prose(size_t size, uint32_t seed) {
+}  // namespace
+
+Bytes SampleProse(size_t size, uint32_t seed) {
   static const char* WORDS[] = {"Sicherung ", "Datei ", "exportieren ", "\xE4nderung ", "Index ", "\r\n", "0123 "};
   Bytes data;
   uint32_t state = seed * 2654435761u + 1;
@@ -27,8 +28,6 @@ Bytes Prose(size_t size, uint32_t seed) {
   return data;
 }
 
-}  // namespace
-
 Bytes HostileClaimArchive(uint32_t claim) {
   StreamBitWriter bits;
   bits.LiteralWidth(8, 0);
@@ -43,7 +42,7 @@ Bytes HostileClaimArchive(uint32_t claim) {
 
 RescueSample::RescueSample()
     : rows{"C:\\Index.txt", "C:\\Daten\\brief.txt", "C:\\Daten\\tabelle.csv", "C:\\Bilder\\bild.bmp", "C:\\notiz.txt"},
-      data{Text("Lieber Herr M\xFCller,\r\n"), Prose(3000, 1), Prose(5000, 2), Text("eine Notiz")} {
+      data{Text("Lieber Herr M\xFCller,\r\n"), SampleProse(3000, 1), SampleProse(5000, 2), Text("eine Notiz")} {
   for (const std::string& row : rows) {
     index.insert(index.end(), row.begin(), row.end());
     index.push_back('\r');

@@ -8,6 +8,10 @@
 #include <string>
 #include <vector>
 
+// Text-like data with near and far repeats and some noise, so that every
+// token kind has something to do; seeded so that each entry differs.
+std::vector<uint8_t> SampleProse(size_t size, uint32_t seed);
+
 // A 26-byte archive whose index claims `claim` unpacked bytes and holds a
 // stream that gives only "a\nb\n" (no checksum): a hostile size claim.
 std::vector<uint8_t> HostileClaimArchive(uint32_t claim);

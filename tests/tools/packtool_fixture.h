@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/damaged_archives.h"
 #include "tests/support/pack_writer.h"
 #include "tests/tools/tool_runner.h"
 
@@ -28,19 +29,7 @@ inline std::string S(const Bytes& bytes) {
 // Text-like data with repeats near and far, so that every token kind has
 // something to do; seeded so that each entry differs.
 inline Bytes SampleData(size_t size, uint32_t seed) {
-  static const char* WORDS[] = {"Sicherung ", "Datei ", "exportieren ", "\xE4nderung ", "Index ", "\r\n", "0123 "};
-  Bytes data;
-  uint32_t state = seed * 2654435761u + 1;
-  while (data.size() < size) {
-    state = state * 1103515245u + 12345u;
-    uint32_t pick = (state >> 16) % 9;
-    if (pick < 7) {
-      for (const char* at = WORDS[pick]; *at != 0 && data.size() < size; at++) data.push_back(uint8_t(*at));
-    } else {
-      data.push_back(uint8_t(state >> 8));
-    }
-  }
-  return data;
+  return SampleProse(size, seed);
 }
 
 // A compressed entry whose stream is spoilt after encoding.
