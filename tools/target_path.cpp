@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "file/file_name.h"
+#include "tools/text_encoding.h"
 
 namespace {
 
@@ -29,16 +30,15 @@ bool IsWindowsDeviceName(std::string_view part) {
          upper[3] <= '9';
 }
 
-// Checks one part of a path; "." and ".." are the caller's business.
-const char* PartRefusal(std::string_view part, bool windowsNames) {
-  // The name check reads a C string: a NUL would hide what follows it (and
-  // a system call would cut "..\0x" back to "..").
-  std::string text(part);
-  if (part.find('\0') != std::string_view::npos || FileNameIsValid(text.c_str()) == 0) {
-    return "a name in it holds a character no file name may hold";
-  }
-  if (part.find_first_not_of(". ") == std::string_view::npos) return "a name in it is only dots or spaces";
-  if (windowsNames && IsWindowsDeviceName(part)) return "a name in it is a device name of Windows";
+// One part of a path as a file name: control bytes and the bytes 1252 leaves
+// undefined become "_" (so a NUL cannot cut "..\0x" back to ".."), and the
+// rest is checked. "." and ".." are the caller's business.
+const char* SafePart(std::string_view part, bool windowsNames, std::string* safe) {
+  std::string name = FileNameBytes(part);
+  if (FileNameIsValid(name.c_str()) == 0) return "a name in it holds a character no file name may hold";
+  if (name.find_first_not_of(". ") == std::string::npos) return "a name in it is only dots or spaces";
+  if (windowsNames && IsWindowsDeviceName(name)) return "a name in it is a device name of Windows";
+  *safe = std::move(name);
   return nullptr;
 }
 
@@ -50,9 +50,7 @@ const char* TargetFromRowName(std::string_view rowText, bool windowsNames, std::
   size_t last = rest.find_last_of("\\/");
   std::string_view part = last == std::string_view::npos ? rest : rest.substr(last + 1);
   if (part.empty() || part == "." || part == "..") return "it names a folder, not a file";
-  if (const char* refusal = PartRefusal(part, windowsNames)) return refusal;
-  *name = part;
-  return nullptr;
+  return SafePart(part, windowsNames, name);
 }
 
 const char* TargetFromRowPath(std::string_view rowText, bool windowsNames, TargetPath* path) {
@@ -70,8 +68,9 @@ const char* TargetFromRowPath(std::string_view rowText, bool windowsNames, Targe
     rest.remove_prefix(end < rest.size() ? end + 1 : end);
     if (part.empty() || part == ".") continue;
     if (part == "..") return "it climbs out of its folder with \"..\"";
-    if (const char* refusal = PartRefusal(part, windowsNames)) return refusal;
-    result.folders.emplace_back(part);
+    std::string safe;
+    if (const char* refusal = SafePart(part, windowsNames, &safe)) return refusal;
+    result.folders.push_back(std::move(safe));
   }
   result.name = std::move(result.folders.back());
   result.folders.pop_back();

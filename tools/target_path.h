@@ -13,7 +13,9 @@ struct TargetPath {
 };
 
 // The file name alone: the text after its last backslash (or slash).
-// Returns why the text gives no safe name, or null when it gives one.
+// Returns why the text gives no safe name, or null when it gives one. Names
+// come back with control bytes and the bytes Windows-1252 leaves undefined
+// as "_", so that none reaches a file name raw.
 // windowsNames also refuses the device names of Windows (CON, NUL, COM1, ...).
 const char* TargetFromRowName(std::string_view rowText, bool windowsNames, std::string* name);
 

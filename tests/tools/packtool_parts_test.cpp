@@ -43,7 +43,7 @@ TEST(PackToolText, JsonStringsAreUtf8AndEscaped) {
 
 TEST(PackToolTarget, FileNameIsThePartAfterTheLastSeparator) {
   struct Case {
-    const char* row;
+    std::string_view row;
     const char* name;  // null: refused
   };
   static const Case CASES[] = {
@@ -64,7 +64,8 @@ TEST(PackToolTarget, FileNameIsThePartAfterTheLastSeparator) {
       {"C:\\a\\b?.txt", nullptr},
       {"C:\\a\\...", nullptr},
       {"C:\\a\\ . ", nullptr},
-      {"C:\\a\\tab\there", nullptr},
+      {"C:\\a\\tab\there", "tab_here"},  // control bytes become "_", a NUL too
+      {std::string_view("C:\\a\\..\0x", 9), ".._x"},
   };
   for (const Case& c : CASES) {
     std::string name = "unchanged";
