@@ -99,13 +99,13 @@ class Rescue : public SalvageVisitor {
     size_t counts[4] = {};
     for (const RescuedEntry& entry : entries_) counts[int(entry.state)]++;
     std::string summary = "rescued " + std::to_string(entries_.size() - counts[int(SalvageState::Lost)]) + " of " +
-                          Count(entries_.size(), "entry", "entries") + " into \"" + request_.outputFolder +
-                          "\": " + std::to_string(counts[0]) + " sound, " + std::to_string(counts[1]) + " damaged, " +
+                          Counted(entries_.size(), "entry", "entries") + " into " + QuotedPath(request_.outputFolder) +
+                          ": " + std::to_string(counts[0]) + " sound, " + std::to_string(counts[1]) + " damaged, " +
                           std::to_string(counts[2]) + " partial, " + std::to_string(counts[3]) + " lost";
     if (!skipped_.empty()) {
       uint64_t bytes = 0;
       for (const SalvageRange& range : skipped_) bytes += range.length;
-      summary += "; " + Count(skipped_.size(), "range", "ranges") + " skipped (" + Bytes(bytes) + ")";
+      summary += "; " + Counted(skipped_.size(), "range", "ranges") + " skipped (" + Bytes(bytes) + ")";
     }
     Complain(summary);
     if (request_.format == ListFormat::Json) PrintJson();
@@ -113,10 +113,7 @@ class Rescue : public SalvageVisitor {
   }
 
  private:
-  static std::string Count(uint64_t n, const char* one, const char* many) {
-    return std::to_string(n) + " " + (n == 1 ? one : many);
-  }
-  static std::string Bytes(uint64_t n) { return Count(n, "byte", "bytes"); }
+  static std::string Bytes(uint64_t n) { return Counted(n, "byte", "bytes"); }
 
   std::string Name(const RescuedEntry& entry) const {
     std::string name = "entry " + std::to_string(entry.number);
@@ -172,16 +169,16 @@ class Rescue : public SalvageVisitor {
     if (!written && exists && parts.back() != unnamed) {
       // A file is in the way (one of the user's, or one this run wrote for
       // another row that leads to the same name): it stays.
-      Complain(Name(*rescued) + ": \"" + target + "\" exists; written as " + unnamed + " instead");
+      Complain(Name(*rescued) + ": " + QuotedPath(target) + " exists; written as " + unnamed + " instead");
       parts = {unnamed};
       written = WriteAt(parts, entry, &target, &exists, &error);
     }
     if (!written) {
       if (exists) {
-        Complain(Name(*rescued) + ": \"" + target + "\" exists and is kept; nothing written");
+        Complain(Name(*rescued) + ": " + QuotedPath(target) + " exists and is kept; nothing written");
         code_ = ExitWorst(code_, EXIT_TARGET_REFUSED);
       } else {
-        Complain(Name(*rescued) + ": cannot write \"" + target + "\": " + error);
+        Complain(Name(*rescued) + ": cannot write " + QuotedPath(target) + ": " + error);
         code_ = ExitWorst(code_, EXIT_WRITE);
       }
       return;
@@ -223,15 +220,16 @@ int PrepareFolder(const PackToolRequest& request) {
   switch (HostPathKindOf(folder, &size)) {
     case HostPathKind::Missing:
       if (HostMakeFolders(folder, &error)) return EXIT_OK;
-      Complain("cannot make the folder \"" + folder + "\": " + error);
+      Complain("cannot make the folder " + QuotedPath(folder) + ": " + error);
       return EXIT_WRITE;
     case HostPathKind::Folder:
       if (request.force || HostFolderIsEmpty(folder)) return EXIT_OK;
-      Complain("\"" + folder + "\" holds files already: rescue into a fresh or empty folder (--force writes there, " +
+      Complain(QuotedPath(folder) +
+               " holds files already: rescue into a fresh or empty folder (--force writes there, " +
                "replacing nothing)");
       return EXIT_TARGET_REFUSED;
     default:
-      Complain("\"" + folder + "\" exists and is not a folder");
+      Complain(QuotedPath(folder) + " exists and is not a folder");
       return EXIT_TARGET_REFUSED;
   }
 }
@@ -242,23 +240,23 @@ int RunRescue(const PackToolRequest& request) {
   uint64_t size = 0;
   switch (HostPathKindOf(request.archive, &size)) {
     case HostPathKind::Missing:
-      Complain(request.archive + ": no such file");
+      Complain(ShownPath(request.archive) + ": no such file");
       return EXIT_ARCHIVE;
     case HostPathKind::File:
       break;
     default:
-      Complain(request.archive + ": is not a file that can be read");
+      Complain(ShownPath(request.archive) + ": is not a file that can be read");
       return EXIT_ARCHIVE;
   }
   if (size == 0) {
-    Complain(request.archive + ": is empty: not a pack archive");
+    Complain(ShownPath(request.archive) + ": is empty: not a pack archive");
     return EXIT_ARCHIVE;
   }
   int code = PrepareFolder(request);
   if (code != EXIT_OK) return code;
   Rescue rescue(request);
   if (!ArchiveSalvage(request.archive.c_str(), rescue)) {
-    Complain(request.archive + ": cannot be opened: " + HostErrorText());
+    Complain(ShownPath(request.archive) + ": cannot be opened: " + HostErrorText());
     return EXIT_ARCHIVE;
   }
   code = rescue.Finish();

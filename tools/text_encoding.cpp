@@ -43,11 +43,15 @@ std::string Windows1252ToUtf8(std::string_view text) {
   return out;
 }
 
-std::string DisplayText(std::string_view text) {
+namespace {
+
+// The text with the bytes `escape` picks written as \xHH.
+template <typename Escape>
+std::string Escaped(std::string_view text, Escape escape) {
   std::string out;
   out.reserve(text.size());
   for (unsigned char byte : text) {
-    if (!IsControl(byte)) {
+    if (!escape(byte)) {
       out += static_cast<char>(byte);
       continue;
     }
@@ -56,6 +60,12 @@ std::string DisplayText(std::string_view text) {
     out += escaped;
   }
   return out;
+}
+
+}  // namespace
+
+std::string DisplayText(std::string_view text) {
+  return Escaped(text, IsControl);
 }
 
 std::string FileNameBytes(std::string_view text) {
@@ -67,18 +77,7 @@ std::string FileNameBytes(std::string_view text) {
 }
 
 std::string DisplayPath(std::string_view path) {
-  std::string out;
-  out.reserve(path.size());
-  for (unsigned char byte : path) {
-    if (byte >= 0x20 && byte != 0x7F) {
-      out += static_cast<char>(byte);
-      continue;
-    }
-    char escaped[5];
-    snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-    out += escaped;
-  }
-  return out;
+  return Escaped(path, [](unsigned char byte) { return byte < 0x20 || byte == 0x7F; });
 }
 
 std::string JsonString(std::string_view text) {
