@@ -285,16 +285,20 @@ TEST(DecoderChecksum, FieldZeroMeansNoChecksum) {
   EXPECT_EQ(Decode(stream, 300).result, 300u);
 }
 
+// The stream with its decoded-size and checksum fields replaced.
+Bytes WithHeaderFields(Bytes stream, uint32_t decodedSize, uint32_t checksum) {
+  for (int i = 0; i < 4; i++) {
+    stream[2 + i] = uint8_t(decodedSize >> (8 * i));
+    stream[6 + i] = uint8_t(checksum >> (8 * i));
+  }
+  return stream;
+}
+
 TEST(DecoderChecksum, DecodedSizeField) {
   Bytes data = SampleText(64);
   Bytes stream = EncodeCompressedStream(data.data(), data.size(), EncoderMode::Balanced, false);
   auto withField = [&](uint32_t decodedSize, uint32_t checksum) {
-    Bytes s = stream;
-    for (int i = 0; i < 4; i++) {
-      s[2 + i] = uint8_t(decodedSize >> (8 * i));
-      s[6 + i] = uint8_t(checksum >> (8 * i));
-    }
-    return s;
+    return WithHeaderFields(stream, decodedSize, checksum);
   };
   // Smaller than the output: the checksum covers that prefix, the result is all bytes written.
   EXPECT_EQ(Decode(withField(40, StreamChecksum(data.data(), 40)), 64).result, 64u);
@@ -318,12 +322,7 @@ TEST(DecoderChecksum, PrefixesOfALongOutput) {
   Bytes data = SampleText(40000);
   Bytes stream = EncodeCompressedStream(data.data(), data.size(), EncoderMode::Balanced, false);
   auto withField = [&](uint32_t decodedSize, uint32_t checksum) {
-    Bytes s = stream;
-    for (int i = 0; i < 4; i++) {
-      s[2 + i] = uint8_t(decodedSize >> (8 * i));
-      s[6 + i] = uint8_t(checksum >> (8 * i));
-    }
-    return s;
+    return WithHeaderFields(stream, decodedSize, checksum);
   };
   static const uint32_t sizes[] = {4, 5, 8191, 8192, 8193, 8194, 8195, 16387, 39996, 39997, 39998, 39999, 40000};
   for (uint32_t size : sizes) {
