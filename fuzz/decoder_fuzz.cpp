@@ -43,16 +43,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Require(result == expected.result);
   if (result != 0) Require(memcmp(output.data(), expected.output.data(), result) == 0);
 
-  // The fast loop's other reader (each build uses one of the two) must give
-  // the same verdict and bytes.
-  std::vector<uint8_t> other(capacity + CANARY_SIZE, CANARY);
-  uint32_t otherWritten = 0;
+  // The fast loop's other reader and other instruction set (each build and
+  // processor uses one of them) must give the same verdict and bytes.
   using namespace decoder_parts;
-  auto decodeOther = std::is_same_v<FastReader, CursorReader> ? DecodeStreamWith<BufferReader>
-                                                               : DecodeStreamWith<CursorReader>;
-  bool otherSound = decodeOther(stream.Data(), streamSize, other.data(), capacity, &otherWritten);
-  for (size_t i = capacity; i < other.size(); i++) Require(other[i] == CANARY);
-  Require(otherSound == sound && otherWritten == written);
-  Require(memcmp(other.data(), output.data(), written) == 0);
+  auto decodeOther =
+      std::is_same_v<FastReader, CursorReader> ? DecodeStreamWith<BufferReader> : DecodeStreamWith<CursorReader>;
+  auto compare = [&](bool (*decode)(const void*, uint32_t, void*, uint32_t, uint32_t*, FastCode), FastCode code) {
+    std::vector<uint8_t> other(capacity + CANARY_SIZE, CANARY);
+    uint32_t otherWritten = 0;
+    bool otherSound = decode(stream.Data(), streamSize, other.data(), capacity, &otherWritten, code);
+    for (size_t i = capacity; i < other.size(); i++) Require(other[i] == CANARY);
+    Require(otherSound == sound && otherWritten == written);
+    Require(memcmp(other.data(), output.data(), written) == 0);
+  };
+  compare(decodeOther, FastCode::Plain);
+  if (BitOpsAvailable()) {
+    compare(DecodeStreamWith<FastReader>, FastCode::Plain);
+    compare(decodeOther, FastCode::BitOps);
+  }
   return 0;
 }

@@ -207,7 +207,7 @@ constexpr size_t CHECKSUM_STEP = 8192;
 // the words written are added to it as they become final.
 template <typename Reader>
 uint32_t DecodeTokens(const uint8_t* in, const uint8_t* inEnd, uint8_t* const outStart, const uint8_t* const outEnd,
-                      bool* complete, ChecksumRun* checksum, uint32_t checksumSize) {
+                      bool* complete, ChecksumRun* checksum, uint32_t checksumSize, FastCode code) {
   DecoderState state(in, inEnd, outStart);
   *complete = false;
   const uint8_t* inLimit = size_t(inEnd - in) > FAST_INPUT_MARGIN ? inEnd - FAST_INPUT_MARGIN : nullptr;
@@ -216,7 +216,9 @@ uint32_t DecodeTokens(const uint8_t* in, const uint8_t* inEnd, uint8_t* const ou
     while (inLimit != nullptr && outLimit != nullptr && state.reader.in <= inLimit && state.out <= outLimit) {
       const uint8_t* stepLimit = outLimit;
       if (checksum != nullptr && size_t(outLimit - state.out) > CHECKSUM_STEP) stepLimit = state.out + CHECKSUM_STEP;
-      FastStop stop = DecodeFastTokens<Reader>(state, inLimit, outStart, stepLimit, outEnd);
+      FastStop stop = code == FastCode::BitOps
+                          ? DecodeFastTokens<Reader, FastCode::BitOps>(state, inLimit, outStart, stepLimit, outEnd)
+                          : DecodeFastTokens<Reader, FastCode::Plain>(state, inLimit, outStart, stepLimit, outEnd);
       if (checksum != nullptr) checksum->Advance(outStart, uint32_t(state.out - outStart), checksumSize);
       if (stop == FastStop::Bad) return uint32_t(state.out - outStart);
       if (state.out <= stepLimit && state.reader.in <= inLimit) break;  // a token for the careful path
@@ -247,7 +249,7 @@ uint32_t DecodeTokensCounting(const uint8_t* in, const uint8_t* inEnd, uint8_t* 
 
 template <typename Reader>
 bool decoder_parts::DecodeStreamWith(const void* source, uint32_t sourceSize, void* destination,
-                                     uint32_t destinationSize, uint32_t* written) {
+                                     uint32_t destinationSize, uint32_t* written, FastCode code) {
   *written = 0;
   if (source == nullptr || destination == nullptr || sourceSize < STREAM_HEADER_SIZE) return false;
   const uint8_t* header = static_cast<const uint8_t*>(source);
@@ -258,8 +260,8 @@ bool decoder_parts::DecodeStreamWith(const void* source, uint32_t sourceSize, vo
   uint8_t* out = static_cast<uint8_t*>(destination);
   bool complete;
   ChecksumRun run;
-  *written = DecodeTokens<Reader>(header + STREAM_HEADER_SIZE, header + sourceSize, out, out + destinationSize, &complete,
-                          checksum != 0 ? &run : nullptr, decodedSize);
+  *written = DecodeTokens<Reader>(header + STREAM_HEADER_SIZE, header + sourceSize, out, out + destinationSize,
+                                  &complete, checksum != 0 ? &run : nullptr, decodedSize, code);
   if (!complete) return false;
   if (checksum == 0) return true;
   // A checksum over bytes the stream did not write would test stale memory.
@@ -267,12 +269,15 @@ bool decoder_parts::DecodeStreamWith(const void* source, uint32_t sourceSize, vo
   return run.Finish(out, decodedSize) == checksum;
 }
 
-template bool decoder_parts::DecodeStreamWith<BufferReader>(const void*, uint32_t, void*, uint32_t, uint32_t*);
-template bool decoder_parts::DecodeStreamWith<CursorReader>(const void*, uint32_t, void*, uint32_t, uint32_t*);
+template bool decoder_parts::DecodeStreamWith<BufferReader>(const void*, uint32_t, void*, uint32_t, uint32_t*,
+                                                            FastCode);
+template bool decoder_parts::DecodeStreamWith<CursorReader>(const void*, uint32_t, void*, uint32_t, uint32_t*,
+                                                            FastCode);
 
 bool DecodeCompressedStreamChecked(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize,
                                    uint32_t* written) {
-  return DecodeStreamWith<FastReader>(source, sourceSize, destination, destinationSize, written);
+  static const FastCode code = BitOpsAvailable() ? FastCode::BitOps : FastCode::Plain;
+  return DecodeStreamWith<FastReader>(source, sourceSize, destination, destinationSize, written, code);
 }
 
 uint32_t DecodeCompressedStream(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize) {

@@ -1,6 +1,8 @@
 // The decoder's fast loop: the common tokens, without the per-step bounds
 // checks that the careful path in decoder.cpp makes, because it runs only
 // while the named margins of decoder_parts.h hold.
+#include <cpuid.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -31,10 +33,11 @@ void StoreReader(const CursorReader& reader, BufferReader& to) {
 constexpr size_t CURSOR_SPAN = size_t(1) << 26;
 
 // The state lives in locals here, so that it stays in registers; it goes back
-// to the caller at each way out.
-template <typename Reader>
-FastStop DecodeFast(DecoderState& state, const uint8_t* inLimit, uint8_t* const outStart, const uint8_t* const outLimit,
-                    const uint8_t* const outEnd) {
+// to the caller at each way out. Always inlined, so that each caller below
+// compiles it for its own instruction set.
+template <typename Reader, FastCode CODE>
+[[gnu::always_inline]] inline FastStop DecodeFast(DecoderState& state, const uint8_t* inLimit, uint8_t* const outStart,
+                                                  const uint8_t* const outLimit, const uint8_t* const outEnd) {
   Reader reader(state.reader);
   // The cursor's limit (the caller has in <= inLimit): the word holding its
   // next bit starts at most at inLimit.
@@ -77,7 +80,8 @@ FastStop DecodeFast(DecoderState& state, const uint8_t* inLimit, uint8_t* const 
       uint32_t stops = ~head & 0x55555554u;  // the last 2 bits were shifted in
       if (stops != 0) {
         unsigned used;
-        gamma = GammaFromStops(head, stops, &used);
+        gamma =
+            CODE == FastCode::BitOps ? GammaFromStopsExtract(head, stops, &used) : GammaFromStops(head, stops, &used);
         reader.Skip(2 + used);
       } else {
         reader.Skip(2);
@@ -194,17 +198,55 @@ FastStop DecodeFast(DecoderState& state, const uint8_t* inLimit, uint8_t* const 
   return stop;
 }
 
-}  // namespace
-
 template <typename Reader>
-FastStop DecodeFastTokens(DecoderState& state, const uint8_t* inLimit, uint8_t* const outStart,
-                          const uint8_t* const outLimit, const uint8_t* const outEnd) {
-  return DecodeFast<Reader>(state, inLimit, outStart, outLimit, outEnd);
+FastStop DecodeFastPlain(DecoderState& state, const uint8_t* inLimit, uint8_t* outStart, const uint8_t* outLimit,
+                         const uint8_t* outEnd) {
+  return DecodeFast<Reader, FastCode::Plain>(state, inLimit, outStart, outLimit, outEnd);
 }
 
-template FastStop DecodeFastTokens<BufferReader>(DecoderState&, const uint8_t*, uint8_t*, const uint8_t*,
-                                                 const uint8_t*);
-template FastStop DecodeFastTokens<CursorReader>(DecoderState&, const uint8_t*, uint8_t*, const uint8_t*,
-                                                 const uint8_t*);
+template <typename Reader>
+[[gnu::target("bmi,bmi2,lzcnt")]] FastStop DecodeFastBitOps(DecoderState& state, const uint8_t* inLimit,
+                                                            uint8_t* outStart, const uint8_t* outLimit,
+                                                            const uint8_t* outEnd) {
+  return DecodeFast<Reader, FastCode::BitOps>(state, inLimit, outStart, outLimit, outEnd);
+}
+
+}  // namespace
+
+template <typename Reader, FastCode CODE>
+FastStop DecodeFastTokens(DecoderState& state, const uint8_t* inLimit, uint8_t* const outStart,
+                          const uint8_t* const outLimit, const uint8_t* const outEnd) {
+  if constexpr (CODE == FastCode::BitOps) return DecodeFastBitOps<Reader>(state, inLimit, outStart, outLimit, outEnd);
+  return DecodeFastPlain<Reader>(state, inLimit, outStart, outLimit, outEnd);
+}
+
+template FastStop DecodeFastTokens<BufferReader, FastCode::Plain>(DecoderState&, const uint8_t*, uint8_t*,
+                                                                  const uint8_t*, const uint8_t*);
+template FastStop DecodeFastTokens<BufferReader, FastCode::BitOps>(DecoderState&, const uint8_t*, uint8_t*,
+                                                                   const uint8_t*, const uint8_t*);
+template FastStop DecodeFastTokens<CursorReader, FastCode::Plain>(DecoderState&, const uint8_t*, uint8_t*,
+                                                                  const uint8_t*, const uint8_t*);
+template FastStop DecodeFastTokens<CursorReader, FastCode::BitOps>(DecoderState&, const uint8_t*, uint8_t*,
+                                                                   const uint8_t*, const uint8_t*);
+
+bool BitOpsAvailable() {
+  static const bool available = [] {
+    unsigned a, b, c, d;
+    if (!__get_cpuid(0, &a, &b, &c, &d)) return false;
+    bool intel = b == 0x756E6547 && d == 0x49656E69 && c == 0x6C65746E;  // "GenuineIntel"
+    bool amd = b == 0x68747541 && d == 0x69746E65 && c == 0x444D4163;    // "AuthenticAMD"
+    if (!intel && !amd) return false;
+    if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
+    unsigned family = (a >> 8) & 0xF;
+    if (family == 0xF) family += (a >> 20) & 0xFF;
+    if (amd && family < 0x19) return false;
+    if (!__get_cpuid_count(7, 0, &a, &b, &c, &d)) return false;
+    bool bmi1 = (b >> 3) & 1, bmi2 = (b >> 8) & 1;
+    if (!__get_cpuid(0x80000001, &a, &b, &c, &d)) return false;
+    bool lzcnt = (c >> 5) & 1;
+    return bmi1 && bmi2 && lzcnt;
+  }();
+  return available;
+}
 
 }  // namespace decoder_parts

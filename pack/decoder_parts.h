@@ -204,6 +204,17 @@ inline constexpr GammaTable GAMMA_SHORT;
   return uint32_t(1) << (bits / 2) | x;
 }
 
+// GammaFromStops where the processor has a parallel bit extract: one
+// instruction gathers the data bits. Only for code compiled for BMI2 (see
+// FastCode); written as assembly so that it needs no compiler flag.
+[[gnu::always_inline]] inline uint32_t GammaFromStopsExtract(uint32_t window, uint32_t stops, unsigned* used) {
+  unsigned bits = unsigned(__builtin_clz(stops)) + 1;
+  uint32_t data;
+  __asm__("pextl %2, %1, %0" : "=r"(data) : "r"((window >> (32 - bits)) >> 1), "r"(0x55555555u));
+  *used = bits;
+  return uint32_t(1) << (bits / 2) | data;
+}
+
 // Numbers of up to 4 pairs come from a table; 0 when the number is wider
 // than 32 bits (valid ones are at least 2).
 template <bool INSIDE, typename Reader>
@@ -324,12 +335,22 @@ constexpr size_t FAST_INPUT_MARGIN = 48;
 // code written 8 bytes wide. Normal matches check their own length.
 constexpr size_t FAST_OUTPUT_MARGIN = 16;
 
+// How the fast loop is compiled: for any processor the build targets, or
+// with the bit manipulation instructions (BMI1, BMI2, LZCNT), for processors
+// that have them and extract bits fast. The latter takes fewer instructions
+// for the shifts and the gamma numbers; its result is the same.
+enum class FastCode { Plain, BitOps };
+
+// Whether this processor runs FastCode::BitOps, and runs it fast (AMD's
+// before family 19h take microcode for the bit extract).
+bool BitOpsAvailable();
+
 // Decodes tokens while state.reader.in <= inLimit and state.out <= outLimit
 // (the caller keeps inLimit at least FAST_INPUT_MARGIN before the source's end
 // and outLimit FAST_OUTPUT_MARGIN before outEnd, and calls with in <= inLimit).
 // Literals, matches and one-byte copies only; it stops at a token boundary
 // before any other token. Reader is BufferReader or CursorReader.
-template <typename Reader>
+template <typename Reader, FastCode CODE>
 FastStop DecodeFastTokens(DecoderState& state, const uint8_t* inLimit, uint8_t* outStart, const uint8_t* outLimit,
                           const uint8_t* outEnd);
 
@@ -337,10 +358,11 @@ FastStop DecodeFastTokens(DecoderState& state, const uint8_t* inLimit, uint8_t* 
 // wide, the cursor where they are 32.
 using FastReader = std::conditional_t<sizeof(void*) < 8, CursorReader, BufferReader>;
 
-// DecodeCompressedStreamChecked with the fast loop's reader chosen, so that
-// the tests and the fuzz target check both readers in every build.
+// DecodeCompressedStreamChecked with the fast loop's reader and code chosen,
+// so that the tests and the fuzz target check all of them in every build
+// (FastCode::BitOps only where BitOpsAvailable()).
 template <typename Reader>
 bool DecodeStreamWith(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize,
-                      uint32_t* written);
+                      uint32_t* written, FastCode code);
 
 }  // namespace decoder_parts

@@ -42,16 +42,22 @@ Decoded Decode(const Bytes& stream, uint32_t capacity) {
   // The plain entry point must agree with the checked one.
   GuardedBuffer again(capacity);
   EXPECT_EQ(DecodeCompressedStream(source.Data(), uint32_t(stream.size()), again.Data(), capacity), d.result);
-  // So must the fast loop with either reader; each build uses one of them.
+  // So must the fast loop with either reader and either instruction set;
+  // each build and processor uses one of them.
+  using decoder_parts::FastCode;
   for (bool cursor : {false, true}) {
-    SCOPED_TRACE(cursor ? "cursor reader" : "buffer reader");
-    GuardedBuffer other(capacity);
-    uint32_t written = 0;
-    auto decode = cursor ? decoder_parts::DecodeStreamWith<decoder_parts::CursorReader>
-                         : decoder_parts::DecodeStreamWith<decoder_parts::BufferReader>;
-    EXPECT_EQ(decode(source.Data(), uint32_t(stream.size()), other.Data(), capacity, &written), d.sound);
-    EXPECT_EQ(written, d.written);
-    EXPECT_TRUE(written == d.written && std::equal(d.output.begin(), d.output.end(), other.Data()));
+    for (FastCode code : {FastCode::Plain, FastCode::BitOps}) {
+      if (code == FastCode::BitOps && !decoder_parts::BitOpsAvailable()) continue;
+      SCOPED_TRACE(std::string(cursor ? "cursor reader" : "buffer reader") +
+                   (code == FastCode::BitOps ? ", bit operations" : ""));
+      GuardedBuffer other(capacity);
+      uint32_t written = 0;
+      auto decode = cursor ? decoder_parts::DecodeStreamWith<decoder_parts::CursorReader>
+                           : decoder_parts::DecodeStreamWith<decoder_parts::BufferReader>;
+      EXPECT_EQ(decode(source.Data(), uint32_t(stream.size()), other.Data(), capacity, &written, code), d.sound);
+      EXPECT_EQ(written, d.written);
+      EXPECT_TRUE(written == d.written && std::equal(d.output.begin(), d.output.end(), other.Data()));
+    }
   }
   return d;
 }
