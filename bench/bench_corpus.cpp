@@ -15,6 +15,7 @@
 #endif
 
 #include "pack/decoder.h"
+#include "pack/decoder_parts.h"
 #include "tests/support/pack_writer.h"
 
 namespace fs = std::filesystem;
@@ -239,6 +240,10 @@ void CompressBenchEntries(std::vector<BenchEntry>& entries) {
     e.zlib = CompressZlib(e.original);
     e.libdeflate = CompressLibdeflate(e.original);
   }
+}
+
+const char* OursFastLoop() {
+  return decoder_parts::BitOpsAvailable() ? "with bit operations (BMI1, BMI2, LZCNT)" : "plain";
 }
 
 size_t DecodeOurs(const Bytes& packed, uint8_t* out, size_t capacity) {

@@ -41,6 +41,8 @@ EntrySet CutIntoEntries(const std::vector<BenchEntry>& streams);
 // Compresses every entry with every codec this build has.
 void CompressBenchEntries(std::vector<BenchEntry>& entries);
 bool HaveLibdeflate();
+// Which fast loop our decoder runs on this processor, for the figures' record.
+const char* OursFastLoop();
 
 // Each returns the number of bytes produced; the checks compare them.
 size_t DecodeOurs(const Bytes& packed, uint8_t* out, size_t capacity);

@@ -86,6 +86,7 @@ int main(int argc, char** argv) {
   output.resize(LargestEntry(entries));
   printf("data gathered and compressed in %.1f s; %zu entries of 4 to 64 KiB, %zu bytes\n", prepared,
          entrySet.entries.size(), entrySet.totalBytes);
+  printf("our decoder's fast loop: %s\n", OursFastLoop());
   PrintRatios(entries);
   if (!CheckBenchEntries(entries) || !CheckBenchEntries(entrySet.slices)) return 1;
 
@@ -96,9 +97,12 @@ int main(int argc, char** argv) {
   } sets[] = {{"streams", &streams}, {"entries", &entrySet.entries}};
   for (const auto& s : sets) {
     std::string prefix = std::string("decode/") + s.name + "/";
-    benchmark::RegisterBenchmark((prefix + "ours").c_str(), DecodeAll, s.set, DecodeOurs, &BenchEntry::ours)->MinTime(minTime);
-    benchmark::RegisterBenchmark((prefix + "zlib").c_str(), DecodeAll, s.set, DecodeZlib, &BenchEntry::zlib)->MinTime(minTime);
-    benchmark::RegisterBenchmark((prefix + "libdeflate").c_str(), DecodeAll, s.set, DecodeLibdeflate, &BenchEntry::libdeflate)
+    benchmark::RegisterBenchmark((prefix + "ours").c_str(), DecodeAll, s.set, DecodeOurs, &BenchEntry::ours)
+        ->MinTime(minTime);
+    benchmark::RegisterBenchmark((prefix + "zlib").c_str(), DecodeAll, s.set, DecodeZlib, &BenchEntry::zlib)
+        ->MinTime(minTime);
+    benchmark::RegisterBenchmark((prefix + "libdeflate").c_str(), DecodeAll, s.set, DecodeLibdeflate,
+                                 &BenchEntry::libdeflate)
         ->MinTime(minTime);
     benchmark::RegisterBenchmark((prefix + "memcpy").c_str(), CopyAll, s.set)->MinTime(minTime);
   }

@@ -68,6 +68,7 @@ int main(int argc, char** argv) {
   Bytes output(LargestEntry(entries));
   printf("data gathered and compressed in %.1f s; %zu entries of 4 to 64 KiB, %zu bytes\n", prepared,
          entrySet.entries.size(), entrySet.totalBytes);
+  printf("our decoder's fast loop: %s\n", OursFastLoop());
   PrintRatios(entries);
   if (!CheckBenchEntries(entries) || !CheckBenchEntries(entrySet.slices)) return 1;
 
@@ -77,8 +78,7 @@ int main(int argc, char** argv) {
     const char* name;
     const std::vector<const BenchEntry*>* set;
     size_t total;
-  } sets[] = {{"streams", &streams, TotalOriginalBytes(entries)},
-              {"entries", &entrySet.entries, entrySet.totalBytes}};
+  } sets[] = {{"streams", &streams, TotalOriginalBytes(entries)}, {"entries", &entrySet.entries, entrySet.totalBytes}};
   volatile size_t sink = 0;
   for (const auto& s : sets) {
     auto decodeAll = [&](size_t (*decode)(const Bytes&, uint8_t*, size_t), Bytes BenchEntry::*packed) {
