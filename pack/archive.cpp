@@ -30,8 +30,9 @@ struct ArchiveReader {
   bool haveLast;
   uint64_t position;  // where the next entry header starts; never beyond size
   uint64_t size;
+  ArchivePlace place;  // miss and cut: of the last call that reads a header
 };
-ArchiveReader reader = {0, 0, nullptr, -1, {}, false, 0, 0};
+ArchiveReader reader = {0, 0, nullptr, -1, {}, false, 0, 0, {}};
 
 bool Reading() {
   return reader.file != 0 && reader.mode == MODE_READ;
@@ -43,14 +44,31 @@ void FreeEntry() {
   reader.entry = nullptr;
 }
 
-// False at the end of the archive: nothing left, a partial header, or a
-// read the system refused.
+// Starts a call that reads a header: it gives an entry until it says why not.
+void Begin() {
+  reader.entrySize = -1;
+  reader.place.miss = ARCHIVE_MISS_NONE;
+}
+
+// Notes why the call gives no entry; returns what it then returns.
+const unsigned char* Missed(ArchiveMiss miss) {
+  reader.place.miss = miss;
+  return nullptr;
+}
+
+// False at the end of the archive (nothing left, a partial header, or a read
+// the system refused), with the reason noted.
 bool ReadHeader(uint32_t* unpackedSize, uint32_t* packedSize) {
-  if (reader.size - reader.position < ENTRY_HEADER_SIZE) return false;
+  uint64_t left = reader.size - reader.position;
+  if (left < ENTRY_HEADER_SIZE) {
+    Missed(left == 0 ? ARCHIVE_MISS_END : ARCHIVE_MISS_STRAY);
+    return false;
+  }
   unsigned char header[ENTRY_HEADER_SIZE];
   uint32_t done = 0;
   if (!PlatformFileReadAt(reader.file, reader.position, header, ENTRY_HEADER_SIZE, &done) ||
       done != ENTRY_HEADER_SIZE) {
+    Missed(ARCHIVE_MISS_UNREADABLE);
     return false;
   }
   auto field = [&header](int at) {
@@ -73,11 +91,14 @@ uint64_t DataStart() {
   return reader.position + ENTRY_HEADER_SIZE;
 }
 
-// The header just read begins a data part cut short: the archive ends here,
-// for every later call too.
-const unsigned char* EndAtDamagedEntry() {
+// The header just read begins a data part cut short, or one the system would
+// not read: the archive ends here, for every later call too.
+const unsigned char* EndAtDamagedEntry(ArchiveMiss miss, uint32_t unpackedSize, uint32_t packedSize) {
+  reader.place.cutUnpackedSize = unpackedSize;
+  reader.place.cutPackedSize = packedSize;
+  reader.place.cutOffset = reader.position;
   reader.position = reader.size;
-  return nullptr;
+  return Missed(miss);
 }
 
 void PassEntry(uint32_t packedSize) {
@@ -129,18 +150,18 @@ int ArchiveOpen(const char* path) {
 }
 
 const unsigned char* ArchiveNextEntry() {
-  reader.entrySize = -1;
+  Begin();
   if (!Reading()) return nullptr;
   uint32_t unpackedSize, packedSize;
   if (!ReadHeader(&unpackedSize, &packedSize)) return nullptr;
   FreeEntry();
-  if (!DataIsThere(packedSize)) return EndAtDamagedEntry();
+  if (!DataIsThere(packedSize)) return EndAtDamagedEntry(ARCHIVE_MISS_CUT_SHORT, unpackedSize, packedSize);
 
   bool stored = unpackedSize == packedSize;
   auto passOver = [&]() -> const unsigned char* {
     PassEntry(packedSize);
     Remember(unpackedSize, packedSize, false, 0);
-    return nullptr;
+    return Missed(ARCHIVE_MISS_TOO_LARGE);
   };
   if (unpackedSize > ENTRY_SIZE_MAX || packedSize > ENTRY_SIZE_MAX) return passOver();
   // One byte at least, so that an empty entry is a valid buffer too. A
@@ -155,7 +176,7 @@ const unsigned char* ArchiveNextEntry() {
   if (stored) {
     if (!ReadData(entry, packedSize)) {
       ProgramFree(entry);
-      return EndAtDamagedEntry();
+      return EndAtDamagedEntry(ARCHIVE_MISS_UNREADABLE, unpackedSize, packedSize);
     }
   } else {
     auto* stream = static_cast<unsigned char*>(ProgramAlloc(packedSize != 0 ? packedSize : 1, false));
@@ -168,7 +189,7 @@ const unsigned char* ArchiveNextEntry() {
     ProgramFree(stream);
     if (!complete) {
       ProgramFree(entry);
-      return EndAtDamagedEntry();
+      return EndAtDamagedEntry(ARCHIVE_MISS_UNREADABLE, unpackedSize, packedSize);
     }
   }
   PassEntry(packedSize);
@@ -189,22 +210,31 @@ void ArchiveClose() {
   }
   reader.position = 0;
   reader.size = 0;
+  reader.place = ArchivePlace{};
   FreeEntry();
   reader.haveLast = false;
 }
 
 int ArchiveSkipEntry() {
-  reader.entrySize = -1;
+  Begin();
   if (!Reading()) return 0;
   uint32_t unpackedSize, packedSize;
   if (!ReadHeader(&unpackedSize, &packedSize)) return 0;
   FreeEntry();
   if (!DataIsThere(packedSize)) {
-    EndAtDamagedEntry();
+    EndAtDamagedEntry(ARCHIVE_MISS_CUT_SHORT, unpackedSize, packedSize);
     return 0;
   }
   PassEntry(packedSize);
   Remember(unpackedSize, packedSize, false, 0);
+  return 1;
+}
+
+int ArchiveWhere(ArchivePlace* place) {
+  if (!Reading() || place == nullptr) return 0;
+  *place = reader.place;
+  place->offset = reader.position;
+  place->size = reader.size;
   return 1;
 }
 

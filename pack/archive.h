@@ -61,3 +61,27 @@ struct ArchiveEntryInfo {
 };
 // 0 when no entry was read or passed since ArchiveOpen (or none is open).
 int ArchiveLastEntryInfo(ArchiveEntryInfo* info);
+
+// Why the last ArchiveNextEntry or ArchiveSkipEntry gave no entry.
+enum ArchiveMiss {
+  ARCHIVE_MISS_NONE = 0,    // it gave one, or no call was made since ArchiveOpen
+  ARCHIVE_MISS_END,         // no byte is left where the next header would start
+  ARCHIVE_MISS_STRAY,       // 1 to 7 bytes are left, too few for a header
+  ARCHIVE_MISS_CUT_SHORT,   // a header whose data runs past the end of the file
+  ARCHIVE_MISS_UNREADABLE,  // the system refused a read; the archive ends there
+  ARCHIVE_MISS_TOO_LARGE,   // ArchiveNextEntry only: a whole entry it could not
+                            // hold, passed over (ArchiveLastEntryInfo has its header)
+};
+
+// Where the reader stands in the open archive.
+struct ArchivePlace {
+  uint64_t offset;  // where the next entry header starts; the size once the archive has ended
+  uint64_t size;    // the archive's size, taken by ArchiveOpen
+  int miss;         // an ArchiveMiss, for the last ArchiveNextEntry or ArchiveSkipEntry
+  // ARCHIVE_MISS_CUT_SHORT: the header of the entry cut short, and where it starts.
+  uint32_t cutUnpackedSize;
+  uint32_t cutPackedSize;
+  uint64_t cutOffset;
+};
+// 0 when no archive is open.
+int ArchiveWhere(ArchivePlace* place);

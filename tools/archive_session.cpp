@@ -5,22 +5,11 @@
 #include "platform/platform.h"
 #include "tools/host.h"
 
-namespace {
-
-constexpr uint32_t ENTRY_HEADER_SIZE = 8;
-
-uint32_t LittleEndian32(const unsigned char* at) {
-  return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
-}
-
-}  // namespace
-
 ArchiveSession::~ArchiveSession() {
   ArchiveClose();
 }
 
 bool ArchiveSession::Open(const std::string& path, std::string* error) {
-  path_ = path;
   switch (HostPathKindOf(path, &fileSize_)) {
     case HostPathKind::Missing:
       *error = "no such file";
@@ -69,56 +58,54 @@ void ArchiveSession::CutRows(const unsigned char* bytes, size_t size) {
 
 EntryOutcome ArchiveSession::Next(EntryFacts* facts, const unsigned char** bytes) {
   *bytes = ArchiveNextEntry();
-  if (*bytes == nullptr) return Diagnose(true, facts);
+  if (*bytes == nullptr) return Missed(facts);
   ArchiveEntryInfo info;
   ArchiveLastEntryInfo(&info);
   *facts = EntryFacts{info.unpackedSize, info.packedSize, info.stored != 0, info.damaged != 0, info.decoded};
-  Advance(*facts);
+  nextEntry_++;
   return EntryOutcome::Read;
 }
 
 EntryOutcome ArchiveSession::Skip(EntryFacts* facts) {
-  if (ArchiveSkipEntry() == 0) return Diagnose(false, facts);
+  if (ArchiveSkipEntry() == 0) return Missed(facts);
   ArchiveEntryInfo info;
   ArchiveLastEntryInfo(&info);
   *facts = EntryFacts{info.unpackedSize, info.packedSize, info.stored != 0, false};
-  Advance(*facts);
+  nextEntry_++;
   return EntryOutcome::Skipped;
 }
 
-void ArchiveSession::Advance(const EntryFacts& facts) {
-  offset_ += ENTRY_HEADER_SIZE + uint64_t(facts.packedSize);
-  nextEntry_++;
-}
-
-// The reader answers null both at the end and for an entry it could not
-// hold; the file's size and the header at the current offset tell which.
-EntryOutcome ArchiveSession::Diagnose(bool passedOverWhenWhole, EntryFacts* facts) {
+// The reader said why it gave no entry; an entry it passed over counts.
+EntryOutcome ArchiveSession::Missed(EntryFacts* facts) {
   *facts = EntryFacts{};
-  uint64_t remaining = offset_ <= fileSize_ ? fileSize_ - offset_ : 0;
-  if (remaining == 0) return EntryOutcome::End;
-  if (remaining < ENTRY_HEADER_SIZE) return EntryOutcome::StrayBytes;
-  if (!PeekHeader(&facts->unpackedSize, &facts->packedSize)) return EntryOutcome::Truncated;
-  facts->stored = facts->unpackedSize == facts->packedSize;
-  if (ENTRY_HEADER_SIZE + uint64_t(facts->packedSize) > remaining) return EntryOutcome::Truncated;
-  // A whole entry that the reader still refused: it could not hold it and
-  // has moved past it. (A skip never refuses a whole entry, except on a
-  // failing read, which counts as the archive ending there.)
-  if (!passedOverWhenWhole) return EntryOutcome::Truncated;
-  Advance(*facts);
-  return EntryOutcome::TooLarge;
+  ArchivePlace place{};
+  ArchiveWhere(&place);
+  switch (place.miss) {
+    case ARCHIVE_MISS_END:
+      return EntryOutcome::End;
+    case ARCHIVE_MISS_STRAY:
+      return EntryOutcome::StrayBytes;
+    case ARCHIVE_MISS_TOO_LARGE: {
+      ArchiveEntryInfo info;
+      ArchiveLastEntryInfo(&info);
+      *facts = EntryFacts{info.unpackedSize, info.packedSize, info.stored != 0, false};
+      nextEntry_++;
+      return EntryOutcome::TooLarge;
+    }
+    case ARCHIVE_MISS_CUT_SHORT:
+      *facts = EntryFacts{place.cutUnpackedSize, place.cutPackedSize, place.cutUnpackedSize == place.cutPackedSize};
+      return EntryOutcome::Truncated;
+    default:  // a read the system refused: the archive ends there
+      return EntryOutcome::Truncated;
+  }
 }
 
-bool ArchiveSession::PeekHeader(uint32_t* unpackedSize, uint32_t* packedSize) const {
-  PlatformFile file = PlatformFileOpenRead(path_.c_str(), false);
-  if (file == PLATFORM_FILE_INVALID) return false;
-  unsigned char header[ENTRY_HEADER_SIZE];
-  uint32_t done = 0;
-  bool read = PlatformFileSeekRelative(file, int64_t(offset_)) &&
-              PlatformFileRead(file, header, ENTRY_HEADER_SIZE, &done) && done == ENTRY_HEADER_SIZE;
-  PlatformFileClose(file);
-  if (!read) return false;
-  *unpackedSize = LittleEndian32(header);
-  *packedSize = LittleEndian32(header + 4);
-  return true;
+uint64_t ArchiveSession::Offset() const {
+  ArchivePlace place{};
+  return ArchiveWhere(&place) ? place.offset : 0;
+}
+
+uint64_t ArchiveSession::Remaining() const {
+  ArchivePlace place{};
+  return ArchiveWhere(&place) ? place.size - place.offset : 0;
 }

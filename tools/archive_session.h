@@ -1,7 +1,7 @@
 // One archive as the commands walk it: the pack reader underneath (the same
-// one the restore tool uses), plus what the reader's null results leave open:
-// where the archive ended and why, told from the file's size and the offset
-// of each entry. The index rows are cut by the file library's line rules.
+// one the restore tool uses), with its answers as outcomes: an entry, or
+// where the archive ended and why. The index rows are cut by the file
+// library's line rules.
 #pragma once
 
 #include <cstdint>
@@ -48,20 +48,17 @@ class ArchiveSession {
   const std::vector<unsigned char>& IndexBytes() const { return index_; }
   // The number of the entry the next Next or Skip reaches.
   uint32_t NextEntryNumber() const { return nextEntry_; }
-  uint64_t Offset() const { return offset_; }
+  // Where the next entry header starts.
+  uint64_t Offset() const;
   uint64_t FileSize() const { return fileSize_; }
   // After StrayBytes: how many.
-  uint64_t Remaining() const { return fileSize_ - offset_; }
+  uint64_t Remaining() const;
 
  private:
-  EntryOutcome Diagnose(bool passedOverWhenWhole, EntryFacts* facts);
-  bool PeekHeader(uint32_t* unpackedSize, uint32_t* packedSize) const;
-  void Advance(const EntryFacts& facts);
+  EntryOutcome Missed(EntryFacts* facts);
   void CutRows(const unsigned char* bytes, size_t size);
 
-  std::string path_;
   uint64_t fileSize_ = 0;
-  uint64_t offset_ = 0;
   uint32_t nextEntry_ = 0;
   std::vector<std::string> rows_;
   std::vector<unsigned char> index_;

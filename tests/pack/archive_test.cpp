@@ -60,13 +60,23 @@ class Archive : public ::testing::Test {
     EXPECT_EQ(ArchiveLastEntryInfo(&info), 1);
     return info;
   }
+
+  static ArchivePlace Place() {
+    ArchivePlace place{};
+    EXPECT_EQ(ArchiveWhere(&place), 1);
+    return place;
+  }
 };
 
 TEST_F(Archive, EmptyFileOpensAndEnds) {
   ASSERT_TRUE(WriteFileBytes(ARCHIVE, {}));
+  ArchivePlace place{};
+  EXPECT_EQ(ArchiveWhere(&place), 0) << "no archive open";
   ASSERT_EQ(ArchiveOpen(ARCHIVE), 1);
   EXPECT_EQ(ArchiveEntrySize(), -1);
+  EXPECT_EQ(Place().miss, ARCHIVE_MISS_NONE);
   ExpectEnd();
+  EXPECT_EQ(Place().miss, ARCHIVE_MISS_END);
   ArchiveEntryInfo info;
   EXPECT_EQ(ArchiveLastEntryInfo(&info), 0);
 }
@@ -139,12 +149,17 @@ TEST_F(Archive, TrailingPartialHeaderIsTheEnd) {
     ASSERT_EQ(ArchiveOpen(ARCHIVE), 1);
     const unsigned char* entry = ArchiveNextEntry();
     ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(Place().miss, ARCHIVE_MISS_NONE);
     ExpectEnd();
+    ArchivePlace place = Place();
+    EXPECT_EQ(place.miss, ARCHIVE_MISS_STRAY);
+    EXPECT_EQ(place.size - place.offset, extra) << "the stray bytes are where the reader stands";
     // The entry delivered before the end stays valid.
     EXPECT_EQ(Bytes(entry, entry + first.size()), first);
     ASSERT_EQ(ArchiveOpen(ARCHIVE), 1);
     EXPECT_EQ(ArchiveSkipEntry(), 1);
     EXPECT_EQ(ArchiveSkipEntry(), 0);
+    EXPECT_EQ(Place().miss, ARCHIVE_MISS_STRAY);
   }
 }
 
@@ -162,7 +177,14 @@ TEST_F(Archive, ShortDataPartIsADamagedLastEntry) {
     EXPECT_EQ(Next(), Text("ok"));
     ExpectEnd();
     EXPECT_EQ(Info().unpackedSize, 2u);  // still the last entry that was read whole
+    ArchivePlace place = Place();
+    EXPECT_EQ(place.miss, ARCHIVE_MISS_CUT_SHORT);
+    EXPECT_EQ(place.cutUnpackedSize, data.size());
+    EXPECT_EQ(place.cutPackedSize, archive.size() + 1 - 18) << "one byte short of its data";
+    EXPECT_EQ(place.cutOffset, 10u) << "after the 8-byte header and 2 bytes of entry 0";
+    EXPECT_EQ(place.offset, place.size);
     ExpectEnd();
+    EXPECT_EQ(Place().miss, ARCHIVE_MISS_END);
 
     ASSERT_EQ(ArchiveOpen(ARCHIVE), 1);
     EXPECT_EQ(ArchiveSkipEntry(), 1);
@@ -170,6 +192,7 @@ TEST_F(Archive, ShortDataPartIsADamagedLastEntry) {
     EXPECT_EQ(ArchiveSkipEntry(), 0);
     EXPECT_EQ(PlatformFileCalls().bytesRead, 8u) << "the header tells, with the file's size";
     EXPECT_EQ(Info().unpackedSize, 2u);
+    EXPECT_EQ(Place().miss, ARCHIVE_MISS_CUT_SHORT);
     EXPECT_EQ(ArchiveSkipEntry(), 0);
     EXPECT_EQ(ArchiveNextEntry(), nullptr);
   }
@@ -199,6 +222,8 @@ TEST_F(Archive, HeaderClaimingMoreThanTheFileHoldsIsTheEndBeforeAnyBuffer) {
     EXPECT_EQ(calls.positionedReads + calls.reads, 1u);
     EXPECT_EQ(calls.bytesRead, 8u);
     EXPECT_EQ(Info().unpackedSize, 4u) << "an entry cut short leaves the info alone";
+    EXPECT_EQ(Place().cutUnpackedSize, claim.unpacked);
+    EXPECT_EQ(Place().cutPackedSize, claim.packed);
     ExpectEnd();
   }
 }
@@ -325,12 +350,18 @@ TEST_F(Archive, EntryThatCannotBeHeldIsPassedOver) {
   EXPECT_EQ(ArchiveNextEntry(), nullptr);  // stored, too big
   EXPECT_EQ(ArchiveEntrySize(), -1);
   EXPECT_EQ(Info().unpackedSize, big.size());
+  EXPECT_EQ(Place().miss, ARCHIVE_MISS_TOO_LARGE);
+  EXPECT_EQ(Place().offset, 8 + 4 + 8 + big.size()) << "passed over";
   EXPECT_EQ(ArchiveNextEntry(), nullptr);  // compressed, too big
+  EXPECT_EQ(Place().miss, ARCHIVE_MISS_TOO_LARGE);
   EXPECT_EQ(Next(), Text("three"));
+  EXPECT_EQ(Place().miss, ARCHIVE_MISS_NONE);
   EXPECT_EQ(ArchiveNextEntry(), nullptr);  // 2 GiB
   EXPECT_EQ(Info().unpackedSize, 0x80000000u);
+  EXPECT_EQ(Place().miss, ARCHIVE_MISS_TOO_LARGE);
   EXPECT_EQ(Next(), Text("five"));
   ExpectEnd();
+  EXPECT_EQ(Place().miss, ARCHIVE_MISS_END);
 }
 
 TEST_F(Archive, OpeningAnotherArchiveFreesTheEntry) {
