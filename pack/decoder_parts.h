@@ -19,12 +19,14 @@ constexpr unsigned INDEX_BITS_MAX = 31;
 constexpr unsigned INDEX_BITS_START = 8;
 constexpr uint32_t RAW_BLOCK_SIZE = 256;
 // Wide copies move WIDE_CHUNK bytes at a time (NARROW_CHUNK for distances
-// below it) and so may write up to WIDE_CHUNK - 1 bytes past the end of a
-// match; they run only while the output has COPY_SLACK bytes of room beyond
-// the match, and the bytes they write past it are overwritten later.
+// below it), and from distances of two chunks on at least two chunks at once
+// (a loop that ends after one or two rounds mispredicted on mixed lengths);
+// so they may write up to COPY_SLACK - 1 bytes past the end of a match. They
+// run only while the output has COPY_SLACK bytes of room beyond the match,
+// and the bytes they write past it are overwritten later.
 constexpr size_t WIDE_CHUNK = 16;
 constexpr size_t NARROW_CHUNK = 8;
-constexpr size_t COPY_SLACK = WIDE_CHUNK;
+constexpr size_t COPY_SLACK = 2 * WIDE_CHUNK;
 // Literal width 0: no literal-width code seen yet.
 constexpr unsigned LITERAL_WIDTH_UNSET = 0;
 
@@ -257,6 +259,21 @@ inline uint32_t LengthBonus(uint32_t offset) {
 [[gnu::always_inline]] inline void CopyMatchWide(uint8_t*& out, uint32_t distance, uint32_t length) {
   uint8_t* end = out + length;
   const uint8_t* from = out - distance;
+  if (distance >= 2 * WIDE_CHUNK) {
+    memcpy(out, from, WIDE_CHUNK);
+    memcpy(out + WIDE_CHUNK, from + WIDE_CHUNK, WIDE_CHUNK);
+    if (length > 2 * WIDE_CHUNK) {
+      out += 2 * WIDE_CHUNK;
+      from += 2 * WIDE_CHUNK;
+      do {
+        memcpy(out, from, WIDE_CHUNK);
+        out += WIDE_CHUNK;
+        from += WIDE_CHUNK;
+      } while (out < end);
+    }
+    out = end;
+    return;
+  }
   if (distance >= WIDE_CHUNK) {
     do {
       memcpy(out, from, WIDE_CHUNK);
