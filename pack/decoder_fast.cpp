@@ -104,7 +104,9 @@ template <typename Reader, FastCode CODE>
         uint32_t low = indexBits != 0 ? fields >> (32 - indexBits) : 0;
         distance = (high << indexBits) + low;  // modulo 2^32, as the format defines it
         lastOffset = distance;
-        GammaShort tail = indexBits <= 24 ? GAMMA_SHORT.entries[(fields << indexBits) >> 24] : GammaShort{};
+        GammaShort tail = indexBits <= 32 - GAMMA_TABLE_BITS
+                              ? GAMMA_SHORT.entries[(fields << indexBits) >> (32 - GAMMA_TABLE_BITS)]
+                              : GammaShort{};
         if (tail.bits != 0) {
           reader.Skip(indexBits + tail.bits);
           length = tail.value;

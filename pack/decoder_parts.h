@@ -163,24 +163,27 @@ inline uint32_t Take(Reader& reader, unsigned n) {
   return window >> (32 - n);
 }
 
-// Gamma numbers of up to 4 pairs resolve from the next 8 bits: the value and
-// the number of bits used, or bits 0 when all 4 continuation bits are 1.
+// Gamma numbers of up to 5 pairs (lengths up to 63) resolve from the next
+// GAMMA_TABLE_BITS bits: the value and the number of bits used, or bits 0
+// when all 5 continuation bits are 1. (With 4 pairs, the lengths of 32 and
+// more that text has often took the slower way.)
+constexpr unsigned GAMMA_TABLE_BITS = 10;
 struct GammaShort {
   uint8_t value = 0;
   uint8_t bits = 0;
 };
 
 struct GammaTable {
-  GammaShort entries[256];
+  GammaShort entries[1u << GAMMA_TABLE_BITS];
   constexpr GammaTable() : entries() {
-    for (unsigned byte = 0; byte < 256; byte++) {
+    for (unsigned head = 0; head < (1u << GAMMA_TABLE_BITS); head++) {
       unsigned value = 1;
-      for (unsigned pair = 0; pair < 4; pair++) {
-        unsigned data = (byte >> (7 - 2 * pair)) & 1;
-        unsigned more = (byte >> (6 - 2 * pair)) & 1;
+      for (unsigned pair = 0; pair < GAMMA_TABLE_BITS / 2; pair++) {
+        unsigned data = (head >> (GAMMA_TABLE_BITS - 1 - 2 * pair)) & 1;
+        unsigned more = (head >> (GAMMA_TABLE_BITS - 2 - 2 * pair)) & 1;
         value = 2 * value + data;
         if (more == 0) {
-          entries[byte] = GammaShort{uint8_t(value), uint8_t(2 * pair + 2)};
+          entries[head] = GammaShort{uint8_t(value), uint8_t(2 * pair + 2)};
           break;
         }
       }
@@ -222,7 +225,7 @@ inline constexpr GammaTable GAMMA_SHORT;
 template <bool INSIDE, typename Reader>
 [[gnu::always_inline]] inline uint32_t Gamma(Reader& reader) {
   uint32_t window = reader.template PeekAny<INSIDE>();
-  GammaShort entry = GAMMA_SHORT.entries[window >> 24];
+  GammaShort entry = GAMMA_SHORT.entries[window >> (32 - GAMMA_TABLE_BITS)];
   if (entry.bits != 0) {
     reader.Skip(entry.bits);
     return entry.value;
