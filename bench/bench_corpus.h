@@ -48,6 +48,10 @@ const char* OursFastLoop();
 size_t DecodeOurs(const Bytes& packed, uint8_t* out, size_t capacity);
 size_t DecodeZlib(const Bytes& packed, uint8_t* out, size_t capacity);
 size_t DecodeLibdeflate(const Bytes& packed, uint8_t* out, size_t capacity);
+// Raw deflate carries no checksum, and our streams do (the decoder checks
+// it): this adds the Adler-32 that libdeflate's zlib container checks, for a
+// comparison of like with like beside the plain one.
+size_t DecodeLibdeflateAdler32(const Bytes& packed, uint8_t* out, size_t capacity);
 
 // False (with a message on stderr) when a codec does not give the original back.
 bool CheckBenchEntries(const std::vector<BenchEntry>& entries);

@@ -71,6 +71,9 @@ void PrintSummary(const char* set, std::map<std::string, double>& rates) {
   double libdeflate = rates[prefix + "libdeflate"];
   printf("decode MB/s (%s): ours %.0f, zlib %.0f, libdeflate %.0f, memcpy %.0f; ours/libdeflate %.2f\n", set, ours,
          rates[prefix + "zlib"], libdeflate, rates[prefix + "memcpy"], libdeflate > 0 ? ours / libdeflate : 0.0);
+  double checked = rates[prefix + "libdeflate+adler32"];
+  printf("decode MB/s (%s), both checking a checksum: ours %.0f, libdeflate+adler32 %.0f; ratio %.2f\n", set, ours,
+         checked, checked > 0 ? ours / checked : 0.0);
 }
 
 }  // namespace
@@ -102,6 +105,9 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark((prefix + "zlib").c_str(), DecodeAll, s.set, DecodeZlib, &BenchEntry::zlib)
         ->MinTime(minTime);
     benchmark::RegisterBenchmark((prefix + "libdeflate").c_str(), DecodeAll, s.set, DecodeLibdeflate,
+                                 &BenchEntry::libdeflate)
+        ->MinTime(minTime);
+    benchmark::RegisterBenchmark((prefix + "libdeflate+adler32").c_str(), DecodeAll, s.set, DecodeLibdeflateAdler32,
                                  &BenchEntry::libdeflate)
         ->MinTime(minTime);
     benchmark::RegisterBenchmark((prefix + "memcpy").c_str(), CopyAll, s.set)->MinTime(minTime);
