@@ -80,8 +80,7 @@ template <typename Reader, FastCode CODE>
       uint32_t stops = ~head & 0x55555554u;  // the last 2 bits were shifted in
       if (stops != 0) {
         unsigned used;
-        gamma =
-            CODE == FastCode::BitOps ? GammaFromStopsExtract(head, stops, &used) : GammaFromStops(head, stops, &used);
+        gamma = GammaFromStops<CODE == FastCode::BitOps>(head, stops, &used);
         reader.Skip(2 + used);
       } else {
         reader.Skip(2);
@@ -201,12 +200,6 @@ template <typename Reader, FastCode CODE>
 }
 
 template <typename Reader>
-FastStop DecodeFastPlain(DecoderState& state, const uint8_t* inLimit, uint8_t* outStart, const uint8_t* outLimit,
-                         const uint8_t* outEnd) {
-  return DecodeFast<Reader, FastCode::Plain>(state, inLimit, outStart, outLimit, outEnd);
-}
-
-template <typename Reader>
 [[gnu::target("bmi,bmi2,lzcnt")]] FastStop DecodeFastBitOps(DecoderState& state, const uint8_t* inLimit,
                                                             uint8_t* outStart, const uint8_t* outLimit,
                                                             const uint8_t* outEnd) {
@@ -218,8 +211,11 @@ template <typename Reader>
 template <typename Reader, FastCode CODE>
 FastStop DecodeFastTokens(DecoderState& state, const uint8_t* inLimit, uint8_t* const outStart,
                           const uint8_t* const outLimit, const uint8_t* const outEnd) {
-  if constexpr (CODE == FastCode::BitOps) return DecodeFastBitOps<Reader>(state, inLimit, outStart, outLimit, outEnd);
-  return DecodeFastPlain<Reader>(state, inLimit, outStart, outLimit, outEnd);
+  if constexpr (CODE == FastCode::BitOps) {
+    return DecodeFastBitOps<Reader>(state, inLimit, outStart, outLimit, outEnd);
+  } else {
+    return DecodeFast<Reader, FastCode::Plain>(state, inLimit, outStart, outLimit, outEnd);
+  }
 }
 
 template FastStop DecodeFastTokens<BufferReader, FastCode::Plain>(DecoderState&, const uint8_t*, uint8_t*,

@@ -206,31 +206,28 @@ inline constexpr GammaTable GAMMA_SHORT;
 // first 0 among them ends the number. From the window and `stops` (a 1 for
 // each continuation bit that is 0; not all 0): the gamma number at the
 // window's top, and in *used the bits it takes. Its data bits are gathered
-// with a few mask-and-shift steps instead of a loop per bit.
+// with a few mask-and-shift steps instead of a loop per bit, or with EXTRACT
+// by the processor's parallel bit extract in one instruction: only in code
+// compiled for BMI2 (see FastCode), written as assembly so that it needs no
+// compiler flag.
+template <bool EXTRACT = false>
 [[gnu::always_inline]] inline uint32_t GammaFromStops(uint32_t window, uint32_t stops, unsigned* used) {
   unsigned bits = unsigned(__builtin_clz(stops)) + 1;  // through the ending bit; even, at most 32
   uint32_t x = (window >> (32 - bits)) >> 1;           // data bits now at the even positions
-  x &= 0x55555555u;
-  x = (x | x >> 1) & 0x33333333u;
-  x = (x | x >> 2) & 0x0F0F0F0Fu;
-  x = (x | x >> 4) & 0x00FF00FFu;
-  x = (x | x >> 8) & 0x0000FFFFu;
+  if constexpr (EXTRACT) {
+    __asm__("pextl %1, %0, %0" : "+r"(x) : "r"(0x55555555u));
+  } else {
+    x &= 0x55555555u;
+    x = (x | x >> 1) & 0x33333333u;
+    x = (x | x >> 2) & 0x0F0F0F0Fu;
+    x = (x | x >> 4) & 0x00FF00FFu;
+    x = (x | x >> 8) & 0x0000FFFFu;
+  }
   *used = bits;
   return uint32_t(1) << (bits / 2) | x;
 }
 
-// GammaFromStops where the processor has a parallel bit extract: one
-// instruction gathers the data bits. Only for code compiled for BMI2 (see
-// FastCode); written as assembly so that it needs no compiler flag.
-[[gnu::always_inline]] inline uint32_t GammaFromStopsExtract(uint32_t window, uint32_t stops, unsigned* used) {
-  unsigned bits = unsigned(__builtin_clz(stops)) + 1;
-  uint32_t data;
-  __asm__("pextl %2, %1, %0" : "=r"(data) : "r"((window >> (32 - bits)) >> 1), "r"(0x55555555u));
-  *used = bits;
-  return uint32_t(1) << (bits / 2) | data;
-}
-
-// Numbers of up to 4 pairs come from a table; 0 when the number is wider
+// Numbers of up to 5 pairs come from a table; 0 when the number is wider
 // than 32 bits (valid ones are at least 2).
 template <bool INSIDE, typename Reader>
 [[gnu::always_inline]] inline uint32_t Gamma(Reader& reader) {
