@@ -25,14 +25,9 @@ int FinishOutput(int code) {
   return code;
 }
 
-// Opens the archive and reads its index. EXIT_OK, or the code after saying
-// why the command cannot go on. A damaged or unholdable index does not stop
-// it: it is reported, and *indexCode is the code the command ends with at
-// least (rows then name their entries by number beyond the trusted ones).
-int OpenWithIndex(ArchiveSession& session, const std::string& path, EntryFacts* facts, IndexState* state,
-                  int* indexCode) {
-  *state = IndexState::Sound;
-  *indexCode = EXIT_OK;
+int OpenWithIndex(ArchiveSession& session, const std::string& path, OpenedIndex* index) {
+  *index = OpenedIndex{};
+  EntryFacts* facts = &index->facts;
   std::string error;
   if (!session.Open(path, &error)) {
     Complain(path + ": " + error);
@@ -52,8 +47,8 @@ int OpenWithIndex(ArchiveSession& session, const std::string& path, EntryFacts* 
     case EntryOutcome::TooLarge:
       Complain(path + ": the index (entry 0) is too large to hold in memory (" + std::to_string(facts->unpackedSize) +
                " bytes): entries are named by number");
-      *state = IndexState::Unreadable;
-      *indexCode = EXIT_MEMORY;
+      index->state = IndexState::Unreadable;
+      index->code = EXIT_MEMORY;
       return EXIT_OK;
     default:
       break;
@@ -63,8 +58,8 @@ int OpenWithIndex(ArchiveSession& session, const std::string& path, EntryFacts* 
     Complain(path + ": the index (entry 0) is damaged: " + DAMAGED_STREAM + "; only the " +
              Counted(rows, "row", "rows") + " decoded whole before the damage " + (rows == 1 ? "is" : "are") +
              " trusted");
-    *state = IndexState::Damaged;
-    *indexCode = EXIT_DAMAGED;
+    index->state = IndexState::Damaged;
+    index->code = EXIT_DAMAGED;
   }
   return EXIT_OK;
 }

@@ -31,12 +31,19 @@ enum class IndexState {
   Unreadable,  // too large to hold: no rows
 };
 
+// What reading the index leaves a command: the index entry's facts, how far
+// its rows are trusted, and the code the command ends with at least.
+struct OpenedIndex {
+  EntryFacts facts;
+  IndexState state = IndexState::Sound;
+  int code = EXIT_OK;
+};
+
 // Opens the archive and reads its index. EXIT_OK, or the code after saying
 // why the command cannot go on. A damaged or unholdable index does not stop
-// it: it is reported, and *indexCode is the code the command ends with at
-// least (rows then name their entries by number beyond the trusted ones).
-int OpenWithIndex(ArchiveSession& session, const std::string& path, EntryFacts* facts, IndexState* state,
-                  int* indexCode);
+// it: it is reported, and index->code is set for it (rows then name their
+// entries by number beyond the trusted ones).
+int OpenWithIndex(ArchiveSession& session, const std::string& path, OpenedIndex* index);
 
 // The problems an archive's end shows: a last entry cut short, stray bytes,
 // index rows that no entry answers.

@@ -94,13 +94,11 @@ class Progress {
 
 int RunList(const PackToolRequest& request) {
   ArchiveSession session;
-  EntryFacts indexFacts;
-  IndexState indexState;
-  int indexCode;
-  int code = OpenWithIndex(session, request.archive, &indexFacts, &indexState, &indexCode);
+  OpenedIndex index;
+  int code = OpenWithIndex(session, request.archive, &index);
   if (code != EXIT_OK) return code;
 
-  std::vector<EntryFacts> entries{indexFacts};
+  std::vector<EntryFacts> entries{index.facts};
   EntryFacts facts;
   EntryOutcome end;
   while ((end = session.Skip(&facts)) == EntryOutcome::Skipped) entries.push_back(facts);
@@ -128,7 +126,7 @@ int RunList(const PackToolRequest& request) {
     }
   } else if (request.format == ListFormat::Json) {
     Print("{\n  \"entryCount\": " + std::to_string(entries.size()) + ",\n  \"complete\": " +
-          (problems.empty() && indexState == IndexState::Sound ? "true" : "false") + ",\n  \"rows\": [");
+          (problems.empty() && index.state == IndexState::Sound ? "true" : "false") + ",\n  \"rows\": [");
     for (uint32_t row : shown) {
       ListedRow listed = RowListing(row, entries, end, facts);
       std::string unpacked = listed.hasSizes ? std::to_string(listed.facts.unpackedSize) : "null";
@@ -153,18 +151,17 @@ int RunList(const PackToolRequest& request) {
             PadRight(listed.storage, 10) + "  " + Shown(rows[row]) + "\n");
     }
   }
-  code = FinishOutput(ExitWorst(indexCode, selected));
+  code = FinishOutput(ExitWorst(index.code, selected));
   for (const std::string& problem : problems) Complain(request.archive + ": " + problem);
   return problems.empty() ? code : ExitWorst(code, EXIT_DAMAGED);
 }
 
 int RunCat(const PackToolRequest& request) {
   ArchiveSession session;
-  EntryFacts indexFacts;
-  IndexState indexState;
-  int code;
-  int opened = OpenWithIndex(session, request.archive, &indexFacts, &indexState, &code);
+  OpenedIndex index;
+  int opened = OpenWithIndex(session, request.archive, &index);
   if (opened != EXIT_OK) return opened;
+  int code = index.code;
 
   std::vector<uint32_t> chosen;
   int selected = SelectRows(request, session.Rows(), &chosen);
@@ -174,7 +171,7 @@ int RunCat(const PackToolRequest& request) {
     return EXIT_USAGE;
   }
   uint32_t row = chosen.front();
-  RowFetcher fetcher(session, indexFacts, indexState == IndexState::Sound);
+  RowFetcher fetcher(session, index.facts, index.state == IndexState::Sound);
   EntryFacts facts;
   const unsigned char* bytes = nullptr;
   int fetched = fetcher.Fetch(row, &facts, &bytes);
@@ -195,15 +192,14 @@ int RunCat(const PackToolRequest& request) {
 
 int RunVerify(const PackToolRequest& request) {
   ArchiveSession session;
-  EntryFacts facts;
-  IndexState indexState;
-  int code;
-  int opened = OpenWithIndex(session, request.archive, &facts, &indexState, &code);
+  OpenedIndex index;
+  int opened = OpenWithIndex(session, request.archive, &index);
   if (opened != EXIT_OK) return opened;
+  int code = index.code;
 
   // A damaged index says nothing reliable about rows: entries are then named
   // by number only.
-  bool indexSound = indexState == IndexState::Sound;
+  bool indexSound = index.state == IndexState::Sound;
   static const std::vector<std::string> NO_ROWS;
   const std::vector<std::string>& rows = indexSound ? session.Rows() : NO_ROWS;
   // Chosen rows: only their entries are decoded; the others are passed over
@@ -225,7 +221,8 @@ int RunVerify(const PackToolRequest& request) {
   };
 
   // Entry 0 is read already; its facts are at hand.
-  EntryOutcome outcome = indexState == IndexState::Unreadable ? EntryOutcome::TooLarge : EntryOutcome::Read;
+  EntryFacts facts = index.facts;
+  EntryOutcome outcome = index.state == IndexState::Unreadable ? EntryOutcome::TooLarge : EntryOutcome::Read;
   uint32_t entry = 0;
   for (;; entry++) {
     bool check = isChosen(entry);

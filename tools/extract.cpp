@@ -76,8 +76,7 @@ bool PlanTarget(ExtractRun& run, uint32_t row, ExtractJob* job) {
   uint64_t size = 0;
   HostPathKind kind = HostPathKindOf(job->target, &size);
   if (kind == HostPathKind::Folder || kind == HostPathKind::Other) {
-    run.Refuse(row, QuotedPath(job->target) + " exists and is not a file",
-               "the target exists and is not a file");
+    run.Refuse(row, QuotedPath(job->target) + " exists and is not a file", "the target exists and is not a file");
     return false;
   }
   if (kind != HostPathKind::Missing && !request.force) {
@@ -132,13 +131,11 @@ int RunExtract(const PackToolRequest& request) {
     }
   }
   ArchiveSession session;
-  EntryFacts indexFacts;
-  IndexState indexState;
-  int indexCode;
-  int opened = OpenWithIndex(session, request.archive, &indexFacts, &indexState, &indexCode);
+  OpenedIndex index;
+  int opened = OpenWithIndex(session, request.archive, &index);
   if (opened != EXIT_OK) return opened;
   const std::vector<std::string>& rows = session.Rows();
-  bool indexSound = indexState == IndexState::Sound;
+  bool indexSound = index.state == IndexState::Sound;
 
   std::vector<uint32_t> wanted;
   int selected = SelectRows(request, rows, &wanted);
@@ -149,9 +146,9 @@ int RunExtract(const PackToolRequest& request) {
   bool json = request.format == ListFormat::Json;
   ExtractReport report(HostErrorIsTerminal() && !request.quiet, !request.quiet, json);
   ExtractRun run{request, rows, keepFolders, report};
-  run.code = indexCode;
+  run.code = index.code;
 
-  RowFetcher fetcher(session, indexFacts, indexSound);
+  RowFetcher fetcher(session, index.facts, indexSound);
   auto extract = [&](uint32_t row, bool beyondTrustedRows) {
     ExtractJob job;
     if (!PlanTarget(run, row, &job)) return true;
