@@ -10,7 +10,8 @@ ArchiveSession::~ArchiveSession() {
 }
 
 bool ArchiveSession::Open(const std::string& path, std::string* error) {
-  switch (HostPathKindOf(path, &fileSize_)) {
+  uint64_t size = 0;
+  switch (HostPathKindOf(path, &size)) {
     case HostPathKind::Missing:
       *error = "no such file";
       return false;
@@ -30,7 +31,7 @@ bool ArchiveSession::Open(const std::string& path, std::string* error) {
     *error = "cannot be opened: " + HostErrorText();
     return false;
   }
-  if (fileSize_ == 0) {
+  if (FileSize() == 0) {
     *error = "is empty: not a pack archive";
     return false;
   }
@@ -78,8 +79,7 @@ EntryOutcome ArchiveSession::Skip(EntryFacts* facts) {
 // The reader said why it gave no entry; an entry it passed over counts.
 EntryOutcome ArchiveSession::Missed(EntryFacts* facts) {
   *facts = EntryFacts{};
-  ArchivePlace place{};
-  ArchiveWhere(&place);
+  ArchivePlace place = Place();
   switch (place.miss) {
     case ARCHIVE_MISS_END:
       return EntryOutcome::End;
@@ -100,12 +100,9 @@ EntryOutcome ArchiveSession::Missed(EntryFacts* facts) {
   }
 }
 
-uint64_t ArchiveSession::Offset() const {
+// Where the reader stands; all zero when no archive is open.
+ArchivePlace ArchiveSession::Place() {
   ArchivePlace place{};
-  return ArchiveWhere(&place) ? place.offset : 0;
-}
-
-uint64_t ArchiveSession::Remaining() const {
-  ArchivePlace place{};
-  return ArchiveWhere(&place) ? place.size - place.offset : 0;
+  ArchiveWhere(&place);
+  return place;
 }

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "pack/archive.h"
+
 enum class EntryOutcome {
   Read,        // delivered; the facts say whether it is damaged
   Skipped,     // passed over, header read, data not
@@ -49,16 +51,16 @@ class ArchiveSession {
   // The number of the entry the next Next or Skip reaches.
   uint32_t NextEntryNumber() const { return nextEntry_; }
   // Where the next entry header starts.
-  uint64_t Offset() const;
-  uint64_t FileSize() const { return fileSize_; }
+  uint64_t Offset() const { return Place().offset; }
+  uint64_t FileSize() const { return Place().size; }
   // After StrayBytes: how many.
-  uint64_t Remaining() const;
+  uint64_t Remaining() const { return Place().size - Place().offset; }
 
  private:
+  static ArchivePlace Place();
   EntryOutcome Missed(EntryFacts* facts);
   void CutRows(const unsigned char* bytes, size_t size);
 
-  uint64_t fileSize_ = 0;
   uint32_t nextEntry_ = 0;
   std::vector<std::string> rows_;
   std::vector<unsigned char> index_;
