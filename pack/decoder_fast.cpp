@@ -65,23 +65,31 @@ template <typename Reader, FastCode CODE>
       out[2] = uint8_t((third >> (32 - literalTaken)) + literalAdd);
       unsigned count = 1 + (second >> 31) + ((second & third) >> 31);
       out += count;
-      reader.Skip(count * literalTaken);
+      // count × literalTaken (8 or 9) without a multiply, which lengthened
+      // the bit position's chain of dependent steps.
+      reader.Skip((count << 3) + (count & (0u - (literalTaken & 1))));
       continue;
     }
 
     uint32_t distance;
     uint32_t length;
     if (window >> 30) {  // 0 1: normal match
+      // A repeat match's length starts 4 bits in (its offset gamma is 0 0):
+      // looked up now, before the gamma says whether it is one, so that the
+      // look-up does not wait for the gamma's bits to be skipped.
+      GammaShort repeatLength = GAMMA_SHORT.entries[(window << 4) >> (32 - GAMMA_TABLE_BITS)];
       // The offset's gamma number, from the window when it ends there (15
       // pairs, offsets into the millions): without the table, whose hits and
       // misses alternate on offsets of mixed sizes and mispredicted.
       uint32_t gamma;
+      unsigned fromWindow = 32;  // bits of the window the prefix and the gamma took
       uint32_t head = window << 2;
       uint32_t stops = ~head & 0x55555554u;  // the last 2 bits were shifted in
       if (stops != 0) {
         unsigned used;
         gamma = GammaFromStops<CODE == FastCode::BitOps>(head, stops, &used);
         reader.Skip(2 + used);
+        fromWindow = 2 + used;
       } else {
         reader.Skip(2);
         gamma = Gamma<true>(reader);
@@ -91,7 +99,12 @@ template <typename Reader, FastCode CODE>
         }
       }
       if (gamma == 2) {  // the last offset again; no length bonus
-        length = Gamma<true>(reader);
+        if (repeatLength.bits != 0) {
+          reader.Skip(repeatLength.bits);
+          length = repeatLength.value;
+        } else {
+          length = Gamma<true>(reader);
+        }
         distance = lastOffset;
         if (length == 0 || length > size_t(outEnd - out)) {
           stop = FastStop::Bad;
@@ -99,7 +112,12 @@ template <typename Reader, FastCode CODE>
         }
       } else {
         uint32_t high = gamma - 3;
-        uint32_t fields = reader.PeekInside();
+        // The low offset bits and the length's first bits. The cursor's look
+        // at the stream waits for two loads: it takes them from the window
+        // when the window holds them (most offsets). The buffer's look is a
+        // shift, cheaper than the branch.
+        uint32_t fields = Reader::PEEK_LOADS && fromWindow + indexBits <= 32 - GAMMA_TABLE_BITS ? window << fromWindow
+                                                                                               : reader.PeekInside();
         uint32_t low = indexBits != 0 ? fields >> (32 - indexBits) : 0;
         distance = (high << indexBits) + low;  // modulo 2^32, as the format defines it
         lastOffset = distance;
@@ -113,12 +131,14 @@ template <typename Reader, FastCode CODE>
           reader.Skip(indexBits);
           length = Gamma<true>(reader);
         }
-        uint64_t withBonus = uint64_t(length) + LengthBonus(distance);
-        if (length == 0 || withBonus > size_t(outEnd - out)) {
+        // The room is at least FAST_OUTPUT_MARGIN, more than any bonus: the
+        // test needs no wider type.
+        uint32_t bonus = LengthBonus(distance);
+        if (length == 0 || length > uint32_t(outEnd - out) - bonus) {
           stop = FastStop::Bad;
           break;
         }
-        length = uint32_t(withBonus);
+        length += bonus;
       }
       // Distance 0 wraps round to the largest value: one test for both ends.
       if (uint32_t(distance - 1) >= size_t(out - outStart)) {

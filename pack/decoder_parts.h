@@ -54,6 +54,7 @@ inline uint32_t Load32(const uint8_t* p) {
 // in, inEnd:  the next stream byte and the end of the source
 // phantoms:   zero words fed after the source ran out
 struct BufferReader {
+  static constexpr bool PEEK_LOADS = false;  // a peek waits for no load
   uint64_t bits;
   unsigned count;
   const uint8_t* in;
@@ -124,6 +125,7 @@ struct BufferReader {
 // base:  a word boundary of the stream
 // pos:   the next bit, counted from base (negative before it)
 struct CursorReader {
+  static constexpr bool PEEK_LOADS = true;  // a peek waits for loads whose address it computes
   const uint8_t* base;
   int32_t pos;
 
