@@ -117,7 +117,7 @@ template <typename Reader, FastCode CODE>
         // when the window holds them (most offsets). The buffer's look is a
         // shift, cheaper than the branch.
         uint32_t fields = Reader::PEEK_LOADS && fromWindow + indexBits <= 32 - GAMMA_TABLE_BITS ? window << fromWindow
-                                                                                               : reader.PeekInside();
+                                                                                                : reader.PeekInside();
         uint32_t low = indexBits != 0 ? fields >> (32 - indexBits) : 0;
         distance = (high << indexBits) + low;  // modulo 2^32, as the format defines it
         lastOffset = distance;
