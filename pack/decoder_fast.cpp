@@ -220,7 +220,7 @@ template <typename Reader, FastCode CODE>
 }
 
 template <typename Reader>
-[[gnu::target("bmi,bmi2,lzcnt")]] FastStop DecodeFastBitOps(DecoderState& state, const uint8_t* inLimit,
+[[gnu::target("bmi,bmi2,lzcnt,sse2")]] FastStop DecodeFastBitOps(DecoderState& state, const uint8_t* inLimit,
                                                             uint8_t* outStart, const uint8_t* outLimit,
                                                             const uint8_t* outEnd) {
   return DecodeFast<Reader, FastCode::BitOps>(state, inLimit, outStart, outLimit, outEnd);
@@ -255,6 +255,7 @@ bool BitOpsAvailable() {
     bool amd = b == 0x68747541 && d == 0x69746E65 && c == 0x444D4163;    // "AuthenticAMD"
     if (!intel && !amd) return false;
     if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
+    bool sse2 = (d >> 26) & 1;
     unsigned family = (a >> 8) & 0xF;
     if (family == 0xF) family += (a >> 20) & 0xFF;
     if (amd && family < 0x19) return false;
@@ -262,7 +263,7 @@ bool BitOpsAvailable() {
     bool bmi1 = (b >> 3) & 1, bmi2 = (b >> 8) & 1;
     if (!__get_cpuid(0x80000001, &a, &b, &c, &d)) return false;
     bool lzcnt = (c >> 5) & 1;
-    return bmi1 && bmi2 && lzcnt;
+    return bmi1 && bmi2 && lzcnt && sse2;
   }();
   return available;
 }

@@ -363,7 +363,9 @@ constexpr size_t FAST_OUTPUT_MARGIN = 16;
 // How the fast loop is compiled: for any processor the build targets, or
 // with the bit manipulation instructions (BMI1, BMI2, LZCNT), for processors
 // that have them and extract bits fast. The latter takes fewer instructions
-// for the shifts and the gamma numbers; its result is the same.
+// for the shifts and the gamma numbers, and (in 32-bit builds, which target
+// processors without them) copies with SSE2's 16-byte moves, which every
+// such processor has; its result is the same.
 enum class FastCode { Plain, BitOps };
 
 // Whether this processor runs FastCode::BitOps, and runs it fast (AMD's
