@@ -19,8 +19,9 @@ constexpr unsigned INDEX_BITS_MAX = 31;
 constexpr unsigned INDEX_BITS_START = 8;
 constexpr uint32_t RAW_BLOCK_SIZE = 256;
 // Wide copies move WIDE_CHUNK bytes at a time (NARROW_CHUNK for distances
-// below it), and from distances of two chunks on at least two chunks at once
-// (a loop that ends after one or two rounds mispredicted on mixed lengths);
+// below it), at least two chunks at once (a loop that ends after one or two
+// rounds mispredicted on mixed lengths; the second chunk of a copy from less
+// than two chunks back reads what the first wrote, as a forward copy does);
 // so they may write up to COPY_SLACK - 1 bytes past the end of a match. They
 // run only while the output has COPY_SLACK bytes of room beyond the match,
 // and the bytes they write past it are overwritten later.
@@ -279,15 +280,10 @@ inline uint32_t LengthBonus(uint32_t offset) {
       at += WIDE_CHUNK;
     } while (to < end);
   };
-  if (distance >= 2 * WIDE_CHUNK) {
+  if (distance >= WIDE_CHUNK) {
     memcpy(out, from, WIDE_CHUNK);
     memcpy(out + WIDE_CHUNK, from + WIDE_CHUNK, WIDE_CHUNK);
     if (length > 2 * WIDE_CHUNK) chunks(out + 2 * WIDE_CHUNK, from + 2 * WIDE_CHUNK);
-    out = end;
-    return;
-  }
-  if (distance >= WIDE_CHUNK) {
-    chunks(out, from);
     out = end;
     return;
   }
