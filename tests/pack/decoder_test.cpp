@@ -435,6 +435,7 @@ Bytes RandomTokens(std::mt19937& random, uint32_t* produced) {
   uint32_t pos = 0;
   bits.LiteralWidth(8, 0);
   unsigned width = 8;
+  unsigned indexBits = 8;
   auto pick = [&](uint32_t n) { return uint32_t(random() % n); };
   for (int t = 0; t < 400; t++) {
     switch (pick(8)) {
@@ -455,10 +456,14 @@ Bytes RandomTokens(std::mt19937& random, uint32_t* produced) {
         }
         break;
       case 3:
+        if (pick(8) == 0) {  // offsets split at other places: the low bits in the window or beyond it
+          indexBits = pick(32);
+          bits.IndexBits(indexBits < 16 ? 1 : 2, indexBits);
+        }
         if (pos > 0) {
           uint32_t offset = 1 + pick(pos);
           uint64_t length = 2 + (pick(4) == 0 ? pick(3000) : pick(40));
-          bits.NormalMatch(offset >> 8, offset & 0xFF, 8, length);
+          bits.NormalMatch(uint32_t(uint64_t(offset) >> indexBits), offset & ((1u << indexBits) - 1), indexBits, length);
           pos += uint32_t(length) + Bonus(offset);
         }
         break;
