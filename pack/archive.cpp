@@ -56,8 +56,12 @@ const unsigned char* Missed(ArchiveMiss miss) {
   return nullptr;
 }
 
+const unsigned char* EndAtDamagedEntry(ArchiveMiss miss, uint32_t unpackedSize, uint32_t packedSize);
+
 // False at the end of the archive (nothing left, a partial header, or a read
-// the system refused), with the reason noted.
+// the system refused), with the reason noted. A refused read ends the
+// archive where the header stands, as a refused read of an entry's data
+// does: a later call does not read on past it.
 bool ReadHeader(uint32_t* unpackedSize, uint32_t* packedSize) {
   uint64_t left = reader.size - reader.position;
   if (left < ENTRY_HEADER_SIZE) {
@@ -68,7 +72,7 @@ bool ReadHeader(uint32_t* unpackedSize, uint32_t* packedSize) {
   uint32_t done = 0;
   if (!PlatformFileReadAt(reader.file, reader.position, header, ENTRY_HEADER_SIZE, &done) ||
       done != ENTRY_HEADER_SIZE) {
-    Missed(ARCHIVE_MISS_UNREADABLE);
+    EndAtDamagedEntry(ARCHIVE_MISS_UNREADABLE, 0, 0);
     return false;
   }
   auto field = [&header](int at) {

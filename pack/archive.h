@@ -78,7 +78,9 @@ struct ArchivePlace {
   uint64_t offset;  // where the next entry header starts; the size once the archive has ended
   uint64_t size;    // the archive's size, taken by ArchiveOpen
   int miss;         // an ArchiveMiss, for the last ArchiveNextEntry or ArchiveSkipEntry
-  // ARCHIVE_MISS_CUT_SHORT: the header of the entry cut short, and where it starts.
+  // ARCHIVE_MISS_CUT_SHORT and ARCHIVE_MISS_UNREADABLE: the header of the entry
+  // cut short or unreadable (0 and 0 when the header itself was refused),
+  // and where it starts.
   uint32_t cutUnpackedSize;
   uint32_t cutPackedSize;
   uint64_t cutOffset;

@@ -76,3 +76,7 @@ struct PlatformFileCallCounts {
 };
 PlatformFileCallCounts PlatformFileCalls();
 void PlatformFileCallsReset();
+// For tests of what a refused read leaves: every read that would take
+// bytesRead past `limit` fails as one the system refused, without reading,
+// until PlatformFileCallsReset.
+void PlatformFileRefuseReadsPast(uint64_t limit);

@@ -14,6 +14,13 @@
 namespace {
 
 PlatformFileCallCounts calls;
+uint64_t refuseReadsPast = UINT64_MAX;  // see PlatformFileRefuseReadsPast
+
+// A read that tests have set to be refused (PlatformFileRefuseReadsPast).
+bool Refused(uint32_t length, uint32_t* done) {
+  *done = 0;
+  return calls.bytesRead + length > refuseReadsPast;
+}
 
 // Every block carries this header; the heap links its blocks so that
 // destruction can free what the owner never gave back.
@@ -221,6 +228,7 @@ PlatformFile PlatformFileCreateNew(const char* path) {
 
 bool PlatformFileRead(PlatformFile file, void* destination, uint32_t length, uint32_t* done) {
   calls.reads++;
+  if (Refused(length, done)) return false;
   return ReadFully(destination, length, done,
                    [file](char* at, uint32_t count, uint32_t) { return read(static_cast<int>(file), at, count); });
 }
@@ -228,6 +236,7 @@ bool PlatformFileRead(PlatformFile file, void* destination, uint32_t length, uin
 bool PlatformFileReadAt(PlatformFile file, uint64_t offset, void* destination, uint32_t length, uint32_t* done) {
   calls.positionedReads++;
   *done = 0;
+  if (Refused(length, done)) return false;
   if (offset > uint64_t(INT64_MAX) - length) return false;
   return ReadFully(destination, length, done, [file, offset](char* at, uint32_t count, uint32_t total) {
     return pread(static_cast<int>(file), at, count, static_cast<off_t>(offset + total));
@@ -310,4 +319,9 @@ PlatformFileCallCounts PlatformFileCalls() {
 
 void PlatformFileCallsReset() {
   calls = PlatformFileCallCounts{};
+  refuseReadsPast = UINT64_MAX;
+}
+
+void PlatformFileRefuseReadsPast(uint64_t limit) {
+  refuseReadsPast = limit;
 }

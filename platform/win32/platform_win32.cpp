@@ -7,6 +7,13 @@
 
 namespace {
 PlatformFileCallCounts calls;
+uint64_t refuseReadsPast = UINT64_MAX;  // see PlatformFileRefuseReadsPast
+
+// A read that tests have set to be refused (PlatformFileRefuseReadsPast).
+bool Refused(uint32_t length, uint32_t* done) {
+  *done = 0;
+  return calls.bytesRead + length > refuseReadsPast;
+}
 }
 
 PlatformHeap PlatformHeapCreate(bool serialized, size_t initialSize, size_t maximumSize) {
@@ -64,6 +71,7 @@ PlatformFile PlatformFileCreateNew(const char* path) {
 
 bool PlatformFileRead(PlatformFile file, void* destination, uint32_t length, uint32_t* done) {
   calls.reads++;
+  if (Refused(length, done)) return false;
   DWORD count = 0;
   BOOL ok = ReadFile(ToHandle(file), destination, length, &count, nullptr);
   *done = ok ? count : 0;
@@ -74,6 +82,7 @@ bool PlatformFileRead(PlatformFile file, void* destination, uint32_t length, uin
 bool PlatformFileReadAt(PlatformFile file, uint64_t offset, void* destination, uint32_t length, uint32_t* done) {
   calls.positionedReads++;
   *done = 0;
+  if (Refused(length, done)) return false;
   // A move and a plain read rather than ReadFile with an OVERLAPPED offset:
   // under Wine the OVERLAPPED form costs a server round trip per call (about
   // 20 us against 2 us for the pair, measured on 8-byte header reads).
@@ -154,4 +163,9 @@ PlatformFileCallCounts PlatformFileCalls() {
 
 void PlatformFileCallsReset() {
   calls = PlatformFileCallCounts{};
+  refuseReadsPast = UINT64_MAX;
+}
+
+void PlatformFileRefuseReadsPast(uint64_t limit) {
+  refuseReadsPast = limit;
 }

@@ -364,6 +364,43 @@ TEST_F(Archive, EntryThatCannotBeHeldIsPassedOver) {
   EXPECT_EQ(Place().miss, ARCHIVE_MISS_END);
 }
 
+// A read the system refuses, at an entry's header or at its data, stored or
+// compressed, by either call: the archive ends there, and says where. An
+// entry's buffer lasts until a header is read: a refused one leaves it.
+TEST_F(Archive, RefusedReadEndsTheArchive) {
+  Bytes data = Noise(3000, 11);
+  for (bool compressed : {false, true}) {
+    for (uint32_t headerBytes : {0u, 8u}) {
+      for (bool skip : {false, true}) {
+        if (skip && headerBytes != 0) continue;  // skipping reads no data
+        SCOPED_TRACE(testing::Message() << "compressed " << compressed << ", header read " << headerBytes
+                                        << (skip ? ", skipping" : ""));
+        PackEntry second = compressed ? CompressedEntry(data) : StoredEntry(data);
+        Bytes archive = BuildArchive({StoredEntry(Text("first")), second, StoredEntry(Text("third"))});
+        ArchiveClose();
+        ASSERT_TRUE(WriteFileBytes(ARCHIVE, archive));
+
+        ASSERT_EQ(ArchiveOpen(ARCHIVE), 1);
+        const unsigned char* first = ArchiveNextEntry();
+        ASSERT_NE(first, nullptr);
+        PlatformFileRefuseReadsPast(PlatformFileCalls().bytesRead + headerBytes);
+        EXPECT_EQ(skip ? ArchiveSkipEntry() != 0 : ArchiveNextEntry() != nullptr, false);
+        PlatformFileCallsReset();
+        ArchivePlace place = Place();
+        EXPECT_EQ(place.miss, ARCHIVE_MISS_UNREADABLE);
+        EXPECT_EQ(place.cutOffset, 13u) << "the second entry starts after 8 + 5 bytes";
+        EXPECT_EQ(place.cutUnpackedSize, headerBytes != 0 ? data.size() : 0u);
+        EXPECT_EQ(place.offset, place.size);
+        if (headerBytes == 0) {
+          EXPECT_EQ(Bytes(first, first + 5), Text("first"));
+        }
+        ExpectEnd();
+        EXPECT_EQ(Place().miss, ARCHIVE_MISS_END);
+      }
+    }
+  }
+}
+
 TEST_F(Archive, OpeningAnotherArchiveFreesTheEntry) {
   ArchiveClose();
   ProgramHeapDestroy();
