@@ -14,7 +14,7 @@ bool Refused(uint32_t length, uint32_t* done) {
   *done = 0;
   return calls.bytesRead + length > refuseReadsPast;
 }
-}
+}  // namespace
 
 PlatformHeap PlatformHeapCreate(bool serialized, size_t initialSize, size_t maximumSize) {
   return HeapCreate(serialized ? 0 : HEAP_NO_SERIALIZE, initialSize, maximumSize);
