@@ -288,12 +288,25 @@ inline uint32_t LengthBonus(uint32_t offset) {
     return;
   }
   if (distance == 1) {
+#if defined(__i386__)
+    // Built as a 64-bit value, the byte pattern went through memory in two
+    // halves and was read back whole, which stalls.
+    uint32_t four = uint32_t(out[-1]) * 0x01010101u;
+    do {
+      memcpy(out, &four, 4);
+      memcpy(out + 4, &four, 4);
+      memcpy(out + 8, &four, 4);
+      memcpy(out + 12, &four, 4);
+      out += 16;
+    } while (out < end);
+#else
     uint64_t eight = uint64_t(out[-1]) * 0x0101010101010101ull;
     do {
       memcpy(out, &eight, 8);
       memcpy(out + 8, &eight, 8);
       out += 16;
     } while (out < end);
+#endif
     out = end;
     return;
   }
