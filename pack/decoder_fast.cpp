@@ -221,8 +221,8 @@ template <typename Reader, FastCode CODE>
 
 template <typename Reader>
 [[gnu::target("bmi,bmi2,lzcnt,sse2")]] FastStop DecodeFastBitOps(DecoderState& state, const uint8_t* inLimit,
-                                                            uint8_t* outStart, const uint8_t* outLimit,
-                                                            const uint8_t* outEnd) {
+                                                                 uint8_t* outStart, const uint8_t* outLimit,
+                                                                 const uint8_t* outEnd) {
   return DecodeFast<Reader, FastCode::BitOps>(state, inLimit, outStart, outLimit, outEnd);
 }
 
