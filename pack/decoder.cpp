@@ -276,7 +276,7 @@ template bool decoder_parts::DecodeStreamWith<CursorReader>(const void*, uint32_
 
 bool DecodeCompressedStreamChecked(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize,
                                    uint32_t* written) {
-  static const FastCode code = BitOpsAvailable() ? FastCode::BitOps : FastCode::Plain;
+  FastCode code = BitOpsAvailable() ? FastCode::BitOps : FastCode::Plain;
   return DecodeStreamWith<FastReader>(source, sourceSize, destination, destinationSize, written, code);
 }
 

@@ -272,18 +272,18 @@ inline uint32_t LengthBonus(uint32_t offset) {
 [[gnu::always_inline]] inline void CopyMatchWide(uint8_t*& out, uint32_t distance, uint32_t length) {
   uint8_t* end = out + length;
   const uint8_t* from = out - distance;
-  // WIDE_CHUNK bytes a step, at least one step, until `end` is reached.
-  auto chunks = [end](uint8_t* to, const uint8_t* at) {
-    do {
-      memcpy(to, at, WIDE_CHUNK);
-      to += WIDE_CHUNK;
-      at += WIDE_CHUNK;
-    } while (to < end);
-  };
   if (distance >= WIDE_CHUNK) {
     memcpy(out, from, WIDE_CHUNK);
     memcpy(out + WIDE_CHUNK, from + WIDE_CHUNK, WIDE_CHUNK);
-    if (length > 2 * WIDE_CHUNK) chunks(out + 2 * WIDE_CHUNK, from + 2 * WIDE_CHUNK);
+    if (length > 2 * WIDE_CHUNK) {
+      uint8_t* to = out + 2 * WIDE_CHUNK;
+      const uint8_t* at = from + 2 * WIDE_CHUNK;
+      do {
+        memcpy(to, at, WIDE_CHUNK);
+        to += WIDE_CHUNK;
+        at += WIDE_CHUNK;
+      } while (to < end);
+    }
     out = end;
     return;
   }

@@ -92,10 +92,8 @@ EntryOutcome ArchiveSession::Missed(EntryFacts* facts) {
       nextEntry_++;
       return EntryOutcome::TooLarge;
     }
-    case ARCHIVE_MISS_CUT_SHORT:
+    default:  // cut short, or a read the system refused: the archive ends there, at the header it names
       *facts = EntryFacts{place.cutUnpackedSize, place.cutPackedSize, place.cutUnpackedSize == place.cutPackedSize};
-      return EntryOutcome::Truncated;
-    default:  // a read the system refused: the archive ends there
       return EntryOutcome::Truncated;
   }
 }

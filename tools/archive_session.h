@@ -54,7 +54,10 @@ class ArchiveSession {
   uint64_t Offset() const { return Place().offset; }
   uint64_t FileSize() const { return Place().size; }
   // After StrayBytes: how many.
-  uint64_t Remaining() const { return Place().size - Place().offset; }
+  uint64_t Remaining() const {
+    ArchivePlace place = Place();
+    return place.size - place.offset;
+  }
 
  private:
   static ArchivePlace Place();

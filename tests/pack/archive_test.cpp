@@ -364,40 +364,40 @@ TEST_F(Archive, EntryThatCannotBeHeldIsPassedOver) {
   EXPECT_EQ(Place().miss, ARCHIVE_MISS_END);
 }
 
-// A read the system refuses, at an entry's header or at its data, stored or
-// compressed, by either call: the archive ends there, and says where. An
+// A read the system refuses, at an entry's header (by either call) or at its
+// stored or compressed data: the archive ends there, and says where. An
 // entry's buffer lasts until a header is read: a refused one leaves it.
 TEST_F(Archive, RefusedReadEndsTheArchive) {
   Bytes data = Noise(3000, 11);
-  for (bool compressed : {false, true}) {
-    for (uint32_t headerBytes : {0u, 8u}) {
-      for (bool skip : {false, true}) {
-        if (skip && headerBytes != 0) continue;  // skipping reads no data
-        SCOPED_TRACE(testing::Message() << "compressed " << compressed << ", header read " << headerBytes
-                                        << (skip ? ", skipping" : ""));
-        PackEntry second = compressed ? CompressedEntry(data) : StoredEntry(data);
-        Bytes archive = BuildArchive({StoredEntry(Text("first")), second, StoredEntry(Text("third"))});
-        ArchiveClose();
-        ASSERT_TRUE(WriteFileBytes(ARCHIVE, archive));
+  struct Case {
+    bool compressed;
+    uint32_t readsBefore;  // bytes of the second entry read before the refusal: its header, or none
+    bool skip;
+  } cases[] = {{false, 0, false}, {false, 0, true}, {false, 8, false}, {true, 8, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "compressed " << c.compressed << ", read before " << c.readsBefore
+                                    << (c.skip ? ", skipping" : ""));
+    PackEntry second = c.compressed ? CompressedEntry(data) : StoredEntry(data);
+    Bytes archive = BuildArchive({StoredEntry(Text("first")), second, StoredEntry(Text("third"))});
+    ArchiveClose();
+    ASSERT_TRUE(WriteFileBytes(ARCHIVE, archive));
 
-        ASSERT_EQ(ArchiveOpen(ARCHIVE), 1);
-        const unsigned char* first = ArchiveNextEntry();
-        ASSERT_NE(first, nullptr);
-        PlatformFileRefuseReadsPast(PlatformFileCalls().bytesRead + headerBytes);
-        EXPECT_EQ(skip ? ArchiveSkipEntry() != 0 : ArchiveNextEntry() != nullptr, false);
-        PlatformFileCallsReset();
-        ArchivePlace place = Place();
-        EXPECT_EQ(place.miss, ARCHIVE_MISS_UNREADABLE);
-        EXPECT_EQ(place.cutOffset, 13u) << "the second entry starts after 8 + 5 bytes";
-        EXPECT_EQ(place.cutUnpackedSize, headerBytes != 0 ? data.size() : 0u);
-        EXPECT_EQ(place.offset, place.size);
-        if (headerBytes == 0) {
-          EXPECT_EQ(Bytes(first, first + 5), Text("first"));
-        }
-        ExpectEnd();
-        EXPECT_EQ(Place().miss, ARCHIVE_MISS_END);
-      }
+    ASSERT_EQ(ArchiveOpen(ARCHIVE), 1);
+    const unsigned char* first = ArchiveNextEntry();
+    ASSERT_NE(first, nullptr);
+    PlatformFileRefuseReadsPast(PlatformFileCalls().bytesRead + c.readsBefore);
+    EXPECT_EQ(c.skip ? ArchiveSkipEntry() != 0 : ArchiveNextEntry() != nullptr, false);
+    PlatformFileCallsReset();
+    ArchivePlace place = Place();
+    EXPECT_EQ(place.miss, ARCHIVE_MISS_UNREADABLE);
+    EXPECT_EQ(place.cutOffset, 13u) << "the second entry starts after 8 + 5 bytes";
+    EXPECT_EQ(place.cutUnpackedSize, c.readsBefore != 0 ? data.size() : 0u);
+    EXPECT_EQ(place.offset, place.size);
+    if (c.readsBefore == 0) {
+      EXPECT_EQ(Bytes(first, first + 5), Text("first"));
     }
+    ExpectEnd();
+    EXPECT_EQ(Place().miss, ARCHIVE_MISS_END);
   }
 }
 
