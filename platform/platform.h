@@ -76,7 +76,8 @@ struct PlatformFileCallCounts {
 };
 PlatformFileCallCounts PlatformFileCalls();
 void PlatformFileCallsReset();
-// For tests of what a refused read leaves: every read that would take
-// bytesRead past `limit` fails as one the system refused, without reading,
-// until PlatformFileCallsReset.
-void PlatformFileRefuseReadsPast(uint64_t limit);
+// For tests of what a refused read leaves (a failing disk's bad sectors):
+// every read that touches the bytes [from, to) of a file fails as one the
+// system refused, without reading, until PlatformFileCallsReset. A plain
+// read starts at the file's position.
+void PlatformFileRefuseReadsOf(uint64_t from, uint64_t to);

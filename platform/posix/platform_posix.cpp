@@ -14,12 +14,18 @@
 namespace {
 
 PlatformFileCallCounts calls;
-uint64_t refuseReadsPast = UINT64_MAX;  // see PlatformFileRefuseReadsPast
+uint64_t refusedFrom = 0, refusedTo = 0;  // see PlatformFileRefuseReadsOf
 
-// A read that tests have set to be refused (PlatformFileRefuseReadsPast).
-bool Refused(uint32_t length, uint32_t* done) {
+// A read that tests have set to be refused (PlatformFileRefuseReadsOf).
+bool Refused(uint64_t offset, uint32_t length, uint32_t* done) {
   *done = 0;
-  return calls.bytesRead + length > refuseReadsPast;
+  return length != 0 && offset < refusedTo && offset + length > refusedFrom;
+}
+
+uint64_t Position(PlatformFile file) {
+  if (refusedFrom >= refusedTo) return 0;  // nothing refused: no need to ask
+  off_t at = lseek(static_cast<int>(file), 0, SEEK_CUR);
+  return at < 0 ? 0 : uint64_t(at);
 }
 
 // Every block carries this header; the heap links its blocks so that
@@ -228,7 +234,7 @@ PlatformFile PlatformFileCreateNew(const char* path) {
 
 bool PlatformFileRead(PlatformFile file, void* destination, uint32_t length, uint32_t* done) {
   calls.reads++;
-  if (Refused(length, done)) return false;
+  if (Refused(Position(file), length, done)) return false;
   return ReadFully(destination, length, done,
                    [file](char* at, uint32_t count, uint32_t) { return read(static_cast<int>(file), at, count); });
 }
@@ -236,7 +242,7 @@ bool PlatformFileRead(PlatformFile file, void* destination, uint32_t length, uin
 bool PlatformFileReadAt(PlatformFile file, uint64_t offset, void* destination, uint32_t length, uint32_t* done) {
   calls.positionedReads++;
   *done = 0;
-  if (Refused(length, done)) return false;
+  if (Refused(offset, length, done)) return false;
   if (offset > uint64_t(INT64_MAX) - length) return false;
   return ReadFully(destination, length, done, [file, offset](char* at, uint32_t count, uint32_t total) {
     return pread(static_cast<int>(file), at, count, static_cast<off_t>(offset + total));
@@ -319,9 +325,10 @@ PlatformFileCallCounts PlatformFileCalls() {
 
 void PlatformFileCallsReset() {
   calls = PlatformFileCallCounts{};
-  refuseReadsPast = UINT64_MAX;
+  refusedFrom = refusedTo = 0;
 }
 
-void PlatformFileRefuseReadsPast(uint64_t limit) {
-  refuseReadsPast = limit;
+void PlatformFileRefuseReadsOf(uint64_t from, uint64_t to) {
+  refusedFrom = from;
+  refusedTo = to;
 }

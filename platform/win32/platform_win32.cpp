@@ -7,12 +7,19 @@
 
 namespace {
 PlatformFileCallCounts calls;
-uint64_t refuseReadsPast = UINT64_MAX;  // see PlatformFileRefuseReadsPast
+uint64_t refusedFrom = 0, refusedTo = 0;  // see PlatformFileRefuseReadsOf
 
-// A read that tests have set to be refused (PlatformFileRefuseReadsPast).
-bool Refused(uint32_t length, uint32_t* done) {
+// A read that tests have set to be refused (PlatformFileRefuseReadsOf).
+bool Refused(uint64_t offset, uint32_t length, uint32_t* done) {
   *done = 0;
-  return calls.bytesRead + length > refuseReadsPast;
+  return length != 0 && offset < refusedTo && offset + length > refusedFrom;
+}
+
+uint64_t Position(HANDLE file) {
+  if (refusedFrom >= refusedTo) return 0;  // nothing refused: no need to ask
+  LARGE_INTEGER zero, at;
+  zero.QuadPart = 0;
+  return SetFilePointerEx(file, zero, &at, FILE_CURRENT) && at.QuadPart >= 0 ? uint64_t(at.QuadPart) : 0;
 }
 }  // namespace
 
@@ -71,7 +78,7 @@ PlatformFile PlatformFileCreateNew(const char* path) {
 
 bool PlatformFileRead(PlatformFile file, void* destination, uint32_t length, uint32_t* done) {
   calls.reads++;
-  if (Refused(length, done)) return false;
+  if (Refused(Position(ToHandle(file)), length, done)) return false;
   DWORD count = 0;
   BOOL ok = ReadFile(ToHandle(file), destination, length, &count, nullptr);
   *done = ok ? count : 0;
@@ -82,7 +89,7 @@ bool PlatformFileRead(PlatformFile file, void* destination, uint32_t length, uin
 bool PlatformFileReadAt(PlatformFile file, uint64_t offset, void* destination, uint32_t length, uint32_t* done) {
   calls.positionedReads++;
   *done = 0;
-  if (Refused(length, done)) return false;
+  if (Refused(offset, length, done)) return false;
   // A move and a plain read rather than ReadFile with an OVERLAPPED offset:
   // under Wine the OVERLAPPED form costs a server round trip per call (about
   // 20 us against 2 us for the pair, measured on 8-byte header reads).
@@ -163,9 +170,10 @@ PlatformFileCallCounts PlatformFileCalls() {
 
 void PlatformFileCallsReset() {
   calls = PlatformFileCallCounts{};
-  refuseReadsPast = UINT64_MAX;
+  refusedFrom = refusedTo = 0;
 }
 
-void PlatformFileRefuseReadsPast(uint64_t limit) {
-  refuseReadsPast = limit;
+void PlatformFileRefuseReadsOf(uint64_t from, uint64_t to) {
+  refusedFrom = from;
+  refusedTo = to;
 }

@@ -385,7 +385,7 @@ TEST_F(Archive, RefusedReadEndsTheArchive) {
     ASSERT_EQ(ArchiveOpen(ARCHIVE), 1);
     const unsigned char* first = ArchiveNextEntry();
     ASSERT_NE(first, nullptr);
-    PlatformFileRefuseReadsPast(PlatformFileCalls().bytesRead + c.readsBefore);
+    PlatformFileRefuseReadsOf(13 + c.readsBefore, UINT64_MAX);  // the second entry starts after 8 + 5 bytes
     EXPECT_EQ(c.skip ? ArchiveSkipEntry() != 0 : ArchiveNextEntry() != nullptr, false);
     PlatformFileCallsReset();
     ArchivePlace place = Place();
