@@ -56,6 +56,15 @@ class Block {
   uint32_t size_ = 0;
 };
 
+// Reads the system refuses (a failing disk's bad sectors) cost the walk only
+// the units of the file they touch: a read that fails is tried again a unit
+// at a time, and the units that fail are noted and never read again. The
+// walk finds no header in them, and an entry's data ends at the first.
+constexpr uint32_t UNIT_SIZE = 4096;
+// Noted runs of unreadable units; when more are found, the file counts as
+// unreadable from the last of them on.
+constexpr uint32_t UNREADABLE_RUNS_MAX = 512;
+
 // The archive file, read at any offset through a window.
 class ArchiveBytes {
  public:
@@ -66,38 +75,87 @@ class ArchiveBytes {
   bool Open(const char* path) {
     file_ = PlatformFileOpenRead(path, true);
     if (file_ == PLATFORM_FILE_INVALID) return false;
-    return PlatformFileSize(file_, &size_) && window_.Allocate(WINDOW_SIZE, false);
+    if (!PlatformFileSize(file_, &size_)) return false;
+    unreadableFrom_ = size_;
+    return window_.Allocate(WINDOW_SIZE, false);
   }
 
   uint64_t Size() const { return size_; }
 
   // The n bytes at offset (n <= WINDOW_SIZE), or null when the file does not
-  // hold them all (or a read fails: the walk then sees the end).
+  // hold them all, or not all of them can be read.
   const unsigned char* At(uint64_t offset, uint32_t n) {
     if (offset > size_ || size_ - offset < n) return nullptr;
     if (offset < start_ || offset + n > start_ + length_) {
-      uint32_t done = 0;
       uint32_t want = uint32_t(std::min<uint64_t>(WINDOW_SIZE, size_ - offset));
-      if (!PlatformFileReadAt(file_, offset, window_.Data(), want, &done)) done = 0;
       start_ = offset;
-      length_ = done;
-      if (done < n) return nullptr;
+      length_ = Read(offset, window_.Data(), want);
+      if (length_ < n) return nullptr;
     }
     return window_.Data() + (offset - start_);
   }
 
-  // Reads [offset, offset + n) into destination; false when not all came.
-  bool Read(uint64_t offset, unsigned char* destination, uint32_t n) {
+  // Reads [offset, offset + n), which the file holds, into destination, up
+  // to the first byte that cannot be read: returns how many came (n when
+  // all did). The rest of destination is left as it was.
+  uint32_t Read(uint64_t offset, unsigned char* destination, uint32_t n) {
+    uint64_t end = std::min(offset + n, ReadableUntil(offset));
+    if (end <= offset) return 0;
     uint32_t done = 0;
-    return n == 0 || (PlatformFileReadAt(file_, offset, destination, n, &done) && done == n);
+    if (PlatformFileReadAt(file_, offset, destination, uint32_t(end - offset), &done) && done == end - offset) {
+      return done;
+    }
+    for (uint64_t at = offset; at < end;) {
+      uint64_t unitEnd = std::min(end, (at / UNIT_SIZE + 1) * UNIT_SIZE);
+      uint32_t length = uint32_t(unitEnd - at);
+      if (!PlatformFileReadAt(file_, at, destination + (at - offset), length, &done) || done != length) {
+        NoteUnreadable(at / UNIT_SIZE * UNIT_SIZE);
+        return uint32_t(at - offset);
+      }
+      at = unitEnd;
+    }
+    return uint32_t(end - offset);
   }
 
  private:
+  struct Span {
+    uint64_t from;  // unit-aligned
+    uint64_t to;
+  };
+
+  // Where the first unreadable byte at or after offset is, as far as known.
+  uint64_t ReadableUntil(uint64_t offset) const {
+    const Span* run =
+        std::upper_bound(runs_, runs_ + runCount_, offset, [](uint64_t at, const Span& r) { return at < r.to; });
+    uint64_t until = run < runs_ + runCount_ ? std::max(run->from, offset) : size_;
+    return std::min(until, std::max(unreadableFrom_, offset));
+  }
+
+  // The unit at `from` could not be read: the run before it grows when it
+  // ends there (the walk mostly reads forward), or a run of its own goes in
+  // its place in the order.
+  void NoteUnreadable(uint64_t from) {
+    uint64_t to = std::min(from + UNIT_SIZE, size_);
+    Span* run = std::upper_bound(runs_, runs_ + runCount_, from, [](uint64_t at, const Span& r) { return at < r.to; });
+    if (run > runs_ && run[-1].to == from) {
+      run[-1].to = to;
+    } else if (runCount_ == UNREADABLE_RUNS_MAX) {
+      unreadableFrom_ = std::min(unreadableFrom_, from);
+    } else {
+      std::copy_backward(run, runs_ + runCount_, runs_ + runCount_ + 1);
+      *run = Span{from, to};
+      runCount_++;
+    }
+  }
+
   PlatformFile file_ = PLATFORM_FILE_INVALID;
   uint64_t size_ = 0;
   Block window_;
   uint64_t start_ = 0;
   uint32_t length_ = 0;
+  Span runs_[UNREADABLE_RUNS_MAX];
+  uint32_t runCount_ = 0;
+  uint64_t unreadableFrom_ = 0;  // everything from here on counts as unreadable
 };
 
 struct Header {
@@ -116,8 +174,14 @@ class Walk {
     while (at < size) {
       Header header{};
       if (!ReadHeader(at, &header)) {
-        visitor_.Skipped(SalvageRange{at, size - at});
-        return;
+        if (size - at < ENTRY_HEADER_SIZE) {
+          visitor_.Skipped(SalvageRange{at, size - at, false});
+          return;
+        }
+        uint64_t next = FindChain(at + 1);  // the header is there but cannot be read
+        if (!TakeUnreadable(at, next)) return;
+        at = next;
+        continue;
       }
       uint64_t dataEnd = at + ENTRY_HEADER_SIZE + header.packedSize;
       if (dataEnd > size) {
@@ -138,11 +202,11 @@ class Walk {
       }
       SalvagedEntry entry;
       Block data;
-      if (!Whole(at, header, &entry, &data)) return;
-      bool sound = entry.state == SalvageState::Sound;
-      if (!sound && !(dataEnd == size || Plausible(dataEnd) || CutShortHeader(dataEnd))) {
+      Whole(at, header, &entry, &data);
+      bool trusted = entry.state == SalvageState::Sound || entry.unreadable;
+      if (!trusted && !(dataEnd == size || Plausible(dataEnd) || CutShortHeader(dataEnd))) {
         // Its own data is bad and nothing sane follows: the header itself is
-        // likely wrong.
+        // likely wrong. (Data that could not be read says nothing of it.)
         uint64_t next = FindChain(at + 1);
         if (!TakeRange(at, header, next)) return;
         at = next;
@@ -224,9 +288,17 @@ class Walk {
   bool DecodeStream(uint64_t offset, uint32_t length, uint32_t claim, bool cutShort, SalvagedEntry* entry,
                     Block* output) {
     Block stream;
-    if (!stream.Allocate(length, false) || !bytes_.Read(offset, stream.Data(), length)) {
-      entry->tooLarge = stream.Data() == nullptr;
+    if (!stream.Allocate(length, false)) {
+      entry->tooLarge = true;
       return false;
+    }
+    uint32_t got = bytes_.Read(offset, stream.Data(), length);
+    if (got < length) {
+      // For the decoder the stream ends at the first byte that could not be
+      // read, as one cut short does: only what came before it counts.
+      entry->unreadable = true;
+      length = got;
+      cutShort = true;
     }
     if (!output->Allocate(claim, true)) {
       entry->tooLarge = true;
@@ -250,28 +322,27 @@ class Walk {
   }
 
   // An entry whose data is all in the file.
-  bool Whole(uint64_t at, const Header& header, SalvagedEntry* entry, Block* data) {
+  void Whole(uint64_t at, const Header& header, SalvagedEntry* entry, Block* data) {
     *entry = Start(at, header);
     uint64_t dataStart = at + ENTRY_HEADER_SIZE;
     if (header.Stored()) {
       if (!data->Allocate(header.packedSize, false)) {
         entry->tooLarge = true;
-        return true;
+        return;
       }
-      if (!bytes_.Read(dataStart, data->Data(), header.packedSize)) return false;
       entry->bytes = data->Data();
-      entry->recovered = header.packedSize;
-      entry->state = SalvageState::Sound;
-      return true;
+      entry->recovered = bytes_.Read(dataStart, data->Data(), header.packedSize);
+      entry->unreadable = entry->recovered < header.packedSize;
+      entry->state = StateOf(true, entry->recovered, header.packedSize);
+      return;
     }
     bool sound = DecodeStream(dataStart, header.packedSize, header.unpackedSize, false, entry, data);
     entry->state = StateOf(sound, entry->recovered, header.unpackedSize);
-    return true;
   }
 
   // A suspect header at `at`; the archive goes on at `next`.
   bool TakeRange(uint64_t at, const Header& header, uint64_t next) {
-    visitor_.Skipped(SalvageRange{at, next - at});
+    visitor_.Skipped(SalvageRange{at, next - at, false});
     SalvagedEntry entry = Start(at, header);
     entry.rangeTaken = true;
     uint64_t dataStart = at + ENTRY_HEADER_SIZE;
@@ -284,16 +355,30 @@ class Walk {
       uint32_t claim = LittleEndian32(magic + 2);
       bool sound = DecodeStream(dataStart, length, claim, next == bytes_.Size(), &entry, &data);
       entry.state = StateOf(sound, entry.recovered, claim);
-    } else if (data.Allocate(length, false) && bytes_.Read(dataStart, data.Data(), length)) {
+    } else if (data.Allocate(length, false)) {
       entry.bytes = data.Data();
-      entry.recovered = length;
-      entry.state = length == 0                    ? SalvageState::Lost
-                    : length < header.unpackedSize ? SalvageState::Partial
-                                                   : SalvageState::Damaged;
+      entry.recovered = bytes_.Read(dataStart, data.Data(), length);
+      entry.unreadable = entry.recovered < length;
+      entry.state = entry.recovered == 0                    ? SalvageState::Lost
+                    : entry.recovered < header.unpackedSize ? SalvageState::Partial
+                                                            : SalvageState::Damaged;
     } else {
-      entry.tooLarge = data.Data() == nullptr;
+      entry.tooLarge = true;
     }
     if (entry.state == SalvageState::Sound) entry.state = SalvageState::Damaged;  // its header was wrong
+    if (!visitor_.Entry(entry)) return false;
+    number_++;
+    return true;
+  }
+
+  // A header at `at` that cannot be read; the archive goes on at `next`.
+  // The range counts as one entry, lost, as a suspect header's does.
+  bool TakeUnreadable(uint64_t at, uint64_t next) {
+    visitor_.Skipped(SalvageRange{at, next - at, true});
+    SalvagedEntry entry = Start(at, Header{0, 0});
+    entry.stored = false;
+    entry.rangeTaken = true;
+    entry.unreadable = true;
     if (!visitor_.Entry(entry)) return false;
     number_++;
     return true;
@@ -308,9 +393,10 @@ class Walk {
     Block data;
     const unsigned char* magic = bytes_.At(dataStart, STREAM_HEADER_SIZE);
     if (header.Stored()) {
-      if (data.Allocate(length, false) && bytes_.Read(dataStart, data.Data(), length)) {
+      if (data.Allocate(length, false)) {
         entry.bytes = data.Data();
-        entry.recovered = length;
+        entry.recovered = bytes_.Read(dataStart, data.Data(), length);
+        entry.unreadable = entry.recovered < length;
       }
     } else if (magic != nullptr && HasMagic(magic)) {
       DecodeStream(dataStart, length, header.unpackedSize, true, &entry, &data);

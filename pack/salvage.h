@@ -16,6 +16,11 @@
 // the file is a last entry cut short, unless such a chain follows it: then it
 // is suspect.
 //
+// A read that the system refuses (a failing disk) costs only the units of
+// the file it touches: a header there cannot be read, and the walk searches
+// on past it as from a suspect one; an entry's data ends at the first byte
+// that cannot be read, as if the file were cut short there.
+//
 // The search reads each byte of the file a bounded number of times, and an
 // entry costs what its bytes give: a header's claim alone is never touched.
 #pragma once
@@ -38,6 +43,7 @@ struct SalvagedEntry {
   bool cutShort;    // its data runs past the end of the file
   bool rangeTaken;  // its header was suspect: its data is the bytes up to where the archive goes on
   bool tooLarge;    // its bytes could not be held whole in memory; what fitted was decoded
+  bool unreadable;  // a read of the file failed: its header, or its data from there on
   SalvageState state;
   const unsigned char* bytes;  // what was recovered, valid during the call only
   uint32_t recovered;          // how many
@@ -48,6 +54,7 @@ struct SalvagedEntry {
 struct SalvageRange {
   uint64_t offset;
   uint64_t length;
+  bool unreadable;  // the header there could not be read
 };
 
 class SalvageVisitor {

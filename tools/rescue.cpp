@@ -80,6 +80,7 @@ class Rescue : public SalvageVisitor {
       }
       if (entry.cutShort) how += ", its data runs past the end of the file";
       if (entry.rangeTaken) how += ", taken from the skipped range";
+      if (entry.unreadable) how += ", the archive file could not be read there";
       if (entry.tooLarge) how += ", too large to hold whole in memory";
       Complain(Name(rescued) + ": " + how);
     }
@@ -92,7 +93,8 @@ class Rescue : public SalvageVisitor {
     skipped_.push_back(range);
     code_ = ExitWorst(code_, EXIT_DAMAGED);
     Complain("skipped " + Bytes(range.length) + " at offset " + std::to_string(range.offset) +
-             ", where the entries did not follow on (taken as one entry)");
+             (range.unreadable ? ", from a header that could not be read" : ", where the entries did not follow on") +
+             " (taken as one entry)");
   }
 
   int Finish() {
