@@ -44,6 +44,10 @@ int OpenWithIndex(ArchiveSession& session, const std::string& path, OpenedIndex*
       Complain(path +
                ": damaged archive: it ends inside its index (entry 0); \"packtool rescue\" recovers what is there");
       return EXIT_DAMAGED;
+    case EntryOutcome::Unreadable:
+      Complain(path + ": damaged archive: the index (entry 0) cannot be read: " + UNREADABLE +
+               "; \"packtool rescue\" recovers what can be read");
+      return EXIT_DAMAGED;
     case EntryOutcome::TooLarge:
       Complain(path + ": the index (entry 0) is too large to hold in memory (" + std::to_string(facts->unpackedSize) +
                " bytes): entries are named by number");
@@ -70,8 +74,8 @@ std::vector<std::string> EndProblems(EntryOutcome end, const ArchiveSession& ses
                                      const std::vector<std::string>& rows) {
   std::vector<std::string> problems;
   uint64_t firstMissing = entryCount;
-  if (end == EntryOutcome::Truncated) {
-    problems.push_back(EntryName(entryCount, rows) + ": damaged: " + CUT_SHORT);
+  if (EndsInsideEntry(end)) {
+    problems.push_back(EntryName(entryCount, rows) + ": damaged: " + InsideEntryText(end));
     firstMissing++;
   } else if (end == EntryOutcome::StrayBytes) {
     problems.push_back(Counted(session.Remaining(), "stray byte", "stray bytes") +

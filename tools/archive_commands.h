@@ -19,6 +19,15 @@ constexpr bool WINDOWS_NAMES = false;
 
 constexpr const char* DAMAGED_STREAM = "its stream is malformed or fails its checksum";
 constexpr const char* CUT_SHORT = "its data runs past the end of the file (the archive is cut short)";
+constexpr const char* UNREADABLE = "the system refused to read the archive file there (a read error)";
+
+// Whether the archive ended inside an entry, and what to say of that entry.
+inline bool EndsInsideEntry(EntryOutcome end) {
+  return end == EntryOutcome::Truncated || end == EntryOutcome::Unreadable;
+}
+inline const char* InsideEntryText(EntryOutcome end) {
+  return end == EntryOutcome::Unreadable ? UNREADABLE : CUT_SHORT;
+}
 
 std::string RowName(uint32_t row, const std::vector<std::string>& rows);
 std::string EntryName(uint32_t entry, const std::vector<std::string>& rows);
@@ -89,8 +98,8 @@ class RowFetcher {
       }
       End(outcome);
     }
-    if (row == endEntry_ && end_ == EntryOutcome::Truncated) {
-      Complain(RowName(row, rows) + ": damaged entry: " + CUT_SHORT +
+    if (row == endEntry_ && EndsInsideEntry(end_)) {
+      Complain(RowName(row, rows) + ": damaged entry: " + InsideEntryText(end_) +
                "; nothing written (\"packtool rescue\" recovers what is there)");
       return EXIT_DAMAGED;
     }

@@ -94,7 +94,7 @@ EntryOutcome ArchiveSession::Missed(EntryFacts* facts) {
     }
     default:  // cut short, or a read the system refused: the archive ends there, at the header it names
       *facts = EntryFacts{place.cutUnpackedSize, place.cutPackedSize, place.cutUnpackedSize == place.cutPackedSize};
-      return EntryOutcome::Truncated;
+      return place.miss == ARCHIVE_MISS_UNREADABLE ? EntryOutcome::Unreadable : EntryOutcome::Truncated;
   }
 }
 

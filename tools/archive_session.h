@@ -16,6 +16,7 @@ enum class EntryOutcome {
   End,         // the archive ends cleanly before this entry
   StrayBytes,  // 1 to 7 bytes where a header should be
   Truncated,   // a header whose data runs past the end of the file
+  Unreadable,  // the system refused to read the file at this entry (its header or its data)
   TooLarge,    // complete, but its bytes could not be had in memory; passed over
 };
 

@@ -51,7 +51,8 @@ struct ListedRow {
 ListedRow RowListing(uint32_t row, const std::vector<EntryFacts>& entries, EntryOutcome end,
                      const EntryFacts& cutShort) {
   if (row < entries.size()) return {true, entries[row], Storage(entries[row])};
-  if (row == entries.size() && end == EntryOutcome::Truncated) return {true, cutShort, "truncated"};
+  // An entry the system refused to read shows as truncated too; the problems below say which.
+  if (row == entries.size() && EndsInsideEntry(end)) return {true, cutShort, "truncated"};
   return {false, {}, "missing"};
 }
 
@@ -230,7 +231,7 @@ int RunVerify(const PackToolRequest& request) {
       const unsigned char* bytes = nullptr;
       outcome = check ? session.Next(&facts, &bytes) : session.Skip(&facts);
     }
-    if (outcome == EntryOutcome::End || outcome == EntryOutcome::StrayBytes || outcome == EntryOutcome::Truncated) {
+    if (outcome == EntryOutcome::End || outcome == EntryOutcome::StrayBytes || EndsInsideEntry(outcome)) {
       break;
     }
     if (!check) {
