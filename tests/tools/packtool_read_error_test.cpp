@@ -59,16 +59,28 @@ class PackToolReadError : public PackToolCli {
     request.outputFolder = Path("out");
     return request;
   }
+
+  // backup.zip: an index of rows a to d, entries 1 to 3 of `size` bytes
+  // (stored, compressed, stored); the entries' data, and in *headers where
+  // each entry's header starts.
+  std::vector<Bytes> WriteBackup(size_t size, std::vector<uint64_t>* headers) {
+    std::vector<Bytes> data = {SampleData(size, 1), SampleData(size, 2), SampleData(size, 3)};
+    WriteEntries("backup.zip", {StoredEntry(B(Index({"C:\\a.txt", "C:\\b.txt", "C:\\c.txt", "C:\\d.txt"}))),
+                                StoredEntry(data[0]), CompressedEntry(data[1]), StoredEntry(data[2])});
+    Bytes archive = Read("backup.zip");
+    headers->clear();
+    for (uint64_t at = 0; at + 8 <= archive.size(); at += 8 + (archive[at + 4] | archive[at + 5] << 8)) {
+      headers->push_back(at);
+    }
+    return data;
+  }
 };
 
 // A read error is not a short file: the commands that stop at it say so.
 TEST_F(PackToolReadError, CommandsSayTheArchiveCouldNotBeRead) {
-  std::vector<Bytes> data = {SampleData(3000, 1), SampleData(3000, 2), SampleData(3000, 3)};
-  WriteEntries("backup.zip", {StoredEntry(B(Index({"C:\\a.txt", "C:\\b.txt", "C:\\c.txt", "C:\\d.txt"}))),
-                              StoredEntry(data[0]), CompressedEntry(data[1]), StoredEntry(data[2])});
-  Bytes archive = Read("backup.zip");
-  uint64_t second = 8 + (archive[4] | archive[5] << 8);
-  second += 8 + (archive[second + 4] | archive[second + 5] << 8);  // entry 2's header
+  std::vector<uint64_t> headers;
+  WriteBackup(3000, &headers);
+  uint64_t second = headers[2];
   struct Case {
     PackToolCommand command;
     uint64_t refused;
@@ -91,12 +103,9 @@ TEST_F(PackToolReadError, CommandsSayTheArchiveCouldNotBeRead) {
 // Rescue reads on past a bad sector: the entry it hits keeps what came
 // before it, the entries after it come out whole.
 TEST_F(PackToolReadError, RescueReadsOnPastABadSector) {
-  std::vector<Bytes> data = {SampleData(12000, 1), SampleData(12000, 2), SampleData(12000, 3)};
-  WriteEntries("backup.zip", {StoredEntry(B(Index({"C:\\a.txt", "C:\\b.txt", "C:\\c.txt", "C:\\d.txt"}))),
-                              StoredEntry(data[0]), CompressedEntry(data[1]), StoredEntry(data[2])});
-  Bytes archive = Read("backup.zip");
-  uint64_t first = 8 + (archive[4] | archive[5] << 8);
-  uint64_t sector = (first + 8 + 6000) / 512 * 512;  // in entry 1's data
+  std::vector<uint64_t> headers;
+  std::vector<Bytes> data = WriteBackup(12000, &headers);
+  uint64_t sector = (headers[1] + 8 + 6000) / 512 * 512;  // in entry 1's data
   std::string err;
   EXPECT_EQ(RunHere(Request(PackToolCommand::Rescue), sector, sector + 512, &err), EXIT_DAMAGED);
   EXPECT_CONTAINS(err, "entry 1 (\"C:\\b.txt\"): partial");
