@@ -61,9 +61,14 @@ class Block {
 // at a time, and the units that fail are noted and never read again. The
 // walk finds no header in them, and an entry's data ends at the first.
 constexpr uint32_t UNIT_SIZE = 4096;
-// Noted runs of unreadable units; when more are found, the file counts as
-// unreadable from the last of them on.
+// A failing disk may take seconds for each read it refuses, so a large bad
+// area is not tried unit by unit: each unit that fails right after a noted
+// run gives up as much again as the run holds, up to this much at a time.
+constexpr uint64_t GIVE_UP_MAX = 64 * UNIT_SIZE;
+// Noted runs of unreadable units, and refused unit reads; past either, the
+// file counts as unreadable from there on (a dead disk ends the walk).
 constexpr uint32_t UNREADABLE_RUNS_MAX = 512;
+constexpr uint32_t REFUSED_READS_MAX = 4096;
 
 // The archive file, read at any offset through a window.
 class ArchiveBytes {
@@ -132,15 +137,17 @@ class ArchiveBytes {
   }
 
   // The unit at `from` could not be read: the run before it grows when it
-  // ends there (the walk mostly reads forward), or a run of its own goes in
-  // its place in the order.
+  // ends there (the walk mostly reads forward), by as much again as it holds
+  // (see GIVE_UP_MAX); or a run of its own goes in its place in the order.
   void NoteUnreadable(uint64_t from) {
-    uint64_t to = std::min(from + UNIT_SIZE, size_);
     Span* run = std::upper_bound(runs_, runs_ + runCount_, from, [](uint64_t at, const Span& r) { return at < r.to; });
-    if (run > runs_ && run[-1].to == from) {
-      run[-1].to = to;
-    } else if (runCount_ == UNREADABLE_RUNS_MAX) {
+    bool follows = run > runs_ && run[-1].to == from;
+    uint64_t to = from + (follows ? std::min(run[-1].to - run[-1].from, GIVE_UP_MAX) : UNIT_SIZE);
+    to = std::min(to, run < runs_ + runCount_ ? run->from : size_);
+    if (++refusedReads_ > REFUSED_READS_MAX || (!follows && runCount_ == UNREADABLE_RUNS_MAX)) {
       unreadableFrom_ = std::min(unreadableFrom_, from);
+    } else if (follows) {
+      run[-1].to = to;
     } else {
       std::copy_backward(run, runs_ + runCount_, runs_ + runCount_ + 1);
       *run = Span{from, to};
@@ -155,6 +162,7 @@ class ArchiveBytes {
   uint32_t length_ = 0;
   Span runs_[UNREADABLE_RUNS_MAX];
   uint32_t runCount_ = 0;
+  uint32_t refusedReads_ = 0;
   uint64_t unreadableFrom_ = 0;  // everything from here on counts as unreadable
 };
 

@@ -95,4 +95,33 @@ TEST(Salvage, RefusedReadsCostOnlyTheUnitsTheyTouch) {
   PlatformFileDelete(path);
 }
 
+// A bad area of 2 MiB among entries of 40 KB: the walk gives up growing
+// stretches of it instead of asking for each unit, and goes on after it.
+TEST(Salvage, ALargeBadAreaCostsFewReads) {
+  const char* const path = "salvage_test_archive.zip";
+  std::vector<PackEntry> entries;
+  for (int i = 0; i < 100; i++) entries.push_back(StoredEntry(Bytes(40000, uint8_t(i))));
+  ASSERT_TRUE(WriteArchive(path, entries));
+  ProgramHeapCreate();
+  PlatformFileRefuseReadsOf(1 << 20, 3 << 20);
+  Recorder seen;
+  ASSERT_TRUE(ArchiveSalvage(path, seen));
+  EXPECT_LT(PlatformFileCalls().positionedReads, 400u) << "not two per unit of the area";
+  PlatformFileCallsReset();
+  size_t sound = 0;
+  for (size_t i = 0; i < seen.entries.size(); i++) {
+    bool clear = seen.entries[i].offset + 40008 <= (1 << 20) || seen.entries[i].offset >= (7 << 19);
+    if (clear) {
+      EXPECT_EQ(seen.entries[i].state, SalvageState::Sound) << seen.entries[i].offset;
+    }
+    if (seen.entries[i].state == SalvageState::Sound) {
+      sound++;
+      EXPECT_EQ(seen.bytes[i], Bytes(40000, seen.bytes[i][0]));
+    }
+  }
+  EXPECT_GE(sound, 26u + 8u) << "the entries before 1 MiB and after 3.5 MiB";
+  ProgramHeapDestroy();
+  PlatformFileDelete(path);
+}
+
 }  // namespace
