@@ -122,6 +122,18 @@ class ArchiveBytes {
     return uint32_t(end - offset);
   }
 
+  // The first offset at or after `offset` that is not known to be
+  // unreadable; the size when there is none.
+  uint64_t ReadableFrom(uint64_t offset) const {
+    for (;;) {
+      if (offset >= unreadableFrom_) return size_;
+      const Span* run =
+          std::upper_bound(runs_, runs_ + runCount_, offset, [](uint64_t at, const Span& r) { return at < r.to; });
+      if (run == runs_ + runCount_ || run->from > offset) return offset;
+      offset = run->to;
+    }
+  }
+
  private:
   struct Span {
     uint64_t from;  // unit-aligned
@@ -271,9 +283,12 @@ class Walk {
     return true;
   }
 
+  // Positions in what cannot be read are passed over at once: after a dead
+  // stretch of the disk, byte by byte would take minutes.
   uint64_t FindChain(uint64_t from) {
     uint64_t size = bytes_.Size();
-    for (uint64_t at = from; at < size && size - at >= ENTRY_HEADER_SIZE; at++) {
+    for (uint64_t at = bytes_.ReadableFrom(from); at < size && size - at >= ENTRY_HEADER_SIZE;
+         at = bytes_.ReadableFrom(at + 1)) {
       if (ChainAt(at)) return at;
     }
     return size;
