@@ -11,6 +11,7 @@
 #include "tools/exit_codes.h"
 #include "tools/extract_report.h"
 #include "tools/host.h"
+#include "tools/progress.h"
 #include "tools/report.h"
 #include "tools/row_match.h"
 #include "tools/row_selection.h"
@@ -18,12 +19,6 @@
 #include "tools/text_encoding.h"
 
 namespace {
-
-// verify shows its progress only where it takes a while.
-constexpr uint64_t PROGRESS_MIN_ARCHIVE = 64ull << 20;
-constexpr uint64_t PROGRESS_INTERVAL_MS = 250;
-constexpr unsigned PROGRESS_BAR_WIDTH = 30;
-constexpr size_t PROGRESS_LINE_WIDTH = 79;
 
 std::string Storage(const EntryFacts& facts) {
   return facts.stored ? "stored" : "compressed";
@@ -55,41 +50,6 @@ ListedRow RowListing(uint32_t row, const std::vector<EntryFacts>& entries, Entry
   if (row == entries.size() && EndsInsideEntry(end)) return {true, cutShort, "truncated"};
   return {false, {}, "missing"};
 }
-
-class Progress {
- public:
-  explicit Progress(uint64_t total) : shown_(total >= PROGRESS_MIN_ARCHIVE && HostErrorIsTerminal()), total_(total) {}
-  ~Progress() { Clear(); }
-
-  void Update(uint64_t done) {
-    if (!shown_) return;
-    uint64_t now = HostMilliseconds();
-    if (drawn_ && now - last_ < PROGRESS_INTERVAL_MS) return;
-    last_ = now;
-    drawn_ = true;
-    unsigned percent = static_cast<unsigned>(done * 100 / total_);
-    std::string bar(PROGRESS_BAR_WIDTH, ' ');
-    bar.replace(0, percent * PROGRESS_BAR_WIDTH / 100, percent * PROGRESS_BAR_WIDTH / 100, '#');
-    char line[96];
-    snprintf(line, sizeof line, "\rverifying [%s] %3u%% of %llu MiB", bar.c_str(), percent,
-             static_cast<unsigned long long>(total_ >> 20));
-    fputs(line, stderr);
-    fflush(stderr);
-  }
-
-  void Clear() {
-    if (!drawn_) return;
-    drawn_ = false;
-    fputs(("\r" + std::string(PROGRESS_LINE_WIDTH, ' ') + "\r").c_str(), stderr);
-    fflush(stderr);
-  }
-
- private:
-  bool shown_;
-  bool drawn_ = false;
-  uint64_t total_;
-  uint64_t last_ = 0;
-};
 
 }  // namespace
 
@@ -212,7 +172,7 @@ int RunVerify(const PackToolRequest& request) {
   size_t problems = 0;
   size_t checked = 0;
   uint64_t unpackedBytes = 0;
-  Progress progress(session.FileSize());
+  Progress progress("verifying", session.FileSize());
   auto report = [&](const std::string& problem, int problemCode) {
     progress.Clear();
     Print(problem + "\n");

@@ -11,6 +11,7 @@
 #include "tools/commands.h"
 #include "tools/exit_codes.h"
 #include "tools/host.h"
+#include "tools/progress.h"
 #include "tools/report.h"
 #include "tools/target_path.h"
 #include "tools/text_encoding.h"
@@ -65,7 +66,8 @@ struct RescuedEntry {
 
 class Rescue : public SalvageVisitor {
  public:
-  explicit Rescue(const PackToolRequest& request) : request_(request) {}
+  Rescue(const PackToolRequest& request, uint64_t archiveSize)
+      : request_(request), progress_("rescuing", archiveSize) {}
 
   bool Entry(const SalvagedEntry& entry) override {
     if (entry.number == 0) TakeRows(entry);
@@ -82,19 +84,21 @@ class Rescue : public SalvageVisitor {
       if (entry.rangeTaken) how += ", taken from the skipped range";
       if (entry.unreadable) how += ", the archive file could not be read there";
       if (entry.tooLarge) how += ", too large to hold whole in memory";
-      Complain(Name(rescued) + ": " + how);
+      Say(Name(rescued) + ": " + how);
     }
     code_ = ExitWorst(code_, entry.state == SalvageState::Sound ? EXIT_OK : EXIT_DAMAGED);
     entries_.push_back(std::move(rescued));
+    progress_.Update(entry.offset);
     return true;
   }
 
   void Skipped(const SalvageRange& range) override {
     skipped_.push_back(range);
     code_ = ExitWorst(code_, EXIT_DAMAGED);
-    Complain("skipped " + Bytes(range.length) + " at offset " + std::to_string(range.offset) +
-             (range.unreadable ? ", from a header that could not be read" : ", where the entries did not follow on") +
-             " (taken as one entry)");
+    Say("skipped " + Bytes(range.length) + " at offset " + std::to_string(range.offset) +
+        (range.unreadable ? ", from a header that could not be read" : ", where the entries did not follow on") +
+        " (taken as one entry)");
+    progress_.Update(range.offset + range.length);
   }
 
   int Finish() {
@@ -109,13 +113,19 @@ class Rescue : public SalvageVisitor {
       for (const SalvageRange& range : skipped_) bytes += range.length;
       summary += "; " + Counted(skipped_.size(), "range", "ranges") + " skipped (" + Bytes(bytes) + ")";
     }
-    Complain(summary);
+    Say(summary);
     if (request_.format == ListFormat::Json) PrintJson();
     return code_;
   }
 
  private:
   static std::string Bytes(uint64_t n) { return Counted(n, "byte", "bytes"); }
+
+  // Complain, with the progress line out of the way.
+  void Say(const std::string& text) {
+    progress_.Clear();
+    Complain(text);
+  }
 
   std::string Name(const RescuedEntry& entry) const {
     std::string name = "entry " + std::to_string(entry.number);
@@ -171,16 +181,16 @@ class Rescue : public SalvageVisitor {
     if (!written && exists && parts.back() != unnamed) {
       // A file is in the way (one of the user's, or one this run wrote for
       // another row that leads to the same name): it stays.
-      Complain(Name(*rescued) + ": " + QuotedPath(target) + " exists; written as " + unnamed + " instead");
+      Say(Name(*rescued) + ": " + QuotedPath(target) + " exists; written as " + unnamed + " instead");
       parts = {unnamed};
       written = WriteAt(parts, entry, &target, &exists, &error);
     }
     if (!written) {
       if (exists) {
-        Complain(Name(*rescued) + ": " + QuotedPath(target) + " exists and is kept; nothing written");
+        Say(Name(*rescued) + ": " + QuotedPath(target) + " exists and is kept; nothing written");
         code_ = ExitWorst(code_, EXIT_TARGET_REFUSED);
       } else {
-        Complain(Name(*rescued) + ": cannot write " + QuotedPath(target) + ": " + error);
+        Say(Name(*rescued) + ": cannot write " + QuotedPath(target) + ": " + error);
         code_ = ExitWorst(code_, EXIT_WRITE);
       }
       return;
@@ -211,6 +221,7 @@ class Rescue : public SalvageVisitor {
   std::vector<RescuedEntry> entries_;
   std::vector<SalvageRange> skipped_;
   int code_ = EXIT_OK;
+  Progress progress_;
 };
 
 // The folder must be fresh or empty (with --force: any folder), so that a
@@ -256,7 +267,7 @@ int RunRescue(const PackToolRequest& request) {
   }
   int code = PrepareFolder(request);
   if (code != EXIT_OK) return code;
-  Rescue rescue(request);
+  Rescue rescue(request, size);
   if (!ArchiveSalvage(request.archive.c_str(), rescue)) {
     Complain(ShownPath(request.archive) + ": cannot be opened: " + HostErrorText());
     return EXIT_ARCHIVE;

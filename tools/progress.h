@@ -1,0 +1,57 @@
+// A progress line on standard error, for the commands that read a whole
+// archive: drawn only where it takes a while and a person is watching (a
+// large archive, standard error a terminal), at most every quarter second.
+// Clear() it before saying anything else on standard error.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "tools/host.h"
+
+class Progress {
+ public:
+  static constexpr uint64_t MIN_ARCHIVE = 64ull << 20;
+  static constexpr uint64_t INTERVAL_MS = 250;
+  static constexpr unsigned BAR_WIDTH = 30;
+  static constexpr size_t LINE_WIDTH = 79;
+
+  // doing: what the line says is going on ("verifying").
+  Progress(const char* doing, uint64_t total)
+      : doing_(doing), shown_(total >= MIN_ARCHIVE && HostErrorIsTerminal()), total_(total) {}
+  Progress(const Progress&) = delete;
+  Progress& operator=(const Progress&) = delete;
+  ~Progress() { Clear(); }
+
+  void Update(uint64_t done) {
+    if (!shown_) return;
+    uint64_t now = HostMilliseconds();
+    if (drawn_ && now - last_ < INTERVAL_MS) return;
+    last_ = now;
+    drawn_ = true;
+    unsigned percent = static_cast<unsigned>(std::min(done, total_) * 100 / total_);
+    std::string bar(BAR_WIDTH, ' ');
+    bar.replace(0, percent * BAR_WIDTH / 100, percent * BAR_WIDTH / 100, '#');
+    char line[96];
+    snprintf(line, sizeof line, "\r%s [%s] %3u%% of %llu MiB", doing_, bar.c_str(), percent,
+             static_cast<unsigned long long>(total_ >> 20));
+    fputs(line, stderr);
+    fflush(stderr);
+  }
+
+  void Clear() {
+    if (!drawn_) return;
+    drawn_ = false;
+    fputs(("\r" + std::string(LINE_WIDTH, ' ') + "\r").c_str(), stderr);
+    fflush(stderr);
+  }
+
+ private:
+  const char* doing_;
+  bool shown_;
+  bool drawn_ = false;
+  uint64_t total_;
+  uint64_t last_ = 0;
+};
