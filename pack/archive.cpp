@@ -56,7 +56,16 @@ const unsigned char* Missed(ArchiveMiss miss) {
   return nullptr;
 }
 
-const unsigned char* EndAtDamagedEntry(ArchiveMiss miss, uint32_t unpackedSize, uint32_t packedSize);
+// The entry at the reader's position is cut short, or the system would not
+// read it (its header, then both sizes are 0, or its data): the archive ends
+// here, for every later call too.
+const unsigned char* EndAtDamagedEntry(ArchiveMiss miss, uint32_t unpackedSize, uint32_t packedSize) {
+  reader.place.cutUnpackedSize = unpackedSize;
+  reader.place.cutPackedSize = packedSize;
+  reader.place.cutOffset = reader.position;
+  reader.position = reader.size;
+  return Missed(miss);
+}
 
 // False at the end of the archive (nothing left, a partial header, or a read
 // the system refused), with the reason noted. A refused read ends the
@@ -93,16 +102,6 @@ bool DataIsThere(uint32_t packedSize) {
 
 uint64_t DataStart() {
   return reader.position + ENTRY_HEADER_SIZE;
-}
-
-// The header just read begins a data part cut short, or one the system would
-// not read: the archive ends here, for every later call too.
-const unsigned char* EndAtDamagedEntry(ArchiveMiss miss, uint32_t unpackedSize, uint32_t packedSize) {
-  reader.place.cutUnpackedSize = unpackedSize;
-  reader.place.cutPackedSize = packedSize;
-  reader.place.cutOffset = reader.position;
-  reader.position = reader.size;
-  return Missed(miss);
 }
 
 void PassEntry(uint32_t packedSize) {

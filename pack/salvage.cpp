@@ -127,8 +127,7 @@ class ArchiveBytes {
   uint64_t ReadableFrom(uint64_t offset) const {
     for (;;) {
       if (offset >= unreadableFrom_) return size_;
-      const Span* run =
-          std::upper_bound(runs_, runs_ + runCount_, offset, [](uint64_t at, const Span& r) { return at < r.to; });
+      const Span* run = RunEndingAfter(offset);
       if (run == runs_ + runCount_ || run->from > offset) return offset;
       offset = run->to;
     }
@@ -140,10 +139,14 @@ class ArchiveBytes {
     uint64_t to;
   };
 
+  // The first noted run that ends after offset (runs_ + runCount_ when none).
+  const Span* RunEndingAfter(uint64_t offset) const {
+    return std::upper_bound(runs_, runs_ + runCount_, offset, [](uint64_t at, const Span& r) { return at < r.to; });
+  }
+
   // Where the first unreadable byte at or after offset is, as far as known.
   uint64_t ReadableUntil(uint64_t offset) const {
-    const Span* run =
-        std::upper_bound(runs_, runs_ + runCount_, offset, [](uint64_t at, const Span& r) { return at < r.to; });
+    const Span* run = RunEndingAfter(offset);
     uint64_t until = run < runs_ + runCount_ ? std::max(run->from, offset) : size_;
     return std::min(until, std::max(unreadableFrom_, offset));
   }
@@ -152,7 +155,7 @@ class ArchiveBytes {
   // ends there (the walk mostly reads forward), by as much again as it holds
   // (see GIVE_UP_MAX); or a run of its own goes in its place in the order.
   void NoteUnreadable(uint64_t from) {
-    Span* run = std::upper_bound(runs_, runs_ + runCount_, from, [](uint64_t at, const Span& r) { return at < r.to; });
+    Span* run = runs_ + (RunEndingAfter(from) - runs_);
     bool follows = run > runs_ && run[-1].to == from;
     uint64_t to = from + (follows ? std::min(run[-1].to - run[-1].from, GIVE_UP_MAX) : UNIT_SIZE);
     to = std::min(to, run < runs_ + runCount_ ? run->from : size_);

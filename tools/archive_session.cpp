@@ -2,7 +2,6 @@
 
 #include "file/file.h"
 #include "pack/archive.h"
-#include "platform/platform.h"
 #include "tools/host.h"
 
 ArchiveSession::~ArchiveSession() {

@@ -1,5 +1,6 @@
 // What the decoder's tests share: a decode that runs every way the decoder
-// can run and checks them against one another, and the data they decode.
+// can run and checks them against one another, and the data they decode
+// (the salvage tests take their data from here too).
 // Every decode runs with the stream at the very end of a buffer followed by
 // a no-access page, and into an output buffer that ends at one too, so an
 // over-read or over-write faults at once.

@@ -4,16 +4,14 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <vector>
 
 #include "core/memory.h"
 #include "platform/platform.h"
+#include "tests/pack/decoder_checks.h"
 #include "tests/support/pack_writer.h"
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
 
 class Recorder : public SalvageVisitor {
  public:
@@ -31,11 +29,9 @@ class Recorder : public SalvageVisitor {
 
 TEST(Salvage, RefusedReadsCostOnlyTheUnitsTheyTouch) {
   const char* const path = "salvage_test_archive.zip";
-  std::mt19937 random(7);
   std::vector<Bytes> data;
-  for (size_t size : {9000, 20000, 30000, 10000, 5}) {  // larger than a unit: one touches at most two entries
-    data.emplace_back(size);
-    for (auto& b : data.back()) b = uint8_t(random() % 7 == 0 ? 'a' + random() % 3 : random());
+  for (size_t size : {9000, 20000, 30000, 10000, 5}) {   // larger than a unit: one touches at most two entries
+    data.push_back(Noise(size, uint32_t(data.size())));  // a compressed one stays as large
   }
   std::vector<PackEntry> entries;
   for (size_t i = 0; i < data.size(); i++) entries.push_back(i == 2 ? CompressedEntry(data[i]) : StoredEntry(data[i]));
