@@ -1,8 +1,9 @@
 // The rescue walk on an archive made from the input: every entry and every
 // skipped range must lie in the file, in order, numbered one after another;
 // every recovered byte is touched (so that a sanitizer sees bytes never
-// written), and the walk may touch what its entries really gave, never what
-// a header merely claims.
+// written), holes of zeros only where the file could not be read, and the
+// walk may touch what its entries really gave, never what a header merely
+// claims.
 #include <algorithm>
 #include <vector>
 
@@ -19,7 +20,10 @@ constexpr uint64_t ENTRY_HEADER_SIZE = 8;
 
 class Checker : public SalvageVisitor {
  public:
-  Checker(uint64_t size, uint64_t before) : size_(size), before_(before) {}
+  // refusedUnit: the 4 KiB of the file around the sector whose reads are
+  // refused, or none when from == to.
+  Checker(uint64_t size, uint64_t before, uint64_t refusedFrom, uint64_t refusedTo)
+      : size_(size), before_(before), refusedFrom_(refusedFrom), refusedTo_(refusedTo) {}
 
   bool Entry(const SalvagedEntry& entry) override {
     Require(entry.number == entries_);
@@ -32,6 +36,18 @@ class Checker : public SalvageVisitor {
     if (!entry.rangeTaken) {
       Require(entry.recovered <= entry.unpackedSize);
       Require(entry.cutShort == (entry.offset + ENTRY_HEADER_SIZE + entry.packedSize > size_));
+    }
+    // Holes: in order, in the bytes recovered, zeros, and only where the
+    // file could not be read.
+    Require(entry.holeCount == 0 || (entry.unreadable && entry.state != SalvageState::Sound));
+    uint64_t dataStart = entry.offset + ENTRY_HEADER_SIZE;
+    uint32_t holeEnd = 0;
+    for (uint32_t h = 0; h < entry.holeCount; h++) {
+      const SalvageHole& hole = entry.holes[h];
+      Require(hole.length > 0 && hole.offset >= holeEnd && hole.offset + hole.length < entry.recovered);
+      Require(dataStart + hole.offset >= refusedFrom_ && dataStart + hole.offset + hole.length <= refusedTo_);
+      for (uint32_t i = hole.offset; i < hole.offset + hole.length; i++) Require(entry.bytes[i] == 0);
+      holeEnd = hole.offset + hole.length;
     }
     uint32_t sum = 0;
     for (uint32_t i = 0; i < entry.recovered; i++) sum += entry.bytes[i];
@@ -55,6 +71,8 @@ class Checker : public SalvageVisitor {
  private:
   uint64_t size_;
   uint64_t before_;
+  uint64_t refusedFrom_;
+  uint64_t refusedTo_;
   uint64_t allowed_ = 0;
   uint64_t next_ = 0;  // where the next entry may start at the earliest
   uint32_t entries_ = 0;
@@ -70,12 +88,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // the reads of one sector, chosen by the input.
   uint32_t hash = 2166136261u;
   for (size_t i = 0; i < size; i++) hash = (hash ^ data[i]) * 16777619u;
-  if (size > 0 && (hash & 1) != 0) {
+  uint64_t unit = 0;
+  bool refused = size > 0 && (hash & 1) != 0;
+  if (refused) {
     uint64_t sector = (hash >> 1) % size / 512 * 512;
     PlatformFileRefuseReadsOf(sector, sector + 512);
+    unit = sector / 4096 * 4096;
   }
   ProgramHeapCreate(FUZZ_HEAP_LIMIT);
-  Checker checker(size, ResidentBytes());
+  Checker checker(size, ResidentBytes(), unit, refused ? unit + 4096 : unit);
   Require(ArchiveSalvage(ScratchPath("salvage").c_str(), checker));
   ProgramHeapDestroy();
   PlatformFileCallsReset();

@@ -18,8 +18,10 @@
 //
 // A read that the system refuses (a failing disk) costs only the units of
 // the file it touches: a header there cannot be read, and the walk searches
-// on past it as from a suspect one; an entry's data ends at the first byte
-// that cannot be read, as if the file were cut short there.
+// on past it as from a suspect one (the range's entry has no sizes). A
+// compressed entry's data ends at the first byte that cannot be read, as if
+// the file were cut short there; bytes taken as they are (a stored entry's,
+// a range's) go on after it, with zeros in the holes it leaves.
 //
 // The search reads each byte of the file a bounded number of times, and an
 // entry costs what its bytes give: a header's claim alone is never touched.
@@ -34,6 +36,12 @@ enum class SalvageState {
   Lost,     // nothing recovered
 };
 
+// Bytes of a stored entry that could not be read: zeros in its bytes.
+struct SalvageHole {
+  uint32_t offset;  // from the start of the entry's bytes
+  uint32_t length;
+};
+
 struct SalvagedEntry {
   uint32_t number;        // its place; an entry taken from a suspect range counts as one
   uint64_t offset;        // where its header starts in the file
@@ -43,10 +51,20 @@ struct SalvagedEntry {
   bool cutShort;    // its data runs past the end of the file
   bool rangeTaken;  // its header was suspect: its data is the bytes up to where the archive goes on
   bool tooLarge;    // its bytes could not be held whole in memory; what fitted was decoded
-  bool unreadable;  // a read of the file failed: its header, or its data from there on
+  bool unreadable;  // a read of the file failed: its header, or some of its data
+  bool sizeUnknown;  // its header could not be read nor its data tell: sizes 0, its bytes the range's as they are
   SalvageState state;
   const unsigned char* bytes;  // what was recovered, valid during the call only
-  uint32_t recovered;          // how many
+  uint32_t recovered;          // how many, holes included
+  const SalvageHole* holes;    // in order, each before the last byte recovered; valid during the call only
+  uint32_t holeCount;
+
+  // The recovered bytes that came from the file.
+  uint32_t FromFile() const {
+    uint32_t missing = 0;
+    for (uint32_t i = 0; i < holeCount; i++) missing += holes[i].length;
+    return recovered - missing;
+  }
 };
 
 // Bytes the walk passed over: a suspect header and the range taken for its

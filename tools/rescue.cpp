@@ -62,6 +62,7 @@ struct RescuedEntry {
   uint32_t size;
   uint32_t written;
   std::string path;  // relative to the folder, "/" between parts, Windows-1252; "" for none
+  std::vector<SalvageHole> holes;  // zeros in the file where the archive could not be read
 };
 
 class Rescue : public SalvageVisitor {
@@ -71,18 +72,21 @@ class Rescue : public SalvageVisitor {
 
   bool Entry(const SalvagedEntry& entry) override {
     if (entry.number == 0) TakeRows(entry);
-    RescuedEntry rescued{entry.number, entry.number < rows_.size(), "", entry.state, entry.unpackedSize, 0, ""};
+    RescuedEntry rescued{entry.number, entry.number < rows_.size(), "", entry.state, entry.unpackedSize, 0, "", {}};
     if (rescued.hasRow) rescued.row = rows_[entry.number];
+    rescued.holes.assign(entry.holes, entry.holes + entry.holeCount);
     // A sound empty entry is a file too; of the others only recovered bytes count.
     if (entry.recovered > 0 || entry.state == SalvageState::Sound) Write(entry, &rescued);
     if (entry.state != SalvageState::Sound) {
       std::string how = std::string(StateName(entry.state));
       if (entry.state != SalvageState::Lost) {
-        how += ", " + std::to_string(entry.recovered) + " of " + std::to_string(entry.unpackedSize) + " bytes";
+        how += ", " + std::to_string(entry.FromFile()) +
+               (entry.sizeUnknown ? " bytes (its size is not known)" : " of " + std::to_string(entry.unpackedSize) + " bytes");
       }
       if (entry.cutShort) how += ", its data runs past the end of the file";
       if (entry.rangeTaken) how += ", taken from the skipped range";
       if (entry.unreadable) how += ", the archive file could not be read there";
+      if (entry.holeCount > 0) how += HolesSaid(entry);
       if (entry.tooLarge) how += ", too large to hold whole in memory";
       Say(Name(rescued) + ": " + how);
     }
@@ -125,6 +129,17 @@ class Rescue : public SalvageVisitor {
   void Say(const std::string& text) {
     progress_.Clear();
     Complain(text);
+  }
+
+  // Where the file holds zeros for bytes that could not be read.
+  static std::string HolesSaid(const SalvagedEntry& entry) {
+    const SalvageHole& first = entry.holes[0];
+    if (entry.holeCount == 1) {
+      return " (zeros in the file for bytes " + std::to_string(first.offset) + " to " +
+             std::to_string(uint64_t(first.offset) + first.length - 1) + ")";
+    }
+    return " (zeros in the file for " + Bytes(entry.recovered - entry.FromFile()) + " in " +
+           std::to_string(entry.holeCount) + " places, the first at byte " + std::to_string(first.offset) + ")";
   }
 
   std::string Name(const RescuedEntry& entry) const {
@@ -199,6 +214,17 @@ class Rescue : public SalvageVisitor {
     for (const std::string& part : parts) rescued->path += (rescued->path.empty() ? "" : "/") + part;
   }
 
+  // The holes of a file written, as [offset, length] pairs.
+  static std::string HolesJson(const RescuedEntry& entry) {
+    std::string json;
+    if (entry.written == 0) return json;
+    for (const SalvageHole& hole : entry.holes) {
+      json += std::string(json.empty() ? "" : ", ") + "[" + std::to_string(hole.offset) + ", " +
+              std::to_string(hole.length) + "]";
+    }
+    return json;
+  }
+
   void PrintJson() const {
     Print("{\n  \"archive\": " + JsonHostText(request_.archive) + ",\n  \"entries\": [");
     for (size_t i = 0; i < entries_.size(); i++) {
@@ -206,7 +232,7 @@ class Rescue : public SalvageVisitor {
       Print(std::string(i == 0 ? "\n" : ",\n") + "    {\"entry\": " + std::to_string(e.number) +
             ", \"row\": " + (e.hasRow ? JsonString(e.row) : "null") + ", \"state\": \"" + StateName(e.state) +
             "\", \"size\": " + std::to_string(e.size) + ", \"written\": " + std::to_string(e.written) +
-            ", \"path\": " + (e.path.empty() ? "null" : JsonString(e.path)) + "}");
+            ", \"path\": " + (e.path.empty() ? "null" : JsonString(e.path)) + ", \"zeros\": [" + HolesJson(e) + "]}");
     }
     Print(entries_.empty() ? "],\n  \"skipped\": [" : "\n  ],\n  \"skipped\": [");
     for (size_t i = 0; i < skipped_.size(); i++) {

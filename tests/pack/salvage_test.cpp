@@ -18,12 +18,25 @@ class Recorder : public SalvageVisitor {
   bool Entry(const SalvagedEntry& entry) override {
     entries.push_back(entry);
     bytes.emplace_back(entry.bytes, entry.bytes + (entry.bytes != nullptr ? entry.recovered : 0));
+    holes.emplace_back(entry.holes, entry.holes + entry.holeCount);
     return true;
+  }
+
+  // Whether entry i's bytes are those of `original`, with zeros in its holes.
+  bool Matches(size_t i, const Bytes& original) const {
+    if (bytes[i].size() > original.size()) return false;
+    Bytes expected(original.begin(), original.begin() + ptrdiff_t(bytes[i].size()));
+    for (const SalvageHole& hole : holes[i]) {
+      if (hole.offset + hole.length > expected.size()) return false;
+      std::fill_n(expected.begin() + hole.offset, hole.length, 0);
+    }
+    return bytes[i] == expected;
   }
   void Skipped(const SalvageRange& range) override { skipped.push_back(range); }
 
   std::vector<SalvagedEntry> entries;
   std::vector<Bytes> bytes;
+  std::vector<std::vector<SalvageHole>> holes;
   std::vector<SalvageRange> skipped;
 };
 
@@ -41,7 +54,7 @@ TEST(Salvage, RefusedReadsCostOnlyTheUnitsTheyTouch) {
   for (uint64_t at = 0; at < archive.size(); at += 8 + (archive[at + 4] | archive[at + 5] << 8 | archive[at + 6] << 16))
     header.push_back(at);
 
-  const int S = int(SalvageState::Sound), P = int(SalvageState::Partial), L = int(SalvageState::Lost), ANY = -1;
+  const int S = int(SalvageState::Sound), P = int(SalvageState::Partial), ANY = -1;
   struct Case {
     uint64_t refused;      // a byte of the refused sector
     int state[5];          // of each entry
@@ -49,8 +62,8 @@ TEST(Salvage, RefusedReadsCostOnlyTheUnitsTheyTouch) {
   } cases[] = {
       {header[1] + 8 + 9000, {S, P, S, S, S}, -1},  // stored data
       {header[2] + 8 + 6000, {S, S, P, S, S}, -1},  // compressed data
-      {header[3] + 3, {S, S, ANY, L, S}, 3},        // a header; the unit holds the end of entry 2 too
-      {0, {L, S, S, S, S}, 0},                      // the first header
+      {header[3] + 3, {S, S, ANY, P, S}, 3},        // a header; the unit holds the end of entry 2 too
+      {0, {P, S, S, S, S}, 0},                      // the first header
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.refused);
@@ -71,12 +84,16 @@ TEST(Salvage, RefusedReadsCostOnlyTheUnitsTheyTouch) {
         EXPECT_EQ(int(entry.state), c.state[i]);
       }
       EXPECT_EQ(entry.unreadable, c.state[i] != S);
-      ASSERT_LE(seen.bytes[i].size(), data[i].size());
-      EXPECT_TRUE(std::equal(seen.bytes[i].begin(), seen.bytes[i].end(), data[i].begin())) << "only bytes read";
-      if (c.state[i] == P && entry.stored) {  // all that comes before the unit
-        EXPECT_EQ(seen.bytes[i].size(), c.refused / 4096 * 4096 - (header[i] + 8));
-      } else if (c.state[i] == P) {
+      EXPECT_TRUE(seen.Matches(i, data[i])) << "only bytes read";
+      if (c.state[i] == P && entry.stored) {  // all of it but the unit, zeros there
+        EXPECT_EQ(seen.bytes[i].size(), data[i].size());
+        ASSERT_EQ(seen.holes[i].size(), 1u);
+        EXPECT_EQ(seen.holes[i][0].offset, c.refused / 4096 * 4096 - (header[i] + 8));
+        EXPECT_EQ(seen.holes[i][0].length, 4096u);
+        EXPECT_EQ(entry.FromFile(), data[i].size() - 4096);
+      } else if (c.state[i] == P && int(i) != c.headerUnreadable) {  // what decodes from before the unit
         EXPECT_GT(seen.bytes[i].size(), 0u);
+        EXPECT_TRUE(seen.holes[i].empty());
       }
     }
     ASSERT_EQ(seen.skipped.size(), c.headerUnreadable < 0 ? 0u : 1u);
@@ -84,39 +101,67 @@ TEST(Salvage, RefusedReadsCostOnlyTheUnitsTheyTouch) {
       size_t i = size_t(c.headerUnreadable);
       EXPECT_EQ(seen.skipped[0].offset, header[i]);
       EXPECT_EQ(seen.skipped[0].length, header[i + 1] - header[i]);
-      EXPECT_TRUE(seen.skipped[0].unreadable && seen.entries[i].rangeTaken);
+      EXPECT_TRUE(seen.skipped[0].unreadable && seen.entries[i].rangeTaken && seen.entries[i].sizeUnknown);
+      // Its data, found as the range's bytes, but for the unit's.
+      EXPECT_EQ(seen.bytes[i].size(), data[i].size());
+      ASSERT_EQ(seen.holes[i].size(), 1u);
+      EXPECT_EQ(seen.holes[i][0].offset, 0u);
+      EXPECT_EQ(seen.holes[i][0].length, c.refused / 4096 * 4096 + 4096 - (header[i] + 8));
     }
     ProgramHeapDestroy();
   }
   PlatformFileDelete(path);
 }
 
-// A bad area of 2 MiB among entries of 40 KB: the walk gives up growing
-// stretches of it instead of asking for each unit, and goes on after it.
-TEST(Salvage, ALargeBadAreaCostsFewReads) {
+// Bad areas of 2 MiB: the walk gives up growing stretches of them instead
+// of asking for each unit, goes on after them, and loses no byte outside
+// them: the stretch given up past the end of an area is tried again from
+// where the disk reads again, backwards.
+TEST(Salvage, ALargeBadAreaCostsFewReadsAndNoByteOutsideIt) {
   const char* const path = "salvage_test_archive.zip";
+  std::vector<Bytes> data;
+  for (int i = 0; i < 81; i++) data.push_back(i == 40 ? Noise(4 << 20, 7) : Bytes(40000, uint8_t(i)));
   std::vector<PackEntry> entries;
-  for (int i = 0; i < 100; i++) entries.push_back(StoredEntry(Bytes(40000, uint8_t(i))));
+  for (const Bytes& d : data) entries.push_back(StoredEntry(d));
   ASSERT_TRUE(WriteArchive(path, entries));
-  ProgramHeapCreate();
-  PlatformFileRefuseReadsOf(1 << 20, 3 << 20);
-  Recorder seen;
-  ASSERT_TRUE(ArchiveSalvage(path, seen));
-  EXPECT_LT(PlatformFileCalls().positionedReads, 400u) << "not two per unit of the area";
-  PlatformFileCallsReset();
-  size_t sound = 0;
-  for (size_t i = 0; i < seen.entries.size(); i++) {
-    bool clear = seen.entries[i].offset + 40008 <= (1 << 20) || seen.entries[i].offset >= (7 << 19);
-    if (clear) {
-      EXPECT_EQ(seen.entries[i].state, SalvageState::Sound) << seen.entries[i].offset;
+  const uint64_t big = 40 * 40008 + 8;  // where entry 40's data starts
+  struct Case {
+    uint64_t from, to;
+  } cases[] = {
+      {(2 << 20) + 12345, (4 << 20) - 50000},  // inside the large entry
+      {(1 << 20) + 777, (3 << 20) + 1000},     // over the headers of the entries 27 to 40
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.from);
+    ProgramHeapCreate();
+    PlatformFileRefuseReadsOf(c.from, c.to);
+    Recorder seen;
+    ASSERT_TRUE(ArchiveSalvage(path, seen));
+    EXPECT_LT(PlatformFileCalls().positionedReads, 400u) << "not two per unit of the area";
+    PlatformFileCallsReset();
+    size_t large = 0;  // the entry that holds entry 40's data
+    for (size_t i = 0; i < seen.entries.size(); i++) {
+      const SalvagedEntry& entry = seen.entries[i];
+      if (entry.offset < big && entry.offset + 8 + entry.recovered > big) large = i;
+      bool clear = !entry.sizeUnknown && (entry.offset + 8 + entry.packedSize <= c.from / 4096 * 4096 ||
+                                          entry.offset >= (c.to + 4095) / 4096 * 4096);
+      if (clear) {
+        EXPECT_EQ(entry.state, SalvageState::Sound) << entry.offset;
+      }
     }
-    if (seen.entries[i].state == SalvageState::Sound) {
-      sound++;
-      EXPECT_EQ(seen.bytes[i], Bytes(40000, seen.bytes[i][0]));
-    }
+    ASSERT_NE(large, 0u);
+    SCOPED_TRACE(large);
+    uint64_t start = seen.entries[large].offset + 8;
+    Bytes original(big - start, 0);  // the range's bytes before entry 40's, when they are taken with it
+    original.insert(original.end(), data[40].begin(), data[40].end());
+    EXPECT_TRUE(seen.Matches(large, original));
+    EXPECT_EQ(seen.bytes[large].size(), original.size());
+    ASSERT_EQ(seen.holes[large].size(), 1u);
+    uint64_t unitFrom = c.from / 4096 * 4096, unitTo = (c.to + 4095) / 4096 * 4096;
+    EXPECT_EQ(seen.holes[large][0].offset, std::max(unitFrom, start) - start);
+    EXPECT_EQ(start + seen.holes[large][0].offset + seen.holes[large][0].length, unitTo) << "no unit after the area";
+    ProgramHeapDestroy();
   }
-  EXPECT_GE(sound, 26u + 8u) << "the entries before 1 MiB and after 3.5 MiB";
-  ProgramHeapDestroy();
   PlatformFileDelete(path);
 }
 

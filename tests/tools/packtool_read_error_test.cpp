@@ -23,6 +23,8 @@ TEST_F(PackToolReadError, CommandsSayTheArchiveCouldNotBeRead) {
   Bytes archive = Read("backup.zip");
   uint64_t first = 8 + (archive[4] | archive[5] << 8);                           // entry 1's header
   uint64_t second = first + 8 + (archive[first + 4] | archive[first + 5] << 8);  // entry 2's
+  uint64_t unit = (first + 8 + 6000) / 4096 * 4096 - (first + 8);  // in entry 1's bytes
+  std::string zeros = "(zeros in the file for bytes " + std::to_string(unit) + " to " + std::to_string(unit + 4095) + ")";
   struct Case {
     int (*run)(const PackToolRequest&);
     uint64_t refused;
@@ -33,8 +35,10 @@ TEST_F(PackToolReadError, CommandsSayTheArchiveCouldNotBeRead) {
       {RunVerify, second + 100, "the system refused to read the archive file there"},  // its data
       {RunExtract, second + 100, "row 2 (\"C:\\c.txt\"): damaged entry: the system refused to read"},
       {RunList, 3, "the index (entry 0) cannot be read: the system refused"},
-      // rescue reads on past it, losing the 4 KiB around it
-      {RunRescue, first + 8 + 6000, "of 12000 bytes, the archive file could not be read there"},
+      // rescue reads on past it, losing the 4 KiB around it: zeros there in a stored entry's file
+      {RunRescue, first + 8 + 6000, "partial, 7904 of 12000 bytes, the archive file could not be read there"},
+      {RunRescue, first + 8 + 6000, zeros.c_str()},
+      {RunRescue, second + 2, "(its size is not known)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.said);

@@ -28,10 +28,10 @@ std::string JsonLine(const Expected& e, const std::string& row, uint32_t size, s
   json += "\", \"size\": ";
   json += std::to_string(size);
   json += ", \"written\": " + std::to_string(written) + ", \"path\": ";
-  if (e.path == nullptr) return json + "null}";
+  if (e.path == nullptr) return json + "null, \"zeros\": []}";
   json += '"';
   json += e.path;
-  return json + "\"}";
+  return json + "\", \"zeros\": []}";
 }
 
 class PackToolRescue : public PackToolCli {

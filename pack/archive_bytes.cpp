@@ -1,0 +1,180 @@
+#include "pack/archive_bytes.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/memory.h"
+
+namespace {
+
+// The file is read through a window this large: a byte-by-byte scan costs
+// one read per window, not one per position.
+constexpr uint32_t WINDOW_SIZE = 1u << 20;
+// The most a run grows by at once when the unit after it fails too.
+constexpr uint64_t GIVE_UP_MAX = 64 * ArchiveBytes::UNIT_SIZE;
+
+}  // namespace
+
+bool Block::Allocate(uint32_t size, bool zeroFill) {
+  Free();
+  data_ = static_cast<unsigned char*>(ProgramAlloc(size != 0 ? size : 1, zeroFill));
+  size_ = data_ != nullptr ? size : 0;
+  return data_ != nullptr;
+}
+
+void Block::Free() {
+  if (data_ != nullptr) ProgramFree(data_);
+  data_ = nullptr;
+  size_ = 0;
+}
+
+ArchiveBytes::~ArchiveBytes() {
+  if (file_ != PLATFORM_FILE_INVALID) PlatformFileClose(file_);
+}
+
+bool ArchiveBytes::Open(const char* path) {
+  file_ = PlatformFileOpenRead(path, true);
+  if (file_ == PLATFORM_FILE_INVALID) return false;
+  if (!PlatformFileSize(file_, &size_)) return false;
+  unreadableFrom_ = size_;
+  return window_.Allocate(WINDOW_SIZE, false) && unit_.Allocate(UNIT_SIZE, false);
+}
+
+const unsigned char* ArchiveBytes::At(uint64_t offset, uint32_t n) {
+  if (offset > size_ || size_ - offset < n) return nullptr;
+  if (offset < start_ || offset + n > start_ + length_) {
+    uint32_t want = uint32_t(std::min<uint64_t>(WINDOW_SIZE, size_ - offset));
+    start_ = offset;
+    length_ = Read(offset, window_.Data(), want);
+    if (length_ < n) return nullptr;
+  }
+  return window_.Data() + (offset - start_);
+}
+
+uint32_t ArchiveBytes::Read(uint64_t offset, unsigned char* destination, uint32_t n) {
+  uint64_t end = std::min(offset + n, ReadableUntil(offset));
+  if (end <= offset) return 0;
+  uint32_t done = 0;
+  if (PlatformFileReadAt(file_, offset, destination, uint32_t(end - offset), &done) && done == end - offset) {
+    return done;
+  }
+  for (uint64_t at = offset; at < end;) {
+    uint64_t unitEnd = std::min(end, (at / UNIT_SIZE + 1) * UNIT_SIZE);
+    uint32_t length = uint32_t(unitEnd - at);
+    if (!PlatformFileReadAt(file_, at, destination + (at - offset), length, &done) || done != length) {
+      NoteUnreadable(at / UNIT_SIZE * UNIT_SIZE);
+      return uint32_t(at - offset);
+    }
+    at = unitEnd;
+  }
+  return uint32_t(end - offset);
+}
+
+uint32_t ArchiveBytes::ReadAround(uint64_t offset, unsigned char* destination, uint32_t n, SalvageHole* holes,
+                                  uint32_t* holeCount) {
+  uint32_t count = 0;
+  uint32_t done = 0;
+  uint32_t filled = 0;  // up to the last byte read
+  while (done < n) {
+    uint32_t got = Read(offset + done, destination + done, n - done);
+    done += got;
+    if (got > 0) filled = done;
+    if (done == n) break;
+    uint32_t resume = uint32_t(std::min<uint64_t>(n, ReadableFrom(offset + done) - offset));
+    if (resume <= done) break;  // cannot be: what a read stopped at is noted
+    if (count > 0 && holes[count - 1].offset + holes[count - 1].length == done) {
+      holes[count - 1].length += resume - done;  // the run before grew into it
+    } else if (count <= UNREADABLE_RUNS_MAX) {
+      holes[count++] = SalvageHole{done, resume - done};
+    } else {
+      break;  // cannot be: a hole per noted run and one for the rest of the file
+    }
+    done = resume;
+  }
+  // A hole that reaches the end is where the bytes end, not a hole; the
+  // memory there is left untouched.
+  while (count > 0 && holes[count - 1].offset >= filled) count--;
+  for (uint32_t i = 0; i < count; i++) memset(destination + holes[i].offset, 0, holes[i].length);
+  *holeCount = count;
+  return filled;
+}
+
+uint64_t ArchiveBytes::ReadableFrom(uint64_t offset) {
+  for (;;) {
+    if (offset >= unreadableFrom_) return size_;
+    Span* run = RunEndingAfter(offset);
+    if (run == runs_ + runCount_ || run->from > offset) return offset;
+    if (run->tried < run->to) {
+      Settle(run);
+      continue;
+    }
+    offset = run->to;
+  }
+}
+
+// The first noted run that ends after offset (runs_ + runCount_ when none).
+ArchiveBytes::Span* ArchiveBytes::RunEndingAfter(uint64_t offset) {
+  return std::upper_bound(runs_, runs_ + runCount_, offset, [](uint64_t at, const Span& r) { return at < r.to; });
+}
+
+// Where the first unreadable byte at or after offset is, as far as known.
+uint64_t ArchiveBytes::ReadableUntil(uint64_t offset) {
+  Span* run = RunEndingAfter(offset);
+  if (run < runs_ + runCount_ && run->from <= offset && offset >= run->tried) {
+    Settle(run);
+    run = RunEndingAfter(offset);
+  }
+  uint64_t until = run < runs_ + runCount_ ? std::max(run->from, offset) : size_;
+  return std::min(until, std::max(unreadableFrom_, offset));
+}
+
+bool ArchiveBytes::ReadUnit(uint64_t at) {
+  uint32_t length = uint32_t(std::min<uint64_t>(UNIT_SIZE, size_ - at));
+  uint32_t done = 0;
+  return PlatformFileReadAt(file_, at, unit_.Data(), length, &done) && done == length;
+}
+
+// The run gave up units untried at its end: reads on past it to where the
+// bad area ends, as a forward read would, and then tries the units given up
+// before that, backwards, until one is refused.
+void ArchiveBytes::Settle(Span* run) {
+  for (;;) {
+    bool another = run + 1 < runs_ + runCount_ && run[1].from == run->to;
+    if (run->to >= std::min(size_, unreadableFrom_) || another) {
+      run->tried = run->to;  // the bad area goes on to the end, or into the next run
+      return;
+    }
+    if (ReadUnit(run->to)) break;
+    NoteUnreadable(run->to);  // grows this run, or ends what can be read
+  }
+  while (run->to > run->tried) {
+    uint64_t at = run->to - UNIT_SIZE;
+    if (!ReadUnit(at)) {
+      if (++refusedReads_ > REFUSED_READS_MAX) unreadableFrom_ = std::min(unreadableFrom_, run->to);
+      break;
+    }
+    run->to = at;
+  }
+  run->tried = run->to;
+}
+
+// The unit at `from` could not be read: the run before it grows when it
+// ends there (the walk mostly reads forward), by as much again as it holds
+// (see GIVE_UP_MAX); or a run of its own goes in its place in the order.
+void ArchiveBytes::NoteUnreadable(uint64_t from) {
+  Span* run = RunEndingAfter(from);
+  bool follows = run > runs_ && run[-1].to == from;
+  uint64_t to = from + (follows ? std::min(run[-1].to - run[-1].from, GIVE_UP_MAX) : UNIT_SIZE);
+  to = std::min(to, run < runs_ + runCount_ ? run->from : size_);
+  uint64_t tried = std::min<uint64_t>(from + UNIT_SIZE, to);
+  if (++refusedReads_ > REFUSED_READS_MAX || (!follows && runCount_ == UNREADABLE_RUNS_MAX)) {
+    unreadableFrom_ = std::min(unreadableFrom_, from);
+  } else if (follows) {
+    run[-1].tried = tried;
+    run[-1].to = to;
+  } else {
+    std::copy_backward(run, runs_ + runCount_, runs_ + runCount_ + 1);
+    *run = Span{from, tried, to};
+    runCount_++;
+  }
+}

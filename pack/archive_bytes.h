@@ -1,0 +1,101 @@
+// The archive file as the salvage walk reads it: at any offset, through a
+// window, and around what the system refuses to read (a failing disk's bad
+// sectors). Internal to pack/.
+#pragma once
+
+#include <cstdint>
+
+#include "pack/salvage.h"
+#include "platform/platform.h"
+
+// A block of the program heap, zero-filled (fresh pages need no filling, so
+// a large claim costs address space, not the touching of every byte).
+class Block {
+ public:
+  Block() = default;
+  Block(const Block&) = delete;
+  Block& operator=(const Block&) = delete;
+  ~Block() { Free(); }
+
+  // At least one byte, so that an empty entry is a valid buffer too.
+  bool Allocate(uint32_t size, bool zeroFill);
+  void Free();
+  unsigned char* Data() const { return data_; }
+  uint32_t Size() const { return size_; }
+
+ private:
+  unsigned char* data_ = nullptr;
+  uint32_t size_ = 0;
+};
+
+// Reads the system refuses cost the walk only the units of the file they
+// touch: a read that fails is tried again a unit at a time, and the units
+// that fail are noted and never read again. A failing disk may take seconds
+// for each read it refuses, so a large bad area is not tried unit by unit:
+// each unit that fails right after a noted run gives up as much again as the
+// run holds (up to 64 units at a time). Where the bad area ends is found
+// when something past it is asked for: the units given up before the first
+// that reads again are then tried from there backwards, until one fails, so
+// that a stretch given up costs no bytes the disk can still give.
+class ArchiveBytes {
+ public:
+  static constexpr uint32_t UNIT_SIZE = 4096;
+  // Noted runs of unreadable units, and refused unit reads; past either, the
+  // file counts as unreadable from there on (a dead disk ends the walk).
+  static constexpr uint32_t UNREADABLE_RUNS_MAX = 512;
+  static constexpr uint32_t REFUSED_READS_MAX = 4096;
+
+  ArchiveBytes() = default;
+  ArchiveBytes(const ArchiveBytes&) = delete;
+  ArchiveBytes& operator=(const ArchiveBytes&) = delete;
+  ~ArchiveBytes();
+
+  bool Open(const char* path);
+  uint64_t Size() const { return size_; }
+
+  // The n bytes at offset (n <= the window's size), or null when the file
+  // does not hold them all, or not all of them can be read.
+  const unsigned char* At(uint64_t offset, uint32_t n);
+
+  // Reads [offset, offset + n), which the file holds, into destination, up
+  // to the first byte that cannot be read: returns how many came (n when
+  // all did). The rest of destination is left as it was.
+  uint32_t Read(uint64_t offset, unsigned char* destination, uint32_t n);
+
+  // Reads [offset, offset + n), which the file holds, into destination
+  // around what cannot be read: zeros there, each such stretch noted in
+  // holes (in order; at most UNREADABLE_RUNS_MAX + 1 of them). Returns how
+  // many bytes destination holds up to the last that was read (0 when none
+  // was); *holeCount the holes before that.
+  // Hole offsets are relative to offset.
+  uint32_t ReadAround(uint64_t offset, unsigned char* destination, uint32_t n, SalvageHole* holes,
+                      uint32_t* holeCount);
+
+  // The first offset at or after `offset` that is not known to be
+  // unreadable; the size when there is none.
+  uint64_t ReadableFrom(uint64_t offset);
+
+ private:
+  struct Span {
+    uint64_t from;   // unit-aligned
+    uint64_t tried;  // the end of the last unit refused; from there to `to` given up untried
+    uint64_t to;
+  };
+
+  Span* RunEndingAfter(uint64_t offset);
+  uint64_t ReadableUntil(uint64_t offset);
+  bool ReadUnit(uint64_t at);
+  void Settle(Span* run);
+  void NoteUnreadable(uint64_t from);
+
+  PlatformFile file_ = PLATFORM_FILE_INVALID;
+  uint64_t size_ = 0;
+  Block window_;
+  Block unit_;  // a unit read only to learn whether it can be
+  uint64_t start_ = 0;
+  uint32_t length_ = 0;
+  Span runs_[UNREADABLE_RUNS_MAX];
+  uint32_t runCount_ = 0;
+  uint32_t refusedReads_ = 0;
+  uint64_t unreadableFrom_ = 0;  // everything from here on counts as unreadable
+};
