@@ -12,6 +12,8 @@ constexpr uint32_t ENTRY_HEADER_SIZE = 8;
 constexpr uint32_t MAGIC_SIZE = 2;
 // Plausible headers in a row that make a chain the archive goes on with.
 constexpr int CHAIN_LENGTH = 3;
+// How far a search goes between the calls that say how far it is.
+constexpr uint64_t SEARCH_SAID_EVERY = 1u << 20;
 // When a claimed size cannot be held, what fits is decoded: these in turn.
 constexpr uint32_t FALLBACK_SIZES[] = {256u << 20, 64u << 20, 16u << 20};
 
@@ -132,9 +134,14 @@ class Walk {
   // stretch of the disk, byte by byte would take minutes.
   uint64_t FindChain(uint64_t from) {
     uint64_t size = bytes_.Size();
+    uint64_t said = from;
     for (uint64_t at = bytes_.ReadableFrom(from); at < size && size - at >= ENTRY_HEADER_SIZE;
          at = bytes_.ReadableFrom(at + 1)) {
       if (ChainAt(at)) return at;
+      if (at - said >= SEARCH_SAID_EVERY) {
+        visitor_.Searching(at);
+        said = at;
+      }
     }
     return size;
   }

@@ -82,6 +82,8 @@ class SalvageVisitor {
   virtual bool Entry(const SalvagedEntry& entry) = 0;
   // Called before the entry taken from the range, or at the end for stray bytes.
   virtual void Skipped(const SalvageRange& range) = 0;
+  // Now and then during a long search: how far it has come in the file.
+  virtual void Searching(uint64_t) {}
 };
 
 // Walks the archive at path. False when it cannot be opened or its size

@@ -105,6 +105,8 @@ class Rescue : public SalvageVisitor {
     progress_.Update(range.offset + range.length);
   }
 
+  void Searching(uint64_t offset) override { progress_.Update(offset); }
+
   int Finish() {
     size_t counts[4] = {};
     for (const RescuedEntry& entry : entries_) counts[int(entry.state)]++;

@@ -33,11 +33,13 @@ class Recorder : public SalvageVisitor {
     return bytes[i] == expected;
   }
   void Skipped(const SalvageRange& range) override { skipped.push_back(range); }
+  void Searching(uint64_t offset) override { searched.push_back(offset); }
 
   std::vector<SalvagedEntry> entries;
   std::vector<Bytes> bytes;
   std::vector<std::vector<SalvageHole>> holes;
   std::vector<SalvageRange> skipped;
+  std::vector<uint64_t> searched;
 };
 
 TEST(Salvage, RefusedReadsCostOnlyTheUnitsTheyTouch) {
@@ -160,6 +162,9 @@ TEST(Salvage, ALargeBadAreaCostsFewReadsAndNoByteOutsideIt) {
     uint64_t unitFrom = c.from / 4096 * 4096, unitTo = (c.to + 4095) / 4096 * 4096;
     EXPECT_EQ(seen.holes[large][0].offset, std::max(unitFrom, start) - start);
     EXPECT_EQ(start + seen.holes[large][0].offset + seen.holes[large][0].length, unitTo) << "no unit after the area";
+    // The search through entry 40's data after the area says how far it is.
+    EXPECT_TRUE(std::is_sorted(seen.searched.begin(), seen.searched.end()));
+    EXPECT_GE(seen.searched.size(), seen.skipped.empty() ? 0u : 2u);  // 3 MiB on to entry 41
     ProgramHeapDestroy();
   }
   PlatformFileDelete(path);
