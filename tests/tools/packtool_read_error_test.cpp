@@ -64,6 +64,10 @@ TEST_F(PackToolReadError, CommandsSayTheArchiveCouldNotBeRead) {
     EXPECT_CONTAINS(said, c.said);
     EXPECT_EQ(said.find("cut short"), std::string::npos) << said;
   }
+  // The file rescue wrote for entry 1: all of its bytes but the unit's, zeros there.
+  Bytes expected = SampleData(12000, 1);
+  std::fill_n(expected.begin() + ptrdiff_t(unit), 4096, 0);
+  EXPECT_TRUE(Read("out6/b.txt") == expected);
 }
 
 }  // namespace
