@@ -10,8 +10,6 @@ namespace {
 // The file is read through a window this large: a byte-by-byte scan costs
 // one read per window, not one per position.
 constexpr uint32_t WINDOW_SIZE = 1u << 20;
-// The most a run grows by at once when the unit after it fails too.
-constexpr uint64_t GIVE_UP_MAX = 64 * ArchiveBytes::UNIT_SIZE;
 
 }  // namespace
 
@@ -135,8 +133,10 @@ bool ArchiveBytes::ReadUnit(uint64_t at) {
 }
 
 // The run gave up units untried at its end: reads on past it to where the
-// bad area ends, as a forward read would, and then tries the units given up
-// before that, backwards, until one is refused.
+// bad area ends, as a forward read would, and then finds where the area
+// ends among the units given up before that, by halves: the middle one of
+// those left, when it reads, and those after it are taken as readable (a
+// read of them says so or notes them), else those up to it as not.
 void ArchiveBytes::Settle(Span* run) {
   for (;;) {
     bool another = run + 1 < runs_ + runCount_ && run[1].from == run->to;
@@ -148,23 +148,23 @@ void ArchiveBytes::Settle(Span* run) {
     NoteUnreadable(run->to);  // grows this run, or ends what can be read
   }
   while (run->to > run->tried) {
-    uint64_t at = run->to - UNIT_SIZE;
-    if (!ReadUnit(at)) {
+    uint64_t at = run->tried + (run->to - run->tried) / UNIT_SIZE / 2 * UNIT_SIZE;
+    if (ReadUnit(at)) {
+      run->to = at;
+    } else {
+      run->tried = at + UNIT_SIZE;
       if (++refusedReads_ > REFUSED_READS_MAX) unreadableFrom_ = std::min(unreadableFrom_, run->to);
-      break;
     }
-    run->to = at;
   }
-  run->tried = run->to;
 }
 
 // The unit at `from` could not be read: the run before it grows when it
-// ends there (the walk mostly reads forward), by as much again as it holds
-// (see GIVE_UP_MAX); or a run of its own goes in its place in the order.
+// ends there (the walk mostly reads forward), by as much again as it holds;
+// or a run of its own goes in its place in the order.
 void ArchiveBytes::NoteUnreadable(uint64_t from) {
   Span* run = RunEndingAfter(from);
   bool follows = run > runs_ && run[-1].to == from;
-  uint64_t to = from + (follows ? std::min(run[-1].to - run[-1].from, GIVE_UP_MAX) : UNIT_SIZE);
+  uint64_t to = from + (follows ? run[-1].to - run[-1].from : UNIT_SIZE);
   to = std::min(to, run < runs_ + runCount_ ? run->from : size_);
   uint64_t tried = std::min<uint64_t>(from + UNIT_SIZE, to);
   if (++refusedReads_ > REFUSED_READS_MAX || (!follows && runCount_ == UNREADABLE_RUNS_MAX)) {

@@ -33,10 +33,11 @@ class Block {
 // that fail are noted and never read again. A failing disk may take seconds
 // for each read it refuses, so a large bad area is not tried unit by unit:
 // each unit that fails right after a noted run gives up as much again as the
-// run holds (up to 64 units at a time). Where the bad area ends is found
-// when something past it is asked for: the units given up before the first
-// that reads again are then tried from there backwards, until one fails, so
-// that a stretch given up costs no bytes the disk can still give.
+// run holds, so that even a dead disk costs a few dozen reads. Where the bad
+// area ends is found when something past it is asked for: the walk reads on
+// to the first unit that reads again, and then halves the stretch given up
+// before it until it knows where the area ends (to the unit), so that the
+// stretches given up cost no bytes the disk can still give.
 class ArchiveBytes {
  public:
   static constexpr uint32_t UNIT_SIZE = 4096;
