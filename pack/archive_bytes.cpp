@@ -52,14 +52,10 @@ const unsigned char* ArchiveBytes::At(uint64_t offset, uint32_t n) {
 uint32_t ArchiveBytes::Read(uint64_t offset, unsigned char* destination, uint32_t n) {
   uint64_t end = std::min(offset + n, ReadableUntil(offset));
   if (end <= offset) return 0;
-  uint32_t done = 0;
-  if (PlatformFileReadAt(file_, offset, destination, uint32_t(end - offset), &done) && done == end - offset) {
-    return done;
-  }
+  if (ReadExactly(offset, destination, uint32_t(end - offset))) return uint32_t(end - offset);
   for (uint64_t at = offset; at < end;) {
     uint64_t unitEnd = std::min(end, (at / UNIT_SIZE + 1) * UNIT_SIZE);
-    uint32_t length = uint32_t(unitEnd - at);
-    if (!PlatformFileReadAt(file_, at, destination + (at - offset), length, &done) || done != length) {
+    if (!ReadExactly(at, destination + (at - offset), uint32_t(unitEnd - at))) {
       NoteUnreadable(at / UNIT_SIZE * UNIT_SIZE);
       return uint32_t(at - offset);
     }
@@ -126,10 +122,13 @@ uint64_t ArchiveBytes::ReadableUntil(uint64_t offset) {
   return std::min(until, std::max(unreadableFrom_, offset));
 }
 
-bool ArchiveBytes::ReadUnit(uint64_t at) {
-  uint32_t length = uint32_t(std::min<uint64_t>(UNIT_SIZE, size_ - at));
+bool ArchiveBytes::ReadExactly(uint64_t at, unsigned char* destination, uint32_t n) {
   uint32_t done = 0;
-  return PlatformFileReadAt(file_, at, unit_.Data(), length, &done) && done == length;
+  return PlatformFileReadAt(file_, at, destination, n, &done) && done == n;
+}
+
+bool ArchiveBytes::ReadUnit(uint64_t at) {
+  return ReadExactly(at, unit_.Data(), uint32_t(std::min<uint64_t>(UNIT_SIZE, size_ - at)));
 }
 
 // The run gave up units untried at its end: reads on past it to where the

@@ -65,12 +65,10 @@ class ArchiveBytes {
 
   // Reads [offset, offset + n), which the file holds, into destination
   // around what cannot be read: zeros there, each such stretch noted in
-  // holes (in order; at most UNREADABLE_RUNS_MAX + 1 of them). Returns how
-  // many bytes destination holds up to the last that was read (0 when none
-  // was); *holeCount the holes before that.
-  // Hole offsets are relative to offset.
-  uint32_t ReadAround(uint64_t offset, unsigned char* destination, uint32_t n, SalvageHole* holes,
-                      uint32_t* holeCount);
+  // holes, from offset (in order; at most UNREADABLE_RUNS_MAX + 1 of them).
+  // Returns how many bytes destination holds up to the last that was read
+  // (0 when none was); *holeCount the holes before that.
+  uint32_t ReadAround(uint64_t offset, unsigned char* destination, uint32_t n, SalvageHole* holes, uint32_t* holeCount);
 
   // The first offset at or after `offset` that is not known to be
   // unreadable; the size when there is none.
@@ -85,6 +83,7 @@ class ArchiveBytes {
 
   Span* RunEndingAfter(uint64_t offset);
   uint64_t ReadableUntil(uint64_t offset);
+  bool ReadExactly(uint64_t at, unsigned char* destination, uint32_t n);
   bool ReadUnit(uint64_t at);
   void Settle(Span* run);
   void NoteUnreadable(uint64_t from);

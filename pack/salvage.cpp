@@ -190,13 +190,18 @@ class Walk {
     return sound && result.written == claim && !entry->tooLarge;
   }
 
-  // Bytes taken as they are into `data` (allocated to `length`): around
-  // what cannot be read, which the entry's holes say.
-  void ReadStored(uint64_t offset, uint32_t length, SalvagedEntry* entry, Block* data) {
+  // Bytes taken as they are into `data`: around what cannot be read, which
+  // the entry's holes say. False when `length` bytes cannot be held.
+  bool ReadStored(uint64_t offset, uint32_t length, SalvagedEntry* entry, Block* data) {
+    if (!data->Allocate(length, false)) {
+      entry->tooLarge = true;
+      return false;
+    }
     entry->bytes = data->Data();
     entry->recovered = bytes_.ReadAround(offset, data->Data(), length, holes_, &entry->holeCount);
     entry->holes = holes_;
     entry->unreadable = entry->recovered < length || entry->holeCount > 0;
+    return true;
   }
 
   static SalvageState StateOf(bool sound, uint32_t recovered, uint32_t complete) {
@@ -210,12 +215,9 @@ class Walk {
     *entry = Start(at, header);
     uint64_t dataStart = at + ENTRY_HEADER_SIZE;
     if (header.Stored()) {
-      if (!data->Allocate(header.packedSize, false)) {
-        entry->tooLarge = true;
-        return;
+      if (ReadStored(dataStart, header.packedSize, entry, data)) {
+        entry->state = StateOf(true, entry->FromFile(), header.packedSize);
       }
-      ReadStored(dataStart, header.packedSize, entry, data);
-      entry->state = StateOf(true, entry->FromFile(), header.packedSize);
       return;
     }
     bool sound = DecodeStream(dataStart, header.packedSize, header.unpackedSize, false, entry, data);
@@ -247,14 +249,11 @@ class Walk {
       }
       bool sound = DecodeStream(dataStart, length, claim, next == bytes_.Size(), &entry, &data);
       entry.state = StateOf(sound, entry.recovered, claim);
-    } else if (data.Allocate(length, false)) {
-      ReadStored(dataStart, length, &entry, &data);
+    } else if (ReadStored(dataStart, length, &entry, &data)) {
       uint32_t fromFile = entry.FromFile();
-      entry.state = fromFile == 0                             ? SalvageState::Lost
+      entry.state = fromFile == 0                              ? SalvageState::Lost
                     : unread || fromFile < header.unpackedSize ? SalvageState::Partial
-                                                              : SalvageState::Damaged;
-    } else {
-      entry.tooLarge = true;
+                                                               : SalvageState::Damaged;
     }
     // Its header was wrong, or is not known.
     if (entry.state == SalvageState::Sound) entry.state = SalvageState::Damaged;
@@ -273,7 +272,7 @@ class Walk {
     Block data;
     const unsigned char* magic = bytes_.At(dataStart, STREAM_HEADER_SIZE);
     if (header.Stored()) {
-      if (data.Allocate(length, false)) ReadStored(dataStart, length, &entry, &data);
+      ReadStored(dataStart, length, &entry, &data);
     } else if (magic != nullptr && HasMagic(magic)) {
       DecodeStream(dataStart, length, header.unpackedSize, true, &entry, &data);
     }

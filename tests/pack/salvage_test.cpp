@@ -1,5 +1,6 @@
 // The salvage walk on an archive file whose reads the system refuses in one
-// sector, as on a failing disk: the 4 KiB unit around it is lost, nothing else.
+// sector or a larger area, as on a failing disk: the 4 KiB units it touches
+// are lost, nothing else.
 #include "pack/salvage.h"
 
 #include <gtest/gtest.h>

@@ -23,8 +23,10 @@ TEST_F(PackToolReadError, CommandsSayTheArchiveCouldNotBeRead) {
   Bytes archive = Read("backup.zip");
   uint64_t first = 8 + (archive[4] | archive[5] << 8);                           // entry 1's header
   uint64_t second = first + 8 + (archive[first + 4] | archive[first + 5] << 8);  // entry 2's
-  uint64_t unit = (first + 8 + 6000) / 4096 * 4096 - (first + 8);  // in entry 1's bytes
-  std::string zeros = "(zeros in the file for bytes " + std::to_string(unit) + " to " + std::to_string(unit + 4095) + ")";
+  uint64_t unit = (first + 8 + 6000) / 4096 * 4096 - (first + 8);                // in entry 1's bytes
+  std::string zeros =
+      "partial, 7904 of 12000 bytes, the archive file could not be read there (zeros in the file for bytes " +
+      std::to_string(unit) + " to " + std::to_string(unit + 4095) + ")";
   struct Case {
     int (*run)(const PackToolRequest&);
     uint64_t refused;
@@ -36,7 +38,6 @@ TEST_F(PackToolReadError, CommandsSayTheArchiveCouldNotBeRead) {
       {RunExtract, second + 100, "row 2 (\"C:\\c.txt\"): damaged entry: the system refused to read"},
       {RunList, 3, "the index (entry 0) cannot be read: the system refused"},
       // rescue reads on past it, losing the 4 KiB around it: zeros there in a stored entry's file
-      {RunRescue, first + 8 + 6000, "partial, 7904 of 12000 bytes, the archive file could not be read there"},
       {RunRescue, first + 8 + 6000, zeros.c_str()},
       {RunRescue, second + 2, "(its size is not known)"},
   };
@@ -67,7 +68,7 @@ TEST_F(PackToolReadError, CommandsSayTheArchiveCouldNotBeRead) {
   // The file rescue wrote for entry 1: all of its bytes but the unit's, zeros there.
   Bytes expected = SampleData(12000, 1);
   std::fill_n(expected.begin() + ptrdiff_t(unit), 4096, 0);
-  EXPECT_TRUE(Read("out6/b.txt") == expected);
+  EXPECT_TRUE(Read("out5/b.txt") == expected);
 }
 
 }  // namespace
