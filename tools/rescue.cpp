@@ -60,8 +60,9 @@ struct RescuedEntry {
   std::string row;
   SalvageState state;
   uint32_t size;
+  bool sizeUnknown;  // its header could not be read: the size above is no claim
   uint32_t written;
-  std::string path;  // relative to the folder, "/" between parts, Windows-1252; "" for none
+  std::string path;                // relative to the folder, "/" between parts, Windows-1252; "" for none
   std::vector<SalvageHole> holes;  // zeros in the file where the archive could not be read
 };
 
@@ -72,7 +73,8 @@ class Rescue : public SalvageVisitor {
 
   bool Entry(const SalvagedEntry& entry) override {
     if (entry.number == 0) TakeRows(entry);
-    RescuedEntry rescued{entry.number, entry.number < rows_.size(), "", entry.state, entry.unpackedSize, 0, "", {}};
+    RescuedEntry rescued{
+        entry.number, entry.number < rows_.size(), "", entry.state, entry.unpackedSize, entry.sizeUnknown, 0, "", {}};
     if (rescued.hasRow) rescued.row = rows_[entry.number];
     rescued.holes.assign(entry.holes, entry.holes + entry.holeCount);
     // A sound empty entry is a file too; of the others only recovered bytes count.
@@ -81,7 +83,8 @@ class Rescue : public SalvageVisitor {
       std::string how = std::string(StateName(entry.state));
       if (entry.state != SalvageState::Lost) {
         how += ", " + std::to_string(entry.FromFile()) +
-               (entry.sizeUnknown ? " bytes (its size is not known)" : " of " + std::to_string(entry.unpackedSize) + " bytes");
+               (entry.sizeUnknown ? " bytes (its size is not known)"
+                                  : " of " + std::to_string(entry.unpackedSize) + " bytes");
       }
       if (entry.cutShort) how += ", its data runs past the end of the file";
       if (entry.rangeTaken) how += ", taken from the skipped range";
@@ -233,7 +236,8 @@ class Rescue : public SalvageVisitor {
       const RescuedEntry& e = entries_[i];
       Print(std::string(i == 0 ? "\n" : ",\n") + "    {\"entry\": " + std::to_string(e.number) +
             ", \"row\": " + (e.hasRow ? JsonString(e.row) : "null") + ", \"state\": \"" + StateName(e.state) +
-            "\", \"size\": " + std::to_string(e.size) + ", \"written\": " + std::to_string(e.written) +
+            "\", \"size\": " + (e.sizeUnknown ? "null" : std::to_string(e.size)) +
+            ", \"written\": " + std::to_string(e.written) +
             ", \"path\": " + (e.path.empty() ? "null" : JsonString(e.path)) + ", \"zeros\": [" + HolesJson(e) + "]}");
     }
     Print(entries_.empty() ? "],\n  \"skipped\": [" : "\n  ],\n  \"skipped\": [");

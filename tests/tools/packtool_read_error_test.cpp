@@ -31,6 +31,7 @@ TEST_F(PackToolReadError, CommandsSayTheArchiveCouldNotBeRead) {
     int (*run)(const PackToolRequest&);
     uint64_t refused;
     const char* said;
+    ListFormat format = ListFormat::Table;
   } cases[] = {
       {RunList, second, "entry 2 (\"C:\\c.txt\"): damaged: the system refused to read the archive file there"},
       {RunVerify, second, "the system refused to read the archive file there"},
@@ -40,6 +41,7 @@ TEST_F(PackToolReadError, CommandsSayTheArchiveCouldNotBeRead) {
       // rescue reads on past it, losing the 4 KiB around it: zeros there in a stored entry's file
       {RunRescue, first + 8 + 6000, zeros.c_str()},
       {RunRescue, second + 2, "(its size is not known)"},
+      {RunRescue, second + 2, "\"state\": \"partial\", \"size\": null", ListFormat::Json},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.said);
@@ -52,6 +54,7 @@ TEST_F(PackToolReadError, CommandsSayTheArchiveCouldNotBeRead) {
     PackToolRequest request;
     request.archive = Path("backup.zip");
     request.all = true;
+    request.format = c.format;
     request.hasOutputFolder = true;
     request.outputFolder = Path("out" + std::to_string(&c - cases));  // a fresh folder each
     testing::internal::CaptureStdout();
