@@ -27,4 +27,4 @@ struct PackToolRequest {
 // Fills request, or returns false with a one-line reason in *error.
 bool ParseCommandLine(int argc, const char* const* argv, PackToolRequest* request, std::string* error);
 // The text of --help: the general one for None, else the command's own.
-const char* HelpText(PackToolCommand command);
+std::string HelpText(PackToolCommand command);

@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
     return fflush(stdout) == 0 ? EXIT_OK : EXIT_WRITE;
   }
   if (request.command == PackToolCommand::Help) {
-    fputs(HelpText(request.helpFor), stdout);
+    fputs(HelpText(request.helpFor).c_str(), stdout);
     return fflush(stdout) == 0 ? EXIT_OK : EXIT_WRITE;
   }
 

@@ -205,6 +205,36 @@ TEST(PackToolCommandLine, RefusesWhatMakesNoSense) {
   EXPECT_NE(error.find("not a row number"), std::string::npos) << error;
   Parse({"extract", "a.zip", "1x"}, false);
   Parse({"help", "nothing"}, false);
+  Parse({"--version", "list", "a.zip"}, false);
+  Parse({"list", "a.zip", "verify", "b.zip"}, false);  // one command at a time
+  Parse({"extract", "a.zip", "1", "--force=0"}, false);
+  Parse({"frobnicate"}, false, &error);
+  EXPECT_EQ(error, "unknown command \"frobnicate\"");
+}
+
+// Help is asked for in three ways; each names the command, and its text
+// starts with the command's usage line (the man page is cut from it).
+TEST(PackToolCommandLine, HelpForEachCommand) {
+  const struct {
+    const char* name;
+    PackToolCommand command;
+  } COMMANDS[] = {{"list", PackToolCommand::List},
+                  {"extract", PackToolCommand::Extract},
+                  {"verify", PackToolCommand::Verify},
+                  {"cat", PackToolCommand::Cat},
+                  {"rescue", PackToolCommand::Rescue}};
+  for (const auto& c : COMMANDS) {
+    SCOPED_TRACE(c.name);
+    for (const std::vector<const char*>& asked :
+         {std::vector<const char*>{"help", c.name}, {c.name, "--help"}, {c.name, "a.zip", "-h", "--bogus"}}) {
+      PackToolRequest r = Parse(asked, true);
+      EXPECT_EQ(r.command, PackToolCommand::Help);
+      EXPECT_EQ(r.helpFor, c.command);
+    }
+    EXPECT_EQ(HelpText(c.command).rfind(std::string("usage: packtool ") + c.name + " [OPTIONS] ARCHIVE", 0), 0u);
+  }
+  EXPECT_EQ(Parse({"help", "help"}, true).helpFor, PackToolCommand::None);
+  EXPECT_EQ(Parse({"--help"}, true).helpFor, PackToolCommand::None);
 }
 
 TEST(PackToolCommandLine, HelpNamesEveryExitCode) {
