@@ -166,4 +166,25 @@ TEST_F(PackToolRescue, NothingThereIsEverReplaced) {
   ExpectFile("Daten/brief.txt", sample.data[0]);
 }
 
+#ifndef _WIN32
+TEST_F(PackToolRescue, PathsThatAreNotUtf8StillGiveADocument) {
+  // The shell hands over bytes as they are; the document has U+FFFD for a
+  // byte that is not UTF-8.
+  Write("\xFF.zip", Sample().Build(true, true));
+  struct Case {
+    std::vector<std::string> arguments;
+    const char* field;
+    std::string value;
+  } cases[] = {
+      {{"rescue", "\xFF.zip", "-d", "out", "--json"}, "/archive", "\xEF\xBF\xBD.zip"},
+      {{"extract", "\xFF.zip", "1", "-d", "\xFE", "--json"}, "/written/0/target", "\xEF\xBF\xBD/brief.txt"},
+  };
+  for (const Case& c : cases) {
+    ToolRun run = Run(c.arguments);
+    EXPECT_EQ(run.exitCode, 0) << c.field << ": " << run.err;
+    EXPECT_EQ(Document(run.out)[JsonDocument::json_pointer(c.field)], c.value);
+  }
+}
+#endif
+
 }  // namespace
