@@ -11,6 +11,7 @@
 #include "tools/exit_codes.h"
 #include "tools/extract_report.h"
 #include "tools/host.h"
+#include "tools/json_document.h"
 #include "tools/progress.h"
 #include "tools/report.h"
 #include "tools/row_match.h"
@@ -86,17 +87,18 @@ int RunList(const PackToolRequest& request) {
       Print("\n");
     }
   } else if (request.format == ListFormat::Json) {
-    Print("{\n  \"entryCount\": " + std::to_string(entries.size()) + ",\n  \"complete\": " +
-          (problems.empty() && index.state == IndexState::Sound ? "true" : "false") + ",\n  \"rows\": [");
+    JsonDocument json{{"entryCount", entries.size()},
+                      {"complete", problems.empty() && index.state == IndexState::Sound},
+                      {"rows", JsonDocument::array()}};
     for (uint32_t row : shown) {
       ListedRow listed = RowListing(row, entries, end, facts);
-      std::string unpacked = listed.hasSizes ? std::to_string(listed.facts.unpackedSize) : "null";
-      std::string packed = listed.hasSizes ? std::to_string(listed.facts.packedSize) : "null";
-      Print(std::string(row == shown.front() ? "\n" : ",\n") + "    {\"row\": " + std::to_string(row) +
-            ", \"text\": " + JsonString(rows[row]) + ", \"unpackedSize\": " + unpacked + ", \"packedSize\": " + packed +
-            ", \"storage\": \"" + listed.storage + "\"}");
+      json["rows"].push_back({{"row", row},
+                              {"text", Windows1252ToUtf8(rows[row])},
+                              {"unpackedSize", listed.hasSizes ? JsonDocument(listed.facts.unpackedSize) : nullptr},
+                              {"packedSize", listed.hasSizes ? JsonDocument(listed.facts.packedSize) : nullptr},
+                              {"storage", listed.storage}});
     }
-    Print(shown.empty() ? "]\n}\n" : "\n  ]\n}\n");
+    PrintJsonDocument(json);
   } else {
     uint64_t largest = 0;
     for (uint32_t row : shown) {

@@ -2,36 +2,12 @@
 
 #include <cstdio>
 
+#include "tools/json_document.h"
 #include "tools/report.h"
 #include "tools/row_match.h"
 #include "tools/text_encoding.h"
 
 namespace {
-
-#ifdef _WIN32
-// A path of this machine is 1252 on Windows.
-std::string JsonPath(const std::string& path) {
-  return JsonString(path);
-}
-#else
-// A path here is UTF-8 already (names made from rows always are).
-std::string JsonPath(const std::string& path) {
-  std::string out = "\"";
-  for (unsigned char byte : path) {
-    if (byte == '"' || byte == '\\') {
-      out += '\\';
-      out += static_cast<char>(byte);
-    } else if (byte < 0x20) {
-      char escaped[7];
-      snprintf(escaped, sizeof escaped, "\\u%04X", byte);
-      out += escaped;
-    } else {
-      out += static_cast<char>(byte);
-    }
-  }
-  return out + "\"";
-}
-#endif
 
 void Line(const std::string& text) {
   std::string line = text + "\n";
@@ -79,21 +55,22 @@ void ExtractReport::Finish(int code) {
     Line(summary);
     return;
   }
-  auto list = [](const char* name, const std::vector<Item>& items, bool last) {
-    std::string text = std::string("  \"") + name + "\": [";
-    for (size_t i = 0; i < items.size(); i++) {
-      const Item& item = items[i];
-      text += std::string(i == 0 ? "\n" : ",\n") + "    {\"row\": " + std::to_string(item.row) +
-              ", \"text\": " + JsonString(item.rowText);
+  auto list = [](const std::vector<Item>& items) {
+    JsonDocument json = JsonDocument::array();
+    for (const Item& item : items) {
+      JsonDocument& entry =
+          json.emplace_back(JsonDocument{{"row", item.row}, {"text", Windows1252ToUtf8(item.rowText)}});
       if (!item.target.empty()) {
-        text += ", \"target\": " + JsonPath(item.target) + ", \"size\": " + std::to_string(item.size);
+        entry["target"] = JsonHostPath(item.target);
+        entry["size"] = item.size;
       }
-      if (!item.reason.empty()) text += ", \"reason\": " + JsonString(item.reason);
-      text += "}";
+      if (!item.reason.empty()) entry["reason"] = Windows1252ToUtf8(item.reason);
     }
-    text += items.empty() ? "]" : "\n  ]";
-    return text + (last ? "\n" : ",\n");
+    return json;
   };
-  Print("{\n" + list("written", written_, false) + list("refused", refused_, false) + list("damaged", damaged_, false) +
-        list("failed", failed_, false) + "  \"exitCode\": " + std::to_string(code) + "\n}\n");
+  PrintJsonDocument({{"written", list(written_)},
+                     {"refused", list(refused_)},
+                     {"damaged", list(damaged_)},
+                     {"failed", list(failed_)},
+                     {"exitCode", code}});
 }

@@ -11,6 +11,7 @@
 #include "tools/commands.h"
 #include "tools/exit_codes.h"
 #include "tools/host.h"
+#include "tools/json_document.h"
 #include "tools/progress.h"
 #include "tools/report.h"
 #include "tools/target_path.h"
@@ -29,29 +30,6 @@ const char* StateName(SalvageState state) {
     default:
       return "lost";
   }
-}
-
-// A path given on the command line, for a JSON document: UTF-8 as the POSIX
-// shell gave it; on Windows the ANSI text converted.
-std::string JsonHostText(const std::string& text) {
-#ifdef _WIN32
-  return JsonString(text);
-#else
-  std::string json = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      json += '\\';
-      json += char(c);
-    } else if (c < 0x20) {
-      char escaped[8];
-      snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      json += escaped;
-    } else {
-      json += char(c);
-    }
-  }
-  return json + "\"";
-#endif
 }
 
 struct RescuedEntry {
@@ -219,33 +197,25 @@ class Rescue : public SalvageVisitor {
     for (const std::string& part : parts) rescued->path += (rescued->path.empty() ? "" : "/") + part;
   }
 
-  // The holes of a file written, as [offset, length] pairs.
-  static std::string HolesJson(const RescuedEntry& entry) {
-    std::string json;
-    if (entry.written == 0) return json;
-    for (const SalvageHole& hole : entry.holes) {
-      json += std::string(json.empty() ? "" : ", ") + "[" + std::to_string(hole.offset) + ", " +
-              std::to_string(hole.length) + "]";
-    }
-    return json;
-  }
-
   void PrintJson() const {
-    Print("{\n  \"archive\": " + JsonHostText(request_.archive) + ",\n  \"entries\": [");
-    for (size_t i = 0; i < entries_.size(); i++) {
-      const RescuedEntry& e = entries_[i];
-      Print(std::string(i == 0 ? "\n" : ",\n") + "    {\"entry\": " + std::to_string(e.number) +
-            ", \"row\": " + (e.hasRow ? JsonString(e.row) : "null") + ", \"state\": \"" + StateName(e.state) +
-            "\", \"size\": " + (e.sizeUnknown ? "null" : std::to_string(e.size)) +
-            ", \"written\": " + std::to_string(e.written) +
-            ", \"path\": " + (e.path.empty() ? "null" : JsonString(e.path)) + ", \"zeros\": [" + HolesJson(e) + "]}");
+    JsonDocument entries = JsonDocument::array();
+    for (const RescuedEntry& e : entries_) {
+      // The holes of a file written, as [offset, length] pairs.
+      JsonDocument zeros = JsonDocument::array();
+      if (e.written > 0) {
+        for (const SalvageHole& hole : e.holes) zeros.push_back({hole.offset, hole.length});
+      }
+      entries.push_back({{"entry", e.number},
+                         {"row", e.hasRow ? JsonDocument(Windows1252ToUtf8(e.row)) : nullptr},
+                         {"state", StateName(e.state)},
+                         {"size", e.sizeUnknown ? nullptr : JsonDocument(e.size)},
+                         {"written", e.written},
+                         {"path", e.path.empty() ? nullptr : JsonDocument(Windows1252ToUtf8(e.path))},
+                         {"zeros", zeros}});
     }
-    Print(entries_.empty() ? "],\n  \"skipped\": [" : "\n  ],\n  \"skipped\": [");
-    for (size_t i = 0; i < skipped_.size(); i++) {
-      Print(std::string(i == 0 ? "\n" : ",\n") + "    {\"offset\": " + std::to_string(skipped_[i].offset) +
-            ", \"length\": " + std::to_string(skipped_[i].length) + "}");
-    }
-    Print(skipped_.empty() ? "]\n}\n" : "\n  ]\n}\n");
+    JsonDocument skipped = JsonDocument::array();
+    for (const SalvageRange& range : skipped_) skipped.push_back({{"offset", range.offset}, {"length", range.length}});
+    PrintJsonDocument({{"archive", JsonHostPath(request_.archive)}, {"entries", entries}, {"skipped", skipped}});
   }
 
   const PackToolRequest& request_;

@@ -79,22 +79,3 @@ std::string FileNameBytes(std::string_view text) {
 std::string DisplayPath(std::string_view path) {
   return Escaped(path, [](unsigned char byte) { return byte < 0x20 || byte == 0x7F; });
 }
-
-std::string JsonString(std::string_view text) {
-  std::string out = "\"";
-  for (unsigned char byte : text) {
-    uint32_t codePoint = Windows1252ToCodePoint(byte);
-    if (codePoint == '"' || codePoint == '\\') {
-      out += '\\';
-      out += static_cast<char>(codePoint);
-    } else if (codePoint < 0x20) {
-      char escaped[7];
-      snprintf(escaped, sizeof escaped, "\\u%04X", static_cast<unsigned>(codePoint));
-      out += escaped;
-    } else {
-      AppendUtf8(out, codePoint);
-    }
-  }
-  out += '"';
-  return out;
-}

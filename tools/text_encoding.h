@@ -19,5 +19,3 @@ std::string FileNameBytes(std::string_view text);
 // A path of this machine as a message shows it: control bytes (below 0x20,
 // 0x7F) written as \xHH, the rest as it is.
 std::string DisplayPath(std::string_view path);
-// A JSON string literal, quotes included, in UTF-8.
-std::string JsonString(std::string_view text);

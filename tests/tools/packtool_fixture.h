@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
 #include <string>
@@ -94,6 +95,22 @@ class PackToolCli : public testing::Test {
 
   fs::path base_;
 };
+
+// packtool's --json output: one document ending with a newline. Parsed with
+// its fields in their order, so that comparing with an expected object checks
+// names, values and order; null (after a failure) when it is not JSON.
+using JsonDocument = nlohmann::ordered_json;
+inline JsonDocument Document(const std::string& out) {
+  EXPECT_TRUE(!out.empty() && out.back() == '\n') << out;
+  JsonDocument document = JsonDocument::parse(out, nullptr, false);
+  EXPECT_FALSE(document.is_discarded()) << out;
+  return document.is_discarded() ? JsonDocument() : document;
+}
+inline std::vector<std::string> Keys(const JsonDocument& object) {
+  std::vector<std::string> keys;
+  for (const auto& field : object.items()) keys.push_back(field.key());
+  return keys;
+}
 
 #define EXPECT_CONTAINS(haystack, needle) \
   EXPECT_NE(std::string(haystack).find(needle), std::string::npos) << "in: " << (haystack)

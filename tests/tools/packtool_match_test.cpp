@@ -157,8 +157,15 @@ TEST_F(PackToolCli, AFileWrittenInTheRunIsNeverReplaced) {
   run = Run({"extract", "same.zip", "1", "2", "3", "-d", "out", "--json"});
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(S(Read("out/Neu/Brief.txt")), "neu");
-  EXPECT_CONTAINS(run.out, "\"written\": [\n    {\"row\": 1, \"text\": \"C:\\\\Alt\\\\Brief.txt\", \"target\": ");
-  EXPECT_CONTAINS(run.out, "\"refused\": [],\n  \"damaged\": [],\n  \"failed\": [],\n  \"exitCode\": 0\n}\n");
+  JsonDocument report = Document(run.out);
+  EXPECT_EQ(Keys(report), (std::vector<std::string>{"written", "refused", "damaged", "failed", "exitCode"}));
+  EXPECT_EQ(report["written"].size(), 3u);
+  EXPECT_EQ(report["written"][0], (JsonDocument{{"row", 1},
+                                                {"text", "C:\\Alt\\Brief.txt"},
+                                                {"target", fs::path("out/Alt/Brief.txt").make_preferred().string()},
+                                                {"size", 3}}));
+  for (const char* list : {"refused", "damaged", "failed"}) EXPECT_EQ(report[list], JsonDocument::array()) << list;
+  EXPECT_EQ(report["exitCode"], 0);
 }
 
 TEST_F(PackToolCli, DamageOutranksARefusalInOneRun) {
@@ -169,8 +176,10 @@ TEST_F(PackToolCli, DamageOutranksARefusalInOneRun) {
   Write("a.txt", B("there before"));
   ToolRun run = Run({"extract", "mixed.zip", "1", "2", "--json"});
   EXPECT_EQ(run.exitCode, 4) << run.err;
-  EXPECT_CONTAINS(run.out, "\"refused\": [\n    {\"row\": 1");
-  EXPECT_CONTAINS(run.out, "\"damaged\": [\n    {\"row\": 2");
+  JsonDocument report = Document(run.out);
+  EXPECT_EQ(report["refused"][0]["row"], 1);
+  EXPECT_EQ(report["damaged"][0]["row"], 2);
+  EXPECT_EQ(report["exitCode"], 4);
   EXPECT_EQ(S(Read("a.txt")), "there before");
 }
 

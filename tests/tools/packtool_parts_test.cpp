@@ -35,12 +35,6 @@ TEST(PackToolText, DisplayEscapesWhatCouldSteerATerminal) {
   EXPECT_EQ(DisplayText("C:\\Daten\\\xE4.txt"), "C:\\Daten\\\xE4.txt");
 }
 
-TEST(PackToolText, JsonStringsAreUtf8AndEscaped) {
-  EXPECT_EQ(JsonString("C:\\a \"b\""), "\"C:\\\\a \\\"b\\\"\"");
-  EXPECT_EQ(JsonString("\x01\x1F\xE4"), "\"\\u0001\\u001F\xC3\xA4\"");
-  EXPECT_EQ(JsonString(""), "\"\"");
-}
-
 TEST(PackToolTarget, FileNameIsThePartAfterTheLastSeparator) {
   struct Case {
     std::string_view row;

@@ -14,37 +14,36 @@ struct Expected {
   const char* path;  // null: nothing written
 };
 
-std::string JsonLine(const Expected& e, const std::string& row, uint32_t size, size_t written) {
-  std::string json = "{\"entry\": " + std::to_string(e.entry) + ", \"row\": ";
-  if (row.empty()) {
-    json += "null";
-  } else {
-    json += '"';
-    for (char c : row) json += c == '\\' ? std::string("\\\\") : std::string(1, c);
-    json += '"';
-  }
-  json += ", \"state\": \"";
-  json += e.state;
-  json += "\", \"size\": ";
-  json += std::to_string(size);
-  json += ", \"written\": " + std::to_string(written) + ", \"path\": ";
-  if (e.path == nullptr) return json + "null, \"zeros\": []}";
-  json += '"';
-  json += e.path;
-  return json + "\", \"zeros\": []}";
+// An entry of rescue's document, every field in its order.
+JsonDocument EntryJson(const Expected& e, const std::string& row, uint32_t size, size_t written) {
+  return {{"entry", e.entry},
+          {"row", row.empty() ? JsonDocument() : JsonDocument(row)},
+          {"state", e.state},
+          {"size", size},
+          {"written", written},
+          {"path", e.path == nullptr ? JsonDocument() : JsonDocument(e.path)},
+          {"zeros", JsonDocument::array()}};
 }
 
 class PackToolRescue : public PackToolCli {
  protected:
+  // Rescues the archive into folder; json_ is the document it printed.
   ToolRun Rescue(const Bytes& archive, const std::string& folder = "out") {
     Write("damaged.zip", archive);
-    return Run({"rescue", "damaged.zip", "-d", folder, "--json"});
+    ToolRun run = Run({"rescue", "damaged.zip", "-d", folder, "--json"});
+    json_ = JsonDocument();
+    if (run.out.empty()) return run;  // refused before it began
+    json_ = Document(run.out);
+    EXPECT_EQ(Keys(json_), (std::vector<std::string>{"archive", "entries", "skipped"}));
+    EXPECT_EQ(json_["archive"], "damaged.zip");
+    return run;
   }
   // The file exists under the folder and holds `bytes`.
   void ExpectFile(const std::string& path, const Bytes& bytes) {
     ASSERT_TRUE(Exists("out/" + path)) << path;
     EXPECT_TRUE(Read("out/" + path) == bytes) << path;
   }
+  JsonDocument json_;
 };
 
 TEST_F(PackToolRescue, ASoundArchiveComesOutWhole) {
@@ -52,7 +51,7 @@ TEST_F(PackToolRescue, ASoundArchiveComesOutWhole) {
   ToolRun run = Rescue(sample.Build(true, true));
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_CONTAINS(run.err, "5 sound, 0 damaged, 0 partial, 0 lost");
-  EXPECT_CONTAINS(run.out, "\"skipped\": []");
+  EXPECT_EQ(json_["skipped"], JsonDocument::array());
   ExpectFile("entry-0.bin", sample.index);
   ExpectFile("Daten/brief.txt", sample.data[0]);
   ExpectFile("Bilder/bild.bmp", sample.data[2]);
@@ -66,9 +65,9 @@ TEST_F(PackToolRescue, ADamagedIndexStillNamesWhatItDecodedWhole) {
   archive[sample.offsets[0] + 8 + 6] ^= 0x01;
   ToolRun run = Rescue(archive);
   EXPECT_EQ(run.exitCode, 4);
-  EXPECT_CONTAINS(run.out,
-                  JsonLine({0, "damaged", "entry-0.bin"}, ROWS[0], uint32_t(sample.index.size()), sample.index.size()));
-  EXPECT_CONTAINS(run.out, JsonLine({2, "sound", "Daten/tabelle.csv"}, ROWS[2], 3000, 3000));
+  EXPECT_EQ(json_["entries"][0],
+            EntryJson({0, "damaged", "entry-0.bin"}, ROWS[0], uint32_t(sample.index.size()), sample.index.size()));
+  EXPECT_EQ(json_["entries"][2], EntryJson({2, "sound", "Daten/tabelle.csv"}, ROWS[2], 3000, 3000));
   ExpectFile("Daten/tabelle.csv", sample.data[1]);
 
   // Its stream cut off mid-way (the header says so): the rows decoded whole
@@ -77,10 +76,11 @@ TEST_F(PackToolRescue, ADamagedIndexStillNamesWhatItDecodedWhole) {
   Bytes cut = sample.BuildWithIndexCut();
   run = Rescue(cut, "out2");
   EXPECT_EQ(run.exitCode, 4);
-  EXPECT_CONTAINS(run.out, "{\"entry\": 0, \"row\": \"C:\\\\Index.txt\", \"state\": \"partial\"");
-  EXPECT_CONTAINS(run.out, JsonLine({1, "sound", "Daten/brief.txt"}, ROWS[1], uint32_t(sample.data[0].size()),
-                                    sample.data[0].size()));
-  EXPECT_CONTAINS(run.out, JsonLine({3, "sound", "entry-3.bin"}, "", 5000, 5000));
+  EXPECT_EQ(json_["entries"][0]["row"], "C:\\Index.txt");
+  EXPECT_EQ(json_["entries"][0]["state"], "partial");
+  EXPECT_EQ(json_["entries"][1], EntryJson({1, "sound", "Daten/brief.txt"}, ROWS[1], uint32_t(sample.data[0].size()),
+                                           sample.data[0].size()));
+  EXPECT_EQ(json_["entries"][3], EntryJson({3, "sound", "entry-3.bin"}, "", 5000, 5000));
   EXPECT_TRUE(Read("out2/entry-3.bin") == sample.data[2]);
   Bytes first = Read("out2/entry-0.bin");
   EXPECT_TRUE(first == Bytes(index.begin(), index.begin() + long(first.size())));
@@ -93,14 +93,15 @@ TEST_F(PackToolRescue, ACorruptedHeaderInTheMiddleIsPassedAndItsDataTaken) {
   archive[header + 7] = 0x7F;  // its packed size now runs far past the end
   ToolRun run = Rescue(archive);
   EXPECT_EQ(run.exitCode, 4);
-  EXPECT_CONTAINS(run.out, "\"skipped\": [\n    {\"offset\": " + std::to_string(header) +
-                               ", \"length\": " + std::to_string(sample.offsets[3] - header) + "}");
+  EXPECT_EQ(json_["skipped"][0], (JsonDocument{{"offset", header}, {"length", sample.offsets[3] - header}}));
   // The stream in the range decodes whole and its checksum holds; the header
   // it came with was wrong all the same.
-  EXPECT_CONTAINS(run.out, "{\"entry\": 2, \"row\": \"C:\\\\Daten\\\\tabelle.csv\", \"state\": \"damaged\"");
+  EXPECT_EQ(json_["entries"][2]["entry"], 2);
+  EXPECT_EQ(json_["entries"][2]["row"], "C:\\Daten\\tabelle.csv");
+  EXPECT_EQ(json_["entries"][2]["state"], "damaged");
   ExpectFile("Daten/tabelle.csv", sample.data[1]);
   // The entries after it keep their numbers.
-  EXPECT_CONTAINS(run.out, JsonLine({3, "sound", "Bilder/bild.bmp"}, ROWS[3], 5000, 5000));
+  EXPECT_EQ(json_["entries"][3], EntryJson({3, "sound", "Bilder/bild.bmp"}, ROWS[3], 5000, 5000));
   ExpectFile("notiz.txt", sample.data[3]);
 }
 
@@ -111,7 +112,7 @@ TEST_F(PackToolRescue, AnArchiveCutShortGivesWhatIsThere) {
   archive.resize(archive.size() - 4);
   ToolRun run = Rescue(archive);
   EXPECT_EQ(run.exitCode, 4);
-  EXPECT_CONTAINS(run.out, JsonLine({4, "partial", "notiz.txt"}, ROWS[4], 10, 6));
+  EXPECT_EQ(json_["entries"][4], EntryJson({4, "partial", "notiz.txt"}, ROWS[4], 10, 6));
   ExpectFile("notiz.txt", B("eine N"));
 
   // Inside a compressed entry: the bytes decoded before the cut, a prefix.
@@ -123,10 +124,7 @@ TEST_F(PackToolRescue, AnArchiveCutShortGivesWhatIsThere) {
   EXPECT_GT(partial.size(), 0u);
   EXPECT_LT(partial.size(), sample.data[2].size());
   EXPECT_TRUE(partial == Bytes(sample.data[2].begin(), sample.data[2].begin() + long(partial.size())));
-  EXPECT_CONTAINS(run.out,
-                  "{\"entry\": 3, \"row\": \"C:\\\\Bilder\\\\bild.bmp\", \"state\": \"partial\", \"size\": 5000, "
-                  "\"written\": " +
-                      std::to_string(partial.size()));
+  EXPECT_EQ(json_["entries"][3], EntryJson({3, "partial", "Bilder/bild.bmp"}, ROWS[3], 5000, partial.size()));
 }
 
 TEST_F(PackToolRescue, AHostileClaimCostsWhatItsBytesGive) {
@@ -135,8 +133,7 @@ TEST_F(PackToolRescue, AHostileClaimCostsWhatItsBytesGive) {
   ASSERT_EQ(archive.size(), 26u);
   ToolRun run = Rescue(archive);
   EXPECT_EQ(run.exitCode, 4);
-  EXPECT_CONTAINS(run.out,
-                  "{\"entry\": 0, \"row\": \"a\", \"state\": \"partial\", \"size\": 2147483647, \"written\": 4");
+  EXPECT_EQ(json_["entries"][0], EntryJson({0, "partial", "entry-0.bin"}, "a", 0x7FFFFFFF, 4));
   ExpectFile("entry-0.bin", B("a\nb\n"));
   // list reads the index through the reader, which holds an entry whole: a
   // 64-bit process holds the claim as untouched pages, a 32-bit one cannot.
@@ -168,5 +165,26 @@ TEST_F(PackToolRescue, NothingThereIsEverReplaced) {
   EXPECT_TRUE(Read("out/keep.txt") == B("mine"));
   ExpectFile("Daten/brief.txt", sample.data[0]);
 }
+
+#ifndef _WIN32
+TEST_F(PackToolRescue, PathsThatAreNotUtf8StillGiveADocument) {
+  // The shell hands over bytes as they are; the document has U+FFFD for a
+  // byte that is not UTF-8.
+  Write("\xFF.zip", Sample().Build(true, true));
+  struct Case {
+    std::vector<std::string> arguments;
+    const char* field;
+    std::string value;
+  } cases[] = {
+      {{"rescue", "\xFF.zip", "-d", "out", "--json"}, "/archive", "\xEF\xBF\xBD.zip"},
+      {{"extract", "\xFF.zip", "1", "-d", "\xFE", "--json"}, "/written/0/target", "\xEF\xBF\xBD/brief.txt"},
+  };
+  for (const Case& c : cases) {
+    ToolRun run = Run(c.arguments);
+    EXPECT_EQ(run.exitCode, 0) << c.field << ": " << run.err;
+    EXPECT_EQ(Document(run.out)[JsonDocument::json_pointer(c.field)], c.value);
+  }
+}
+#endif
 
 }  // namespace

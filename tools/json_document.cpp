@@ -1,0 +1,16 @@
+#include "tools/json_document.h"
+
+#include "tools/report.h"
+#include "tools/text_encoding.h"
+
+std::string JsonHostPath(const std::string& path) {
+#ifdef _WIN32
+  return Windows1252ToUtf8(path);
+#else
+  return path;
+#endif
+}
+
+void PrintJsonDocument(const JsonDocument& document) {
+  Print(document.dump(2, ' ', false, JsonDocument::error_handler_t::replace) + "\n");
+}
