@@ -166,6 +166,9 @@ TEST(PackToolCommandLine, ReadsEachCommandsArguments) {
   EXPECT_EQ(r.format, ListFormat::Json);
   r = Parse({"cat", "a.zip", "--match", "*Brief*"}, true);
   EXPECT_TRUE(r.rows.empty());
+  EXPECT_EQ(Parse({"extract", "a.zip", "1", "-o", "-out"}, true).outputFile, "-out");  // values may start with "-"
+  EXPECT_EQ(Parse({"list", "a.zip", "--match", "-x*", "--match", "--"}, true).patterns,
+            (std::vector<std::string>{"-x*", "--"}));
   r = Parse({"list", "a.zip", "--help"}, true);
   EXPECT_EQ(r.helpFor, PackToolCommand::List);
 }
