@@ -138,15 +138,13 @@ class CommandLine {
     Archive(extract);
     CLI::Option* rows = Rows(extract);
     CLI::Option* match = Match(extract);
-    CLI::Option* file =
-        extract->add_option("-o,--output", request_.outputFile, "the target for a single row given by number")
-            ->type_name("FILE");
-    CLI::Option* folder = Folder(extract, "the folder to write into (made when missing)");
-    file->excludes(folder);
+    output_ = extract->add_option("-o,--output", request_.outputFile, "the target for a single row given by number")
+                  ->type_name("FILE");
+    output_->excludes(Folder(extract, "the folder to write into (made when missing)"));
     CLI::Option* all = Flag(extract, "--all", request_.all,
                             "every row, into DIR with the row's folders below it\n"
                             "(drive letters dropped; a row with \"..\" is refused)");
-    all->excludes(rows)->excludes(match)->excludes(file);
+    all->excludes(rows)->excludes(match)->excludes(output_);
     Flag(extract, "--force", request_.force,
          "replace files that were there before the run,\n"
          "and write damaged entries too (the damage is\n"
@@ -257,7 +255,8 @@ class CommandLine {
   }
 
   CLI::Option* Folder(CLI::App* app, const char* text) {
-    return app->add_option("-d,--directory", request_.outputFolder, text)->type_name("DIR");
+    folders_.push_back(app->add_option("-d,--directory", request_.outputFolder, text)->type_name("DIR"));
+    return folders_.back();
   }
 
   static CLI::Option* Flag(CLI::App* app, const char* name, bool& value, const char* text) {
@@ -299,9 +298,8 @@ class CommandLine {
     }
     if (raw_) r.format = ListFormat::Raw;
     if (json_) r.format = ListFormat::Json;
-    r.hasOutputFile = app_.get_subcommand("extract")->count("--output") > 0;
-    r.hasOutputFolder =
-        app_.get_subcommand(r.command == PackToolCommand::Rescue ? "rescue" : "extract")->count("-d") > 0;
+    r.hasOutputFile = output_->count() > 0;
+    for (const CLI::Option* folder : folders_) r.hasOutputFolder = r.hasOutputFolder || folder->count() > 0;
     switch (r.command) {
       case PackToolCommand::Cat:
         // Patterns are counted against the rows once the index is read.
@@ -336,6 +334,8 @@ class CommandLine {
 
   CLI::App app_;
   std::vector<Declared> commands_;
+  CLI::Option* output_ = nullptr;      // extract's -o
+  std::vector<CLI::Option*> folders_;  // the commands' -d
   PackToolRequest request_;
   std::vector<std::string> rows_;
   std::string helpTopic_;

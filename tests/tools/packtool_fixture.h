@@ -6,7 +6,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
 #include <string>
@@ -15,6 +14,7 @@
 #include "tests/support/damaged_archives.h"
 #include "tests/support/pack_writer.h"
 #include "tests/tools/tool_runner.h"
+#include "tools/json_document.h"
 
 namespace fs = std::filesystem;
 
@@ -99,7 +99,6 @@ class PackToolCli : public testing::Test {
 // packtool's --json output: one document ending with a newline. Parsed with
 // its fields in their order, so that comparing with an expected object checks
 // names, values and order; null (after a failure) when it is not JSON.
-using JsonDocument = nlohmann::ordered_json;
 inline JsonDocument Document(const std::string& out) {
   EXPECT_TRUE(!out.empty() && out.back() == '\n') << out;
   JsonDocument document = JsonDocument::parse(out, nullptr, false);
