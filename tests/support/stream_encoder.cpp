@@ -1,6 +1,7 @@
 // The test encoder: a parse into tokens (hash-chain match finder, choices by
 // bits saved), then an emitter that picks literal widths and raw blocks.
 #include <algorithm>
+#include <array>
 
 #include "tests/support/pack_writer.h"
 
@@ -222,6 +223,7 @@ class Emitter {
   Emitter(const uint8_t* data, EncoderMode mode) : data_(data), mode_(mode) {}
 
   void Run(const std::vector<Token>& tokens) {
+    PlanWidths(tokens);  // for the modes that leave the widths free
     size_t i = 0;
     while (i < tokens.size()) {
       if (tokens[i].kind == Kind::Literal) {
@@ -336,30 +338,131 @@ class Emitter {
       default:
         break;
     }
-    // A narrow run is cheaper at width 7; a wide one of 256 or more bytes goes
-    // out as raw blocks, which spare the literal prefix.
-    uint8_t low;
-    if (NarrowRun(from, to, &low) == to) {
-      if (!FitsCurrentBase(from, to)) SetWidth(7, low);
-      for (uint32_t i = from; i < to; i++) Single(data_[i]);
-      return;
-    }
-    size_t blocks = (to - from) / 256;
-    if (blocks > 0) {
-      bits_.RawBlocks(data_ + from, blocks);
-      from += uint32_t(blocks * 256);
-    }
+    // The widths were planned for the whole stream (PlanWidths).
+    from = RawBlocksOf(from, to, true);
     if (from == to) return;
-    if (NarrowRun(from, to, &low) != to) {
+    uint16_t state = plan_[planned_++];
+    if (state == WIDTH_8) {
       SetWidth(8, 0);
-    } else if (!FitsCurrentBase(from, to)) {
-      SetWidth(7, low);
+    } else {
+      SetWidth(7, state);
     }
     for (uint32_t i = from; i < to; i++) Single(data_[i]);
   }
 
+  // A wide run of 256 or more bytes goes out as raw blocks, which spare the
+  // literal prefix; returns where the literals after them start.
+  uint32_t RawBlocksOf(uint32_t from, uint32_t to, bool write) {
+    uint8_t low;
+    if (NarrowRun(from, to, &low) == to) return from;
+    size_t blocks = (to - from) / 256;
+    if (blocks > 0 && write) bits_.RawBlocks(data_ + from, blocks);
+    return from + uint32_t(blocks * 256);
+  }
+
+  // The bytes of data[from, to) as an arc of values modulo 256: its first
+  // value and its span (last - first). False when no arc of fewer than 128
+  // values holds them all, so that no base of width 7 does.
+  bool NarrowArc(uint32_t from, uint32_t to, unsigned* first, unsigned* span) const {
+    uint64_t present[4] = {};
+    for (uint32_t k = from; k < to; k++) present[data_[k] >> 6] |= uint64_t(1) << (data_[k] & 63);
+    // The arc starts after the widest gap between neighbouring values, going round.
+    unsigned lowest = 256, previous = 0, widest = 0;
+    for (unsigned word = 0; word < 4; word++) {
+      for (uint64_t bits = present[word]; bits != 0; bits &= bits - 1) {
+        unsigned value = word * 64 + unsigned(__builtin_ctzll(bits));
+        if (lowest == 256) {
+          lowest = value;
+        } else if (value - previous > widest) {
+          widest = value - previous;
+          *first = value;
+        }
+        previous = value;
+      }
+    }
+    if (256 - previous + lowest > widest) {  // the gap across 255 to 0
+      widest = 256 - previous + lowest;
+      *first = lowest;
+    }
+    *span = 256 - widest;
+    return *span < 128;
+  }
+
+  // The literal width for each run of literals (after its raw blocks), as the
+  // cheapest sequence over the whole stream: a state is width 8 or width 7
+  // with one of 256 bases; a run costs 9 or 8 bits a byte in the states that
+  // can write it, and a change of state costs its code (9 bits to width 8,
+  // 17 to width 7 and a base). Choosing run by run instead changed width
+  // around short runs where the code cost more than it saved.
+  void PlanWidths(const std::vector<Token>& tokens) {
+    constexpr uint64_t NEVER = uint64_t(1) << 60;
+    // The cheapest way to the runs so far that ends in each state. The bases
+    // that can be the state are those of the last run: (aliveFirst - k) mod
+    // 256 for k below aliveCount; the others are NEVER.
+    std::array<uint64_t, 256> cost7{};
+    unsigned aliveFirst = 0, aliveCount = 0;
+    uint64_t cost8 = NEVER;
+    uint64_t bestCost = 0;  // before the first run no width is set: every state is a change
+    unsigned bestState = WIDTH_8;
+    std::vector<uint16_t> cheapestBefore;                           // per run
+    std::vector<std::array<uint64_t, (STATES + 63) / 64>> changed;  // per run: states entered by a change
+    for (size_t i = 0; i < tokens.size();) {
+      if (tokens[i].kind != Kind::Literal) {
+        i++;
+        continue;
+      }
+      size_t end = i;
+      while (end < tokens.size() && tokens[end].kind == Kind::Literal) end++;
+      uint32_t from = RawBlocksOf(tokens[i].position, tokens[end - 1].position + 1, false);
+      uint32_t to = tokens[end - 1].position + 1;
+      i = end;
+      if (from == to) continue;
+
+      uint64_t length = to - from;
+      uint64_t before = bestCost;
+      cheapestBefore.push_back(uint16_t(bestState));
+      std::array<uint64_t, (STATES + 63) / 64>& entered = changed.emplace_back();
+      auto take = [&](unsigned state, uint64_t stay, uint64_t change, uint64_t bitsPerByte) {
+        if (change < stay) entered[state / 64] |= uint64_t(1) << (state % 64);
+        uint64_t total = std::min(stay, change) + length * bitsPerByte;
+        if (total < bestCost) {
+          bestCost = total;
+          bestState = state;
+        }
+        return total;
+      };
+      bestCost = NEVER;
+      cost8 = take(WIDTH_8, cost8, before + 9, 9);
+      unsigned first = 0, span = 0;
+      if (!NarrowArc(from, to, &first, &span)) {
+        aliveCount = 0;
+        continue;
+      }
+      for (unsigned k = 0; k < 128 - span; k++) {
+        unsigned base = (first - k) & 255;
+        bool alive = ((aliveFirst - base) & 255) < aliveCount;
+        cost7[base] = take(base, alive ? cost7[base] : NEVER, before + 17, 8);
+      }
+      aliveFirst = first;
+      aliveCount = 128 - span;
+    }
+    // Back from the cheapest end, run by run.
+    plan_.assign(changed.size(), WIDTH_8);
+    unsigned state = bestState;
+    for (size_t run = changed.size(); run-- > 0;) {
+      plan_[run] = uint16_t(state);
+      if ((changed[run][state / 64] >> (state % 64)) & 1) state = cheapestBefore[run];
+    }
+  }
+
+  // PlanWidths' states: bases 0 to 255 of width 7, and width 8.
+  static constexpr unsigned WIDTH_8 = 256;
+  static constexpr unsigned STATES = 257;
+
   const uint8_t* data_;
   EncoderMode mode_;
+  std::vector<uint16_t> plan_;  // the state of each run of literals, in order
+  size_t planned_ = 0;          // runs written so far
   StreamBitWriter bits_;
   unsigned width_ = 0;  // no literal-width code yet
   uint32_t base_ = 0;
