@@ -341,11 +341,16 @@ inline uint32_t LengthBonus(uint32_t offset) {
   out = end;
 }
 
-// CopyMatchWide where the room past the match may be short: byte by byte then.
+// CopyMatchWide where the room past the match may be short: there its last
+// COPY_SLACK bytes go byte by byte, after the bytes before them went wide
+// (whose overshoot stays within the match and is then overwritten). A long
+// match at the end of the output, a file's trailing zeros, went byte by byte
+// whole, each byte waiting for the store of the one before.
 inline void CopyMatch(uint8_t*& out, const uint8_t* outEnd, uint32_t distance, uint32_t length) {
   if (size_t(outEnd - (out + length)) < COPY_SLACK) {
-    const uint8_t* from = out - distance;
     uint8_t* end = out + length;
+    if (length > COPY_SLACK) CopyMatchWide(out, distance, length - uint32_t(COPY_SLACK));
+    const uint8_t* from = out - distance;
     while (out < end) *out++ = *from++;
     return;
   }

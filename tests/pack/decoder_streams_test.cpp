@@ -190,6 +190,27 @@ Bytes RandomTokens(std::mt19937& random, uint32_t* produced) {
   return MakeStream(0, 0, bits, pick(2) == 0);
 }
 
+// A match that ends the output, at exact capacity: all but its last bytes
+// are copied wide, those byte by byte, and nothing lands past the buffer.
+TEST(DecoderReference, MatchesThatEndTheOutputAtItsLastByte) {
+  for (uint32_t distance : {1u, 2u, 3u, 7u, 8u, 15u, 16u, 17u, 40u}) {
+    for (uint32_t length : {31u, 32u, 33u, 34u, 47u, 65u, 100u, 5001u}) {
+      SCOPED_TRACE(testing::Message() << "distance " << distance << ", length " << length);
+      StreamBitWriter bits;
+      bits.LiteralWidth(8, 0);
+      for (uint32_t i = 0; i < 40; i++) bits.Literal(uint8_t(i * 37 + 11), 8);
+      bits.IndexBits(1, 4);  // every distance from the gamma's part and 4 low bits
+      bits.NormalMatch(distance >> 4, distance & 15, 4, length - Bonus(distance));
+      bits.EndCode();
+      Bytes stream = MakeStream(0, 0, bits, true);
+      uint32_t capacity = 40 + length;
+      ReferenceResult expected = ReferenceDecode(stream.data(), uint32_t(stream.size()), capacity);
+      ASSERT_EQ(expected.result, capacity);
+      EXPECT_EQ(Decode(stream, capacity).output, expected.output);
+    }
+  }
+}
+
 TEST(DecoderReference, RandomTokenStreamsMatchThePlainDecoder) {
   std::mt19937 random(2024);
   for (int round = 0; round < 300; round++) {
