@@ -195,16 +195,71 @@ TokenResult CarefulToken(DecoderState& s, uint8_t* const outStart, const uint8_t
   return TokenResult::Next;
 }
 
+// The last bytes of the source with zero bytes after them, for the fast loop
+// to run on up to the stream's end (its margin would leave the last tokens of
+// every entry to the careful path). Words past the source read as zero there
+// as they do for the careful path; the reader goes back to the source with
+// the words it took past the source's end counted as phantom words.
+//
+// start:  where the copy starts in the source: the word boundary before the
+//         reader's valid bits (they came from the words before its `in`)
+class TailCopy {
+ public:
+  // The source's end is fewer than FAST_INPUT_MARGIN bytes past reader.in;
+  // the reader has taken no phantom word.
+  TailCopy(const BufferReader& reader, const uint8_t* streamStart) {
+    // After a partial last word `in` stands at the source's end: the word
+    // boundary after it is where the next word would start.
+    size_t next = (size_t(reader.in - streamStart) + 3) / 4 * 4;
+    at_ = std::min(VALID_BYTES, next);
+    start_ = streamStart + (next - at_);
+    real_ = size_t(reader.inEnd - start_);
+    memcpy(bytes_, start_, real_);
+    memset(bytes_ + real_, 0, sizeof(bytes_) - real_);
+  }
+
+  // Tokens may start until the reader has loaded every word of the source
+  // and one zero word past them.
+  const uint8_t* Limit() const { return bytes_ + WordsEnd() + 4; }
+
+  void Enter(BufferReader& reader) const {
+    reader.in = bytes_ + at_;
+    reader.inEnd = bytes_ + sizeof(bytes_);
+  }
+
+  void Leave(BufferReader& reader) const {
+    size_t at = size_t(reader.in - bytes_);
+    reader.inEnd = start_ + real_;
+    if (at <= real_) {
+      reader.in = start_ + at;
+    } else {
+      reader.in = reader.inEnd;
+      reader.phantoms += uint32_t((at - WordsEnd()) / 4);
+    }
+  }
+
+ private:
+  static constexpr size_t VALID_BYTES = 8;  // at most 64 valid bits
+
+  size_t WordsEnd() const { return (real_ + 3) / 4 * 4; }  // the last word partial when real_ is not a multiple of 4
+
+  const uint8_t* start_;
+  size_t at_;     // where the reader's next word starts in the copy
+  size_t real_;   // source bytes in the copy
+  uint8_t bytes_[VALID_BYTES + FAST_INPUT_MARGIN + 8 + FAST_INPUT_MARGIN];
+};
+
 // Output between checksum steps: small enough that the words are still in
 // the first-level cache when they are added.
 constexpr size_t CHECKSUM_STEP = 8192;
 
 // Decodes the bit stream in [in, inEnd) into [outStart, outEnd): the fast
-// loop while its margins hold, one careful token where they do not (or where
-// the fast loop leaves a token), and the fast loop again. Returns the number
-// of bytes written; *complete is set when the end code was reached without
-// consuming phantom bits, and left clear on bad data. With a checksum run,
-// the words written are added to it as they become final.
+// loop while its margins hold (near the source's end on a copy of its last
+// bytes), one careful token where they do not (or where the fast loop leaves
+// a token), and the fast loop again. Returns the number of bytes written;
+// *complete is set when the end code was reached without consuming phantom
+// bits, and left clear on bad data. With a checksum run, the words written
+// are added to it as they become final.
 template <typename Reader>
 uint32_t DecodeTokens(const uint8_t* in, const uint8_t* inEnd, uint8_t* const outStart, const uint8_t* const outEnd,
                       bool* complete, ChecksumRun* checksum, uint32_t checksumSize, FastCode code) {
@@ -212,16 +267,32 @@ uint32_t DecodeTokens(const uint8_t* in, const uint8_t* inEnd, uint8_t* const ou
   *complete = false;
   const uint8_t* inLimit = size_t(inEnd - in) > FAST_INPUT_MARGIN ? inEnd - FAST_INPUT_MARGIN : nullptr;
   const uint8_t* outLimit = size_t(outEnd - outStart) > FAST_OUTPUT_MARGIN ? outEnd - FAST_OUTPUT_MARGIN : nullptr;
+  auto fast = [&](const uint8_t* limit, const uint8_t* stepLimit) {
+    return code == FastCode::BitOps
+               ? DecodeFastTokens<Reader, FastCode::BitOps>(state, limit, outStart, stepLimit, outEnd)
+               : DecodeFastTokens<Reader, FastCode::Plain>(state, limit, outStart, stepLimit, outEnd);
+  };
   for (;;) {
-    while (inLimit != nullptr && outLimit != nullptr && state.reader.in <= inLimit && state.out <= outLimit) {
+    while (outLimit != nullptr && state.out <= outLimit && state.reader.phantoms == 0) {
       const uint8_t* stepLimit = outLimit;
       if (checksum != nullptr && size_t(outLimit - state.out) > CHECKSUM_STEP) stepLimit = state.out + CHECKSUM_STEP;
-      FastStop stop = code == FastCode::BitOps
-                          ? DecodeFastTokens<Reader, FastCode::BitOps>(state, inLimit, outStart, stepLimit, outEnd)
-                          : DecodeFastTokens<Reader, FastCode::Plain>(state, inLimit, outStart, stepLimit, outEnd);
+      FastStop stop;
+      bool leftToken;  // the fast loop stopped before a token it leaves to the careful path
+      if (inLimit != nullptr && state.reader.in <= inLimit) {
+        stop = fast(inLimit, stepLimit);
+        leftToken = state.out <= stepLimit && state.reader.in <= inLimit;
+      } else {
+        TailCopy tail(state.reader, in);
+        tail.Enter(state.reader);
+        stop = fast(tail.Limit(), stepLimit);
+        // Past its limit the reader has taken zero words: the careful path
+        // goes on from there.
+        leftToken = state.out <= stepLimit || state.reader.in > tail.Limit();
+        tail.Leave(state.reader);
+      }
       if (checksum != nullptr) checksum->Advance(outStart, uint32_t(state.out - outStart), checksumSize);
       if (stop == FastStop::Bad) return uint32_t(state.out - outStart);
-      if (state.out <= stepLimit && state.reader.in <= inLimit) break;  // a token for the careful path
+      if (leftToken) break;
     }
     TokenResult result = CarefulToken<false>(state, outStart, outEnd, nullptr);
     if (result == TokenResult::Bad) return uint32_t(state.out - outStart);
