@@ -186,6 +186,7 @@ class CommandLine {
       *error = std::string("unknown command \"") + argv[1] + "\"";
       return false;
     }
+    if (!CheckEmptyValues(argc, argv, error)) return false;
     try {
       app_.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
@@ -266,6 +267,28 @@ class CommandLine {
   static bool Fail(std::string* error, const char* text) {
     *error = text;
     return false;
+  }
+
+  // "--match=" with nothing after the "=": the parser would take the next
+  // word as the value ("--match= 3" as the pattern "3", "--directory= out"
+  // as the folder "out"), where the user gave an empty one.
+  static bool CheckEmptyValues(int argc, const char* const* argv, std::string* error) {
+    static const struct {
+      const char* name;
+      const char* message;
+    } VALUED[] = {{"--match", "--match needs a pattern"},
+                  {"--output", "-o needs a file name"},
+                  {"--directory", "-d needs a folder name"}};
+    for (int i = 1; i < argc; i++) {
+      std::string word = argv[i];
+      if (word == "--") break;  // only arguments after it
+      if (word == "-o" || word == "-d") i++;  // the next word is a value, whatever it looks like
+      for (const auto& valued : VALUED) {
+        if (word == valued.name) i++;
+        if (word == std::string(valued.name) + "=") return Fail(error, valued.message);
+      }
+    }
+    return true;
   }
 
   // What the declarations do not say.

@@ -181,6 +181,16 @@ TEST(PackToolCommandLine, RefusesWhatMakesNoSense) {
   Parse({"rescue", "a.zip", "-d", "x", "--match", "*"}, false);
   Parse({"list", "a.zip", "--match"}, false);
   Parse({"list", "a.zip", "--match="}, false);
+  // An empty value glued to its option does not take the next word.
+  for (auto [arguments, message] : std::vector<std::pair<std::vector<const char*>, std::string>>{
+           {{"list", "a.zip", "--match=", "3"}, "--match needs a pattern"},
+           {{"extract", "a.zip", "0", "--directory=", "out"}, "-d needs a folder name"},
+           {{"extract", "a.zip", "0", "--output=", "f"}, "-o needs a file name"}}) {
+    Parse(arguments, false, &error);
+    EXPECT_EQ(error, message);
+  }
+  EXPECT_EQ(Parse({"list", "a.zip", "--match", "--match="}, true).patterns,
+            (std::vector<std::string>{"--match="}));
   Parse({"list", "a.zip", "--quiet"}, false);
   Parse({"extract", "a.zip", "1", "--quiet", "--json"}, false);
   Parse({"extract", "a.zip", "--all", "--match", "*"}, false);
