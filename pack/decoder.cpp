@@ -205,7 +205,7 @@ TokenResult CarefulToken(DecoderState& s, uint8_t* const outStart, const uint8_t
 //         reader's valid bits (they came from the words before its `in`)
 class TailCopy {
  public:
-  // The source's end is fewer than FAST_INPUT_MARGIN bytes past reader.in;
+  // The source's end is at most FAST_INPUT_MARGIN bytes past reader.in;
   // the reader has taken no phantom word.
   TailCopy(const BufferReader& reader, const uint8_t* streamStart) {
     // After a partial last word `in` stands at the source's end: the word
@@ -277,7 +277,7 @@ uint32_t DecodeTokens(const uint8_t* in, const uint8_t* inEnd, uint8_t* const ou
       const uint8_t* stepLimit = outLimit;
       if (checksum != nullptr && size_t(outLimit - state.out) > CHECKSUM_STEP) stepLimit = state.out + CHECKSUM_STEP;
       FastStop stop;
-      bool leftToken;  // the fast loop stopped before a token it leaves to the careful path
+      bool leftToken;  // the fast loop stopped where the careful path goes on
       if (inLimit != nullptr && state.reader.in <= inLimit) {
         stop = fast(inLimit, stepLimit);
         leftToken = state.out <= stepLimit && state.reader.in <= inLimit;
