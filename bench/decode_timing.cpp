@@ -3,9 +3,11 @@
 // by the process's CPU time, and the same summary line. On a shared machine
 // the CPU time is the steadier figure; the summary gives both.
 // libdeflate has no MinGW build here.
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -17,8 +19,8 @@
 
 namespace {
 
-constexpr double MIN_SECONDS = 1.0;
-constexpr int MIN_ROUNDS = 3;
+constexpr double TURN_SECONDS = 0.25;
+constexpr int TURNS = 4;
 
 // Seconds of CPU time the process has used (user and kernel).
 double ProcessSeconds() {
@@ -41,20 +43,34 @@ struct Rate {
   double cpu = 0;   // MB/s by the process's CPU time
 };
 
-template <typename Body>
-Rate MegabytesPerSecond(size_t bytesPerRound, Body body) {
-  auto start = std::chrono::steady_clock::now();
-  double cpuStart = ProcessSeconds();
-  int rounds = 0;
-  double elapsed = 0;
-  while (rounds < MIN_ROUNDS || elapsed < MIN_SECONDS) {
-    body();
-    rounds++;
-    elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+// Rates of `bodies` (each decodes bytesPerRound once), taken in turns of at
+// least TURN_SECONDS each, so that a change in the machine's load while it
+// runs falls on each of them alike: their ratio is what the benchmark is for.
+// A turn is long against the tick of the process's CPU time.
+template <size_t N, typename Body>
+std::array<Rate, N> MegabytesPerSecond(size_t bytesPerRound, const std::array<Body, N>& bodies) {
+  std::array<double, N> wall{}, cpu{};
+  std::array<int, N> rounds{};
+  for (int turn = 0; turn < TURNS; turn++) {
+    for (size_t i = 0; i < N; i++) {
+      auto start = std::chrono::steady_clock::now();
+      double cpuStart = ProcessSeconds();
+      double elapsed = 0;
+      do {
+        bodies[i]();
+        rounds[i]++;
+        elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      } while (elapsed < TURN_SECONDS);
+      wall[i] += elapsed;
+      cpu[i] += ProcessSeconds() - cpuStart;
+    }
   }
-  double megabytes = double(bytesPerRound) * rounds / 1e6;
-  double cpu = ProcessSeconds() - cpuStart;
-  return Rate{megabytes / elapsed, cpu > 0 ? megabytes / cpu : 0};
+  std::array<Rate, N> rates;
+  for (size_t i = 0; i < N; i++) {
+    double megabytes = double(bytesPerRound) * rounds[i] / 1e6;
+    rates[i] = Rate{megabytes / wall[i], cpu[i] > 0 ? megabytes / cpu[i] : 0};
+  }
+  return rates;
 }
 
 }  // namespace
@@ -82,16 +98,16 @@ int main(int argc, char** argv) {
   volatile size_t sink = 0;
   for (const auto& s : sets) {
     auto decodeAll = [&](size_t (*decode)(const Bytes&, uint8_t*, size_t), Bytes BenchEntry::*packed) {
-      return MegabytesPerSecond(s.total, [&] {
+      return std::function<void()>([&, decode, packed] {
         for (const BenchEntry* e : *s.set) sink = sink + decode(e->*packed, output.data(), e->original.size());
       });
     };
-    Rate ours = decodeAll(DecodeOurs, &BenchEntry::ours);
-    Rate zlib = decodeAll(DecodeZlib, &BenchEntry::zlib);
-    Rate copy = MegabytesPerSecond(s.total, [&] {
+    auto copyAll = std::function<void()>([&] {
       for (const BenchEntry* e : *s.set) memcpy(output.data(), e->original.data(), e->original.size());
       sink = sink + output[0];
     });
+    auto [ours, zlib, copy] = MegabytesPerSecond(
+        s.total, std::array{decodeAll(DecodeOurs, &BenchEntry::ours), decodeAll(DecodeZlib, &BenchEntry::zlib), copyAll});
     printf("decode MB/s (%s): ours %.0f, zlib %.0f, libdeflate n/a, memcpy %.0f; ours/zlib %.2f\n", s.name, ours.wall,
            zlib.wall, copy.wall, ours.wall / zlib.wall);
     printf("decode MB/s by CPU time (%s): ours %.0f, zlib %.0f, memcpy %.0f; ours/zlib %.2f\n", s.name, ours.cpu,
