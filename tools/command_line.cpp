@@ -5,6 +5,7 @@
 #include "tools/command_line.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -186,9 +187,8 @@ class CommandLine {
       *error = std::string("unknown command \"") + argv[1] + "\"";
       return false;
     }
-    if (!CheckEmptyValues(argc, argv, error)) return false;
     try {
-      app_.parse(argc, argv);
+      app_.parse(Words(argc, argv));
     } catch (const CLI::CallForHelp&) {
       request_ = PackToolRequest{};
       request_.command = PackToolCommand::Help;
@@ -269,26 +269,37 @@ class CommandLine {
     return false;
   }
 
-  // "--match=" with nothing after the "=": the parser would take the next
-  // word as the value ("--match= 3" as the pattern "3", "--directory= out"
-  // as the folder "out"), where the user gave an empty one.
-  static bool CheckEmptyValues(int argc, const char* const* argv, std::string* error) {
-    static const struct {
-      const char* name;
-      const char* message;
-    } VALUED[] = {{"--match", "--match needs a pattern"},
-                  {"--output", "-o needs a file name"},
-                  {"--directory", "-d needs a folder name"}};
+  // The words for the parser, last first as it takes them. An option that
+  // takes a value given "=" and nothing after it ("--match=") gets the empty
+  // value as a word of its own, which CheckRequest refuses with the option's
+  // message: the parser would take the next word as its value ("--match= 3"
+  // as the pattern "3").
+  std::vector<std::string> Words(int argc, const char* const* argv) const {
+    const Declared* command = argc >= 2 ? Find(argv[1]) : nullptr;
+    std::vector<std::string> words;
+    bool value = false;  // the word is the value of the option before it
+    bool rest = false;   // after "--": arguments only
     for (int i = 1; i < argc; i++) {
       std::string word = argv[i];
-      if (word == "--") break;  // only arguments after it
-      if (word == "-o" || word == "-d") i++;  // the next word is a value, whatever it looks like
-      for (const auto& valued : VALUED) {
-        if (word == valued.name) i++;
-        if (word == std::string(valued.name) + "=") return Fail(error, valued.message);
+      if (value || rest || word == "--" || command == nullptr || word.size() < 2 || word[0] != '-') {
+        rest = rest || (!value && word == "--");
+        value = false;
+        words.push_back(word);
+        continue;
+      }
+      size_t equals = word.find('=');
+      const CLI::Option* option = command->app->get_option_no_throw(word.substr(0, equals));
+      bool takesValue = option != nullptr && option->get_type_size() > 0;
+      value = takesValue && equals == std::string::npos;
+      if (takesValue && equals == word.size() - 1) {
+        words.push_back(word.substr(0, equals));
+        words.emplace_back();
+      } else {
+        words.push_back(word);
       }
     }
-    return true;
+    std::reverse(words.begin(), words.end());
+    return words;
   }
 
   // What the declarations do not say.
@@ -308,6 +319,16 @@ class CommandLine {
       return true;
     }
     if (r.archive.empty()) return Fail(error, "the archive name is empty");
+    // Values given empty first: the words after them mean nothing yet.
+    for (const std::string& pattern : r.patterns) {
+      if (pattern.empty()) return Fail(error, "--match needs a pattern");
+    }
+    r.hasOutputFile = output_->count() > 0;
+    for (const CLI::Option* folder : folders_) r.hasOutputFolder = r.hasOutputFolder || folder->count() > 0;
+    if (r.command == PackToolCommand::Extract) {
+      if (r.hasOutputFile && r.outputFile.empty()) return Fail(error, "-o needs a file name");
+      if (r.hasOutputFolder && r.outputFolder.empty()) return Fail(error, "-d needs a folder name");
+    }
     for (const std::string& row : rows_) {
       uint32_t number = 0;
       if (!ParseRow(row.c_str(), &number)) {
@@ -316,13 +337,8 @@ class CommandLine {
       }
       r.rows.push_back(number);
     }
-    for (const std::string& pattern : r.patterns) {
-      if (pattern.empty()) return Fail(error, "--match needs a pattern");
-    }
     if (raw_) r.format = ListFormat::Raw;
     if (json_) r.format = ListFormat::Json;
-    r.hasOutputFile = output_->count() > 0;
-    for (const CLI::Option* folder : folders_) r.hasOutputFolder = r.hasOutputFolder || folder->count() > 0;
     switch (r.command) {
       case PackToolCommand::Cat:
         // Patterns are counted against the rows once the index is read.
@@ -335,8 +351,6 @@ class CommandLine {
         if (!r.all && r.rows.empty() && r.patterns.empty()) return Fail(error, "no row given (or --match, --all)");
         if (r.hasOutputFile && (r.rows.size() != 1 || !r.patterns.empty()))
           return Fail(error, "-o takes exactly one row, given by number");
-        if (r.hasOutputFile && r.outputFile.empty()) return Fail(error, "-o needs a file name");
-        if (r.hasOutputFolder && r.outputFolder.empty()) return Fail(error, "-d needs a folder name");
         return true;
       default:
         return true;

@@ -339,7 +339,9 @@ class Emitter {
         break;
     }
     // The widths were planned for the whole stream (PlanWidths).
-    from = RawBlocksOf(from, to, true);
+    uint32_t start = LiteralsStart(from, to);
+    if (start > from) bits_.RawBlocks(data_ + from, (start - from) / 256);
+    from = start;
     if (from == to) return;
     uint16_t state = plan_[planned_++];
     if (state == WIDTH_8) {
@@ -351,13 +353,11 @@ class Emitter {
   }
 
   // A wide run of 256 or more bytes goes out as raw blocks, which spare the
-  // literal prefix; returns where the literals after them start.
-  uint32_t RawBlocksOf(uint32_t from, uint32_t to, bool write) {
+  // literal prefix: where the literals after its blocks start.
+  uint32_t LiteralsStart(uint32_t from, uint32_t to) const {
     uint8_t low;
     if (NarrowRun(from, to, &low) == to) return from;
-    size_t blocks = (to - from) / 256;
-    if (blocks > 0 && write) bits_.RawBlocks(data_ + from, blocks);
-    return from + uint32_t(blocks * 256);
+    return from + (to - from) / 256 * 256;
   }
 
   // The bytes of data[from, to) as an arc of values modulo 256: its first
@@ -413,7 +413,7 @@ class Emitter {
       }
       size_t end = i;
       while (end < tokens.size() && tokens[end].kind == Kind::Literal) end++;
-      uint32_t from = RawBlocksOf(tokens[i].position, tokens[end - 1].position + 1, false);
+      uint32_t from = LiteralsStart(tokens[i].position, tokens[end - 1].position + 1);
       uint32_t to = tokens[end - 1].position + 1;
       i = end;
       if (from == to) continue;
