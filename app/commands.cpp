@@ -1,6 +1,7 @@
 #include "app/commands.h"
 
 #include <cstdio>
+#include <string>
 
 #include "file/file.h"
 #include "gadget/gadget.h"
@@ -33,6 +34,25 @@ bool CreateIndexFile(String& path) {
     snprintf(name, sizeof name, "%sWiederherstellung-%u-%d.tmp", folder, unsigned(PlatformProcessId()), attempt);
     if (FileCreateNew(FILE_WORK, name) != 0) {
       path = name;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Names tried for the new file beside an export's target; each one left
+// behind by an ended process costs one more try.
+constexpr int STAGED_TRIES = 16;
+
+// Makes a new file beside target as file FILE_WORK, for an entry to be written
+// to before it takes the target's place, and names it in path.
+bool CreateStagedFile(const String& target, String& path) {
+  for (int attempt = 0; attempt < STAGED_TRIES; attempt++) {
+    char suffix[48];
+    snprintf(suffix, sizeof suffix, ".%u-%d.tmp", unsigned(PlatformProcessId()), attempt);
+    std::string name = std::string(target.Text()) + suffix;
+    if (FileCreateNew(FILE_WORK, name.c_str()) != 0) {
+      path = name.c_str();
       return true;
     }
   }
@@ -143,8 +163,14 @@ int ExportEntry() {
   int32_t size = ArchiveEntrySize();
   ArchiveEntryInfo info;
   if (ArchiveLastEntryInfo(&info) != 0 && info.damaged != 0) size = int32_t(info.decoded);
-  FileCreate(FILE_WORK, state.exportPath.Text());
-  FileWriteData(FILE_WORK, state.entry, size);
-  FileClose(FILE_WORK);
+  // The entry goes to a new file beside the target, which takes the target's
+  // place only once every byte is on the disk: a full disk or a medium pulled
+  // out leaves the user's file as it was, and no cut-short file under the
+  // name chosen.
+  String staged;
+  if (!CreateStagedFile(state.exportPath, staged)) return 0;
+  int32_t written = FileWriteData(FILE_WORK, state.entry, size);
+  bool complete = FileCloseSynced(FILE_WORK) != 0 && written == (size > 0 ? size : 0);
+  if (!complete || PlatformFileReplace(staged.Text(), state.exportPath.Text()) == 0) FileDelete(staged.Text());
   return 0;
 }

@@ -210,6 +210,19 @@ void FileClose(intptr_t number) {
   ObjectTableFree(fileTable, number);
 }
 
+int FileCloseSynced(intptr_t number) {
+  FileRecord* record = FileLookup(number);
+  if (record == nullptr) return 0;
+  bool complete = true;
+  if (record->buffer != nullptr && record->reading == 0) {
+    int32_t pending = record->bufferSize - record->left;
+    complete = FileFlush(record) == pending;
+  }
+  complete = PlatformFileSync(record->handle) && complete;
+  FileClose(number);
+  return complete ? 1 : 0;
+}
+
 int FileDelete(const char* path) {
   if (path == nullptr) return 0;
   return PlatformFileDelete(path);

@@ -59,6 +59,12 @@ int FileAtEnd(intptr_t number);
 // number. Numbers with no open file, and OBJECT_ANY, are ignored.
 void FileClose(intptr_t number);
 
+// FileClose that says whether the bytes reached the disk: the pending bytes
+// are written and the file synced before it is closed. 1 when the system took
+// all of them and the sync succeeded; 0 otherwise, or for a number with no
+// open file. The number is freed either way.
+int FileCloseSynced(intptr_t number);
+
 // Non-zero when the file was deleted; 0 for a null path. Open files are not
 // shared for deletion, so close a file before deleting it.
 int FileDelete(const char* path);

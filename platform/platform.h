@@ -49,6 +49,15 @@ void PlatformFileClose(PlatformFile file);
 // Non-zero when the file was deleted. A file this seam still holds open is
 // not deleted (files are opened without delete sharing).
 int PlatformFileDelete(const char* path);
+// Writes what the system still holds of the file through to the disk; false
+// when the system reports that it could not.
+bool PlatformFileSync(PlatformFile file);
+// Puts the closed file `from` in the place of `to`, in one step and written
+// through to the disk: `to` names either its old file or the new one at every
+// moment, and an old file there is gone only when the new one has taken its
+// place. Both are in one folder. Non-zero on success; on failure both files
+// are as they were.
+int PlatformFileReplace(const char* from, const char* to);
 
 // The user's folder for temporary files, ending in a path separator, copied
 // with its terminator into buffer. Returns its length; 0 (and "" where there
@@ -81,3 +90,6 @@ void PlatformFileCallsReset();
 // system refused, without reading, until PlatformFileCallsReset. A plain
 // read starts at the file's position.
 void PlatformFileRefuseReadsOf(uint64_t from, uint64_t to);
+// For tests of a full disk: once `room` more bytes have been written, every
+// write is cut short there and refused, until PlatformFileCallsReset.
+void PlatformFileLimitWrites(uint64_t room);

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "platform/platform.h"
 
@@ -15,6 +16,7 @@ namespace {
 
 PlatformFileCallCounts calls;
 uint64_t refusedFrom = 0, refusedTo = 0;  // see PlatformFileRefuseReadsOf
+uint64_t writeRoom = UINT64_MAX;          // see PlatformFileLimitWrites
 
 // A read that tests have set to be refused (PlatformFileRefuseReadsOf).
 bool Refused(uint64_t offset, uint32_t length, uint32_t* done) {
@@ -266,18 +268,35 @@ bool PlatformFileWrite(PlatformFile file, const void* source, uint32_t length, u
   calls.lastWriteLength = length;
   *done = 0;
   const char* at = static_cast<const char*>(source);
+  uint32_t allowed = length <= writeRoom ? length : uint32_t(writeRoom);
   uint32_t total = 0;
-  while (total < length) {
-    ssize_t put = write(static_cast<int>(file), at + total, length - total);
+  while (total < allowed) {
+    ssize_t put = write(static_cast<int>(file), at + total, allowed - total);
     if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) {
-      *done = total;
-      return false;
-    }
+    if (put <= 0) break;
     total += static_cast<uint32_t>(put);
   }
+  if (writeRoom != UINT64_MAX) writeRoom -= total;
   *done = total;
-  return true;
+  return total == length;
+}
+
+bool PlatformFileSync(PlatformFile file) {
+  return fsync(static_cast<int>(file)) == 0;
+}
+
+int PlatformFileReplace(const char* from, const char* to) {
+  if (from == nullptr || to == nullptr || rename(from, to) != 0) return 0;
+  // The rename is in the folder: written through with it.
+  std::string folder(to);
+  size_t slash = folder.rfind('/');
+  folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
+  int descriptor = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (descriptor >= 0) {
+    fsync(descriptor);
+    close(descriptor);
+  }
+  return 1;
 }
 
 bool PlatformFileSeekRelative(PlatformFile file, int64_t delta) {
@@ -326,9 +345,14 @@ PlatformFileCallCounts PlatformFileCalls() {
 void PlatformFileCallsReset() {
   calls = PlatformFileCallCounts{};
   refusedFrom = refusedTo = 0;
+  writeRoom = UINT64_MAX;
 }
 
 void PlatformFileRefuseReadsOf(uint64_t from, uint64_t to) {
   refusedFrom = from;
   refusedTo = to;
+}
+
+void PlatformFileLimitWrites(uint64_t room) {
+  writeRoom = room;
 }

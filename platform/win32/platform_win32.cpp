@@ -8,6 +8,7 @@
 namespace {
 PlatformFileCallCounts calls;
 uint64_t refusedFrom = 0, refusedTo = 0;  // see PlatformFileRefuseReadsOf
+uint64_t writeRoom = UINT64_MAX;          // see PlatformFileLimitWrites
 
 // A read that tests have set to be refused (PlatformFileRefuseReadsOf).
 bool Refused(uint64_t offset, uint32_t length, uint32_t* done) {
@@ -118,10 +119,26 @@ bool PlatformFileWrite(PlatformFile file, const void* source, uint32_t length, u
   calls.writes++;
   calls.lastWriteSource = source;
   calls.lastWriteLength = length;
+  DWORD allowed = length <= writeRoom ? length : DWORD(writeRoom);
   DWORD count = 0;
-  BOOL ok = WriteFile(ToHandle(file), source, length, &count, nullptr);
+  BOOL ok = allowed == 0 || WriteFile(ToHandle(file), source, allowed, &count, nullptr);
+  if (writeRoom != UINT64_MAX) writeRoom -= count;
+  if (ok && allowed < length) {
+    SetLastError(ERROR_DISK_FULL);
+    *done = count;
+    return false;
+  }
   *done = ok ? count : 0;
   return ok != 0;
+}
+
+bool PlatformFileSync(PlatformFile file) {
+  return FlushFileBuffers(ToHandle(file)) != 0;
+}
+
+int PlatformFileReplace(const char* from, const char* to) {
+  if (from == nullptr || to == nullptr) return 0;
+  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 1 : 0;
 }
 
 bool PlatformFileSeekRelative(PlatformFile file, int64_t delta) {
@@ -171,9 +188,14 @@ PlatformFileCallCounts PlatformFileCalls() {
 void PlatformFileCallsReset() {
   calls = PlatformFileCallCounts{};
   refusedFrom = refusedTo = 0;
+  writeRoom = UINT64_MAX;
 }
 
 void PlatformFileRefuseReadsOf(uint64_t from, uint64_t to) {
   refusedFrom = from;
   refusedTo = to;
+}
+
+void PlatformFileLimitWrites(uint64_t room) {
+  writeRoom = room;
 }

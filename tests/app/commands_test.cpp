@@ -80,6 +80,30 @@ TEST_F(CommandsTest, ExportWritesTheEntryOfTheSelectedRowByteForByte) {
   EXPECT_EQ(Script().saveCalls[1].pattern, "");
 }
 
+// A full disk at every stage of the write (the small index goes through the
+// file's buffer, the picture straight from memory): the file the user chose
+// to replace stays as it was and nothing else is left in the folder. With
+// room, the whole entry replaces it.
+TEST_F(CommandsTest, ExportReplacesAFileOnlyWithTheWholeEntry) {
+  std::vector<PackEntry> entries = SampleEntries();
+  ASSERT_TRUE(WriteArchive("backup.zip", entries));
+  List("backup.zip");
+  for (int row : {0, 3}) {
+    uint64_t size = entries[row].data.size();
+    for (uint64_t room : {uint64_t(0), uint64_t(1), size - 1}) {
+      WriteWhole("older.bin", "the user's older copy");
+      PlatformFileLimitWrites(room);
+      Export(row, "older.bin");
+      PlatformFileCallsReset();
+      EXPECT_EQ(ReadWhole("older.bin"), "the user's older copy") << row << " " << room;
+      EXPECT_EQ(FolderNames(".").size(), 2u) << "only the archive and the user's file, row " << row << " " << room;
+    }
+    Export(row, "older.bin");
+    EXPECT_EQ(ReadWhole("older.bin"), std::string(entries[row].data.begin(), entries[row].data.end())) << row;
+    EXPECT_EQ(FolderNames(".").size(), 2u) << row;
+  }
+}
+
 TEST_F(CommandsTest, RowsBeyondTheLastEntryAndNoSelectionWriteNothing) {
   // Five rows, three entries.
   ASSERT_TRUE(WriteArchive("short.zip", {StoredEntry(Bytes("a\nb\nc\nd\ne\n")), StoredEntry(Bytes("B")),

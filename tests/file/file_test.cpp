@@ -118,6 +118,32 @@ TEST_F(FileTest, RefusedWritesReturnZeroAndWriteNothing) {
   EXPECT_EQ(ReadWhole(path), "");
 }
 
+// A full disk: the system takes only `room` more bytes. A write straight
+// from the caller's memory says itself what was taken; the synced close says
+// whether the buffered bytes were.
+TEST_F(FileTest, SyncedCloseSaysWhetherEveryByteWasTaken) {
+  std::string data = Pattern(10000);
+  struct Case {
+    int32_t size;
+    uint64_t room;
+    int32_t accepted;  // what FileWriteData says
+    int closed;
+  } cases[] = {
+      {100, UINT64_MAX, 100, 1},     {100, 99, 100, 0},      {100, 0, 100, 0},  // buffered until the close
+      {10000, UINT64_MAX, 10000, 1}, {10000, 9999, 9999, 1}, {0, 0, 0, 1},      // straight to the system
+  };
+  for (const Case& c : cases) {
+    const char* path = Path("synced");
+    ASSERT_NE(FileCreate(1, path), 0);
+    PlatformFileLimitWrites(c.room);
+    EXPECT_EQ(FileWriteData(1, data.data(), c.size), c.accepted) << c.size << " " << c.room;
+    EXPECT_EQ(FileCloseSynced(1), c.closed) << c.size << " " << c.room;
+    EXPECT_EQ(Record(1), nullptr) << "closed either way";
+    PlatformFileCallsReset();
+  }
+  EXPECT_EQ(FileCloseSynced(1), 0) << "no open file";
+}
+
 TEST_F(FileTest, CreateEmptiesAnExistingFileWithItsFirstTry) {
   const char* path = Path("existing");
   WriteWhole(path, std::string(9000, 'x'));

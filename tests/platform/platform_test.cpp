@@ -1,7 +1,6 @@
 // The seam, against the real operating system of each build: POSIX natively,
 // KERNEL32 under Wine.
 #include "platform/platform.h"
-#include "tests/support/test_files.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +8,8 @@
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "tests/support/test_files.h"
 
 namespace {
 
@@ -156,6 +157,32 @@ TEST(PlatformFile, SizeIsWhatTheFileHolds) {
   EXPECT_EQ(found, 5u);
   PlatformFileClose(file);
   PlatformFileDelete(path);
+}
+
+// A limited write takes what fits and is refused; the file then takes the
+// place of another, and a replace that cannot be made changes neither.
+TEST(PlatformFile, LimitedWritesAreCutAndAWrittenFileReplacesAnother) {
+  const char* path = "seam_staged.bin";
+  const char* target = "seam_target.bin";
+  WriteWhole(target, "older");
+  PlatformFile file = PlatformFileCreateNew(path);
+  ASSERT_NE(file, PLATFORM_FILE_INVALID);
+  PlatformFileLimitWrites(5);
+  uint32_t done = 99;
+  EXPECT_TRUE(PlatformFileWrite(file, "abc", 3, &done));
+  EXPECT_FALSE(PlatformFileWrite(file, "defgh", 5, &done));
+  EXPECT_EQ(done, 2u);
+  EXPECT_FALSE(PlatformFileWrite(file, "x", 1, &done));
+  EXPECT_EQ(done, 0u);
+  PlatformFileCallsReset();
+  EXPECT_TRUE(PlatformFileSync(file));
+  PlatformFileClose(file);
+  EXPECT_EQ(PlatformFileReplace("seam_no_such_file.bin", target), 0);
+  EXPECT_EQ(ReadWhole(target), "older");
+  EXPECT_EQ(PlatformFileReplace(path, target), 1);
+  EXPECT_EQ(ReadWhole(target), "abcde");
+  EXPECT_FALSE(Exists(path));
+  EXPECT_EQ(PlatformFileDelete(target), 1);
 }
 
 TEST(PlatformFile, MissingFilesFailCleanly) {
