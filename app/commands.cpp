@@ -44,13 +44,17 @@ bool CreateIndexFile(String& path) {
 // behind by an ended process costs one more try.
 constexpr int STAGED_TRIES = 16;
 
-// Makes a new file beside target as file FILE_WORK, for an entry to be written
-// to before it takes the target's place, and names it in path.
-bool CreateStagedFile(const String& target, String& path) {
+// Makes a new file in target's folder as file FILE_WORK, for an entry to be
+// written to before it takes the target's place, and names it in path. Sets
+// *tooLong and makes nothing when no name of ours fits the system.
+bool CreateStagedFile(const String& target, String& path, bool* tooLong) {
+  *tooLong = false;
   for (int attempt = 0; attempt < STAGED_TRIES; attempt++) {
-    char suffix[48];
-    snprintf(suffix, sizeof suffix, ".%u-%d.tmp", unsigned(PlatformProcessId()), attempt);
-    std::string name = std::string(target.Text()) + suffix;
+    std::string name = StagedFileName(target.Text(), PlatformProcessId(), attempt);
+    if (name.empty()) {
+      *tooLong = true;
+      return false;
+    }
     if (FileCreateNew(FILE_WORK, name.c_str()) != 0) {
       path = name.c_str();
       return true;
@@ -95,6 +99,17 @@ void ListIndexFile(const String& path) {
 }
 
 }  // namespace
+
+std::string StagedFileName(const char* target, uint32_t process, int attempt) {
+  char suffix[48];
+  snprintf(suffix, sizeof suffix, ".%u-%d.tmp", unsigned(process), attempt);
+  std::string full = target;
+  std::string name = full + suffix;
+  if (name.size() < PATH_LIMIT) return name;
+  size_t cut = full.find_last_of("\\/:");
+  name = (cut == std::string::npos ? "" : full.substr(0, cut + 1)) + "~" + (suffix + 1);
+  return name.size() < PATH_LIMIT ? name : "";
+}
 
 LibrarySteps CommandLibraries() {
   LibrarySteps steps{};
@@ -166,9 +181,18 @@ int ExportEntry() {
   // The entry goes to a new file beside the target, which takes the target's
   // place only once every byte is on the disk: a full disk or a medium pulled
   // out leaves the user's file as it was, and no cut-short file under the
-  // name chosen.
+  // name chosen. A folder whose path leaves no room for a name of ours is
+  // written the plain way, straight to the target.
   String staged;
-  if (!CreateStagedFile(state.exportPath, staged)) return 0;
+  bool tooLong;
+  if (!CreateStagedFile(state.exportPath, staged, &tooLong)) {
+    if (tooLong) {
+      FileCreate(FILE_WORK, state.exportPath.Text());
+      FileWriteData(FILE_WORK, state.entry, size);
+      FileClose(FILE_WORK);
+    }
+    return 0;
+  }
   int32_t written = FileWriteData(FILE_WORK, state.entry, size);
   bool complete = FileCloseSynced(FILE_WORK) != 0 && written == (size > 0 ? size : 0);
   if (!complete || PlatformFileReplace(staged.Text(), state.exportPath.Text()) == 0) FileDelete(staged.Text());
