@@ -17,29 +17,6 @@ const char* const INDEX_FILE = "Index.tmp";
 // "Index.tmp"; each one left behind by an ended process costs one more try.
 constexpr int TEMP_INDEX_TRIES = 16;
 
-// Makes a new file for the index as file FILE_WORK and names it in path:
-// "Index.tmp" in the current folder when there is none and the folder can be
-// written, else a fresh name in the user's temporary folder. Only files made
-// here are ever written: a file that was there is never opened, emptied or
-// deleted.
-bool CreateIndexFile(String& path) {
-  if (FileCreateNew(FILE_WORK, INDEX_FILE) != 0) {
-    path = INDEX_FILE;
-    return true;
-  }
-  char folder[1024];
-  if (PlatformTempFolder(folder, sizeof folder) == 0) return false;
-  char name[sizeof folder + 64];
-  for (int attempt = 0; attempt < TEMP_INDEX_TRIES; attempt++) {
-    snprintf(name, sizeof name, "%sWiederherstellung-%u-%d.tmp", folder, unsigned(PlatformProcessId()), attempt);
-    if (FileCreateNew(FILE_WORK, name) != 0) {
-      path = name;
-      return true;
-    }
-  }
-  return false;
-}
-
 // Names tried for the new file beside an export's target; each one left
 // behind by an ended process costs one more try.
 constexpr int STAGED_TRIES = 16;
@@ -63,14 +40,30 @@ bool CreateStagedFile(const String& target, String& path, bool* tooLong) {
   return false;
 }
 
-// Writes the index entry to a new index file and names it in path. True only
-// when every byte was accepted; a partial file is removed again.
+// Writes the index entry to a new file and names it in path: "Index.tmp" in
+// the current folder when there is none and it takes every byte, else a
+// fresh name in the user's temporary folder that does. Only files made here
+// are ever written: a file that was there is never opened, emptied or
+// deleted, and one that could not take the index is removed again. False
+// when no place took it (a full disk).
 bool WriteIndexFile(const unsigned char* entry, int32_t size, String& path) {
-  if (!CreateIndexFile(path)) return false;
-  int32_t written = FileWriteData(FILE_WORK, entry, size);
-  FileClose(FILE_WORK);
-  if (written == size) return true;
-  FileDelete(path.Text());
+  char folder[1024];
+  bool temporary = PlatformTempFolder(folder, sizeof folder) != 0;
+  char name[sizeof folder + 64];
+  for (int attempt = -1; attempt < (temporary ? TEMP_INDEX_TRIES : 0); attempt++) {
+    if (attempt < 0) {
+      snprintf(name, sizeof name, "%s", INDEX_FILE);
+    } else {
+      snprintf(name, sizeof name, "%sWiederherstellung-%u-%d.tmp", folder, unsigned(PlatformProcessId()), attempt);
+    }
+    if (FileCreateNew(FILE_WORK, name) == 0) continue;
+    int32_t written = FileWriteData(FILE_WORK, entry, size);
+    if (FileCloseSynced(FILE_WORK) != 0 && written == (size > 0 ? size : 0)) {
+      path = name;
+      return true;
+    }
+    FileDelete(name);
+  }
   return false;
 }
 
@@ -96,6 +89,21 @@ void ListIndexFile(const String& path) {
     FileClose(FILE_WORK);
   }
   FileDelete(path.Text());
+}
+
+// The rows straight from the index in memory, by the rules the file's lines
+// follow: for when no index file could be written.
+void ListIndexText(const unsigned char* text, int32_t size) {
+  GadgetSetRedraw(LIST_ENTRIES, false);
+  std::string row;
+  for (size_t at = 0; at < size_t(size > 0 ? size : 0);) {
+    size_t length;
+    size_t next = LineTextNext(text, size_t(size), at, &length);
+    row.assign(reinterpret_cast<const char*>(text + at), length);
+    GadgetAddItem(LIST_ENTRIES, -1, row.c_str(), 0, 0);
+    at = next;
+  }
+  GadgetSetRedraw(LIST_ENTRIES, true);
 }
 
 }  // namespace
@@ -149,10 +157,15 @@ int SelectBackup() {
   if (state.entry == nullptr) return 0;
   GadgetDisable(BUTTON_EXPORT, 0);
   // Only an index file this command made is listed and deleted: a file of
-  // that name that was there before belongs to the user.
+  // that name that was there before belongs to the user. Where none can be
+  // written at all (a full disk), the rows come from the index in memory.
   String indexPath;
-  if (!WriteIndexFile(state.entry, IndexTextSize(state.entry, ArchiveEntrySize()), indexPath)) return 0;
-  ListIndexFile(indexPath);
+  int32_t textSize = IndexTextSize(state.entry, ArchiveEntrySize());
+  if (WriteIndexFile(state.entry, textSize, indexPath)) {
+    ListIndexFile(indexPath);
+  } else {
+    ListIndexText(state.entry, textSize);
+  }
   return 0;
 }
 

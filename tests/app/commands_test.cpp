@@ -55,6 +55,22 @@ TEST_F(CommandsTest, AHostileIndexClaimListsWhatItsStreamGave) {
   EXPECT_FALSE(Exists("Index.tmp"));
 }
 
+// A full disk where the tool runs, and in the temporary folder too: the rows
+// still appear, and no index file is left anywhere.
+TEST_F(CommandsTest, AFullDiskStillLists) {
+  ASSERT_TRUE(WriteArchive("backup.zip", SampleEntries()));
+  PlatformFileLimitWrites(0);
+  List("backup.zip");
+  PlatformFileCallsReset();
+  EXPECT_EQ(Rows(), (std::vector<std::string>{"C:\\Sicherung\\Inhalt.txt", "C:\\Dokumente\\Pr\xFC" "fung.txt",
+                                              "C:\\Leer.txt", "C:\\Bild.bmp"}));
+  EXPECT_EQ(FolderNames("."), std::vector<std::string>{"backup.zip"});
+  char temporary[MAX_PATH];
+  GetTempPathA(MAX_PATH, temporary);
+  std::string ours = "Wiederherstellung-" + std::to_string(GetCurrentProcessId()) + "-*.tmp";
+  EXPECT_TRUE(FolderNames(temporary, ours.c_str()).empty());
+}
+
 TEST_F(CommandsTest, SecondListingReplacesAllRows) {
   ASSERT_TRUE(WriteArchive("first.zip", SampleEntries()));
   ASSERT_TRUE(WriteArchive("second.zip", {StoredEntry(Bytes("eins\r\n"))}));

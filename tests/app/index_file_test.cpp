@@ -150,14 +150,17 @@ TEST_F(IndexFileTest, ANameLeftInTheTemporaryFolderIsPassedOverAndKept) {
   }
 }
 
-TEST_F(IndexFileTest, NowhereToPutTheIndexListsNothingAndEnds) {
-  // The current folder refuses, and TMP names a folder that is not there.
+TEST_F(IndexFileTest, NowhereToPutTheIndexListsFromMemory) {
+  // The current folder refuses, and TMP names a folder that is not there:
+  // no index file is made, the rows still appear.
   SetEnvironmentVariableA("TMP", (workFolder_ + "\\missing").c_str());
   ASSERT_TRUE(EnterUnwritableFolder());
   List(archive_);
   SetCurrentDirectoryA(workFolder_.c_str());
-  EXPECT_TRUE(Rows().empty());
-  EXPECT_FALSE(observed.seen);
+  EXPECT_EQ(Rows(), INDEX_ROWS);
+  ASSERT_TRUE(observed.seen);
+  EXPECT_FALSE(observed.indexInCurrentFolder);
+  EXPECT_TRUE(observed.temp.empty());
   EXPECT_FALSE(Exists(workFolder_ + "\\missing"));
 
   // Once there is room again, the same backup lists.
