@@ -60,6 +60,7 @@ class CommandsTest : public ::testing::Test {
   }
 
   void TearDown() override {
+    PlatformFileCallsReset();  // a write limit a failed test left
     RuntimeShutDown(steps_);
     SetCurrentDirectoryA(previousFolder_.c_str());
     RemoveFolder(workFolder_);
