@@ -17,6 +17,13 @@ const char* const INDEX_FILE = "Index.tmp";
 // "Index.tmp"; each one left behind by an ended process costs one more try.
 constexpr int TEMP_INDEX_TRIES = 16;
 
+// Writes size bytes to file FILE_WORK, newly made, and closes it: true when
+// every byte reached the disk.
+bool WriteAndClose(const unsigned char* data, int32_t size) {
+  int32_t written = FileWriteData(FILE_WORK, data, size);
+  return FileCloseSynced(FILE_WORK) != 0 && written == (size > 0 ? size : 0);
+}
+
 // Names tried for the new file beside an export's target; each one left
 // behind by an ended process costs one more try.
 constexpr int STAGED_TRIES = 16;
@@ -57,8 +64,7 @@ bool WriteIndexFile(const unsigned char* entry, int32_t size, String& path) {
       snprintf(name, sizeof name, "%sWiederherstellung-%u-%d.tmp", folder, unsigned(PlatformProcessId()), attempt);
     }
     if (FileCreateNew(FILE_WORK, name) == 0) continue;
-    int32_t written = FileWriteData(FILE_WORK, entry, size);
-    if (FileCloseSynced(FILE_WORK) != 0 && written == (size > 0 ? size : 0)) {
+    if (WriteAndClose(entry, size)) {
       path = name;
       return true;
     }
@@ -206,8 +212,8 @@ int ExportEntry() {
     }
     return 0;
   }
-  int32_t written = FileWriteData(FILE_WORK, state.entry, size);
-  bool complete = FileCloseSynced(FILE_WORK) != 0 && written == (size > 0 ? size : 0);
-  if (!complete || PlatformFileReplace(staged.Text(), state.exportPath.Text()) == 0) FileDelete(staged.Text());
+  if (!WriteAndClose(state.entry, size) || PlatformFileReplace(staged.Text(), state.exportPath.Text()) == 0) {
+    FileDelete(staged.Text());
+  }
   return 0;
 }
