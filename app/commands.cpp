@@ -1,6 +1,5 @@
 #include "app/commands.h"
 
-#include <cstdio>
 #include <string>
 
 #include "file/file.h"
@@ -13,32 +12,17 @@
 namespace {
 
 const char* const INDEX_FILE = "Index.tmp";
-// Names tried in the temporary folder when the current folder cannot take
-// "Index.tmp"; each one left behind by an ended process costs one more try.
-constexpr int TEMP_INDEX_TRIES = 16;
+// Names tried for a file of our own in a folder; each one left behind by an
+// ended process costs one more try.
+constexpr int OWN_FILE_TRIES = 16;
 
-// Writes size bytes to file FILE_WORK, newly made, and closes it: true when
-// every byte reached the disk.
-bool WriteAndClose(const unsigned char* data, int32_t size) {
-  int32_t written = FileWriteData(FILE_WORK, data, size);
-  return FileCloseSynced(FILE_WORK) != 0 && written == (size > 0 ? size : 0);
-}
-
-// Names tried for the new file beside an export's target; each one left
-// behind by an ended process costs one more try.
-constexpr int STAGED_TRIES = 16;
-
-// Makes a new file in target's folder as file FILE_WORK, for an entry to be
-// written to before it takes the target's place, and names it in path. Sets
-// *tooLong and makes nothing when no name of ours fits the system.
-bool CreateStagedFile(const String& target, String& path, bool* tooLong) {
-  *tooLong = false;
-  for (int attempt = 0; attempt < STAGED_TRIES; attempt++) {
-    std::string name = StagedFileName(target.Text(), PlatformProcessId(), attempt);
-    if (name.empty()) {
-      *tooLong = true;
-      return false;
-    }
+// Makes a new file "Wiederherstellung-<process>-<n>.tmp" in folder (ending in
+// a path separator, or "" for the current folder) as file FILE_WORK and names
+// it in path. A file that was there is never opened.
+bool CreateOwnFile(const std::string& folder, String& path) {
+  for (int attempt = 0; attempt < OWN_FILE_TRIES; attempt++) {
+    std::string name =
+        folder + "Wiederherstellung-" + std::to_string(PlatformProcessId()) + "-" + std::to_string(attempt) + ".tmp";
     if (FileCreateNew(FILE_WORK, name.c_str()) != 0) {
       path = name.c_str();
       return true;
@@ -47,30 +31,28 @@ bool CreateStagedFile(const String& target, String& path, bool* tooLong) {
   return false;
 }
 
+// Writes size bytes to file FILE_WORK, newly made as path, and closes it: true
+// when every byte reached the disk, else the file is removed again.
+bool WriteAndClose(const String& path, const unsigned char* data, int32_t size) {
+  int32_t written = FileWriteData(FILE_WORK, data, size);
+  if (FileCloseSynced(FILE_WORK) != 0 && written == (size > 0 ? size : 0)) return true;
+  FileDelete(path.Text());
+  return false;
+}
+
 // Writes the index entry to a new file and names it in path: "Index.tmp" in
 // the current folder when there is none and it takes every byte, else a
-// fresh name in the user's temporary folder that does. Only files made here
-// are ever written: a file that was there is never opened, emptied or
-// deleted, and one that could not take the index is removed again. False
-// when no place took it (a full disk).
+// fresh name in the user's temporary folder. Only files made here are ever
+// written: a file that was there is never opened, emptied or deleted. False
+// when neither place took it (a full disk).
 bool WriteIndexFile(const unsigned char* entry, int32_t size, String& path) {
-  char folder[1024];
-  bool temporary = PlatformTempFolder(folder, sizeof folder) != 0;
-  char name[sizeof folder + 64];
-  for (int attempt = -1; attempt < (temporary ? TEMP_INDEX_TRIES : 0); attempt++) {
-    if (attempt < 0) {
-      snprintf(name, sizeof name, "%s", INDEX_FILE);
-    } else {
-      snprintf(name, sizeof name, "%sWiederherstellung-%u-%d.tmp", folder, unsigned(PlatformProcessId()), attempt);
-    }
-    if (FileCreateNew(FILE_WORK, name) == 0) continue;
-    if (WriteAndClose(entry, size)) {
-      path = name;
-      return true;
-    }
-    FileDelete(name);
+  if (FileCreateNew(FILE_WORK, INDEX_FILE) != 0) {
+    path = INDEX_FILE;
+    if (WriteAndClose(path, entry, size)) return true;
   }
-  return false;
+  char folder[1024];
+  if (PlatformTempFolder(folder, sizeof folder) == 0) return false;
+  return CreateOwnFile(folder, path) && WriteAndClose(path, entry, size);
 }
 
 // How much of the index entry just read becomes rows. A damaged index whose
@@ -113,17 +95,6 @@ void ListIndexText(const unsigned char* text, int32_t size) {
 }
 
 }  // namespace
-
-std::string StagedFileName(const char* target, uint32_t process, int attempt) {
-  char suffix[48];
-  snprintf(suffix, sizeof suffix, ".%u-%d.tmp", unsigned(process), attempt);
-  std::string full = target;
-  std::string name = full + suffix;
-  if (name.size() < PATH_LIMIT) return name;
-  size_t cut = full.find_last_of("\\/:");
-  name = (cut == std::string::npos ? "" : full.substr(0, cut + 1)) + "~" + (suffix + 1);
-  return name.size() < PATH_LIMIT ? name : "";
-}
 
 LibrarySteps CommandLibraries() {
   LibrarySteps steps{};
@@ -197,23 +168,14 @@ int ExportEntry() {
   int32_t size = ArchiveEntrySize();
   ArchiveEntryInfo info;
   if (ArchiveLastEntryInfo(&info) != 0 && info.damaged != 0) size = int32_t(info.decoded);
-  // The entry goes to a new file beside the target, which takes the target's
-  // place only once every byte is on the disk: a full disk or a medium pulled
-  // out leaves the user's file as it was, and no cut-short file under the
-  // name chosen. A folder whose path leaves no room for a name of ours is
-  // written the plain way, straight to the target.
+  // The entry goes to a new file in the target's folder, which takes the
+  // target's place only once every byte is on the disk: a full disk or a
+  // medium pulled out leaves the user's file as it was, and no cut-short file
+  // under the name chosen.
+  std::string target = state.exportPath.Text();
+  size_t folderEnd = target.find_last_of("\\/:") + 1;  // 0 for a bare name
   String staged;
-  bool tooLong;
-  if (!CreateStagedFile(state.exportPath, staged, &tooLong)) {
-    if (tooLong) {
-      FileCreate(FILE_WORK, state.exportPath.Text());
-      FileWriteData(FILE_WORK, state.entry, size);
-      FileClose(FILE_WORK);
-    }
-    return 0;
-  }
-  if (!WriteAndClose(state.entry, size) || PlatformFileReplace(staged.Text(), state.exportPath.Text()) == 0) {
-    FileDelete(staged.Text());
-  }
+  if (!CreateOwnFile(target.substr(0, folderEnd), staged) || !WriteAndClose(staged, state.entry, size)) return 0;
+  if (PlatformFileReplace(staged.Text(), target.c_str()) == 0) FileDelete(staged.Text());
   return 0;
 }

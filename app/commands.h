@@ -2,9 +2,7 @@
 // entry of the selected row.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
-#include <string>
 
 #include "core/startup.h"
 #include "core/string.h"
@@ -36,11 +34,3 @@ bool OpenMainWindow();
 
 int SelectBackup();
 int ExportEntry();
-
-// The longest path the system's calls take, with its terminator.
-constexpr size_t PATH_LIMIT = 260;
-// A name for the new file an export is written to before it takes the
-// target's place, in the target's folder: the target's name with a suffix
-// of the process and the attempt, or where that is too long a short name of
-// those two alone; "" when even that does not fit PATH_LIMIT.
-std::string StagedFileName(const char* target, uint32_t process, int attempt);

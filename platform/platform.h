@@ -52,11 +52,11 @@ int PlatformFileDelete(const char* path);
 // Writes what the system still holds of the file through to the disk; false
 // when the system reports that it could not.
 bool PlatformFileSync(PlatformFile file);
-// Puts the closed file `from` in the place of `to`, in one step and written
-// through to the disk: `to` names either its old file or the new one at every
-// moment, and an old file there is gone only when the new one has taken its
-// place. Both are in one folder. Non-zero on success; on failure both files
-// are as they were.
+// Puts the closed file `from` in the place of `to` in one step: `to` names
+// either its old file or the new one at every moment, and an old file there
+// is gone only when the new one has taken its place (on Windows the move is
+// written through to the disk). Both are in one folder. Non-zero on success;
+// on failure both files are as they were.
 int PlatformFileReplace(const char* from, const char* to);
 
 // The user's folder for temporary files, ending in a path separator, copied

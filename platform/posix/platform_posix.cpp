@@ -5,10 +5,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <string>
 
 #include "platform/platform.h"
 
@@ -286,17 +286,7 @@ bool PlatformFileSync(PlatformFile file) {
 }
 
 int PlatformFileReplace(const char* from, const char* to) {
-  if (from == nullptr || to == nullptr || rename(from, to) != 0) return 0;
-  // The rename is in the folder: written through with it.
-  std::string folder(to);
-  size_t slash = folder.rfind('/');
-  folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
-  int descriptor = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (descriptor >= 0) {
-    fsync(descriptor);
-    close(descriptor);
-  }
-  return 1;
+  return from != nullptr && to != nullptr && rename(from, to) == 0 ? 1 : 0;
 }
 
 bool PlatformFileSeekRelative(PlatformFile file, int64_t delta) {

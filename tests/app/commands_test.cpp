@@ -120,26 +120,6 @@ TEST_F(CommandsTest, ExportReplacesAFileOnlyWithTheWholeEntry) {
   }
 }
 
-// The system takes paths of up to 259 characters (under Wine longer ones
-// too, so the names are checked here rather than the files).
-TEST(StagedFileName, TheTargetsNameWithASuffixOrAShortNameOrNone) {
-  std::string folder = "C:\\" + std::string(230, 'f');
-  struct {
-    std::string target;
-    std::string expected;
-  } cases[] = {
-      {"C:\\Briefe\\Brief.txt", "C:\\Briefe\\Brief.txt.42-3.tmp"},
-      {"Brief.txt", "Brief.txt.42-3.tmp"},
-      {folder + "\\" + std::string(25, 'n'), folder + "\\~42-3.tmp"},
-      {std::string(255, 'n'), "~42-3.tmp"},
-      {folder + std::string(17, 'f') + "\\a.bin", ""},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(StagedFileName(c.target.c_str(), 42, 3), c.expected) << c.target.size();
-    EXPECT_LT(c.expected.size(), PATH_LIMIT);
-  }
-}
-
 TEST_F(CommandsTest, RowsBeyondTheLastEntryAndNoSelectionWriteNothing) {
   // Five rows, three entries.
   ASSERT_TRUE(WriteArchive("short.zip", {StoredEntry(Bytes("a\nb\nc\nd\ne\n")), StoredEntry(Bytes("B")),
