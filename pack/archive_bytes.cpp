@@ -158,15 +158,17 @@ void ArchiveBytes::Settle(Span* run) {
 }
 
 // The unit at `from` could not be read: the run before it grows when it
-// ends there (the walk mostly reads forward), by as much again as it holds;
-// or a run of its own goes in its place in the order.
+// ends there (the walk mostly reads forward), by as much again as it holds
+// (by the unit alone when every unit is asked for); or a run of its own goes
+// in its place in the order.
 void ArchiveBytes::NoteUnreadable(uint64_t from) {
   Span* run = RunEndingAfter(from);
   bool follows = run > runs_ && run[-1].to == from;
-  uint64_t to = from + (follows ? run[-1].to - run[-1].from : UNIT_SIZE);
+  uint64_t to = from + (follows && !everyUnit_ ? run[-1].to - run[-1].from : UNIT_SIZE);
   to = std::min(to, run < runs_ + runCount_ ? run->from : size_);
   uint64_t tried = std::min<uint64_t>(from + UNIT_SIZE, to);
-  if (++refusedReads_ > REFUSED_READS_MAX || (!follows && runCount_ == UNREADABLE_RUNS_MAX)) {
+  bool tooMany = ++refusedReads_ > REFUSED_READS_MAX && !everyUnit_;
+  if (tooMany || (!follows && runCount_ == UNREADABLE_RUNS_MAX)) {
     unreadableFrom_ = std::min(unreadableFrom_, from);
   } else if (follows) {
     run[-1].tried = tried;

@@ -37,16 +37,19 @@ class Block {
 // area ends is found when something past it is asked for: the walk reads on
 // to the first unit that reads again, and then halves the stretch given up
 // before it until it knows where the area ends (to the unit), so that the
-// stretches given up cost no bytes the disk can still give.
+// stretches given up cost no bytes the disk can still give after the area.
+// With SalvageReads::EveryUnit nothing is given up untried: each unit that
+// fails is a run of its own or grows the one before by itself.
 class ArchiveBytes {
  public:
   static constexpr uint32_t UNIT_SIZE = 4096;
-  // Noted runs of unreadable units, and refused unit reads; past either, the
-  // file counts as unreadable from there on (a dead disk ends the walk).
+  // Noted runs of unreadable units, and refused unit reads (but with
+  // SalvageReads::EveryUnit); past either, the file counts as unreadable
+  // from there on (a dead disk ends the walk).
   static constexpr uint32_t UNREADABLE_RUNS_MAX = 512;
   static constexpr uint32_t REFUSED_READS_MAX = 4096;
 
-  ArchiveBytes() = default;
+  explicit ArchiveBytes(SalvageReads reads = SalvageReads::Stretches) : everyUnit_(reads == SalvageReads::EveryUnit) {}
   ArchiveBytes(const ArchiveBytes&) = delete;
   ArchiveBytes& operator=(const ArchiveBytes&) = delete;
   ~ArchiveBytes();
@@ -97,5 +100,6 @@ class ArchiveBytes {
   Span runs_[UNREADABLE_RUNS_MAX];
   uint32_t runCount_ = 0;
   uint32_t refusedReads_ = 0;
+  bool everyUnit_ = false;
   uint64_t unreadableFrom_ = 0;  // everything from here on counts as unreadable
 };

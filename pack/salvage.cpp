@@ -290,9 +290,9 @@ class Walk {
 
 }  // namespace
 
-bool ArchiveSalvage(const char* path, SalvageVisitor& visitor) {
+bool ArchiveSalvage(const char* path, SalvageVisitor& visitor, SalvageReads reads) {
   if (path == nullptr) return false;
-  ArchiveBytes bytes;
+  ArchiveBytes bytes(reads);
   if (!bytes.Open(path)) return false;
   Walk(bytes, visitor).Run();
   return true;

@@ -17,7 +17,7 @@
 // is suspect.
 //
 // A read that the system refuses (a failing disk) costs only the units of
-// the file it touches: a header there cannot be read, and the walk searches
+// the file it touches (see SalvageReads for a large bad area): a header there cannot be read, and the walk searches
 // on past it as from a suspect one (the range's entry has no sizes). A
 // compressed entry's data ends at the first byte that cannot be read, as if
 // the file were cut short there; bytes taken as they are (a stored entry's,
@@ -48,10 +48,10 @@ struct SalvagedEntry {
   uint32_t unpackedSize;  // as its header claims
   uint32_t packedSize;
   bool stored;
-  bool cutShort;    // its data runs past the end of the file
-  bool rangeTaken;  // its header was suspect: its data is the bytes up to where the archive goes on
-  bool tooLarge;    // its bytes could not be held whole in memory; what fitted was decoded
-  bool unreadable;  // a read of the file failed: its header, or some of its data
+  bool cutShort;     // its data runs past the end of the file
+  bool rangeTaken;   // its header was suspect: its data is the bytes up to where the archive goes on
+  bool tooLarge;     // its bytes could not be held whole in memory; what fitted was decoded
+  bool unreadable;   // a read of the file failed: its header, or some of its data
   bool sizeUnknown;  // its header could not be read nor its data tell: sizes 0, its bytes the range's as they are
   SalvageState state;
   const unsigned char* bytes;  // what was recovered, valid during the call only
@@ -86,7 +86,15 @@ class SalvageVisitor {
   virtual void Searching(uint64_t) {}
 };
 
+// How the walk meets a bad area of the disk. Stretches: a large one is
+// given up in stretches that double and its end then narrowed down by
+// halves, so that a dead disk costs a few dozen of its slow refused reads;
+// a readable unit between two bad ones can be given up with them. EveryUnit:
+// every unit is asked for, and so every one that reads is recovered, at one
+// refused read for each that does not, with no limit on them.
+enum class SalvageReads { Stretches, EveryUnit };
+
 // Walks the archive at path. False when it cannot be opened or its size
 // cannot be had; true when the walk reached the end of the file or the
 // visitor ended it.
-bool ArchiveSalvage(const char* path, SalvageVisitor& visitor);
+bool ArchiveSalvage(const char* path, SalvageVisitor& visitor, SalvageReads reads = SalvageReads::Stretches);

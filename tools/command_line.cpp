@@ -79,9 +79,10 @@ constexpr const char* RESCUE_FOOTER =
     "go on; the bytes in between are reported as skipped and taken as one entry.\n"
     "Where the system refuses to read the file (a failing disk), the 4 KiB\n"
     "around it are lost (a larger bad area is passed in stretches that double,\n"
-    "and then narrowed down to where it ends): a stored entry there keeps the\n"
-    "rest of its bytes, with zeros in their place in its file; a compressed one\n"
-    "the bytes decoded before them. A header there is passed like one that\n"
+    "and then narrowed down to where it ends; a readable 4 KiB inside it can be\n"
+    "lost with it, unless --every-unit asks for each): a stored entry there keeps\n"
+    "the rest of its bytes, with zeros in their place in its file; a compressed\n"
+    "one the bytes decoded before them. A header there is passed like one that\n"
     "cannot be right.\n"
     "\n"
     "Each entry is sound, damaged (complete size, checksum fails), partial (fewer\n"
@@ -174,6 +175,10 @@ class CommandLine {
     Flag(rescue, "--force", request_.force,
          "write into a folder that holds files already\n"
          "(an existing file is never replaced)");
+    Flag(rescue, "--every-unit", request_.everyUnit,
+         "ask for every 4 KiB of a bad area, so that none\n"
+         "that reads is given up with the bad ones around\n"
+         "it (slow on a failing disk; for a second run)");
 
     CLI::App* help = Command(PackToolCommand::Help, "help", "this text, or the command's own", "");
     help->add_option("COMMAND", helpTopic_, "the command whose options are shown");

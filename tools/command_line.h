@@ -17,6 +17,7 @@ struct PackToolRequest {
   bool all = false;
   bool quiet = false;
   bool force = false;
+  bool everyUnit = false;  // rescue: ask for every unit of a bad area
   ListFormat format = ListFormat::Table;
   std::string outputFile;    // -o
   std::string outputFolder;  // -d

@@ -270,7 +270,8 @@ int RunRescue(const PackToolRequest& request) {
   int code = PrepareFolder(request);
   if (code != EXIT_OK) return code;
   Rescue rescue(request, size);
-  if (!ArchiveSalvage(request.archive.c_str(), rescue)) {
+  SalvageReads reads = request.everyUnit ? SalvageReads::EveryUnit : SalvageReads::Stretches;
+  if (!ArchiveSalvage(request.archive.c_str(), rescue, reads)) {
     Complain(ShownPath(request.archive) + ": cannot be opened: " + HostErrorText());
     return EXIT_ARCHIVE;
   }

@@ -15,17 +15,25 @@
 namespace {
 
 PlatformFileCallCounts calls;
-uint64_t refusedFrom = 0, refusedTo = 0;  // see PlatformFileRefuseReadsOf
-uint64_t writeRoom = UINT64_MAX;          // see PlatformFileLimitWrites
+// See PlatformFileRefuseReadsOf.
+struct RefusedRange {
+  uint64_t from, to;
+};
+RefusedRange refused[4];
+unsigned refusedCount = 0;
+uint64_t writeRoom = UINT64_MAX;  // see PlatformFileLimitWrites
 
 // A read that tests have set to be refused (PlatformFileRefuseReadsOf).
 bool Refused(uint64_t offset, uint32_t length, uint32_t* done) {
   *done = 0;
-  return length != 0 && offset < refusedTo && offset + length > refusedFrom;
+  for (unsigned i = 0; i < refusedCount; i++) {
+    if (length != 0 && offset < refused[i].to && offset + length > refused[i].from) return true;
+  }
+  return false;
 }
 
 uint64_t Position(PlatformFile file) {
-  if (refusedFrom >= refusedTo) return 0;  // nothing refused: no need to ask
+  if (refusedCount == 0) return 0;  // nothing refused: no need to ask
   off_t at = lseek(static_cast<int>(file), 0, SEEK_CUR);
   return at < 0 ? 0 : uint64_t(at);
 }
@@ -334,13 +342,12 @@ PlatformFileCallCounts PlatformFileCalls() {
 
 void PlatformFileCallsReset() {
   calls = PlatformFileCallCounts{};
-  refusedFrom = refusedTo = 0;
+  refusedCount = 0;
   writeRoom = UINT64_MAX;
 }
 
 void PlatformFileRefuseReadsOf(uint64_t from, uint64_t to) {
-  refusedFrom = from;
-  refusedTo = to;
+  if (refusedCount < sizeof refused / sizeof refused[0]) refused[refusedCount++] = RefusedRange{from, to};
 }
 
 void PlatformFileLimitWrites(uint64_t room) {
