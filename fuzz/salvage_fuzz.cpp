@@ -68,6 +68,9 @@ class Checker : public SalvageVisitor {
     Require(skipped_ <= size_);
   }
 
+  // One refused unit is asked for and refused: nothing is given up unread.
+  void Ended(uint64_t untried) override { Require(untried == 0); }
+
  private:
   uint64_t size_;
   uint64_t before_;

@@ -128,7 +128,20 @@ bool ArchiveBytes::ReadExactly(uint64_t at, unsigned char* destination, uint32_t
 }
 
 bool ArchiveBytes::ReadUnit(uint64_t at) {
-  return ReadExactly(at, unit_.Data(), uint32_t(std::min<uint64_t>(UNIT_SIZE, size_ - at)));
+  return ReadExactly(at, unit_.Data(), uint32_t(UnitLength(at)));
+}
+
+uint64_t ArchiveBytes::UnitLength(uint64_t at) const {
+  return std::min<uint64_t>(UNIT_SIZE, size_ - at);
+}
+
+uint64_t ArchiveBytes::Untried() const {
+  uint64_t untried = size_ - std::min(unreadableFrom_, size_);
+  for (uint32_t i = 0; i < runCount_ && runs_[i].from < unreadableFrom_; i++) {
+    uint64_t given = std::min(runs_[i].to, unreadableFrom_) - runs_[i].from;
+    untried += given - std::min(given, runs_[i].refused);
+  }
+  return untried;
 }
 
 // The run gave up units untried at its end: reads on past it to where the
@@ -152,6 +165,7 @@ void ArchiveBytes::Settle(Span* run) {
       run->to = at;
     } else {
       run->tried = at + UNIT_SIZE;
+      run->refused += UnitLength(at);
       if (++refusedReads_ > REFUSED_READS_MAX) unreadableFrom_ = std::min(unreadableFrom_, run->to);
     }
   }
@@ -173,9 +187,10 @@ void ArchiveBytes::NoteUnreadable(uint64_t from) {
   } else if (follows) {
     run[-1].tried = tried;
     run[-1].to = to;
+    run[-1].refused += UnitLength(from);
   } else {
     std::copy_backward(run, runs_ + runCount_, runs_ + runCount_ + 1);
-    *run = Span{from, tried, to};
+    *run = Span{from, tried, to, UnitLength(from)};
     runCount_++;
   }
 }

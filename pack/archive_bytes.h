@@ -77,17 +77,23 @@ class ArchiveBytes {
   // unreadable; the size when there is none.
   uint64_t ReadableFrom(uint64_t offset);
 
+  // Bytes given up as unreadable without being asked for: in the stretches
+  // of bad areas, and past the limits above.
+  uint64_t Untried() const;
+
  private:
   struct Span {
     uint64_t from;   // unit-aligned
     uint64_t tried;  // the end of the last unit refused; from there to `to` given up untried
     uint64_t to;
+    uint64_t refused;  // bytes of it whose reads were refused; the rest was given up untried
   };
 
   Span* RunEndingAfter(uint64_t offset);
   uint64_t ReadableUntil(uint64_t offset);
   bool ReadExactly(uint64_t at, unsigned char* destination, uint32_t n);
   bool ReadUnit(uint64_t at);
+  uint64_t UnitLength(uint64_t at) const;
   void Settle(Span* run);
   void NoteUnreadable(uint64_t from);
 

@@ -295,5 +295,6 @@ bool ArchiveSalvage(const char* path, SalvageVisitor& visitor, SalvageReads read
   ArchiveBytes bytes(reads);
   if (!bytes.Open(path)) return false;
   Walk(bytes, visitor).Run();
+  visitor.Ended(bytes.Untried());
   return true;
 }

@@ -84,6 +84,9 @@ class SalvageVisitor {
   virtual void Skipped(const SalvageRange& range) = 0;
   // Now and then during a long search: how far it has come in the file.
   virtual void Searching(uint64_t) {}
+  // At the end of the walk: how many bytes of the file were given up as unreadable without being asked for (bad
+  // areas passed in stretches; SalvageReads::EveryUnit asks for them).
+  virtual void Ended(uint64_t) {}
 };
 
 // How the walk meets a bad area of the disk. Stretches: a large one is

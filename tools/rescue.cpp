@@ -88,6 +88,8 @@ class Rescue : public SalvageVisitor {
 
   void Searching(uint64_t offset) override { progress_.Update(offset); }
 
+  void Ended(uint64_t untried) override { untried_ = untried; }
+
   int Finish() {
     size_t counts[4] = {};
     for (const RescuedEntry& entry : entries_) counts[int(entry.state)]++;
@@ -101,6 +103,10 @@ class Rescue : public SalvageVisitor {
       summary += "; " + Counted(skipped_.size(), "range", "ranges") + " skipped (" + Bytes(bytes) + ")";
     }
     Say(summary);
+    if (untried_ > 0) {
+      Say(Bytes(untried_) + " of the archive file in bad areas were given up unread; " +
+          "--every-unit asks for each 4 KiB of them (slow on a failing disk)");
+    }
     if (request_.format == ListFormat::Json) PrintJson();
     return code_;
   }
@@ -215,13 +221,17 @@ class Rescue : public SalvageVisitor {
     }
     JsonDocument skipped = JsonDocument::array();
     for (const SalvageRange& range : skipped_) skipped.push_back({{"offset", range.offset}, {"length", range.length}});
-    PrintJsonDocument({{"archive", JsonHostPath(request_.archive)}, {"entries", entries}, {"skipped", skipped}});
+    PrintJsonDocument({{"archive", JsonHostPath(request_.archive)},
+                       {"entries", entries},
+                       {"skipped", skipped},
+                       {"unread", untried_}});
   }
 
   const PackToolRequest& request_;
   std::vector<std::string> rows_;
   std::vector<RescuedEntry> entries_;
   std::vector<SalvageRange> skipped_;
+  uint64_t untried_ = 0;
   int code_ = EXIT_OK;
   Progress progress_;
 };

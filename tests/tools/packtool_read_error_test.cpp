@@ -84,7 +84,8 @@ TEST_F(PackToolReadError, CommandsSayTheArchiveCouldNotBeRead) {
 
 // A patchy bad area in a stored entry (4 KiB units 2 to 6 and 8 of the file
 // refuse; 7 reads): rescue finds where the area ends (at 9) but gives up
-// unit 7 with it, unless --every-unit asks for each unit.
+// units 5 and 7 with it unread, and says so, unless --every-unit asks for
+// each unit.
 TEST_F(PackToolReadError, RescueAskedForEveryUnitKeepsEachThatReads) {
   WriteEntries("patchy.zip", {StoredEntry(SampleData(16 * 4096, 3))});
   for (bool everyUnit : {false, true}) {
@@ -95,19 +96,26 @@ TEST_F(PackToolReadError, RescueAskedForEveryUnitKeepsEachThatReads) {
     steps.fileEnd = FileLibraryEnd;
     RuntimeStartUp(steps);
     std::string archive = Path("patchy.zip"), folder = Path(everyUnit ? "every" : "stretches");
-    std::vector<const char*> words = {"packtool", "rescue", archive.c_str(), "-d", folder.c_str()};
+    std::vector<const char*> words = {"packtool", "rescue", archive.c_str(), "-d", folder.c_str(), "--json"};
     if (everyUnit) words.push_back("--every-unit");
     PackToolRequest request;
     std::string error;
     ASSERT_TRUE(ParseCommandLine(int(words.size()), words.data(), &request, &error)) << error;
     PlatformFileRefuseReadsOf(2 * 4096, 7 * 4096);
     PlatformFileRefuseReadsOf(8 * 4096, 9 * 4096);
+    testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     int code = RunRescue(request);
+    fflush(stdout);
+    std::string out = testing::internal::GetCapturedStdout();
     std::string said = testing::internal::GetCapturedStderr();
     PlatformFileCallsReset();
     RuntimeShutDown(steps);
     EXPECT_EQ(code, EXIT_DAMAGED);
+    EXPECT_EQ(Document(out)["unread"], everyUnit ? 0 : 2 * 4096);
+    EXPECT_EQ(said.find("8192 bytes of the archive file in bad areas were given up unread") != std::string::npos,
+              !everyUnit)
+        << said;
     Bytes expected = SampleData(16 * 4096, 3);
     size_t lost = everyUnit ? 5 * 4096 : 7 * 4096;  // from unit 2, as the entry's bytes start at 8
     std::fill_n(expected.begin() + 2 * 4096 - 8, lost, 0);

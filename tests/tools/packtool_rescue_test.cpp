@@ -34,8 +34,9 @@ class PackToolRescue : public PackToolCli {
     json_ = JsonDocument();
     if (run.out.empty()) return run;  // refused before it began
     json_ = Document(run.out);
-    EXPECT_EQ(Keys(json_), (std::vector<std::string>{"archive", "entries", "skipped"}));
+    EXPECT_EQ(Keys(json_), (std::vector<std::string>{"archive", "entries", "skipped", "unread"}));
     EXPECT_EQ(json_["archive"], "damaged.zip");
+    EXPECT_EQ(json_["unread"], 0) << "every byte of the file reads";
     return run;
   }
   // The file exists under the folder and holds `bytes`.
