@@ -74,7 +74,8 @@ struct PlatformFileCallCounts {
   uint64_t creates;  // each CreateFile try of PlatformFileCreate counts, and each PlatformFileCreateNew
   uint64_t reads;
   uint64_t positionedReads;
-  uint64_t bytesRead;  // what both kinds of read delivered
+  uint64_t bytesRead;     // what both kinds of read delivered
+  uint64_t refusedReads;  // reads refused as set by PlatformFileRefuseReadsOf
   uint64_t sizeQueries;
   uint64_t writes;
   uint64_t seeks;

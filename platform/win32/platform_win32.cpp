@@ -19,7 +19,10 @@ uint64_t writeRoom = UINT64_MAX;  // see PlatformFileLimitWrites
 bool Refused(uint64_t offset, uint32_t length, uint32_t* done) {
   *done = 0;
   for (unsigned i = 0; i < refusedCount; i++) {
-    if (length != 0 && offset < refused[i].to && offset + length > refused[i].from) return true;
+    if (length != 0 && offset < refused[i].to && offset + length > refused[i].from) {
+      calls.refusedReads++;
+      return true;
+    }
   }
   return false;
 }
