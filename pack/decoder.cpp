@@ -244,8 +244,8 @@ class TailCopy {
   size_t WordsEnd() const { return (real_ + 3) / 4 * 4; }  // the last word partial when real_ is not a multiple of 4
 
   const uint8_t* start_;
-  size_t at_;    // where the reader's next word starts in the copy
-  size_t real_;  // source bytes in the copy
+  size_t at_;     // where the reader's next word starts in the copy
+  size_t real_;   // source bytes in the copy
   uint8_t bytes_[VALID_BYTES + FAST_INPUT_MARGIN + 8 + FAST_INPUT_MARGIN];
 };
 

@@ -17,8 +17,9 @@
 // is suspect.
 //
 // A read that the system refuses (a failing disk) costs only the units of
-// the file it touches (see SalvageReads for a large bad area): a header there cannot be read, and the walk searches
-// on past it as from a suspect one (the range's entry has no sizes). A
+// the file it touches (see SalvageReads for a large bad area): a header
+// there cannot be read, and the walk searches on past it as from a suspect
+// one (the range's entry has no sizes). A
 // compressed entry's data ends at the first byte that cannot be read, as if
 // the file were cut short there; bytes taken as they are (a stored entry's,
 // a range's) go on after it, with zeros in the holes it leaves.
@@ -84,8 +85,9 @@ class SalvageVisitor {
   virtual void Skipped(const SalvageRange& range) = 0;
   // Now and then during a long search: how far it has come in the file.
   virtual void Searching(uint64_t) {}
-  // At the end of the walk: how many bytes of the file were given up as unreadable without being asked for (bad
-  // areas passed in stretches; SalvageReads::EveryUnit asks for them).
+  // At the end of the walk: how many bytes of the file were given up as
+  // unreadable without being asked for (bad areas passed in stretches;
+  // SalvageReads::EveryUnit asks for them).
   virtual void Ended(uint64_t) {}
 };
 
