@@ -52,22 +52,25 @@ const unsigned char* ArchiveBytes::At(uint64_t offset, uint32_t n) {
 uint32_t ArchiveBytes::Read(uint64_t offset, unsigned char* destination, uint32_t n) {
   uint64_t end = std::min(offset + n, ReadableUntil(offset));
   if (end <= offset) return 0;
+  uint64_t at = offset;
   // Right after a noted run the disk is likely bad still: its first unit is
   // asked for alone, so that a refusal there costs one slow read, not two.
   Span* before = offset > 0 ? RunEndingAfter(offset - 1) : runs_ + runCount_;
-  bool afterRun = before < runs_ + runCount_ && before->to == offset;
-  if (!afterRun && ReadExactly(offset, destination, uint32_t(end - offset))) return uint32_t(end - offset);
-  for (uint64_t at = offset; at < end;) {
+  if (before < runs_ + runCount_ && before->to == offset) {
+    at = std::min(end, offset + UNIT_SIZE);  // a run ends on a unit boundary
+    if (!ReadExactly(offset, destination, uint32_t(at - offset))) {
+      NoteUnreadable(offset);
+      return 0;
+    }
+  }
+  if (at == end || ReadExactly(at, destination + (at - offset), uint32_t(end - at))) return uint32_t(end - offset);
+  while (at < end) {
     uint64_t unitEnd = std::min(end, (at / UNIT_SIZE + 1) * UNIT_SIZE);
     if (!ReadExactly(at, destination + (at - offset), uint32_t(unitEnd - at))) {
       NoteUnreadable(at / UNIT_SIZE * UNIT_SIZE);
       return uint32_t(at - offset);
     }
     at = unitEnd;
-    if (afterRun) {
-      afterRun = false;  // the disk reads again: the rest in one read, as usual
-      if (at < end && ReadExactly(at, destination + (at - offset), uint32_t(end - at))) return uint32_t(end - offset);
-    }
   }
   return uint32_t(end - offset);
 }

@@ -10,33 +10,16 @@
 #include <cstring>
 #include <new>
 
+#include "platform/file_hooks.h"
 #include "platform/platform.h"
 
 namespace {
 
-PlatformFileCallCounts calls;
-// See PlatformFileRefuseReadsOf.
-struct RefusedRange {
-  uint64_t from, to;
-};
-RefusedRange refused[4];
-unsigned refusedCount = 0;
-uint64_t writeRoom = UINT64_MAX;  // see PlatformFileLimitWrites
-
-// A read that tests have set to be refused (PlatformFileRefuseReadsOf).
-bool Refused(uint64_t offset, uint32_t length, uint32_t* done) {
-  *done = 0;
-  for (unsigned i = 0; i < refusedCount; i++) {
-    if (length != 0 && offset < refused[i].to && offset + length > refused[i].from) {
-      calls.refusedReads++;
-      return true;
-    }
-  }
-  return false;
-}
+using file_hooks::calls;
+using file_hooks::Refused;
 
 uint64_t Position(PlatformFile file) {
-  if (refusedCount == 0) return 0;  // nothing refused: no need to ask
+  if (!file_hooks::AnyRefused()) return 0;  // nothing refused: no need to ask
   off_t at = lseek(static_cast<int>(file), 0, SEEK_CUR);
   return at < 0 ? 0 : uint64_t(at);
 }
@@ -279,7 +262,7 @@ bool PlatformFileWrite(PlatformFile file, const void* source, uint32_t length, u
   calls.lastWriteLength = length;
   *done = 0;
   const char* at = static_cast<const char*>(source);
-  uint32_t allowed = length <= writeRoom ? length : uint32_t(writeRoom);
+  uint32_t allowed = file_hooks::WriteAllowed(length);
   uint32_t total = 0;
   while (total < allowed) {
     ssize_t put = write(static_cast<int>(file), at + total, allowed - total);
@@ -287,7 +270,7 @@ bool PlatformFileWrite(PlatformFile file, const void* source, uint32_t length, u
     if (put <= 0) break;
     total += static_cast<uint32_t>(put);
   }
-  if (writeRoom != UINT64_MAX) writeRoom -= total;
+  file_hooks::Written(total);
   *done = total;
   return total == length;
 }
@@ -337,22 +320,4 @@ size_t PlatformTempFolder(char* buffer, size_t size) {
 
 uint32_t PlatformProcessId() {
   return static_cast<uint32_t>(getpid());
-}
-
-PlatformFileCallCounts PlatformFileCalls() {
-  return calls;
-}
-
-void PlatformFileCallsReset() {
-  calls = PlatformFileCallCounts{};
-  refusedCount = 0;
-  writeRoom = UINT64_MAX;
-}
-
-void PlatformFileRefuseReadsOf(uint64_t from, uint64_t to) {
-  if (refusedCount < sizeof refused / sizeof refused[0]) refused[refusedCount++] = RefusedRange{from, to};
-}
-
-void PlatformFileLimitWrites(uint64_t room) {
-  writeRoom = room;
 }

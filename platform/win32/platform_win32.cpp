@@ -3,32 +3,15 @@
 // library ask for.
 #include <windows.h>
 
+#include "platform/file_hooks.h"
 #include "platform/platform.h"
 
 namespace {
-PlatformFileCallCounts calls;
-// See PlatformFileRefuseReadsOf.
-struct RefusedRange {
-  uint64_t from, to;
-};
-RefusedRange refused[4];
-unsigned refusedCount = 0;
-uint64_t writeRoom = UINT64_MAX;  // see PlatformFileLimitWrites
-
-// A read that tests have set to be refused (PlatformFileRefuseReadsOf).
-bool Refused(uint64_t offset, uint32_t length, uint32_t* done) {
-  *done = 0;
-  for (unsigned i = 0; i < refusedCount; i++) {
-    if (length != 0 && offset < refused[i].to && offset + length > refused[i].from) {
-      calls.refusedReads++;
-      return true;
-    }
-  }
-  return false;
-}
+using file_hooks::calls;
+using file_hooks::Refused;
 
 uint64_t Position(HANDLE file) {
-  if (refusedCount == 0) return 0;  // nothing refused: no need to ask
+  if (!file_hooks::AnyRefused()) return 0;  // nothing refused: no need to ask
   LARGE_INTEGER zero, at;
   zero.QuadPart = 0;
   return SetFilePointerEx(file, zero, &at, FILE_CURRENT) && at.QuadPart >= 0 ? uint64_t(at.QuadPart) : 0;
@@ -130,10 +113,10 @@ bool PlatformFileWrite(PlatformFile file, const void* source, uint32_t length, u
   calls.writes++;
   calls.lastWriteSource = source;
   calls.lastWriteLength = length;
-  DWORD allowed = length <= writeRoom ? length : DWORD(writeRoom);
+  DWORD allowed = file_hooks::WriteAllowed(length);
   DWORD count = 0;
   BOOL ok = allowed == 0 || WriteFile(ToHandle(file), source, allowed, &count, nullptr);
-  if (writeRoom != UINT64_MAX) writeRoom -= count;
+  file_hooks::Written(count);
   if (ok && allowed < length) {
     SetLastError(ERROR_DISK_FULL);
     *done = count;
@@ -190,22 +173,4 @@ size_t PlatformTempFolder(char* buffer, size_t size) {
 
 uint32_t PlatformProcessId() {
   return GetCurrentProcessId();
-}
-
-PlatformFileCallCounts PlatformFileCalls() {
-  return calls;
-}
-
-void PlatformFileCallsReset() {
-  calls = PlatformFileCallCounts{};
-  refusedCount = 0;
-  writeRoom = UINT64_MAX;
-}
-
-void PlatformFileRefuseReadsOf(uint64_t from, uint64_t to) {
-  if (refusedCount < sizeof refused / sizeof refused[0]) refused[refusedCount++] = RefusedRange{from, to};
-}
-
-void PlatformFileLimitWrites(uint64_t room) {
-  writeRoom = room;
 }

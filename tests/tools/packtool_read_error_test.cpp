@@ -15,7 +15,37 @@
 
 namespace {
 
-using PackToolReadError = PackToolCli;
+// What a command run in this process printed and returned.
+struct InProcessRun {
+  int code;
+  std::string out, said;  // standard output and error
+  uint64_t refusedReads;
+};
+
+class PackToolReadError : public PackToolCli {
+ protected:
+  // Runs the command with the reads of the ranges [from, to) refused.
+  InProcessRun RunRefused(int (*run)(const PackToolRequest&), const PackToolRequest& request,
+                          const std::vector<std::pair<uint64_t, uint64_t>>& refused) {
+    LibrarySteps steps{};
+    steps.fileInit = FileLibraryInit;
+    steps.archiveClose = ArchiveClose;
+    steps.fileEnd = FileLibraryEnd;
+    RuntimeStartUp(steps);
+    for (auto [from, to] : refused) PlatformFileRefuseReadsOf(from, to);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    InProcessRun result{};
+    result.code = run(request);
+    fflush(stdout);
+    result.out = testing::internal::GetCapturedStdout();
+    result.said = testing::internal::GetCapturedStderr();
+    result.refusedReads = PlatformFileCalls().refusedReads;
+    PlatformFileCallsReset();
+    RuntimeShutDown(steps);
+    return result;
+  }
+};
 
 TEST_F(PackToolReadError, CommandsSayTheArchiveCouldNotBeRead) {
   WriteEntries("backup.zip", {StoredEntry(B(Index({"C:\\a.txt", "C:\\b.txt", "C:\\c.txt"}))),
@@ -49,31 +79,19 @@ TEST_F(PackToolReadError, CommandsSayTheArchiveCouldNotBeRead) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.said);
-    LibrarySteps steps{};
-    steps.fileInit = FileLibraryInit;
-    steps.archiveClose = ArchiveClose;
-    steps.fileEnd = FileLibraryEnd;
-    RuntimeStartUp(steps);
-    PlatformFileRefuseReadsOf(c.refused, c.refused + 1);
     PackToolRequest request;
     request.archive = Path("backup.zip");
     request.all = true;
     request.format = c.entry.is_null() ? ListFormat::Table : ListFormat::Json;
     request.hasOutputFolder = true;
     request.outputFolder = Path("out" + std::to_string(&c - cases));  // a fresh folder each
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    int code = c.run(request);
-    fflush(stdout);
-    std::string out = testing::internal::GetCapturedStdout();
-    std::string said = out + testing::internal::GetCapturedStderr();
-    PlatformFileCallsReset();
-    RuntimeShutDown(steps);
-    EXPECT_EQ(code, EXIT_DAMAGED);
+    InProcessRun run = RunRefused(c.run, request, {{c.refused, c.refused + 1}});
+    std::string said = run.out + run.said;
+    EXPECT_EQ(run.code, EXIT_DAMAGED);
     EXPECT_CONTAINS(said, c.said);
     EXPECT_EQ(said.find("cut short"), std::string::npos) << said;
     if (c.entry.is_null()) continue;
-    JsonDocument entry = Document(out)["entries"][c.entry["entry"].get<size_t>()];
+    JsonDocument entry = Document(run.out)["entries"][c.entry["entry"].get<size_t>()];
     for (const auto& field : c.entry.items()) EXPECT_EQ(entry[field.key()], field.value()) << field.key();
   }
   // The file rescue wrote for entry 1: all of its bytes but the unit's, zeros there.
@@ -90,41 +108,26 @@ TEST_F(PackToolReadError, RescueAskedForEveryUnitKeepsEachThatReads) {
   WriteEntries("patchy.zip", {StoredEntry(SampleData(16 * 4096, 3))});
   for (bool everyUnit : {false, true}) {
     SCOPED_TRACE(everyUnit);
-    LibrarySteps steps{};
-    steps.fileInit = FileLibraryInit;
-    steps.archiveClose = ArchiveClose;
-    steps.fileEnd = FileLibraryEnd;
-    RuntimeStartUp(steps);
     std::string archive = Path("patchy.zip"), folder = Path(everyUnit ? "every" : "stretches");
     std::vector<const char*> words = {"packtool", "rescue", archive.c_str(), "-d", folder.c_str(), "--json"};
     if (everyUnit) words.push_back("--every-unit");
     PackToolRequest request;
     std::string error;
     ASSERT_TRUE(ParseCommandLine(int(words.size()), words.data(), &request, &error)) << error;
-    PlatformFileRefuseReadsOf(2 * 4096, 7 * 4096);
-    PlatformFileRefuseReadsOf(8 * 4096, 9 * 4096);
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    int code = RunRescue(request);
-    fflush(stdout);
-    std::string out = testing::internal::GetCapturedStdout();
-    std::string said = testing::internal::GetCapturedStderr();
-    uint64_t refused = PlatformFileCalls().refusedReads;
-    PlatformFileCallsReset();
-    RuntimeShutDown(steps);
-    EXPECT_EQ(code, EXIT_DAMAGED);
+    InProcessRun run = RunRefused(RunRescue, request, {{2 * 4096, 7 * 4096}, {8 * 4096, 9 * 4096}});
+    EXPECT_EQ(run.code, EXIT_DAMAGED);
     if (everyUnit) {
-      EXPECT_LE(refused, 6u + 2) << "a slow read per bad unit, and one longer read into each bad stretch";
+      EXPECT_LE(run.refusedReads, 6u + 2) << "a slow read per bad unit, and one longer read into each bad stretch";
     }
-    EXPECT_EQ(Document(out)["unread"], everyUnit ? 0 : 2 * 4096);
-    EXPECT_EQ(said.find("8192 bytes of the archive file in bad areas were given up unread") != std::string::npos,
+    EXPECT_EQ(Document(run.out)["unread"], everyUnit ? 0 : 2 * 4096);
+    EXPECT_EQ(run.said.find("8192 bytes of the archive file in bad areas were given up unread") != std::string::npos,
               !everyUnit)
-        << said;
+        << run.said;
     Bytes expected = SampleData(16 * 4096, 3);
     size_t lost = everyUnit ? 5 * 4096 : 7 * 4096;  // from unit 2, as the entry's bytes start at 8
     std::fill_n(expected.begin() + 2 * 4096 - 8, lost, 0);
     if (everyUnit) std::fill_n(expected.begin() + 8 * 4096 - 8, 4096, 0);
-    EXPECT_TRUE(Read(folder + "/entry-0.bin") == expected) << said;
+    EXPECT_TRUE(Read(folder + "/entry-0.bin") == expected) << run.said;
   }
 }
 

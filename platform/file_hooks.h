@@ -1,0 +1,25 @@
+// What both builds of the seam share: the count of file calls and the test
+// hooks that refuse reads and limit writes. Internal to platform/.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+namespace file_hooks {
+
+extern PlatformFileCallCounts calls;
+
+// Whether a read of length bytes at offset is to be refused (tests set it by
+// PlatformFileRefuseReadsOf); *done is set to 0 and the refusal counted.
+bool Refused(uint64_t offset, uint32_t length, uint32_t* done);
+// Whether any read is to be refused: only then a plain read's position is
+// worth asking for.
+bool AnyRefused();
+
+// How many of length bytes a write may hand to the system (all of them but
+// under PlatformFileLimitWrites), and the count it wrote, taken from the room.
+uint32_t WriteAllowed(uint32_t length);
+void Written(uint32_t count);
+
+}  // namespace file_hooks
