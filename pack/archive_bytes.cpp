@@ -55,8 +55,8 @@ uint32_t ArchiveBytes::Read(uint64_t offset, unsigned char* destination, uint32_
   uint64_t at = offset;
   // Right after a noted run the disk is likely bad still: its first unit is
   // asked for alone, so that a refusal there costs one slow read, not two.
-  Span* before = offset > 0 ? RunEndingAfter(offset - 1) : runs_ + runCount_;
-  if (before < runs_ + runCount_ && before->to == offset) {
+  Span* before = offset > 0 ? RunEndingAfter(offset - 1) : runs_.end();
+  if (before < runs_.end() && before->to == offset) {
     at = std::min(end, offset + UNIT_SIZE);  // a run ends on a unit boundary
     if (!ReadExactly(offset, destination, uint32_t(at - offset))) {
       NoteUnreadable(offset);
@@ -75,9 +75,9 @@ uint32_t ArchiveBytes::Read(uint64_t offset, unsigned char* destination, uint32_
   return uint32_t(end - offset);
 }
 
-uint32_t ArchiveBytes::ReadAround(uint64_t offset, unsigned char* destination, uint32_t n, SalvageHole* holes,
-                                  uint32_t* holeCount) {
-  uint32_t count = 0;
+uint32_t ArchiveBytes::ReadAround(uint64_t offset, unsigned char* destination, uint32_t n,
+                                  GrowingTable<SalvageHole>& holes) {
+  holes.Clear();
   uint32_t done = 0;
   uint32_t filled = 0;  // up to the last byte read
   while (done < n) {
@@ -87,20 +87,18 @@ uint32_t ArchiveBytes::ReadAround(uint64_t offset, unsigned char* destination, u
     if (done == n) break;
     uint32_t resume = uint32_t(std::min<uint64_t>(n, ReadableFrom(offset + done) - offset));
     if (resume <= done) break;  // cannot be: what a read stopped at is noted
-    if (count > 0 && holes[count - 1].offset + holes[count - 1].length == done) {
-      holes[count - 1].length += resume - done;  // the run before grew into it
-    } else if (count <= UNREADABLE_RUNS_MAX) {
-      holes[count++] = SalvageHole{done, resume - done};
-    } else {
-      break;  // cannot be: a hole per noted run and one for the rest of the file
+    SalvageHole* last = holes.Count() > 0 ? holes.end() - 1 : nullptr;
+    if (last != nullptr && last->offset + last->length == done) {
+      last->length += resume - done;  // the run before grew into it
+    } else if (!holes.Insert(holes.end(), SalvageHole{done, resume - done})) {
+      break;  // not noted, so not passed over
     }
     done = resume;
   }
   // A hole that reaches the end is where the bytes end, not a hole; the
   // memory there is left untouched.
-  while (count > 0 && holes[count - 1].offset >= filled) count--;
-  for (uint32_t i = 0; i < count; i++) memset(destination + holes[i].offset, 0, holes[i].length);
-  *holeCount = count;
+  while (holes.Count() > 0 && holes.end()[-1].offset >= filled) holes.Pop();
+  for (const SalvageHole& hole : holes) memset(destination + hole.offset, 0, hole.length);
   return filled;
 }
 
@@ -108,28 +106,28 @@ uint64_t ArchiveBytes::ReadableFrom(uint64_t offset) {
   for (;;) {
     if (offset >= unreadableFrom_) return size_;
     Span* run = RunEndingAfter(offset);
-    if (run == runs_ + runCount_ || run->from > offset) return offset;
+    if (run == runs_.end() || run->from > offset) return offset;
     if (run->tried < run->to) {
-      Settle(run);
+      Settle(uint32_t(run - runs_.begin()));
       continue;
     }
     offset = run->to;
   }
 }
 
-// The first noted run that ends after offset (runs_ + runCount_ when none).
+// The first noted run that ends after offset (runs_.end() when none).
 ArchiveBytes::Span* ArchiveBytes::RunEndingAfter(uint64_t offset) {
-  return std::upper_bound(runs_, runs_ + runCount_, offset, [](uint64_t at, const Span& r) { return at < r.to; });
+  return std::upper_bound(runs_.begin(), runs_.end(), offset, [](uint64_t at, const Span& r) { return at < r.to; });
 }
 
 // Where the first unreadable byte at or after offset is, as far as known.
 uint64_t ArchiveBytes::ReadableUntil(uint64_t offset) {
   Span* run = RunEndingAfter(offset);
-  if (run < runs_ + runCount_ && run->from <= offset && offset >= run->tried) {
-    Settle(run);
+  if (run < runs_.end() && run->from <= offset && offset >= run->tried) {
+    Settle(uint32_t(run - runs_.begin()));
     run = RunEndingAfter(offset);
   }
-  uint64_t until = run < runs_ + runCount_ ? std::max(run->from, offset) : size_;
+  uint64_t until = run < runs_.end() ? std::max(run->from, offset) : size_;
   return std::min(until, std::max(unreadableFrom_, offset));
 }
 
@@ -148,9 +146,10 @@ uint64_t ArchiveBytes::UnitLength(uint64_t at) const {
 
 uint64_t ArchiveBytes::Untried() const {
   uint64_t untried = size_ - std::min(unreadableFrom_, size_);
-  for (uint32_t i = 0; i < runCount_ && runs_[i].from < unreadableFrom_; i++) {
-    uint64_t given = std::min(runs_[i].to, unreadableFrom_) - runs_[i].from;
-    untried += given - std::min(given, runs_[i].refused);
+  for (const Span& run : runs_) {
+    if (run.from >= unreadableFrom_) break;
+    uint64_t given = std::min(run.to, unreadableFrom_) - run.from;
+    untried += given - std::min(given, run.refused);
   }
   return untried;
 }
@@ -160,15 +159,17 @@ uint64_t ArchiveBytes::Untried() const {
 // ends among the units given up before that, by halves: the middle one of
 // those left, when it reads, and those after it are taken as readable (a
 // read of them says so or notes them), else those up to it as not.
-void ArchiveBytes::Settle(Span* run) {
+void ArchiveBytes::Settle(uint32_t index) {
+  Span* run = runs_.begin() + index;
   for (;;) {
-    bool another = run + 1 < runs_ + runCount_ && run[1].from == run->to;
+    bool another = run + 1 < runs_.end() && run[1].from == run->to;
     if (run->to >= std::min(size_, unreadableFrom_) || another) {
       run->tried = run->to;  // the bad area goes on to the end, or into the next run
       return;
     }
     if (ReadUnit(run->to)) break;
     NoteUnreadable(run->to);  // grows this run, or ends what can be read
+    run = runs_.begin() + index;
   }
   while (run->to > run->tried) {
     uint64_t at = run->tried + (run->to - run->tried) / UNIT_SIZE / 2 * UNIT_SIZE;
@@ -188,20 +189,18 @@ void ArchiveBytes::Settle(Span* run) {
 // in its place in the order.
 void ArchiveBytes::NoteUnreadable(uint64_t from) {
   Span* run = RunEndingAfter(from);
-  bool follows = run > runs_ && run[-1].to == from;
+  bool follows = run > runs_.begin() && run[-1].to == from;
   uint64_t to = from + (follows && !everyUnit_ ? run[-1].to - run[-1].from : UNIT_SIZE);
-  to = std::min(to, run < runs_ + runCount_ ? run->from : size_);
+  to = std::min(to, run < runs_.end() ? run->from : size_);
   uint64_t tried = std::min<uint64_t>(from + UNIT_SIZE, to);
   bool tooMany = ++refusedReads_ > REFUSED_READS_MAX && !everyUnit_;
-  if (tooMany || (!follows && runCount_ == UNREADABLE_RUNS_MAX)) {
+  if (tooMany) {
     unreadableFrom_ = std::min(unreadableFrom_, from);
   } else if (follows) {
     run[-1].tried = tried;
     run[-1].to = to;
     run[-1].refused += UnitLength(from);
-  } else {
-    std::copy_backward(run, runs_ + runCount_, runs_ + runCount_ + 1);
-    *run = Span{from, tried, to, UnitLength(from)};
-    runCount_++;
+  } else if (!runs_.Insert(run, Span{from, tried, to, UnitLength(from)})) {
+    unreadableFrom_ = std::min(unreadableFrom_, from);  // no room to note it
   }
 }

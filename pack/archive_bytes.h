@@ -3,8 +3,10 @@
 // sectors). Internal to pack/.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
+#include "core/memory.h"
 #include "pack/salvage.h"
 #include "platform/platform.h"
 
@@ -28,6 +30,51 @@ class Block {
   uint32_t size_ = 0;
 };
 
+// Plain items in order on the program heap, in a block that doubles as it
+// fills, up to a limit of items.
+template <typename T>
+class GrowingTable {
+ public:
+  explicit GrowingTable(uint32_t limit) : limit_(limit) {}
+  GrowingTable(const GrowingTable&) = delete;
+  GrowingTable& operator=(const GrowingTable&) = delete;
+  ~GrowingTable() {
+    if (items_ != nullptr) ProgramFree(items_);
+  }
+
+  T* begin() const { return items_; }
+  T* end() const { return items_ + count_; }
+  uint32_t Count() const { return count_; }
+  void Clear() { count_ = 0; }
+  void Pop() { count_--; }
+
+  // Puts item before `at` (begin() to end()). False, with the table as it
+  // was, at the limit or when the heap has no room; pointers into the table
+  // are stale after a true.
+  bool Insert(T* at, const T& item) {
+    uint32_t index = uint32_t(at - items_);
+    if (count_ == capacity_) {
+      if (capacity_ == limit_) return false;
+      uint32_t grown = capacity_ < limit_ / 2 ? std::max(capacity_ * 2, 16u) : limit_;
+      void* block = items_ == nullptr ? ProgramAlloc(size_t(grown) * sizeof(T), false)
+                                      : ProgramReAlloc(items_, size_t(grown) * sizeof(T), false);
+      if (block == nullptr) return false;
+      items_ = static_cast<T*>(block);
+      capacity_ = grown;
+    }
+    std::copy_backward(items_ + index, items_ + count_, items_ + count_ + 1);
+    items_[index] = item;
+    count_++;
+    return true;
+  }
+
+ private:
+  T* items_ = nullptr;
+  uint32_t count_ = 0;
+  uint32_t capacity_ = 0;
+  uint32_t limit_;
+};
+
 // Reads the system refuses cost the walk only the units of the file they
 // touch: a read that fails is tried again a unit at a time, and the units
 // that fail are noted and never read again. A failing disk may take seconds
@@ -43,13 +90,15 @@ class Block {
 class ArchiveBytes {
  public:
   static constexpr uint32_t UNIT_SIZE = 4096;
-  // Noted runs of unreadable units, and refused unit reads (but with
-  // SalvageReads::EveryUnit); past either, the file counts as unreadable
-  // from there on (a dead disk ends the walk).
-  static constexpr uint32_t UNREADABLE_RUNS_MAX = 512;
+  // Noted runs of unreadable units (32 MiB of them at most; a disk with
+  // thousands of scattered bad sectors has as many), and refused unit reads
+  // (but with SalvageReads::EveryUnit); past either, the file counts as
+  // unreadable from there on (a dead disk ends the walk).
+  static constexpr uint32_t UNREADABLE_RUNS_MAX = 1u << 20;
   static constexpr uint32_t REFUSED_READS_MAX = 4096;
 
-  explicit ArchiveBytes(SalvageReads reads = SalvageReads::Stretches) : everyUnit_(reads == SalvageReads::EveryUnit) {}
+  explicit ArchiveBytes(SalvageReads reads = SalvageReads::Stretches)
+      : runs_(UNREADABLE_RUNS_MAX), everyUnit_(reads == SalvageReads::EveryUnit) {}
   ArchiveBytes(const ArchiveBytes&) = delete;
   ArchiveBytes& operator=(const ArchiveBytes&) = delete;
   ~ArchiveBytes();
@@ -68,10 +117,11 @@ class ArchiveBytes {
 
   // Reads [offset, offset + n), which the file holds, into destination
   // around what cannot be read: zeros there, each such stretch noted in
-  // holes, from offset (in order; at most UNREADABLE_RUNS_MAX + 1 of them).
-  // Returns how many bytes destination holds up to the last that was read
-  // (0 when none was); *holeCount the holes before that.
-  uint32_t ReadAround(uint64_t offset, unsigned char* destination, uint32_t n, SalvageHole* holes, uint32_t* holeCount);
+  // holes (emptied first), from offset, in order. Returns how many bytes
+  // destination holds up to the last that was read (0 when none was); the
+  // holes are those before that. Where a hole cannot be noted (no memory
+  // for it) the bytes end there.
+  uint32_t ReadAround(uint64_t offset, unsigned char* destination, uint32_t n, GrowingTable<SalvageHole>& holes);
 
   // The first offset at or after `offset` that is not known to be
   // unreadable; the size when there is none.
@@ -94,7 +144,7 @@ class ArchiveBytes {
   bool ReadExactly(uint64_t at, unsigned char* destination, uint32_t n);
   bool ReadUnit(uint64_t at);
   uint64_t UnitLength(uint64_t at) const;
-  void Settle(Span* run);
+  void Settle(uint32_t index);
   void NoteUnreadable(uint64_t from);
 
   PlatformFile file_ = PLATFORM_FILE_INVALID;
@@ -103,8 +153,7 @@ class ArchiveBytes {
   Block unit_;  // a unit read only to learn whether it can be
   uint64_t start_ = 0;
   uint32_t length_ = 0;
-  Span runs_[UNREADABLE_RUNS_MAX];
-  uint32_t runCount_ = 0;
+  GrowingTable<Span> runs_;
   uint32_t refusedReads_ = 0;
   bool everyUnit_ = false;
   uint64_t unreadableFrom_ = 0;  // everything from here on counts as unreadable

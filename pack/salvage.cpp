@@ -198,8 +198,9 @@ class Walk {
       return false;
     }
     entry->bytes = data->Data();
-    entry->recovered = bytes_.ReadAround(offset, data->Data(), length, holes_, &entry->holeCount);
-    entry->holes = holes_;
+    entry->recovered = bytes_.ReadAround(offset, data->Data(), length, holes_);
+    entry->holes = holes_.begin();
+    entry->holeCount = holes_.Count();
     entry->unreadable = entry->recovered < length || entry->holeCount > 0;
     return true;
   }
@@ -285,7 +286,7 @@ class Walk {
   ArchiveBytes& bytes_;
   SalvageVisitor& visitor_;
   uint32_t number_ = 0;
-  SalvageHole holes_[ArchiveBytes::UNREADABLE_RUNS_MAX + 1];
+  GrowingTable<SalvageHole> holes_{ArchiveBytes::UNREADABLE_RUNS_MAX + 1};  // a hole per run, and one after them
 };
 
 }  // namespace

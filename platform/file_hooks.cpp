@@ -9,7 +9,7 @@ namespace {
 struct RefusedRange {
   uint64_t from, to;
 };
-RefusedRange refused[4];
+RefusedRange refused[1024];
 unsigned refusedCount = 0;
 uint64_t writeRoom = UINT64_MAX;
 

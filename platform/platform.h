@@ -89,8 +89,8 @@ void PlatformFileCallsReset();
 // For tests of what a refused read leaves (a failing disk's bad sectors):
 // every read that touches the bytes [from, to) of a file fails as one the
 // system refused, without reading, until PlatformFileCallsReset. Each call
-// adds such a range, up to four (a patchy bad area). A plain read starts at
-// the file's position.
+// adds such a range, up to 1,024 (a patchy bad area, scattered bad
+// sectors). A plain read starts at the file's position.
 void PlatformFileRefuseReadsOf(uint64_t from, uint64_t to);
 // For tests of a full disk: once `room` more bytes have been written, every
 // write is cut short there and refused, until PlatformFileCallsReset.

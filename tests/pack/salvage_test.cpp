@@ -20,6 +20,7 @@ class Recorder : public SalvageVisitor {
     entries.push_back(entry);
     bytes.emplace_back(entry.bytes, entry.bytes + (entry.bytes != nullptr ? entry.recovered : 0));
     holes.emplace_back(entry.holes, entry.holes + entry.holeCount);
+    fromFile.push_back(entry.FromFile());  // its holes are gone after the call
     return true;
   }
 
@@ -35,12 +36,15 @@ class Recorder : public SalvageVisitor {
   }
   void Skipped(const SalvageRange& range) override { skipped.push_back(range); }
   void Searching(uint64_t offset) override { searched.push_back(offset); }
+  void Ended(uint64_t bytes) override { untried = bytes; }
 
   std::vector<SalvagedEntry> entries;
   std::vector<Bytes> bytes;
   std::vector<std::vector<SalvageHole>> holes;
+  std::vector<uint32_t> fromFile;
   std::vector<SalvageRange> skipped;
   std::vector<uint64_t> searched;
+  uint64_t untried = UINT64_MAX;
 };
 
 TEST(Salvage, RefusedReadsCostOnlyTheUnitsTheyTouch) {
@@ -93,7 +97,7 @@ TEST(Salvage, RefusedReadsCostOnlyTheUnitsTheyTouch) {
         ASSERT_EQ(seen.holes[i].size(), 1u);
         EXPECT_EQ(seen.holes[i][0].offset, c.refused / 4096 * 4096 - (header[i] + 8));
         EXPECT_EQ(seen.holes[i][0].length, 4096u);
-        EXPECT_EQ(entry.FromFile(), data[i].size() - 4096);
+        EXPECT_EQ(seen.fromFile[i], data[i].size() - 4096);
       } else if (c.state[i] == P && int(i) != c.headerUnreadable) {  // what decodes from before the unit
         EXPECT_GT(seen.bytes[i].size(), 0u);
         EXPECT_TRUE(seen.holes[i].empty());
@@ -166,6 +170,39 @@ TEST(Salvage, ALargeBadAreaCostsFewReadsAndNoByteOutsideIt) {
     // The search through entry 40's data after the area says how far it is.
     EXPECT_TRUE(std::is_sorted(seen.searched.begin(), seen.searched.end()));
     EXPECT_GE(seen.searched.size(), seen.skipped.empty() ? 0u : 2u);  // 3 MiB on to entry 41
+    ProgramHeapDestroy();
+  }
+  PlatformFileDelete(path);
+}
+
+// A disk with a thousand scattered bad sectors, one in every other unit of
+// a large entry: each costs its unit alone, in both ways of reading, and
+// the entries after them come whole.
+TEST(Salvage, ScatteredBadSectorsCostOnlyTheirUnits) {
+  const char* const path = "salvage_test_archive.zip";
+  const uint32_t BAD = 1000;
+  std::vector<Bytes> data = {Noise(2 * BAD * 4096, 3), Noise(5000, 4), Bytes(70000, 'x')};
+  ASSERT_TRUE(WriteArchive(path, {StoredEntry(data[0]), StoredEntry(data[1]), CompressedEntry(data[2])}));
+  for (SalvageReads reads : {SalvageReads::Stretches, SalvageReads::EveryUnit}) {
+    SCOPED_TRACE(int(reads));
+    ProgramHeapCreate();
+    for (uint64_t unit = 1; unit < 2 * BAD; unit += 2) PlatformFileRefuseReadsOf(unit * 4096 + 100, unit * 4096 + 612);
+    Recorder seen;
+    ASSERT_TRUE(ArchiveSalvage(path, seen, reads));
+    EXPECT_LE(PlatformFileCalls().refusedReads, 2 * BAD) << "at most two slow reads a bad unit";
+    PlatformFileCallsReset();
+    ASSERT_EQ(seen.entries.size(), 3u);
+    EXPECT_EQ(seen.entries[0].state, SalvageState::Partial);
+    EXPECT_EQ(seen.bytes[0].size(), data[0].size());
+    EXPECT_TRUE(seen.Matches(0, data[0]));
+    ASSERT_EQ(seen.holes[0].size(), BAD);
+    for (uint32_t i = 0; i < BAD; i++) {
+      EXPECT_EQ(seen.holes[0][i].offset, (2 * i + 1) * 4096 - 8) << i;  // the entry's data starts at byte 8
+      EXPECT_EQ(seen.holes[0][i].length, 4096u) << i;
+    }
+    EXPECT_EQ(seen.entries[1].state, SalvageState::Sound);
+    EXPECT_EQ(seen.entries[2].state, SalvageState::Sound);
+    EXPECT_EQ(seen.untried, 0u);
     ProgramHeapDestroy();
   }
   PlatformFileDelete(path);
