@@ -176,6 +176,7 @@ void ArchiveBytes::Settle(uint32_t index) {
     if (ReadUnit(at)) {
       run->to = at;
     } else {
+      if (told_ != nullptr) told_->Refused(at);
       run->tried = at + UNIT_SIZE;
       run->refused += UnitLength(at);
       if (++refusedReads_ > REFUSED_READS_MAX) unreadableFrom_ = std::min(unreadableFrom_, run->to);
@@ -188,6 +189,7 @@ void ArchiveBytes::Settle(uint32_t index) {
 // (by the unit alone when every unit is asked for); or a run of its own goes
 // in its place in the order.
 void ArchiveBytes::NoteUnreadable(uint64_t from) {
+  if (told_ != nullptr) told_->Refused(from);
   Span* run = RunEndingAfter(from);
   bool follows = run > runs_.begin() && run[-1].to == from;
   uint64_t to = from + (follows && !everyUnit_ ? run[-1].to - run[-1].from : UNIT_SIZE);

@@ -97,8 +97,9 @@ class ArchiveBytes {
   static constexpr uint32_t UNREADABLE_RUNS_MAX = 1u << 20;
   static constexpr uint32_t REFUSED_READS_MAX = 4096;
 
-  explicit ArchiveBytes(SalvageReads reads = SalvageReads::Stretches)
-      : runs_(UNREADABLE_RUNS_MAX), everyUnit_(reads == SalvageReads::EveryUnit) {}
+  // told: where each refused unit is said (may be null).
+  explicit ArchiveBytes(SalvageReads reads = SalvageReads::Stretches, SalvageVisitor* told = nullptr)
+      : runs_(UNREADABLE_RUNS_MAX), everyUnit_(reads == SalvageReads::EveryUnit), told_(told) {}
   ArchiveBytes(const ArchiveBytes&) = delete;
   ArchiveBytes& operator=(const ArchiveBytes&) = delete;
   ~ArchiveBytes();
@@ -156,5 +157,6 @@ class ArchiveBytes {
   GrowingTable<Span> runs_;
   uint32_t refusedReads_ = 0;
   bool everyUnit_ = false;
+  SalvageVisitor* told_;
   uint64_t unreadableFrom_ = 0;  // everything from here on counts as unreadable
 };

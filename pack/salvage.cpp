@@ -293,7 +293,7 @@ class Walk {
 
 bool ArchiveSalvage(const char* path, SalvageVisitor& visitor, SalvageReads reads) {
   if (path == nullptr) return false;
-  ArchiveBytes bytes(reads);
+  ArchiveBytes bytes(reads, &visitor);
   if (!bytes.Open(path)) return false;
   Walk(bytes, visitor).Run();
   visitor.Ended(bytes.Untried());

@@ -85,6 +85,10 @@ class SalvageVisitor {
   virtual void Skipped(const SalvageRange& range) = 0;
   // Now and then during a long search: how far it has come in the file.
   virtual void Searching(uint64_t) {}
+  // Each time the disk refuses a read of a unit not known to be bad (on a
+  // failing disk a slow read): where the unit starts. A bad area asked for
+  // unit by unit says each, so that a long one does not look like a hang.
+  virtual void Refused(uint64_t) {}
   // At the end of the walk: how many bytes of the file were given up as
   // unreadable without being asked for (bad areas passed in stretches;
   // SalvageReads::EveryUnit asks for them).

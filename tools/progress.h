@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "tools/host.h"
 
@@ -37,9 +38,12 @@ class Progress {
     char line[96];
     snprintf(line, sizeof line, "\r%s [%s] %3u%% of %llu MiB", doing_, bar.c_str(), percent,
              static_cast<unsigned long long>(total_ >> 20));
-    fputs(line, stderr);
+    fputs((line + note_).substr(0, LINE_WIDTH + 1).c_str(), stderr);
     fflush(stderr);
   }
+
+  // Said after the figures from the next drawing on ("; 3 bad units").
+  void Note(std::string note) { note_ = std::move(note); }
 
   void Clear() {
     if (!drawn_) return;
@@ -54,4 +58,5 @@ class Progress {
   bool drawn_ = false;
   uint64_t total_;
   uint64_t last_ = 0;
+  std::string note_;
 };

@@ -88,6 +88,14 @@ class Rescue : public SalvageVisitor {
 
   void Searching(uint64_t offset) override { progress_.Update(offset); }
 
+  // On a failing disk each refused read may take seconds: the line says how
+  // many there were, so that a long bad area does not look like a hang.
+  void Refused(uint64_t offset) override {
+    badUnits_++;
+    progress_.Note("; " + Counted(badUnits_, "bad unit", "bad units"));
+    progress_.Update(offset);
+  }
+
   void Ended(uint64_t untried) override { untried_ = untried; }
 
   int Finish() {
@@ -232,6 +240,7 @@ class Rescue : public SalvageVisitor {
   std::vector<RescuedEntry> entries_;
   std::vector<SalvageRange> skipped_;
   uint64_t untried_ = 0;
+  uint64_t badUnits_ = 0;
   int code_ = EXIT_OK;
   Progress progress_;
 };

@@ -37,6 +37,7 @@ class Recorder : public SalvageVisitor {
   void Skipped(const SalvageRange& range) override { skipped.push_back(range); }
   void Searching(uint64_t offset) override { searched.push_back(offset); }
   void Ended(uint64_t bytes) override { untried = bytes; }
+  void Refused(uint64_t offset) override { refused.push_back(offset); }
 
   std::vector<SalvagedEntry> entries;
   std::vector<Bytes> bytes;
@@ -45,6 +46,7 @@ class Recorder : public SalvageVisitor {
   std::vector<SalvageRange> skipped;
   std::vector<uint64_t> searched;
   uint64_t untried = UINT64_MAX;
+  std::vector<uint64_t> refused;
 };
 
 TEST(Salvage, RefusedReadsCostOnlyTheUnitsTheyTouch) {
@@ -196,9 +198,11 @@ TEST(Salvage, ScatteredBadSectorsCostOnlyTheirUnits) {
     EXPECT_EQ(seen.bytes[0].size(), data[0].size());
     EXPECT_TRUE(seen.Matches(0, data[0]));
     ASSERT_EQ(seen.holes[0].size(), BAD);
+    ASSERT_EQ(seen.refused.size(), BAD) << "each bad unit said once, as it is met";
     for (uint32_t i = 0; i < BAD; i++) {
       EXPECT_EQ(seen.holes[0][i].offset, (2 * i + 1) * 4096 - 8) << i;  // the entry's data starts at byte 8
       EXPECT_EQ(seen.holes[0][i].length, 4096u) << i;
+      EXPECT_EQ(seen.refused[i], (2 * i + 1) * 4096) << i;
     }
     EXPECT_EQ(seen.entries[1].state, SalvageState::Sound);
     EXPECT_EQ(seen.entries[2].state, SalvageState::Sound);
