@@ -47,6 +47,10 @@ template <typename Reader, FastCode CODE>
   unsigned indexBits = state.indexBits;
   unsigned literalTaken = 1 + state.literalWidth;
   uint32_t literalAdd = state.literalAdd;
+  // The prefix bits of three literals at the top of a window, and the bit
+  // after the third (see the literal step); set with the width.
+  uint32_t literalStops = literalTaken == 9 ? 0x80402000u : 0x80808000u;
+  uint32_t literalEnd = literalTaken == 9 ? 0x10u : 0x80u;
   FastStop stop = FastStop::Margin;
 
   while (Within(reader, inLimit, posLimit) && out <= outLimit) {
@@ -63,46 +67,29 @@ template <typename Reader, FastCode CODE>
       out[0] = uint8_t((window >> (32 - literalTaken)) + literalAdd);
       out[1] = uint8_t((second >> (32 - literalTaken)) + literalAdd);
       out[2] = uint8_t((third >> (32 - literalTaken)) + literalAdd);
-      unsigned count = 1 + (second >> 31) + ((second & third) >> 31);
-      out += count;
-      // count × literalTaken (8 or 9) without a multiply, which lengthened
-      // the bit position's chain of dependent steps.
-      reader.Skip((count << 3) + (count & (0u - (literalTaken & 1))));
+      // The bits they take run to the first prefix bit 0 after the first
+      // (or to the bit after the third): three steps on the bit position's
+      // chain of dependent steps, where counting the literals and
+      // multiplying took six. 8 or 9 bits each: the bits / 8 are the count.
+      unsigned skip = unsigned(__builtin_clz((~window & literalStops) | literalEnd));
+      out += skip >> 3;
+      reader.Skip(skip);
       continue;
     }
 
     uint32_t distance;
     uint32_t length;
     if (window >> 30) {  // 0 1: normal match
-      // A repeat match's length starts 4 bits in (its offset gamma is 0 0):
-      // looked up now, before the gamma says whether it is one, so that the
-      // look-up does not wait for the gamma's bits to be skipped.
-      GammaShort repeatLength = GAMMA_SHORT.entries[(window << 4) >> (32 - GAMMA_TABLE_BITS)];
-      // The offset's gamma number, from the window when it ends there (15
-      // pairs, offsets into the millions): without the table, whose hits and
-      // misses alternate on offsets of mixed sizes and mispredicted.
-      uint32_t gamma;
-      unsigned fromWindow = 32;  // bits of the window the prefix and the gamma took
-      uint32_t head = window << 2;
-      uint32_t stops = ~head & 0x55555554u;  // the last 2 bits were shifted in
-      if (stops != 0) {
-        unsigned used;
-        gamma = GammaFromStops<CODE == FastCode::BitOps>(head, stops, &used);
-        reader.Skip(2 + used);
-        fromWindow = 2 + used;
-      } else {
-        reader.Skip(2);
-        gamma = Gamma<true>(reader);
-        if (gamma == 0) {
-          stop = FastStop::Bad;
-          break;
-        }
-      }
-      if (gamma == 2) {  // the last offset again; no length bonus
+      // An offset gamma of 0 0 (the number 2) is a repeat match: told from
+      // the window at once, the branch no longer waits for the gamma's bit
+      // count, and a mispredicted one is found out sooner.
+      if ((window & 0x30000000u) == 0) {  // the last offset again; no length bonus
+        GammaShort repeatLength = GAMMA_SHORT.entries[(window << 4) >> (32 - GAMMA_TABLE_BITS)];
         if (repeatLength.bits != 0) {
-          reader.Skip(repeatLength.bits);
+          reader.Skip(4 + repeatLength.bits);
           length = repeatLength.value;
         } else {
+          reader.Skip(4);
           length = Gamma<true>(reader);
         }
         distance = lastOffset;
@@ -111,6 +98,27 @@ template <typename Reader, FastCode CODE>
           break;
         }
       } else {
+        // The offset's gamma number (3 or more), from the window when it ends
+        // there (15 pairs, offsets into the millions): without the table,
+        // whose hits and misses alternate on offsets of mixed sizes and
+        // mispredicted.
+        uint32_t gamma;
+        unsigned fromWindow = 32;  // bits of the window the prefix and the gamma took
+        uint32_t head = window << 2;
+        uint32_t stops = ~head & 0x55555554u;  // the last 2 bits were shifted in
+        if (stops != 0) {
+          unsigned used;
+          gamma = GammaFromStops<CODE == FastCode::BitOps>(head, stops, &used);
+          reader.Skip(2 + used);
+          fromWindow = 2 + used;
+        } else {
+          reader.Skip(2);
+          gamma = Gamma<true>(reader);
+          if (gamma == 0) {
+            stop = FastStop::Bad;
+            break;
+          }
+        }
         uint32_t high = gamma - 3;
         // The low offset bits and the length's first bits. The cursor's look
         // at the stream waits for two loads: it takes them from the window
@@ -157,6 +165,8 @@ template <typename Reader, FastCode CODE>
         // switches before most literal runs: in the loop, without a branch.
         uint32_t wide = (window >> 23) & 1;
         literalTaken = 8 + wide;
+        literalStops = 0x80808000u ^ (0x00C0A000u & (0u - wide));
+        literalEnd = 0x80u ^ (0x90u & (0u - wide));
         literalAdd = (((window >> 15) & 0xFF) - 0x80) & (wide - 1);
         reader.Skip(17 - 8 * wide);
         continue;
