@@ -55,7 +55,7 @@ class GrowingTable {
     uint32_t index = uint32_t(at - items_);
     if (count_ == capacity_) {
       if (capacity_ == limit_) return false;
-      uint32_t grown = capacity_ < limit_ / 2 ? std::max(capacity_ * 2, 16u) : limit_;
+      uint32_t grown = capacity_ >= limit_ / 2 ? limit_ : std::min(limit_, std::max(capacity_ * 2, 16u));
       void* block = items_ == nullptr ? ProgramAlloc(size_t(grown) * sizeof(T), false)
                                       : ProgramReAlloc(items_, size_t(grown) * sizeof(T), false);
       if (block == nullptr) return false;
@@ -90,7 +90,7 @@ class GrowingTable {
 class ArchiveBytes {
  public:
   static constexpr uint32_t UNIT_SIZE = 4096;
-  // Noted runs of unreadable units (32 MiB of them at most; a disk with
+  // Noted runs of unreadable units (a table of 32 MiB at most; a disk with
   // thousands of scattered bad sectors has as many), and refused unit reads
   // (but with SalvageReads::EveryUnit); past either, the file counts as
   // unreadable from there on (a dead disk ends the walk).
