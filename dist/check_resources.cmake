@@ -1,9 +1,10 @@
 # Reads the resources back out of the built programs with the MinGW and icon
 # tools: each carries the project's version, product name, description and
 # copyright, and the restore tool carries its icon as group 1 (the window
-# class loads it by that number), byte for byte the checked-in one.
-#   -DWINDRES=windres -DWRESTOOL=wrestool -DVERSION=x.y.z -DWORK=scratch folder
-#   -DPROGRAMS=restore tool|packtool -DICON=the .ico file
+# class loads it by that number), byte for byte the checked-in one. Each is
+# marked large address aware (it holds a whole entry in memory).
+#   -DWINDRES=windres -DWRESTOOL=wrestool -DOBJDUMP=objdump -DVERSION=x.y.z
+#   -DWORK=scratch folder -DPROGRAMS=restore tool|packtool -DICON=the .ico file
 string(REPLACE "|" ";" PROGRAMS "${PROGRAMS}")
 string(REPLACE "." ", " numbers "${VERSION}")
 file(MAKE_DIRECTORY ${WORK})
@@ -24,6 +25,10 @@ foreach(program IN LISTS PROGRAMS)
       message(FATAL_ERROR "${name}: the version resource lacks ${want}")
     endif()
   endforeach()
+  execute_process(COMMAND ${OBJDUMP} -p ${program} OUTPUT_VARIABLE header RESULT_VARIABLE code)
+  if(NOT code EQUAL 0 OR NOT header MATCHES "large address aware")
+    message(FATAL_ERROR "${name}: not marked large address aware")
+  endif()
   string(REGEX MATCH "VALUE \"FileDescription\", \"([^\"]*)\"" description "${resources}")
   message(STATUS "${name}: ${CMAKE_MATCH_1}, version ${VERSION}")
 endforeach()
