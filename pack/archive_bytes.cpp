@@ -53,26 +53,25 @@ uint32_t ArchiveBytes::Read(uint64_t offset, unsigned char* destination, uint32_
   uint64_t end = std::min(offset + n, ReadableUntil(offset));
   if (end <= offset) return 0;
   uint64_t at = offset;
-  // Right after a noted run the disk is likely bad still: its first unit is
-  // asked for alone, so that a refusal there costs one slow read, not two.
-  Span* before = offset > 0 ? RunEndingAfter(offset - 1) : runs_.end();
-  if (before < runs_.end() && before->to == offset) {
-    at = std::min(end, offset + UNIT_SIZE);  // a run ends on a unit boundary
-    if (!ReadExactly(offset, destination, uint32_t(at - offset))) {
-      NoteUnreadable(offset);
-      return 0;
+  // Unit by unit up to `until`; false at the first unit that fails (noted).
+  auto units = [&](uint64_t until) {
+    while (at < until) {
+      uint64_t unitEnd = std::min(until, (at / UNIT_SIZE + 1) * UNIT_SIZE);
+      if (!ReadExactly(at, destination + (at - offset), uint32_t(unitEnd - at))) {
+        NoteUnreadable(at / UNIT_SIZE * UNIT_SIZE);
+        return false;
+      }
+      at = unitEnd;
     }
-  }
+    return true;
+  };
+  // Close after a noted run the disk is likely patchy: one unit at a time
+  // (a unit that reads costs little, a refused read may take seconds).
+  Span* after = RunEndingAfter(offset);
+  if (after > runs_.begin() && !units(std::min(end, after[-1].to + NEAR_BAD))) return uint32_t(at - offset);
   if (at == end || ReadExactly(at, destination + (at - offset), uint32_t(end - at))) return uint32_t(end - offset);
-  while (at < end) {
-    uint64_t unitEnd = std::min(end, (at / UNIT_SIZE + 1) * UNIT_SIZE);
-    if (!ReadExactly(at, destination + (at - offset), uint32_t(unitEnd - at))) {
-      NoteUnreadable(at / UNIT_SIZE * UNIT_SIZE);
-      return uint32_t(at - offset);
-    }
-    at = unitEnd;
-  }
-  return uint32_t(end - offset);
+  units(end);  // the larger read failed: up to the unit that fails
+  return uint32_t(at - offset);
 }
 
 uint32_t ArchiveBytes::ReadAround(uint64_t offset, unsigned char* destination, uint32_t n,

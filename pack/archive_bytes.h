@@ -77,16 +77,19 @@ class GrowingTable {
 
 // Reads the system refuses cost the walk only the units of the file they
 // touch: a read that fails is tried again a unit at a time, and the units
-// that fail are noted and never read again. A failing disk may take seconds
-// for each read it refuses, so a large bad area is not tried unit by unit:
-// each unit that fails right after a noted run gives up as much again as the
-// run holds, so that even a dead disk costs a few dozen reads. Where the bad
-// area ends is found when something past it is asked for: the walk reads on
-// to the first unit that reads again, and then halves the stretch given up
-// before it until it knows where the area ends (to the unit), so that the
-// stretches given up cost no bytes the disk can still give after the area.
-// With SalvageReads::EveryUnit nothing is given up untried: each unit that
-// fails is a run of its own or grows the one before by itself.
+// that fail are noted and never read again. Bad sectors come in patches, so
+// close after a noted run the units are read one at a time from the start:
+// a bad one there costs one refused read, not two (a larger read, then the
+// unit). A failing disk may take seconds for each read it refuses, so a
+// large bad area is not tried unit by unit: each unit that fails right
+// after a noted run gives up as much again as the run holds, so that even a
+// dead disk costs a few dozen reads. Where the bad area ends is found when
+// something past it is asked for: the walk reads on to the first unit that
+// reads again, and then halves the stretch given up before it until it knows
+// where the area ends (to the unit), so that the stretches given up cost no
+// bytes the disk can still give after the area. With SalvageReads::EveryUnit
+// nothing is given up untried: each unit that fails is a run of its own or
+// grows the one before by itself.
 class ArchiveBytes {
  public:
   static constexpr uint32_t UNIT_SIZE = 4096;
@@ -96,6 +99,8 @@ class ArchiveBytes {
   // unreadable from there on (a dead disk ends the walk).
   static constexpr uint32_t UNREADABLE_RUNS_MAX = 1u << 20;
   static constexpr uint32_t REFUSED_READS_MAX = 4096;
+  // How far past a noted run units are read one at a time (see Read).
+  static constexpr uint64_t NEAR_BAD = 64 * UNIT_SIZE;
 
   // told: where each refused unit is said (may be null).
   explicit ArchiveBytes(SalvageReads reads = SalvageReads::Stretches, SalvageVisitor* told = nullptr)
