@@ -28,6 +28,15 @@ void StoreReader(const CursorReader& reader, BufferReader& to) {
   reader.StoreInto(to);
 }
 
+// For the literal step: the prefix bits of three literals of `taken` bits
+// (prefix included) at the top of a window, and the bit after the third.
+constexpr uint32_t LiteralStops(unsigned taken) {
+  return 1u << 31 | 1u << (31 - taken) | 1u << (31 - 2 * taken);
+}
+constexpr uint32_t LiteralEnd(unsigned taken) {
+  return 1u << (31 - 3 * taken);
+}
+
 // Input a cursor covers in one call, so that bit positions fit 32 bits; the
 // caller calls again.
 constexpr size_t CURSOR_SPAN = size_t(1) << 26;
@@ -47,10 +56,8 @@ template <typename Reader, FastCode CODE>
   unsigned indexBits = state.indexBits;
   unsigned literalTaken = 1 + state.literalWidth;
   uint32_t literalAdd = state.literalAdd;
-  // The prefix bits of three literals at the top of a window, and the bit
-  // after the third (see the literal step); set with the width.
-  uint32_t literalStops = literalTaken == 9 ? 0x80402000u : 0x80808000u;
-  uint32_t literalEnd = literalTaken == 9 ? 0x10u : 0x80u;
+  uint32_t literalStops = LiteralStops(literalTaken);
+  uint32_t literalEnd = LiteralEnd(literalTaken);
   FastStop stop = FastStop::Margin;
 
   while (Within(reader, inLimit, posLimit) && out <= outLimit) {
@@ -165,8 +172,8 @@ template <typename Reader, FastCode CODE>
         // switches before most literal runs: in the loop, without a branch.
         uint32_t wide = (window >> 23) & 1;
         literalTaken = 8 + wide;
-        literalStops = 0x80808000u ^ (0x00C0A000u & (0u - wide));
-        literalEnd = 0x80u ^ (0x90u & (0u - wide));
+        literalStops = LiteralStops(literalTaken);
+        literalEnd = LiteralEnd(literalTaken);
         literalAdd = (((window >> 15) & 0xFF) - 0x80) & (wide - 1);
         reader.Skip(17 - 8 * wide);
         continue;

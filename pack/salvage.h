@@ -19,10 +19,10 @@
 // A read that the system refuses (a failing disk) costs only the units of
 // the file it touches (see SalvageReads for a large bad area): a header
 // there cannot be read, and the walk searches on past it as from a suspect
-// one (the range's entry has no sizes). A
-// compressed entry's data ends at the first byte that cannot be read, as if
-// the file were cut short there; bytes taken as they are (a stored entry's,
-// a range's) go on after it, with zeros in the holes it leaves.
+// one (the range's entry has no sizes). A compressed entry's data ends at
+// the first byte that cannot be read, as if the file were cut short there;
+// bytes taken as they are (a stored entry's, a range's) go on after it, with
+// zeros in the holes it leaves.
 //
 // The search reads each byte of the file a bounded number of times, and an
 // entry costs what its bytes give: a header's claim alone is never touched.

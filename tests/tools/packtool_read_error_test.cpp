@@ -15,11 +15,9 @@
 
 namespace {
 
-// What a command run in this process printed and returned.
-struct InProcessRun {
-  int code;
-  std::string out, said;  // standard output and error
-  uint64_t refusedReads;
+// A command run in this process, and the reads the disk refused it.
+struct InProcessRun : ToolRun {
+  uint64_t refusedReads = 0;
 };
 
 class PackToolReadError : public PackToolCli {
@@ -35,11 +33,11 @@ class PackToolReadError : public PackToolCli {
     for (auto [from, to] : refused) PlatformFileRefuseReadsOf(from, to);
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    InProcessRun result{};
-    result.code = run(request);
+    InProcessRun result;
+    result.exitCode = run(request);
     fflush(stdout);
     result.out = testing::internal::GetCapturedStdout();
-    result.said = testing::internal::GetCapturedStderr();
+    result.err = testing::internal::GetCapturedStderr();
     result.refusedReads = PlatformFileCalls().refusedReads;
     PlatformFileCallsReset();
     RuntimeShutDown(steps);
@@ -86,8 +84,8 @@ TEST_F(PackToolReadError, CommandsSayTheArchiveCouldNotBeRead) {
     request.hasOutputFolder = true;
     request.outputFolder = Path("out" + std::to_string(&c - cases));  // a fresh folder each
     InProcessRun run = RunRefused(c.run, request, {{c.refused, c.refused + 1}});
-    std::string said = run.out + run.said;
-    EXPECT_EQ(run.code, EXIT_DAMAGED);
+    std::string said = run.out + run.err;
+    EXPECT_EQ(run.exitCode, EXIT_DAMAGED);
     EXPECT_CONTAINS(said, c.said);
     EXPECT_EQ(said.find("cut short"), std::string::npos) << said;
     if (c.entry.is_null()) continue;
@@ -115,19 +113,19 @@ TEST_F(PackToolReadError, RescueAskedForEveryUnitKeepsEachThatReads) {
     std::string error;
     ASSERT_TRUE(ParseCommandLine(int(words.size()), words.data(), &request, &error)) << error;
     InProcessRun run = RunRefused(RunRescue, request, {{2 * 4096, 7 * 4096}, {8 * 4096, 9 * 4096}});
-    EXPECT_EQ(run.code, EXIT_DAMAGED);
+    EXPECT_EQ(run.exitCode, EXIT_DAMAGED);
     if (everyUnit) {
       EXPECT_LE(run.refusedReads, 6u + 1) << "a slow read per bad unit, and one longer read into the area";
     }
     EXPECT_EQ(Document(run.out)["unread"], everyUnit ? 0 : 2 * 4096);
-    EXPECT_EQ(run.said.find("8192 bytes of the archive file in bad areas were given up unread") != std::string::npos,
+    EXPECT_EQ(run.err.find("8192 bytes of the archive file in bad areas were given up unread") != std::string::npos,
               !everyUnit)
-        << run.said;
+        << run.err;
     Bytes expected = SampleData(16 * 4096, 3);
     size_t lost = everyUnit ? 5 * 4096 : 7 * 4096;  // from unit 2, as the entry's bytes start at 8
     std::fill_n(expected.begin() + 2 * 4096 - 8, lost, 0);
     if (everyUnit) std::fill_n(expected.begin() + 8 * 4096 - 8, 4096, 0);
-    EXPECT_TRUE(Read(folder + "/entry-0.bin") == expected) << run.said;
+    EXPECT_TRUE(Read(folder + "/entry-0.bin") == expected) << run.err;
   }
 }
 
