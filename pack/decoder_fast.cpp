@@ -60,8 +60,17 @@ template <typename Reader, FastCode CODE>
   uint32_t literalEnd = LiteralEnd(literalTaken);
   FastStop stop = FastStop::Margin;
 
+  // No token takes more than 32 bits after the last refill: each refills
+  // where it reads on.
+  if constexpr (!Reader::PEEK_LOADS) reader.PeekInside();
   while (Within(reader, inLimit, posLimit) && out <= outLimit) {
-    uint32_t window = reader.PeekInside();
+    uint32_t window;
+    if constexpr (Reader::PEEK_LOADS) {
+      window = reader.PeekInside();
+    } else {
+      window = reader.Top();
+      reader.PeekInside();
+    }
 
     if (window >> 31) {  // 1: single literal
       if (literalTaken == 1 + LITERAL_WIDTH_UNSET) break;
@@ -129,10 +138,15 @@ template <typename Reader, FastCode CODE>
         uint32_t high = gamma - 3;
         // The low offset bits and the length's first bits. The cursor's look
         // at the stream waits for two loads: it takes them from the window
-        // when the window holds them (most offsets). The buffer's look is a
-        // shift, cheaper than the branch.
-        uint32_t fields = Reader::PEEK_LOADS && fromWindow + indexBits <= 32 - GAMMA_TABLE_BITS ? window << fromWindow
-                                                                                                : reader.PeekInside();
+        // when the window holds them (most offsets). The buffer has them at
+        // hand, and refills for the rest of the token.
+        uint32_t fields;
+        if constexpr (Reader::PEEK_LOADS) {
+          fields = fromWindow + indexBits <= 32 - GAMMA_TABLE_BITS ? window << fromWindow : reader.PeekInside();
+        } else {
+          fields = reader.Top();
+          reader.PeekInside();
+        }
         uint32_t low = indexBits != 0 ? fields >> (32 - indexBits) : 0;
         distance = (high << indexBits) + low;  // modulo 2^32, as the format defines it
         lastOffset = distance;

@@ -43,7 +43,13 @@ inline uint32_t Load32(const uint8_t* p) {
 // bits and read as zero; so do all words that start at or past the end of the
 // source. Overran() says afterwards whether any bit of those phantom words
 // was consumed. PeekInside() is Peek() for the fast loop, which runs only
-// while whole words remain: it reads the next word unchecked.
+// while whole words remain: it reads the next two words unchecked, so that
+// all 64 bits of the buffer are then the stream's next bits, and after a
+// skip of up to 32 Top() gives the next 32 without waiting for a load. The
+// fast loop takes a token's first bits that way and refills while it
+// decodes them; a peek at the top of each token had put the load (and the
+// address computed from the count before it) on the chain from one token to
+// the next.
 //
 // In 64-bit builds the fast loop reads through this buffer too: the cursor
 // below was a quarter slower there (each peek waits for two loads whose
@@ -51,11 +57,12 @@ inline uint32_t Load32(const uint8_t* p) {
 //
 // bits:       unread bits, aligned to the top; the bits below them are 0 or
 //             the stream's next bits (see PeekInside)
-// count:      how many of them are valid (at least 32 after Peek)
+// count:      how many of them are counted as taken from `in` (at least 32
+//             after Peek)
 // in, inEnd:  the next stream byte and the end of the source
 // phantoms:   zero words fed after the source ran out
 struct BufferReader {
-  static constexpr bool PEEK_LOADS = false;  // a peek waits for no load
+  static constexpr bool PEEK_LOADS = false;  // Top() after PeekInside() waits for no load
   uint64_t bits;
   unsigned count;
   const uint8_t* in;
@@ -87,18 +94,24 @@ struct BufferReader {
     return uint32_t(bits >> 32);
   }
 
-  // Without a branch: the next word is always put below the valid bits, and
-  // taken only when fewer than 32 are valid. Not taken, it leaves the
-  // stream's own next bits there, which a later load puts there again. The
-  // branch on the count had been a third of the fast loop's mispredictions.
-  // count stays below 64 (the shift is defined), so bit 5 says whether it is
-  // below 32: setting that bit takes the word, and bit 5 of ~count moves `in`.
+  // Without a branch: the next two words are always put below the valid
+  // bits, and the first taken only when fewer than 32 are valid. What is not
+  // taken are the stream's own next bits, which a later load puts there
+  // again. The branch on the count had been a third of the fast loop's
+  // mispredictions. count stays below 64 (the shift is defined), so bit 5
+  // says whether it is below 32: setting that bit takes the word, and bit 5
+  // of ~count moves `in`.
   uint32_t PeekInside() {
-    bits |= (uint64_t(Load32(in)) << 32) >> count;
+    uint64_t two;
+    memcpy(&two, in, 8);
+    bits |= (two << 32 | two >> 32) >> count;  // the first word's bits first
     in += (~count >> 3) & 4;
     count |= 32;
-    return uint32_t(bits >> 32);
+    return Top();
   }
+
+  // The next 32 bits, when at most 32 were skipped since PeekInside().
+  uint32_t Top() const { return uint32_t(bits >> 32); }
 
   template <bool INSIDE>
   uint32_t PeekAny() {
@@ -380,7 +393,7 @@ enum class FastStop {
 
 // The fast loop needs, at each token start, this many source bytes left
 // (the widest token in it reads two 64-bit gammas and 31 index bits, and
-// each peek loads at most one word ahead) ...
+// each peek loads at most two words ahead) ...
 constexpr size_t FAST_INPUT_MARGIN = 48;
 // ... and this much output room: 3 literals, or a short match or one-byte
 // code written 8 bytes wide. Normal matches check their own length.
