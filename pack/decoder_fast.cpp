@@ -60,8 +60,9 @@ template <typename Reader, FastCode CODE>
   uint32_t literalEnd = LiteralEnd(literalTaken);
   FastStop stop = FastStop::Margin;
 
-  // No token takes more than 32 bits after the last refill: each refills
-  // where it reads on.
+  // With the buffer a token's first bits are at hand (Top) and the refill
+  // follows: no token takes more than 32 bits after a refill before it
+  // refills again (a normal match after its offset, long gammas in Gamma).
   if constexpr (!Reader::PEEK_LOADS) reader.PeekInside();
   while (Within(reader, inLimit, posLimit) && out <= outLimit) {
     uint32_t window;

@@ -57,8 +57,8 @@ inline uint32_t Load32(const uint8_t* p) {
 //
 // bits:       unread bits, aligned to the top; the bits below them are 0 or
 //             the stream's next bits (see PeekInside)
-// count:      how many of them are counted as taken from `in` (at least 32
-//             after Peek)
+// count:      how many of them come from the words before `in` (at least 32
+//             after Peek); PeekInside() leaves the stream's next bits below
 // in, inEnd:  the next stream byte and the end of the source
 // phantoms:   zero words fed after the source ran out
 struct BufferReader {
