@@ -13,7 +13,7 @@ struct BenchEntry {
   std::string name;
   Bytes original;
   Bytes ours;  // a stream from the test encoder (Balanced, with checksum)
-  Bytes oursUnchecked;  // the same stream with its checksum field 0: only decode_bench fills it
+  Bytes oursUnchecked;  // the same stream with its checksum field 0 (decoded without the test)
   Bytes zlib;  // raw deflate, level 6
   Bytes libdeflate;
 };

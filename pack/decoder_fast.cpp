@@ -60,18 +60,12 @@ template <typename Reader, FastCode CODE>
   uint32_t literalEnd = LiteralEnd(literalTaken);
   FastStop stop = FastStop::Margin;
 
-  // With the buffer a token's first bits are at hand (Top) and the refill
-  // follows: no token takes more than 32 bits after a refill before it
+  // With the buffer a token's first bits are at hand and the refill follows
+  // (TakeWindow): no token takes more than 32 bits after a refill before it
   // refills again (a normal match after its offset, long gammas in Gamma).
-  if constexpr (!Reader::PEEK_LOADS) reader.PeekInside();
+  reader.PeekInside();
   while (Within(reader, inLimit, posLimit) && out <= outLimit) {
-    uint32_t window;
-    if constexpr (Reader::PEEK_LOADS) {
-      window = reader.PeekInside();
-    } else {
-      window = reader.Top();
-      reader.PeekInside();
-    }
+    uint32_t window = reader.TakeWindow();
 
     if (window >> 31) {  // 1: single literal
       if (literalTaken == 1 + LITERAL_WIDTH_UNSET) break;
@@ -141,13 +135,8 @@ template <typename Reader, FastCode CODE>
         // at the stream waits for two loads: it takes them from the window
         // when the window holds them (most offsets). The buffer has them at
         // hand, and refills for the rest of the token.
-        uint32_t fields;
-        if constexpr (Reader::PEEK_LOADS) {
-          fields = fromWindow + indexBits <= 32 - GAMMA_TABLE_BITS ? window << fromWindow : reader.PeekInside();
-        } else {
-          fields = reader.Top();
-          reader.PeekInside();
-        }
+        uint32_t fields = Reader::PEEK_LOADS && fromWindow + indexBits <= 32 - GAMMA_TABLE_BITS ? window << fromWindow
+                                                                                                : reader.TakeWindow();
         uint32_t low = indexBits != 0 ? fields >> (32 - indexBits) : 0;
         distance = (high << indexBits) + low;  // modulo 2^32, as the format defines it
         lastOffset = distance;

@@ -62,7 +62,7 @@ inline uint32_t Load32(const uint8_t* p) {
 // in, inEnd:  the next stream byte and the end of the source
 // phantoms:   zero words fed after the source ran out
 struct BufferReader {
-  static constexpr bool PEEK_LOADS = false;  // Top() after PeekInside() waits for no load
+  static constexpr bool PEEK_LOADS = false;  // TakeWindow() waits for no load
   uint64_t bits;
   unsigned count;
   const uint8_t* in;
@@ -113,6 +113,14 @@ struct BufferReader {
   // The next 32 bits, when at most 32 were skipped since PeekInside().
   uint32_t Top() const { return uint32_t(bits >> 32); }
 
+  // For the fast loop: the next 32 bits, at hand when at most 32 were
+  // skipped since the last refill, and a refill for what follows them.
+  uint32_t TakeWindow() {
+    uint32_t window = Top();
+    PeekInside();
+    return window;
+  }
+
   template <bool INSIDE>
   uint32_t PeekAny() {
     return INSIDE ? PeekInside() : Peek();
@@ -160,6 +168,8 @@ struct CursorReader {
     return uint32_t((two << (pos & 31)) >> 32);
 #endif
   }
+
+  uint32_t TakeWindow() const { return PeekInside(); }
 
   template <bool INSIDE>
   uint32_t PeekAny() const {
