@@ -55,7 +55,7 @@ class GrowingTable {
     uint32_t index = uint32_t(at - items_);
     if (count_ == capacity_) {
       if (capacity_ == limit_) return false;
-      uint32_t grown = capacity_ >= limit_ / 2 ? limit_ : std::min(limit_, std::max(capacity_ * 2, 16u));
+      uint32_t grown = uint32_t(std::min<uint64_t>(limit_, std::max<uint64_t>(uint64_t(capacity_) * 2, 16)));
       void* block = items_ == nullptr ? ProgramAlloc(size_t(grown) * sizeof(T), false)
                                       : ProgramReAlloc(items_, size_t(grown) * sizeof(T), false);
       if (block == nullptr) return false;
