@@ -31,8 +31,9 @@ struct ArchiveReader {
   uint64_t position;  // where the next entry header starts; never beyond size
   uint64_t size;
   ArchivePlace place;  // miss and cut: of the last call that reads a header
+  bool stopAtImplausible;
 };
-ArchiveReader reader = {0, 0, nullptr, -1, {}, false, 0, 0, {}};
+ArchiveReader reader = {0, 0, nullptr, -1, {}, false, 0, 0, {}, false};
 
 bool Reading() {
   return reader.file != 0 && reader.mode == MODE_READ;
@@ -113,10 +114,27 @@ bool ReadData(void* destination, uint32_t size) {
   return PlatformFileReadAt(reader.file, DataStart(), destination, size, &done) && done == size;
 }
 
-void Remember(uint32_t unpackedSize, uint32_t packedSize, bool damaged, uint32_t decoded) {
-  reader.last =
-      ArchiveEntryInfo{unpackedSize, packedSize, unpackedSize == packedSize ? 1 : 0, damaged ? 1 : 0, decoded};
+void Remember(uint32_t unpackedSize, uint32_t packedSize, bool damaged, uint32_t decoded, bool checked = false) {
+  reader.last = ArchiveEntryInfo{unpackedSize,    packedSize, unpackedSize == packedSize ? 1 : 0,
+                                 damaged ? 1 : 0, decoded,    checked ? 1 : 0};
   reader.haveLast = true;
+}
+
+// With ArchiveStopAtImplausible: whether the header just read claims a
+// compressed entry whose data does not start a stream (a read refused here
+// says nothing of it).
+bool Implausible(uint32_t unpackedSize, uint32_t packedSize) {
+  if (!reader.stopAtImplausible || unpackedSize == packedSize) return false;
+  if (packedSize < 2) return true;
+  unsigned char magic[2] = {0, 0};
+  uint32_t done = 0;
+  if (!PlatformFileReadAt(reader.file, DataStart(), magic, sizeof magic, &done) || done != sizeof magic) return false;
+  return (magic[0] | magic[1] << 8) != STREAM_MAGIC;
+}
+
+// A sound stream whose checksum field is not 0 was proven by it.
+bool Checksummed(const unsigned char* stream, uint32_t packedSize) {
+  return packedSize >= STREAM_HEADER_SIZE && (stream[6] | stream[7] | stream[8] | stream[9]) != 0;
 }
 
 // Decodes into entry, which comes zero-filled: the decoder leaves 0 wherever
@@ -159,6 +177,8 @@ const unsigned char* ArchiveNextEntry() {
   if (!ReadHeader(&unpackedSize, &packedSize)) return nullptr;
   FreeEntry();
   if (!DataIsThere(packedSize)) return EndAtDamagedEntry(ARCHIVE_MISS_CUT_SHORT, unpackedSize, packedSize);
+  if (Implausible(unpackedSize, packedSize))
+    return EndAtDamagedEntry(ARCHIVE_MISS_IMPLAUSIBLE, unpackedSize, packedSize);
 
   bool stored = unpackedSize == packedSize;
   auto passOver = [&]() -> const unsigned char* {
@@ -175,6 +195,7 @@ const unsigned char* ArchiveNextEntry() {
   if (entry == nullptr) return passOver();
 
   bool damaged = false;
+  bool checked = false;
   uint32_t decoded = unpackedSize;
   if (stored) {
     if (!ReadData(entry, packedSize)) {
@@ -189,6 +210,7 @@ const unsigned char* ArchiveNextEntry() {
     }
     bool complete = ReadData(stream, packedSize);
     if (complete) damaged = !DecodeEntry(stream, packedSize, entry, unpackedSize, &decoded);
+    checked = complete && !damaged && Checksummed(stream, packedSize);
     ProgramFree(stream);
     if (!complete) {
       ProgramFree(entry);
@@ -198,7 +220,7 @@ const unsigned char* ArchiveNextEntry() {
   PassEntry(packedSize);
   reader.entry = entry;
   reader.entrySize = int32_t(unpackedSize);
-  Remember(unpackedSize, packedSize, damaged, decoded);
+  Remember(unpackedSize, packedSize, damaged, decoded, checked);
   return entry;
 }
 
@@ -214,8 +236,13 @@ void ArchiveClose() {
   reader.position = 0;
   reader.size = 0;
   reader.place = ArchivePlace{};
+  reader.stopAtImplausible = false;
   FreeEntry();
   reader.haveLast = false;
+}
+
+void ArchiveStopAtImplausible() {
+  reader.stopAtImplausible = true;
 }
 
 int ArchiveSkipEntry() {
@@ -226,6 +253,10 @@ int ArchiveSkipEntry() {
   FreeEntry();
   if (!DataIsThere(packedSize)) {
     EndAtDamagedEntry(ARCHIVE_MISS_CUT_SHORT, unpackedSize, packedSize);
+    return 0;
+  }
+  if (Implausible(unpackedSize, packedSize)) {
+    EndAtDamagedEntry(ARCHIVE_MISS_IMPLAUSIBLE, unpackedSize, packedSize);
     return 0;
   }
   PassEntry(packedSize);

@@ -7,6 +7,7 @@
 #include "tools/archive_commands.h"
 #include "tools/commands.h"
 #include "tools/extract_report.h"
+#include "tools/past_damage.h"
 #include "tools/row_match.h"
 #include "tools/row_selection.h"
 #include "tools/target_path.h"
@@ -148,6 +149,44 @@ int RunExtract(const PackToolRequest& request) {
   ExtractRun run{request, rows, keepFolders, report};
   run.code = index.code;
 
+  PlainReading plain = ReadPlainly(session, index);
+  bool pastDamage = !plain.trouble.empty();
+  if (pastDamage) {
+    Complain(request.archive + ": " + PastDamageSaid(plain));
+    run.code = ExitWorst(run.code, EXIT_DAMAGED);
+  } else if (!session.Rewind()) {
+    Complain(request.archive + ": the archive changed while it was read");
+    return EXIT_ARCHIVE;
+  }
+
+  // Writes a row's entry, or says why not. how: what is wrong with a damaged
+  // entry the salvage walk found ("" for one the plain reading gave).
+  auto deliver = [&](const ExtractJob& job, const EntryFacts& facts, const unsigned char* bytes,
+                     const std::string& how) {
+    uint32_t row = job.row;
+    std::string reason = how.empty() ? std::string(DAMAGED_STREAM) : how;
+    if (facts.damaged && (!request.force || facts.decoded == 0)) {
+      Complain(RowName(row, rows) + ": damaged entry: " + reason + "; nothing written" +
+               (facts.decoded == 0 ? "" : " (--force writes it)"));
+      report.Damaged(row, run.Text(row), reason, "", 0);
+      run.code = ExitWorst(run.code, EXIT_DAMAGED);
+      return;
+    }
+    // Of a damaged entry only what was decoded is written.
+    int written = WriteTarget(run, job, bytes, facts.decoded);
+    run.code = ExitWorst(run.code, written);
+    if (written != EXIT_OK) return;
+    if (!facts.damaged) {
+      report.Written(row, run.Text(row), facts.decoded, job.target);
+      return;
+    }
+    Complain(RowName(row, rows) + ": damaged entry written to \"" + ShownPath(job.target) +
+             "\": " + std::to_string(facts.decoded) + " of " + std::to_string(facts.unpackedSize) +
+             " bytes, those that could be decoded (" + DAMAGED_MAY_BE_WRONG + ")");
+    report.Damaged(row, run.Text(row), reason, job.target, facts.decoded);
+    run.code = ExitWorst(run.code, EXIT_DAMAGED);
+  };
+
   RowFetcher fetcher(session, index.facts, indexSound);
   auto extract = [&](uint32_t row, bool beyondTrustedRows) {
     ExtractJob job;
@@ -155,41 +194,68 @@ int RunExtract(const PackToolRequest& request) {
     EntryFacts facts;
     const unsigned char* bytes = nullptr;
     int fetched = fetcher.Fetch(row, &facts, &bytes, beyondTrustedRows);
-    if (fetched != EXIT_OK) {
-      if (beyondTrustedRows) return false;
-      run.code = ExitWorst(run.code, fetched);
-      if (fetched == EXIT_DAMAGED) {
-        report.Damaged(row, run.Text(row), "its data runs past the end of the file", "", 0);
-      } else {
-        report.Failed(row, run.Text(row), fetched == EXIT_MEMORY ? "too large to hold in memory" : "no entry");
-      }
+    if (fetched == EXIT_OK) {
+      deliver(job, facts, bytes, "");
+      return true;
+    }
+    // Past the trusted rows of a damaged index the entries end quietly.
+    if (beyondTrustedRows && fetched == EXIT_ROW) return false;
+    run.code = ExitWorst(run.code, fetched);
+    if (fetched == EXIT_DAMAGED) {
+      report.Damaged(row, run.Text(row), "its data runs past the end of the file", "", 0);
       return false;
     }
-    if (facts.damaged && !request.force) {
-      Complain(RowName(row, rows) + ": damaged entry: " + DAMAGED_STREAM + "; nothing written (--force writes it)");
-      report.Damaged(row, run.Text(row), DAMAGED_STREAM, "", 0);
-      run.code = ExitWorst(run.code, EXIT_DAMAGED);
-      return true;
-    }
-    // Of a damaged entry only what its stream decoded is written.
-    int written = WriteTarget(run, job, bytes, facts.decoded);
-    run.code = ExitWorst(run.code, written);
-    if (written != EXIT_OK) return true;
-    if (!facts.damaged) {
-      report.Written(row, run.Text(row), facts.decoded, job.target);
-      return true;
-    }
-    Complain(RowName(row, rows) + ": damaged entry written to \"" + ShownPath(job.target) +
-             "\": " + std::to_string(facts.decoded) + " of " + std::to_string(facts.unpackedSize) +
-             " bytes, those its stream decoded");
-    report.Damaged(row, run.Text(row), DAMAGED_STREAM, job.target, facts.decoded);
-    run.code = ExitWorst(run.code, EXIT_DAMAGED);
-    return true;
+    report.Failed(row, run.Text(row), fetched == EXIT_MEMORY ? "too large to hold in memory" : "no entry");
+    // An entry too large to hold is passed over: the ones after it still come.
+    return fetched == EXIT_MEMORY;
   };
-  for (uint32_t row : wanted) extract(row, false);
-  // Of a damaged index, --all also takes the entries its trusted rows do not reach.
-  if (request.all && !indexSound) {
-    for (uint32_t row = uint32_t(rows.size()); extract(row, true); row++) {
+
+  uint32_t found = uint32_t(plain.entries.size());
+  if (pastDamage) {
+    found = 0;
+    // The rows' targets first, in their order, then one walk that writes
+    // each entry as it comes.
+    std::vector<ExtractJob> jobs;
+    for (uint32_t row : wanted) {
+      ExtractJob job;
+      if (PlanTarget(run, row, &job)) jobs.push_back(job);
+    }
+    std::vector<bool> done(jobs.size(), false);
+    WalkPastDamage(request.archive, rows.size(), indexSound, [&](const WalkedEntry& entry) {
+      found = entry.number + 1;
+      for (size_t i = 0; i < jobs.size(); i++) {
+        if (jobs[i].row != entry.number) continue;
+        deliver(jobs[i], entry.facts, entry.bytes, entry.how);
+        done[i] = true;
+      }
+      ExtractJob job;
+      if (request.all && entry.number >= rows.size() && PlanTarget(run, entry.number, &job)) {
+        deliver(job, entry.facts, entry.bytes, entry.how);
+      }
+      return true;
+    });
+    for (size_t i = 0; i < jobs.size(); i++) {
+      if (done[i]) continue;
+      Complain(RowName(jobs[i].row, rows) +
+               ": the archive holds no entry for it, even past the damage (it ends after " +
+               Counted(found, "entry", "entries") + ")");
+      report.Failed(jobs[i].row, run.Text(jobs[i].row), "no entry");
+      run.code = ExitWorst(run.code, EXIT_DAMAGED);
+    }
+  } else {
+    for (uint32_t row : wanted) extract(row, false);
+    // Of a damaged index, --all also takes the entries its trusted rows do not reach.
+    if (request.all && !indexSound) {
+      for (uint32_t row = uint32_t(rows.size()); extract(row, true); row++) {
+      }
+    }
+  }
+  // Entries that no row of a sound index names are not extracted: say so.
+  if (request.all && indexSound) {
+    if (found > rows.size()) {
+      Complain(request.archive + ": entries " + std::to_string(rows.size()) + " to " + std::to_string(found - 1) +
+               " have no row and are not extracted (\"packtool rescue\" writes them)");
+      run.code = ExitWorst(run.code, EXIT_DAMAGED);
     }
   }
   // A pattern that chose nothing is named after the other rows are done.

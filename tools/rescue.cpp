@@ -42,7 +42,15 @@ struct RescuedEntry {
   uint32_t written;
   std::string path;                // relative to the folder, "/" between parts, Windows-1252; "" for none
   std::vector<SalvageHole> holes;  // zeros in the file where the archive could not be read
+  std::string how;                 // what is wrong with it, as said; "" for a sound entry
 };
+
+// A partial or damaged file's bytes before the failure may be wrong too: a
+// flipped bit decodes on as garbage until the stream breaks.
+constexpr const char* MAY_BE_WRONG = "its bytes before the damage may be wrong too";
+// The text report left beside the rescued files, so that the folder itself
+// says which files are not whole.
+constexpr const char* REPORT_FILE = "rescue-report.txt";
 
 class Rescue : public SalvageVisitor {
  public:
@@ -51,8 +59,16 @@ class Rescue : public SalvageVisitor {
 
   bool Entry(const SalvagedEntry& entry) override {
     if (entry.number == 0) TakeRows(entry);
-    RescuedEntry rescued{
-        entry.number, entry.number < rows_.size(), "", entry.state, entry.unpackedSize, entry.sizeUnknown, 0, "", {}};
+    RescuedEntry rescued{entry.number,
+                         entry.number < rows_.size(),
+                         "",
+                         entry.state,
+                         entry.unpackedSize,
+                         entry.sizeUnknown,
+                         0,
+                         "",
+                         {},
+                         ""};
     if (rescued.hasRow) rescued.row = rows_[entry.number];
     rescued.holes.assign(entry.holes, entry.holes + entry.holeCount);
     // A sound empty entry is a file too; of the others only recovered bytes count.
@@ -68,8 +84,14 @@ class Rescue : public SalvageVisitor {
       if (entry.rangeTaken) how += ", taken from the skipped range";
       if (entry.unreadable) how += ", the archive file could not be read there";
       if (entry.holeCount > 0) how += HolesSaid(entry);
+      if (entry.zeroed) how += ", its header lies in a run of zeros";
       if (entry.tooLarge) how += ", too large to hold whole in memory";
+      if (rescued.written > 0 && entry.state != SalvageState::Lost) how += std::string(" (") + MAY_BE_WRONG + ")";
+      rescued.how = how;
       Say(Name(rescued) + ": " + how);
+    } else if (entry.headerRepaired) {
+      Say(Name(rescued) + ": sound, its header was wrong (its stream decoded whole to its own size, its checksum " +
+          "matching)");
     }
     code_ = ExitWorst(code_, entry.state == SalvageState::Sound ? EXIT_OK : EXIT_DAMAGED);
     entries_.push_back(std::move(rescued));
@@ -80,8 +102,10 @@ class Rescue : public SalvageVisitor {
   void Skipped(const SalvageRange& range) override {
     skipped_.push_back(range);
     code_ = ExitWorst(code_, EXIT_DAMAGED);
-    Say("skipped " + Bytes(range.length) + " at offset " + std::to_string(range.offset) +
-        (range.unreadable ? ", from a header that could not be read" : ", where the entries did not follow on") +
+    const char* why = range.unreadable ? ", from a header that could not be read"
+                      : range.zeros    ? ", a run of zeros where the index has no rows left for empty entries"
+                                       : ", where the entries did not follow on";
+    Say("skipped " + Bytes(range.length) + " at offset " + std::to_string(range.offset) + why +
         " (taken as one entry)");
     progress_.Update(range.offset + range.length);
   }
@@ -98,7 +122,18 @@ class Rescue : public SalvageVisitor {
 
   void Ended(uint64_t untried) override { untried_ = untried; }
 
+  // The index's rows, once entry 0 gave them: all of them when it is sound.
+  SalvageExpected Expected() override { return SalvageExpected{!rows_.empty(), indexSound_, rows_.size()}; }
+
   int Finish() {
+    // Rows that the walk found no entry for are lost too.
+    for (uint32_t row = uint32_t(entries_.size()); row < rows_.size(); row++) {
+      RescuedEntry lost{
+          row, true, rows_[row], SalvageState::Lost, 0, true, 0, "", {}, "lost, the archive holds no entry for it"};
+      Say(Name(lost) + ": " + lost.how);
+      code_ = ExitWorst(code_, EXIT_DAMAGED);
+      entries_.push_back(std::move(lost));
+    }
     size_t counts[4] = {};
     for (const RescuedEntry& entry : entries_) counts[int(entry.state)]++;
     std::string summary = "rescued " + std::to_string(entries_.size() - counts[int(SalvageState::Lost)]) + " of " +
@@ -111,6 +146,8 @@ class Rescue : public SalvageVisitor {
       summary += "; " + Counted(skipped_.size(), "range", "ranges") + " skipped (" + Bytes(bytes) + ")";
     }
     Say(summary);
+    if (counts[1] + counts[2] > 0) Say(std::string("damaged and partial files: ") + MAY_BE_WRONG);
+    WriteReport();
     if (untried_ > 0) {
       Say(Bytes(untried_) + " of the archive file in bad areas were given up unread; " +
           "--every-unit asks for each 4 KiB of them (slow on a failing disk)");
@@ -149,6 +186,7 @@ class Rescue : public SalvageVisitor {
   // The rows of the index: the lines its recovered bytes hold whole, or all
   // of them when nothing of it was cut off.
   void TakeRows(const SalvagedEntry& index) {
+    indexSound_ = index.state == SalvageState::Sound;
     size_t size = LineTextTrusted(index.bytes, index.recovered, index.unpackedSize);
     size_t length = 0;
     for (size_t at = 0; at < size;) {
@@ -189,13 +227,16 @@ class Rescue : public SalvageVisitor {
     std::string target, error;
     bool exists = false;
     bool written = WriteAt(parts, entry, &target, &exists, &error);
-    std::string unnamed = UnnamedEntryFileName(entry.number);
-    if (!written && exists && parts.back() != unnamed) {
+    if (!written && exists) {
       // A file is in the way (one of the user's, or one this run wrote for
-      // another row that leads to the same name): it stays.
-      Say(Name(*rescued) + ": " + QuotedPath(target) + " exists; written as " + unnamed + " instead");
-      parts = {unnamed};
-      written = WriteAt(parts, entry, &target, &exists, &error);
+      // another row that leads to the same name): it stays, and the entry
+      // goes to the first free name of entry-N.bin, entry-N-2.bin, ...
+      std::string first = target;
+      for (uint32_t k = 1; !written && exists && k <= FALLBACK_TRIES; k++) {
+        parts = {FallbackName(entry.number, k)};
+        written = WriteAt(parts, entry, &target, &exists, &error);
+      }
+      if (written) Say(Name(*rescued) + ": " + QuotedPath(first) + " exists; written as " + parts[0] + " instead");
     }
     if (!written) {
       if (exists) {
@@ -209,6 +250,38 @@ class Rescue : public SalvageVisitor {
     }
     rescued->written = entry.recovered;
     for (const std::string& part : parts) rescued->path += (rescued->path.empty() ? "" : "/") + part;
+  }
+
+  static constexpr uint32_t FALLBACK_TRIES = 1000;
+  static std::string FallbackName(uint32_t entry, uint32_t k) {
+    return k == 1 ? UnnamedEntryFileName(entry) : "entry-" + std::to_string(entry) + "-" + std::to_string(k) + ".bin";
+  }
+
+  // One line per entry that is not sound: where it is and what is wrong.
+  void WriteReport() {
+    std::string text;
+    for (const RescuedEntry& e : entries_) {
+      if (e.state == SalvageState::Sound) continue;
+      text += (e.path.empty() ? std::string("(no file)") : e.path) + ": " + Name(e) + ": " + e.how + "\r\n";
+    }
+    if (text.empty()) return;
+    text = std::string("Files of this rescue that are not whole (") + MAY_BE_WRONG + "):\r\n" + text;
+    std::string error;
+    for (uint32_t k = 1; k <= FALLBACK_TRIES; k++) {
+      std::string name = k == 1 ? REPORT_FILE : "rescue-report-" + std::to_string(k) + ".txt";
+      std::string target = HostJoinPath(request_.outputFolder, name);
+      HostOutputFile file;
+      bool exists = false;
+      if (file.Create(target, &error) &&
+          file.Write(reinterpret_cast<const unsigned char*>(text.data()), uint32_t(text.size()), &error) &&
+          file.Commit(false, &exists, &error)) {
+        Say("what each file that is not whole is: " + QuotedPath(target));
+        return;
+      }
+      if (!exists) break;
+    }
+    Say("cannot write the rescue report: " + error);
+    code_ = ExitWorst(code_, EXIT_WRITE);
   }
 
   void PrintJson() const {
@@ -237,6 +310,7 @@ class Rescue : public SalvageVisitor {
 
   const PackToolRequest& request_;
   std::vector<std::string> rows_;
+  bool indexSound_ = false;
   std::vector<RescuedEntry> entries_;
   std::vector<SalvageRange> skipped_;
   uint64_t untried_ = 0;
