@@ -2,6 +2,7 @@
 
 #include "file/file.h"
 #include "pack/archive.h"
+#include "pack/other_kinds.h"
 #include "tools/host.h"
 
 ArchiveSession::~ArchiveSession() {
@@ -27,6 +28,10 @@ bool ArchiveSession::Open(const std::string& path, std::string* error) {
       break;
   }
   path_ = path;
+  if (const char* kind = ArchiveOtherKind(path.c_str())) {
+    *error = std::string("is ") + kind + ", not a pack archive";
+    return false;
+  }
   if (ArchiveOpen(path.c_str()) == 0) {
     *error = "cannot be opened: " + HostErrorText();
     return false;

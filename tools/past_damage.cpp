@@ -15,6 +15,11 @@ bool Empty(const EntryFacts& facts) {
 std::string Trouble(const PlainReading& plain, const ArchiveSession& session, size_t rows, bool indexSound) {
   uint32_t count = uint32_t(plain.entries.size());
   std::string entry = "entry " + std::to_string(count);
+  // More entries than rows: most often zeros read as empty entries.
+  if (indexSound && count > rows) {
+    return "the plain reading finds " + Counted(count, "entry", "entries") + " but the index has only " +
+           Counted(rows, "row", "rows");
+  }
   switch (plain.end) {
     case EntryOutcome::Truncated:
       // A last entry cut short is a cut archive: nothing lies past it.
@@ -25,10 +30,6 @@ std::string Trouble(const PlainReading& plain, const ArchiveSession& session, si
       return entry + "'s header claims a compressed entry, but its data does not start a stream";
     default:
       break;
-  }
-  if (indexSound && count > rows) {
-    return "the archive holds " + Counted(count, "entry", "entries") + " but the index has only " +
-           Counted(rows, "row", "rows");
   }
   uint32_t run = 0;
   for (uint32_t i = uint32_t(rows); i < count; i++) {

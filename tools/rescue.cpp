@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "file/file.h"
+#include "pack/other_kinds.h"
 #include "pack/salvage.h"
 #include "tools/archive_commands.h"
 #include "tools/commands.h"
@@ -358,6 +359,10 @@ int RunRescue(const PackToolRequest& request) {
   }
   if (size == 0) {
     Complain(ShownPath(request.archive) + ": is empty: not a pack archive");
+    return EXIT_ARCHIVE;
+  }
+  if (const char* kind = ArchiveOtherKind(request.archive.c_str())) {
+    Complain(ShownPath(request.archive) + ": is " + kind + ", not a pack archive: nothing to rescue");
     return EXIT_ARCHIVE;
   }
   int code = PrepareFolder(request);
