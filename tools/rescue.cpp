@@ -147,7 +147,7 @@ class Rescue : public SalvageVisitor {
       summary += "; " + Counted(skipped_.size(), "range", "ranges") + " skipped (" + Bytes(bytes) + ")";
     }
     Say(summary);
-    if (counts[1] + counts[2] > 0) Say(std::string("damaged and partial files: ") + MAY_BE_WRONG);
+    if (counts[1] + counts[2] > 0) Say(std::string("of the damaged and partial files, ") + MAY_BE_WRONG);
     WriteReport();
     if (untried_ > 0) {
       Say(Bytes(untried_) + " of the archive file in bad areas were given up unread; " +

@@ -78,7 +78,7 @@ Bytes RescueSample::BuildWithIndexCut() {
   return cut;
 }
 
-RowArchive::RowArchive(size_t rowCount, std::vector<size_t> empty) {
+RowArchive::RowArchive(size_t rowCount, std::vector<size_t> empty, size_t size) {
   std::string index;
   for (size_t row = 0; row < rowCount; row++) {
     rows.push_back(row == 0 ? "C:\\Index.txt" : "C:\\Fotos\\bild-" + std::to_string(row) + ".txt");
@@ -88,7 +88,7 @@ RowArchive::RowArchive(size_t rowCount, std::vector<size_t> empty) {
   std::vector<PackEntry> entries{StoredEntry(data[0])};
   for (size_t entry = 1; entry < rowCount; entry++) {
     bool isEmpty = std::find(empty.begin(), empty.end(), entry) != empty.end();
-    data.push_back(isEmpty ? Bytes() : SampleProse(20000 + entry * 997 % 10000, uint32_t(100 + entry)));
+    data.push_back(isEmpty ? Bytes() : SampleProse(size + entry * 997 % (size / 2), uint32_t(100 + entry)));
     entries.push_back(isEmpty || entry % 3 == 0 ? StoredEntry(data.back()) : CompressedEntry(data.back()));
   }
   for (const PackEntry& entry : entries) {

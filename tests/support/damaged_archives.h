@@ -33,11 +33,11 @@ struct RescueSample {
 };
 
 // An archive of `rowCount` rows (row 0 names the index) and an entry for
-// each: compressed texts of 20,000 to 30,000 bytes (4 to 7 KiB packed),
-// every third one stored; the entries named in `empty` are empty files. Its
-// damaged copies are made from it.
+// each: compressed texts of `size` to 1.5 times as many bytes (20,000: 4 to
+// 7 KiB packed), every third one stored; the entries named in `empty` are
+// empty files. Its damaged copies are made from it.
 struct RowArchive {
-  explicit RowArchive(size_t rowCount, std::vector<size_t> empty = {});
+  explicit RowArchive(size_t rowCount, std::vector<size_t> empty = {}, size_t size = 20000);
 
   std::vector<std::string> rows;
   std::vector<std::vector<uint8_t>> data;  // each entry's bytes; data[0] the index
