@@ -350,6 +350,11 @@ class Walk {
       // Decoded whole to its own size with its checksum matching: the bytes
       // are the entry's, only its header was wrong.
       repaired = entry.state == SalvageState::Sound && entry.checked;
+      if (repaired) {  // the header as it should have been
+        entry.unpackedSize = claim;
+        entry.packedSize = length;
+        entry.stored = false;
+      }
     } else if (!zeros && ReadStored(dataStart, length, &entry, &data)) {
       uint32_t fromFile = entry.FromFile();
       entry.state = fromFile == 0                               ? SalvageState::Lost

@@ -64,7 +64,8 @@ struct SalvagedEntry {
   bool unreadable;      // a read of the file failed: its header, or some of its data
   bool sizeUnknown;     // its header could not be read nor its data tell: sizes 0, its bytes the range's as they are
   bool zeroed;          // its header starts a run of zeros longer than the index has empty entries for
-  bool headerRepaired;  // rangeTaken, yet Sound: its stream decoded whole to its own size, checksum matching
+  bool headerRepaired;  // rangeTaken, yet Sound: its stream decoded whole to its own size, checksum
+                        // matching; the sizes above are then the stream's and the range's
   bool checked;         // compressed and whole, its stream's checksum present and matching
   SalvageState state;
   const unsigned char* bytes;  // what was recovered, valid during the call only

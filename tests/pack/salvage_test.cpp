@@ -81,6 +81,7 @@ TEST(Salvage, RefusedReadsCostOnlyTheUnitsTheyTouch) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.refused);
     ProgramHeapCreate();
+    PlatformFileCallsReset();  // the counts of the tests before this one are not its own
     uint64_t sector = c.refused / 512 * 512;
     PlatformFileRefuseReadsOf(sector, sector + 512);
     Recorder seen;
