@@ -75,7 +75,8 @@ WalkedListing ListPastDamage(const std::string& path, const ArchiveSession& sess
   listing.problems.push_back(PastDamageSaid(plain));
   WalkPastDamage(path, rows.size(), indexSound, [&](const WalkedEntry& entry) {
     bool sound = entry.state == SalvageState::Sound;
-    listing.entries.push_back({true, entry.facts, sound ? Storage(entry.facts) : SalvageStateName(entry.state)});
+    listing.entries.push_back(
+        {entry.sizeKnown, entry.facts, sound ? Storage(entry.facts) : SalvageStateName(entry.state)});
     if (!sound) listing.problems.push_back(EntryName(entry.number, rows) + ": " + entry.how);
     return true;
   });

@@ -51,7 +51,10 @@ class Walker : public SalvageVisitor {
     WalkedEntry walked{entry.number,
                        EntryFacts{entry.unpackedSize, entry.packedSize, entry.stored,
                                   entry.state != SalvageState::Sound, entry.recovered, entry.checked},
-                       entry.state, "", entry.bytes};
+                       entry.state,
+                       !entry.sizeUnknown,
+                       "",
+                       entry.bytes};
     if (entry.state != SalvageState::Sound) {
       walked.how = SalvageStateName(entry.state);
       if (entry.state != SalvageState::Lost) {

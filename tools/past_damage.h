@@ -33,6 +33,7 @@ struct WalkedEntry {
   uint32_t number;
   EntryFacts facts;  // decoded: the bytes recovered; damaged: anything but sound
   SalvageState state;
+  bool sizeKnown;              // false when its header was not read or was no claim (zeros)
   std::string how;             // what is wrong with it, "" when it is sound
   const unsigned char* bytes;  // facts.decoded of them, valid during the call only
 };

@@ -147,7 +147,8 @@ class Rescue : public SalvageVisitor {
       summary += "; " + Counted(skipped_.size(), "range", "ranges") + " skipped (" + Bytes(bytes) + ")";
     }
     Say(summary);
-    if (counts[1] + counts[2] > 0) Say(std::string("of the damaged and partial files, ") + MAY_BE_WRONG);
+    if (counts[1] + counts[2] > 0)
+      Say("of the damaged and partial files, the bytes before the damage may be wrong too");
     WriteReport();
     if (untried_ > 0) {
       Say(Bytes(untried_) + " of the archive file in bad areas were given up unread; " +
@@ -266,7 +267,10 @@ class Rescue : public SalvageVisitor {
       text += (e.path.empty() ? std::string("(no file)") : e.path) + ": " + Name(e) + ": " + e.how + "\r\n";
     }
     if (text.empty()) return;
-    text = std::string("Files of this rescue that are not whole (") + MAY_BE_WRONG + "):\r\n" + text;
+    text =
+        "Files of this rescue that are not whole; of a damaged or partial one, the bytes before the damage may "
+        "be wrong too:\r\n" +
+        text;
     std::string error;
     for (uint32_t k = 1; k <= FALLBACK_TRIES; k++) {
       std::string name = k == 1 ? REPORT_FILE : "rescue-report-" + std::to_string(k) + ".txt";
