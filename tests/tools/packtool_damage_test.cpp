@@ -140,6 +140,14 @@ TEST_F(PackToolDamage, WhatWasWrittenIsCountedAndNamed) {
   EXPECT_EQ(extracted["failed"][0]["reason"], "too large to hold in memory");
   EXPECT_EQ(S(Read("big/entry-3.bin")), "three");
 
+  // Entries that no row of a sound index names are reported, not written.
+  WriteEntries("extra.zip", {StoredEntry(B(Index({"C:\\Index.txt", "C:\\a.txt"}))), StoredEntry(B("a")),
+                             StoredEntry(B("stray")), StoredEntry(B("more"))});
+  run = Run({"extract", "extra.zip", "--all", "-d", "extra"});
+  EXPECT_EQ(run.exitCode, 4);
+  EXPECT_CONTAINS(run.err, "entries 2 to 3 have no row and are not extracted");
+  EXPECT_EQ(Files().count("extra/entry-2.bin"), 0u);
+
   // A real zip file beside the backups is named for what it is.
   Bytes zip = B(std::string("PK\x03\x04\x14\x00\x00\x00\x08\x00", 10) + std::string(300, 'z'));
   Write("photos.zip", zip);
