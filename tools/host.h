@@ -41,6 +41,9 @@ bool HostErrorIsTerminal();
 uint64_t HostMilliseconds();
 // The last system error as a short text.
 std::string HostErrorText();
+// Names the temporary file being written, for an interrupt to remove (one at
+// a time); "" for none.
+void HostPendingTemporary(const std::string& path);
 
 // A file that appears under its name only once it is complete: it is written
 // under a temporary name in the target's folder and renamed into place.

@@ -52,11 +52,15 @@ void HostSetUp() {
   for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) signal(signalNumber, RemovePendingAndStop);
 }
 
-void HostOutputFile::Pending(bool pending) {
+void HostPendingTemporary(const std::string& path) {
   pendingSet = 0;
-  if (!pending || temporary_.size() >= sizeof pendingTemporary) return;
-  memcpy(pendingTemporary, temporary_.c_str(), temporary_.size() + 1);
+  if (path.empty() || path.size() >= sizeof pendingTemporary) return;
+  memcpy(pendingTemporary, path.c_str(), path.size() + 1);
   pendingSet = 1;
+}
+
+void HostOutputFile::Pending(bool pending) {
+  HostPendingTemporary(pending ? temporary_ : std::string());
 }
 
 HostPathKind HostPathKindOf(const std::string& path, uint64_t* size) {

@@ -12,6 +12,7 @@
 #include "tools/exit_codes.h"
 #include "tools/host.h"
 #include "tools/json_document.h"
+#include "tools/output_tree.h"
 #include "tools/progress.h"
 #include "tools/report.h"
 #include "tools/target_path.h"
@@ -172,37 +173,51 @@ class Rescue : public SalvageVisitor {
     parts->push_back(UnnamedEntryFileName(entry.number));
   }
 
-  bool WriteAt(const std::vector<std::string>& parts, const SalvagedEntry& entry, std::string* target, bool* exists,
-               std::string* error) {
-    std::string folder = request_.outputFolder;
-    for (size_t i = 0; i + 1 < parts.size(); i++) folder = HostJoinPath(folder, HostFileNameText(parts[i]));
-    *target = HostJoinPath(folder, HostFileNameText(parts.back()));
-    if (folder != request_.outputFolder && !HostMakeFolders(folder, error)) return false;
-    HostOutputFile file;
-    return file.Create(*target, error) && file.Write(entry.bytes, entry.recovered, error) &&
-           file.Commit(false, exists, error);
+  // parts: the folders below the folder, then the file name.
+  TreeResult WriteAt(const std::vector<std::string>& parts, const SalvagedEntry& entry) {
+    std::vector<std::string> names;
+    for (const std::string& part : parts) names.push_back(HostFileNameText(part));
+    std::string name = names.back();
+    names.pop_back();
+    return tree_.Write(names, name, entry.bytes, entry.recovered, false, entry.number);
+  }
+
+  // What stands in a write's way, or "" for a failure of the system's.
+  static std::string InTheWay(const TreeResult& result) {
+    switch (result.outcome) {
+      case TreeOutcome::Link:
+        return QuotedPath(result.path) + LINK_REFUSED;
+      case TreeOutcome::Exists:
+      case TreeOutcome::OfThisRun:
+      case TreeOutcome::NotAFile:
+        return QuotedPath(result.path) + " exists";
+      default:
+        return "";
+    }
   }
 
   void Write(const SalvagedEntry& entry, RescuedEntry* rescued) {
     std::vector<std::string> parts;
     Target(*rescued, &parts);
-    std::string target, error;
-    bool exists = false;
-    bool written = WriteAt(parts, entry, &target, &exists, &error);
+    TreeResult result = WriteAt(parts, entry);
     std::string unnamed = UnnamedEntryFileName(entry.number);
-    if (!written && exists && parts.back() != unnamed) {
+    std::string inTheWay = InTheWay(result);
+    if (!inTheWay.empty() && parts != std::vector<std::string>{unnamed}) {
       // A file is in the way (one of the user's, or one this run wrote for
-      // another row that leads to the same name): it stays.
-      Say(Name(*rescued) + ": " + QuotedPath(target) + " exists; written as " + unnamed + " instead");
+      // another row that leads to the same name): it stays. A link on the
+      // way is refused; the bytes are kept all the same.
+      Say(Name(*rescued) + ": " + inTheWay + "; written as " + unnamed + " instead");
+      if (result.outcome == TreeOutcome::Link) code_ = ExitWorst(code_, EXIT_TARGET_REFUSED);
       parts = {unnamed};
-      written = WriteAt(parts, entry, &target, &exists, &error);
+      result = WriteAt(parts, entry);
+      inTheWay = InTheWay(result);
     }
-    if (!written) {
-      if (exists) {
-        Say(Name(*rescued) + ": " + QuotedPath(target) + " exists and is kept; nothing written");
+    if (result.outcome != TreeOutcome::Written) {
+      if (!inTheWay.empty()) {
+        Say(Name(*rescued) + ": " + inTheWay + "; nothing written");
         code_ = ExitWorst(code_, EXIT_TARGET_REFUSED);
       } else {
-        Say(Name(*rescued) + ": cannot write " + QuotedPath(target) + ": " + error);
+        Say(Name(*rescued) + ": cannot write " + QuotedPath(result.path) + ": " + result.error);
         code_ = ExitWorst(code_, EXIT_WRITE);
       }
       return;
@@ -243,6 +258,7 @@ class Rescue : public SalvageVisitor {
   uint64_t badUnits_ = 0;
   int code_ = EXIT_OK;
   Progress progress_;
+  OutputTree tree_{request_.outputFolder};
 };
 
 // The folder must be fresh or empty (with --force: any folder), so that a
