@@ -115,7 +115,7 @@ int RunList(const PackToolRequest& request) {
     }
   }
   code = FinishOutput(ExitWorst(index.code, selected));
-  for (const std::string& problem : problems) Complain(request.archive + ": " + problem);
+  for (const std::string& problem : problems) Complain(ShownPath(request.archive) + ": " + problem);
   return problems.empty() ? code : ExitWorst(code, EXIT_DAMAGED);
 }
 
