@@ -183,7 +183,9 @@ namespace {
 constexpr DWORD FOLDER_SHARING = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
 std::string Below(PlatformFolder folder, const char* name) {
-  return folder->path + "\\" + name;
+  const std::string& path = folder->path;
+  bool separated = !path.empty() && (path.back() == '\\' || path.back() == '/' || path.back() == ':');
+  return path + (separated ? "" : "\\") + name;
 }
 
 PlatformNameKind KindOf(HANDLE handle, PlatformFileIdentity* identity) {
