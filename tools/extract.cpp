@@ -126,17 +126,17 @@ void RemoveMadeFolders(const std::vector<std::string>& made) {
 }
 
 // -o FILE: written where the user's path leads.
-bool WriteOutputFile(ExtractRun& run, const ExtractJob& job, const unsigned char* bytes, uint32_t size,
-                     TreeResult* result) {
+TreeResult WriteOutputFile(ExtractRun& run, const ExtractJob& job, const unsigned char* bytes, uint32_t size) {
+  TreeResult result;
   HostOutputFile file;
   bool exists = false;
-  if (file.Create(job.target, &result->error) && file.Write(bytes, size, &result->error) &&
-      file.Commit(run.request.force, &exists, &result->error)) {
-    return true;
+  if (file.Create(job.target, &result.error) && file.Write(bytes, size, &result.error) &&
+      file.Commit(run.request.force, &exists, &result.error)) {
+    return result;
   }
   file.Discard();
-  result->outcome = exists ? TreeOutcome::Exists : TreeOutcome::Failed;
-  return false;
+  result.outcome = exists ? TreeOutcome::Exists : TreeOutcome::Failed;
+  return result;
 }
 
 int WriteTarget(ExtractRun& run, const ExtractJob& job, const unsigned char* bytes, uint32_t size) {
@@ -149,12 +149,8 @@ int WriteTarget(ExtractRun& run, const ExtractJob& job, const unsigned char* byt
     run.report.Failed(job.row, run.Text(job.row), "cannot make the folder");
     return EXIT_WRITE;
   }
-  TreeResult result;
-  if (job.name.empty()) {
-    WriteOutputFile(run, job, bytes, size, &result);
-  } else {
-    result = run.tree.Write(job.folders, job.name, bytes, size, run.request.force, job.row);
-  }
+  TreeResult result = job.name.empty() ? WriteOutputFile(run, job, bytes, size)
+                                       : run.tree.Write(job.folders, job.name, bytes, size, run.request.force, job.row);
   if (result.outcome == TreeOutcome::Written) return EXIT_OK;
   RemoveMadeFolders(made);
   if (run.Refused(job, result)) return EXIT_TARGET_REFUSED;
