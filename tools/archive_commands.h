@@ -111,6 +111,8 @@ class RowFetcher {
              Counted(endEntry_, "entry", "entries") + ")");
     return EXIT_ROW;
   }
+  // After Fetch gave EXIT_DAMAGED: why the entry ended.
+  const char* EndText() const { return InsideEntryText(end_); }
 
  private:
   void End(EntryOutcome outcome) {

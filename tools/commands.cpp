@@ -166,7 +166,7 @@ int RunList(const PackToolRequest& request) {
     }
   }
   code = FinishOutput(ExitWorst(index.code, selected));
-  for (const std::string& problem : problems) Complain(request.archive + ": " + problem);
+  for (const std::string& problem : problems) Complain(ShownPath(request.archive) + ": " + problem);
   return problems.empty() ? code : ExitWorst(code, EXIT_DAMAGED);
 }
 
@@ -191,7 +191,7 @@ int RunCat(const PackToolRequest& request) {
   std::vector<unsigned char> walked;  // the entry's bytes, when the salvage walk found it
   PlainReading plain = ReadPlainly(session, index);
   if (!plain.trouble.empty()) {
-    Complain(request.archive + ": " + PastDamageSaid(plain));
+    Complain(ShownPath(request.archive) + ": " + PastDamageSaid(plain));
     code = ExitWorst(code, EXIT_DAMAGED);
     bool found = false;
     WalkPastDamage(request.archive, session.Rows().size(), index.state == IndexState::Sound,
@@ -210,7 +210,7 @@ int RunCat(const PackToolRequest& request) {
     bytes = walked.data();
   } else {
     if (!session.Rewind()) {
-      Complain(request.archive + ": the archive changed while it was read");
+      Complain(ShownPath(request.archive) + ": the archive changed while it was read");
       return EXIT_ARCHIVE;
     }
     RowFetcher fetcher(session, index.facts, index.state == IndexState::Sound);
@@ -266,7 +266,7 @@ int RunVerify(const PackToolRequest& request) {
   if (!plain.trouble.empty()) {
     report(PastDamageSaid(plain), EXIT_DAMAGED);
   } else if (!session.Rewind()) {
-    Complain(request.archive + ": the archive changed while it was read");
+    Complain(ShownPath(request.archive) + ": the archive changed while it was read");
     return EXIT_ARCHIVE;
   }
   size_t proven = 0;

@@ -13,6 +13,7 @@
 #include "tools/exit_codes.h"
 #include "tools/host.h"
 #include "tools/json_document.h"
+#include "tools/output_tree.h"
 #include "tools/progress.h"
 #include "tools/report.h"
 #include "tools/target_path.h"
@@ -212,40 +213,57 @@ class Rescue : public SalvageVisitor {
     parts->push_back(UnnamedEntryFileName(entry.number));
   }
 
-  bool WriteAt(const std::vector<std::string>& parts, const SalvagedEntry& entry, std::string* target, bool* exists,
-               std::string* error) {
-    std::string folder = request_.outputFolder;
-    for (size_t i = 0; i + 1 < parts.size(); i++) folder = HostJoinPath(folder, HostFileNameText(parts[i]));
-    *target = HostJoinPath(folder, HostFileNameText(parts.back()));
-    if (folder != request_.outputFolder && !HostMakeFolders(folder, error)) return false;
-    HostOutputFile file;
-    return file.Create(*target, error) && file.Write(entry.bytes, entry.recovered, error) &&
-           file.Commit(false, exists, error);
+  // parts: the folders below the folder, then the file name.
+  TreeResult WriteAt(const std::vector<std::string>& parts, const SalvagedEntry& entry) {
+    std::vector<std::string> names;
+    for (const std::string& part : parts) names.push_back(HostFileNameText(part));
+    std::string name = names.back();
+    names.pop_back();
+    return tree_.Write(names, name, entry.bytes, entry.recovered, false, entry.number);
+  }
+
+  // What stands in a write's way, or "" for a failure of the system's.
+  static std::string InTheWay(const TreeResult& result) {
+    switch (result.outcome) {
+      case TreeOutcome::Link:
+        return QuotedPath(result.path) + LINK_REFUSED;
+      case TreeOutcome::Exists:
+      case TreeOutcome::OfThisRun:
+      case TreeOutcome::NotAFile:
+        return QuotedPath(result.path) + " exists";
+      default:
+        return "";
+    }
   }
 
   void Write(const SalvagedEntry& entry, RescuedEntry* rescued) {
     std::vector<std::string> parts;
     Target(*rescued, &parts);
-    std::string target, error;
-    bool exists = false;
-    bool written = WriteAt(parts, entry, &target, &exists, &error);
-    if (!written && exists) {
+    TreeResult result = WriteAt(parts, entry);
+    std::string inTheWay = InTheWay(result);
+    if (!inTheWay.empty()) {
       // A file is in the way (one of the user's, or one this run wrote for
       // another row that leads to the same name): it stays, and the entry
-      // goes to the first free name of entry-N.bin, entry-N-2.bin, ...
-      std::string first = target;
-      for (uint32_t k = 1; !written && exists && k <= FALLBACK_TRIES; k++) {
-        parts = {FallbackName(entry.number, k)};
-        written = WriteAt(parts, entry, &target, &exists, &error);
+      // goes to the first free name of entry-N.bin, entry-N-2.bin, ... A link
+      // on the way is refused; the bytes are kept all the same.
+      if (result.outcome == TreeOutcome::Link) code_ = ExitWorst(code_, EXIT_TARGET_REFUSED);
+      std::string first = inTheWay;
+      for (uint32_t k = 1; !inTheWay.empty() && k <= FALLBACK_TRIES; k++) {
+        std::vector<std::string> fallback{FallbackName(entry.number, k)};
+        if (fallback == parts) continue;
+        parts = fallback;
+        result = WriteAt(parts, entry);
+        inTheWay = InTheWay(result);
       }
-      if (written) Say(Name(*rescued) + ": " + QuotedPath(first) + " exists; written as " + parts[0] + " instead");
+      if (result.outcome == TreeOutcome::Written)
+        Say(Name(*rescued) + ": " + first + "; written as " + parts[0] + " instead");
     }
-    if (!written) {
-      if (exists) {
-        Say(Name(*rescued) + ": " + QuotedPath(target) + " exists and is kept; nothing written");
+    if (result.outcome != TreeOutcome::Written) {
+      if (!inTheWay.empty()) {
+        Say(Name(*rescued) + ": " + inTheWay + "; nothing written");
         code_ = ExitWorst(code_, EXIT_TARGET_REFUSED);
       } else {
-        Say(Name(*rescued) + ": cannot write " + QuotedPath(target) + ": " + error);
+        Say(Name(*rescued) + ": cannot write " + QuotedPath(result.path) + ": " + result.error);
         code_ = ExitWorst(code_, EXIT_WRITE);
       }
       return;
@@ -271,21 +289,18 @@ class Rescue : public SalvageVisitor {
         "Files of this rescue that are not whole; of a damaged or partial one, the bytes before the damage may "
         "be wrong too:\r\n" +
         text;
-    std::string error;
+    // Written as the entries are, so that a link planted in the folder is not followed.
+    TreeResult result;
     for (uint32_t k = 1; k <= FALLBACK_TRIES; k++) {
       std::string name = k == 1 ? REPORT_FILE : "rescue-report-" + std::to_string(k) + ".txt";
-      std::string target = HostJoinPath(request_.outputFolder, name);
-      HostOutputFile file;
-      bool exists = false;
-      if (file.Create(target, &error) &&
-          file.Write(reinterpret_cast<const unsigned char*>(text.data()), uint32_t(text.size()), &error) &&
-          file.Commit(false, &exists, &error)) {
-        Say("what each file that is not whole is: " + QuotedPath(target));
+      result = tree_.Write({}, name, text.data(), text.size(), false, 0);
+      if (result.outcome == TreeOutcome::Written) {
+        Say("what each file that is not whole is: " + QuotedPath(result.path));
         return;
       }
-      if (!exists) break;
+      if (result.outcome == TreeOutcome::Failed) break;
     }
-    Say("cannot write the rescue report: " + error);
+    Say("cannot write the rescue report: " + (result.error.empty() ? InTheWay(result) : result.error));
     code_ = ExitWorst(code_, EXIT_WRITE);
   }
 
@@ -322,6 +337,7 @@ class Rescue : public SalvageVisitor {
   uint64_t badUnits_ = 0;
   int code_ = EXIT_OK;
   Progress progress_;
+  OutputTree tree_{request_.outputFolder};
 };
 
 // The folder must be fresh or empty (with --force: any folder), so that a

@@ -435,9 +435,8 @@ TEST_F(PackToolCli, RowTextsFollowTheLocalesCharacterSet) {
   EXPECT_CONTAINS(Run({"list", "umlaut.zip"}, "C.UTF-8").out,
                   "C:\\Br\xC3\xA4"
                   "f.txt\n");
-  EXPECT_CONTAINS(Run({"list", "umlaut.zip"}, "C").out,
-                  "C:\\Br\xE4"
-                  "f.txt\n");
+  // Under any other locale bytes from 0x80 are escaped: the terminal's set is not known.
+  EXPECT_CONTAINS(Run({"list", "umlaut.zip"}, "C").out, "C:\\Br\\xE4f.txt\n");
   EXPECT_CONTAINS(Run({"list", "umlaut.zip"}, "C.UTF-8").out, "esc\\x1B[31mred\n");
   EXPECT_CONTAINS(Run({"list", "--raw", "umlaut.zip"}, "C.UTF-8").out,
                   "C:\\Br\xE4"
