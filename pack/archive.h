@@ -1,5 +1,7 @@
 // The pack archive reader: one archive at a time, read front to back, one
-// entry per call, each delivered whole in a buffer the reader owns.
+// entry per call, each delivered whole in a buffer the reader owns. It is
+// one process-wide cursor on an archive object (pack/archive_file.h), which
+// also gives threads a cursor each; the types below are those of both.
 //
 // An archive is entries back to back, no header: unpacked size and packed
 // size (32-bit little-endian), then packed-size data bytes. Equal sizes mean

@@ -13,19 +13,6 @@ constexpr uint32_t WINDOW_SIZE = 1u << 20;
 
 }  // namespace
 
-bool Block::Allocate(uint32_t size, bool zeroFill) {
-  Free();
-  data_ = static_cast<unsigned char*>(ProgramAlloc(size != 0 ? size : 1, zeroFill));
-  size_ = data_ != nullptr ? size : 0;
-  return data_ != nullptr;
-}
-
-void Block::Free() {
-  if (data_ != nullptr) ProgramFree(data_);
-  data_ = nullptr;
-  size_ = 0;
-}
-
 ArchiveBytes::~ArchiveBytes() {
   if (file_ != PLATFORM_FILE_INVALID) PlatformFileClose(file_);
 }

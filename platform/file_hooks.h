@@ -1,14 +1,25 @@
 // What both builds of the seam share: the count of file calls and the test
-// hooks that refuse reads and limit writes. Internal to platform/.
+// hooks that refuse reads and limit writes. Internal to platform/. Any
+// thread may make file calls at any time: the counters are atomic, and the
+// refused ranges are set under a lock that a read takes only when some are
+// set.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "platform/platform.h"
 
 namespace file_hooks {
 
-extern PlatformFileCallCounts calls;
+// PlatformFileCallCounts, field by field, for calls from several threads.
+struct CallCounters {
+  std::atomic<uint64_t> opens, creates, reads, positionedReads, bytesRead, refusedReads, sizeQueries, writes, seeks,
+      closes, deletes;
+  std::atomic<const void*> lastWriteSource;
+  std::atomic<uint32_t> lastWriteLength;
+};
+extern CallCounters calls;
 
 // Whether a read of length bytes at offset is to be refused (tests set it by
 // PlatformFileRefuseReadsOf); *done is set to 0 and the refusal counted.

@@ -10,7 +10,8 @@
 using PlatformHeap = void*;
 
 // maximumSize 0 gives a growable heap; a non-zero maximum gives a fixed heap
-// that refuses allocations beyond it (used to test exhausted memory).
+// that refuses allocations beyond it (used to test exhausted memory). A
+// serialized heap may be used by several threads at once.
 PlatformHeap PlatformHeapCreate(bool serialized, size_t initialSize, size_t maximumSize = 0);
 void* PlatformHeapAlloc(PlatformHeap heap, size_t size, bool zeroFill);
 // Grows or shrinks a block, keeping its contents; added bytes are zero when
@@ -38,7 +39,8 @@ PlatformFile PlatformFileCreateNew(const char* path);
 bool PlatformFileRead(PlatformFile file, void* destination, uint32_t length, uint32_t* done);
 bool PlatformFileWrite(PlatformFile file, const void* source, uint32_t length, uint32_t* done);
 // Reads at offset from the start of the file, whatever the file position
-// was; the position afterwards is not defined. Like PlatformFileRead, short
+// was; the position afterwards is not defined. Several threads may read one
+// file this way at once. Every file call may be made from any thread. Like PlatformFileRead, short
 // only at the end of the file (*done 0 at or past it, which is no failure).
 bool PlatformFileReadAt(PlatformFile file, uint64_t offset, void* destination, uint32_t length, uint32_t* done);
 // The file's size in bytes; false when the system cannot tell (*size is then 0).

@@ -1,5 +1,7 @@
 // The seam over POSIX calls, with the same meaning as the Win32 one. A heap is
-// a list of malloc'd blocks so that destroying it releases them all at once.
+// a list of malloc'd blocks so that destroying it releases them all at once;
+// a serialized heap links them under a lock, as a Win32 heap without
+// HEAP_NO_SERIALIZE does, so that several threads may use it.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <new>
 
 #include "platform/file_hooks.h"
@@ -33,10 +36,17 @@ struct alignas(16) BlockHeader {
 };
 
 struct Heap {
-  BlockHeader* blocks;
-  size_t maximumSize;  // 0: growable
-  size_t bytesInUse;
+  BlockHeader* blocks = nullptr;
+  size_t maximumSize = 0;  // 0: growable
+  size_t bytesInUse = 0;
+  bool serialized = false;
+  std::mutex lock;  // held over the list and the count while serialized
 };
+
+// Holds the heap's lock for the scope when the heap is serialized.
+std::unique_lock<std::mutex> Hold(Heap* heap) {
+  return heap->serialized ? std::unique_lock<std::mutex>(heap->lock) : std::unique_lock<std::mutex>();
+}
 
 bool Fits(const Heap* heap, size_t oldSize, size_t newSize) {
   if (heap->maximumSize == 0) return true;
@@ -69,7 +79,8 @@ PlatformFile FromDescriptor(int fd) {
   return moved < 0 ? PLATFORM_FILE_INVALID : moved;
 }
 
-// The files the seam holds open, one entry per handle. Windows opens them
+// The files the seam holds open, one entry per handle, under openFilesLock
+// (any thread may open, close and delete). Windows opens them
 // without delete sharing, so a delete of an open file fails there; the same
 // answer here needs to know which files are open. Device and inode name the
 // file itself, whatever path reached it.
@@ -79,6 +90,7 @@ struct OpenFile {
   ino_t inode;
 };
 
+std::mutex openFilesLock;
 OpenFile* openFiles;
 size_t openFileCount;
 size_t openFileRoom;
@@ -86,6 +98,7 @@ size_t openFileRoom;
 bool RememberOpen(int fd) {
   struct stat facts;
   if (fstat(fd, &facts) != 0) return false;
+  std::lock_guard<std::mutex> hold(openFilesLock);
   if (openFileCount == openFileRoom) {
     size_t room = openFileRoom == 0 ? 8 : openFileRoom * 2;
     auto* grown = static_cast<OpenFile*>(realloc(openFiles, room * sizeof(OpenFile)));
@@ -98,6 +111,7 @@ bool RememberOpen(int fd) {
 }
 
 void ForgetOpen(int fd) {
+  std::lock_guard<std::mutex> hold(openFilesLock);
   for (size_t i = 0; i < openFileCount; i++) {
     if (openFiles[i].fd != fd) continue;
     openFiles[i] = openFiles[--openFileCount];
@@ -110,6 +124,7 @@ void ForgetOpen(int fd) {
 }
 
 bool IsOpen(const struct stat& facts) {
+  std::lock_guard<std::mutex> hold(openFilesLock);
   for (size_t i = 0; i < openFileCount; i++) {
     if (openFiles[i].device == facts.st_dev && openFiles[i].inode == facts.st_ino) return true;
   }
@@ -144,14 +159,19 @@ bool ReadFully(void* destination, uint32_t length, uint32_t* done, ReadSome read
 
 }  // namespace
 
-PlatformHeap PlatformHeapCreate(bool /*serialized*/, size_t /*initialSize*/, size_t maximumSize) {
-  Heap* heap = new (std::nothrow) Heap{nullptr, maximumSize, 0};
+PlatformHeap PlatformHeapCreate(bool serialized, size_t /*initialSize*/, size_t maximumSize) {
+  Heap* heap = new (std::nothrow) Heap;
+  if (heap == nullptr) return nullptr;
+  heap->maximumSize = maximumSize;
+  heap->serialized = serialized;
   return heap;
 }
 
 void* PlatformHeapAlloc(PlatformHeap handle, size_t size, bool zeroFill) {
   Heap* heap = static_cast<Heap*>(handle);
-  if (heap == nullptr || size > SIZE_MAX - sizeof(BlockHeader) || !Fits(heap, 0, size)) return nullptr;
+  if (heap == nullptr) return nullptr;
+  auto hold = Hold(heap);
+  if (size > SIZE_MAX - sizeof(BlockHeader) || !Fits(heap, 0, size)) return nullptr;
   void* memory = zeroFill ? calloc(1, sizeof(BlockHeader) + size) : malloc(sizeof(BlockHeader) + size);
   if (memory == nullptr) return nullptr;
   BlockHeader* block = static_cast<BlockHeader*>(memory);
@@ -165,6 +185,7 @@ void* PlatformHeapReAlloc(PlatformHeap handle, void* memory, size_t size, bool z
   Heap* heap = static_cast<Heap*>(handle);
   if (heap == nullptr) return nullptr;
   if (memory == nullptr) return PlatformHeapAlloc(heap, size, zeroFill);
+  auto hold = Hold(heap);
   BlockHeader* block = static_cast<BlockHeader*>(memory) - 1;
   size_t oldSize = block->size;
   if (size > SIZE_MAX - sizeof(BlockHeader) || !Fits(heap, oldSize, size)) return nullptr;
@@ -184,6 +205,7 @@ void* PlatformHeapReAlloc(PlatformHeap handle, void* memory, size_t size, bool z
 void PlatformHeapFree(PlatformHeap handle, void* memory) {
   Heap* heap = static_cast<Heap*>(handle);
   if (heap == nullptr || memory == nullptr) return;
+  auto hold = Hold(heap);
   BlockHeader* block = static_cast<BlockHeader*>(memory) - 1;
   Unlink(heap, block);
   heap->bytesInUse -= block->size;

@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/test_files.h"
@@ -42,6 +44,44 @@ TEST(PlatformHeap, FixedHeapRefusesBeyondItsSizeAndKeepsTheOldBlock) {
   EXPECT_EQ(PlatformHeapReAlloc(heap, block, 1024 * 1024, false), nullptr);
   EXPECT_STREQ(block, "kept");
   PlatformHeapFree(heap, block);
+  PlatformHeapDestroy(heap);
+}
+
+// Threads taking and giving back blocks of one serialized heap at once:
+// each keeps what it wrote, and a fixed heap's count of what is in use
+// comes back to where it was (most of its size is then there to take).
+TEST(PlatformHeap, SerializedHeapServesSeveralThreads) {
+  const size_t limit = 4 << 20;
+  PlatformHeap heap = PlatformHeapCreate(true, 4096, limit);
+  ASSERT_NE(heap, nullptr);
+  const int threads = 4;
+  std::vector<int> wrong(threads, 0);
+  std::vector<std::thread> users;
+  for (int t = 0; t < threads; t++) {
+    users.emplace_back([&, t] {
+      std::vector<unsigned char*> held;
+      for (int i = 0; i < 10000; i++) {
+        size_t size = 16 + size_t(i * 31 + t) % 600;
+        auto* block = static_cast<unsigned char*>(PlatformHeapAlloc(heap, size, false));
+        if (block == nullptr) continue;
+        memset(block, t + 1, size);
+        if (i % 5 == 0) block = static_cast<unsigned char*>(PlatformHeapReAlloc(heap, block, size * 2, true));
+        held.push_back(block);
+        if (held.size() > 40) {
+          unsigned char* old = held.front();
+          wrong[size_t(t)] += old[0] == t + 1 ? 0 : 1;
+          PlatformHeapFree(heap, old);
+          held.erase(held.begin());
+        }
+      }
+      for (unsigned char* block : held) PlatformHeapFree(heap, block);
+    });
+  }
+  for (std::thread& user : users) user.join();
+  for (int t = 0; t < threads; t++) EXPECT_EQ(wrong[size_t(t)], 0) << "thread " << t;
+  for (size_t taken = 0; taken < limit * 3 / 5; taken += 16 * 1024) {
+    ASSERT_NE(PlatformHeapAlloc(heap, 16 * 1024, false), nullptr) << "every block given back; taken " << taken;
+  }
   PlatformHeapDestroy(heap);
 }
 
@@ -133,6 +173,49 @@ TEST(PlatformFile, PositionedReadsTakeTheirOffsetNotTheFilePosition) {
   EXPECT_EQ(calls.positionedReads, 6u);
   EXPECT_EQ(calls.reads, 0u);
   EXPECT_EQ(calls.bytesRead, 10u);
+  PlatformFileClose(file);
+  PlatformFileDelete(path);
+}
+
+// Threads reading one handle at offsets of their own each get their own
+// bytes (a read position shared by the handle would mix them up), and every
+// read is counted.
+TEST(PlatformFile, PositionedReadsFromSeveralThreadsGetTheirOwnBytes) {
+  const char* path = "seam_read_at_threads.bin";
+  const uint32_t size = 1 << 20;
+  auto byteAt = [](uint64_t offset) { return char((offset * 7) ^ (offset >> 9)); };
+  std::string bytes(size, 0);
+  for (uint32_t i = 0; i < size; i++) bytes[i] = byteAt(i);
+  WriteWhole(path, bytes);
+  PlatformFile file = PlatformFileOpenRead(path, false);
+  ASSERT_NE(file, PLATFORM_FILE_INVALID);
+  PlatformFileCallsReset();
+  const int threads = 4, readsEach = 500;
+  std::vector<int> wrong(threads, 0);
+  std::vector<uint64_t> bytesEach(threads, 0);
+  std::vector<std::thread> readers;
+  for (int t = 0; t < threads; t++) {
+    readers.emplace_back([&, t] {
+      char got[700];
+      for (int i = 0; i < readsEach; i++) {
+        uint64_t offset = (uint64_t(i) * 7919 + uint64_t(t) * 104729) % (size + 300);
+        uint32_t length = 1 + uint32_t(i * 13 + t) % sizeof got, done = 0;
+        bool ok = PlatformFileReadAt(file, offset, got, length, &done);
+        uint64_t expected = offset >= size ? 0 : std::min<uint64_t>(length, size - offset);
+        bool same = ok && done == expected;
+        for (uint32_t k = 0; same && k < done; k++) same = got[k] == byteAt(offset + k);
+        wrong[size_t(t)] += same ? 0 : 1;
+        bytesEach[size_t(t)] += done;
+      }
+    });
+  }
+  for (std::thread& reader : readers) reader.join();
+  for (int t = 0; t < threads; t++) EXPECT_EQ(wrong[size_t(t)], 0) << "thread " << t;
+  PlatformFileCallCounts calls = PlatformFileCalls();
+  EXPECT_EQ(calls.positionedReads, uint64_t(threads * readsEach));
+  uint64_t total = 0;
+  for (uint64_t b : bytesEach) total += b;
+  EXPECT_EQ(calls.bytesRead, total);
   PlatformFileClose(file);
   PlatformFileDelete(path);
 }

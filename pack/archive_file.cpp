@@ -1,0 +1,344 @@
+#include "pack/archive_file.h"
+
+#include <new>
+
+#include "core/growing_table.h"
+#include "core/memory.h"
+#include "pack/decoder.h"
+#include "pack/entry_header.h"
+#include "platform/platform.h"
+
+// Read by any number of threads once ArchiveFileOpen has returned it.
+struct ArchiveFile {
+  PlatformFile file = PLATFORM_FILE_INVALID;
+  uint64_t size = 0;
+  bool walked = false;
+  GrowingTable<ArchiveEntryPlace> places{ARCHIVE_PLACES_MAX};
+  ArchivePlace walkEnd = {};
+  uint64_t walkStop = 0;  // where the header after the last entry starts (or would)
+};
+
+// It keeps its own position and reads at it, so that passing an entry is one
+// header read (none on a walked archive) and arithmetic; the archive ends at
+// the size the file had when it was opened.
+struct ArchiveCursor {
+  const ArchiveFile* archive;
+  unsigned char* entry;  // the entry last delivered (program heap), or null
+  int32_t entrySize;     // its unpacked size; -1 when the last read delivered nothing
+  ArchiveEntryInfo last;
+  bool haveLast;
+  uint64_t position;   // where the next entry header starts; never beyond the size
+  uint32_t index;      // entries read or passed before that header
+  ArchivePlace place;  // miss and cut: of the last call that reads a header
+  bool stopAtImplausible;
+};
+
+namespace {
+
+// ArchiveEntrySize answers in a signed 32-bit value, so no entry beyond this
+// is handed out (a 32-bit process could not hold one anyway).
+constexpr uint32_t ENTRY_SIZE_MAX = 0x7FFFFFFF;
+
+void FreeEntry(ArchiveCursor* cursor) {
+  if (cursor->entry == nullptr) return;
+  ProgramFree(cursor->entry);
+  cursor->entry = nullptr;
+}
+
+// Starts a call that reads a header: it gives an entry until it says why not.
+void Begin(ArchiveCursor* cursor) {
+  cursor->entrySize = -1;
+  cursor->place.miss = ARCHIVE_MISS_NONE;
+}
+
+// Notes why the call gives no entry; returns what it then returns.
+const unsigned char* Missed(ArchiveCursor* cursor, ArchiveMiss miss) {
+  cursor->place.miss = miss;
+  return nullptr;
+}
+
+// The entry at the cursor's position is cut short, or the system would not
+// read it (its header, then both sizes are 0, or its data): the archive ends
+// here for this cursor, for every later call too.
+const unsigned char* EndAtDamagedEntry(ArchiveCursor* cursor, ArchiveMiss miss, uint32_t unpackedSize,
+                                       uint32_t packedSize) {
+  cursor->place.cutUnpackedSize = unpackedSize;
+  cursor->place.cutPackedSize = packedSize;
+  cursor->place.cutOffset = cursor->position;
+  cursor->position = cursor->archive->size;
+  return Missed(cursor, miss);
+}
+
+// False at the end of the archive (nothing left, a partial header, or a read
+// the system refused), with the reason noted. A refused read ends the
+// archive where the header stands, as a refused read of an entry's data
+// does: a later call does not read on past it. On a walked archive the
+// header is the walk's, and past its last entry the walk's end is this one.
+bool ReadHeader(ArchiveCursor* cursor, EntryHeader* header) {
+  const ArchiveFile* archive = cursor->archive;
+  uint64_t left = archive->size - cursor->position;
+  if (left < ARCHIVE_HEADER_SIZE) {
+    Missed(cursor, left == 0 ? ARCHIVE_MISS_END : ARCHIVE_MISS_STRAY);
+    return false;
+  }
+  if (archive->walked) {
+    if (cursor->index < archive->places.Count()) {
+      const ArchiveEntryPlace& place = archive->places.begin()[cursor->index];
+      *header = EntryHeader{place.unpackedSize, place.packedSize};
+      return true;
+    }
+    const ArchivePlace& end = archive->walkEnd;
+    EndAtDamagedEntry(cursor, ArchiveMiss(end.miss), end.cutUnpackedSize, end.cutPackedSize);
+    return false;
+  }
+  unsigned char bytes[ARCHIVE_HEADER_SIZE];
+  uint32_t done = 0;
+  if (!PlatformFileReadAt(archive->file, cursor->position, bytes, ARCHIVE_HEADER_SIZE, &done) ||
+      done != ARCHIVE_HEADER_SIZE) {
+    EndAtDamagedEntry(cursor, ARCHIVE_MISS_UNREADABLE, 0, 0);
+    return false;
+  }
+  *header = EntryHeaderFrom(bytes);
+  return true;
+}
+
+uint64_t DataStart(const ArchiveCursor* cursor) {
+  return cursor->position + ARCHIVE_HEADER_SIZE;
+}
+
+// Whether the data part of the entry whose header was just read is all in
+// the file. Known from the size alone, so that a header claiming data that
+// is not there costs no buffer and no read.
+bool DataIsThere(const ArchiveCursor* cursor, uint32_t packedSize) {
+  return cursor->archive->size - DataStart(cursor) >= packedSize;
+}
+
+void PassEntry(ArchiveCursor* cursor, uint32_t packedSize) {
+  cursor->position = DataStart(cursor) + packedSize;
+  cursor->index++;
+}
+
+bool ReadData(const ArchiveCursor* cursor, void* destination, uint32_t size) {
+  uint32_t done = 0;
+  return PlatformFileReadAt(cursor->archive->file, DataStart(cursor), destination, size, &done) && done == size;
+}
+
+void Remember(ArchiveCursor* cursor, const EntryHeader& header, bool damaged, uint32_t decoded, bool checked = false) {
+  cursor->last =
+      ArchiveEntryInfo{header.unpackedSize, header.packedSize, header.unpackedSize == header.packedSize ? 1 : 0,
+                       damaged ? 1 : 0,     decoded,           checked ? 1 : 0};
+  cursor->haveLast = true;
+}
+
+// With ArchiveCursorStopAtImplausible: whether the header just read claims a
+// compressed entry whose data does not start a stream (a read refused here
+// says nothing of it).
+bool Implausible(const ArchiveCursor* cursor, const EntryHeader& header) {
+  if (!cursor->stopAtImplausible || header.unpackedSize == header.packedSize) return false;
+  if (header.packedSize < 2) return true;
+  unsigned char magic[2] = {0, 0};
+  uint32_t done = 0;
+  if (!PlatformFileReadAt(cursor->archive->file, DataStart(cursor), magic, sizeof magic, &done) ||
+      done != sizeof magic) {
+    return false;
+  }
+  return (magic[0] | magic[1] << 8) != STREAM_MAGIC;
+}
+
+// A sound stream whose checksum field is not 0 was proven by it.
+bool Checksummed(const unsigned char* stream, uint32_t packedSize) {
+  return packedSize >= STREAM_HEADER_SIZE && (stream[6] | stream[7] | stream[8] | stream[9]) != 0;
+}
+
+// Decodes into entry, which comes zero-filled: the decoder leaves 0 wherever
+// it wrote nothing that counts, and the rest is never touched, so a header
+// that claims far more than its stream gives costs what the stream gives.
+// True when the stream is sound and delivered all of it; *decoded is how
+// many bytes from the start really came from the stream.
+bool DecodeEntry(const unsigned char* stream, uint32_t packedSize, unsigned char* entry, uint32_t unpackedSize,
+                 uint32_t* decoded) {
+  StreamSalvage result;
+  bool sound = DecodeCompressedStreamSalvage(stream, packedSize, entry, unpackedSize, false, &result);
+  *decoded = result.decoded;
+  return sound && result.written == unpackedSize;
+}
+
+ArchiveCursor CursorAtStart(const ArchiveFile* archive) {
+  return ArchiveCursor{archive, nullptr, -1, {}, false, 0, 0, {}, false};
+}
+
+// The walk is a cursor passing every entry in order, so that it ends where
+// and why any cursor reading in order would.
+bool Walk(ArchiveFile* archive) {
+  ArchiveCursor cursor = CursorAtStart(archive);
+  for (;;) {
+    uint64_t offset = cursor.position;
+    if (ArchiveCursorSkipEntry(&cursor) == 0) {
+      archive->walkStop = offset;
+      break;
+    }
+    ArchiveEntryPlace place{offset, cursor.last.unpackedSize, cursor.last.packedSize};
+    if (!archive->places.Insert(archive->places.end(), place)) return false;
+  }
+  ArchiveCursorWhere(&cursor, &archive->walkEnd);
+  archive->walked = true;
+  return true;
+}
+
+}  // namespace
+
+ArchiveFile* ArchiveFileOpen(const char* path, ArchiveWalk walk) {
+  if (path == nullptr) return nullptr;
+  auto* archive = new (std::nothrow) ArchiveFile;
+  if (archive == nullptr) return nullptr;
+  archive->file = PlatformFileOpenRead(path, true);
+  if (archive->file == PLATFORM_FILE_INVALID || !PlatformFileSize(archive->file, &archive->size) ||
+      (walk == ARCHIVE_WALK_HEADERS && !Walk(archive))) {
+    ArchiveFileClose(archive);
+    return nullptr;
+  }
+  return archive;
+}
+
+void ArchiveFileClose(ArchiveFile* archive) {
+  if (archive == nullptr) return;
+  if (archive->file != PLATFORM_FILE_INVALID) PlatformFileClose(archive->file);
+  delete archive;
+}
+
+uint64_t ArchiveFileSize(const ArchiveFile* archive) {
+  return archive->size;
+}
+
+uint32_t ArchiveFileEntryCount(const ArchiveFile* archive) {
+  return archive->places.Count();
+}
+
+int ArchiveFileEntryPlace(const ArchiveFile* archive, uint32_t index, ArchiveEntryPlace* place) {
+  if (index >= archive->places.Count() || place == nullptr) return 0;
+  *place = archive->places.begin()[index];
+  return 1;
+}
+
+int ArchiveFileWalkEnd(const ArchiveFile* archive, ArchivePlace* place) {
+  if (!archive->walked || place == nullptr) return 0;
+  *place = archive->walkEnd;
+  return 1;
+}
+
+ArchiveCursor* ArchiveCursorCreate(const ArchiveFile* archive) {
+  if (archive == nullptr) return nullptr;
+  return new (std::nothrow) ArchiveCursor(CursorAtStart(archive));
+}
+
+void ArchiveCursorFree(ArchiveCursor* cursor) {
+  if (cursor == nullptr) return;
+  FreeEntry(cursor);
+  delete cursor;
+}
+
+const unsigned char* ArchiveCursorNextEntry(ArchiveCursor* cursor) {
+  Begin(cursor);
+  EntryHeader header;
+  if (!ReadHeader(cursor, &header)) return nullptr;
+  FreeEntry(cursor);
+  const uint32_t unpackedSize = header.unpackedSize, packedSize = header.packedSize;
+  if (!DataIsThere(cursor, packedSize)) {
+    return EndAtDamagedEntry(cursor, ARCHIVE_MISS_CUT_SHORT, unpackedSize, packedSize);
+  }
+  if (Implausible(cursor, header)) {
+    return EndAtDamagedEntry(cursor, ARCHIVE_MISS_IMPLAUSIBLE, unpackedSize, packedSize);
+  }
+
+  bool stored = unpackedSize == packedSize;
+  auto passOver = [&]() -> const unsigned char* {
+    PassEntry(cursor, packedSize);
+    Remember(cursor, header, false, 0);
+    return Missed(cursor, ARCHIVE_MISS_TOO_LARGE);
+  };
+  if (unpackedSize > ENTRY_SIZE_MAX || packedSize > ENTRY_SIZE_MAX) return passOver();
+  // One byte at least, so that an empty entry is a valid buffer too. A
+  // compressed entry's buffer comes zero-filled (fresh pages from the system
+  // need no filling; a reused block does), so that what its stream does not
+  // give is 0 without a pass over it.
+  auto* entry = static_cast<unsigned char*>(ProgramAlloc(unpackedSize != 0 ? unpackedSize : 1, !stored));
+  if (entry == nullptr) return passOver();
+
+  bool damaged = false;
+  bool checked = false;
+  uint32_t decoded = unpackedSize;
+  if (stored) {
+    if (!ReadData(cursor, entry, packedSize)) {
+      ProgramFree(entry);
+      return EndAtDamagedEntry(cursor, ARCHIVE_MISS_UNREADABLE, unpackedSize, packedSize);
+    }
+  } else {
+    auto* stream = static_cast<unsigned char*>(ProgramAlloc(packedSize != 0 ? packedSize : 1, false));
+    if (stream == nullptr) {
+      ProgramFree(entry);
+      return passOver();
+    }
+    bool complete = ReadData(cursor, stream, packedSize);
+    if (complete) damaged = !DecodeEntry(stream, packedSize, entry, unpackedSize, &decoded);
+    checked = complete && !damaged && Checksummed(stream, packedSize);
+    ProgramFree(stream);
+    if (!complete) {
+      ProgramFree(entry);
+      return EndAtDamagedEntry(cursor, ARCHIVE_MISS_UNREADABLE, unpackedSize, packedSize);
+    }
+  }
+  PassEntry(cursor, packedSize);
+  cursor->entry = entry;
+  cursor->entrySize = int32_t(unpackedSize);
+  Remember(cursor, header, damaged, decoded, checked);
+  return entry;
+}
+
+int ArchiveCursorSkipEntry(ArchiveCursor* cursor) {
+  Begin(cursor);
+  EntryHeader header;
+  if (!ReadHeader(cursor, &header)) return 0;
+  FreeEntry(cursor);
+  if (!DataIsThere(cursor, header.packedSize)) {
+    EndAtDamagedEntry(cursor, ARCHIVE_MISS_CUT_SHORT, header.unpackedSize, header.packedSize);
+    return 0;
+  }
+  if (Implausible(cursor, header)) {
+    EndAtDamagedEntry(cursor, ARCHIVE_MISS_IMPLAUSIBLE, header.unpackedSize, header.packedSize);
+    return 0;
+  }
+  PassEntry(cursor, header.packedSize);
+  Remember(cursor, header, false, 0);
+  return 1;
+}
+
+void ArchiveCursorStopAtImplausible(ArchiveCursor* cursor) {
+  cursor->stopAtImplausible = true;
+}
+
+int32_t ArchiveCursorEntrySize(const ArchiveCursor* cursor) {
+  return cursor->entrySize;
+}
+
+int ArchiveCursorLastEntryInfo(const ArchiveCursor* cursor, ArchiveEntryInfo* info) {
+  if (!cursor->haveLast || info == nullptr) return 0;
+  *info = cursor->last;
+  return 1;
+}
+
+int ArchiveCursorWhere(const ArchiveCursor* cursor, ArchivePlace* place) {
+  if (place == nullptr) return 0;
+  *place = cursor->place;
+  place->offset = cursor->position;
+  place->size = cursor->archive->size;
+  return 1;
+}
+
+int ArchiveCursorSeek(ArchiveCursor* cursor, uint32_t index) {
+  const ArchiveFile* archive = cursor->archive;
+  if (!archive->walked || index > archive->places.Count()) return 0;
+  cursor->position = index < archive->places.Count() ? archive->places.begin()[index].offset : archive->walkStop;
+  cursor->index = index;
+  cursor->place.miss = ARCHIVE_MISS_NONE;
+  return 1;
+}

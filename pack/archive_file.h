@@ -1,0 +1,89 @@
+// An open pack archive that several threads can read different entries of,
+// and the cursors that read it. The process-wide reader of pack/archive.h is
+// one cursor on one such archive.
+//
+// An ArchiveFile is the open file, its size (taken once, when it is opened)
+// and, when it is walked, the place of every entry: where its header starts
+// and what the header says. Nothing in it changes after ArchiveFileOpen, and
+// the file is read only by offset (the platform's positioned read), so any
+// number of cursors on any number of threads may read it at once.
+//
+// A cursor is one user's place in an archive (a thread, a command): where
+// it stands, the entry it delivered last (in a buffer it owns), that entry's
+// account and why its last call gave no entry. A cursor is used by one
+// thread at a time; its calls read as the process-wide ones of the same
+// name (pack/archive.h), with the same costs, ends and failures.
+#pragma once
+
+#include <cstdint>
+
+#include "pack/archive.h"
+
+struct ArchiveFile;
+struct ArchiveCursor;
+
+// How much ArchiveFileOpen learns of the entries before any is read.
+enum ArchiveWalk {
+  // Nothing: a cursor reads each header when it comes to it, front to back.
+  // Opening costs the open and a size query, whatever the archive holds.
+  ARCHIVE_WALK_NONE,
+  // Every header, front to back, to where a cursor reading in order would
+  // stop (ArchiveFileWalkEnd says where and why). Costs one 8-byte
+  // positioned read per entry and 16 bytes of the program heap per entry;
+  // no entry's data is read. A cursor may then start at any entry.
+  ARCHIVE_WALK_HEADERS,
+};
+
+// The archive at path, or null for a null path, a file that cannot be
+// opened or whose size cannot be had, or no memory for the object or its
+// places (also past ARCHIVE_PLACES_MAX entries, a table of 1 GiB). The
+// archive is what the file holds at this moment: its size is taken once,
+// here. The places come from the program heap, so the archive is closed
+// before that heap is destroyed.
+ArchiveFile* ArchiveFileOpen(const char* path, ArchiveWalk walk);
+constexpr uint32_t ARCHIVE_PLACES_MAX = 1u << 26;
+// Closes the file and frees the places; null is fine. Every cursor on the
+// archive is freed first.
+void ArchiveFileClose(ArchiveFile* archive);
+
+uint64_t ArchiveFileSize(const ArchiveFile* archive);
+
+// An entry as the walk found it: a header whose data is all in the file.
+struct ArchiveEntryPlace {
+  uint64_t offset;  // where its header starts
+  uint32_t unpackedSize;
+  uint32_t packedSize;
+};
+// How many entries the walk found (0 for an archive not walked).
+uint32_t ArchiveFileEntryCount(const ArchiveFile* archive);
+// 0 when index is not below the count.
+int ArchiveFileEntryPlace(const ArchiveFile* archive, uint32_t index, ArchiveEntryPlace* place);
+// Where and why the walk stopped, as ArchiveWhere would say after a cursor
+// passed every entry in order: the miss, and for a header cut short or
+// unreadable, that header and where it starts. 0 for an archive not walked.
+int ArchiveFileWalkEnd(const ArchiveFile* archive, ArchivePlace* place);
+
+// A cursor before entry 0 of archive, or null when there is no memory for
+// it. It costs no read.
+ArchiveCursor* ArchiveCursorCreate(const ArchiveFile* archive);
+// Frees the cursor and the entry it delivered last; null is fine.
+void ArchiveCursorFree(ArchiveCursor* cursor);
+
+// As ArchiveNextEntry, ArchiveSkipEntry, ArchiveEntrySize, ArchiveLastEntryInfo
+// and ArchiveWhere, for this cursor. On a walked archive the headers come
+// from the walk, so passing an entry costs no read at all, and the end the
+// walk found is where every cursor ends.
+const unsigned char* ArchiveCursorNextEntry(ArchiveCursor* cursor);
+int ArchiveCursorSkipEntry(ArchiveCursor* cursor);
+int32_t ArchiveCursorEntrySize(const ArchiveCursor* cursor);
+// As ArchiveStopAtImplausible, for this cursor, from now on.
+void ArchiveCursorStopAtImplausible(ArchiveCursor* cursor);
+int ArchiveCursorLastEntryInfo(const ArchiveCursor* cursor, ArchiveEntryInfo* info);
+int ArchiveCursorWhere(const ArchiveCursor* cursor, ArchivePlace* place);
+
+// Puts the cursor before entry `index` of a walked archive (the entry count
+// puts it where the walk ended), so that its next call reads or passes that
+// entry; costs no read. The entry it delivered last stays valid and its
+// account stays; the miss is cleared. 0, with the cursor as it was, for an
+// archive not walked or an index beyond the count.
+int ArchiveCursorSeek(ArchiveCursor* cursor, uint32_t index);

@@ -1,0 +1,188 @@
+// The archive object and its cursors, held against the process-wide reader,
+// which reads the same files front to back.
+#include "pack/archive_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/memory.h"
+#include "platform/platform.h"
+#include "tests/support/pack_writer.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+const char* const ARCHIVE = "pack_test_archive_file.zip";
+
+Bytes Noise(size_t size, uint32_t seed) {
+  std::mt19937 random(seed);
+  Bytes bytes(size);
+  for (auto& b : bytes) b = uint8_t(random() % 5 == 0 ? 'x' : random());
+  return bytes;
+}
+
+// What one read gave: the bytes (or none), the account and the place after it.
+struct Outcome {
+  bool delivered;
+  Bytes bytes;
+  ArchiveEntryInfo info;
+  ArchivePlace place;
+};
+
+bool operator==(const Outcome& a, const Outcome& b) {
+  return a.delivered == b.delivered && a.bytes == b.bytes && memcmp(&a.info, &b.info, sizeof a.info) == 0 &&
+         a.place.offset == b.place.offset && a.place.size == b.place.size && a.place.miss == b.place.miss &&
+         a.place.cutOffset == b.place.cutOffset && a.place.cutUnpackedSize == b.place.cutUnpackedSize &&
+         a.place.cutPackedSize == b.place.cutPackedSize;
+}
+
+Outcome Taken(const unsigned char* entry, int32_t size, ArchiveEntryInfo info, ArchivePlace place) {
+  return Outcome{entry != nullptr, entry != nullptr ? Bytes(entry, entry + size) : Bytes{}, info, place};
+}
+
+// Every read of the process-wide reader to its end, and two more.
+std::vector<Outcome> PlainReads() {
+  std::vector<Outcome> reads;
+  EXPECT_EQ(ArchiveOpen(ARCHIVE), 1);
+  for (int extra = 0; extra < 2;) {
+    const unsigned char* entry = ArchiveNextEntry();
+    ArchiveEntryInfo info{};
+    ArchivePlace place{};
+    ArchiveLastEntryInfo(&info);
+    ArchiveWhere(&place);
+    reads.push_back(Taken(entry, ArchiveEntrySize(), info, place));
+    if (place.miss != ARCHIVE_MISS_NONE && place.miss != ARCHIVE_MISS_TOO_LARGE) extra++;
+  }
+  ArchiveClose();
+  return reads;
+}
+
+Outcome CursorRead(ArchiveCursor* cursor) {
+  const unsigned char* entry = ArchiveCursorNextEntry(cursor);
+  ArchiveEntryInfo info{};
+  ArchivePlace place{};
+  ArchiveCursorLastEntryInfo(cursor, &info);
+  ArchiveCursorWhere(cursor, &place);
+  return Taken(entry, ArchiveCursorEntrySize(cursor), info, place);
+}
+
+class ArchiveObject : public ::testing::Test {
+ protected:
+  void SetUp() override { ProgramHeapCreate(); }
+  void TearDown() override {
+    ProgramHeapDestroy();
+    PlatformFileCallsReset();
+    PlatformFileDelete(ARCHIVE);
+  }
+};
+
+// On archives that end in each way the reader knows, a cursor of a walked
+// archive reads what the process-wide reader reads, with the same accounts
+// and places, and ends where the walk said; passing entries costs no read.
+TEST_F(ArchiveObject, WalkedCursorReadsWhatThePlainReaderReads) {
+  Bytes data = Noise(3000, 1);
+  struct Case {
+    const char* name;
+    Bytes tail;            // after three sound entries
+    uint64_t refusedFrom;  // reads refused from here on (0: none)
+    ArchiveMiss end;
+  } cases[] = {
+      {"sound", {}, 0, ARCHIVE_MISS_END},
+      {"stray bytes", {1, 2, 3}, 0, ARCHIVE_MISS_STRAY},
+      {"cut short", {0x10, 0, 0, 0, 0x10, 0, 0, 0, 'a'}, 0, ARCHIVE_MISS_CUT_SHORT},
+      {"refused header", {4, 0, 0, 0, 4, 0, 0, 0, 'a', 'b', 'c', 'd'}, 1, ARCHIVE_MISS_UNREADABLE},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bytes archive = BuildArchive({StoredEntry(data), CompressedEntry(data), StoredEntry({})});
+    uint64_t tailAt = archive.size();
+    archive.insert(archive.end(), c.tail.begin(), c.tail.end());
+    ASSERT_TRUE(WriteFileBytes(ARCHIVE, archive));
+    PlatformFileCallsReset();
+    if (c.refusedFrom != 0) PlatformFileRefuseReadsOf(tailAt, tailAt + 1);
+    std::vector<Outcome> plain = PlainReads();
+
+    ArchiveFile* walked = ArchiveFileOpen(ARCHIVE, ARCHIVE_WALK_HEADERS);
+    ASSERT_NE(walked, nullptr);
+    EXPECT_EQ(ArchiveFileEntryCount(walked), 3u);
+    ArchiveEntryPlace place{};
+    ASSERT_EQ(ArchiveFileEntryPlace(walked, 2, &place), 1);
+    EXPECT_EQ(place.offset, tailAt - 8);
+    EXPECT_EQ(ArchiveFileEntryPlace(walked, 3, &place), 0);
+    ArchivePlace end{};
+    ASSERT_EQ(ArchiveFileWalkEnd(walked, &end), 1);
+    EXPECT_EQ(end.miss, c.end);
+
+    ArchiveCursor* cursor = ArchiveCursorCreate(walked);
+    ASSERT_NE(cursor, nullptr);
+    for (size_t i = 0; i < plain.size(); i++) EXPECT_TRUE(CursorRead(cursor) == plain[i]) << "read " << i;
+    // From the walk's end again, and past entries without a read.
+    ASSERT_EQ(ArchiveCursorSeek(cursor, 3), 1);
+    EXPECT_TRUE(CursorRead(cursor) == plain[3]);
+    EXPECT_EQ(ArchiveCursorSeek(cursor, 4), 0);
+    ASSERT_EQ(ArchiveCursorSeek(cursor, 0), 1);
+    PlatformFileCallCounts before = PlatformFileCalls();
+    for (int i = 0; i < 3; i++) EXPECT_EQ(ArchiveCursorSkipEntry(cursor), 1);
+    EXPECT_EQ(ArchiveCursorSkipEntry(cursor), 0);
+    EXPECT_EQ(PlatformFileCalls().positionedReads, before.positionedReads);
+    ArchiveCursorFree(cursor);
+    ArchiveFileClose(walked);
+  }
+}
+
+TEST_F(ArchiveObject, OnlyAWalkedArchiveSeeks) {
+  ASSERT_TRUE(WriteArchive(ARCHIVE, {StoredEntry(Noise(10, 2))}));
+  ArchiveFile* archive = ArchiveFileOpen(ARCHIVE, ARCHIVE_WALK_NONE);
+  ASSERT_NE(archive, nullptr);
+  EXPECT_EQ(ArchiveFileEntryCount(archive), 0u);
+  ArchivePlace end{};
+  EXPECT_EQ(ArchiveFileWalkEnd(archive, &end), 0);
+  ArchiveCursor* cursor = ArchiveCursorCreate(archive);
+  EXPECT_EQ(ArchiveCursorSeek(cursor, 0), 0);
+  EXPECT_NE(ArchiveCursorNextEntry(cursor), nullptr);
+  ArchiveCursorFree(cursor);
+  ArchiveFileClose(archive);
+  EXPECT_EQ(ArchiveFileOpen("pack_test_missing.zip", ARCHIVE_WALK_HEADERS), nullptr);
+  EXPECT_EQ(ArchiveFileOpen(nullptr, ARCHIVE_WALK_NONE), nullptr);
+}
+
+// Threads with a cursor each read different entries of one archive, each
+// from the far end of its share: every entry as the process-wide reader
+// gives it.
+TEST_F(ArchiveObject, ThreadsReadDifferentEntriesOfOneArchive) {
+  std::vector<PackEntry> entries;
+  for (uint32_t i = 0; i < 48; i++) {
+    Bytes data = Noise(500 + i * 731, 10 + i);
+    entries.push_back(i % 3 == 0 ? StoredEntry(data) : CompressedEntry(data));
+  }
+  ASSERT_TRUE(WriteArchive(ARCHIVE, entries));
+  std::vector<Outcome> plain = PlainReads();
+  ArchiveFile* archive = ArchiveFileOpen(ARCHIVE, ARCHIVE_WALK_HEADERS);
+  ASSERT_NE(archive, nullptr);
+  ASSERT_EQ(ArchiveFileEntryCount(archive), entries.size());
+
+  const uint32_t threads = 4;
+  std::vector<int> wrong(threads, 0);
+  std::vector<std::thread> readers;
+  for (uint32_t t = 0; t < threads; t++) {
+    readers.emplace_back([&, t] {
+      ArchiveCursor* cursor = ArchiveCursorCreate(archive);
+      for (uint32_t i = uint32_t(entries.size()) - threads + t; i < entries.size(); i -= threads) {
+        bool same = cursor != nullptr && ArchiveCursorSeek(cursor, i) == 1 && CursorRead(cursor) == plain[i];
+        wrong[t] += same ? 0 : 1;
+      }
+      ArchiveCursorFree(cursor);
+    });
+  }
+  for (std::thread& reader : readers) reader.join();
+  for (uint32_t t = 0; t < threads; t++) EXPECT_EQ(wrong[t], 0) << "thread " << t;
+  ArchiveFileClose(archive);
+}
+
+}  // namespace
