@@ -6,12 +6,14 @@
 #include "gadget/gadget.h"
 #include "pack/archive.h"
 #include "platform/platform.h"
+#include "platform/staged_file.h"
 #include "requester/requester.h"
 #include "window/window.h"
 
 namespace {
 
 const char* const INDEX_FILE = "Index.tmp";
+const char* const OWN_FILE_PREFIX = "Wiederherstellung-";
 // Names tried for a file of our own in a folder; each one left behind by an
 // ended process costs one more try.
 constexpr int OWN_FILE_TRIES = 16;
@@ -22,7 +24,7 @@ constexpr int OWN_FILE_TRIES = 16;
 bool CreateOwnFile(const std::string& folder, String& path) {
   for (int attempt = 0; attempt < OWN_FILE_TRIES; attempt++) {
     std::string name =
-        folder + "Wiederherstellung-" + std::to_string(PlatformProcessId()) + "-" + std::to_string(attempt) + ".tmp";
+        folder + OWN_FILE_PREFIX + std::to_string(PlatformProcessId()) + "-" + std::to_string(attempt) + ".tmp";
     if (FileCreateNew(FILE_WORK, name.c_str()) != 0) {
       path = name.c_str();
       return true;
@@ -171,11 +173,12 @@ int ExportEntry() {
   // The entry goes to a new file in the target's folder, which takes the
   // target's place only once every byte is on the disk: a full disk or a
   // medium pulled out leaves the user's file as it was, and no cut-short file
-  // under the name chosen.
-  std::string target = state.exportPath.Text();
-  size_t folderEnd = target.find_last_of("\\/:") + 1;  // 0 for a bare name
-  String staged;
-  if (!CreateOwnFile(target.substr(0, folderEnd), staged) || !WriteAndClose(staged, state.entry, size)) return 0;
-  if (PlatformFileReplace(staged.Text(), target.c_str()) == 0) FileDelete(staged.Text());
+  // under the name chosen. The save dialog has asked before replacing.
+  PlatformStagedFile staged;
+  bool existed = false;
+  if (staged.CreateBeside(state.exportPath.Text(), OWN_FILE_PREFIX, OWN_FILE_TRIES) &&
+      staged.Write(state.entry, size_t(size > 0 ? size : 0))) {
+    staged.PlaceBeside(true, &existed);
+  }
   return 0;
 }

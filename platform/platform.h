@@ -1,6 +1,8 @@
-// The narrow seam between the portable libraries (core, pack, file) and the
-// operating system: heaps and file handles, nothing else. One implementation
-// per platform; no buffering, no policy, no error strings live here.
+// The narrow seam between the portable code and the operating system: heaps
+// and file handles for core, pack and file, and what packtool needs beside
+// them (folders, moves without replacing, file identity, console facts).
+// One implementation per platform; no buffering, no policy and no messages
+// live here (a system's own error text is a fact, not a message).
 #pragma once
 
 #include <cstddef>
@@ -147,3 +149,53 @@ void PlatformFileRefuseReadsOf(uint64_t from, uint64_t to);
 // For tests of a full disk: once `room` more bytes have been written, every
 // write is cut short there and refused, until PlatformFileCallsReset.
 void PlatformFileLimitWrites(uint64_t room);
+
+// What path names, following links: Missing, File (*size is then its size),
+// Folder, Other (a device, a pipe) or Unreadable (the system refused to say).
+PlatformNameKind PlatformPathKind(const char* path, uint64_t* size);
+// Where the last name of path begins: behind its last separator ('/'; on
+// Windows also '\\' and a drive's ':'). 0 for a bare name. What lies before
+// it is the folder the name is in.
+size_t PlatformPathNameStart(const char* path);
+// Makes the one folder path (the folder it is in must exist). False when
+// nothing was made: something of that name is there, or the system refused.
+bool PlatformFolderMake(const char* path);
+// Removes the folder path when it holds nothing; else leaves it.
+void PlatformFolderRemove(const char* path);
+// Whether the folder holds nothing (no file, no folder); false also when it
+// cannot be read.
+bool PlatformFolderIsEmpty(const char* path);
+
+// The last failure of a system call of this thread as the system words it,
+// copied with its terminator into buffer (cut to fit). Returns its length.
+size_t PlatformErrorText(char* buffer, size_t size);
+// A clock that only moves forward, in milliseconds from an arbitrary start.
+uint64_t PlatformMilliseconds();
+
+// Sets up a console program: standard output takes bytes as they are (no LF
+// to CR LF), the locale's character set is the console's, a write past a
+// file size limit fails instead of ending the process, and an interrupt
+// (Ctrl+C, a hang-up, a termination) removes the file named by
+// PlatformDeleteOnInterrupt before the process ends.
+void PlatformConsoleSetUp();
+// Names the file below folder that an interrupt is to remove, one at a time;
+// a null folder names none. The folder must stay open while it is named.
+void PlatformDeleteOnInterrupt(PlatformFolder folder, const char* name);
+// Whether standard error is a terminal (a person may be watching).
+bool PlatformErrorIsTerminal();
+
+// Code pages as Windows numbers them.
+constexpr uint32_t PLATFORM_CODE_PAGE_UNKNOWN = 0;  // only 7-bit text is surely what it seems
+constexpr uint32_t PLATFORM_CODE_PAGE_1252 = 1252;
+constexpr uint32_t PLATFORM_CODE_PAGE_UTF8 = 65001;
+// The character set the console shows bytes in: on Windows the console's
+// output code page (1252 without a console), on POSIX UTF-8 under a UTF-8
+// locale and unknown under any other.
+uint32_t PlatformConsoleCodePage();
+// The character set of the command line's arguments: on Windows the ANSI
+// code page, on POSIX as for the console.
+uint32_t PlatformArgumentCodePage();
+// Unicode text (code points below 0x10000) in codePage, by the system's
+// tables, into buffer when it fits. Returns the length it takes; 0 when the
+// system has no such code page (POSIX has none of its own).
+size_t PlatformEncodeText(uint32_t codePage, const uint16_t* text, size_t count, char* buffer, size_t size);

@@ -2,14 +2,20 @@
 // a list of malloc'd blocks so that destroying it releases them all at once;
 // a serialized heap links them under a lock, as a Win32 heap without
 // HEAP_NO_SERIALIZE does, so that several threads may use it.
+#include <dirent.h>
 #include <fcntl.h>
+#include <langinfo.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 #include <new>
 
@@ -441,4 +447,105 @@ size_t PlatformTempFolder(char* buffer, size_t size) {
 
 uint32_t PlatformProcessId() {
   return static_cast<uint32_t>(getpid());
+}
+
+PlatformNameKind PlatformPathKind(const char* path, uint64_t* size) {
+  struct stat facts;
+  if (stat(path, &facts) != 0) {
+    return errno == ENOENT || errno == ENOTDIR ? PlatformNameKind::Missing : PlatformNameKind::Unreadable;
+  }
+  PlatformNameKind kind = KindOf(facts);
+  if (kind == PlatformNameKind::File) *size = uint64_t(facts.st_size);
+  return kind;
+}
+
+size_t PlatformPathNameStart(const char* path) {
+  const char* slash = strrchr(path, '/');
+  return slash == nullptr ? 0 : size_t(slash - path) + 1;
+}
+
+bool PlatformFolderMake(const char* path) {
+  return mkdir(path, 0777) == 0;
+}
+
+void PlatformFolderRemove(const char* path) {
+  rmdir(path);
+}
+
+bool PlatformFolderIsEmpty(const char* path) {
+  DIR* folder = opendir(path);
+  if (folder == nullptr) return false;
+  bool empty = true;
+  while (struct dirent* entry = readdir(folder)) {
+    if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0) {
+      empty = false;
+      break;
+    }
+  }
+  closedir(folder);
+  return empty;
+}
+
+size_t PlatformErrorText(char* buffer, size_t size) {
+  if (buffer == nullptr || size == 0) return 0;
+  const char* text = strerror(errno);
+  size_t length = strnlen(text, size - 1);
+  memcpy(buffer, text, length);
+  buffer[length] = 0;
+  return length;
+}
+
+uint64_t PlatformMilliseconds() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return uint64_t(now.tv_sec) * 1000 + uint64_t(now.tv_nsec) / 1000000;
+}
+
+namespace {
+
+// The file an interrupt removes: a signal handler reaches nothing but
+// globals, and unlinkat is safe to call in one.
+char pendingName[4096];
+volatile sig_atomic_t pendingFolder = -1;
+
+void RemovePendingAndStop(int signalNumber) {
+  if (pendingFolder >= 0) unlinkat(pendingFolder, pendingName, 0);
+  signal(signalNumber, SIG_DFL);
+  raise(signalNumber);
+}
+
+bool LocaleIsUtf8() {
+  const char* codeset = nl_langinfo(CODESET);
+  return codeset != nullptr && (strcasecmp(codeset, "UTF-8") == 0 || strcasecmp(codeset, "UTF8") == 0);
+}
+
+}  // namespace
+
+void PlatformConsoleSetUp() {
+  setlocale(LC_CTYPE, "");
+  signal(SIGXFSZ, SIG_IGN);
+  for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) signal(signalNumber, RemovePendingAndStop);
+}
+
+void PlatformDeleteOnInterrupt(PlatformFolder folder, const char* name) {
+  pendingFolder = -1;
+  if (folder == nullptr || name == nullptr || strlen(name) >= sizeof pendingName) return;
+  memcpy(pendingName, name, strlen(name) + 1);
+  pendingFolder = folder->fd;
+}
+
+bool PlatformErrorIsTerminal() {
+  return isatty(STDERR_FILENO) != 0;
+}
+
+uint32_t PlatformConsoleCodePage() {
+  return LocaleIsUtf8() ? PLATFORM_CODE_PAGE_UTF8 : PLATFORM_CODE_PAGE_UNKNOWN;
+}
+
+uint32_t PlatformArgumentCodePage() {
+  return PlatformConsoleCodePage();
+}
+
+size_t PlatformEncodeText(uint32_t, const uint16_t*, size_t, char*, size_t) {
+  return 0;
 }

@@ -1,8 +1,12 @@
 // The seam over KERNEL32, with exactly the access masks, share modes,
 // creation dispositions and flags that the archive reader and the file
 // library ask for.
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
+#include <cstdio>
+#include <cstring>
 #include <new>
 #include <string>
 
@@ -306,4 +310,120 @@ size_t PlatformTempFolder(char* buffer, size_t size) {
 
 uint32_t PlatformProcessId() {
   return GetCurrentProcessId();
+}
+
+PlatformNameKind PlatformPathKind(const char* path, uint64_t* size) {
+  WIN32_FILE_ATTRIBUTE_DATA facts;
+  if (!GetFileAttributesExA(path, GetFileExInfoStandard, &facts)) return MissingOrUnreadable(GetLastError());
+  if (facts.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return PlatformNameKind::Folder;
+  if (facts.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) return PlatformNameKind::Other;
+  *size = uint64_t(facts.nFileSizeHigh) << 32 | facts.nFileSizeLow;
+  return PlatformNameKind::File;
+}
+
+size_t PlatformPathNameStart(const char* path) {
+  size_t start = 0;
+  for (size_t at = 0; path[at] != 0; at++) {
+    if (path[at] == '\\' || path[at] == '/' || (at == 1 && path[at] == ':')) start = at + 1;
+  }
+  return start;
+}
+
+bool PlatformFolderMake(const char* path) {
+  return CreateDirectoryA(path, nullptr) != 0;
+}
+
+void PlatformFolderRemove(const char* path) {
+  RemoveDirectoryA(path);
+}
+
+bool PlatformFolderIsEmpty(const char* path) {
+  std::string pattern = path;
+  char last = pattern.empty() ? 0 : pattern.back();
+  if (last != 0 && last != '\\' && last != '/' && !(last == ':' && pattern.size() == 2)) pattern += '\\';
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((pattern + "*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  bool empty = true;
+  do {
+    if (strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0) {
+      empty = false;
+      break;
+    }
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  return empty;
+}
+
+size_t PlatformErrorText(char* buffer, size_t size) {
+  if (buffer == nullptr || size == 0) return 0;
+  DWORD error = GetLastError();
+  DWORD room = DWORD(size > 4096 ? 4096 : size);
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, buffer,
+                                room, nullptr);
+  // The system's texts end in a full stop and a line end; a message goes on.
+  while (length > 0 && (buffer[length - 1] == '\r' || buffer[length - 1] == '\n' || buffer[length - 1] == '.')) {
+    length--;
+  }
+  if (length == 0) length = DWORD(snprintf(buffer, size, "system error %lu", static_cast<unsigned long>(error)));
+  if (length >= size) length = DWORD(size - 1);
+  buffer[length] = 0;
+  return length;
+}
+
+uint64_t PlatformMilliseconds() {
+  return GetTickCount64();
+}
+
+namespace {
+
+// The file Ctrl+C removes. The handler runs on a thread of its own while the
+// file is open: it is opened with delete sharing, so the deletion takes
+// effect when the process ends.
+char pendingPath[MAX_PATH + 1];
+volatile LONG pendingSet = 0;
+
+BOOL WINAPI RemovePending(DWORD) {
+  if (pendingSet != 0) DeleteFileA(pendingPath);
+  return FALSE;
+}
+
+}  // namespace
+
+void PlatformConsoleSetUp() {
+  // --raw promises LF endings and cat the bytes as they are.
+  _setmode(_fileno(stdout), _O_BINARY);
+  SetConsoleCtrlHandler(RemovePending, TRUE);
+}
+
+void PlatformDeleteOnInterrupt(PlatformFolder folder, const char* name) {
+  pendingSet = 0;
+  if (folder == nullptr || name == nullptr) return;
+  std::string path = Below(folder, name);
+  if (path.size() >= sizeof pendingPath) return;
+  memcpy(pendingPath, path.c_str(), path.size() + 1);
+  pendingSet = 1;
+}
+
+bool PlatformErrorIsTerminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
+uint32_t PlatformConsoleCodePage() {
+  UINT codePage = GetConsoleOutputCP();
+  return codePage == 0 ? PLATFORM_CODE_PAGE_1252 : codePage;
+}
+
+uint32_t PlatformArgumentCodePage() {
+  return GetACP();
+}
+
+size_t PlatformEncodeText(uint32_t codePage, const uint16_t* text, size_t count, char* buffer, size_t size) {
+  if (count == 0 || count > INT32_MAX || size > INT32_MAX) return 0;
+  auto* wide = reinterpret_cast<const wchar_t*>(text);
+  int length = WideCharToMultiByte(codePage, 0, wide, int(count), nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return 0;
+  if (size_t(length) <= size) WideCharToMultiByte(codePage, 0, wide, int(count), buffer, int(size), nullptr, nullptr);
+  return size_t(length);
 }

@@ -4,7 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/wait.h>
+
+#include <csignal>
+#endif
+
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -12,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/staged_file.h"
 #include "tests/support/test_files.h"
 
 namespace {
@@ -531,5 +539,181 @@ TEST(PlatformFolder, OneFileHasOneIdentityWhateverNameReachesIt) {
   PlatformFolderClose(folder);
   fs::remove_all("seam_names");
 }
+
+std::vector<std::string> NamesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(PlatformPath, KindsAndWhereTheLastNameBegins) {
+  fs::remove_all("seam_paths");
+  fs::create_directory("seam_paths");
+  WriteWhole("seam_paths/five.bin", "12345");
+  uint64_t size = 0;
+  EXPECT_EQ(PlatformPathKind("seam_paths/five.bin", &size), PlatformNameKind::File);
+  EXPECT_EQ(size, 5u);
+  EXPECT_EQ(PlatformPathKind("seam_paths", &size), PlatformNameKind::Folder);
+  EXPECT_EQ(PlatformPathKind("seam_paths/none", &size), PlatformNameKind::Missing);
+  EXPECT_EQ(PlatformPathKind("seam_paths/none/deeper", &size), PlatformNameKind::Missing);
+  EXPECT_EQ(PlatformPathKind("seam_paths/five.bin/below", &size), PlatformNameKind::Missing);
+  fs::remove_all("seam_paths");
+
+  static const struct {
+    const char* path;
+    size_t posix, windows;
+  } starts[] = {{"name.txt", 0, 0},  {"a/b.txt", 2, 2},     {"/abs", 1, 1},        {"dir/", 4, 4},
+                {"a\\b.txt", 0, 2}, {"C:name", 0, 2},      {"C:\\x\\y.bin", 0, 5}, {"a:b", 0, 2}};
+  for (const auto& start : starts) {
+#ifdef _WIN32
+    EXPECT_EQ(PlatformPathNameStart(start.path), start.windows) << start.path;
+#else
+    EXPECT_EQ(PlatformPathNameStart(start.path), start.posix) << start.path;
+#endif
+  }
+}
+
+TEST(PlatformPath, FoldersAreMadeAndRemovedOnlyWhenEmpty) {
+  fs::remove_all("seam_made");
+  ASSERT_TRUE(PlatformFolderMake("seam_made"));
+  EXPECT_FALSE(PlatformFolderMake("seam_made")) << "it is there";
+  EXPECT_FALSE(PlatformFolderMake("seam_none/below")) << "the folder above is missing";
+  EXPECT_TRUE(PlatformFolderIsEmpty("seam_made"));
+  EXPECT_FALSE(PlatformFolderIsEmpty("seam_none"));
+  WriteWhole("seam_made/file", "x");
+  EXPECT_FALSE(PlatformFolderMake("seam_made/file"));
+  EXPECT_FALSE(PlatformFolderIsEmpty("seam_made"));
+  PlatformFolderRemove("seam_made");
+  EXPECT_TRUE(fs::is_directory("seam_made")) << "it holds a file";
+  fs::remove("seam_made/file");
+  ASSERT_TRUE(PlatformFolderMake("seam_made/sub"));
+  EXPECT_FALSE(PlatformFolderIsEmpty("seam_made")) << "a folder counts";
+  PlatformFolderRemove("seam_made/sub");
+  PlatformFolderRemove("seam_made");
+  EXPECT_FALSE(fs::exists("seam_made"));
+}
+
+TEST(PlatformFacts, ErrorTextClockAndConsoleText) {
+  EXPECT_EQ(PlatformFileOpenRead("seam_no_such_file.bin", false), PLATFORM_FILE_INVALID);
+  char text[256];
+  size_t length = PlatformErrorText(text, sizeof text);
+  ASSERT_GT(length, 0u);
+  EXPECT_EQ(strlen(text), length);
+  EXPECT_NE(text[length - 1], '\n') << text;
+  EXPECT_NE(text[length - 1], '.') << text;
+  char little[4];
+  EXPECT_EQ(PlatformErrorText(little, sizeof little), 3u) << "cut to fit";
+
+  uint64_t before = PlatformMilliseconds();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_GT(PlatformMilliseconds(), before) << "it moves on";
+
+  // "ä" in the DOS code page 850; POSIX has no code pages of its own.
+  const uint16_t umlaut[] = {0xE4, 'x'};
+  char encoded[8] = {};
+#ifdef _WIN32
+  ASSERT_EQ(PlatformEncodeText(850, umlaut, 2, encoded, sizeof encoded), 2u);
+  EXPECT_EQ(std::string(encoded, 2), "\x84x");
+  EXPECT_EQ(PlatformArgumentCodePage(), PLATFORM_CODE_PAGE_1252) << "the test prefix runs in 1252";
+#else
+  EXPECT_EQ(PlatformEncodeText(850, umlaut, 2, encoded, sizeof encoded), 0u);
+#endif
+}
+
+// The staged file: what the target holds afterwards and that nothing else
+// is left beside it, for each way a write can end.
+TEST(PlatformStaged, TheTargetIsReplacedOnlyByAWholeFileAndOnlyWhenAsked) {
+  static const struct {
+    const char* what;
+    bool before;   // the target is there before
+    bool replace;
+    uint64_t room;  // bytes the disk takes (UINT64_MAX: all)
+    const char* after;
+    bool placed, existed;
+  } cases[] = {
+      {"new target", false, false, UINT64_MAX, "staged bytes", true, false},
+      {"kept target", true, false, UINT64_MAX, "older", false, true},
+      {"replaced target", true, true, UINT64_MAX, "staged bytes", true, false},
+      {"full disk", true, true, 3, "older", false, false},
+      {"full disk, new target", false, false, 0, nullptr, false, false},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.what);
+    fs::remove_all("seam_staged");
+    fs::create_directory("seam_staged");
+    if (test.before) WriteWhole("seam_staged/target.bin", "older");
+    if (test.room != UINT64_MAX) PlatformFileLimitWrites(test.room);
+    bool existed = !test.existed;
+    bool placed = false;
+    {
+      PlatformStagedFile staged;
+      ASSERT_TRUE(staged.CreateBeside("seam_staged/target.bin", ".stage-", 4));
+      EXPECT_TRUE(Exists("seam_staged/" + staged.Name()));
+      if (staged.Write("staged bytes", 12)) placed = staged.PlaceBeside(test.replace, &existed);
+    }
+    PlatformFileCallsReset();
+    EXPECT_EQ(placed, test.placed);
+    if (test.placed || test.existed) {
+      EXPECT_EQ(existed, test.existed);
+    }
+    EXPECT_EQ(ReadWhole("seam_staged/target.bin"), test.after ? test.after : "<missing>");
+    EXPECT_EQ(NamesIn("seam_staged").size(), test.after ? 1u : 0u) << "nothing staged is left";
+  }
+  fs::remove_all("seam_staged");
+}
+
+// Names that are taken are passed over, never opened; when every one is
+// taken nothing is made. Below an open folder, the placed file's identity
+// is the one the target then has.
+TEST(PlatformStaged, TakenNamesArePassedAndTheIdentityIsTheTargets) {
+  fs::remove_all("seam_staged");
+  fs::create_directory("seam_staged");
+  std::string taken = ".stage-" + std::to_string(PlatformProcessId()) + "-";
+  WriteWhole("seam_staged/" + taken + "0.tmp", "taken");
+  PlatformFolder folder = PlatformFolderOpen("seam_staged");
+  ASSERT_NE(folder, nullptr);
+  PlatformStagedFile staged;
+  EXPECT_FALSE(staged.Create(folder, ".stage-", 1));
+  EXPECT_TRUE(staged.NoFreeName());
+  ASSERT_TRUE(staged.Create(folder, ".stage-", 2));
+  EXPECT_EQ(staged.Name(), taken + "1.tmp");
+  ASSERT_TRUE(staged.Write("", 0));
+  PlatformFileIdentity placed{}, found{};
+  bool existed = true;
+  ASSERT_TRUE(staged.Place("empty.bin", false, &existed, &placed));
+  EXPECT_FALSE(existed);
+  ASSERT_EQ(PlatformNameBelow(folder, "empty.bin", &found), PlatformNameKind::File);
+  EXPECT_EQ(found, placed);
+  PlatformFolderClose(folder);
+  EXPECT_EQ(ReadWhole("seam_staged/" + taken + "0.tmp"), "taken");
+  EXPECT_EQ(NamesIn("seam_staged"), (std::vector<std::string>{taken + "0.tmp", "empty.bin"}));
+  fs::remove_all("seam_staged");
+}
+
+#ifndef _WIN32
+// An interrupt while a file is staged removes it before the process ends by
+// that signal. (On Windows the console's Ctrl+C handler does the same; a
+// test cannot send this process its own Ctrl+C without stopping the run.)
+TEST(PlatformStaged, AnInterruptRemovesTheStagedFile) {
+  fs::remove_all("seam_interrupt");
+  fs::create_directory("seam_interrupt");
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    PlatformConsoleSetUp();
+    PlatformStagedFile staged;
+    if (!staged.CreateBeside("seam_interrupt/target.bin", ".stage-", 4)) _exit(2);
+    raise(SIGTERM);
+    _exit(3);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "ended by the signal, not by a way out";
+  EXPECT_EQ(WTERMSIG(status), SIGTERM);
+  EXPECT_TRUE(NamesIn("seam_interrupt").empty());
+  fs::remove_all("seam_interrupt");
+}
+#endif
 
 }  // namespace

@@ -1,0 +1,100 @@
+#include "platform/staged_file.h"
+
+namespace {
+
+// PlatformFileWrite takes a 32-bit count; large files go out in pieces.
+constexpr size_t WRITE_PIECE = size_t(1) << 30;
+
+std::string SystemError() {
+  char text[512];
+  size_t length = PlatformErrorText(text, sizeof text);
+  return std::string(text, length);
+}
+
+}  // namespace
+
+bool PlatformStagedFile::Create(PlatformFolder folder, const char* prefix, int tries) {
+  Discard();
+  return Make(folder, prefix, tries);
+}
+
+bool PlatformStagedFile::Make(PlatformFolder folder, const char* prefix, int tries) {
+  noFreeName_ = false;
+  error_.clear();
+  for (int attempt = 0; attempt < tries; attempt++) {
+    std::string name =
+        std::string(prefix) + std::to_string(PlatformProcessId()) + "-" + std::to_string(attempt) + ".tmp";
+    PlatformFile file = PlatformFileCreateNewBelow(folder, name.c_str());
+    if (file != PLATFORM_FILE_INVALID) {
+      folder_ = folder;
+      file_ = file;
+      name_ = name;
+      PlatformDeleteOnInterrupt(folder_, name_.c_str());
+      return true;
+    }
+    // Only a name that is taken is worth another try.
+    error_ = SystemError();
+    PlatformFileIdentity ignored;
+    if (PlatformNameBelow(folder, name.c_str(), &ignored) == PlatformNameKind::Missing) return false;
+  }
+  error_.clear();
+  noFreeName_ = true;
+  return false;
+}
+
+bool PlatformStagedFile::CreateBeside(const char* target, const char* prefix, int tries) {
+  Discard();
+  size_t start = PlatformPathNameStart(target);
+  std::string folder = start == 0 ? "." : std::string(target, start);
+  owned_ = PlatformFolderOpen(folder.c_str());
+  if (owned_ == nullptr) {
+    error_ = SystemError();
+    return false;
+  }
+  target_ = target + start;
+  if (Make(owned_, prefix, tries)) return true;
+  PlatformFolderClose(owned_);
+  owned_ = nullptr;
+  return false;
+}
+
+bool PlatformStagedFile::Write(const void* data, size_t size) {
+  const char* at = static_cast<const char*>(data);
+  while (size > 0) {
+    uint32_t piece = uint32_t(size < WRITE_PIECE ? size : WRITE_PIECE);
+    uint32_t done = 0;
+    if (!PlatformFileWrite(file_, at, piece, &done) || done == 0) {
+      error_ = SystemError();
+      return false;
+    }
+    at += done;
+    size -= done;
+  }
+  return true;
+}
+
+bool PlatformStagedFile::Place(const char* target, bool replace, bool* existed, PlatformFileIdentity* identity) {
+  *existed = false;
+  bool complete = PlatformFileSync(file_) && (identity == nullptr || PlatformFileIdentityOf(file_, identity));
+  if (!complete) error_ = SystemError();
+  PlatformFileClose(file_);
+  file_ = PLATFORM_FILE_INVALID;
+  if (complete && !PlatformFileMoveBelow(folder_, name_.c_str(), target, replace, existed)) {
+    error_ = SystemError();
+    complete = false;
+  }
+  if (complete) name_.clear();
+  Discard();
+  return complete;
+}
+
+void PlatformStagedFile::Discard() {
+  if (file_ != PLATFORM_FILE_INVALID) PlatformFileClose(file_);
+  file_ = PLATFORM_FILE_INVALID;
+  if (!name_.empty()) PlatformFileDeleteBelow(folder_, name_.c_str());
+  if (folder_ != nullptr) PlatformDeleteOnInterrupt(nullptr, nullptr);
+  name_.clear();
+  folder_ = nullptr;
+  if (owned_ != nullptr) PlatformFolderClose(owned_);
+  owned_ = nullptr;
+}
