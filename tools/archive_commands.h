@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "tools/archive_session.h"
 #include "tools/exit_codes.h"
-#include "tools/host.h"
 #include "tools/report.h"
 
 #ifdef _WIN32

@@ -3,7 +3,8 @@
 #include "file/file.h"
 #include "pack/archive.h"
 #include "pack/other_kinds.h"
-#include "tools/host.h"
+#include "platform/platform.h"
+#include "tools/report.h"
 
 ArchiveSession::~ArchiveSession() {
   ArchiveClose();
@@ -11,20 +12,21 @@ ArchiveSession::~ArchiveSession() {
 
 bool ArchiveSession::Open(const std::string& path, std::string* error) {
   uint64_t size = 0;
-  switch (HostPathKindOf(path, &size)) {
-    case HostPathKind::Missing:
+  switch (PlatformPathKind(path.c_str(), &size)) {
+    case PlatformNameKind::Missing:
       *error = "no such file";
       return false;
-    case HostPathKind::Folder:
+    case PlatformNameKind::Folder:
       *error = "is a folder, not a pack archive";
       return false;
-    case HostPathKind::Other:
+    case PlatformNameKind::Link:  // never said of a path: links are followed
+    case PlatformNameKind::Other:
       *error = "is not a regular file";
       return false;
-    case HostPathKind::Unreadable:
-      *error = "cannot be read: " + HostErrorText();
+    case PlatformNameKind::Unreadable:
+      *error = "cannot be read: " + SystemErrorText();
       return false;
-    case HostPathKind::File:
+    case PlatformNameKind::File:
       break;
   }
   path_ = path;
@@ -33,7 +35,7 @@ bool ArchiveSession::Open(const std::string& path, std::string* error) {
     return false;
   }
   if (ArchiveOpen(path.c_str()) == 0) {
-    *error = "cannot be opened: " + HostErrorText();
+    *error = "cannot be opened: " + SystemErrorText();
     return false;
   }
   if (FileSize() == 0) {

@@ -10,7 +10,6 @@
 #include "tools/archive_session.h"
 #include "tools/exit_codes.h"
 #include "tools/extract_report.h"
-#include "tools/host.h"
 #include "tools/json_document.h"
 #include "tools/past_damage.h"
 #include "tools/progress.h"

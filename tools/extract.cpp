@@ -4,10 +4,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/staged_file.h"
 #include "tools/archive_commands.h"
 #include "tools/commands.h"
 #include "tools/extract_report.h"
 #include "tools/output_tree.h"
+#include "tools/path_text.h"
 #include "tools/past_damage.h"
 #include "tools/row_match.h"
 #include "tools/row_selection.h"
@@ -15,6 +17,11 @@
 #include "tools/text_encoding.h"
 
 namespace {
+
+// Names tried for a file being written beside its target; each one left
+// behind by an ended run costs one more try.
+const char* const STAGED_PREFIX = ".packtool-";
+constexpr int STAGED_TRIES = 1000;
 
 struct ExtractJob {
   uint32_t row;
@@ -82,15 +89,15 @@ bool PlanTarget(ExtractRun& run, uint32_t row, ExtractJob* job) {
       run.Refuse(row, std::string("refused as a target: ") + refusal, refusal);
       return false;
     }
-    for (const std::string& folder : path.folders) job->folders.push_back(HostFileNameText(folder));
-    job->name = HostFileNameText(path.name);
+    for (const std::string& folder : path.folders) job->folders.push_back(FileNameText(folder));
+    job->name = FileNameText(path.name);
   } else {
     std::string name;
     if (const char* refusal = TargetFromRowName(rows[row], WINDOWS_NAMES, &name)) {
       run.Refuse(row, std::string("refused as a target: ") + refusal + " (give -o FILE)", refusal);
       return false;
     }
-    job->name = HostFileNameText(name);
+    job->name = FileNameText(name);
   }
   if (!job->name.empty()) {
     std::vector<std::string> names = job->folders;
@@ -111,10 +118,10 @@ bool PlanTarget(ExtractRun& run, uint32_t row, ExtractJob* job) {
   if (!job->name.empty()) return !run.Refused(*job, run.tree.Check(job->folders, job->name, request.force));
   // -o FILE: the user's own path, links and all.
   uint64_t size = 0;
-  HostPathKind kind = HostPathKindOf(job->target, &size);
+  PlatformNameKind kind = PlatformPathKind(job->target.c_str(), &size);
   TreeResult found;
-  if (kind == HostPathKind::Folder || kind == HostPathKind::Other) found.outcome = TreeOutcome::NotAFile;
-  if ((kind == HostPathKind::File || kind == HostPathKind::Unreadable) && !request.force) {
+  if (kind == PlatformNameKind::Folder || kind == PlatformNameKind::Other) found.outcome = TreeOutcome::NotAFile;
+  if ((kind == PlatformNameKind::File || kind == PlatformNameKind::Unreadable) && !request.force) {
     found.outcome = TreeOutcome::Exists;
   }
   return !run.Refused(*job, found);
@@ -123,20 +130,20 @@ bool PlanTarget(ExtractRun& run, uint32_t row, ExtractJob* job) {
 // Removes the folders a failed write made, deepest first; a folder that
 // holds anything stays.
 void RemoveMadeFolders(const std::vector<std::string>& made) {
-  for (auto folder = made.rbegin(); folder != made.rend(); ++folder) HostRemoveEmptyFolder(*folder);
+  for (auto folder = made.rbegin(); folder != made.rend(); ++folder) PlatformFolderRemove(folder->c_str());
 }
 
 // -o FILE: written where the user's path leads.
 TreeResult WriteOutputFile(ExtractRun& run, const ExtractJob& job, const unsigned char* bytes, uint32_t size) {
   TreeResult result;
-  HostOutputFile file;
+  PlatformStagedFile file;
   bool exists = false;
-  if (file.Create(job.target, &result.error) && file.Write(bytes, size, &result.error) &&
-      file.Commit(run.request.force, &exists, &result.error)) {
+  if (file.CreateBeside(job.target.c_str(), STAGED_PREFIX, STAGED_TRIES) && file.Write(bytes, size) &&
+      file.PlaceBeside(run.request.force, &exists)) {
     return result;
   }
-  file.Discard();
   result.outcome = exists ? TreeOutcome::Exists : TreeOutcome::Failed;
+  result.error = exists ? "it exists" : file.NoFreeName() ? "no free temporary name beside it" : file.Error();
   return result;
 }
 
@@ -144,7 +151,7 @@ int WriteTarget(ExtractRun& run, const ExtractJob& job, const unsigned char* byt
   const std::vector<std::string>& rows = run.rows;
   std::string error;
   std::vector<std::string> made;
-  if (!job.name.empty() && run.request.hasOutputFolder && !HostMakeFolders(run.request.outputFolder, &error, &made)) {
+  if (!job.name.empty() && run.request.hasOutputFolder && !MakeFolders(run.request.outputFolder, &error, &made)) {
     RemoveMadeFolders(made);
     Complain(RowName(job.row, rows) + ": cannot make the folder: " + error);
     run.report.Failed(job.row, run.Text(job.row), "cannot make the folder");
@@ -170,8 +177,8 @@ int WriteTarget(ExtractRun& run, const ExtractJob& job, const unsigned char* byt
 int RunExtract(const PackToolRequest& request) {
   if (request.hasOutputFolder) {
     uint64_t size = 0;
-    HostPathKind kind = HostPathKindOf(request.outputFolder, &size);
-    if (kind == HostPathKind::File || kind == HostPathKind::Other) {
+    PlatformNameKind kind = PlatformPathKind(request.outputFolder.c_str(), &size);
+    if (kind == PlatformNameKind::File || kind == PlatformNameKind::Other) {
       Complain(QuotedPath(request.outputFolder) + " exists and is not a folder (-d names the folder to write into)");
       return EXIT_TARGET_REFUSED;
     }
@@ -190,7 +197,7 @@ int RunExtract(const PackToolRequest& request) {
   }
   bool keepFolders = request.all || (request.hasOutputFolder && (wanted.size() > 1 || !request.patterns.empty()));
   bool json = request.format == ListFormat::Json;
-  ExtractReport report(HostErrorIsTerminal() && !request.quiet, !request.quiet, json);
+  ExtractReport report(PlatformErrorIsTerminal() && !request.quiet, !request.quiet, json);
   ExtractRun run{request, rows, keepFolders, report};
   run.code = index.code;
 

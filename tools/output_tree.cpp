@@ -1,46 +1,20 @@
 #include "tools/output_tree.h"
 
-#include "tools/host.h"
+#include "platform/staged_file.h"
+#include "tools/path_text.h"
 #include "tools/report.h"
 
 namespace {
 
-// PlatformFileWrite takes a 32-bit count; large files go out in pieces.
-constexpr size_t WRITE_PIECE = size_t(1) << 30;
+// Names tried for a file being written beside its target; each one left
+// behind by an ended run costs one more try.
+const char* const STAGED_PREFIX = ".packtool-";
+constexpr int STAGED_TRIES = 1000;
 
 std::string Joined(const std::string& base, const std::vector<std::string>& names, size_t count) {
   std::string path = base;
-  for (size_t i = 0; i < count; i++) path = HostJoinPath(path, names[i]);
+  for (size_t i = 0; i < count; i++) path = JoinPath(path, names[i]);
   return path;
-}
-
-// A new file of its own below folder, under a name no other file has.
-PlatformFile CreateTemporary(PlatformFolder folder, std::string* name, std::string* error) {
-  for (int attempt = 0; attempt < 1000; attempt++) {
-    *name = ".packtool-" + std::to_string(PlatformProcessId()) + "-" + std::to_string(attempt) + ".tmp";
-    PlatformFile file = PlatformFileCreateNewBelow(folder, name->c_str());
-    if (file != PLATFORM_FILE_INVALID) return file;
-    *error = HostErrorText();
-    PlatformFileIdentity ignored;
-    if (PlatformNameBelow(folder, name->c_str(), &ignored) == PlatformNameKind::Missing) return PLATFORM_FILE_INVALID;
-  }
-  *error = "no free temporary name beside it";
-  return PLATFORM_FILE_INVALID;
-}
-
-bool WriteAll(PlatformFile file, const void* bytes, size_t size, std::string* error) {
-  const char* at = static_cast<const char*>(bytes);
-  while (size > 0) {
-    uint32_t piece = uint32_t(size < WRITE_PIECE ? size : WRITE_PIECE);
-    uint32_t done = 0;
-    if (!PlatformFileWrite(file, at, piece, &done) || done == 0) {
-      *error = HostErrorText();
-      return false;
-    }
-    at += done;
-    size -= done;
-  }
-  return true;
 }
 
 }  // namespace
@@ -74,7 +48,7 @@ TreeResult OutputTree::Open(const std::vector<std::string>& folders, bool make, 
   if (top == nullptr) {
     if (!make) return result;  // not there yet: nothing below it stands in the way
     result.outcome = TreeOutcome::Failed;
-    result.error = QuotedPath(folder_) + ": " + HostErrorText();
+    result.error = QuotedPath(folder_) + ": " + SystemErrorText();
     return result;
   }
   way->open.push_back(top);
@@ -95,7 +69,7 @@ TreeResult OutputTree::Open(const std::vector<std::string>& folders, bool make, 
       result.outcome = TreeOutcome::Failed;
       result.making = true;
       bool noFolder = kind == PlatformNameKind::File || kind == PlatformNameKind::Other;
-      result.error = QuotedPath(PathOf(folders, i + 1)) + (noFolder ? " is not a folder" : ": " + HostErrorText());
+      result.error = QuotedPath(PathOf(folders, i + 1)) + (noFolder ? " is not a folder" : ": " + SystemErrorText());
     }
     return result;
   }
@@ -155,41 +129,43 @@ TreeResult OutputTree::Place(PlatformFolder folder, const std::vector<std::strin
                              size_t size, bool replace, uint32_t owner) {
   TreeResult result = AtTarget(folder, names, replace);
   if (result.outcome != TreeOutcome::Written) return result;
-  std::string temporary;
-  PlatformFile file = CreateTemporary(folder, &temporary, &result.error);
-  if (file == PLATFORM_FILE_INVALID) {
-    result.outcome = TreeOutcome::Failed;
-    return result;
-  }
-  std::vector<std::string> temporaryNames = names;
-  temporaryNames.back() = temporary;
-  HostPendingTemporary(Joined(folder_, temporaryNames, temporaryNames.size()));
+  PlatformStagedFile staged;
   PlatformFileIdentity identity{};
-  bool complete = WriteAll(file, bytes, size, &result.error);
-  if (complete && !PlatformFileSync(file)) {
-    result.error = HostErrorText();
-    complete = false;
-  }
-  if (complete && !PlatformFileIdentityOf(file, &identity)) {
-    result.error = HostErrorText();
-    complete = false;
-  }
-  PlatformFileClose(file);
   bool existed = false;
-  if (complete && !PlatformFileMoveBelow(folder, temporary.c_str(), names.back().c_str(), replace, &existed)) {
-    result.error = HostErrorText();
-    complete = false;
-  }
-  if (!complete) PlatformFileDeleteBelow(folder, temporary.c_str());
-  HostPendingTemporary("");
-  if (complete) {
+  if (staged.Create(folder, STAGED_PREFIX, STAGED_TRIES) && staged.Write(bytes, size) &&
+      staged.Place(names.back().c_str(), replace, &existed, &identity)) {
     written_[{identity.volume, identity.file}] = owner;
     return result;
   }
+  result.error = staged.NoFreeName() ? "no free temporary name beside it" : staged.Error();
   result.outcome = TreeOutcome::Failed;
   if (!existed) return result;
   // Made meanwhile: say what it is.
   result = AtTarget(folder, names, false);
   if (result.outcome == TreeOutcome::Written) result.outcome = TreeOutcome::Exists;
   return result;
+}
+
+bool MakeFolders(const std::string& path, std::string* error, std::vector<std::string>* made) {
+  for (size_t end = FirstFolderStart(path) + 1; end <= path.size(); end++) {
+    if (end < path.size() && !IsPathSeparator(path[end])) continue;
+    std::string folder = path.substr(0, end);
+    uint64_t size = 0;
+    PlatformNameKind kind = PlatformPathKind(folder.c_str(), &size);
+    if (kind == PlatformNameKind::Folder) continue;
+    if (kind != PlatformNameKind::Missing && kind != PlatformNameKind::Unreadable) {
+      *error = QuotedPath(folder) + " is not a folder";
+      return false;
+    }
+    // Made meanwhile by another is as good.
+    if (!PlatformFolderMake(folder.c_str())) {
+      std::string why = SystemErrorText();
+      if (PlatformPathKind(folder.c_str(), &size) != PlatformNameKind::Folder) {
+        *error = QuotedPath(folder) + ": " + why;
+        return false;
+      }
+    }
+    if (made != nullptr) made->push_back(folder);
+  }
+  return true;
 }

@@ -74,3 +74,8 @@ class OutputTree {
   std::string shown_;
   std::map<Identity, uint32_t> written_;
 };
+
+// Makes the folder path and the folders above it that are missing, following
+// links (the user named it); adds those it made to *made (outermost first),
+// also when it fails part way. *error says why it failed, for a message.
+bool MakeFolders(const std::string& path, std::string* error, std::vector<std::string>* made = nullptr);

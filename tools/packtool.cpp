@@ -7,10 +7,11 @@
 #include "core/startup.h"
 #include "file/file.h"
 #include "pack/archive.h"
+#include "platform/platform.h"
 #include "tools/command_line.h"
 #include "tools/commands.h"
 #include "tools/exit_codes.h"
-#include "tools/host.h"
+#include "tools/report.h"
 #include "version.h"
 
 namespace {
@@ -35,12 +36,12 @@ int Run(const PackToolRequest& request) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  HostSetUp();
+  PlatformConsoleSetUp();
   PackToolRequest request;
   std::string error;
   if (!ParseCommandLine(argc, argv, &request, &error)) {
     // The words the user typed are in it: shown as paths are.
-    fprintf(stderr, "packtool: %s\nTry \"packtool --help\".\n", HostShownPath(error).c_str());
+    fprintf(stderr, "packtool: %s\nTry \"packtool --help\".\n", ShownPath(error).c_str());
     return EXIT_USAGE;
   }
   if (request.command == PackToolCommand::Version) {

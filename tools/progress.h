@@ -10,7 +10,7 @@
 #include <string>
 #include <utility>
 
-#include "tools/host.h"
+#include "platform/platform.h"
 
 class Progress {
  public:
@@ -21,14 +21,14 @@ class Progress {
 
   // doing: what the line says is going on ("verifying").
   Progress(const char* doing, uint64_t total)
-      : doing_(doing), shown_(total >= MIN_ARCHIVE && HostErrorIsTerminal()), total_(total) {}
+      : doing_(doing), shown_(total >= MIN_ARCHIVE && PlatformErrorIsTerminal()), total_(total) {}
   Progress(const Progress&) = delete;
   Progress& operator=(const Progress&) = delete;
   ~Progress() { Clear(); }
 
   void Update(uint64_t done) {
     if (!shown_) return;
-    uint64_t now = HostMilliseconds();
+    uint64_t now = PlatformMilliseconds();
     if (drawn_ && now - last_ < INTERVAL_MS) return;
     last_ = now;
     drawn_ = true;

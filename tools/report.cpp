@@ -1,8 +1,9 @@
 #include "tools/report.h"
 
 #include <cstdio>
+#include <vector>
 
-#include "tools/host.h"
+#include "platform/platform.h"
 #include "tools/text_encoding.h"
 
 void Print(std::string_view text) {
@@ -16,24 +17,45 @@ void Complain(const std::string& text) {
 }
 
 std::string Shown(std::string_view rowText) {
-  return HostShownText(rowText);
+  uint32_t codePage = PlatformConsoleCodePage();
+  if (codePage == PLATFORM_CODE_PAGE_UNKNOWN) return TerminalSafe(rowText, TerminalBytes::Ascii);
+  std::string safe = TerminalSafe(rowText, TerminalBytes::Windows1252);
+  if (codePage == PLATFORM_CODE_PAGE_1252) return safe;
+  if (codePage == PLATFORM_CODE_PAGE_UTF8) return Windows1252ToUtf8(safe);
+  // Another console code page (a DOS one): the system's tables convert.
+  std::vector<uint16_t> wide;
+  for (unsigned char byte : safe) wide.push_back(uint16_t(Windows1252ToCodePoint(byte)));
+  size_t length = PlatformEncodeText(codePage, wide.data(), wide.size(), nullptr, 0);
+  if (length == 0) return safe;
+  std::string converted(length, '\0');
+  PlatformEncodeText(codePage, wide.data(), wide.size(), converted.data(), length);
+  return converted;
 }
 
 std::string DisplayPattern(std::string_view typed) {
-  return HostShownPath(typed);
+  return ShownPath(typed);
 }
 
 std::string ShownPath(std::string_view path) {
-  return HostShownPath(path);
+  // Paths come in the character set of the command line's arguments.
+  switch (PlatformArgumentCodePage()) {
+    case PLATFORM_CODE_PAGE_1252:
+      return Shown(path);
+    case PLATFORM_CODE_PAGE_UTF8:
+      return TerminalSafe(path, TerminalBytes::Utf8);
+    default:
+      return TerminalSafe(path, TerminalBytes::Ascii);
+  }
 }
 
-// Appended piece by piece: GCC 12 at -O3 warns of an overlapping copy in the
-// chained operator+ form.
 std::string QuotedPath(std::string_view path) {
-  std::string text = "\"";
-  text.append(HostShownPath(path));
-  text.push_back('"');
-  return text;
+  return "\"" + ShownPath(path) + "\"";
+}
+
+std::string SystemErrorText() {
+  char text[512];
+  size_t length = PlatformErrorText(text, sizeof text);
+  return std::string(text, length);
 }
 
 std::string Counted(uint64_t count, const char* one, const char* many) {

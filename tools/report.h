@@ -19,5 +19,7 @@ std::string DisplayPattern(std::string_view typed);
 std::string ShownPath(std::string_view path);
 // The same in quotes.
 std::string QuotedPath(std::string_view path);
+// Why the last system call of this thread failed, as the system words it.
+std::string SystemErrorText();
 // "1 entry", "2 entries": the count with the word that fits it.
 std::string Counted(uint64_t count, const char* one, const char* many);

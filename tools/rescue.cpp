@@ -11,9 +11,9 @@
 #include "tools/archive_commands.h"
 #include "tools/commands.h"
 #include "tools/exit_codes.h"
-#include "tools/host.h"
 #include "tools/json_document.h"
 #include "tools/output_tree.h"
+#include "tools/path_text.h"
 #include "tools/progress.h"
 #include "tools/report.h"
 #include "tools/target_path.h"
@@ -216,7 +216,7 @@ class Rescue : public SalvageVisitor {
   // parts: the folders below the folder, then the file name.
   TreeResult WriteAt(const std::vector<std::string>& parts, const SalvagedEntry& entry) {
     std::vector<std::string> names;
-    for (const std::string& part : parts) names.push_back(HostFileNameText(part));
+    for (const std::string& part : parts) names.push_back(FileNameText(part));
     std::string name = names.back();
     names.pop_back();
     return tree_.Write(names, name, entry.bytes, entry.recovered, false, entry.number);
@@ -346,13 +346,13 @@ int PrepareFolder(const PackToolRequest& request) {
   const std::string& folder = request.outputFolder;
   uint64_t size = 0;
   std::string error;
-  switch (HostPathKindOf(folder, &size)) {
-    case HostPathKind::Missing:
-      if (HostMakeFolders(folder, &error)) return EXIT_OK;
+  switch (PlatformPathKind(folder.c_str(), &size)) {
+    case PlatformNameKind::Missing:
+      if (MakeFolders(folder, &error)) return EXIT_OK;
       Complain("cannot make the folder " + QuotedPath(folder) + ": " + error);
       return EXIT_WRITE;
-    case HostPathKind::Folder:
-      if (request.force || HostFolderIsEmpty(folder)) return EXIT_OK;
+    case PlatformNameKind::Folder:
+      if (request.force || PlatformFolderIsEmpty(folder.c_str())) return EXIT_OK;
       Complain(QuotedPath(folder) +
                " holds files already: rescue into a fresh or empty folder (--force writes there, " +
                "replacing nothing)");
@@ -367,11 +367,11 @@ int PrepareFolder(const PackToolRequest& request) {
 
 int RunRescue(const PackToolRequest& request) {
   uint64_t size = 0;
-  switch (HostPathKindOf(request.archive, &size)) {
-    case HostPathKind::Missing:
+  switch (PlatformPathKind(request.archive.c_str(), &size)) {
+    case PlatformNameKind::Missing:
       Complain(ShownPath(request.archive) + ": no such file");
       return EXIT_ARCHIVE;
-    case HostPathKind::File:
+    case PlatformNameKind::File:
       break;
     default:
       Complain(ShownPath(request.archive) + ": is not a file that can be read");
@@ -390,7 +390,7 @@ int RunRescue(const PackToolRequest& request) {
   Rescue rescue(request, size);
   SalvageReads reads = request.everyUnit ? SalvageReads::EveryUnit : SalvageReads::Stretches;
   if (!ArchiveSalvage(request.archive.c_str(), rescue, reads)) {
-    Complain(ShownPath(request.archive) + ": cannot be opened: " + HostErrorText());
+    Complain(ShownPath(request.archive) + ": cannot be opened: " + SystemErrorText());
     return EXIT_ARCHIVE;
   }
   code = rescue.Finish();

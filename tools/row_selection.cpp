@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/platform.h"
 #include "tools/exit_codes.h"
-#include "tools/host.h"
 #include "tools/report.h"
 #include "tools/row_match.h"
 
@@ -31,8 +31,9 @@ int SelectRows(const PackToolRequest& request, const std::vector<std::string>& r
   std::vector<std::string> patterns;
   std::vector<size_t> typedAs;  // patterns[i] came from request.patterns[typedAs[i]]
   for (size_t p = 0; p < request.patterns.size(); p++) {
-    std::string pattern;
-    if (!HostPatternText(request.patterns[p], &pattern)) {
+    // A pattern is typed in the arguments' character set; rows are 1252.
+    std::string pattern = request.patterns[p];
+    if (PlatformArgumentCodePage() == PLATFORM_CODE_PAGE_UTF8 && !Utf8ToWindows1252(request.patterns[p], &pattern)) {
       Complain("no row matches \"" + DisplayPattern(request.patterns[p]) +
                "\": it holds a character that no row text can hold");
       code = EXIT_ROW;
