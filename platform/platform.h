@@ -56,12 +56,6 @@ int PlatformFileDelete(const char* path);
 // Writes what the system still holds of the file through to the disk; false
 // when the system reports that it could not.
 bool PlatformFileSync(PlatformFile file);
-// Puts the closed file `from` in the place of `to` in one step: `to` names
-// either its old file or the new one at every moment, and an old file there
-// is gone only when the new one has taken its place (on Windows the move is
-// written through to the disk). Both are in one folder. Non-zero on success;
-// on failure both files are as they were.
-int PlatformFileReplace(const char* from, const char* to);
 
 // Which file a name leads to, whatever name reached it: the volume and the
 // file number on Windows, the device and the inode on POSIX. Two names with
@@ -104,8 +98,10 @@ PlatformNameKind PlatformNameBelow(PlatformFolder folder, const char* name, Plat
 PlatformFile PlatformFileCreateNewBelow(PlatformFolder folder, const char* name);
 // Moves the closed file from to the name to, both below folder. With replace
 // a file there is replaced in one step (a link there is replaced as a name,
-// not followed); without, anything there stays and *existed is set. Written
-// through to the disk on Windows. Non-zero on success.
+// not followed): to names either its old file or the new one at every
+// moment. Without, anything there stays and *existed is set. Written
+// through to the disk on Windows. Non-zero on success; on failure both
+// files are as they were.
 int PlatformFileMoveBelow(PlatformFolder folder, const char* from, const char* to, bool replace, bool* existed);
 // Deletes the file name below folder (a link there as a name). Non-zero when
 // deleted.

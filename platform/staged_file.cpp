@@ -46,6 +46,8 @@ bool PlatformStagedFile::CreateBeside(const char* target, const char* prefix, in
   Discard();
   size_t start = PlatformPathNameStart(target);
   std::string folder = start == 0 ? "." : std::string(target, start);
+  // "C:name" is in the current folder of drive C.
+  if (folder.back() == ':') folder += '.';
   owned_ = PlatformFolderOpen(folder.c_str());
   if (owned_ == nullptr) {
     error_ = SystemError();

@@ -307,10 +307,6 @@ bool PlatformFileSync(PlatformFile file) {
   return fsync(static_cast<int>(file)) == 0;
 }
 
-int PlatformFileReplace(const char* from, const char* to) {
-  return from != nullptr && to != nullptr && rename(from, to) == 0 ? 1 : 0;
-}
-
 bool PlatformFileSeekRelative(PlatformFile file, int64_t delta) {
   calls.seeks++;
   return lseek(static_cast<int>(file), static_cast<off_t>(delta), SEEK_CUR) >= 0;

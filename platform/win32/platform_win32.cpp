@@ -139,11 +139,6 @@ bool PlatformFileSync(PlatformFile file) {
   return FlushFileBuffers(ToHandle(file)) != 0;
 }
 
-int PlatformFileReplace(const char* from, const char* to) {
-  if (from == nullptr || to == nullptr) return 0;
-  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 1 : 0;
-}
-
 bool PlatformFileSeekRelative(PlatformFile file, int64_t delta) {
   calls.seeks++;
   // Moves that fit 32 bits take the plain form; larger ones pass the high part.

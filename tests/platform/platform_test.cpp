@@ -264,9 +264,14 @@ TEST(PlatformFile, AWrittenFileReplacesAnotherInOneStep) {
   ASSERT_TRUE(PlatformFileWrite(file, "newer", 5, &done));
   EXPECT_TRUE(PlatformFileSync(file));
   PlatformFileClose(file);
-  EXPECT_EQ(PlatformFileReplace("seam_no_such_file.bin", target), 0);
+  PlatformFolder here = PlatformFolderOpen(".");
+  ASSERT_NE(here, nullptr);
+  bool existed = true;
+  EXPECT_EQ(PlatformFileMoveBelow(here, "seam_no_such_file.bin", target, true, &existed), 0);
   EXPECT_EQ(ReadWhole(target), "older");
-  EXPECT_EQ(PlatformFileReplace(path, target), 1);
+  EXPECT_EQ(PlatformFileMoveBelow(here, path, target, true, &existed), 1);
+  EXPECT_FALSE(existed);
+  PlatformFolderClose(here);
   EXPECT_EQ(ReadWhole(target), "newer");
   EXPECT_FALSE(Exists(path));
   EXPECT_EQ(PlatformFileDelete(target), 1);
@@ -563,8 +568,8 @@ TEST(PlatformPath, KindsAndWhereTheLastNameBegins) {
   static const struct {
     const char* path;
     size_t posix, windows;
-  } starts[] = {{"name.txt", 0, 0},  {"a/b.txt", 2, 2},     {"/abs", 1, 1},        {"dir/", 4, 4},
-                {"a\\b.txt", 0, 2}, {"C:name", 0, 2},      {"C:\\x\\y.bin", 0, 5}, {"a:b", 0, 2}};
+  } starts[] = {{"name.txt", 0, 0}, {"a/b.txt", 2, 2}, {"/abs", 1, 1},         {"dir/", 4, 4},
+                {"a\\b.txt", 0, 2}, {"C:name", 0, 2},  {"C:\\x\\y.bin", 0, 5}, {"a:b", 0, 2}};
   for (const auto& start : starts) {
 #ifdef _WIN32
     EXPECT_EQ(PlatformPathNameStart(start.path), start.windows) << start.path;
@@ -626,7 +631,7 @@ TEST(PlatformFacts, ErrorTextClockAndConsoleText) {
 TEST(PlatformStaged, TheTargetIsReplacedOnlyByAWholeFileAndOnlyWhenAsked) {
   static const struct {
     const char* what;
-    bool before;   // the target is there before
+    bool before;  // the target is there before
     bool replace;
     uint64_t room;  // bytes the disk takes (UINT64_MAX: all)
     const char* after;
