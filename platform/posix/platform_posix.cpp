@@ -348,7 +348,7 @@ PlatformNameKind KindOf(const struct stat& facts) {
   return S_ISREG(facts.st_mode) ? PlatformNameKind::File : PlatformNameKind::Other;
 }
 
-PlatformFolder FolderOf(int fd) {
+PlatformFolder FolderRecordOf(int fd) {
   if (fd < 0) return nullptr;
   auto* folder = new (std::nothrow) PlatformFolderRecord{fd};
   if (folder == nullptr) close(fd);
@@ -358,7 +358,7 @@ PlatformFolder FolderOf(int fd) {
 }  // namespace
 
 PlatformFolder PlatformFolderOpen(const char* path) {
-  return FolderOf(open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  return FolderRecordOf(open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
 PlatformFolder PlatformFolderOpenBelow(PlatformFolder folder, const char* name, bool make, bool* made,
@@ -367,7 +367,7 @@ PlatformFolder PlatformFolderOpenBelow(PlatformFolder folder, const char* name, 
   int fd = openat(folder->fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd >= 0) {
     *kind = PlatformNameKind::Folder;
-    return FolderOf(fd);
+    return FolderRecordOf(fd);
   }
   int error = errno;
   PlatformFileIdentity ignored;
