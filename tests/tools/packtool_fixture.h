@@ -14,7 +14,7 @@
 #include "tests/support/damaged_archives.h"
 #include "tests/support/pack_writer.h"
 #include "tests/tools/tool_runner.h"
-#include "tools/json_document.h"
+#include "tools/cli/json_document.h"
 
 namespace fs = std::filesystem;
 
