@@ -8,10 +8,10 @@
 #include "file/file.h"
 #include "pack/archive.h"
 #include "platform/platform.h"
-#include "tools/command_line.h"
-#include "tools/commands.h"
-#include "tools/exit_codes.h"
-#include "tools/report.h"
+#include "tools/cli/command_line.h"
+#include "tools/cli/exit_codes.h"
+#include "tools/cli/report.h"
+#include "tools/commands/commands.h"
 #include "version.h"
 
 namespace {

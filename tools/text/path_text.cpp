@@ -1,6 +1,6 @@
-#include "tools/path_text.h"
+#include "tools/text/path_text.h"
 
-#include "tools/text_encoding.h"
+#include "tools/text/text_encoding.h"
 
 #ifdef _WIN32
 

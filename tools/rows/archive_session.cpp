@@ -1,10 +1,10 @@
-#include "tools/archive_session.h"
+#include "tools/rows/archive_session.h"
 
 #include "file/file.h"
 #include "pack/archive.h"
 #include "pack/other_kinds.h"
 #include "platform/platform.h"
-#include "tools/report.h"
+#include "tools/cli/report.h"
 
 ArchiveSession::~ArchiveSession() {
   ArchiveClose();

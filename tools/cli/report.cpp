@@ -1,10 +1,10 @@
-#include "tools/report.h"
+#include "tools/cli/report.h"
 
 #include <cstdio>
 #include <vector>
 
 #include "platform/platform.h"
-#include "tools/text_encoding.h"
+#include "tools/text/text_encoding.h"
 
 void Print(std::string_view text) {
   fwrite(text.data(), 1, text.size(), stdout);
