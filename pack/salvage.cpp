@@ -393,7 +393,7 @@ class Walk {
   SalvageVisitor& visitor_;
   uint32_t number_ = 0;
   uint64_t emptyUntil_ = 0;  // the empty headers before this fit the index
-  GrowingTable<SalvageHole> holes_{ArchiveBytes::UNREADABLE_RUNS_MAX + 1};  // a hole per run, and one after them
+  GrowingTable<SalvageHole> holes_{BadAreaMap::RUNS_MAX + 1};  // a hole per run, and one after them
 };
 
 }  // namespace
