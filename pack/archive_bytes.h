@@ -26,7 +26,8 @@ class ArchiveBytes {
   uint64_t Size() const { return size_; }
 
   // The n bytes at offset (n <= the window's size), or null when the file
-  // does not hold them all, or not all of them can be read.
+  // does not hold them all, or not all of them can be read (refused, or in
+  // a stretch given up).
   const unsigned char* At(uint64_t offset, uint32_t n);
 
   // The same for a few bytes (n <= PEEK_SIZE) that may lie far from where

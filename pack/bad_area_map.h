@@ -53,7 +53,7 @@ class BadAreaMap {
   bool Open(uint64_t size);
 
   // Reads [offset, offset + n), which the file holds, into destination, up
-  // to the first byte that cannot be read: returns how many came (n when
+  // to the first byte that is refused or given up: returns how many came (n when
   // all did). The rest of destination is left as it was.
   uint32_t Read(uint64_t offset, unsigned char* destination, uint32_t n);
 
