@@ -135,11 +135,15 @@ class Walk {
     return true;
   }
 
-  // *header is the header at `at` when it can be read.
-  Looks Check(uint64_t at, Header* header, bool far = false) {
+  // *header is the header at `at` when it can be read. cutShortToo: a
+  // header whose data runs past the end is told CutShort by its magic;
+  // otherwise it is Implausible at once, at no read (a chain does not
+  // start at one, and a window moved for its magic would be moved back).
+  Looks Check(uint64_t at, Header* header, bool far = false, bool cutShortToo = true) {
     if (!ReadHeader(at, header, far)) return Looks::Unread;
     uint64_t dataStart = at + ARCHIVE_HEADER_SIZE;
     bool fits = header->packedSize <= bytes_.Size() - dataStart;
+    if (!fits && !cutShortToo) return Looks::Implausible;
     if (header->Stored()) return fits ? Looks::Plausible : Looks::CutShort;
     const unsigned char* magic = BytesAt(dataStart, MAGIC_SIZE, far);
     if (fits) return magic != nullptr && StartsStream(magic) ? Looks::Plausible : Looks::Implausible;
@@ -174,7 +178,7 @@ class Walk {
       bool far = links > 0;
       if (far && at == size) return true;
       Header header{};
-      Looks looks = Check(at, &header, far);
+      Looks looks = Check(at, &header, far, far);
       if (looks != Looks::Plausible) return far && looks == Looks::CutShort;
       if (!far && header.Empty()) return false;
       at += ARCHIVE_HEADER_SIZE + uint64_t(header.packedSize);
