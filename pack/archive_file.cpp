@@ -124,9 +124,8 @@ bool ReadData(const ArchiveCursor* cursor, void* destination, uint32_t size) {
 }
 
 void Remember(ArchiveCursor* cursor, const EntryHeader& header, bool damaged, uint32_t decoded, bool checked = false) {
-  cursor->last =
-      ArchiveEntryInfo{header.unpackedSize, header.packedSize, header.Stored() ? 1 : 0,
-                       damaged ? 1 : 0,     decoded,           checked ? 1 : 0};
+  cursor->last = ArchiveEntryInfo{header.unpackedSize, header.packedSize, header.Stored() ? 1 : 0,
+                                  damaged ? 1 : 0,     decoded,           checked ? 1 : 0};
   cursor->haveLast = true;
 }
 

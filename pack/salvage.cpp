@@ -392,7 +392,7 @@ class Walk {
   ArchiveBytes& bytes_;
   SalvageVisitor& visitor_;
   uint32_t number_ = 0;
-  uint64_t emptyUntil_ = 0;  // the empty headers before this fit the index
+  uint64_t emptyUntil_ = 0;                                    // the empty headers before this fit the index
   GrowingTable<SalvageHole> holes_{BadAreaMap::RUNS_MAX + 1};  // a hole per run, and one after them
 };
 
