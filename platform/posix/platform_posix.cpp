@@ -4,23 +4,19 @@
 // HEAP_NO_SERIALIZE does, so that several threads may use it.
 #include <dirent.h>
 #include <fcntl.h>
-#include <langinfo.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <clocale>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <mutex>
 #include <new>
 
 #include "platform/file_hooks.h"
 #include "platform/platform.h"
+#include "platform/posix/console_posix.h"
 
 namespace {
 
@@ -482,66 +478,6 @@ bool PlatformFolderIsEmpty(const char* path) {
   return empty;
 }
 
-size_t PlatformErrorText(char* buffer, size_t size) {
-  if (buffer == nullptr || size == 0) return 0;
-  const char* text = strerror(errno);
-  size_t length = strnlen(text, size - 1);
-  memcpy(buffer, text, length);
-  buffer[length] = 0;
-  return length;
-}
-
-uint64_t PlatformMilliseconds() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return uint64_t(now.tv_sec) * 1000 + uint64_t(now.tv_nsec) / 1000000;
-}
-
-namespace {
-
-// The file an interrupt removes: a signal handler reaches nothing but
-// globals, and unlinkat is safe to call in one.
-char pendingName[4096];
-volatile sig_atomic_t pendingFolder = -1;
-
-void RemovePendingAndStop(int signalNumber) {
-  if (pendingFolder >= 0) unlinkat(pendingFolder, pendingName, 0);
-  signal(signalNumber, SIG_DFL);
-  raise(signalNumber);
-}
-
-bool LocaleIsUtf8() {
-  const char* codeset = nl_langinfo(CODESET);
-  return codeset != nullptr && (strcasecmp(codeset, "UTF-8") == 0 || strcasecmp(codeset, "UTF8") == 0);
-}
-
-}  // namespace
-
-void PlatformConsoleSetUp() {
-  setlocale(LC_CTYPE, "");
-  signal(SIGXFSZ, SIG_IGN);
-  for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) signal(signalNumber, RemovePendingAndStop);
-}
-
 void PlatformDeleteOnInterrupt(PlatformFolder folder, const char* name) {
-  pendingFolder = -1;
-  if (folder == nullptr || name == nullptr || strlen(name) >= sizeof pendingName) return;
-  memcpy(pendingName, name, strlen(name) + 1);
-  pendingFolder = folder->fd;
-}
-
-bool PlatformErrorIsTerminal() {
-  return isatty(STDERR_FILENO) != 0;
-}
-
-uint32_t PlatformConsoleCodePage() {
-  return LocaleIsUtf8() ? PLATFORM_CODE_PAGE_UTF8 : PLATFORM_CODE_PAGE_UNKNOWN;
-}
-
-uint32_t PlatformArgumentCodePage() {
-  return PlatformConsoleCodePage();
-}
-
-size_t PlatformEncodeText(uint32_t, const uint16_t*, size_t, char*, size_t) {
-  return 0;
+  posix_console::SetPending(folder == nullptr ? -1 : folder->fd, name);
 }

@@ -1,0 +1,80 @@
+// The console's facts and the interrupt's clean-up over POSIX calls, beside
+// the heaps, files and folders of platform_posix.cpp.
+#include "platform/posix/console_posix.h"
+
+#include <langinfo.h>
+#include <strings.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <clocale>
+#include <csignal>
+#include <cstring>
+#include <ctime>
+#include <initializer_list>
+
+#include "platform/platform.h"
+
+size_t PlatformErrorText(char* buffer, size_t size) {
+  if (buffer == nullptr || size == 0) return 0;
+  const char* text = strerror(errno);
+  size_t length = strnlen(text, size - 1);
+  memcpy(buffer, text, length);
+  buffer[length] = 0;
+  return length;
+}
+
+uint64_t PlatformMilliseconds() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return uint64_t(now.tv_sec) * 1000 + uint64_t(now.tv_nsec) / 1000000;
+}
+
+namespace {
+
+// The file an interrupt removes: a signal handler reaches nothing but
+// globals, and unlinkat is safe to call in one.
+char pendingName[4096];
+volatile sig_atomic_t pendingFolder = -1;
+
+void RemovePendingAndStop(int signalNumber) {
+  if (pendingFolder >= 0) unlinkat(pendingFolder, pendingName, 0);
+  signal(signalNumber, SIG_DFL);
+  raise(signalNumber);
+}
+
+bool LocaleIsUtf8() {
+  const char* codeset = nl_langinfo(CODESET);
+  return codeset != nullptr && (strcasecmp(codeset, "UTF-8") == 0 || strcasecmp(codeset, "UTF8") == 0);
+}
+
+}  // namespace
+
+void posix_console::SetPending(int folder, const char* name) {
+  pendingFolder = -1;
+  if (folder < 0 || name == nullptr || strlen(name) >= sizeof pendingName) return;
+  memcpy(pendingName, name, strlen(name) + 1);
+  pendingFolder = folder;
+}
+
+void PlatformConsoleSetUp() {
+  setlocale(LC_CTYPE, "");
+  signal(SIGXFSZ, SIG_IGN);
+  for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) signal(signalNumber, RemovePendingAndStop);
+}
+
+bool PlatformErrorIsTerminal() {
+  return isatty(STDERR_FILENO) != 0;
+}
+
+uint32_t PlatformConsoleCodePage() {
+  return LocaleIsUtf8() ? PLATFORM_CODE_PAGE_UTF8 : PLATFORM_CODE_PAGE_UNKNOWN;
+}
+
+uint32_t PlatformArgumentCodePage() {
+  return PlatformConsoleCodePage();
+}
+
+size_t PlatformEncodeText(uint32_t, const uint16_t*, size_t, char*, size_t) {
+  return 0;
+}
