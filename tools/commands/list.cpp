@@ -13,6 +13,7 @@
 #include "tools/host.h"
 #include "tools/rows/archive_commands.h"
 #include "tools/rows/archive_session.h"
+#include "tools/rows/opened_archive.h"
 #include "tools/rows/past_damage.h"
 #include "tools/rows/row_selection.h"
 #include "tools/rows/target_path.h"
@@ -88,12 +89,12 @@ WalkedListing ListPastDamage(const std::string& path, const ArchiveSession& sess
 }  // namespace
 
 int RunList(const PackToolRequest& request) {
-  ArchiveSession session;
-  OpenedIndex index;
-  int code = OpenWithIndex(session, request.archive, &index);
+  OpenedArchive opened;
+  int code = OpenArchive(request.archive, ReadOn::Headers, &opened);
   if (code != EXIT_OK) return code;
-
-  PlainReading plain = ReadPlainly(session, index);
+  const ArchiveSession& session = opened.session;
+  const OpenedIndex& index = opened.index;
+  const PlainReading& plain = opened.plain;
   const std::vector<EntryFacts>& entries = plain.entries;
   const std::vector<std::string>& rows = session.Rows();
   std::vector<std::string> problems;

@@ -9,15 +9,18 @@
 #include "tools/commands/commands.h"
 #include "tools/rows/archive_commands.h"
 #include "tools/rows/archive_session.h"
+#include "tools/rows/opened_archive.h"
 #include "tools/rows/past_damage.h"
 #include "tools/rows/row_selection.h"
 
 int RunVerify(const PackToolRequest& request) {
-  ArchiveSession session;
-  OpenedIndex index;
-  int opened = OpenWithIndex(session, request.archive, &index);
-  if (opened != EXIT_OK) return opened;
-  int code = index.code;
+  OpenedArchive opened;
+  int code = OpenArchive(request.archive, ReadOn::Entries, &opened);
+  if (code != EXIT_OK) return code;
+  ArchiveSession& session = opened.session;
+  const OpenedIndex& index = opened.index;
+  const PlainReading& plain = opened.plain;
+  code = index.code;
 
   // A damaged index says nothing reliable about rows: entries are then named
   // by number only.
@@ -42,13 +45,7 @@ int RunVerify(const PackToolRequest& request) {
     code = ExitWorst(code, problemCode);
   };
 
-  PlainReading plain = ReadPlainly(session, index);
-  if (!plain.trouble.empty()) {
-    report(PastDamageSaid(plain), EXIT_DAMAGED);
-  } else if (!session.Rewind()) {
-    Complain(ShownPath(request.archive) + ": the archive changed while it was read");
-    return EXIT_ARCHIVE;
-  }
+  if (!plain.trouble.empty()) report(PastDamageSaid(plain), EXIT_DAMAGED);
   size_t proven = 0;
   // Entry 0 is read already; its facts are at hand.
   EntryFacts facts = index.facts;

@@ -30,51 +30,6 @@ int FinishOutput(int code) {
   return code;
 }
 
-int OpenWithIndex(ArchiveSession& session, const std::string& path, OpenedIndex* index) {
-  *index = OpenedIndex{};
-  EntryFacts* facts = &index->facts;
-  std::string error;
-  if (!session.Open(path, &error)) {
-    Complain(ShownPath(path) + ": " + error);
-    return EXIT_ARCHIVE;
-  }
-  EntryOutcome outcome;
-  session.ReadIndex(&outcome, facts);
-  switch (outcome) {
-    case EntryOutcome::End:
-    case EntryOutcome::StrayBytes:
-      Complain(ShownPath(path) + ": not a pack archive: too short for an entry header");
-      return EXIT_ARCHIVE;
-    case EntryOutcome::Truncated:
-      Complain(ShownPath(path) +
-               ": damaged archive: it ends inside its index (entry 0); \"packtool rescue\" recovers what is there");
-      return EXIT_DAMAGED;
-    case EntryOutcome::Unreadable:
-      Complain(ShownPath(path) + ": damaged archive: the index (entry 0) cannot be read: " + UNREADABLE +
-               "; \"packtool rescue\" recovers what can be read");
-      return EXIT_DAMAGED;
-    case EntryOutcome::TooLarge:
-      Complain(ShownPath(path) + ": the index (entry 0) is too large to hold in memory (" +
-               std::to_string(facts->unpackedSize) + " bytes): entries are named by number");
-      index->state = IndexState::Unreadable;
-      index->code = EXIT_MEMORY;
-      return EXIT_OK;
-    default:
-      break;
-  }
-  if (facts->damaged) {
-    size_t rows = session.Rows().size();
-    Complain(ShownPath(path) + ": the index (entry 0) is damaged: " + DAMAGED_STREAM + "; only the " +
-             Counted(rows, "row", "rows") + " decoded whole before the damage " + (rows == 1 ? "is" : "are") +
-             " trusted");
-    index->state = IndexState::Damaged;
-    index->code = EXIT_DAMAGED;
-  }
-  return EXIT_OK;
-}
-
-// The problems an archive's end shows: a last entry cut short, stray bytes,
-// index rows that no entry answers.
 std::vector<std::string> EndProblems(EntryOutcome end, const ArchiveSession& session, uint32_t entryCount,
                                      const std::vector<std::string>& rows) {
   std::vector<std::string> problems;

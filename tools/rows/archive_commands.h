@@ -53,12 +53,6 @@ struct OpenedIndex {
   int code = EXIT_OK;
 };
 
-// Opens the archive and reads its index. EXIT_OK, or the code after saying
-// why the command cannot go on. A damaged or unholdable index does not stop
-// it: it is reported, and index->code is set for it (rows then name their
-// entries by number beyond the trusted ones).
-int OpenWithIndex(ArchiveSession& session, const std::string& path, OpenedIndex* index);
-
 // The problems an archive's end shows: a last entry cut short, stray bytes,
 // index rows that no entry answers.
 std::vector<std::string> EndProblems(EntryOutcome end, const ArchiveSession& session, uint32_t entryCount,
