@@ -48,7 +48,7 @@ struct ListedRow {
 ListedRow RowListing(uint32_t row, const std::vector<EntryFacts>& entries, EntryOutcome end,
                      const EntryFacts& cutShort) {
   if (row < entries.size()) return {true, entries[row], Storage(entries[row])};
-  // An entry the system refused to read shows as truncated too; the problems below say which.
+  // An entry with a read error shows as truncated too; the problems below say which.
   if (row == entries.size() && EndsInsideEntry(end)) return {true, cutShort, "truncated"};
   return {false, {}, "missing"};
 }

@@ -49,7 +49,7 @@ int RunVerify(const PackToolRequest& request) {
   size_t proven = 0;
   // Entry 0 is read already; its facts are at hand.
   EntryFacts facts = index.facts;
-  EntryOutcome outcome = index.state == IndexState::Unreadable ? EntryOutcome::TooLarge : EntryOutcome::Read;
+  EntryOutcome outcome = index.state == IndexState::TooLarge ? EntryOutcome::TooLarge : EntryOutcome::Read;
   uint32_t entry = 0;
   auto judge = [&](const std::string& name, const EntryFacts& facts, const std::string& how) {
     checked++;

@@ -41,8 +41,8 @@ int FinishOutput(int code);
 
 enum class IndexState {
   Sound,
-  Damaged,     // its stream failed: the rows are the lines it decoded whole
-  Unreadable,  // too large to hold: no rows
+  Damaged,   // its stream failed: the rows are the lines it decoded whole
+  TooLarge,  // too large to hold: no rows
 };
 
 // What reading the index leaves a command: the index entry's facts, how far

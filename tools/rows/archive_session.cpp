@@ -120,7 +120,7 @@ EntryOutcome ArchiveSession::Missed(EntryFacts* facts) {
       nextEntry_++;
       return EntryOutcome::TooLarge;
     }
-    default:  // cut short, implausible, or a read the system refused: the archive ends there, at the header it names
+    default:  // cut short, implausible, or a read error: the archive ends there, at the header it names
       *facts = EntryFacts{place.cutUnpackedSize, place.cutPackedSize, place.cutUnpackedSize == place.cutPackedSize};
       if (place.miss == ARCHIVE_MISS_IMPLAUSIBLE) return EntryOutcome::Implausible;
       return place.miss == ARCHIVE_MISS_UNREADABLE ? EntryOutcome::Unreadable : EntryOutcome::Truncated;

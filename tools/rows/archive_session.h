@@ -19,7 +19,7 @@ enum class EntryOutcome {
   End,          // the archive ends cleanly before this entry
   StrayBytes,   // 1 to 7 bytes where a header should be
   Truncated,    // a header whose data runs past the end of the file
-  Unreadable,   // the system refused to read the file at this entry (its header or its data)
+  Unreadable,   // a read error at this entry (its header or its data)
   TooLarge,     // complete, but its bytes could not be had in memory; passed over
   Implausible,  // a compressed entry whose data does not start a stream: the reading ends there
 };

@@ -33,7 +33,7 @@ int OpenWithIndex(ArchiveSession& session, const std::string& path, OpenedIndex*
     case EntryOutcome::TooLarge:
       Complain(ShownPath(path) + ": the index (entry 0) is too large to hold in memory (" +
                std::to_string(facts->unpackedSize) + " bytes): entries are named by number");
-      index->state = IndexState::Unreadable;
+      index->state = IndexState::TooLarge;
       index->code = EXIT_MEMORY;
       return EXIT_OK;
     default:
