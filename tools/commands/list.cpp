@@ -75,14 +75,8 @@ WalkedListing ListPastDamage(const std::string& path, const ArchiveSession& sess
     return true;
   });
   size_t found = listing.entries.size();
-  if (found < rows.size()) {
-    listing.problems.push_back(RowsSaid(found, rows.size() - 1, "row", "rows") +
-                               (found + 1 == rows.size() ? " has" : " have") + " no entry, even past the damage: lost");
-  }
-  if (indexSound && found > rows.size()) {
-    listing.problems.push_back(RowsSaid(rows.size(), found - 1, "entry", "entries") +
-                               (found == rows.size() + 1 ? " has" : " have") + " no row");
-  }
+  if (found < rows.size()) listing.problems.push_back(RowsLostSaid(found, rows.size()));
+  if (indexSound && found > rows.size()) listing.problems.push_back(EntriesWithoutRowSaid(rows.size(), found));
   return listing;
 }
 

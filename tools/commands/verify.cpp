@@ -103,18 +103,10 @@ int RunVerify(const PackToolRequest& request) {
   if (plain.trouble.empty()) {
     for (const std::string& problem : EndProblems(outcome, session, entryCount, rows)) report(problem, EXIT_DAMAGED);
   } else if (entryCount < rows.size()) {
-    report(RowsSaid(entryCount, rows.size() - 1, "row", "rows") + (entryCount + 1 == rows.size() ? " has" : " have") +
-               " no entry, even past the damage: lost",
-           EXIT_DAMAGED);
+    report(RowsLostSaid(entryCount, rows.size()), EXIT_DAMAGED);
   }
   // Entries that no row names cannot be found in the restore tool's list.
-  if (indexSound && entryCount > rows.size()) {
-    uint64_t first = rows.size();
-    uint64_t last = entryCount - 1;
-    report(first == last ? "entry " + std::to_string(first) + " has no row"
-                         : "entries " + std::to_string(first) + " to " + std::to_string(last) + " have no row",
-           EXIT_DAMAGED);
-  }
+  if (indexSound && entryCount > rows.size()) report(EntriesWithoutRowSaid(rows.size(), entryCount), EXIT_DAMAGED);
   progress.Clear();
 
   std::string summary = Counted(entryCount, "entry", "entries") + ", " +

@@ -22,6 +22,15 @@ std::string RowsSaid(uint64_t from, uint64_t to, const char* one, const char* ma
                     : std::string(many) + " " + std::to_string(from) + " to " + std::to_string(to);
 }
 
+std::string RowsLostSaid(uint64_t found, uint64_t rowCount) {
+  return RowsSaid(found, rowCount - 1, "row", "rows") + (found + 1 == rowCount ? " has" : " have") +
+         " no entry, even past the damage: lost";
+}
+
+std::string EntriesWithoutRowSaid(uint64_t rowCount, uint64_t found) {
+  return RowsSaid(rowCount, found - 1, "entry", "entries") + (found == rowCount + 1 ? " has" : " have") + " no row";
+}
+
 int FinishOutput(int code) {
   if (fflush(stdout) != 0 || ferror(stdout)) {
     Complain("cannot write to standard output");
@@ -43,10 +52,8 @@ std::vector<std::string> EndProblems(EntryOutcome end, const ArchiveSession& ses
   }
   if (firstMissing < rows.size()) {
     uint64_t last = rows.size() - 1;
-    std::string which = firstMissing == last ? "row " + std::to_string(last)
-                                             : "rows " + std::to_string(firstMissing) + " to " + std::to_string(last);
-    problems.push_back(which + (firstMissing == last ? " has" : " have") + " no entry: the archive holds " +
-                       Counted(entryCount, "entry", "entries"));
+    problems.push_back(RowsSaid(firstMissing, last, "row", "rows") + (firstMissing == last ? " has" : " have") +
+                       " no entry: the archive holds " + Counted(entryCount, "entry", "entries"));
   }
   return problems;
 }

@@ -36,6 +36,11 @@ std::string RowName(uint32_t row, const std::vector<std::string>& rows);
 std::string EntryName(uint32_t entry, const std::vector<std::string>& rows);
 // Rows from..to (inclusive), or the one row.
 std::string RowsSaid(uint64_t from, uint64_t to, const char* one, const char* many);
+// Past the damage: the rows from `found` on, which no entry was found for
+// (found below rowCount), and the entries from rowCount on, which no row of
+// a sound index names (found above rowCount).
+std::string RowsLostSaid(uint64_t found, uint64_t rowCount);
+std::string EntriesWithoutRowSaid(uint64_t rowCount, uint64_t found);
 // Flushes standard output; EXIT_WRITE (at least) when that failed.
 int FinishOutput(int code);
 
