@@ -111,7 +111,7 @@ LibrarySteps CommandLibraries() {
 }
 
 bool OpenMainWindow() {
-  constexpr uint32_t MAIN_WINDOW_FLAGS = 0xCA0001;  // centred; caption, system menu, minimize box
+  constexpr uint32_t MAIN_WINDOW_FLAGS = WINDOW_CENTER_ON_SCREEN | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
   if (WindowOpen(MAIN_WINDOW, 0, 0, 430, 500, "Wiederherstellung", MAIN_WINDOW_FLAGS) == 0) return false;
   GadgetCreateButton(BUTTON_SELECT_BACKUP, 10, 10, 200, 20, "Sicherung ausw\xE4hlen", 0);
   GadgetCreateButton(BUTTON_EXPORT, 220, 10, 200, 20, "Datei exportieren", 0);

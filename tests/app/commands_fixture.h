@@ -22,7 +22,7 @@
 #include "tests/support/test_files.h"
 #include "window/window.h"
 
-inline std::vector<uint8_t> Bytes(const std::string& text) {
+inline std::vector<uint8_t> Text(const std::string& text) {
   return std::vector<uint8_t>(text.begin(), text.end());
 }
 

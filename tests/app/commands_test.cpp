@@ -20,7 +20,7 @@ std::vector<PackEntry> SampleEntries() {
   for (int i = 0; i < 300; i++) letter += "Zeile " + std::to_string(i) + " mit \xE4\xF6\xFC\r\n";
   std::vector<uint8_t> picture(70000);
   for (size_t i = 0; i < picture.size(); i++) picture[i] = uint8_t((i / 300) * 7);
-  return {StoredEntry(Bytes(INDEX)), CompressedEntry(Bytes(letter)), StoredEntry({}), CompressedEntry(picture)};
+  return {StoredEntry(Text(INDEX)), CompressedEntry(Text(letter)), StoredEntry({}), CompressedEntry(picture)};
 }
 
 TEST_F(CommandsTest, ListingShowsEveryIndexLineAndEnablesExport) {
@@ -73,7 +73,7 @@ TEST_F(CommandsTest, AFullDiskStillLists) {
 
 TEST_F(CommandsTest, SecondListingReplacesAllRows) {
   ASSERT_TRUE(WriteArchive("first.zip", SampleEntries()));
-  ASSERT_TRUE(WriteArchive("second.zip", {StoredEntry(Bytes("eins\r\n"))}));
+  ASSERT_TRUE(WriteArchive("second.zip", {StoredEntry(Text("eins\r\n"))}));
   List("first.zip");
   List("second.zip");
   EXPECT_EQ(Rows(), std::vector<std::string>{"eins"});
@@ -122,8 +122,8 @@ TEST_F(CommandsTest, ExportReplacesAFileOnlyWithTheWholeEntry) {
 
 TEST_F(CommandsTest, RowsBeyondTheLastEntryAndNoSelectionWriteNothing) {
   // Five rows, three entries.
-  ASSERT_TRUE(WriteArchive("short.zip", {StoredEntry(Bytes("a\nb\nc\nd\ne\n")), StoredEntry(Bytes("B")),
-                                         StoredEntry(Bytes("C"))}));
+  ASSERT_TRUE(WriteArchive("short.zip",
+                           {StoredEntry(Text("a\nb\nc\nd\ne\n")), StoredEntry(Text("B")), StoredEntry(Text("C"))}));
   List("short.zip");
   ASSERT_EQ(Rows().size(), 5u);
   Export(3, "past.bin");
@@ -174,9 +174,9 @@ TEST_F(CommandsTest, ExportPassesEarlierEntriesWithoutDecodingThem) {
   // Entry 1 is a megabyte of compressed stream that cannot be decoded;
   // exporting row 2 must neither depend on it nor read it.
   const uint32_t bigSize = 1000000;
-  std::vector<uint8_t> archive = BuildArchive({StoredEntry(Bytes("i\r\nd\r\nok\r\n"))});
+  std::vector<uint8_t> archive = BuildArchive({StoredEntry(Text("i\r\nd\r\nok\r\n"))});
   AppendRawEntry(archive, 2 * bigSize, bigSize, std::vector<uint8_t>(bigSize, 0xEE));
-  std::vector<uint8_t> tail = BuildArchive({StoredEntry(Bytes("restored"))});
+  std::vector<uint8_t> tail = BuildArchive({StoredEntry(Text("restored"))});
   archive.insert(archive.end(), tail.begin(), tail.end());
   ASSERT_TRUE(WriteFileBytes("damaged.zip", archive));
   List("damaged.zip");
@@ -194,9 +194,9 @@ namespace {
 
 TEST_F(CommandsTest, ExportOfADamagedEntryWritesOnlyWhatWasDecoded) {
   // Entry 1 claims 16 MiB; its stream gives a few bytes and ends.
-  std::vector<uint8_t> text = Bytes("nur dies");
+  std::vector<uint8_t> text = Text("nur dies");
   std::vector<uint8_t> stream = EncodeCompressedStream(text.data(), text.size(), EncoderMode::Literals8, false);
-  std::vector<uint8_t> archive = BuildArchive({StoredEntry(Bytes("i\r\nd\r\n"))});
+  std::vector<uint8_t> archive = BuildArchive({StoredEntry(Text("i\r\nd\r\n"))});
   AppendRawEntry(archive, 16u << 20, uint32_t(stream.size()), stream);
   ASSERT_TRUE(WriteFileBytes("claim.zip", archive));
   List("claim.zip");

@@ -28,7 +28,7 @@ std::string ManyLines(int count) {
 }
 
 std::vector<uint8_t> Stream(const std::string& text, bool withChecksum) {
-  std::vector<uint8_t> data = Bytes(text);
+  std::vector<uint8_t> data = Text(text);
   return EncodeCompressedStream(data.data(), data.size(), EncoderMode::Balanced, withChecksum);
 }
 
@@ -79,7 +79,7 @@ TEST_F(CommandsTest, ADamagedIndexListsOnlyWholeDecodedLines) {
     // A name of its own: the last export keeps its archive open.
     std::string path = "damaged" + std::to_string(number++) + ".zip";
     std::vector<uint8_t> archive = test.entry(test.text);
-    std::vector<uint8_t> rest = BuildArchive({StoredEntry(Bytes("eins"))});
+    std::vector<uint8_t> rest = BuildArchive({StoredEntry(Text("eins"))});
     archive.insert(archive.end(), rest.begin(), rest.end());
     ASSERT_TRUE(WriteFileBytes(path, archive));
 

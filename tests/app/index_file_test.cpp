@@ -36,7 +36,7 @@ class IndexFileTest : public CommandsTest {
     // The temporary folder is the one TMP names.
     SetEnvironmentVariableA("TMP", tempFolder_.c_str());
     archive_ = workFolder_ + "\\backup.zip";
-    ASSERT_TRUE(WriteArchive(archive_, {StoredEntry(Bytes(INDEX_TEXT)), StoredEntry(Bytes("eins"))}));
+    ASSERT_TRUE(WriteArchive(archive_, {StoredEntry(Text(INDEX_TEXT)), StoredEntry(Text("eins"))}));
     active = this;
     observed = {};
     list_ = Control(LIST_ENTRIES);

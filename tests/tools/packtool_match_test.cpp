@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "tests/tools/packtool_fixture.h"
-#include "tools/cli/exit_codes.h"
 #include "tools/rows/row_selection.h"
 #include "tools/text/row_match.h"
 #include "tools/text/text_encoding.h"
@@ -71,19 +70,6 @@ TEST(PackToolMatch, EachPatternThatChoosesNothingIsKnown) {
 
 TEST(PackToolMatch, NamesNeverHoldUndefinedOrControlBytes) {
   EXPECT_EQ(FileNameBytes("a\x81" "b\x8D\x8F\x90\x9D\x7F" "c\xE4\x80"), "a_b_____c\xE4\x80");
-}
-
-TEST(PackToolMatch, DamageRanksAboveEveryOtherFailure) {
-  struct Case {
-    int a, b, worst;
-  };
-  static const Case CASES[] = {
-      {EXIT_TARGET_REFUSED, EXIT_DAMAGED, EXIT_DAMAGED}, {EXIT_DAMAGED, EXIT_TARGET_REFUSED, EXIT_DAMAGED},
-      {EXIT_WRITE, EXIT_DAMAGED, EXIT_DAMAGED},          {EXIT_MEMORY, EXIT_DAMAGED, EXIT_DAMAGED},
-      {EXIT_TARGET_REFUSED, EXIT_WRITE, EXIT_WRITE},     {EXIT_ROW, EXIT_TARGET_REFUSED, EXIT_TARGET_REFUSED},
-      {EXIT_OK, EXIT_ROW, EXIT_ROW},                     {EXIT_MEMORY, EXIT_WRITE, EXIT_WRITE},
-  };
-  for (const Case& c : CASES) EXPECT_EQ(ExitWorst(c.a, c.b), c.worst) << c.a << " " << c.b;
 }
 
 // The rows of the process tests below.
@@ -166,21 +152,6 @@ TEST_F(PackToolCli, AFileWrittenInTheRunIsNeverReplaced) {
                                                 {"size", 3}}));
   for (const char* list : {"refused", "damaged", "failed"}) EXPECT_EQ(report[list], JsonDocument::array()) << list;
   EXPECT_EQ(report["exitCode"], 0);
-}
-
-TEST_F(PackToolCli, DamageOutranksARefusalInOneRun) {
-  std::vector<std::string> rows{"Index.txt", "C:\\a.txt", "C:\\b.txt"};
-  Bytes archive = BuildArchive({StoredEntry(B(Index(rows))), StoredEntry(B("a"))});
-  AppendSpoiltEntry(archive, SampleData(5000, 3), 20, 0x10);
-  Write("mixed.zip", archive);
-  Write("a.txt", B("there before"));
-  ToolRun run = Run({"extract", "mixed.zip", "1", "2", "--json"});
-  EXPECT_EQ(run.exitCode, 4) << run.err;
-  JsonDocument report = Document(run.out);
-  EXPECT_EQ(report["refused"][0]["row"], 1);
-  EXPECT_EQ(report["damaged"][0]["row"], 2);
-  EXPECT_EQ(report["exitCode"], 4);
-  EXPECT_EQ(S(Read("a.txt")), "there before");
 }
 
 TEST_F(PackToolCli, UndefinedBytesInARowBecomeUnderscores) {

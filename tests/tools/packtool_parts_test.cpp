@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tools/cli/command_line.h"
+#include "tools/rows/archive_commands.h"
 #include "tools/rows/target_path.h"
 #include "tools/text/text_encoding.h"
 
@@ -158,6 +159,14 @@ PackToolRequest Parse(std::vector<const char*> arguments, bool expectOk, std::st
   EXPECT_EQ(ok, expectOk) << (arguments.size() > 1 ? arguments[1] : "") << ": " << reason;
   if (error != nullptr) *error = reason;
   return request;
+}
+
+// list and verify say these in the same words.
+TEST(PackToolNames, RowsAndEntriesPastTheDamageAreCounted) {
+  EXPECT_EQ(RowsLostSaid(4, 5), "row 4 has no entry, even past the damage: lost");
+  EXPECT_EQ(RowsLostSaid(2, 5), "rows 2 to 4 have no entry, even past the damage: lost");
+  EXPECT_EQ(EntriesWithoutRowSaid(3, 4), "entry 3 has no row");
+  EXPECT_EQ(EntriesWithoutRowSaid(3, 9), "entries 3 to 8 have no row");
 }
 
 TEST(PackToolCommandLine, ReadsEachCommandsArguments) {

@@ -7,15 +7,18 @@
 #include "tools/commands/commands.h"
 #include "tools/rows/archive_commands.h"
 #include "tools/rows/archive_session.h"
+#include "tools/rows/opened_archive.h"
 #include "tools/rows/past_damage.h"
 #include "tools/rows/row_selection.h"
 
 int RunCat(const PackToolRequest& request) {
-  ArchiveSession session;
-  OpenedIndex index;
-  int opened = OpenWithIndex(session, request.archive, &index);
-  if (opened != EXIT_OK) return opened;
-  int code = index.code;
+  OpenedArchive opened;
+  int code = OpenArchive(request.archive, ReadOn::Entries, &opened);
+  if (code != EXIT_OK) return code;
+  ArchiveSession& session = opened.session;
+  const OpenedIndex& index = opened.index;
+  const PlainReading& plain = opened.plain;
+  code = index.code;
 
   std::vector<uint32_t> chosen;
   int selected = SelectRows(request, session.Rows(), &chosen);
@@ -29,7 +32,6 @@ int RunCat(const PackToolRequest& request) {
   const unsigned char* bytes = nullptr;
   std::string how = DAMAGED_STREAM;
   std::vector<unsigned char> walked;  // the entry's bytes, when the salvage walk found it
-  PlainReading plain = ReadPlainly(session, index);
   if (!plain.trouble.empty()) {
     Complain(ShownPath(request.archive) + ": " + PastDamageSaid(plain));
     code = ExitWorst(code, EXIT_DAMAGED);
@@ -49,10 +51,6 @@ int RunCat(const PackToolRequest& request) {
     }
     bytes = walked.data();
   } else {
-    if (!session.Rewind()) {
-      Complain(ShownPath(request.archive) + ": the archive changed while it was read");
-      return EXIT_ARCHIVE;
-    }
     RowFetcher fetcher(session, index.facts, index.state == IndexState::Sound);
     int fetched = fetcher.Fetch(row, &facts, &bytes);
     if (fetched != EXIT_OK) return ExitWorst(code, fetched);

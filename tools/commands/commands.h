@@ -1,5 +1,6 @@
-// The four commands of packtool. Each prints its results on standard output,
-// its complaints on standard error, and returns the exit code.
+// packtool's commands, one file each in this folder. Each prints its results
+// on standard output, its complaints on standard error, and returns the exit
+// code.
 #pragma once
 
 #include "tools/cli/command_line.h"

@@ -9,6 +9,7 @@
 #include "tools/commands/commands.h"
 #include "tools/output/output_tree.h"
 #include "tools/rows/archive_commands.h"
+#include "tools/rows/opened_archive.h"
 #include "tools/rows/past_damage.h"
 #include "tools/rows/row_selection.h"
 #include "tools/rows/target_path.h"
@@ -183,10 +184,12 @@ int RunExtract(const PackToolRequest& request) {
       return EXIT_TARGET_REFUSED;
     }
   }
-  ArchiveSession session;
-  OpenedIndex index;
-  int opened = OpenWithIndex(session, request.archive, &index);
-  if (opened != EXIT_OK) return opened;
+  OpenedArchive opened;
+  int failed = OpenArchive(request.archive, ReadOn::Entries, &opened);
+  if (failed != EXIT_OK) return failed;
+  ArchiveSession& session = opened.session;
+  const OpenedIndex& index = opened.index;
+  const PlainReading& plain = opened.plain;
   const std::vector<std::string>& rows = session.Rows();
   bool indexSound = index.state == IndexState::Sound;
 
@@ -201,14 +204,10 @@ int RunExtract(const PackToolRequest& request) {
   ExtractRun run{request, rows, keepFolders, report};
   run.code = index.code;
 
-  PlainReading plain = ReadPlainly(session, index);
   bool pastDamage = !plain.trouble.empty();
   if (pastDamage) {
     Complain(ShownPath(request.archive) + ": " + PastDamageSaid(plain));
     run.code = ExitWorst(run.code, EXIT_DAMAGED);
-  } else if (!session.Rewind()) {
-    Complain(ShownPath(request.archive) + ": the archive changed while it was read");
-    return EXIT_ARCHIVE;
   }
 
   // Writes a row's entry, or says why not. how: what is wrong with a damaged

@@ -12,6 +12,7 @@
 #include "tools/commands/commands.h"
 #include "tools/rows/archive_commands.h"
 #include "tools/rows/archive_session.h"
+#include "tools/rows/opened_archive.h"
 #include "tools/rows/past_damage.h"
 #include "tools/rows/row_selection.h"
 #include "tools/rows/target_path.h"
@@ -46,7 +47,7 @@ struct ListedRow {
 ListedRow RowListing(uint32_t row, const std::vector<EntryFacts>& entries, EntryOutcome end,
                      const EntryFacts& cutShort) {
   if (row < entries.size()) return {true, entries[row], Storage(entries[row])};
-  // An entry the system refused to read shows as truncated too; the problems below say which.
+  // An entry with a read error shows as truncated too; the problems below say which.
   if (row == entries.size() && EndsInsideEntry(end)) return {true, cutShort, "truncated"};
   return {false, {}, "missing"};
 }
@@ -73,26 +74,20 @@ WalkedListing ListPastDamage(const std::string& path, const ArchiveSession& sess
     return true;
   });
   size_t found = listing.entries.size();
-  if (found < rows.size()) {
-    listing.problems.push_back(RowsSaid(found, rows.size() - 1, "row", "rows") +
-                               (found + 1 == rows.size() ? " has" : " have") + " no entry, even past the damage: lost");
-  }
-  if (indexSound && found > rows.size()) {
-    listing.problems.push_back(RowsSaid(rows.size(), found - 1, "entry", "entries") +
-                               (found == rows.size() + 1 ? " has" : " have") + " no row");
-  }
+  if (found < rows.size()) listing.problems.push_back(RowsLostSaid(found, rows.size()));
+  if (indexSound && found > rows.size()) listing.problems.push_back(EntriesWithoutRowSaid(rows.size(), found));
   return listing;
 }
 
 }  // namespace
 
 int RunList(const PackToolRequest& request) {
-  ArchiveSession session;
-  OpenedIndex index;
-  int code = OpenWithIndex(session, request.archive, &index);
+  OpenedArchive opened;
+  int code = OpenArchive(request.archive, ReadOn::Headers, &opened);
   if (code != EXIT_OK) return code;
-
-  PlainReading plain = ReadPlainly(session, index);
+  const ArchiveSession& session = opened.session;
+  const OpenedIndex& index = opened.index;
+  const PlainReading& plain = opened.plain;
   const std::vector<EntryFacts>& entries = plain.entries;
   const std::vector<std::string>& rows = session.Rows();
   std::vector<std::string> problems;

@@ -114,7 +114,7 @@ class Rescue : public SalvageVisitor {
 
   void Searching(uint64_t offset) override { progress_.Update(offset); }
 
-  // On a failing disk each refused read may take seconds: the line says how
+  // On a failing disk each read error may take seconds: the line says how
   // many there were, so that a long bad area does not look like a hang.
   void Refused(uint64_t offset) override {
     badUnits_++;

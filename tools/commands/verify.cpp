@@ -9,15 +9,18 @@
 #include "tools/commands/commands.h"
 #include "tools/rows/archive_commands.h"
 #include "tools/rows/archive_session.h"
+#include "tools/rows/opened_archive.h"
 #include "tools/rows/past_damage.h"
 #include "tools/rows/row_selection.h"
 
 int RunVerify(const PackToolRequest& request) {
-  ArchiveSession session;
-  OpenedIndex index;
-  int opened = OpenWithIndex(session, request.archive, &index);
-  if (opened != EXIT_OK) return opened;
-  int code = index.code;
+  OpenedArchive opened;
+  int code = OpenArchive(request.archive, ReadOn::Entries, &opened);
+  if (code != EXIT_OK) return code;
+  ArchiveSession& session = opened.session;
+  const OpenedIndex& index = opened.index;
+  const PlainReading& plain = opened.plain;
+  code = index.code;
 
   // A damaged index says nothing reliable about rows: entries are then named
   // by number only.
@@ -42,17 +45,11 @@ int RunVerify(const PackToolRequest& request) {
     code = ExitWorst(code, problemCode);
   };
 
-  PlainReading plain = ReadPlainly(session, index);
-  if (!plain.trouble.empty()) {
-    report(PastDamageSaid(plain), EXIT_DAMAGED);
-  } else if (!session.Rewind()) {
-    Complain(ShownPath(request.archive) + ": the archive changed while it was read");
-    return EXIT_ARCHIVE;
-  }
+  if (!plain.trouble.empty()) report(PastDamageSaid(plain), EXIT_DAMAGED);
   size_t proven = 0;
   // Entry 0 is read already; its facts are at hand.
   EntryFacts facts = index.facts;
-  EntryOutcome outcome = index.state == IndexState::Unreadable ? EntryOutcome::TooLarge : EntryOutcome::Read;
+  EntryOutcome outcome = index.state == IndexState::TooLarge ? EntryOutcome::TooLarge : EntryOutcome::Read;
   uint32_t entry = 0;
   auto judge = [&](const std::string& name, const EntryFacts& facts, const std::string& how) {
     checked++;
@@ -106,18 +103,10 @@ int RunVerify(const PackToolRequest& request) {
   if (plain.trouble.empty()) {
     for (const std::string& problem : EndProblems(outcome, session, entryCount, rows)) report(problem, EXIT_DAMAGED);
   } else if (entryCount < rows.size()) {
-    report(RowsSaid(entryCount, rows.size() - 1, "row", "rows") + (entryCount + 1 == rows.size() ? " has" : " have") +
-               " no entry, even past the damage: lost",
-           EXIT_DAMAGED);
+    report(RowsLostSaid(entryCount, rows.size()), EXIT_DAMAGED);
   }
   // Entries that no row names cannot be found in the restore tool's list.
-  if (indexSound && entryCount > rows.size()) {
-    uint64_t first = rows.size();
-    uint64_t last = entryCount - 1;
-    report(first == last ? "entry " + std::to_string(first) + " has no row"
-                         : "entries " + std::to_string(first) + " to " + std::to_string(last) + " have no row",
-           EXIT_DAMAGED);
-  }
+  if (indexSound && entryCount > rows.size()) report(EntriesWithoutRowSaid(rows.size(), entryCount), EXIT_DAMAGED);
   progress.Clear();
 
   std::string summary = Counted(entryCount, "entry", "entries") + ", " +

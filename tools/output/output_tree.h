@@ -23,7 +23,7 @@ enum class TreeOutcome {
   OfThisRun,  // the name leads to a file this run wrote (owner says for whom)
   Link,       // a link or reparse point on the way (path names it)
   NotAFile,   // a folder or something else that is no file is in the target's place
-  Failed,     // the system refused (error says why)
+  Failed,     // the system failed the call (error says why)
 };
 
 // What a message says after the quoted path of a link met on the way.

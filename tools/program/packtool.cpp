@@ -6,7 +6,6 @@
 
 #include "core/startup.h"
 #include "file/file.h"
-#include "pack/archive.h"
 #include "platform/platform.h"
 #include "tools/cli/command_line.h"
 #include "tools/cli/exit_codes.h"
@@ -55,7 +54,6 @@ int main(int argc, char** argv) {
 
   LibrarySteps steps{};
   steps.fileInit = FileLibraryInit;
-  steps.archiveClose = ArchiveClose;
   steps.fileEnd = FileLibraryEnd;
   RuntimeStartUp(steps);
   int code = Run(request);

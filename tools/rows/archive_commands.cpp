@@ -22,6 +22,15 @@ std::string RowsSaid(uint64_t from, uint64_t to, const char* one, const char* ma
                     : std::string(many) + " " + std::to_string(from) + " to " + std::to_string(to);
 }
 
+std::string RowsLostSaid(uint64_t found, uint64_t rowCount) {
+  return RowsSaid(found, rowCount - 1, "row", "rows") + (found + 1 == rowCount ? " has" : " have") +
+         " no entry, even past the damage: lost";
+}
+
+std::string EntriesWithoutRowSaid(uint64_t rowCount, uint64_t found) {
+  return RowsSaid(rowCount, found - 1, "entry", "entries") + (found == rowCount + 1 ? " has" : " have") + " no row";
+}
+
 int FinishOutput(int code) {
   if (fflush(stdout) != 0 || ferror(stdout)) {
     Complain("cannot write to standard output");
@@ -30,51 +39,6 @@ int FinishOutput(int code) {
   return code;
 }
 
-int OpenWithIndex(ArchiveSession& session, const std::string& path, OpenedIndex* index) {
-  *index = OpenedIndex{};
-  EntryFacts* facts = &index->facts;
-  std::string error;
-  if (!session.Open(path, &error)) {
-    Complain(ShownPath(path) + ": " + error);
-    return EXIT_ARCHIVE;
-  }
-  EntryOutcome outcome;
-  session.ReadIndex(&outcome, facts);
-  switch (outcome) {
-    case EntryOutcome::End:
-    case EntryOutcome::StrayBytes:
-      Complain(ShownPath(path) + ": not a pack archive: too short for an entry header");
-      return EXIT_ARCHIVE;
-    case EntryOutcome::Truncated:
-      Complain(ShownPath(path) +
-               ": damaged archive: it ends inside its index (entry 0); \"packtool rescue\" recovers what is there");
-      return EXIT_DAMAGED;
-    case EntryOutcome::Unreadable:
-      Complain(ShownPath(path) + ": damaged archive: the index (entry 0) cannot be read: " + UNREADABLE +
-               "; \"packtool rescue\" recovers what can be read");
-      return EXIT_DAMAGED;
-    case EntryOutcome::TooLarge:
-      Complain(ShownPath(path) + ": the index (entry 0) is too large to hold in memory (" +
-               std::to_string(facts->unpackedSize) + " bytes): entries are named by number");
-      index->state = IndexState::Unreadable;
-      index->code = EXIT_MEMORY;
-      return EXIT_OK;
-    default:
-      break;
-  }
-  if (facts->damaged) {
-    size_t rows = session.Rows().size();
-    Complain(ShownPath(path) + ": the index (entry 0) is damaged: " + DAMAGED_STREAM + "; only the " +
-             Counted(rows, "row", "rows") + " decoded whole before the damage " + (rows == 1 ? "is" : "are") +
-             " trusted");
-    index->state = IndexState::Damaged;
-    index->code = EXIT_DAMAGED;
-  }
-  return EXIT_OK;
-}
-
-// The problems an archive's end shows: a last entry cut short, stray bytes,
-// index rows that no entry answers.
 std::vector<std::string> EndProblems(EntryOutcome end, const ArchiveSession& session, uint32_t entryCount,
                                      const std::vector<std::string>& rows) {
   std::vector<std::string> problems;
@@ -88,10 +52,8 @@ std::vector<std::string> EndProblems(EntryOutcome end, const ArchiveSession& ses
   }
   if (firstMissing < rows.size()) {
     uint64_t last = rows.size() - 1;
-    std::string which = firstMissing == last ? "row " + std::to_string(last)
-                                             : "rows " + std::to_string(firstMissing) + " to " + std::to_string(last);
-    problems.push_back(which + (firstMissing == last ? " has" : " have") + " no entry: the archive holds " +
-                       Counted(entryCount, "entry", "entries"));
+    problems.push_back(RowsSaid(firstMissing, last, "row", "rows") + (firstMissing == last ? " has" : " have") +
+                       " no entry: the archive holds " + Counted(entryCount, "entry", "entries"));
   }
   return problems;
 }

@@ -36,13 +36,18 @@ std::string RowName(uint32_t row, const std::vector<std::string>& rows);
 std::string EntryName(uint32_t entry, const std::vector<std::string>& rows);
 // Rows from..to (inclusive), or the one row.
 std::string RowsSaid(uint64_t from, uint64_t to, const char* one, const char* many);
+// Past the damage: the rows from `found` on, which no entry was found for
+// (found below rowCount), and the entries from rowCount on, which no row of
+// a sound index names (found above rowCount).
+std::string RowsLostSaid(uint64_t found, uint64_t rowCount);
+std::string EntriesWithoutRowSaid(uint64_t rowCount, uint64_t found);
 // Flushes standard output; EXIT_WRITE (at least) when that failed.
 int FinishOutput(int code);
 
 enum class IndexState {
   Sound,
-  Damaged,     // its stream failed: the rows are the lines it decoded whole
-  Unreadable,  // too large to hold: no rows
+  Damaged,   // its stream failed: the rows are the lines it decoded whole
+  TooLarge,  // too large to hold: no rows
 };
 
 // What reading the index leaves a command: the index entry's facts, how far
@@ -52,12 +57,6 @@ struct OpenedIndex {
   IndexState state = IndexState::Sound;
   int code = EXIT_OK;
 };
-
-// Opens the archive and reads its index. EXIT_OK, or the code after saying
-// why the command cannot go on. A damaged or unholdable index does not stop
-// it: it is reported, and index->code is set for it (rows then name their
-// entries by number beyond the trusted ones).
-int OpenWithIndex(ArchiveSession& session, const std::string& path, OpenedIndex* index);
 
 // The problems an archive's end shows: a last entry cut short, stray bytes,
 // index rows that no entry answers.

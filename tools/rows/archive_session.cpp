@@ -7,7 +7,8 @@
 #include "tools/cli/report.h"
 
 ArchiveSession::~ArchiveSession() {
-  ArchiveClose();
+  ArchiveCursorFree(cursor_);
+  ArchiveFileClose(archive_);
 }
 
 bool ArchiveSession::Open(const std::string& path, std::string* error) {
@@ -29,12 +30,12 @@ bool ArchiveSession::Open(const std::string& path, std::string* error) {
     case PlatformNameKind::File:
       break;
   }
-  path_ = path;
   if (const char* kind = ArchiveOtherKind(path.c_str())) {
     *error = std::string("is ") + kind + ", not a pack archive";
     return false;
   }
-  if (ArchiveOpen(path.c_str()) == 0) {
+  archive_ = ArchiveFileOpen(path.c_str(), ARCHIVE_WALK_NONE);
+  if (archive_ == nullptr || !StartCursor()) {
     *error = "cannot be opened: " + SystemErrorText();
     return false;
   }
@@ -42,16 +43,23 @@ bool ArchiveSession::Open(const std::string& path, std::string* error) {
     *error = "is empty: not a pack archive";
     return false;
   }
-  // Where the plain reading would take a stray header for a damaged entry,
-  // the commands go on past it with the salvage walk instead.
-  ArchiveStopAtImplausible();
+  return true;
+}
+
+// A cursor before entry 0. Where the plain reading would take a stray header
+// for a damaged entry, the commands go on past it with the salvage walk
+// instead: the cursor stops there.
+bool ArchiveSession::StartCursor() {
+  ArchiveCursorFree(cursor_);
+  cursor_ = ArchiveCursorCreate(archive_);
+  if (cursor_ == nullptr) return false;
+  ArchiveCursorStopAtImplausible(cursor_);
+  nextEntry_ = 0;
   return true;
 }
 
 bool ArchiveSession::Rewind() {
-  if (ArchiveOpen(path_.c_str()) == 0) return false;
-  ArchiveStopAtImplausible();
-  nextEntry_ = 0;
+  if (archive_ == nullptr || !StartCursor()) return false;
   EntryFacts facts;
   const unsigned char* bytes = nullptr;
   EntryOutcome outcome = Next(&facts, &bytes);
@@ -79,10 +87,10 @@ void ArchiveSession::CutRows(const unsigned char* bytes, size_t size) {
 }
 
 EntryOutcome ArchiveSession::Next(EntryFacts* facts, const unsigned char** bytes) {
-  *bytes = ArchiveNextEntry();
+  *bytes = ArchiveCursorNextEntry(cursor_);
   if (*bytes == nullptr) return Missed(facts);
   ArchiveEntryInfo info;
-  ArchiveLastEntryInfo(&info);
+  ArchiveCursorLastEntryInfo(cursor_, &info);
   *facts = EntryFacts{info.unpackedSize, info.packedSize, info.stored != 0,
                       info.damaged != 0, info.decoded,    info.checked != 0};
   nextEntry_++;
@@ -90,9 +98,9 @@ EntryOutcome ArchiveSession::Next(EntryFacts* facts, const unsigned char** bytes
 }
 
 EntryOutcome ArchiveSession::Skip(EntryFacts* facts) {
-  if (ArchiveSkipEntry() == 0) return Missed(facts);
+  if (ArchiveCursorSkipEntry(cursor_) == 0) return Missed(facts);
   ArchiveEntryInfo info;
-  ArchiveLastEntryInfo(&info);
+  ArchiveCursorLastEntryInfo(cursor_, &info);
   *facts = EntryFacts{info.unpackedSize, info.packedSize, info.stored != 0, false};
   nextEntry_++;
   return EntryOutcome::Skipped;
@@ -109,21 +117,21 @@ EntryOutcome ArchiveSession::Missed(EntryFacts* facts) {
       return EntryOutcome::StrayBytes;
     case ARCHIVE_MISS_TOO_LARGE: {
       ArchiveEntryInfo info;
-      ArchiveLastEntryInfo(&info);
+      ArchiveCursorLastEntryInfo(cursor_, &info);
       *facts = EntryFacts{info.unpackedSize, info.packedSize, info.stored != 0, false};
       nextEntry_++;
       return EntryOutcome::TooLarge;
     }
-    default:  // cut short, implausible, or a read the system refused: the archive ends there, at the header it names
+    default:  // cut short, implausible, or a read error: the archive ends there, at the header it names
       *facts = EntryFacts{place.cutUnpackedSize, place.cutPackedSize, place.cutUnpackedSize == place.cutPackedSize};
       if (place.miss == ARCHIVE_MISS_IMPLAUSIBLE) return EntryOutcome::Implausible;
       return place.miss == ARCHIVE_MISS_UNREADABLE ? EntryOutcome::Unreadable : EntryOutcome::Truncated;
   }
 }
 
-// Where the reader stands; all zero when no archive is open.
-ArchivePlace ArchiveSession::Place() {
+// Where the cursor stands; all zero when no archive is open.
+ArchivePlace ArchiveSession::Place() const {
   ArchivePlace place{};
-  ArchiveWhere(&place);
+  if (cursor_ != nullptr) ArchiveCursorWhere(cursor_, &place);
   return place;
 }

@@ -1,7 +1,8 @@
-// One archive as the commands walk it: the pack reader underneath (the same
-// one the restore tool uses), with its answers as outcomes: an entry, or
-// where the archive ended and why. The index rows are cut by the file
-// library's line rules.
+// One archive as a command walks it: an archive object of pack/ with a
+// cursor of its own (the reader and decoder the restore tool uses, but not
+// the restore tool's process-wide cursor, so that sessions do not share a
+// place), with its answers as outcomes: an entry, or where the archive ended
+// and why. The index rows are cut by the file library's line rules.
 #pragma once
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "pack/archive.h"
+#include "pack/archive_file.h"
 
 enum class EntryOutcome {
   Read,         // delivered; the facts say whether it is damaged
@@ -17,7 +19,7 @@ enum class EntryOutcome {
   End,          // the archive ends cleanly before this entry
   StrayBytes,   // 1 to 7 bytes where a header should be
   Truncated,    // a header whose data runs past the end of the file
-  Unreadable,   // the system refused to read the file at this entry (its header or its data)
+  Unreadable,   // a read error at this entry (its header or its data)
   TooLarge,     // complete, but its bytes could not be had in memory; passed over
   Implausible,  // a compressed entry whose data does not start a stream: the reading ends there
 };
@@ -47,8 +49,9 @@ class ArchiveSession {
   void ReadIndex(EntryOutcome* outcome, EntryFacts* facts);
 
   // Back to the start, past the index again (its rows stay as they were
-  // cut): for a command that read the headers first. False when the archive
-  // cannot be opened again or its index is not what it was.
+  // cut): for a command that read the headers first. A new cursor on the
+  // same open file; false when there is no memory for it or the index it
+  // reads again is not what it was.
   bool Rewind();
 
   EntryOutcome Next(EntryFacts* facts, const unsigned char** bytes);
@@ -76,11 +79,13 @@ class ArchiveSession {
   }
 
  private:
-  static ArchivePlace Place();
+  ArchivePlace Place() const;
+  bool StartCursor();
   EntryOutcome Missed(EntryFacts* facts);
   void CutRows(const unsigned char* bytes, size_t size);
 
-  std::string path_;
+  ArchiveFile* archive_ = nullptr;
+  ArchiveCursor* cursor_ = nullptr;
   uint32_t nextEntry_ = 0;
   std::vector<std::string> rows_;
   std::vector<unsigned char> index_;

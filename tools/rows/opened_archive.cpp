@@ -1,0 +1,64 @@
+#include "tools/rows/opened_archive.h"
+
+#include "tools/cli/report.h"
+
+namespace {
+
+// Opens the archive and reads its index. EXIT_OK, or the code after saying
+// why the command cannot go on. A damaged or unholdable index does not stop
+// it: it is reported, and index->code is set for it.
+int OpenWithIndex(ArchiveSession& session, const std::string& path, OpenedIndex* index) {
+  *index = OpenedIndex{};
+  EntryFacts* facts = &index->facts;
+  std::string error;
+  if (!session.Open(path, &error)) {
+    Complain(ShownPath(path) + ": " + error);
+    return EXIT_ARCHIVE;
+  }
+  EntryOutcome outcome;
+  session.ReadIndex(&outcome, facts);
+  switch (outcome) {
+    case EntryOutcome::End:
+    case EntryOutcome::StrayBytes:
+      Complain(ShownPath(path) + ": not a pack archive: too short for an entry header");
+      return EXIT_ARCHIVE;
+    case EntryOutcome::Truncated:
+      Complain(ShownPath(path) +
+               ": damaged archive: it ends inside its index (entry 0); \"packtool rescue\" recovers what is there");
+      return EXIT_DAMAGED;
+    case EntryOutcome::Unreadable:
+      Complain(ShownPath(path) + ": damaged archive: the index (entry 0) cannot be read: " + UNREADABLE +
+               "; \"packtool rescue\" recovers what can be read");
+      return EXIT_DAMAGED;
+    case EntryOutcome::TooLarge:
+      Complain(ShownPath(path) + ": the index (entry 0) is too large to hold in memory (" +
+               std::to_string(facts->unpackedSize) + " bytes): entries are named by number");
+      index->state = IndexState::TooLarge;
+      index->code = EXIT_MEMORY;
+      return EXIT_OK;
+    default:
+      break;
+  }
+  if (facts->damaged) {
+    size_t rows = session.Rows().size();
+    Complain(ShownPath(path) + ": the index (entry 0) is damaged: " + DAMAGED_STREAM + "; only the " +
+             Counted(rows, "row", "rows") + " decoded whole before the damage " + (rows == 1 ? "is" : "are") +
+             " trusted");
+    index->state = IndexState::Damaged;
+    index->code = EXIT_DAMAGED;
+  }
+  return EXIT_OK;
+}
+
+}  // namespace
+
+int OpenArchive(const std::string& path, ReadOn readOn, OpenedArchive* opened) {
+  int code = OpenWithIndex(opened->session, path, &opened->index);
+  if (code != EXIT_OK) return code;
+  opened->plain = ReadPlainly(opened->session, opened->index);
+  if (readOn == ReadOn::Entries && opened->plain.trouble.empty() && !opened->session.Rewind()) {
+    Complain(ShownPath(path) + ": the archive changed while it was read");
+    return EXIT_ARCHIVE;
+  }
+  return EXIT_OK;
+}
