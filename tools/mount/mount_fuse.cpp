@@ -4,6 +4,7 @@
 #include <fuse.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -113,6 +114,9 @@ int Read(const char*, char* buffer, size_t size, off_t offset, struct fuse_file_
   const OpenFile& file = *reinterpret_cast<const OpenFile*>(info->fh);
   const MountNode& node = *file.node;
   if (offset < 0) return -EINVAL;
+  // Past the bytes a damaged entry's stream decoded there is only the error,
+  // also at its end when only its checksum failed.
+  if (file.decoded != nullptr && file.decoded->Damaged() && uint64_t(offset) >= file.decoded->Decoded()) return -EIO;
   if (uint64_t(offset) >= node.size) return 0;
   uint32_t length = uint32_t(std::min<uint64_t>(size, node.size - uint64_t(offset)));
   uint32_t done = 0;
@@ -122,8 +126,6 @@ int Read(const char*, char* buffer, size_t size, off_t offset, struct fuse_file_
                ? int(done)
                : -EIO;
   }
-  // Past the bytes a damaged entry's stream decoded there is only the error.
-  if (uint64_t(offset) >= file.decoded->Decoded()) return -EIO;
   return file.decoded->Read(uint64_t(offset), buffer, length, &done) ? int(done) : -EIO;
 }
 
@@ -213,6 +215,7 @@ int Serve(Mount& mount, const PackToolRequest& request) {
   struct fuse_args args = FUSE_ARGS_INIT(3, const_cast<char**>(words));
   struct fuse_operations operations = Operations();
   struct fuse* fuse = fuse_new(&args, &operations, sizeof operations, &mount);
+  fuse_opt_free_args(&args);
   if (fuse == nullptr) {
     Complain("cannot start FUSE (is fuse3 installed?)");
     return EXIT_ARCHIVE;
@@ -223,6 +226,10 @@ int Serve(Mount& mount, const PackToolRequest& request) {
     return EXIT_TARGET_REFUSED;
   }
   struct fuse_session* session = fuse_get_session(fuse);
+  // FUSE takes only signals left at their default: packtool's own handler
+  // (it removes a half-written file) would end the process with the mount
+  // still there, where FUSE's ends the loop and unmounts.
+  for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) std::signal(signalNumber, SIG_DFL);
   // The loop ends with the number of the signal that stopped it, which is
   // a clean end; below 0 it failed.
   int code = EXIT_OK;
