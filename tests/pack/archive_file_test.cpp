@@ -185,14 +185,17 @@ TEST_F(ArchiveObject, ReadsAnEntrysDataInPlaceAndTellsAChangedFile) {
     }
     EXPECT_EQ(got[done], 0xEE);
   }
-  // Cut under the open archive: the read that reaches past the new end fails.
+#ifndef _WIN32
+  // Cut under the open archive: the read that reaches past the new end
+  // fails. (Windows refuses to write a file the archive holds open.)
   Bytes cut = BuildArchive({StoredEntry(first)});
   cut.resize(cut.size() - 100);
-  ASSERT_TRUE(WriteFileBytes(ARCHIVE, cut));
+  EXPECT_TRUE(WriteFileBytes(ARCHIVE, cut));
   EXPECT_EQ(ArchiveFileChanged(archive), 1);
   Bytes got(200);
   uint32_t done = 0;
   EXPECT_EQ(ArchiveFileReadEntryData(archive, 0, 4850, got.data(), 150, &done), 0);
+#endif
   ArchiveFileClose(archive);
 }
 
