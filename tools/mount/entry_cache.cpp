@@ -36,8 +36,6 @@ bool Spill(PlatformFile file, const unsigned char* bytes, uint32_t size) {
 }  // namespace
 
 std::shared_ptr<DecodedEntry> EntryCache::Decode(const ArchiveFile* archive, uint32_t entry) const {
-  // Bytes of a file that changed under the mount would be another file's.
-  if (ArchiveFileChanged(archive)) return nullptr;
   ArchiveCursor* cursor = ArchiveCursorCreate(archive);
   const unsigned char* bytes = nullptr;
   ArchiveEntryInfo info{};

@@ -49,8 +49,9 @@ class EntryCache {
   explicit EntryCache(uint64_t budget) : budget_(budget) {}
 
   // The decoded entry, or null when it cannot be had (a read the system
-  // refused, the file changed, no memory, no temporary file). Callers that
-  // ask for one entry at once wait for one decode.
+  // refused, no memory, no temporary file). Callers that ask for one entry
+  // at once wait for one decode. Whether the archive's file is still the
+  // one that was opened is the caller's to ask first.
   std::shared_ptr<DecodedEntry> Get(const ArchiveFile* archive, uint32_t archiveNumber, uint32_t entry);
 
   // What the kept entries hold in memory.

@@ -51,34 +51,46 @@ Mount& Mounted() {
   return *static_cast<Mount*>(fuse_get_context()->private_data);
 }
 
-int GetAttributes(const char* path, struct stat* facts, struct fuse_file_info*) {
-  Mount& mount = Mounted();
-  const MountNode* node = mount.tree.Find(path);
-  if (node == nullptr) return -ENOENT;
+void Describe(const Mount& mount, const MountNode& node, struct stat* facts) {
   memset(facts, 0, sizeof *facts);
-  if (node->folder) {
+  if (node.folder) {
     facts->st_mode = S_IFDIR | 0555;
     facts->st_nlink = 2;
     facts->st_mtim = mount.mounted;
   } else {
     facts->st_mode = S_IFREG | 0444;
     facts->st_nlink = 1;
-    facts->st_size = node->size;
-    facts->st_blocks = (off_t(node->size) + 511) / 512;
-    facts->st_mtim = mount.archives[node->archive].modified;
+    facts->st_size = node.size;
+    facts->st_blocks = (off_t(node.size) + 511) / 512;
+    facts->st_mtim = mount.archives[node.archive].modified;
   }
   facts->st_atim = facts->st_ctim = facts->st_mtim;
+}
+
+int GetAttributes(const char* path, struct stat* facts, struct fuse_file_info*) {
+  Mount& mount = Mounted();
+  const MountNode* node = mount.tree.Find(path);
+  if (node == nullptr) return -ENOENT;
+  Describe(mount, *node, facts);
   return 0;
 }
 
+// With each name go its facts, so that the kernel need not look up every
+// file of a folder that is read through.
 int ReadFolder(const char* path, void* buffer, fuse_fill_dir_t fill, off_t, struct fuse_file_info*,
                enum fuse_readdir_flags) {
-  const MountNode* node = Mounted().tree.Find(path);
+  Mount& mount = Mounted();
+  const MountNode* node = mount.tree.Find(path);
   if (node == nullptr) return -ENOENT;
   if (!node->folder) return -ENOTDIR;
-  fill(buffer, ".", nullptr, 0, fuse_fill_dir_flags(0));
+  struct stat facts;
+  Describe(mount, *node, &facts);
+  fill(buffer, ".", &facts, 0, FUSE_FILL_DIR_PLUS);
   fill(buffer, "..", nullptr, 0, fuse_fill_dir_flags(0));
-  for (const auto& [name, child] : node->children) fill(buffer, name.c_str(), nullptr, 0, fuse_fill_dir_flags(0));
+  for (const auto& [name, child] : node->children) {
+    Describe(mount, mount.tree.Node(child), &facts);
+    fill(buffer, name.c_str(), &facts, 0, FUSE_FILL_DIR_PLUS);
+  }
   return 0;
 }
 
@@ -140,6 +152,13 @@ int ReadOnly() {
 
 struct fuse_operations Operations() {
   struct fuse_operations operations = {};
+  // Nothing in the tree ever changes: the kernel may keep names, facts and
+  // pages as long as it likes.
+  operations.init = [](struct fuse_conn_info*, struct fuse_config* config) {
+    config->entry_timeout = config->attr_timeout = config->negative_timeout = 24 * 3600;
+    config->kernel_cache = 1;
+    return fuse_get_context()->private_data;
+  };
   operations.getattr = GetAttributes;
   operations.readdir = ReadFolder;
   operations.open = Open;
