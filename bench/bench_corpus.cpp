@@ -15,7 +15,7 @@
 #endif
 
 #include "pack/decoder.h"
-#include "pack/decoder_parts.h"
+#include "pack/decoder_internal.h"
 #include "tests/support/pack_writer.h"
 
 namespace fs = std::filesystem;
@@ -245,7 +245,7 @@ void CompressBenchEntries(std::vector<BenchEntry>& entries) {
 }
 
 const char* OursFastLoop() {
-  return decoder_parts::BitOpsAvailable() ? "with bit operations (BMI1, BMI2, LZCNT)" : "plain";
+  return decoder_parts::BitOpsAvailable() ? "with bit operations (BMI1, BMI2, LZCNT)" : "portable";
 }
 
 size_t DecodeOurs(const Bytes& packed, uint8_t* out, size_t capacity) {

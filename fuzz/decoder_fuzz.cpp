@@ -9,7 +9,7 @@
 
 #include "fuzz/fuzz_target.h"
 #include "pack/decoder.h"
-#include "pack/decoder_parts.h"
+#include "pack/decoder_internal.h"
 #include "tests/support/guarded_buffer.h"
 #include "tests/support/reference_decoder.h"
 
@@ -56,9 +56,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Require(otherSound == sound && otherWritten == written);
     Require(memcmp(other.data(), output.data(), written) == 0);
   };
-  compare(decodeOther, FastCode::Plain);
+  compare(decodeOther, FastCode::Portable);
   if (BitOpsAvailable()) {
-    compare(DecodeStreamWith<FastReader>, FastCode::Plain);
+    compare(DecodeStreamWith<FastReader>, FastCode::Portable);
     compare(decodeOther, FastCode::BitOps);
   }
   return 0;

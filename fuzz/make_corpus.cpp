@@ -83,6 +83,13 @@ int WriteDamagedArchives(const fs::path& root) {
   archives.emplace_back("cut-stream", shortStream);
   archives.emplace_back("hostile-claim", HostileClaimArchive(0x7FFFFFFF));
   archives.emplace_back("hostile-claim-40m", HostileClaimArchive(40u << 20));  // a claim the targets' heap still grants
+  RowArchive rows(8, {}, 4000), many(18, {}, 1000), empty(8, {3, 4, 7}, 1000);  // within the fuzz inputs' 64 KiB
+  archives.emplace_back("zeroed-tail", rows.ZeroedFrom(5));
+  archives.emplace_back("zeroed-block", rows.ZeroedBlock(2));
+  archives.emplace_back("zeroed-inside", rows.ZeroedInside(4, 300, 64));
+  archives.emplace_back("empty-files", empty.bytes);
+  archives.emplace_back("bad-packed-size", many.BadPackedSize(8));
+  archives.emplace_back("thrash", ThrashArchive((64 << 10) - 16));  // within the fuzz inputs; the window is larger
 
   int count = 0;
   for (const auto& [name, archive] : archives) {

@@ -31,7 +31,8 @@ class Checker : public SalvageVisitor {
     Require(entry.recovered == 0 || entry.bytes != nullptr);
     Require(entry.state != SalvageState::Lost || entry.recovered == 0);
     if (entry.state == SalvageState::Sound) {
-      Require(!entry.cutShort && !entry.rangeTaken && !entry.tooLarge && entry.recovered == entry.unpackedSize);
+      Require(!entry.cutShort && !entry.tooLarge && entry.recovered == entry.unpackedSize);
+      Require(!entry.rangeTaken || (entry.headerRepaired && entry.checked));
     }
     if (!entry.rangeTaken) {
       Require(entry.recovered <= entry.unpackedSize);

@@ -55,3 +55,7 @@ int ArchiveWhere(ArchivePlace* place) {
 int ArchiveLastEntryInfo(ArchiveEntryInfo* info) {
   return cursor != nullptr ? ArchiveCursorLastEntryInfo(cursor, info) : 0;
 }
+
+void ArchiveStopAtImplausible() {
+  if (cursor != nullptr) ArchiveCursorStopAtImplausible(cursor);
+}

@@ -10,6 +10,8 @@
 
 #include <cstdint>
 
+constexpr uint32_t ARCHIVE_HEADER_SIZE = 8;  // unpacked size, packed size
+
 // 1 when the archive is open for reading; 0 for a null path or a file that
 // cannot be opened or whose size cannot be had. Closes the archive that was
 // open first. The archive is what the file holds at this moment: its size is
@@ -60,29 +62,42 @@ struct ArchiveEntryInfo {
   // decoded before its stream failed (all it wrote when only the checksum or
   // the size is off); 0 for a skipped entry or one passed over.
   uint32_t decoded;
+  int checked;  // 1 when a sound compressed entry's stream carried a checksum: proven, not only whole
 };
 // 0 when no entry was read or passed since ArchiveOpen (or none is open).
 int ArchiveLastEntryInfo(ArchiveEntryInfo* info);
 
 // Why the last ArchiveNextEntry or ArchiveSkipEntry gave no entry.
 enum ArchiveMiss {
-  ARCHIVE_MISS_NONE = 0,    // it gave one, or no call was made since ArchiveOpen
-  ARCHIVE_MISS_END,         // no byte is left where the next header would start
-  ARCHIVE_MISS_STRAY,       // 1 to 7 bytes are left, too few for a header
-  ARCHIVE_MISS_CUT_SHORT,   // a header whose data runs past the end of the file
-  ARCHIVE_MISS_UNREADABLE,  // the system refused a read; the archive ends there
-  ARCHIVE_MISS_TOO_LARGE,   // ArchiveNextEntry only: a whole entry it could not
-                            // hold, passed over (ArchiveLastEntryInfo has its header)
+  ARCHIVE_MISS_NONE = 0,     // it gave one, or no call was made since ArchiveOpen
+  ARCHIVE_MISS_END,          // no byte is left where the next header would start
+  ARCHIVE_MISS_STRAY,        // 1 to 7 bytes are left, too few for a header
+  ARCHIVE_MISS_CUT_SHORT,    // a header whose data runs past the end of the file
+  ARCHIVE_MISS_UNREADABLE,   // the system refused a read; the archive ends there
+  ARCHIVE_MISS_TOO_LARGE,    // ArchiveNextEntry only: a whole entry it could not
+                             // hold, passed over (ArchiveLastEntryInfo has its header)
+  ARCHIVE_MISS_IMPLAUSIBLE,  // after ArchiveStopAtImplausible only: a compressed entry
+                             // whose data does not start a stream; the archive ends there
 };
+
+// From now until the next ArchiveOpen or ArchiveClose, a header that claims
+// a compressed entry whose data does not start with the stream magic (most
+// often a damaged header, or one read from inside another entry's data)
+// ends the archive with ARCHIVE_MISS_IMPLAUSIBLE, its header and place
+// given as for one cut short, instead of being read as a damaged entry.
+// ArchiveSkipEntry then reads the magic too. packtool's commands ask for
+// it, so that they go on past the damage another way; the restore tool
+// reads as before.
+void ArchiveStopAtImplausible();
 
 // Where the reader stands in the open archive.
 struct ArchivePlace {
   uint64_t offset;  // where the next entry header starts; the size once the archive has ended
   uint64_t size;    // the archive's size, taken by ArchiveOpen
   int miss;         // an ArchiveMiss, for the last ArchiveNextEntry or ArchiveSkipEntry
-  // ARCHIVE_MISS_CUT_SHORT and ARCHIVE_MISS_UNREADABLE: the header of the entry
-  // cut short or unreadable (0 and 0 when the header itself was refused),
-  // and where it starts.
+  // ARCHIVE_MISS_CUT_SHORT, ARCHIVE_MISS_UNREADABLE and ARCHIVE_MISS_IMPLAUSIBLE:
+  // the header of the entry cut short, unreadable (0 and 0 when the header
+  // itself was refused) or implausible, and where it starts.
   uint32_t cutUnpackedSize;
   uint32_t cutPackedSize;
   uint64_t cutOffset;

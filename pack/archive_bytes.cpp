@@ -36,6 +36,17 @@ const unsigned char* ArchiveBytes::At(uint64_t offset, uint32_t n) {
   return window_.Data() + (offset - start_);
 }
 
+const unsigned char* ArchiveBytes::Peek(uint64_t offset, uint32_t n) {
+  if (offset > size_ || size_ - offset < n) return nullptr;
+  if (offset >= start_ && offset + n <= start_ + length_) return window_.Data() + (offset - start_);
+  if (offset < probeStart_ || offset + n > probeStart_ + probeLength_) {
+    probeStart_ = offset;
+    probeLength_ = Read(offset, probe_, uint32_t(std::min<uint64_t>(PROBE_SIZE, size_ - offset)));
+    if (probeLength_ < n) return nullptr;
+  }
+  return probe_ + (offset - probeStart_);
+}
+
 uint32_t ArchiveBytes::Read(uint64_t offset, unsigned char* destination, uint32_t n) {
   uint64_t end = std::min(offset + n, ReadableUntil(offset));
   if (end <= offset) return 0;

@@ -51,6 +51,15 @@ class ArchiveBytes {
   // does not hold them all, or not all of them can be read.
   const unsigned char* At(uint64_t offset, uint32_t n);
 
+  // The same for a few bytes (n <= PROBE_SIZE) that may lie far from where
+  // the walk reads: from the window when it holds them, otherwise by a read
+  // of PROBE_SIZE bytes that leaves the window where it is. A search that
+  // follows headers claiming a window's size or more would otherwise move
+  // the window there and back for each position, reading the file once per
+  // position; this way each position costs at most a probe per link.
+  const unsigned char* Peek(uint64_t offset, uint32_t n);
+  static constexpr uint32_t PROBE_SIZE = 16;
+
   // Reads [offset, offset + n), which the file holds, into destination, up
   // to the first byte that cannot be read: returns how many came (n when
   // all did). The rest of destination is left as it was.
@@ -92,6 +101,9 @@ class ArchiveBytes {
   uint64_t size_ = 0;
   Block window_;
   Block unit_;  // a unit read only to learn whether it can be
+  unsigned char probe_[PROBE_SIZE] = {};
+  uint64_t probeStart_ = 0;
+  uint32_t probeLength_ = 0;
   uint64_t start_ = 0;
   uint32_t length_ = 0;
   GrowingTable<Span> runs_;

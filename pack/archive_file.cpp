@@ -33,6 +33,7 @@ struct ArchiveCursor {
   uint64_t position;   // where the next entry header starts; never beyond the size
   uint32_t index;      // entries read or passed before that header
   ArchivePlace place;  // miss and cut: of the last call that reads a header
+  bool stopAtImplausible;
 };
 
 namespace {
@@ -79,7 +80,7 @@ const unsigned char* EndAtDamagedEntry(ArchiveCursor* cursor, ArchiveMiss miss, 
 bool ReadHeader(ArchiveCursor* cursor, EntryHeader* header) {
   const ArchiveFile* archive = cursor->archive;
   uint64_t left = archive->size - cursor->position;
-  if (left < ENTRY_HEADER_SIZE) {
+  if (left < ARCHIVE_HEADER_SIZE) {
     Missed(cursor, left == 0 ? ARCHIVE_MISS_END : ARCHIVE_MISS_STRAY);
     return false;
   }
@@ -93,10 +94,10 @@ bool ReadHeader(ArchiveCursor* cursor, EntryHeader* header) {
     EndAtDamagedEntry(cursor, ArchiveMiss(end.miss), end.cutUnpackedSize, end.cutPackedSize);
     return false;
   }
-  unsigned char bytes[ENTRY_HEADER_SIZE];
+  unsigned char bytes[ARCHIVE_HEADER_SIZE];
   uint32_t done = 0;
-  if (!PlatformFileReadAt(archive->file, cursor->position, bytes, ENTRY_HEADER_SIZE, &done) ||
-      done != ENTRY_HEADER_SIZE) {
+  if (!PlatformFileReadAt(archive->file, cursor->position, bytes, ARCHIVE_HEADER_SIZE, &done) ||
+      done != ARCHIVE_HEADER_SIZE) {
     EndAtDamagedEntry(cursor, ARCHIVE_MISS_UNREADABLE, 0, 0);
     return false;
   }
@@ -105,7 +106,7 @@ bool ReadHeader(ArchiveCursor* cursor, EntryHeader* header) {
 }
 
 uint64_t DataStart(const ArchiveCursor* cursor) {
-  return cursor->position + ENTRY_HEADER_SIZE;
+  return cursor->position + ARCHIVE_HEADER_SIZE;
 }
 
 // Whether the data part of the entry whose header was just read is all in
@@ -125,10 +126,31 @@ bool ReadData(const ArchiveCursor* cursor, void* destination, uint32_t size) {
   return PlatformFileReadAt(cursor->archive->file, DataStart(cursor), destination, size, &done) && done == size;
 }
 
-void Remember(ArchiveCursor* cursor, const EntryHeader& header, bool damaged, uint32_t decoded) {
-  cursor->last = ArchiveEntryInfo{header.unpackedSize, header.packedSize,
-                                  header.unpackedSize == header.packedSize ? 1 : 0, damaged ? 1 : 0, decoded};
+void Remember(ArchiveCursor* cursor, const EntryHeader& header, bool damaged, uint32_t decoded, bool checked = false) {
+  cursor->last =
+      ArchiveEntryInfo{header.unpackedSize, header.packedSize, header.unpackedSize == header.packedSize ? 1 : 0,
+                       damaged ? 1 : 0,     decoded,           checked ? 1 : 0};
   cursor->haveLast = true;
+}
+
+// With ArchiveCursorStopAtImplausible: whether the header just read claims a
+// compressed entry whose data does not start a stream (a read refused here
+// says nothing of it).
+bool Implausible(const ArchiveCursor* cursor, const EntryHeader& header) {
+  if (!cursor->stopAtImplausible || header.unpackedSize == header.packedSize) return false;
+  if (header.packedSize < 2) return true;
+  unsigned char magic[2] = {0, 0};
+  uint32_t done = 0;
+  if (!PlatformFileReadAt(cursor->archive->file, DataStart(cursor), magic, sizeof magic, &done) ||
+      done != sizeof magic) {
+    return false;
+  }
+  return (magic[0] | magic[1] << 8) != STREAM_MAGIC;
+}
+
+// A sound stream whose checksum field is not 0 was proven by it.
+bool Checksummed(const unsigned char* stream, uint32_t packedSize) {
+  return packedSize >= STREAM_HEADER_SIZE && (stream[6] | stream[7] | stream[8] | stream[9]) != 0;
 }
 
 // Decodes into entry, which comes zero-filled: the decoder leaves 0 wherever
@@ -145,7 +167,7 @@ bool DecodeEntry(const unsigned char* stream, uint32_t packedSize, unsigned char
 }
 
 ArchiveCursor CursorAtStart(const ArchiveFile* archive) {
-  return ArchiveCursor{archive, nullptr, -1, {}, false, 0, 0, {}};
+  return ArchiveCursor{archive, nullptr, -1, {}, false, 0, 0, {}, false};
 }
 
 // The walk is a cursor passing every entry in order, so that it ends where
@@ -259,6 +281,9 @@ const unsigned char* ArchiveCursorNextEntry(ArchiveCursor* cursor) {
   if (!DataIsThere(cursor, packedSize)) {
     return EndAtDamagedEntry(cursor, ARCHIVE_MISS_CUT_SHORT, unpackedSize, packedSize);
   }
+  if (Implausible(cursor, header)) {
+    return EndAtDamagedEntry(cursor, ARCHIVE_MISS_IMPLAUSIBLE, unpackedSize, packedSize);
+  }
 
   bool stored = unpackedSize == packedSize;
   auto passOver = [&]() -> const unsigned char* {
@@ -275,6 +300,7 @@ const unsigned char* ArchiveCursorNextEntry(ArchiveCursor* cursor) {
   if (entry == nullptr) return passOver();
 
   bool damaged = false;
+  bool checked = false;
   uint32_t decoded = unpackedSize;
   if (stored) {
     if (!ReadData(cursor, entry, packedSize)) {
@@ -289,6 +315,7 @@ const unsigned char* ArchiveCursorNextEntry(ArchiveCursor* cursor) {
     }
     bool complete = ReadData(cursor, stream, packedSize);
     if (complete) damaged = !DecodeEntry(stream, packedSize, entry, unpackedSize, &decoded);
+    checked = complete && !damaged && Checksummed(stream, packedSize);
     ProgramFree(stream);
     if (!complete) {
       ProgramFree(entry);
@@ -298,7 +325,7 @@ const unsigned char* ArchiveCursorNextEntry(ArchiveCursor* cursor) {
   PassEntry(cursor, packedSize);
   cursor->entry = entry;
   cursor->entrySize = int32_t(unpackedSize);
-  Remember(cursor, header, damaged, decoded);
+  Remember(cursor, header, damaged, decoded, checked);
   return entry;
 }
 
@@ -311,9 +338,17 @@ int ArchiveCursorSkipEntry(ArchiveCursor* cursor) {
     EndAtDamagedEntry(cursor, ARCHIVE_MISS_CUT_SHORT, header.unpackedSize, header.packedSize);
     return 0;
   }
+  if (Implausible(cursor, header)) {
+    EndAtDamagedEntry(cursor, ARCHIVE_MISS_IMPLAUSIBLE, header.unpackedSize, header.packedSize);
+    return 0;
+  }
   PassEntry(cursor, header.packedSize);
   Remember(cursor, header, false, 0);
   return 1;
+}
+
+void ArchiveCursorStopAtImplausible(ArchiveCursor* cursor) {
+  cursor->stopAtImplausible = true;
 }
 
 int32_t ArchiveCursorEntrySize(const ArchiveCursor* cursor) {

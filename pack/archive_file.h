@@ -94,6 +94,8 @@ void ArchiveCursorFree(ArchiveCursor* cursor);
 const unsigned char* ArchiveCursorNextEntry(ArchiveCursor* cursor);
 int ArchiveCursorSkipEntry(ArchiveCursor* cursor);
 int32_t ArchiveCursorEntrySize(const ArchiveCursor* cursor);
+// As ArchiveStopAtImplausible, for this cursor, from now on.
+void ArchiveCursorStopAtImplausible(ArchiveCursor* cursor);
 int ArchiveCursorLastEntryInfo(const ArchiveCursor* cursor, ArchiveEntryInfo* info);
 int ArchiveCursorWhere(const ArchiveCursor* cursor, ArchivePlace* place);
 

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "pack/decoder_parts.h"
+#include "pack/decoder_internal.h"
 
 namespace {
 
@@ -32,7 +32,7 @@ struct ChecksumRun {
 
   // Takes the whole words of data[at, min(upTo, size)). Four words a step:
   // the rotations do not depend on the sum and run ahead of its chain of an
-  // add and a xor per word; the loop had cost as much as the adds.
+  // add and a xor per word.
   void Advance(const uint8_t* data, uint32_t upTo, uint32_t size) {
     uint32_t limit = std::min(upTo, size);
     if (limit <= at) return;
@@ -90,24 +90,24 @@ TokenResult CarefulToken(DecoderState& s, uint8_t* const outStart, const uint8_t
   boundary();
   uint32_t window = reader.Peek();
 
-  if (window >> 31) {  // 1: single literal; literals come in runs
+  if (IsLiteral(window)) {  // literals come in runs
     // Before any literal-width code a literal has no defined value: bad data.
     if (s.literalWidth == LITERAL_WIDTH_UNSET) return TokenResult::Bad;
     unsigned taken = 1 + s.literalWidth;
     do {
       if (out == outEnd) return TokenResult::Bad;
-      *out++ = uint8_t((window >> (32 - taken)) + s.literalAdd);
+      *out++ = uint8_t(LiteralWithPrefix(window, taken) + s.literalAdd);
       reader.Skip(taken);
       boundary();
       window = reader.Peek();
-    } while (window >> 31);
+    } while (IsLiteral(window));
     return TokenResult::Next;
   }
 
   uint32_t distance;
   uint32_t length;
-  if (window >> 30) {  // 0 1: normal match
-    reader.Skip(2);
+  if (IsNormalMatch(window)) {
+    reader.Skip(MATCH_PREFIX_BITS);
     uint32_t gamma = Gamma<false>(reader);
     if (gamma == 0) return TokenResult::Bad;
     if (gamma == 2) {  // the last offset again; no length bonus
@@ -127,35 +127,31 @@ TokenResult CarefulToken(DecoderState& s, uint8_t* const outStart, const uint8_t
       if (withBonus > size_t(outEnd - out)) return TokenResult::Bad;
       length = uint32_t(withBonus);
     }
-  } else if (window >> 29) {  // 0 0 1: one-byte code, 4 bits
-    uint32_t code = (window >> 25) & 0xF;
+  } else if (IsOneByteCode(window)) {
+    uint32_t code = OneByteCode(window);
     if (code >= 2) {
       if (out == outEnd || code - 1 > size_t(out - outStart)) return TokenResult::Bad;
       *out = out[-ptrdiff_t(code - 1)];
       out++;
-      reader.Skip(7);
+      reader.Skip(ONE_BYTE_CODE_BITS);
       return TokenResult::Next;
     }
     if (code == 1) {
       if (out == outEnd) return TokenResult::Bad;
       *out++ = 0;
-      reader.Skip(7);
+      reader.Skip(ONE_BYTE_CODE_BITS);
       return TokenResult::Next;
     }
-    if (((window >> 24) & 1) == 0) {  // escape 0: literal width w, and for 7 bits a base
-      s.literalWidth = 7 + ((window >> 23) & 1);
-      if (s.literalWidth == 7) {
-        s.literalAdd = ((window >> 15) & 0xFF) - 0x80;
-        reader.Skip(17);
-      } else {
-        s.literalAdd = 0;
-        reader.Skip(9);
-      }
+    if (!IsRawBlocksEscape(window)) {  // a literal-width code
+      uint32_t wide = LiteralWidthBit(window);
+      s.literalWidth = 7 + wide;
+      s.literalAdd = wide != 0 ? 0 : LiteralBase(window) - 0x80;
+      reader.Skip(LiteralWidthCodeBits(wide));
       return TokenResult::Next;
     }
-    reader.Skip(8);
+    reader.Skip(RAW_BLOCKS_ESCAPE_BITS);
     uint32_t more;
-    do {  // escape 1: raw blocks of 256 bytes, 8 bits each, no base
+    do {  // raw blocks of 256 bytes, 8 bits each, no base
       if (size_t(outEnd - out) < RAW_BLOCK_SIZE) return TokenResult::Bad;
       for (uint32_t i = 0; i < RAW_BLOCK_SIZE; i += 4) {
         uint32_t four = Take(reader, 32);
@@ -169,22 +165,22 @@ TokenResult CarefulToken(DecoderState& s, uint8_t* const outStart, const uint8_t
       more = Take(reader, 1);
     } while (more != 0);
     return TokenResult::Next;
-  } else {  // 0 0 0: short match (offset 7 bits, n 2 bits), end code or index-bits code
-    uint32_t offset = (window >> 22) & 0x7F;
-    uint32_t n = (window >> 20) & 3;
+  } else {  // a short match, the end code or the index-bits code
+    uint32_t offset = ShortMatchOffset(window);
+    uint32_t n = ShortMatchN(window);
     if (offset == 0) {
       if (n == 0) {
-        reader.Skip(12);
+        reader.Skip(SHORT_MATCH_BITS);
         boundary();  // an end code within the source: all that was written counts
         return TokenResult::End;
       }
-      unsigned indexBits = (window >> (20 - (n + 3))) & ((1u << (n + 3)) - 1);
+      unsigned indexBits = IndexBitsValue(window, n);
       if (indexBits > INDEX_BITS_MAX) return TokenResult::Bad;
       s.indexBits = indexBits;
-      reader.Skip(12 + n + 3);
+      reader.Skip(SHORT_MATCH_BITS + IndexBitsWidth(n));
       return TokenResult::Next;
     }
-    reader.Skip(12);
+    reader.Skip(SHORT_MATCH_BITS);
     s.lastOffset = offset;
     distance = offset;
     length = n + 2;
@@ -270,7 +266,7 @@ uint32_t DecodeTokens(const uint8_t* in, const uint8_t* inEnd, uint8_t* const ou
   auto fast = [&](const uint8_t* limit, const uint8_t* stepLimit) {
     return code == FastCode::BitOps
                ? DecodeFastTokens<Reader, FastCode::BitOps>(state, limit, outStart, stepLimit, outEnd)
-               : DecodeFastTokens<Reader, FastCode::Plain>(state, limit, outStart, stepLimit, outEnd);
+               : DecodeFastTokens<Reader, FastCode::Portable>(state, limit, outStart, stepLimit, outEnd);
   };
   for (;;) {
     while (outLimit != nullptr && state.out <= outLimit && state.reader.phantoms == 0) {
@@ -347,7 +343,7 @@ template bool decoder_parts::DecodeStreamWith<CursorReader>(const void*, uint32_
 
 bool DecodeCompressedStreamChecked(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize,
                                    uint32_t* written) {
-  FastCode code = BitOpsAvailable() ? FastCode::BitOps : FastCode::Plain;
+  FastCode code = BitOpsAvailable() ? FastCode::BitOps : FastCode::Portable;
   return DecodeStreamWith<FastReader>(source, sourceSize, destination, destinationSize, written, code);
 }
 

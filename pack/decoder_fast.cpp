@@ -1,12 +1,12 @@
 // The decoder's fast loop: the common tokens, without the per-step bounds
 // checks that the careful path in decoder.cpp makes, because it runs only
-// while the named margins of decoder_parts.h hold.
+// while the named margins of decoder_internal.h hold.
 #include <cpuid.h>
 
 #include <algorithm>
 #include <cstring>
 
-#include "pack/decoder_parts.h"
+#include "pack/decoder_internal.h"
 
 namespace decoder_parts {
 
@@ -67,21 +67,21 @@ template <typename Reader, FastCode CODE>
   while (Within(reader, inLimit, posLimit) && out <= outLimit) {
     uint32_t window = reader.TakeWindow();
 
-    if (window >> 31) {  // 1: single literal
+    if (IsLiteral(window)) {
       if (literalTaken == 1 + LITERAL_WIDTH_UNSET) break;
       // The window holds 32 bits, three literals of at most 9: one peek for
       // up to three of a run. All three are written and only those that are
-      // literals kept (the output margin has room): a branch per literal
-      // mispredicted at every end of a run.
+      // literals kept (the output margin has room), so that the end of a run
+      // costs no branch.
       uint32_t second = window << literalTaken;
       uint32_t third = second << literalTaken;
-      out[0] = uint8_t((window >> (32 - literalTaken)) + literalAdd);
-      out[1] = uint8_t((second >> (32 - literalTaken)) + literalAdd);
-      out[2] = uint8_t((third >> (32 - literalTaken)) + literalAdd);
+      out[0] = uint8_t(LiteralWithPrefix(window, literalTaken) + literalAdd);
+      out[1] = uint8_t(LiteralWithPrefix(second, literalTaken) + literalAdd);
+      out[2] = uint8_t(LiteralWithPrefix(third, literalTaken) + literalAdd);
       // The bits they take run to the first prefix bit 0 after the first
       // (or to the bit after the third): three steps on the bit position's
-      // chain of dependent steps, where counting the literals and
-      // multiplying took six. 8 or 9 bits each: the bits / 8 are the count.
+      // chain of dependent steps. 8 or 9 bits each: the bits / 8 are the
+      // count.
       unsigned skip = unsigned(__builtin_clz((~window & literalStops) | literalEnd));
       out += skip >> 3;
       reader.Skip(skip);
@@ -90,17 +90,16 @@ template <typename Reader, FastCode CODE>
 
     uint32_t distance;
     uint32_t length;
-    if (window >> 30) {  // 0 1: normal match
-      // An offset gamma of 0 0 (the number 2) is a repeat match: told from
-      // the window at once, the branch no longer waits for the gamma's bit
-      // count, and a mispredicted one is found out sooner.
-      if ((window & 0x30000000u) == 0) {  // the last offset again; no length bonus
-        GammaShort repeatLength = GAMMA_SHORT.entries[(window << 4) >> (32 - GAMMA_TABLE_BITS)];
+    if (IsNormalMatch(window)) {
+      // A repeat match is told from the window at once, so that the branch
+      // does not wait for the offset gamma's bit count.
+      if (IsRepeatMatch(window)) {  // the last offset again; no length bonus
+        GammaShort repeatLength = GAMMA_SHORT.entries[(window << REPEAT_MATCH_HEAD_BITS) >> (32 - GAMMA_TABLE_BITS)];
         if (repeatLength.bits != 0) {
-          reader.Skip(4 + repeatLength.bits);
+          reader.Skip(REPEAT_MATCH_HEAD_BITS + repeatLength.bits);
           length = repeatLength.value;
         } else {
-          reader.Skip(4);
+          reader.Skip(REPEAT_MATCH_HEAD_BITS);
           length = Gamma<true>(reader);
         }
         distance = lastOffset;
@@ -110,20 +109,19 @@ template <typename Reader, FastCode CODE>
         }
       } else {
         // The offset's gamma number (3 or more), from the window when it ends
-        // there (15 pairs, offsets into the millions): without the table,
-        // whose hits and misses alternate on offsets of mixed sizes and
-        // mispredicted.
+        // there (15 pairs, offsets into the millions): not from the table,
+        // whose hits and misses would alternate on offsets of mixed sizes.
         uint32_t gamma;
         unsigned fromWindow = 32;  // bits of the window the prefix and the gamma took
-        uint32_t head = window << 2;
+        uint32_t head = window << MATCH_PREFIX_BITS;
         uint32_t stops = ~head & 0x55555554u;  // the last 2 bits were shifted in
         if (stops != 0) {
           unsigned used;
           gamma = GammaFromStops<CODE == FastCode::BitOps>(head, stops, &used);
-          reader.Skip(2 + used);
-          fromWindow = 2 + used;
+          reader.Skip(MATCH_PREFIX_BITS + used);
+          fromWindow = MATCH_PREFIX_BITS + used;
         } else {
-          reader.Skip(2);
+          reader.Skip(MATCH_PREFIX_BITS);
           gamma = Gamma<true>(reader);
           if (gamma == 0) {
             stop = FastStop::Bad;
@@ -168,21 +166,20 @@ template <typename Reader, FastCode CODE>
       continue;
     }
 
-    if (window >> 29) {  // 0 0 1: one-byte code, 4 bits
-      uint32_t code = (window >> 25) & 0xF;
+    if (IsOneByteCode(window)) {
+      uint32_t code = OneByteCode(window);
       if (code == 0) {
-        if ((window >> 24) & 1) break;  // escape 1, raw blocks: the careful path
-        // Escape 0: literal width w, and for 7 bits a base. Binary data
-        // switches before most literal runs: in the loop, without a branch.
-        uint32_t wide = (window >> 23) & 1;
+        if (IsRawBlocksEscape(window)) break;  // the careful path
+        // A literal-width code. Binary data switches before most literal
+        // runs: in the loop, without a branch.
+        uint32_t wide = LiteralWidthBit(window);
         literalTaken = 8 + wide;
         literalStops = LiteralStops(literalTaken);
         literalEnd = LiteralEnd(literalTaken);
-        literalAdd = (((window >> 15) & 0xFF) - 0x80) & (wide - 1);
-        reader.Skip(17 - 8 * wide);
+        literalAdd = (LiteralBase(window) - 0x80) & (wide - 1);
+        reader.Skip(LiteralWidthCodeBits(wide));
         continue;
       }
-      // Code 1 writes 0; codes 2 to 15 copy from distance 1 to 14.
       if (code >= 2) {
         if (code - 1 > size_t(out - outStart)) {
           stop = FastStop::Bad;
@@ -193,28 +190,28 @@ template <typename Reader, FastCode CODE>
         *out = 0;
       }
       out++;
-      reader.Skip(7);
+      reader.Skip(ONE_BYTE_CODE_BITS);
       continue;
     }
 
-    // 0 0 0: short match (offset 7 bits, n 2 bits); offset 0 is the end code
-    // (for the careful path) or the index-bits code.
-    distance = (window >> 22) & 0x7F;
-    length = ((window >> 20) & 3) + 2;
+    // A short match; offset 0 is the end code (for the careful path) or the
+    // index-bits code.
+    distance = ShortMatchOffset(window);
+    length = ShortMatchN(window) + 2;
     if (distance == 0) {
       uint32_t n = length - 2;
       if (n == 0) break;
-      unsigned newIndexBits = (window >> (20 - (n + 3))) & ((1u << (n + 3)) - 1);
+      unsigned newIndexBits = IndexBitsValue(window, n);
       if (newIndexBits > INDEX_BITS_MAX) break;  // bad data, said by the careful path
       indexBits = newIndexBits;
-      reader.Skip(12 + n + 3);
+      reader.Skip(SHORT_MATCH_BITS + IndexBitsWidth(n));
       continue;
     }
     if (distance > size_t(out - outStart)) {
       stop = FastStop::Bad;
       break;
     }
-    reader.Skip(12);
+    reader.Skip(SHORT_MATCH_BITS);
     lastOffset = distance;
     const uint8_t* from = out - distance;
     if (distance >= NARROW_CHUNK) {
@@ -255,16 +252,16 @@ FastStop DecodeFastTokens(DecoderState& state, const uint8_t* inLimit, uint8_t* 
   if constexpr (CODE == FastCode::BitOps) {
     return DecodeFastBitOps<Reader>(state, inLimit, outStart, outLimit, outEnd);
   } else {
-    return DecodeFast<Reader, FastCode::Plain>(state, inLimit, outStart, outLimit, outEnd);
+    return DecodeFast<Reader, FastCode::Portable>(state, inLimit, outStart, outLimit, outEnd);
   }
 }
 
-template FastStop DecodeFastTokens<BufferReader, FastCode::Plain>(DecoderState&, const uint8_t*, uint8_t*,
-                                                                  const uint8_t*, const uint8_t*);
+template FastStop DecodeFastTokens<BufferReader, FastCode::Portable>(DecoderState&, const uint8_t*, uint8_t*,
+                                                                     const uint8_t*, const uint8_t*);
 template FastStop DecodeFastTokens<BufferReader, FastCode::BitOps>(DecoderState&, const uint8_t*, uint8_t*,
                                                                    const uint8_t*, const uint8_t*);
-template FastStop DecodeFastTokens<CursorReader, FastCode::Plain>(DecoderState&, const uint8_t*, uint8_t*,
-                                                                  const uint8_t*, const uint8_t*);
+template FastStop DecodeFastTokens<CursorReader, FastCode::Portable>(DecoderState&, const uint8_t*, uint8_t*,
+                                                                     const uint8_t*, const uint8_t*);
 template FastStop DecodeFastTokens<CursorReader, FastCode::BitOps>(DecoderState&, const uint8_t*, uint8_t*,
                                                                    const uint8_t*, const uint8_t*);
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-constexpr uint32_t ENTRY_HEADER_SIZE = 8;
+#include "pack/archive.h"
 
 inline uint32_t LittleEndian32(const unsigned char* at) {
   return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
@@ -15,7 +15,7 @@ struct EntryHeader {
   uint32_t packedSize;
 };
 
-// The header in the ENTRY_HEADER_SIZE bytes at `at`.
+// The header in the ARCHIVE_HEADER_SIZE bytes at `at`.
 inline EntryHeader EntryHeaderFrom(const unsigned char* at) {
   return EntryHeader{LittleEndian32(at), LittleEndian32(at + 4)};
 }

@@ -16,6 +16,14 @@ constexpr int CHAIN_LENGTH = 3;
 constexpr uint64_t SEARCH_SAID_EVERY = 1u << 20;
 // When a claimed size cannot be held, what fits is decoded: these in turn.
 constexpr uint32_t FALLBACK_SIZES[] = {256u << 20, 64u << 20, 16u << 20};
+// Empty entries in a row that a run of zeros may stand for where the index
+// cannot say how many entries there are (it is damaged, or not read yet). A
+// zeroed sector holds 64 empty headers, a zeroed 4 KiB block 512; a real
+// archive rarely holds more than a few empty files in a row, and one whose
+// index is damaged is reported as damaged anyway.
+constexpr uint64_t EMPTY_RUN_UNKNOWN = 16;
+// Headers followed to see whether they tile a suspect range exactly.
+constexpr uint32_t TILES_MAX = 64;
 
 uint32_t LittleEndian32(const unsigned char* at) {
   return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
@@ -29,6 +37,7 @@ struct Header {
   uint32_t unpackedSize;
   uint32_t packedSize;
   bool Stored() const { return unpackedSize == packedSize; }
+  bool Empty() const { return unpackedSize == 0 && packedSize == 0; }
 };
 
 class Walk {
@@ -42,7 +51,7 @@ class Walk {
       Header header{};
       if (!ReadHeader(at, &header)) {
         if (size - at < ENTRY_HEADER_SIZE) {
-          visitor_.Skipped(SalvageRange{at, size - at, false});
+          visitor_.Skipped(SalvageRange{at, size - at, false, false});
           return;
         }
         uint64_t next = FindChain(at + 1);  // the header is there but cannot be read
@@ -67,15 +76,32 @@ class Walk {
         at = next;
         continue;
       }
+      if (header.Empty() && at >= emptyUntil_ && !EmptyRunFits(at)) {
+        // Zeros where the index has no rows left for empty entries: damage
+        // (a zeroed sector or block), one entry's worth.
+        uint64_t next = FindChain(at + 1);
+        if (!TakeRange(at, header, next, false, true)) return;
+        at = next;
+        continue;
+      }
       SalvagedEntry entry;
       Block data;
       Whole(at, header, &entry, &data);
-      bool trusted = entry.state == SalvageState::Sound || entry.unreadable;
-      if (!trusted && !(dataEnd == size || Plausible(dataEnd) || CutShortHeader(dataEnd))) {
+      // An empty entry's header says nothing of itself: what follows it must.
+      bool trusted = (entry.state == SalvageState::Sound && !header.Empty()) || entry.unreadable;
+      // The end follows, or a header; after an empty entry stray bytes too.
+      bool followed = dataEnd == size || (header.Empty() && size - dataEnd < ENTRY_HEADER_SIZE) || Plausible(dataEnd) ||
+                      CutShortHeader(dataEnd);
+      if (!trusted && !followed) {
         // Its own data is bad and nothing sane follows: the header itself is
         // likely wrong. (Data that could not be read says nothing of it.)
         uint64_t next = FindChain(at + 1);
-        if (!TakeRange(at, header, next)) return;
+        uint32_t tiles = Tiles(at, next);
+        if (tiles < 2) {
+          if (!TakeRange(at, header, next)) return;
+        } else if (!TakeTiles(at, tiles, &entry)) {
+          return;
+        }
         at = next;
         continue;
       }
@@ -86,45 +112,107 @@ class Walk {
   }
 
  private:
-  bool ReadHeader(uint64_t at, Header* header) {
-    const unsigned char* h = bytes_.At(at, ENTRY_HEADER_SIZE);
+  // far: the bytes may lie anywhere ahead of where the walk reads (a chain's
+  // later links), so they are probed without moving the window.
+  const unsigned char* BytesAt(uint64_t at, uint32_t n, bool far) {
+    return far ? bytes_.Peek(at, n) : bytes_.At(at, n);
+  }
+
+  bool ReadHeader(uint64_t at, Header* header, bool far = false) {
+    const unsigned char* h = BytesAt(at, ENTRY_HEADER_SIZE, far);
     if (h == nullptr) return false;
     *header = Header{LittleEndian32(h), LittleEndian32(h + 4)};
     return true;
   }
 
-  bool Plausible(uint64_t at) {
+  bool Plausible(uint64_t at, bool far = false) {
     Header header{};
-    if (!ReadHeader(at, &header)) return false;
+    if (!ReadHeader(at, &header, far)) return false;
     uint64_t dataStart = at + ENTRY_HEADER_SIZE;
     if (header.packedSize > bytes_.Size() - dataStart) return false;
     if (header.Stored()) return true;
-    const unsigned char* magic = bytes_.At(dataStart, MAGIC_SIZE);
+    const unsigned char* magic = BytesAt(dataStart, MAGIC_SIZE, far);
     return magic != nullptr && HasMagic(magic);
   }
 
   // A whole header whose data runs past the end of the file, and starts with
   // the magic when it is compressed and the file holds enough to tell.
-  bool CutShortHeader(uint64_t at) {
+  bool CutShortHeader(uint64_t at, bool far = false) {
     Header header{};
-    if (!ReadHeader(at, &header)) return false;
+    if (!ReadHeader(at, &header, far)) return false;
     uint64_t dataStart = at + ENTRY_HEADER_SIZE;
     if (header.packedSize <= bytes_.Size() - dataStart) return false;
     if (header.Stored()) return true;
-    const unsigned char* magic = bytes_.At(dataStart, MAGIC_SIZE);
+    const unsigned char* magic = BytesAt(dataStart, MAGIC_SIZE, far);
     return magic == nullptr || HasMagic(magic);
+  }
+
+  // Whether the run of empty headers from `at` (zeros, 8 bytes each) is as
+  // many empty entries as the index leaves room for; when the index cannot
+  // tell, EMPTY_RUN_UNKNOWN at most (or its rows left, when more). A run
+  // that fits is not asked about again.
+  bool EmptyRunFits(uint64_t at) {
+    SalvageExpected expected = visitor_.Expected();
+    uint64_t left = expected.known && expected.entries > number_ ? expected.entries - number_ : 0;
+    uint64_t allowed = expected.known && expected.certain ? left : std::max(left, EMPTY_RUN_UNKNOWN);
+    uint64_t limit = std::min(bytes_.Size(), at + (allowed + 1) * ENTRY_HEADER_SIZE);
+    uint64_t end = at;
+    for (const unsigned char* b; end < limit && (b = bytes_.At(end, 1)) != nullptr && *b == 0;) end++;
+    uint64_t run = (end - at) / ENTRY_HEADER_SIZE;
+    if (run > allowed) return false;
+    emptyUntil_ = at + run * ENTRY_HEADER_SIZE;
+    return true;
   }
 
   // Whether the archive goes on at `at`: plausible headers three times in a
   // row, or up to the end of the file (exactly, or into a last entry cut
   // short). Each step reads one header and two bytes.
+  // A chain does not start at an empty header: zeros read as a chain of them
+  // anywhere.
   bool ChainAt(uint64_t at) {
     uint64_t size = bytes_.Size();
     for (int links = 0; links < CHAIN_LENGTH; links++) {
-      if (links > 0 && at == size) return true;
-      if (!Plausible(at)) return links > 0 && CutShortHeader(at);
+      bool far = links > 0;
+      if (far && at == size) return true;
+      if (!Plausible(at, far)) return far && CutShortHeader(at, far);
+      Header header{};
+      ReadHeader(at, &header, far);
+      if (!far && header.Empty()) return false;
+      at += ENTRY_HEADER_SIZE + uint64_t(header.packedSize);
+    }
+    return true;
+  }
+
+  // How many entries the headers from `at` on hold when they lead exactly
+  // to `next` (0 when they do not, within TILES_MAX). Two damaged entries in
+  // a row (the second's data not a stream) make one range for the search;
+  // their headers, when they add up, say that it holds two, so that the
+  // entries after it keep their numbers.
+  uint32_t Tiles(uint64_t at, uint64_t next) {
+    for (uint32_t count = 0; count < TILES_MAX; count++) {
+      if (at == next) return count;
+      Header header{};
+      if (at > next || !ReadHeader(at, &header, true)) return 0;
+      at += ENTRY_HEADER_SIZE + uint64_t(header.packedSize);
+    }
+    return 0;
+  }
+
+  // The entries of a range that their headers tile: each as its header says
+  // (the first one is `first`, read already).
+  bool TakeTiles(uint64_t at, uint32_t tiles, const SalvagedEntry* first) {
+    for (uint32_t i = 0; i < tiles; i++) {
+      SalvagedEntry entry;
+      Block data;
       Header header{};
       ReadHeader(at, &header);
+      if (i == 0) {
+        entry = *first;
+      } else {
+        Whole(at, header, &entry, &data);
+      }
+      if (!visitor_.Entry(entry)) return false;
+      number_++;
       at += ENTRY_HEADER_SIZE + uint64_t(header.packedSize);
     }
     return true;
@@ -187,7 +275,10 @@ class Walk {
         DecodeCompressedStreamSalvage(stream.Data(), length, output->Data(), output->Size(), cutShort, &result);
     entry->bytes = output->Data();
     entry->recovered = result.decoded;
-    return sound && result.written == claim && !entry->tooLarge;
+    bool whole = sound && result.written == claim && !entry->tooLarge;
+    const unsigned char* check = stream.Data() + 6;  // the stream's checksum field; 0 for none
+    entry->checked = whole && length >= STREAM_HEADER_SIZE && (check[0] | check[1] | check[2] | check[3]) != 0;
+    return whole;
   }
 
   // Bytes taken as they are into `data`: around what cannot be read, which
@@ -230,34 +321,49 @@ class Walk {
   // bytes after the header are its data as they are, or as a stream when
   // one starts there (most often the data of the one entry whose header
   // that was).
-  bool TakeRange(uint64_t at, const Header& header, uint64_t next, bool unread = false) {
-    visitor_.Skipped(SalvageRange{at, next - at, unread});
+  // zeros: the header starts a run of zeros too long to be empty entries;
+  // the entry is lost but for a stream that starts right after the header.
+  bool TakeRange(uint64_t at, const Header& header, uint64_t next, bool unread = false, bool zeros = false) {
+    visitor_.Skipped(SalvageRange{at, next - at, unread, zeros});
     SalvagedEntry entry = Start(at, header);
     entry.rangeTaken = true;
-    entry.sizeUnknown = unread;
-    entry.stored = entry.stored && !unread;
+    entry.zeroed = zeros;
+    // An empty header before data is no claim of a size either.
+    bool noClaim = unread || header.Empty();
+    entry.sizeUnknown = noClaim;
+    entry.stored = entry.stored && !noClaim;
     uint64_t dataStart = at + ENTRY_HEADER_SIZE;
     uint64_t length64 = next > dataStart ? next - dataStart : 0;
     uint32_t length = uint32_t(std::min<uint64_t>(length64, UINT32_MAX));
     const unsigned char* magic = bytes_.At(dataStart, STREAM_HEADER_SIZE);
     Block data;
+    bool repaired = false;
     if (magic != nullptr && length >= STREAM_HEADER_SIZE && HasMagic(magic)) {
       // The stream's own size field says how much it decodes to.
       uint32_t claim = LittleEndian32(magic + 2);
-      if (unread) {
+      if (noClaim) {
         entry.unpackedSize = claim;
         entry.sizeUnknown = false;
       }
       bool sound = DecodeStream(dataStart, length, claim, next == bytes_.Size(), &entry, &data);
       entry.state = StateOf(sound, entry.recovered, claim);
-    } else if (ReadStored(dataStart, length, &entry, &data)) {
+      // Decoded whole to its own size with its checksum matching: the bytes
+      // are the entry's, only its header was wrong.
+      repaired = entry.state == SalvageState::Sound && entry.checked;
+      if (repaired) {  // the header as it should have been
+        entry.unpackedSize = claim;
+        entry.packedSize = length;
+        entry.stored = false;
+      }
+    } else if (!zeros && ReadStored(dataStart, length, &entry, &data)) {
       uint32_t fromFile = entry.FromFile();
-      entry.state = fromFile == 0                              ? SalvageState::Lost
-                    : unread || fromFile < header.unpackedSize ? SalvageState::Partial
-                                                               : SalvageState::Damaged;
+      entry.state = fromFile == 0                               ? SalvageState::Lost
+                    : noClaim || fromFile < header.unpackedSize ? SalvageState::Partial
+                                                                : SalvageState::Damaged;
     }
-    // Its header was wrong, or is not known.
-    if (entry.state == SalvageState::Sound) entry.state = SalvageState::Damaged;
+    entry.headerRepaired = repaired;
+    // Otherwise its header was wrong, or is not known.
+    if (entry.state == SalvageState::Sound && !repaired) entry.state = SalvageState::Damaged;
     entry.unreadable = entry.unreadable || unread;
     if (!visitor_.Entry(entry)) return false;
     number_++;
@@ -286,6 +392,7 @@ class Walk {
   ArchiveBytes& bytes_;
   SalvageVisitor& visitor_;
   uint32_t number_ = 0;
+  uint64_t emptyUntil_ = 0;  // the empty headers before this fit the index
   GrowingTable<SalvageHole> holes_{ArchiveBytes::UNREADABLE_RUNS_MAX + 1};  // a hole per run, and one after them
 };
 

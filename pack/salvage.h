@@ -12,7 +12,16 @@
 // into a last entry cut short), and goes on there. The bytes between the
 // suspect header and that position are taken as its entry's data; the walk
 // counts the range as one entry, so the entries after it keep their numbers
-// when that is what it held. A last header whose data runs past the end of
+// when that is what it held.
+//
+// Zeros are the most common damage (a crash, a remapped sector), and eight
+// of them read as an empty entry. A run of empty headers is taken as empty
+// entries only as far as the index has rows left for them (see
+// SalvageVisitor::Expected), and an empty entry only when a plausible header
+// or the end follows it; a longer run is a suspect header, whose range is
+// lost, and a chain the search finds never starts at an empty header.
+// A range that holds a stream decoding whole to its own size, with its
+// checksum matching, is a sound entry whose header was wrong. A last header whose data runs past the end of
 // the file is a last entry cut short, unless such a chain follows it: then it
 // is suspect.
 //
@@ -49,11 +58,15 @@ struct SalvagedEntry {
   uint32_t unpackedSize;  // as its header claims
   uint32_t packedSize;
   bool stored;
-  bool cutShort;     // its data runs past the end of the file
-  bool rangeTaken;   // its header was suspect: its data is the bytes up to where the archive goes on
-  bool tooLarge;     // its bytes could not be held whole in memory; what fitted was decoded
-  bool unreadable;   // a read of the file failed: its header, or some of its data
-  bool sizeUnknown;  // its header could not be read nor its data tell: sizes 0, its bytes the range's as they are
+  bool cutShort;        // its data runs past the end of the file
+  bool rangeTaken;      // its header was suspect: its data is the bytes up to where the archive goes on
+  bool tooLarge;        // its bytes could not be held whole in memory; what fitted was decoded
+  bool unreadable;      // a read of the file failed: its header, or some of its data
+  bool sizeUnknown;     // its header could not be read nor its data tell: sizes 0, its bytes the range's as they are
+  bool zeroed;          // its header starts a run of zeros longer than the index has empty entries for
+  bool headerRepaired;  // rangeTaken, yet Sound: its stream decoded whole to its own size, checksum
+                        // matching; the sizes above are then the stream's and the range's
+  bool checked;         // compressed and whole, its stream's checksum present and matching
   SalvageState state;
   const unsigned char* bytes;  // what was recovered, valid during the call only
   uint32_t recovered;          // how many, holes included
@@ -74,6 +87,15 @@ struct SalvageRange {
   uint64_t offset;
   uint64_t length;
   bool unreadable;  // the header there could not be read
+  bool zeros;       // a run of zeros too long to be the empty entries the index has rows for
+};
+
+// How many entries the archive's index accounts for (its rows: entry 0 is
+// the index), as far as the visitor knows from entry 0.
+struct SalvageExpected {
+  bool known;    // false before entry 0, or when it gave no rows at all
+  bool certain;  // false when entries is only a lower bound (a damaged index)
+  uint64_t entries;
 };
 
 class SalvageVisitor {
@@ -93,6 +115,9 @@ class SalvageVisitor {
   // unreadable without being asked for (bad areas passed in stretches;
   // SalvageReads::EveryUnit asks for them).
   virtual void Ended(uint64_t) {}
+  // Asked when the walk meets a run of empty headers (zeros): a run longer
+  // than the rows left for it is damage, not empty files.
+  virtual SalvageExpected Expected() { return SalvageExpected{false, false, 0}; }
 };
 
 // How the walk meets a bad area of the disk. Stretches: a large one is

@@ -74,6 +74,56 @@ bool PlatformFileSync(PlatformFile file);
 // on failure both files are as they were.
 int PlatformFileReplace(const char* from, const char* to);
 
+// Which file a name leads to, whatever name reached it: the volume and the
+// file number on Windows, the device and the inode on POSIX. Two names with
+// equal identities are one file (a case-folded name, a name with trailing
+// dots or spaces, a short 8.3 alias, a hard link).
+struct PlatformFileIdentity {
+  uint64_t volume;
+  uint64_t file;
+  bool operator==(const PlatformFileIdentity&) const = default;
+};
+bool PlatformFileIdentityOf(PlatformFile file, PlatformFileIdentity* identity);
+
+// A folder held open, below which files and folders are reached one name at
+// a time without following a symbolic link, a junction or any other reparse
+// point: what such a name leads to is never opened, made, moved or deleted.
+// While it is held, the folder (and on Windows every folder above it that
+// was opened through it) keeps its place: a name on the way cannot be
+// swapped for a link. Names are single parts, without separators.
+struct PlatformFolderRecord;
+using PlatformFolder = PlatformFolderRecord*;
+
+// What a name below a folder is, not following it.
+enum class PlatformNameKind { Missing, File, Folder, Link, Other, Unreadable };
+
+// Opens the folder at path, following links: its name is the caller's choice.
+// Null on failure.
+PlatformFolder PlatformFolderOpen(const char* path);
+// Opens the folder name below folder; with make, makes it first when it is
+// missing (*made then true). Null when it cannot, with *kind saying what is
+// there: Link for a link or reparse point (never followed), File or Other
+// for what is no folder, else the system's failure.
+PlatformFolder PlatformFolderOpenBelow(PlatformFolder folder, const char* name, bool make, bool* made,
+                                       PlatformNameKind* kind);
+void PlatformFolderClose(PlatformFolder folder);
+// What name below folder is, and its identity for a File or Folder.
+PlatformNameKind PlatformNameBelow(PlatformFolder folder, const char* name, PlatformFileIdentity* identity);
+// PlatformFileCreateNew below folder (a link in the name's place is there,
+// so it fails), but shared for deleting as well: an interrupt may remove the
+// file while it is being written.
+PlatformFile PlatformFileCreateNewBelow(PlatformFolder folder, const char* name);
+// Moves the closed file from to the name to, both below folder. With replace
+// a file there is replaced in one step (a link there is replaced as a name,
+// not followed); without, anything there stays and *existed is set. Written
+// through to the disk on Windows. Non-zero on success.
+int PlatformFileMoveBelow(PlatformFolder folder, const char* from, const char* to, bool replace, bool* existed);
+// Deletes the file name below folder (a link there as a name). Non-zero when
+// deleted.
+int PlatformFileDeleteBelow(PlatformFolder folder, const char* name);
+// Removes the folder name below folder when it holds nothing.
+void PlatformFolderRemoveBelow(PlatformFolder folder, const char* name);
+
 // The user's folder for temporary files, ending in a path separator, copied
 // with its terminator into buffer. Returns its length; 0 (and "" where there
 // is room) when the system names none or it does not fit.

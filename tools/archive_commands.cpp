@@ -30,7 +30,7 @@ int OpenWithIndex(ArchiveSession& session, const std::string& path, OpenedIndex*
   EntryFacts* facts = &index->facts;
   std::string error;
   if (!session.Open(path, &error)) {
-    Complain(path + ": " + error);
+    Complain(ShownPath(path) + ": " + error);
     return EXIT_ARCHIVE;
   }
   EntryOutcome outcome;
@@ -38,19 +38,19 @@ int OpenWithIndex(ArchiveSession& session, const std::string& path, OpenedIndex*
   switch (outcome) {
     case EntryOutcome::End:
     case EntryOutcome::StrayBytes:
-      Complain(path + ": not a pack archive: too short for an entry header");
+      Complain(ShownPath(path) + ": not a pack archive: too short for an entry header");
       return EXIT_ARCHIVE;
     case EntryOutcome::Truncated:
-      Complain(path +
+      Complain(ShownPath(path) +
                ": damaged archive: it ends inside its index (entry 0); \"packtool rescue\" recovers what is there");
       return EXIT_DAMAGED;
     case EntryOutcome::Unreadable:
-      Complain(path + ": damaged archive: the index (entry 0) cannot be read: " + UNREADABLE +
+      Complain(ShownPath(path) + ": damaged archive: the index (entry 0) cannot be read: " + UNREADABLE +
                "; \"packtool rescue\" recovers what can be read");
       return EXIT_DAMAGED;
     case EntryOutcome::TooLarge:
-      Complain(path + ": the index (entry 0) is too large to hold in memory (" + std::to_string(facts->unpackedSize) +
-               " bytes): entries are named by number");
+      Complain(ShownPath(path) + ": the index (entry 0) is too large to hold in memory (" +
+               std::to_string(facts->unpackedSize) + " bytes): entries are named by number");
       index->state = IndexState::Unreadable;
       index->code = EXIT_MEMORY;
       return EXIT_OK;
@@ -59,7 +59,7 @@ int OpenWithIndex(ArchiveSession& session, const std::string& path, OpenedIndex*
   }
   if (facts->damaged) {
     size_t rows = session.Rows().size();
-    Complain(path + ": the index (entry 0) is damaged: " + DAMAGED_STREAM + "; only the " +
+    Complain(ShownPath(path) + ": the index (entry 0) is damaged: " + DAMAGED_STREAM + "; only the " +
              Counted(rows, "row", "rows") + " decoded whole before the damage " + (rows == 1 ? "is" : "are") +
              " trusted");
     index->state = IndexState::Damaged;

@@ -19,6 +19,9 @@ constexpr bool WINDOWS_NAMES = false;
 
 constexpr const char* DAMAGED_STREAM = "its stream is malformed or fails its checksum";
 constexpr const char* CUT_SHORT = "its data runs past the end of the file (the archive is cut short)";
+// A damaged entry's bytes before the failure: a flipped bit decodes on as
+// garbage until the stream breaks.
+constexpr const char* DAMAGED_MAY_BE_WRONG = "the bytes before the damage may be wrong too";
 constexpr const char* UNREADABLE = "the system refused to read the archive file there (a read error)";
 
 // Whether the archive ended inside an entry, and what to say of that entry.
@@ -108,6 +111,8 @@ class RowFetcher {
              Counted(endEntry_, "entry", "entries") + ")");
     return EXIT_ROW;
   }
+  // After Fetch gave EXIT_DAMAGED: why the entry ended.
+  const char* EndText() const { return InsideEntryText(end_); }
 
  private:
   void End(EntryOutcome outcome) {

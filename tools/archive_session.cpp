@@ -2,6 +2,7 @@
 
 #include "file/file.h"
 #include "pack/archive.h"
+#include "pack/other_kinds.h"
 #include "tools/host.h"
 
 ArchiveSession::~ArchiveSession() {
@@ -26,6 +27,11 @@ bool ArchiveSession::Open(const std::string& path, std::string* error) {
     case HostPathKind::File:
       break;
   }
+  path_ = path;
+  if (const char* kind = ArchiveOtherKind(path.c_str())) {
+    *error = std::string("is ") + kind + ", not a pack archive";
+    return false;
+  }
   if (ArchiveOpen(path.c_str()) == 0) {
     *error = "cannot be opened: " + HostErrorText();
     return false;
@@ -34,7 +40,21 @@ bool ArchiveSession::Open(const std::string& path, std::string* error) {
     *error = "is empty: not a pack archive";
     return false;
   }
+  // Where the plain reading would take a stray header for a damaged entry,
+  // the commands go on past it with the salvage walk instead.
+  ArchiveStopAtImplausible();
   return true;
+}
+
+bool ArchiveSession::Rewind() {
+  if (ArchiveOpen(path_.c_str()) == 0) return false;
+  ArchiveStopAtImplausible();
+  nextEntry_ = 0;
+  EntryFacts facts;
+  const unsigned char* bytes = nullptr;
+  EntryOutcome outcome = Next(&facts, &bytes);
+  if (outcome == EntryOutcome::TooLarge) return index_.empty();
+  return outcome == EntryOutcome::Read && facts.decoded == index_.size();
 }
 
 void ArchiveSession::ReadIndex(EntryOutcome* outcome, EntryFacts* facts) {
@@ -61,7 +81,8 @@ EntryOutcome ArchiveSession::Next(EntryFacts* facts, const unsigned char** bytes
   if (*bytes == nullptr) return Missed(facts);
   ArchiveEntryInfo info;
   ArchiveLastEntryInfo(&info);
-  *facts = EntryFacts{info.unpackedSize, info.packedSize, info.stored != 0, info.damaged != 0, info.decoded};
+  *facts = EntryFacts{info.unpackedSize, info.packedSize, info.stored != 0,
+                      info.damaged != 0, info.decoded,    info.checked != 0};
   nextEntry_++;
   return EntryOutcome::Read;
 }
@@ -91,8 +112,9 @@ EntryOutcome ArchiveSession::Missed(EntryFacts* facts) {
       nextEntry_++;
       return EntryOutcome::TooLarge;
     }
-    default:  // cut short, or a read the system refused: the archive ends there, at the header it names
+    default:  // cut short, implausible, or a read the system refused: the archive ends there, at the header it names
       *facts = EntryFacts{place.cutUnpackedSize, place.cutPackedSize, place.cutUnpackedSize == place.cutPackedSize};
+      if (place.miss == ARCHIVE_MISS_IMPLAUSIBLE) return EntryOutcome::Implausible;
       return place.miss == ARCHIVE_MISS_UNREADABLE ? EntryOutcome::Unreadable : EntryOutcome::Truncated;
   }
 }

@@ -4,6 +4,7 @@
 // library's line rules.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -11,13 +12,14 @@
 #include "pack/archive.h"
 
 enum class EntryOutcome {
-  Read,        // delivered; the facts say whether it is damaged
-  Skipped,     // passed over, header read, data not
-  End,         // the archive ends cleanly before this entry
-  StrayBytes,  // 1 to 7 bytes where a header should be
-  Truncated,   // a header whose data runs past the end of the file
-  Unreadable,  // the system refused to read the file at this entry (its header or its data)
-  TooLarge,    // complete, but its bytes could not be had in memory; passed over
+  Read,         // delivered; the facts say whether it is damaged
+  Skipped,      // passed over, header read, data not
+  End,          // the archive ends cleanly before this entry
+  StrayBytes,   // 1 to 7 bytes where a header should be
+  Truncated,    // a header whose data runs past the end of the file
+  Unreadable,   // the system refused to read the file at this entry (its header or its data)
+  TooLarge,     // complete, but its bytes could not be had in memory; passed over
+  Implausible,  // a compressed entry whose data does not start a stream: the reading ends there
 };
 
 struct EntryFacts {
@@ -26,6 +28,7 @@ struct EntryFacts {
   bool stored = false;
   bool damaged = false;  // Read only: the stream is malformed or fails its checksum
   uint32_t decoded = 0;  // Read only: how many bytes from the start its data really gave
+  bool checked = false;  // Read only: sound, and proven by its stream's checksum (not only whole in length)
 };
 
 class ArchiveSession {
@@ -43,6 +46,11 @@ class ArchiveSession {
   // the lines that lie wholly inside the bytes its stream decoded are rows.
   void ReadIndex(EntryOutcome* outcome, EntryFacts* facts);
 
+  // Back to the start, past the index again (its rows stay as they were
+  // cut): for a command that read the headers first. False when the archive
+  // cannot be opened again or its index is not what it was.
+  bool Rewind();
+
   EntryOutcome Next(EntryFacts* facts, const unsigned char** bytes);
   EntryOutcome Skip(EntryFacts* facts);
 
@@ -59,12 +67,20 @@ class ArchiveSession {
     ArchivePlace place = Place();
     return place.size - place.offset;
   }
+  // After Truncated, Unreadable or Implausible: where that entry's header
+  // starts; after Truncated, how many bytes the file holds after its header.
+  uint64_t EndedAt() const { return Place().cutOffset; }
+  uint64_t LeftAfterHeader() const {
+    ArchivePlace place = Place();
+    return place.size - std::min(place.size, place.cutOffset + ARCHIVE_HEADER_SIZE);
+  }
 
  private:
   static ArchivePlace Place();
   EntryOutcome Missed(EntryFacts* facts);
   void CutRows(const unsigned char* bytes, size_t size);
 
+  std::string path_;
   uint32_t nextEntry_ = 0;
   std::vector<std::string> rows_;
   std::vector<unsigned char> index_;

@@ -7,6 +7,8 @@
 #include "tools/archive_commands.h"
 #include "tools/commands.h"
 #include "tools/extract_report.h"
+#include "tools/output_tree.h"
+#include "tools/past_damage.h"
 #include "tools/row_match.h"
 #include "tools/row_selection.h"
 #include "tools/target_path.h"
@@ -16,7 +18,8 @@ namespace {
 
 struct ExtractJob {
   uint32_t row;
-  std::string folder;  // to be made before writing; "" for none
+  std::vector<std::string> folders;  // below DIR, as file names of this machine
+  std::string name;                  // "" for -o FILE
   std::string target;
 };
 
@@ -26,6 +29,7 @@ struct ExtractRun {
   const std::vector<std::string>& rows;
   bool keepFolders;  // each row's folders below DIR, as --all does
   ExtractReport& report;
+  OutputTree tree{request.outputFolder};
   int code = EXIT_OK;
 
   std::string Text(uint32_t row) const { return row < rows.size() ? rows[row] : std::string(); }
@@ -35,6 +39,32 @@ struct ExtractRun {
     report.Refused(row, Text(row), reason);
     code = ExitWorst(code, EXIT_TARGET_REFUSED);
   }
+
+  // Refuses the row when something stands in its target's way; true when
+  // it did.
+  bool Refused(const ExtractJob& job, const TreeResult& result) {
+    switch (result.outcome) {
+      case TreeOutcome::Written:
+      case TreeOutcome::Failed:
+        return false;
+      case TreeOutcome::Exists:
+        Refuse(job.row, QuotedPath(job.target) + " exists (--force replaces it)", "the target exists");
+        return true;
+      case TreeOutcome::NotAFile:
+        Refuse(job.row, QuotedPath(job.target) + " exists and is not a file", "the target exists and is not a file");
+        return true;
+      case TreeOutcome::OfThisRun:
+        Refuse(job.row,
+               QuotedPath(job.target) + " leads to the file written for " + RowName(result.owner, rows) +
+                   " in this run; nothing written (give -d DIR to keep the rows' folders, or -o FILE)",
+               "its target is the file written for row " + std::to_string(result.owner));
+        return true;
+      case TreeOutcome::Link:
+        Refuse(job.row, QuotedPath(result.path) + LINK_REFUSED, "a link is on the way to its target");
+        return true;
+    }
+    return false;
+  }
 };
 
 // Where a row goes, or false when it goes nowhere (after saying why).
@@ -42,29 +72,34 @@ bool PlanTarget(ExtractRun& run, uint32_t row, ExtractJob* job) {
   const PackToolRequest& request = run.request;
   const std::vector<std::string>& rows = run.rows;
   job->row = row;
-  job->folder = request.outputFolder;
   if (request.hasOutputFile) {
     job->target = request.outputFile;
   } else if (row >= rows.size()) {
-    job->target = HostJoinPath(job->folder, UnnamedEntryFileName(row));
+    job->name = UnnamedEntryFileName(row);
   } else if (run.keepFolders) {
     TargetPath path;
     if (const char* refusal = TargetFromRowPath(rows[row], WINDOWS_NAMES, &path)) {
       run.Refuse(row, std::string("refused as a target: ") + refusal, refusal);
       return false;
     }
-    for (const std::string& folder : path.folders) job->folder = HostJoinPath(job->folder, HostFileNameText(folder));
-    job->target = HostJoinPath(job->folder, HostFileNameText(path.name));
+    for (const std::string& folder : path.folders) job->folders.push_back(HostFileNameText(folder));
+    job->name = HostFileNameText(path.name);
   } else {
     std::string name;
     if (const char* refusal = TargetFromRowName(rows[row], WINDOWS_NAMES, &name)) {
       run.Refuse(row, std::string("refused as a target: ") + refusal + " (give -o FILE)", refusal);
       return false;
     }
-    job->target = HostJoinPath(job->folder, HostFileNameText(name));
+    job->name = HostFileNameText(name);
+  }
+  if (!job->name.empty()) {
+    std::vector<std::string> names = job->folders;
+    names.push_back(job->name);
+    job->target = run.tree.PathOf(names, names.size());
   }
   // A file this run wrote is never replaced, --force or not: two rows
-  // naming one target would otherwise leave only the last one's bytes.
+  // naming one target would otherwise leave only the last one's bytes. Rows
+  // whose texts differ are caught when the name leads to that file.
   int64_t earlier = run.report.Claim(job->target, row, WINDOWS_NAMES);
   if (earlier >= 0) {
     run.Refuse(row,
@@ -73,17 +108,16 @@ bool PlanTarget(ExtractRun& run, uint32_t row, ExtractJob* job) {
                "its target is the target of row " + std::to_string(earlier) + " as well");
     return false;
   }
+  if (!job->name.empty()) return !run.Refused(*job, run.tree.Check(job->folders, job->name, request.force));
+  // -o FILE: the user's own path, links and all.
   uint64_t size = 0;
   HostPathKind kind = HostPathKindOf(job->target, &size);
-  if (kind == HostPathKind::Folder || kind == HostPathKind::Other) {
-    run.Refuse(row, QuotedPath(job->target) + " exists and is not a file", "the target exists and is not a file");
-    return false;
+  TreeResult found;
+  if (kind == HostPathKind::Folder || kind == HostPathKind::Other) found.outcome = TreeOutcome::NotAFile;
+  if ((kind == HostPathKind::File || kind == HostPathKind::Unreadable) && !request.force) {
+    found.outcome = TreeOutcome::Exists;
   }
-  if (kind != HostPathKind::Missing && !request.force) {
-    run.Refuse(row, QuotedPath(job->target) + " exists (--force replaces it)", "the target exists");
-    return false;
-  }
-  return true;
+  return !run.Refused(*job, found);
 }
 
 // Removes the folders a failed write made, deepest first; a folder that
@@ -92,31 +126,43 @@ void RemoveMadeFolders(const std::vector<std::string>& made) {
   for (auto folder = made.rbegin(); folder != made.rend(); ++folder) HostRemoveEmptyFolder(*folder);
 }
 
+// -o FILE: written where the user's path leads.
+TreeResult WriteOutputFile(ExtractRun& run, const ExtractJob& job, const unsigned char* bytes, uint32_t size) {
+  TreeResult result;
+  HostOutputFile file;
+  bool exists = false;
+  if (file.Create(job.target, &result.error) && file.Write(bytes, size, &result.error) &&
+      file.Commit(run.request.force, &exists, &result.error)) {
+    return result;
+  }
+  file.Discard();
+  result.outcome = exists ? TreeOutcome::Exists : TreeOutcome::Failed;
+  return result;
+}
+
 int WriteTarget(ExtractRun& run, const ExtractJob& job, const unsigned char* bytes, uint32_t size) {
   const std::vector<std::string>& rows = run.rows;
   std::string error;
   std::vector<std::string> made;
-  if (!job.folder.empty() && !HostMakeFolders(job.folder, &error, &made)) {
+  if (!job.name.empty() && run.request.hasOutputFolder && !HostMakeFolders(run.request.outputFolder, &error, &made)) {
     RemoveMadeFolders(made);
     Complain(RowName(job.row, rows) + ": cannot make the folder: " + error);
     run.report.Failed(job.row, run.Text(job.row), "cannot make the folder");
     return EXIT_WRITE;
   }
-  HostOutputFile file;
-  bool exists = false;
-  if (!file.Create(job.target, &error) || !file.Write(bytes, size, &error) ||
-      !file.Commit(run.request.force, &exists, &error)) {
-    file.Discard();
-    RemoveMadeFolders(made);
-    if (exists) {
-      run.Refuse(job.row, QuotedPath(job.target) + " exists (--force replaces it)", "the target exists");
-      return EXIT_TARGET_REFUSED;
-    }
-    Complain(RowName(job.row, rows) + ": cannot write \"" + ShownPath(job.target) + "\": " + error);
-    run.report.Failed(job.row, run.Text(job.row), "cannot write: " + error);
+  TreeResult result = job.name.empty() ? WriteOutputFile(run, job, bytes, size)
+                                       : run.tree.Write(job.folders, job.name, bytes, size, run.request.force, job.row);
+  if (result.outcome == TreeOutcome::Written) return EXIT_OK;
+  RemoveMadeFolders(made);
+  if (run.Refused(job, result)) return EXIT_TARGET_REFUSED;
+  if (result.making) {
+    Complain(RowName(job.row, rows) + ": cannot make the folder: " + result.error);
+    run.report.Failed(job.row, run.Text(job.row), "cannot make the folder");
     return EXIT_WRITE;
   }
-  return EXIT_OK;
+  Complain(RowName(job.row, rows) + ": cannot write \"" + ShownPath(job.target) + "\": " + result.error);
+  run.report.Failed(job.row, run.Text(job.row), "cannot write: " + result.error);
+  return EXIT_WRITE;
 }
 
 }  // namespace
@@ -148,6 +194,44 @@ int RunExtract(const PackToolRequest& request) {
   ExtractRun run{request, rows, keepFolders, report};
   run.code = index.code;
 
+  PlainReading plain = ReadPlainly(session, index);
+  bool pastDamage = !plain.trouble.empty();
+  if (pastDamage) {
+    Complain(ShownPath(request.archive) + ": " + PastDamageSaid(plain));
+    run.code = ExitWorst(run.code, EXIT_DAMAGED);
+  } else if (!session.Rewind()) {
+    Complain(ShownPath(request.archive) + ": the archive changed while it was read");
+    return EXIT_ARCHIVE;
+  }
+
+  // Writes a row's entry, or says why not. how: what is wrong with a damaged
+  // entry the salvage walk found ("" for one the plain reading gave).
+  auto deliver = [&](const ExtractJob& job, const EntryFacts& facts, const unsigned char* bytes,
+                     const std::string& how) {
+    uint32_t row = job.row;
+    std::string reason = how.empty() ? std::string(DAMAGED_STREAM) : how;
+    if (facts.damaged && (!request.force || facts.decoded == 0)) {
+      Complain(RowName(row, rows) + ": damaged entry: " + reason + "; nothing written" +
+               (facts.decoded == 0 ? "" : " (--force writes it)"));
+      report.Damaged(row, run.Text(row), reason, "", 0);
+      run.code = ExitWorst(run.code, EXIT_DAMAGED);
+      return;
+    }
+    // Of a damaged entry only what was decoded is written.
+    int written = WriteTarget(run, job, bytes, facts.decoded);
+    run.code = ExitWorst(run.code, written);
+    if (written != EXIT_OK) return;
+    if (!facts.damaged) {
+      report.Written(row, run.Text(row), facts.decoded, job.target);
+      return;
+    }
+    Complain(RowName(row, rows) + ": damaged entry written to \"" + ShownPath(job.target) +
+             "\": " + std::to_string(facts.decoded) + " of " + std::to_string(facts.unpackedSize) +
+             " bytes, those that could be decoded (" + DAMAGED_MAY_BE_WRONG + ")");
+    report.Damaged(row, run.Text(row), reason, job.target, facts.decoded);
+    run.code = ExitWorst(run.code, EXIT_DAMAGED);
+  };
+
   RowFetcher fetcher(session, index.facts, indexSound);
   auto extract = [&](uint32_t row, bool beyondTrustedRows) {
     ExtractJob job;
@@ -155,41 +239,69 @@ int RunExtract(const PackToolRequest& request) {
     EntryFacts facts;
     const unsigned char* bytes = nullptr;
     int fetched = fetcher.Fetch(row, &facts, &bytes, beyondTrustedRows);
-    if (fetched != EXIT_OK) {
-      if (beyondTrustedRows) return false;
-      run.code = ExitWorst(run.code, fetched);
-      if (fetched == EXIT_DAMAGED) {
-        report.Damaged(row, run.Text(row), "its data runs past the end of the file", "", 0);
-      } else {
-        report.Failed(row, run.Text(row), fetched == EXIT_MEMORY ? "too large to hold in memory" : "no entry");
-      }
+    if (fetched == EXIT_OK) {
+      deliver(job, facts, bytes, "");
+      return true;
+    }
+    // Past the trusted rows of a damaged index the entries end quietly.
+    if (beyondTrustedRows && fetched == EXIT_ROW) return false;
+    run.code = ExitWorst(run.code, fetched);
+    if (fetched == EXIT_DAMAGED) {
+      report.Damaged(row, run.Text(row), fetcher.EndText(), "", 0);
       return false;
     }
-    if (facts.damaged && !request.force) {
-      Complain(RowName(row, rows) + ": damaged entry: " + DAMAGED_STREAM + "; nothing written (--force writes it)");
-      report.Damaged(row, run.Text(row), DAMAGED_STREAM, "", 0);
-      run.code = ExitWorst(run.code, EXIT_DAMAGED);
-      return true;
-    }
-    // Of a damaged entry only what its stream decoded is written.
-    int written = WriteTarget(run, job, bytes, facts.decoded);
-    run.code = ExitWorst(run.code, written);
-    if (written != EXIT_OK) return true;
-    if (!facts.damaged) {
-      report.Written(row, run.Text(row), facts.decoded, job.target);
-      return true;
-    }
-    Complain(RowName(row, rows) + ": damaged entry written to \"" + ShownPath(job.target) +
-             "\": " + std::to_string(facts.decoded) + " of " + std::to_string(facts.unpackedSize) +
-             " bytes, those its stream decoded");
-    report.Damaged(row, run.Text(row), DAMAGED_STREAM, job.target, facts.decoded);
-    run.code = ExitWorst(run.code, EXIT_DAMAGED);
-    return true;
+    report.Failed(row, run.Text(row), fetched == EXIT_MEMORY ? "too large to hold in memory" : "no entry");
+    // An entry too large to hold is passed over: the ones after it still come.
+    return fetched == EXIT_MEMORY;
   };
-  for (uint32_t row : wanted) extract(row, false);
-  // Of a damaged index, --all also takes the entries its trusted rows do not reach.
-  if (request.all && !indexSound) {
-    for (uint32_t row = uint32_t(rows.size()); extract(row, true); row++) {
+
+  uint32_t found = uint32_t(plain.entries.size());
+  if (pastDamage) {
+    found = 0;
+    // The rows' targets first, in their order, then one walk that writes
+    // each entry as it comes.
+    std::vector<ExtractJob> jobs;
+    for (uint32_t row : wanted) {
+      ExtractJob job;
+      if (PlanTarget(run, row, &job)) jobs.push_back(job);
+    }
+    std::vector<bool> done(jobs.size(), false);
+    WalkPastDamage(request.archive, rows.size(), indexSound, [&](const WalkedEntry& entry) {
+      found = entry.number + 1;
+      for (size_t i = 0; i < jobs.size(); i++) {
+        if (jobs[i].row != entry.number) continue;
+        deliver(jobs[i], entry.facts, entry.bytes, entry.how);
+        done[i] = true;
+      }
+      ExtractJob job;
+      // Of a damaged index, --all also takes the entries its trusted rows do not reach.
+      if (request.all && !indexSound && entry.number >= rows.size() && PlanTarget(run, entry.number, &job)) {
+        deliver(job, entry.facts, entry.bytes, entry.how);
+      }
+      return true;
+    });
+    for (size_t i = 0; i < jobs.size(); i++) {
+      if (done[i]) continue;
+      Complain(RowName(jobs[i].row, rows) +
+               ": the archive holds no entry for it, even past the damage (it ends after " +
+               Counted(found, "entry", "entries") + ")");
+      report.Failed(jobs[i].row, run.Text(jobs[i].row), "no entry");
+      run.code = ExitWorst(run.code, EXIT_DAMAGED);
+    }
+  } else {
+    for (uint32_t row : wanted) extract(row, false);
+    // Of a damaged index, --all also takes the entries its trusted rows do not reach.
+    if (request.all && !indexSound) {
+      for (uint32_t row = uint32_t(rows.size()); extract(row, true); row++) {
+      }
+    }
+  }
+  // Entries that no row of a sound index names are not extracted: say so.
+  if (request.all && indexSound) {
+    if (found > rows.size()) {
+      Complain(ShownPath(request.archive) + ": entries " + std::to_string(rows.size()) + " to " +
+               std::to_string(found - 1) + " have no row and are not extracted (\"packtool rescue\" writes them)");
+      run.code = ExitWorst(run.code, EXIT_DAMAGED);
     }
   }
   // A pattern that chose nothing is named after the other rows are done.

@@ -38,6 +38,11 @@ void ExtractReport::Refused(uint32_t row, const std::string& rowText, const std:
 void ExtractReport::Damaged(uint32_t row, const std::string& rowText, const std::string& reason,
                             const std::string& target, uint64_t size) {
   damaged_.push_back({row, rowText, target, size, reason});
+  // A damaged entry written (--force) is a file written too.
+  if (!target.empty()) {
+    writtenDamaged_++;
+    bytes_ += size;
+  }
 }
 
 void ExtractReport::Failed(uint32_t row, const std::string& rowText, const std::string& reason) {
@@ -47,10 +52,14 @@ void ExtractReport::Failed(uint32_t row, const std::string& rowText, const std::
 void ExtractReport::Finish(int code) {
   if (!json_) {
     if (!summary_) return;
-    std::string summary = "packtool: " + Counted(written_.size(), "file", "files") + " written (" +
+    std::string summary = "packtool: " + Counted(written_.size() + writtenDamaged_, "file", "files") + " written (" +
                           Counted(bytes_, "byte", "bytes") + ")";
     if (!refused_.empty()) summary += ", " + std::to_string(refused_.size()) + " refused";
-    if (!damaged_.empty()) summary += ", " + std::to_string(damaged_.size()) + " damaged";
+    if (!damaged_.empty()) {
+      summary += ", " + std::to_string(damaged_.size()) + " damaged";
+      if (writtenDamaged_ > 0)
+        summary += " (" + std::to_string(writtenDamaged_) + " of them written as far as decoded)";
+    }
     if (!failed_.empty()) summary += ", " + std::to_string(failed_.size()) + " failed";
     Line(summary);
     return;

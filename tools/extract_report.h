@@ -47,4 +47,5 @@ class ExtractReport {
   std::vector<Item> damaged_;
   std::vector<Item> failed_;
   uint64_t bytes_ = 0;
+  size_t writtenDamaged_ = 0;
 };

@@ -34,13 +34,19 @@ std::string HostFileNameText(std::string_view text);
 // A pattern as typed on the command line, as Windows-1252 bytes: from UTF-8
 // where the terminal uses UTF-8. False when it holds a character 1252 lacks.
 bool HostPatternText(std::string_view typed, std::string* pattern);
-// A text (Windows-1252) as the console shows it: converted to UTF-8 or the
-// console's code page where that differs from 1252.
-std::string HostConsoleText(std::string_view text);
+// A text (Windows-1252) as a message shows it: escaped by TerminalSafe, and
+// converted to UTF-8 or the console's code page where that differs from 1252.
+std::string HostShownText(std::string_view text);
+// A path of this machine, or a pattern as typed, as a message shows it:
+// escaped by TerminalSafe for what the terminal takes its bytes for.
+std::string HostShownPath(std::string_view path);
 bool HostErrorIsTerminal();
 uint64_t HostMilliseconds();
 // The last system error as a short text.
 std::string HostErrorText();
+// Names the temporary file being written, for an interrupt to remove (one at
+// a time); "" for none.
+void HostPendingTemporary(const std::string& path);
 
 // A file that appears under its name only once it is complete: it is written
 // under a temporary name in the target's folder and renamed into place.

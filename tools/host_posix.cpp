@@ -52,11 +52,15 @@ void HostSetUp() {
   for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) signal(signalNumber, RemovePendingAndStop);
 }
 
-void HostOutputFile::Pending(bool pending) {
+void HostPendingTemporary(const std::string& path) {
   pendingSet = 0;
-  if (!pending || temporary_.size() >= sizeof pendingTemporary) return;
-  memcpy(pendingTemporary, temporary_.c_str(), temporary_.size() + 1);
+  if (path.empty() || path.size() >= sizeof pendingTemporary) return;
+  memcpy(pendingTemporary, path.c_str(), path.size() + 1);
   pendingSet = 1;
+}
+
+void HostOutputFile::Pending(bool pending) {
+  HostPendingTemporary(pending ? temporary_ : std::string());
 }
 
 HostPathKind HostPathKindOf(const std::string& path, uint64_t* size) {
@@ -77,11 +81,11 @@ bool HostMakeFolders(const std::string& path, std::string* error, std::vector<st
     struct stat facts;
     if (stat(folder.c_str(), &facts) == 0) {
       if (S_ISDIR(facts.st_mode)) continue;
-      *error = "\"" + DisplayPath(folder) + "\" is not a folder";
+      *error = "\"" + HostShownPath(folder) + "\" is not a folder";
       return false;
     }
     if (mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) {
-      *error = "\"" + DisplayPath(folder) + "\": " + ErrorText(errno);
+      *error = "\"" + HostShownPath(folder) + "\": " + ErrorText(errno);
       return false;
     }
     if (made != nullptr) made->push_back(folder);
@@ -125,8 +129,13 @@ bool HostPatternText(std::string_view typed, std::string* pattern) {
   return true;
 }
 
-std::string HostConsoleText(std::string_view text) {
-  return LocaleIsUtf8() ? Windows1252ToUtf8(text) : std::string(text);
+std::string HostShownText(std::string_view text) {
+  if (!LocaleIsUtf8()) return TerminalSafe(text, TerminalBytes::Ascii);
+  return Windows1252ToUtf8(TerminalSafe(text, TerminalBytes::Windows1252));
+}
+
+std::string HostShownPath(std::string_view path) {
+  return TerminalSafe(path, LocaleIsUtf8() ? TerminalBytes::Utf8 : TerminalBytes::Ascii);
 }
 
 bool HostErrorIsTerminal() {

@@ -76,11 +76,15 @@ void HostSetUp() {
   SetConsoleCtrlHandler(RemovePending, TRUE);
 }
 
-void HostOutputFile::Pending(bool pending) {
+void HostPendingTemporary(const std::string& path) {
   pendingSet = 0;
-  if (!pending || temporary_.size() >= sizeof pendingTemporary) return;
-  memcpy(pendingTemporary, temporary_.c_str(), temporary_.size() + 1);
+  if (path.empty() || path.size() >= sizeof pendingTemporary) return;
+  memcpy(pendingTemporary, path.c_str(), path.size() + 1);
   pendingSet = 1;
+}
+
+void HostOutputFile::Pending(bool pending) {
+  HostPendingTemporary(pending ? temporary_ : std::string());
 }
 
 HostPathKind HostPathKindOf(const std::string& path, uint64_t* size) {
@@ -100,7 +104,7 @@ HostPathKind HostPathKindOf(const std::string& path, uint64_t* size) {
 // at -O3 warns of an overlapping copy in the chained operator+ form.
 static std::string Quoted(const std::string& path) {
   std::string text = "\"";
-  text.append(DisplayPath(path));
+  text.append(HostShownPath(path));
   text.push_back('"');
   return text;
 }
@@ -161,7 +165,8 @@ bool HostPatternText(std::string_view typed, std::string* pattern) {
   return true;
 }
 
-std::string HostConsoleText(std::string_view text) {
+// A text (1252) in the console's code page.
+static std::string ConsoleText(std::string_view text) {
   UINT codePage = GetConsoleOutputCP();
   if (codePage == 0 || codePage == CODE_PAGE_WINDOWS_1252) return std::string(text);
   if (codePage == CODE_PAGE_UTF8) return Windows1252ToUtf8(text);
@@ -175,6 +180,15 @@ std::string HostConsoleText(std::string_view text) {
   WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), converted.data(), length, nullptr,
                       nullptr);
   return converted;
+}
+
+std::string HostShownText(std::string_view text) {
+  return ConsoleText(TerminalSafe(text, TerminalBytes::Windows1252));
+}
+
+std::string HostShownPath(std::string_view path) {
+  // Paths come in the ANSI code page, 1252, as the row texts do.
+  return HostShownText(path);
 }
 
 bool HostErrorIsTerminal() {

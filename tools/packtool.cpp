@@ -46,7 +46,8 @@ int main(int argc, char** argv) {
   PackToolRequest request;
   std::string error;
   if (!ParseCommandLine(argc, argv, &request, &error)) {
-    fprintf(stderr, "packtool: %s\nTry \"packtool --help\".\n", error.c_str());
+    // The words the user typed are in it: shown as paths are.
+    fprintf(stderr, "packtool: %s\nTry \"packtool --help\".\n", HostShownPath(error).c_str());
     return EXIT_USAGE;
   }
   if (request.command == PackToolCommand::Version) {

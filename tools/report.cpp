@@ -16,22 +16,22 @@ void Complain(const std::string& text) {
 }
 
 std::string Shown(std::string_view rowText) {
-  return HostConsoleText(DisplayText(rowText));
+  return HostShownText(rowText);
 }
 
 std::string DisplayPattern(std::string_view typed) {
-  return DisplayPath(typed);
+  return HostShownPath(typed);
 }
 
 std::string ShownPath(std::string_view path) {
-  return DisplayPath(path);
+  return HostShownPath(path);
 }
 
 // Appended piece by piece: GCC 12 at -O3 warns of an overlapping copy in the
 // chained operator+ form.
 std::string QuotedPath(std::string_view path) {
   std::string text = "\"";
-  text.append(DisplayPath(path));
+  text.append(HostShownPath(path));
   text.push_back('"');
   return text;
 }

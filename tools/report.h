@@ -9,12 +9,13 @@
 void Print(std::string_view text);
 // "packtool: " + text, on a line of its own on standard error.
 void Complain(const std::string& text);
-// A row text as a message shows it: control bytes escaped, in the console's
-// character set.
+// A row text as a message shows it: every byte that could steer a terminal
+// escaped, in the console's character set.
 std::string Shown(std::string_view rowText);
-// A pattern as typed, as a message shows it: control bytes escaped.
+// A pattern as typed, as a message shows it, escaped as a path is.
 std::string DisplayPattern(std::string_view typed);
-// A path of this machine as a message shows it: control bytes escaped.
+// A path of this machine as a message shows it: every byte that could steer
+// a terminal escaped. Every message shows paths through this (or QuotedPath).
 std::string ShownPath(std::string_view path);
 // The same in quotes.
 std::string QuotedPath(std::string_view path);

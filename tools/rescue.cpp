@@ -6,12 +6,14 @@
 #include <vector>
 
 #include "file/file.h"
+#include "pack/other_kinds.h"
 #include "pack/salvage.h"
 #include "tools/archive_commands.h"
 #include "tools/commands.h"
 #include "tools/exit_codes.h"
 #include "tools/host.h"
 #include "tools/json_document.h"
+#include "tools/output_tree.h"
 #include "tools/progress.h"
 #include "tools/report.h"
 #include "tools/target_path.h"
@@ -42,7 +44,15 @@ struct RescuedEntry {
   uint32_t written;
   std::string path;                // relative to the folder, "/" between parts, Windows-1252; "" for none
   std::vector<SalvageHole> holes;  // zeros in the file where the archive could not be read
+  std::string how;                 // what is wrong with it, as said; "" for a sound entry
 };
+
+// A partial or damaged file's bytes before the failure may be wrong too: a
+// flipped bit decodes on as garbage until the stream breaks.
+constexpr const char* MAY_BE_WRONG = "its bytes before the damage may be wrong too";
+// The text report left beside the rescued files, so that the folder itself
+// says which files are not whole.
+constexpr const char* REPORT_FILE = "rescue-report.txt";
 
 class Rescue : public SalvageVisitor {
  public:
@@ -51,8 +61,16 @@ class Rescue : public SalvageVisitor {
 
   bool Entry(const SalvagedEntry& entry) override {
     if (entry.number == 0) TakeRows(entry);
-    RescuedEntry rescued{
-        entry.number, entry.number < rows_.size(), "", entry.state, entry.unpackedSize, entry.sizeUnknown, 0, "", {}};
+    RescuedEntry rescued{entry.number,
+                         entry.number < rows_.size(),
+                         "",
+                         entry.state,
+                         entry.unpackedSize,
+                         entry.sizeUnknown,
+                         0,
+                         "",
+                         {},
+                         ""};
     if (rescued.hasRow) rescued.row = rows_[entry.number];
     rescued.holes.assign(entry.holes, entry.holes + entry.holeCount);
     // A sound empty entry is a file too; of the others only recovered bytes count.
@@ -68,8 +86,14 @@ class Rescue : public SalvageVisitor {
       if (entry.rangeTaken) how += ", taken from the skipped range";
       if (entry.unreadable) how += ", the archive file could not be read there";
       if (entry.holeCount > 0) how += HolesSaid(entry);
+      if (entry.zeroed) how += ", its header lies in a run of zeros";
       if (entry.tooLarge) how += ", too large to hold whole in memory";
+      if (rescued.written > 0 && entry.state != SalvageState::Lost) how += std::string(" (") + MAY_BE_WRONG + ")";
+      rescued.how = how;
       Say(Name(rescued) + ": " + how);
+    } else if (entry.headerRepaired) {
+      Say(Name(rescued) + ": sound, its header was wrong (its stream decoded whole to its own size, its checksum " +
+          "matching)");
     }
     code_ = ExitWorst(code_, entry.state == SalvageState::Sound ? EXIT_OK : EXIT_DAMAGED);
     entries_.push_back(std::move(rescued));
@@ -80,8 +104,10 @@ class Rescue : public SalvageVisitor {
   void Skipped(const SalvageRange& range) override {
     skipped_.push_back(range);
     code_ = ExitWorst(code_, EXIT_DAMAGED);
-    Say("skipped " + Bytes(range.length) + " at offset " + std::to_string(range.offset) +
-        (range.unreadable ? ", from a header that could not be read" : ", where the entries did not follow on") +
+    const char* why = range.unreadable ? ", from a header that could not be read"
+                      : range.zeros    ? ", a run of zeros where the index has no rows left for empty entries"
+                                       : ", where the entries did not follow on";
+    Say("skipped " + Bytes(range.length) + " at offset " + std::to_string(range.offset) + why +
         " (taken as one entry)");
     progress_.Update(range.offset + range.length);
   }
@@ -98,7 +124,18 @@ class Rescue : public SalvageVisitor {
 
   void Ended(uint64_t untried) override { untried_ = untried; }
 
+  // The index's rows, once entry 0 gave them: all of them when it is sound.
+  SalvageExpected Expected() override { return SalvageExpected{!rows_.empty(), indexSound_, rows_.size()}; }
+
   int Finish() {
+    // Rows that the walk found no entry for are lost too.
+    for (uint32_t row = uint32_t(entries_.size()); row < rows_.size(); row++) {
+      RescuedEntry lost{
+          row, true, rows_[row], SalvageState::Lost, 0, true, 0, "", {}, "lost, the archive holds no entry for it"};
+      Say(Name(lost) + ": " + lost.how);
+      code_ = ExitWorst(code_, EXIT_DAMAGED);
+      entries_.push_back(std::move(lost));
+    }
     size_t counts[4] = {};
     for (const RescuedEntry& entry : entries_) counts[int(entry.state)]++;
     std::string summary = "rescued " + std::to_string(entries_.size() - counts[int(SalvageState::Lost)]) + " of " +
@@ -111,6 +148,9 @@ class Rescue : public SalvageVisitor {
       summary += "; " + Counted(skipped_.size(), "range", "ranges") + " skipped (" + Bytes(bytes) + ")";
     }
     Say(summary);
+    if (counts[1] + counts[2] > 0)
+      Say("of the damaged and partial files, the bytes before the damage may be wrong too");
+    WriteReport();
     if (untried_ > 0) {
       Say(Bytes(untried_) + " of the archive file in bad areas were given up unread; " +
           "--every-unit asks for each 4 KiB of them (slow on a failing disk)");
@@ -149,6 +189,7 @@ class Rescue : public SalvageVisitor {
   // The rows of the index: the lines its recovered bytes hold whole, or all
   // of them when nothing of it was cut off.
   void TakeRows(const SalvagedEntry& index) {
+    indexSound_ = index.state == SalvageState::Sound;
     size_t size = LineTextTrusted(index.bytes, index.recovered, index.unpackedSize);
     size_t length = 0;
     for (size_t at = 0; at < size;) {
@@ -172,43 +213,95 @@ class Rescue : public SalvageVisitor {
     parts->push_back(UnnamedEntryFileName(entry.number));
   }
 
-  bool WriteAt(const std::vector<std::string>& parts, const SalvagedEntry& entry, std::string* target, bool* exists,
-               std::string* error) {
-    std::string folder = request_.outputFolder;
-    for (size_t i = 0; i + 1 < parts.size(); i++) folder = HostJoinPath(folder, HostFileNameText(parts[i]));
-    *target = HostJoinPath(folder, HostFileNameText(parts.back()));
-    if (folder != request_.outputFolder && !HostMakeFolders(folder, error)) return false;
-    HostOutputFile file;
-    return file.Create(*target, error) && file.Write(entry.bytes, entry.recovered, error) &&
-           file.Commit(false, exists, error);
+  // parts: the folders below the folder, then the file name.
+  TreeResult WriteAt(const std::vector<std::string>& parts, const SalvagedEntry& entry) {
+    std::vector<std::string> names;
+    for (const std::string& part : parts) names.push_back(HostFileNameText(part));
+    std::string name = names.back();
+    names.pop_back();
+    return tree_.Write(names, name, entry.bytes, entry.recovered, false, entry.number);
+  }
+
+  // What stands in a write's way, or "" for a failure of the system's.
+  static std::string InTheWay(const TreeResult& result) {
+    switch (result.outcome) {
+      case TreeOutcome::Link:
+        return QuotedPath(result.path) + LINK_REFUSED;
+      case TreeOutcome::Exists:
+      case TreeOutcome::OfThisRun:
+      case TreeOutcome::NotAFile:
+        return QuotedPath(result.path) + " exists";
+      default:
+        return "";
+    }
   }
 
   void Write(const SalvagedEntry& entry, RescuedEntry* rescued) {
     std::vector<std::string> parts;
     Target(*rescued, &parts);
-    std::string target, error;
-    bool exists = false;
-    bool written = WriteAt(parts, entry, &target, &exists, &error);
-    std::string unnamed = UnnamedEntryFileName(entry.number);
-    if (!written && exists && parts.back() != unnamed) {
+    TreeResult result = WriteAt(parts, entry);
+    std::string inTheWay = InTheWay(result);
+    if (!inTheWay.empty()) {
       // A file is in the way (one of the user's, or one this run wrote for
-      // another row that leads to the same name): it stays.
-      Say(Name(*rescued) + ": " + QuotedPath(target) + " exists; written as " + unnamed + " instead");
-      parts = {unnamed};
-      written = WriteAt(parts, entry, &target, &exists, &error);
+      // another row that leads to the same name): it stays, and the entry
+      // goes to the first free name of entry-N.bin, entry-N-2.bin, ... A link
+      // on the way is refused; the bytes are kept all the same.
+      if (result.outcome == TreeOutcome::Link) code_ = ExitWorst(code_, EXIT_TARGET_REFUSED);
+      std::string first = inTheWay;
+      for (uint32_t k = 1; !inTheWay.empty() && k <= FALLBACK_TRIES; k++) {
+        std::vector<std::string> fallback{FallbackName(entry.number, k)};
+        if (fallback == parts) continue;
+        parts = fallback;
+        result = WriteAt(parts, entry);
+        inTheWay = InTheWay(result);
+      }
+      if (result.outcome == TreeOutcome::Written)
+        Say(Name(*rescued) + ": " + first + "; written as " + parts[0] + " instead");
     }
-    if (!written) {
-      if (exists) {
-        Say(Name(*rescued) + ": " + QuotedPath(target) + " exists and is kept; nothing written");
+    if (result.outcome != TreeOutcome::Written) {
+      if (!inTheWay.empty()) {
+        Say(Name(*rescued) + ": " + inTheWay + "; nothing written");
         code_ = ExitWorst(code_, EXIT_TARGET_REFUSED);
       } else {
-        Say(Name(*rescued) + ": cannot write " + QuotedPath(target) + ": " + error);
+        Say(Name(*rescued) + ": cannot write " + QuotedPath(result.path) + ": " + result.error);
         code_ = ExitWorst(code_, EXIT_WRITE);
       }
       return;
     }
     rescued->written = entry.recovered;
     for (const std::string& part : parts) rescued->path += (rescued->path.empty() ? "" : "/") + part;
+  }
+
+  static constexpr uint32_t FALLBACK_TRIES = 1000;
+  static std::string FallbackName(uint32_t entry, uint32_t k) {
+    return k == 1 ? UnnamedEntryFileName(entry) : "entry-" + std::to_string(entry) + "-" + std::to_string(k) + ".bin";
+  }
+
+  // One line per entry that is not sound: where it is and what is wrong.
+  void WriteReport() {
+    std::string text;
+    for (const RescuedEntry& e : entries_) {
+      if (e.state == SalvageState::Sound) continue;
+      text += (e.path.empty() ? std::string("(no file)") : e.path) + ": " + Name(e) + ": " + e.how + "\r\n";
+    }
+    if (text.empty()) return;
+    text =
+        "Files of this rescue that are not whole; of a damaged or partial one, the bytes before the damage may "
+        "be wrong too:\r\n" +
+        text;
+    // Written as the entries are, so that a link planted in the folder is not followed.
+    TreeResult result;
+    for (uint32_t k = 1; k <= FALLBACK_TRIES; k++) {
+      std::string name = k == 1 ? REPORT_FILE : "rescue-report-" + std::to_string(k) + ".txt";
+      result = tree_.Write({}, name, text.data(), text.size(), false, 0);
+      if (result.outcome == TreeOutcome::Written) {
+        Say("what each file that is not whole is: " + QuotedPath(result.path));
+        return;
+      }
+      if (result.outcome == TreeOutcome::Failed) break;
+    }
+    Say("cannot write the rescue report: " + (result.error.empty() ? InTheWay(result) : result.error));
+    code_ = ExitWorst(code_, EXIT_WRITE);
   }
 
   void PrintJson() const {
@@ -237,12 +330,14 @@ class Rescue : public SalvageVisitor {
 
   const PackToolRequest& request_;
   std::vector<std::string> rows_;
+  bool indexSound_ = false;
   std::vector<RescuedEntry> entries_;
   std::vector<SalvageRange> skipped_;
   uint64_t untried_ = 0;
   uint64_t badUnits_ = 0;
   int code_ = EXIT_OK;
   Progress progress_;
+  OutputTree tree_{request_.outputFolder};
 };
 
 // The folder must be fresh or empty (with --force: any folder), so that a
@@ -284,6 +379,10 @@ int RunRescue(const PackToolRequest& request) {
   }
   if (size == 0) {
     Complain(ShownPath(request.archive) + ": is empty: not a pack archive");
+    return EXIT_ARCHIVE;
+  }
+  if (const char* kind = ArchiveOtherKind(request.archive.c_str())) {
+    Complain(ShownPath(request.archive) + ": is " + kind + ", not a pack archive: nothing to rescue");
     return EXIT_ARCHIVE;
   }
   int code = PrepareFolder(request);

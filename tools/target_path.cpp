@@ -26,8 +26,11 @@ bool IsWindowsDeviceName(std::string_view part) {
   if (upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL" || upper == "CONIN$" || upper == "CONOUT$") {
     return true;
   }
-  return upper.size() == 4 && (upper.starts_with("COM") || upper.starts_with("LPT")) && upper[3] >= '1' &&
-         upper[3] <= '9';
+  if (upper.size() != 4 || !(upper.starts_with("COM") || upper.starts_with("LPT"))) return false;
+  // Windows takes the superscript digits one, two and three (1252: B9, B2,
+  // B3) for 1 to 3 there as well.
+  unsigned char digit = static_cast<unsigned char>(upper[3]);
+  return (digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
 }
 
 // One part of a path as a file name: control bytes and the bytes 1252 leaves

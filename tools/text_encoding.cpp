@@ -45,27 +45,77 @@ std::string Windows1252ToUtf8(std::string_view text) {
 
 namespace {
 
+void AppendEscaped(std::string& out, unsigned char byte) {
+  char escaped[5];
+  snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+  out += escaped;
+}
+
 // The text with the bytes `escape` picks written as \xHH.
 template <typename Escape>
 std::string Escaped(std::string_view text, Escape escape) {
   std::string out;
   out.reserve(text.size());
   for (unsigned char byte : text) {
-    if (!escape(byte)) {
+    if (escape(byte)) {
+      AppendEscaped(out, byte);
+    } else {
       out += static_cast<char>(byte);
-      continue;
     }
-    char escaped[5];
-    snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-    out += escaped;
   }
   return out;
 }
 
+// How many bytes of a well-formed UTF-8 sequence start the text, or 0.
+size_t Utf8SequenceLength(std::string_view text) {
+  auto byte = [&](size_t i) { return i < text.size() ? static_cast<unsigned char>(text[i]) : 0; };
+  unsigned char lead = byte(0);
+  auto follows = [&](size_t i, unsigned char low = 0x80, unsigned char high = 0xBF) {
+    return byte(i) >= low && byte(i) <= high;
+  };
+  if (lead >= 0xC2 && lead <= 0xDF) return follows(1) ? 2 : 0;
+  if (lead >= 0xE0 && lead <= 0xEF) {
+    // No overlong forms (E0 80..9F) and no surrogates (ED A0..BF).
+    bool second = lead == 0xE0 ? follows(1, 0xA0) : lead == 0xED ? follows(1, 0x80, 0x9F) : follows(1);
+    return second && follows(2) ? 3 : 0;
+  }
+  if (lead >= 0xF0 && lead <= 0xF4) {
+    bool second = lead == 0xF0 ? follows(1, 0x90) : lead == 0xF4 ? follows(1, 0x80, 0x8F) : follows(1);
+    return second && follows(2) && follows(3) ? 4 : 0;
+  }
+  return 0;
+}
+
 }  // namespace
 
+std::string TerminalSafe(std::string_view text, TerminalBytes terminal) {
+  if (terminal == TerminalBytes::Windows1252) return Escaped(text, IsControl);
+  if (terminal == TerminalBytes::Ascii)
+    return Escaped(text, [](unsigned char byte) { return byte < 0x20 || byte >= 0x7F; });
+  std::string out;
+  out.reserve(text.size());
+  for (size_t at = 0; at < text.size();) {
+    unsigned char byte = static_cast<unsigned char>(text[at]);
+    if (byte >= 0x20 && byte < 0x7F) {
+      out += text[at++];
+      continue;
+    }
+    size_t length = byte < 0x80 ? 0 : Utf8SequenceLength(text.substr(at));
+    // U+0080 to U+009F, the C1 controls, are C2 80 to C2 9F.
+    bool c1 = length == 2 && byte == 0xC2 && static_cast<unsigned char>(text[at + 1]) < 0xA0;
+    if (length == 0 || c1) {
+      for (size_t i = 0; i < (c1 ? 2 : 1); i++) AppendEscaped(out, static_cast<unsigned char>(text[at + i]));
+      at += c1 ? 2 : 1;
+      continue;
+    }
+    out.append(text.substr(at, length));
+    at += length;
+  }
+  return out;
+}
+
 std::string DisplayText(std::string_view text) {
-  return Escaped(text, IsControl);
+  return TerminalSafe(text, TerminalBytes::Windows1252);
 }
 
 std::string FileNameBytes(std::string_view text) {
@@ -74,8 +124,4 @@ std::string FileNameBytes(std::string_view text) {
     if (IsControl(static_cast<unsigned char>(c))) c = '_';
   }
   return out;
-}
-
-std::string DisplayPath(std::string_view path) {
-  return Escaped(path, [](unsigned char byte) { return byte < 0x20 || byte == 0x7F; });
 }

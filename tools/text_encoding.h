@@ -10,12 +10,21 @@
 
 uint32_t Windows1252ToCodePoint(unsigned char byte);
 std::string Windows1252ToUtf8(std::string_view text);
-// The text with every control byte (below 0x20, 0x7F, and the undefined C1
-// values) written as \xHH, so that a row cannot steer the terminal. Still 1252.
+// What a terminal takes the bytes of a message for.
+enum class TerminalBytes {
+  Windows1252,  // row texts; paths on Windows
+  Utf8,         // paths under a UTF-8 locale
+  Ascii,        // anything else: only 7-bit text is surely what it seems
+};
+// The one escaping rule of messages: the text with every byte that could
+// steer a terminal written as \xHH. Those are the control bytes (below 0x20,
+// 0x7F) and the C1 controls as the terminal's set has them: in 1252 the five
+// undefined bytes; in UTF-8 the encoded C1 code points and every byte of no
+// well-formed sequence; in any other set every byte from 0x80 (0x9B alone
+// starts a control sequence on an 8-bit terminal).
+std::string TerminalSafe(std::string_view text, TerminalBytes terminal);
+// TerminalSafe for a row text (1252). Still 1252.
 std::string DisplayText(std::string_view text);
 // The text with every control byte and every byte 1252 leaves undefined
 // replaced by '_': what may become part of a file name. Still 1252.
 std::string FileNameBytes(std::string_view text);
-// A path of this machine as a message shows it: control bytes (below 0x20,
-// 0x7F) written as \xHH, the rest as it is.
-std::string DisplayPath(std::string_view path);

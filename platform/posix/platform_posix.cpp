@@ -248,7 +248,7 @@ PlatformFile PlatformFileCreate(const char* path) {
 PlatformFile PlatformFileCreateNew(const char* path) {
   if (path == nullptr) return PLATFORM_FILE_INVALID;
   calls.creates++;
-  return FromDescriptor(open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+  return Recorded(FromDescriptor(open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666)));
 }
 
 bool PlatformFileRead(PlatformFile file, void* destination, uint32_t length, uint32_t* done) {
@@ -345,6 +345,105 @@ int PlatformFileDelete(const char* path) {
   struct stat facts;
   if (lstat(path, &facts) == 0 && IsOpen(facts)) return 0;
   return unlink(path) == 0 ? 1 : 0;
+}
+
+bool PlatformFileIdentityOf(PlatformFile file, PlatformFileIdentity* identity) {
+  struct stat facts;
+  if (fstat(static_cast<int>(file), &facts) != 0) return false;
+  *identity = {uint64_t(facts.st_dev), uint64_t(facts.st_ino)};
+  return true;
+}
+
+// A folder below which names are reached with the *at calls, each with
+// O_NOFOLLOW or AT_SYMLINK_NOFOLLOW, so that a link is never followed.
+struct PlatformFolderRecord {
+  int fd;
+};
+
+namespace {
+
+PlatformNameKind KindOf(const struct stat& facts) {
+  if (S_ISLNK(facts.st_mode)) return PlatformNameKind::Link;
+  if (S_ISDIR(facts.st_mode)) return PlatformNameKind::Folder;
+  return S_ISREG(facts.st_mode) ? PlatformNameKind::File : PlatformNameKind::Other;
+}
+
+PlatformFolder FolderOf(int fd) {
+  if (fd < 0) return nullptr;
+  auto* folder = new (std::nothrow) PlatformFolderRecord{fd};
+  if (folder == nullptr) close(fd);
+  return folder;
+}
+
+}  // namespace
+
+PlatformFolder PlatformFolderOpen(const char* path) {
+  return FolderOf(open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
+PlatformFolder PlatformFolderOpenBelow(PlatformFolder folder, const char* name, bool make, bool* made,
+                                       PlatformNameKind* kind) {
+  *made = make && mkdirat(folder->fd, name, 0777) == 0;
+  int fd = openat(folder->fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd >= 0) {
+    *kind = PlatformNameKind::Folder;
+    return FolderOf(fd);
+  }
+  int error = errno;
+  PlatformFileIdentity ignored;
+  *kind = PlatformNameBelow(folder, name, &ignored);
+  if (*kind == PlatformNameKind::Folder) *kind = PlatformNameKind::Unreadable;
+  errno = error;
+  return nullptr;
+}
+
+void PlatformFolderClose(PlatformFolder folder) {
+  if (folder == nullptr) return;
+  close(folder->fd);
+  delete folder;
+}
+
+PlatformNameKind PlatformNameBelow(PlatformFolder folder, const char* name, PlatformFileIdentity* identity) {
+  struct stat facts;
+  if (fstatat(folder->fd, name, &facts, AT_SYMLINK_NOFOLLOW) != 0) {
+    return errno == ENOENT ? PlatformNameKind::Missing : PlatformNameKind::Unreadable;
+  }
+  *identity = {uint64_t(facts.st_dev), uint64_t(facts.st_ino)};
+  return KindOf(facts);
+}
+
+PlatformFile PlatformFileCreateNewBelow(PlatformFolder folder, const char* name) {
+  calls.creates++;
+  return FromDescriptor(openat(folder->fd, name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+}
+
+int PlatformFileMoveBelow(PlatformFolder folder, const char* from, const char* to, bool replace, bool* existed) {
+  *existed = false;
+  if (replace) return renameat(folder->fd, from, folder->fd, to) == 0 ? 1 : 0;
+  // A hard link fails when the name is taken, with no moment in which a
+  // file made meanwhile could be replaced. Where the file system has no hard
+  // links, test and rename.
+  if (linkat(folder->fd, from, folder->fd, to, 0) == 0) {
+    unlinkat(folder->fd, from, 0);
+    return 1;
+  }
+  int error = errno;
+  struct stat facts;
+  if (error == EEXIST || fstatat(folder->fd, to, &facts, AT_SYMLINK_NOFOLLOW) == 0) {
+    *existed = true;
+    errno = EEXIST;
+    return 0;
+  }
+  return renameat(folder->fd, from, folder->fd, to) == 0 ? 1 : 0;
+}
+
+int PlatformFileDeleteBelow(PlatformFolder folder, const char* name) {
+  calls.deletes++;
+  return unlinkat(folder->fd, name, 0) == 0 ? 1 : 0;
+}
+
+void PlatformFolderRemoveBelow(PlatformFolder folder, const char* name) {
+  unlinkat(folder->fd, name, AT_REMOVEDIR);
 }
 
 size_t PlatformTempFolder(char* buffer, size_t size) {

@@ -3,6 +3,9 @@
 // library ask for.
 #include <windows.h>
 
+#include <new>
+#include <string>
+
 #include "platform/file_hooks.h"
 #include "platform/platform.h"
 
@@ -191,6 +194,134 @@ void PlatformFileClose(PlatformFile file) {
 int PlatformFileDelete(const char* path) {
   calls.deletes++;
   return DeleteFileA(path) ? 1 : 0;
+}
+
+bool PlatformFileIdentityOf(PlatformFile file, PlatformFileIdentity* identity) {
+  BY_HANDLE_FILE_INFORMATION facts;
+  if (!GetFileInformationByHandle(ToHandle(file), &facts)) return false;
+  *identity = {facts.dwVolumeSerialNumber, uint64_t(facts.nFileIndexHigh) << 32 | facts.nFileIndexLow};
+  return true;
+}
+
+// Win32 has no calls relative to a folder handle: a name below the folder is
+// reached by its whole path, and the folder is held open without delete
+// sharing, so that neither it nor a folder above it can be renamed or
+// removed while the path is in use.
+struct PlatformFolderRecord {
+  HANDLE handle;
+  std::string path;
+};
+
+namespace {
+
+constexpr DWORD FOLDER_SHARING = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+std::string Below(PlatformFolder folder, const char* name) {
+  const std::string& path = folder->path;
+  bool separated = !path.empty() && (path.back() == '\\' || path.back() == '/' || path.back() == ':');
+  return path + (separated ? "" : "\\") + name;
+}
+
+PlatformNameKind KindOf(HANDLE handle, PlatformFileIdentity* identity) {
+  BY_HANDLE_FILE_INFORMATION facts;
+  if (!GetFileInformationByHandle(handle, &facts)) return PlatformNameKind::Unreadable;
+  *identity = {facts.dwVolumeSerialNumber, uint64_t(facts.nFileIndexHigh) << 32 | facts.nFileIndexLow};
+  if (facts.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return PlatformNameKind::Link;
+  if (facts.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return PlatformNameKind::Folder;
+  return GetFileType(handle) == FILE_TYPE_DISK ? PlatformNameKind::File : PlatformNameKind::Other;
+}
+
+// Opens what path names itself, a reparse point as it is, for its facts.
+HANDLE OpenNotFollowing(const std::string& path, DWORD sharing) {
+  return CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, sharing, nullptr, OPEN_EXISTING,
+                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+PlatformNameKind MissingOrUnreadable(DWORD error) {
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? PlatformNameKind::Missing
+                                                                        : PlatformNameKind::Unreadable;
+}
+
+}  // namespace
+
+PlatformFolder PlatformFolderOpen(const char* path) {
+  HANDLE handle = CreateFileA(path, FILE_READ_ATTRIBUTES, FOLDER_SHARING, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  PlatformFileIdentity ignored;
+  if (KindOf(handle, &ignored) != PlatformNameKind::Folder) {
+    CloseHandle(handle);
+    SetLastError(ERROR_DIRECTORY);
+    return nullptr;
+  }
+  auto* folder = new (std::nothrow) PlatformFolderRecord{handle, path};
+  if (folder == nullptr) CloseHandle(handle);
+  return folder;
+}
+
+PlatformFolder PlatformFolderOpenBelow(PlatformFolder folder, const char* name, bool make, bool* made,
+                                       PlatformNameKind* kind) {
+  std::string path = Below(folder, name);
+  *made = make && CreateDirectoryA(path.c_str(), nullptr);
+  HANDLE handle = OpenNotFollowing(path, FOLDER_SHARING);
+  if (handle == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    *kind = MissingOrUnreadable(error);
+    SetLastError(error);
+    return nullptr;
+  }
+  PlatformFileIdentity ignored;
+  *kind = KindOf(handle, &ignored);
+  if (*kind != PlatformNameKind::Folder) {
+    CloseHandle(handle);
+    SetLastError(ERROR_DIRECTORY);
+    return nullptr;
+  }
+  auto* below = new (std::nothrow) PlatformFolderRecord{handle, path};
+  if (below == nullptr) CloseHandle(handle);
+  return below;
+}
+
+void PlatformFolderClose(PlatformFolder folder) {
+  if (folder == nullptr) return;
+  CloseHandle(folder->handle);
+  delete folder;
+}
+
+PlatformNameKind PlatformNameBelow(PlatformFolder folder, const char* name, PlatformFileIdentity* identity) {
+  HANDLE handle = OpenNotFollowing(Below(folder, name), FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+  if (handle == INVALID_HANDLE_VALUE) return MissingOrUnreadable(GetLastError());
+  PlatformNameKind kind = KindOf(handle, identity);
+  CloseHandle(handle);
+  return kind;
+}
+
+PlatformFile PlatformFileCreateNewBelow(PlatformFolder folder, const char* name) {
+  calls.creates++;
+  // Delete sharing: an interrupt's handler runs while the file is open and
+  // removes it, which takes effect when the process ends.
+  return FromHandle(CreateFileA(Below(folder, name).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+}
+
+int PlatformFileMoveBelow(PlatformFolder folder, const char* from, const char* to, bool replace, bool* existed) {
+  *existed = false;
+  DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+  if (MoveFileExA(Below(folder, from).c_str(), Below(folder, to).c_str(), flags)) return 1;
+  DWORD error = GetLastError();
+  *existed = !replace && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS);
+  SetLastError(error);
+  return 0;
+}
+
+int PlatformFileDeleteBelow(PlatformFolder folder, const char* name) {
+  calls.deletes++;
+  return DeleteFileA(Below(folder, name).c_str()) ? 1 : 0;
+}
+
+void PlatformFolderRemoveBelow(PlatformFolder folder, const char* name) {
+  RemoveDirectoryA(Below(folder, name).c_str());
 }
 
 size_t PlatformTempFolder(char* buffer, size_t size) {

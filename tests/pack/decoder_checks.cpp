@@ -7,7 +7,7 @@
 #include <random>
 
 #include "pack/decoder.h"
-#include "pack/decoder_parts.h"
+#include "pack/decoder_internal.h"
 #include "tests/support/guarded_buffer.h"
 
 Decoded Decode(const Bytes& stream, uint32_t capacity) {
@@ -29,7 +29,7 @@ Decoded Decode(const Bytes& stream, uint32_t capacity) {
   // each build and processor uses one of them.
   using decoder_parts::FastCode;
   for (bool cursor : {false, true}) {
-    for (FastCode code : {FastCode::Plain, FastCode::BitOps}) {
+    for (FastCode code : {FastCode::Portable, FastCode::BitOps}) {
       if (code == FastCode::BitOps && !decoder_parts::BitOpsAvailable()) continue;
       SCOPED_TRACE(std::string(cursor ? "cursor reader" : "buffer reader") +
                    (code == FastCode::BitOps ? ", bit operations" : ""));

@@ -10,6 +10,7 @@
 #include "core/memory.h"
 #include "platform/platform.h"
 #include "tests/pack/decoder_checks.h"
+#include "tests/support/damaged_archives.h"
 #include "tests/support/pack_writer.h"
 
 namespace {
@@ -38,6 +39,9 @@ class Recorder : public SalvageVisitor {
   void Searching(uint64_t offset) override { searched.push_back(offset); }
   void Ended(uint64_t bytes) override { untried = bytes; }
   void Refused(uint64_t offset) override { refused.push_back(offset); }
+  SalvageExpected Expected() override { return expected; }
+
+  SalvageExpected expected{false, false, 0};
 
   std::vector<SalvagedEntry> entries;
   std::vector<Bytes> bytes;
@@ -77,6 +81,7 @@ TEST(Salvage, RefusedReadsCostOnlyTheUnitsTheyTouch) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.refused);
     ProgramHeapCreate();
+    PlatformFileCallsReset();  // the counts of the tests before this one are not its own
     uint64_t sector = c.refused / 512 * 512;
     PlatformFileRefuseReadsOf(sector, sector + 512);
     Recorder seen;
@@ -210,6 +215,81 @@ TEST(Salvage, ScatteredBadSectorsCostOnlyTheirUnits) {
     EXPECT_EQ(seen.untried, 0u);
     ProgramHeapDestroy();
   }
+  PlatformFileDelete(path);
+}
+
+// Zeros read as empty headers: a run of them is empty entries only as far as
+// the index has rows left for them; a longer run is damage, taken as one
+// entry's range, and the entries after it keep their numbers.
+TEST(Salvage, ZerosAreDamageNotEmptyEntries) {
+  const char* const path = "salvage_test_archive.zip";
+  RowArchive sound(8), empty(8, {3, 4, 5, 7}), large(18);
+  const int S = int(SalvageState::Sound), P = int(SalvageState::Partial), L = int(SalvageState::Lost);
+  struct Case {
+    const char* what;
+    Bytes archive;
+    bool rowsKnown;
+    std::vector<int> states;  // of each entry found, in order
+    bool zerosSkipped;
+    const RowArchive* offsetsOf;  // whose entries after the damage start where they did
+  } cases[] = {
+      {"zeroed tail", sound.ZeroedFrom(5), true, {S, S, S, S, S, L}, true, nullptr},
+      {"zeroed tail, rows unknown", sound.ZeroedFrom(5), false, {S, S, S, S, S, L}, true, nullptr},
+      {"zeroed 4 KiB block", sound.ZeroedBlock(2), true, {S, P, L, S, S, S, S, S}, true, &sound},
+      {"zeros inside an entry", sound.ZeroedInside(4, 300, 64), true, {S, S, S, S, P, S, S, S}, false, &sound},
+      {"real empty files", empty.bytes, true, {S, S, S, S, S, S, S, S}, false, &empty},
+      {"a bad header, its stream whole", large.BadPackedSize(8), true, std::vector<int>(18, S), false, &large},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ProgramHeapCreate();
+    ASSERT_TRUE(WriteFileBytes(path, c.archive));
+    Recorder seen;
+    seen.expected = {c.rowsKnown, c.rowsKnown, c.states.size() > 8 ? 18u : 8u};
+    ASSERT_TRUE(ArchiveSalvage(path, seen));
+    ASSERT_EQ(seen.entries.size(), c.states.size());
+    for (size_t i = 0; i < c.states.size(); i++) {
+      EXPECT_EQ(int(seen.entries[i].state), c.states[i]) << i;
+      EXPECT_EQ(seen.entries[i].number, i);
+      if (c.offsetsOf != nullptr && c.states[i] == S && i > 2) {
+        EXPECT_EQ(seen.entries[i].offset, c.offsetsOf->offsets[i]) << i;
+        EXPECT_TRUE(seen.bytes[i] == c.offsetsOf->data[i]) << i;
+      }
+    }
+    bool zeros = false;
+    for (const SalvageRange& range : seen.skipped) zeros = zeros || range.zeros;
+    EXPECT_EQ(zeros, c.zerosSkipped);
+    ProgramHeapDestroy();
+  }
+  // The header whose packed size was spoilt: its entry's bytes come whole
+  // from its stream, and it says that its header was repaired.
+  ProgramHeapCreate();
+  ASSERT_TRUE(WriteFileBytes(path, large.BadPackedSize(8)));
+  Recorder seen;
+  ASSERT_TRUE(ArchiveSalvage(path, seen));
+  ASSERT_EQ(seen.entries.size(), 18u);
+  EXPECT_TRUE(seen.entries[8].rangeTaken && seen.entries[8].headerRepaired);
+  EXPECT_TRUE(seen.bytes[8] == large.data[8]);
+  ProgramHeapDestroy();
+  PlatformFileDelete(path);
+}
+
+// A block repeated whose every 16th offset is a plausible header claiming
+// just over the search's 1 MiB window: the search follows each such chain
+// without moving its window there and back, so that the file is read a few
+// times at most, not once per position.
+TEST(Salvage, TheSearchReadsEachByteABoundedNumberOfTimes) {
+  const char* const path = "salvage_test_archive.zip";
+  const size_t size = 3 << 19;  // 1.5 MiB
+  ASSERT_TRUE(WriteFileBytes(path, ThrashArchive(size)));
+  ProgramHeapCreate();
+  PlatformFileCallsReset();
+  Recorder seen;
+  ASSERT_TRUE(ArchiveSalvage(path, seen));
+  PlatformFileCallCounts calls = PlatformFileCalls();
+  EXPECT_LT(calls.bytesRead, 8 * size) << calls.positionedReads << " reads";
+  PlatformFileCallsReset();
+  ProgramHeapDestroy();
   PlatformFileDelete(path);
 }
 

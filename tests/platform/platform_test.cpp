@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,6 +15,8 @@
 #include "tests/support/test_files.h"
 
 namespace {
+
+namespace fs = std::filesystem;
 
 TEST(PlatformHeap, ZeroFillAndGrowKeepContents) {
   PlatformHeap heap = PlatformHeapCreate(true, 4096);
@@ -386,13 +389,14 @@ TEST(PlatformFile, ReaderSharesReadingOnly) {
 // and delete it once the last one is closed. (A created file admits no second
 // handle on Windows: it is shared for reading only and held for writing.)
 TEST(PlatformFile, OpenFileIsNotDeletedUntilEveryHandleIsClosed) {
-  enum Way { CREATE, READ, READ_SEQUENTIAL };
+  enum Way { CREATE, FRESH, READ, READ_SEQUENTIAL };
   struct Case {
     const char* name;
     std::vector<Way> handles;
   };
   static const Case cases[] = {
       {"created", {CREATE}},
+      {"created new", {FRESH}},
       {"read", {READ}},
       {"two readers", {READ, READ_SEQUENTIAL}},
       {"three readers", {READ_SEQUENTIAL, READ, READ}},
@@ -404,10 +408,13 @@ TEST(PlatformFile, OpenFileIsNotDeletedUntilEveryHandleIsClosed) {
     WriteWhole(path, "kept");
     std::vector<PlatformFile> open;
     for (Way way : c.handles) {
-      PlatformFile file = way == CREATE ? PlatformFileCreate(path) : PlatformFileOpenRead(path, way == READ_SEQUENTIAL);
+      if (way == FRESH) PlatformFileDelete(path);
+      PlatformFile file = way == CREATE  ? PlatformFileCreate(path)
+                          : way == FRESH ? PlatformFileCreateNew(path)
+                                         : PlatformFileOpenRead(path, way == READ_SEQUENTIAL);
       ASSERT_NE(file, PLATFORM_FILE_INVALID);
       uint32_t done = 0;
-      if (way == CREATE) {
+      if (way == CREATE || way == FRESH) {
         ASSERT_TRUE(PlatformFileWrite(file, "kept", 4, &done));
       }
       open.push_back(file);
@@ -430,6 +437,130 @@ TEST(PlatformFile, OpenFileIsNotDeletedUntilEveryHandleIsClosed) {
     EXPECT_EQ(PlatformFileDelete(path), 1) << "deleted once the last handle is closed";
     EXPECT_FALSE(Exists(path));
   }
+}
+
+// Writes a new file below folder and closes it; its identity in *identity.
+void WriteBelow(PlatformFolder folder, const char* name, const char* bytes, PlatformFileIdentity* identity) {
+  PlatformFile file = PlatformFileCreateNewBelow(folder, name);
+  ASSERT_NE(file, PLATFORM_FILE_INVALID) << name;
+  uint32_t done = 0;
+  ASSERT_TRUE(PlatformFileWrite(file, bytes, uint32_t(strlen(bytes)), &done));
+  ASSERT_TRUE(PlatformFileIdentityOf(file, identity));
+  PlatformFileClose(file);
+}
+
+TEST(PlatformFolder, NamesBelowAFolderAreMadeMovedAndDeleted) {
+  fs::remove_all("seam_tree");
+  fs::create_directory("seam_tree");
+  PlatformFolder top = PlatformFolderOpen("seam_tree");
+  ASSERT_NE(top, nullptr);
+  bool made = false;
+  PlatformNameKind kind = PlatformNameKind::Unreadable;
+  PlatformFolder sub = PlatformFolderOpenBelow(top, "sub", true, &made, &kind);
+  ASSERT_NE(sub, nullptr);
+  EXPECT_TRUE(made);
+  PlatformFolder again = PlatformFolderOpenBelow(top, "sub", true, &made, &kind);
+  ASSERT_NE(again, nullptr);
+  EXPECT_FALSE(made) << "it was there";
+  PlatformFolderClose(again);
+  EXPECT_EQ(PlatformFolderOpenBelow(top, "none", false, &made, &kind), nullptr);
+  EXPECT_EQ(kind, PlatformNameKind::Missing);
+
+  PlatformFileIdentity first{}, second{}, found{};
+  WriteBelow(sub, "f.tmp", "abc", &first);
+  EXPECT_EQ(PlatformFileCreateNewBelow(sub, "f.tmp"), PLATFORM_FILE_INVALID) << "never opens what is there";
+  bool existed = true;
+  EXPECT_EQ(PlatformFileMoveBelow(sub, "f.tmp", "f.txt", false, &existed), 1);
+  EXPECT_FALSE(existed);
+  ASSERT_EQ(PlatformNameBelow(sub, "f.txt", &found), PlatformNameKind::File);
+  EXPECT_EQ(found, first) << "a move keeps the file";
+  WriteBelow(sub, "g.tmp", "xyz", &second);
+  EXPECT_FALSE(second == first);
+  EXPECT_EQ(PlatformFileMoveBelow(sub, "g.tmp", "f.txt", false, &existed), 0);
+  EXPECT_TRUE(existed);
+  EXPECT_EQ(ReadWhole("seam_tree/sub/f.txt"), "abc");
+  EXPECT_EQ(PlatformFileMoveBelow(sub, "g.tmp", "f.txt", true, &existed), 1);
+  EXPECT_EQ(ReadWhole("seam_tree/sub/f.txt"), "xyz");
+  EXPECT_EQ(PlatformNameBelow(sub, "g.tmp", &found), PlatformNameKind::Missing);
+  EXPECT_EQ(PlatformFolderOpenBelow(sub, "f.txt", true, &made, &kind), nullptr);
+  EXPECT_EQ(kind, PlatformNameKind::File);
+  EXPECT_EQ(PlatformNameBelow(top, "sub", &found), PlatformNameKind::Folder);
+
+  PlatformFolderRemoveBelow(top, "sub");
+  EXPECT_TRUE(fs::exists("seam_tree/sub")) << "it holds a file";
+  EXPECT_EQ(PlatformFileDeleteBelow(sub, "f.txt"), 1);
+  PlatformFolderClose(sub);
+  PlatformFolderRemoveBelow(top, "sub");
+  EXPECT_FALSE(fs::exists("seam_tree/sub"));
+  PlatformFolderClose(top);
+  fs::remove_all("seam_tree");
+}
+
+// A link below the folder is seen as a link and never followed. Where the
+// system lets no link be made (Wine 8 makes neither symbolic links nor
+// junctions), nothing is left to test.
+TEST(PlatformFolder, ALinkBelowIsNeverFollowed) {
+  fs::remove_all("seam_links");
+  fs::create_directories("seam_links/outside");
+  fs::create_directory("seam_links/inside");
+  WriteWhole("seam_links/outside/victim.txt", "mine");
+  if (!MakeSymbolicLink("../outside", "seam_links/inside/folder", true) ||
+      !MakeSymbolicLink("../outside/victim.txt", "seam_links/inside/file.txt", false)) {
+    GTEST_SKIP() << "no symbolic link can be made here";
+  }
+  PlatformFolder inside = PlatformFolderOpen("seam_links/inside");
+  ASSERT_NE(inside, nullptr);
+  PlatformFileIdentity identity{};
+  for (const char* name : {"folder", "file.txt"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(PlatformNameBelow(inside, name, &identity), PlatformNameKind::Link);
+    bool made = true;
+    PlatformNameKind kind = PlatformNameKind::Missing;
+    EXPECT_EQ(PlatformFolderOpenBelow(inside, name, true, &made, &kind), nullptr);
+    EXPECT_EQ(kind, PlatformNameKind::Link);
+    EXPECT_EQ(PlatformFileCreateNewBelow(inside, name), PLATFORM_FILE_INVALID);
+  }
+  EXPECT_EQ(PlatformFileDeleteBelow(inside, "file.txt"), 1) << "the link goes, not what it leads to";
+  PlatformFolderClose(inside);
+  EXPECT_EQ(ReadWhole("seam_links/outside/victim.txt"), "mine");
+  EXPECT_TRUE(fs::is_directory("seam_links/outside"));
+  // The folder a caller names may itself be a link.
+  PlatformFolder through = PlatformFolderOpen("seam_links/inside/folder");
+  ASSERT_NE(through, nullptr);
+  EXPECT_EQ(PlatformNameBelow(through, "victim.txt", &identity), PlatformNameKind::File);
+  PlatformFolderClose(through);
+  fs::remove_all("seam_links");
+}
+
+// Names the file system takes for one file give one identity: a hard link
+// everywhere, and on Windows a name in other case, with a trailing dot or
+// space, and the short 8.3 alias.
+TEST(PlatformFolder, OneFileHasOneIdentityWhateverNameReachesIt) {
+  fs::remove_all("seam_names");
+  fs::create_directory("seam_names");
+  PlatformFolder folder = PlatformFolderOpen("seam_names");
+  ASSERT_NE(folder, nullptr);
+  PlatformFileIdentity file{}, other{}, found{};
+  WriteBelow(folder, "a long file name.txt", "one", &file);
+  WriteBelow(folder, "other.txt", "two", &other);
+  EXPECT_FALSE(file == other);
+  fs::create_hard_link("seam_names/a long file name.txt", "seam_names/hard.txt");
+  std::vector<std::string> names{"a long file name.txt", "hard.txt"};
+#ifdef _WIN32
+  names.insert(names.end(), {"A LONG FILE NAME.TXT", "a long file name.txt.", "a long file name.txt  "});
+  char shortPath[MAX_PATH];
+  DWORD length = GetShortPathNameA("seam_names\\a long file name.txt", shortPath, sizeof shortPath);
+  ASSERT_GT(length, 0u);
+  std::string alias = fs::path(shortPath).filename().string();
+  EXPECT_NE(alias, "a long file name.txt");
+  names.push_back(alias);
+#endif
+  for (const std::string& name : names) {
+    ASSERT_EQ(PlatformNameBelow(folder, name.c_str(), &found), PlatformNameKind::File) << name;
+    EXPECT_EQ(found, file) << name;
+  }
+  PlatformFolderClose(folder);
+  fs::remove_all("seam_names");
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "tests/support/damaged_archives.h"
 
+#include <algorithm>
+
 #include "tests/support/pack_writer.h"
 
 namespace {
@@ -74,4 +76,57 @@ Bytes RescueSample::BuildWithIndexCut() {
   Bytes rest = Build(true, false);
   cut.insert(cut.end(), rest.begin() + long(offsets[1]), rest.end());
   return cut;
+}
+
+RowArchive::RowArchive(size_t rowCount, std::vector<size_t> empty, size_t size) {
+  std::string index;
+  for (size_t row = 0; row < rowCount; row++) {
+    rows.push_back(row == 0 ? "C:\\Index.txt" : "C:\\Fotos\\bild-" + std::to_string(row) + ".txt");
+    index += rows.back() + "\r\n";
+  }
+  data.emplace_back(index.begin(), index.end());
+  std::vector<PackEntry> entries{StoredEntry(data[0])};
+  for (size_t entry = 1; entry < rowCount; entry++) {
+    bool isEmpty = std::find(empty.begin(), empty.end(), entry) != empty.end();
+    data.push_back(isEmpty ? Bytes() : SampleProse(size + entry * 997 % (size / 2), uint32_t(100 + entry)));
+    entries.push_back(isEmpty || entry % 3 == 0 ? StoredEntry(data.back()) : CompressedEntry(data.back()));
+  }
+  for (const PackEntry& entry : entries) {
+    offsets.push_back(bytes.size());
+    Bytes one = BuildArchive({entry});
+    bytes.insert(bytes.end(), one.begin(), one.end());
+  }
+}
+
+Bytes RowArchive::ZeroedFrom(size_t entry) const {
+  Bytes damaged = bytes;
+  std::fill(damaged.begin() + long(offsets[entry]), damaged.end(), 0);
+  return damaged;
+}
+
+Bytes RowArchive::ZeroedBlock(size_t entry) const {
+  Bytes damaged = bytes;
+  size_t from = offsets[entry] / 4096 * 4096;
+  std::fill(damaged.begin() + long(from), damaged.begin() + long(std::min(damaged.size(), from + 4096)), 0);
+  return damaged;
+}
+
+Bytes RowArchive::ZeroedInside(size_t entry, size_t at, size_t length) const {
+  Bytes damaged = bytes;
+  size_t from = offsets[entry] + 8 + at;
+  std::fill(damaged.begin() + long(from), damaged.begin() + long(from + length), 0);
+  return damaged;
+}
+
+Bytes RowArchive::BadPackedSize(size_t entry) const {
+  Bytes damaged = bytes;
+  damaged[offsets[entry] + 6] ^= 0x5A;
+  return damaged;
+}
+
+Bytes ThrashArchive(size_t size) {
+  const uint8_t block[16] = {0x01, 0x00, 0x00, 0x00, 0x01, 0x01, 0x10, 0x00, 'J', 'C', 0, 0, 0, 0, 0, 0};
+  Bytes archive(size);
+  for (size_t i = 0; i < size; i++) archive[i] = block[i % 16];
+  return archive;
 }

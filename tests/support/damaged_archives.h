@@ -31,3 +31,31 @@ struct RescueSample {
   // decode whole), the entries after it sound.
   std::vector<uint8_t> BuildWithIndexCut();
 };
+
+// An archive of `rowCount` rows (row 0 names the index) and an entry for
+// each: compressed texts of `size` to 1.5 times as many bytes (20,000: 4 to
+// 7 KiB packed), every third one stored; the entries named in `empty` are
+// empty files. Its damaged copies are made from it.
+struct RowArchive {
+  explicit RowArchive(size_t rowCount, std::vector<size_t> empty = {}, size_t size = 20000);
+
+  std::vector<std::string> rows;
+  std::vector<std::vector<uint8_t>> data;  // each entry's bytes; data[0] the index
+  std::vector<size_t> offsets;             // where each entry's header starts
+  std::vector<uint8_t> bytes;              // the sound archive
+
+  // Zeros from entry's header to the end of the file.
+  std::vector<uint8_t> ZeroedFrom(size_t entry) const;
+  // The 4 KiB block (at a multiple of 4 KiB) that holds entry's header, zeroed.
+  std::vector<uint8_t> ZeroedBlock(size_t entry) const;
+  // `length` zeros from `at` bytes into entry's data.
+  std::vector<uint8_t> ZeroedInside(size_t entry, size_t at, size_t length) const;
+  // The third byte of entry's packed-size field changed: it claims far more
+  // than the file holds.
+  std::vector<uint8_t> BadPackedSize(size_t entry) const;
+};
+
+// `size` bytes of a 16-byte block repeated: a compressed header claiming
+// 1 MiB + 257 bytes, its stream magic, and filler. Every 16th offset reads as
+// a plausible header whose next one lies beyond a 1 MiB window.
+std::vector<uint8_t> ThrashArchive(size_t size);

@@ -72,7 +72,6 @@ TEST(PackToolMatch, EachPatternThatChoosesNothingIsKnown) {
 
 TEST(PackToolMatch, NamesNeverHoldUndefinedOrControlBytes) {
   EXPECT_EQ(FileNameBytes("a\x81" "b\x8D\x8F\x90\x9D\x7F" "c\xE4\x80"), "a_b_____c\xE4\x80");
-  EXPECT_EQ(DisplayPath("out/\x1B[2J\xC3\xA4"), "out/\\x1B[2J\xC3\xA4");
 }
 
 TEST(PackToolMatch, DamageRanksAboveEveryOtherFailure) {
@@ -124,7 +123,9 @@ TEST_F(PackToolCli, MatchRestoresAFolderWithTheFoldersBelowIt) {
   EXPECT_CONTAINS(run.err, "2 rows");
   run = Run({"verify", "b.zip", "--match", "*\\Brief.txt"});
   EXPECT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_CONTAINS(run.out, "5 entries, 5 rows, 2 entries checked: all sound");
+  EXPECT_CONTAINS(run.out,
+                  "5 entries, 5 rows, 2 entries checked: no damage found (14 bytes unpacked): 0 entries proven by a "
+                  "checksum, 2 only");
 }
 
 TEST_F(PackToolCli, APatternThatMatchesNothingIsNamedAfterTheRest) {
@@ -220,7 +221,7 @@ TEST_F(PackToolCli, ReadingNeedsNoTemporaryFolder) {
     EXPECT_EQ(run.out, "entry 3");
     run = RunPackTool({"verify", "b.zip"}, options);
     EXPECT_EQ(run.exitCode, 0) << which << run.err;
-    EXPECT_CONTAINS(run.out, "5 entries, 5 rows: all sound");
+    EXPECT_CONTAINS(run.out, "5 entries, 5 rows: no damage found");
   }
   EXPECT_FALSE(fs::exists(base_ / "missing"));
   EXPECT_TRUE(fs::is_empty(base_ / "readonly"));
@@ -238,7 +239,9 @@ TEST_F(PackToolCli, CountsOfOneAreSingular) {
   EXPECT_CONTAINS(run.out, "row 2 has no entry: the archive holds 2 entries");
   WriteEntries("single.zip", {StoredEntry(B("Index.txt\r\n"))});
   run = Run({"verify", "single.zip"});
-  EXPECT_CONTAINS(run.out, "1 entry, 1 row: all sound");
+  EXPECT_CONTAINS(
+      run.out,
+      "1 entry, 1 row: no damage found (11 bytes unpacked): 0 entries proven by a checksum, 1 only complete in length");
 }
 
 }  // namespace

@@ -35,6 +35,28 @@ TEST(PackToolText, DisplayEscapesWhatCouldSteerATerminal) {
   EXPECT_EQ(DisplayText("C:\\Daten\\\xE4.txt"), "C:\\Daten\\\xE4.txt");
 }
 
+TEST(PackToolText, MessagesEscapeWhatCouldSteerATerminal) {
+  using enum TerminalBytes;
+  for (TerminalBytes terminal : {Windows1252, Utf8, Ascii}) {
+    EXPECT_EQ(TerminalSafe("a\x1B]2;x\x07!\x7F", terminal), "a\\x1B]2;x\\x07!\\x7F");
+  }
+  struct Case {
+    std::string_view text;
+    TerminalBytes terminal;
+    const char* shown;
+  };
+  static const Case CASES[] = {
+      {"\x9D\x9B\xE4", Windows1252, "\\x9D\x9B\xE4"},  // only the undefined C1 byte: the others are text in 1252
+      {"\x9Bm\xE4", Ascii, "\\x9Bm\\xE4"},             // an 8-bit CSI, and any byte from 0x80
+      {"out/\x1B[2J\xC3\xA4", Utf8, "out/\\x1B[2J\xC3\xA4"},
+      {"\xC2\x9Bm\xC2\x85", Utf8, "\\xC2\\x9Bm\\xC2\\x85"},  // U+009B, U+0085: C1 controls
+      {"\xC2\xA0\xE2\x82\xAC\xF0\x9F\x98\x80", Utf8, "\xC2\xA0\xE2\x82\xAC\xF0\x9F\x98\x80"},
+      {"\x9B\xFF\xE2\x82", Utf8, "\\x9B\\xFF\\xE2\\x82"},           // stray bytes, a cut sequence
+      {"\xC0\xAF\xED\xA0\x80", Utf8, "\\xC0\\xAF\\xED\\xA0\\x80"},  // overlong, surrogate
+  };
+  for (const Case& c : CASES) EXPECT_EQ(TerminalSafe(c.text, c.terminal), c.shown) << c.shown;
+}
+
 TEST(PackToolTarget, FileNameIsThePartAfterTheLastSeparator) {
   struct Case {
     std::string_view row;
@@ -76,11 +98,13 @@ TEST(PackToolTarget, FileNameIsThePartAfterTheLastSeparator) {
 
 TEST(PackToolTarget, DeviceNamesAreRefusedForWindowsOnly) {
   std::string name;
-  for (const char* row : {"C:\\x\\CON", "C:\\x\\con.txt", "nul", "C:\\COM1.log", "lpt9 .txt", "CONOUT$"}) {
+  // Windows takes the superscript digits (1252: B9, B2, B3) for 1, 2 and 3.
+  for (const char* row : {"C:\\x\\CON", "C:\\x\\con.txt", "nul", "C:\\COM1.log", "lpt9 .txt", "CONOUT$", "COM\xB9",
+                          "lpt\xB2.txt", "C:\\Com\xB3 .log"}) {
     EXPECT_NE(TargetFromRowName(row, true, &name), nullptr) << row;
     EXPECT_EQ(TargetFromRowName(row, false, &name), nullptr) << row;
   }
-  for (const char* row : {"CONSOLE.txt", "COM10", "COM0", "icon.ico", "LPT.txt"}) {
+  for (const char* row : {"CONSOLE.txt", "COM10", "COM0", "icon.ico", "LPT.txt", "COM\xB9\xB2", "LPT\xBC"}) {
     EXPECT_EQ(TargetFromRowName(row, true, &name), nullptr) << row;
   }
   TargetPath path;

@@ -9,6 +9,7 @@
 #include "pack/archive.h"
 #include "platform/platform.h"
 #include "tests/tools/packtool_fixture.h"
+#include "tools/archive_commands.h"
 #include "tools/command_line.h"
 #include "tools/commands.h"
 #include "tools/exit_codes.h"
@@ -92,6 +93,15 @@ TEST_F(PackToolReadError, CommandsSayTheArchiveCouldNotBeRead) {
     JsonDocument entry = Document(run.out)["entries"][c.entry["entry"].get<size_t>()];
     for (const auto& field : c.entry.items()) EXPECT_EQ(entry[field.key()], field.value()) << field.key();
   }
+  // extract's document gives the read error as the reason, not a cut.
+  PackToolRequest request;
+  request.archive = Path("backup.zip");
+  request.all = true;
+  request.format = ListFormat::Json;
+  request.hasOutputFolder = true;
+  request.outputFolder = Path("json");
+  InProcessRun run = RunRefused(RunExtract, request, {{second + 100, second + 101}});
+  EXPECT_EQ(Document(run.out)["damaged"][0]["reason"], UNREADABLE);
   // The file rescue wrote for entry 1: all of its bytes but the unit's, zeros there.
   Bytes expected = SampleData(12000, 1);
   std::fill_n(expected.begin() + ptrdiff_t(unit), 4096, 0);

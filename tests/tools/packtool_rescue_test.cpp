@@ -95,11 +95,12 @@ TEST_F(PackToolRescue, ACorruptedHeaderInTheMiddleIsPassedAndItsDataTaken) {
   ToolRun run = Rescue(archive);
   EXPECT_EQ(run.exitCode, 4);
   EXPECT_EQ(json_["skipped"][0], (JsonDocument{{"offset", header}, {"length", sample.offsets[3] - header}}));
-  // The stream in the range decodes whole and its checksum holds; the header
-  // it came with was wrong all the same.
+  // The stream in the range decodes whole to its own size and its checksum
+  // holds: the entry is sound, only its header was wrong.
   EXPECT_EQ(json_["entries"][2]["entry"], 2);
   EXPECT_EQ(json_["entries"][2]["row"], "C:\\Daten\\tabelle.csv");
-  EXPECT_EQ(json_["entries"][2]["state"], "damaged");
+  EXPECT_EQ(json_["entries"][2]["state"], "sound");
+  EXPECT_CONTAINS(run.err, "sound, its header was wrong");
   ExpectFile("Daten/tabelle.csv", sample.data[1]);
   // The entries after it keep their numbers.
   EXPECT_EQ(json_["entries"][3], EntryJson({3, "sound", "Bilder/bild.bmp"}, ROWS[3], 5000, 5000));

@@ -1,35 +1,17 @@
-// What the decoder's careful per-token path (decoder.cpp) and its fast loop
-// (decoder_fast.cpp) share: the bit reader, gamma numbers, the length bonus,
-// match copies and the decoder state. Internal to pack/.
+// The decoder's bit reading: the stream's 32-bit little-endian words, each
+// taken from bit 31 down, through a 64-bit buffer or a bit cursor, and the
+// gamma numbers read from them. Internal to pack/.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <type_traits>
 
 namespace decoder_parts {
 
 // A gamma number holds at most this many data bits, so that its value (a
 // leading 1 and the data bits) fits 32 bits. No size in a stream needs more.
 constexpr unsigned GAMMA_MAX_DATA_BITS = 31;
-// The offset of a normal match is computed in 32 bits: a shift of 32 or more
-// has no meaning there.
-constexpr unsigned INDEX_BITS_MAX = 31;
-constexpr unsigned INDEX_BITS_START = 8;
-constexpr uint32_t RAW_BLOCK_SIZE = 256;
-// Wide copies move WIDE_CHUNK bytes at a time (NARROW_CHUNK for distances
-// below it), at least two chunks at once (a loop that ends after one or two
-// rounds mispredicted on mixed lengths; the second chunk of a copy from less
-// than two chunks back reads what the first wrote, as a forward copy does);
-// so they may write up to COPY_SLACK - 1 bytes past the end of a match. They
-// run only while the output has COPY_SLACK bytes of room beyond the match,
-// and the bytes they write past it are overwritten later.
-constexpr size_t WIDE_CHUNK = 16;
-constexpr size_t NARROW_CHUNK = 8;
-constexpr size_t COPY_SLACK = 2 * WIDE_CHUNK;
-// Literal width 0: no literal-width code seen yet.
-constexpr unsigned LITERAL_WIDTH_UNSET = 0;
 
 inline uint32_t Load32(const uint8_t* p) {
   uint32_t word;
@@ -47,13 +29,12 @@ inline uint32_t Load32(const uint8_t* p) {
 // all 64 bits of the buffer are then the stream's next bits, and after a
 // skip of up to 32 Top() gives the next 32 without waiting for a load. The
 // fast loop takes a token's first bits that way and refills while it
-// decodes them; a peek at the top of each token had put the load (and the
-// address computed from the count before it) on the chain from one token to
-// the next.
+// decodes them, so that no load (nor the address computed from the count
+// before it) is on the chain from one token to the next.
 //
-// In 64-bit builds the fast loop reads through this buffer too: the cursor
-// below was a quarter slower there (each peek waits for two loads whose
-// address depends on the position).
+// In 64-bit builds the fast loop reads through this buffer too: with the
+// cursor below, each peek waits for two loads whose address depends on the
+// position.
 //
 // bits:       unread bits, aligned to the top; the bits below them are 0 or
 //             the stream's next bits (see PeekInside)
@@ -97,8 +78,7 @@ struct BufferReader {
   // Without a branch: the next two words are always put below the valid
   // bits, and the first taken only when fewer than 32 are valid. What is not
   // taken are the stream's own next bits, which a later load puts there
-  // again. The branch on the count had been a third of the fast loop's
-  // mispredictions. count stays below 64 (the shift is defined), so bit 5
+  // again: a branch on the count mispredicts often. count stays below 64 (the shift is defined), so bit 5
   // says whether it is below 32: setting that bit takes the word, and bit 5
   // of ~count moves `in`.
   uint32_t PeekInside() {
@@ -141,8 +121,8 @@ struct BufferReader {
 // The fast loop's reader in 32-bit builds: a bit position over the source
 // instead of a buffer. A peek is two loads and one double shift; there the
 // 64-bit buffer takes two registers, each of its shifts by a variable count
-// adds a test and two conditional moves, and the loop kept its state on the
-// stack. Only within the fast loop's input margin: it reads whole words.
+// adds a test and two conditional moves, and the loop's state no longer fits
+// the registers. Only within the fast loop's input margin: it reads whole words.
 //
 // base:  a word boundary of the stream
 // pos:   the next bit, counted from base (negative before it)
@@ -201,8 +181,8 @@ inline uint32_t Take(Reader& reader, unsigned n) {
 
 // Gamma numbers of up to 5 pairs (lengths up to 63) resolve from the next
 // GAMMA_TABLE_BITS bits: the value and the number of bits used, or bits 0
-// when all 5 continuation bits are 1. (With 4 pairs, the lengths of 32 and
-// more that text has often took the slower way.)
+// when all 5 continuation bits are 1. Five pairs hold the lengths of 32 and
+// more that text has often.
 constexpr unsigned GAMMA_TABLE_BITS = 10;
 struct GammaShort {
   uint8_t value = 0;
@@ -279,166 +259,5 @@ template <bool INSIDE, typename Reader>
     if ((pair & 1) == 0) return value;
   }
 }
-
-// 0-127: +4, 128-638: +0, 639-14,334: +1, 14,335-65,535: +2, 65,536 and up: +3.
-// Summed comparisons rather than a chain of branches: offsets of mixed sizes
-// would mispredict the chain often.
-inline uint32_t LengthBonus(uint32_t offset) {
-  return 4 * uint32_t(offset < 0x80) + uint32_t(offset >= 0x27F) + uint32_t(offset >= 0x37FF) +
-         uint32_t(offset >= 0x10000);
-}
-
-// Copies length bytes from distance bytes back, with the result of a forward
-// byte-by-byte copy, writing at most COPY_SLACK bytes past the match. The
-// caller has checked distance (1 to what is written) and length, and that
-// the output has COPY_SLACK bytes of room past the match.
-[[gnu::always_inline]] inline void CopyMatchWide(uint8_t*& out, uint32_t distance, uint32_t length) {
-  uint8_t* end = out + length;
-  const uint8_t* from = out - distance;
-  if (distance >= WIDE_CHUNK) {
-    memcpy(out, from, WIDE_CHUNK);
-    memcpy(out + WIDE_CHUNK, from + WIDE_CHUNK, WIDE_CHUNK);
-    if (length > 2 * WIDE_CHUNK) {
-      uint8_t* to = out + 2 * WIDE_CHUNK;
-      const uint8_t* at = from + 2 * WIDE_CHUNK;
-      do {
-        memcpy(to, at, WIDE_CHUNK);
-        to += WIDE_CHUNK;
-        at += WIDE_CHUNK;
-      } while (to < end);
-    }
-    out = end;
-    return;
-  }
-  if (distance == 1) {
-#if defined(__i386__)
-    // Built as a 64-bit value, the byte pattern went through memory in two
-    // halves and was read back whole, which stalls.
-    uint32_t four = uint32_t(out[-1]) * 0x01010101u;
-    do {
-      memcpy(out, &four, 4);
-      memcpy(out + 4, &four, 4);
-      memcpy(out + 8, &four, 4);
-      memcpy(out + 12, &four, 4);
-      out += 16;
-    } while (out < end);
-#else
-    uint64_t eight = uint64_t(out[-1]) * 0x0101010101010101ull;
-    do {
-      memcpy(out, &eight, 8);
-      memcpy(out + 8, &eight, 8);
-      out += 16;
-    } while (out < end);
-#endif
-    out = end;
-    return;
-  }
-  if (distance < NARROW_CHUNK) {
-    // The copy repeats the last `distance` bytes. Once a few have been
-    // copied one by one, a multiple of the distance that is at least
-    // NARROW_CHUNK gives the same bytes and lets chunks move without overlap.
-    uint32_t stretched = (uint32_t(NARROW_CHUNK) + distance - 1) / distance * distance;
-    uint32_t single = stretched - distance;
-    if (length <= single) single = length;
-    for (uint32_t i = 0; i < single; i++) out[i] = from[i];
-    out += single;
-    from = out - stretched;
-  }
-  while (out < end) {
-#if defined(__i386__)
-    // Each step reads what the one before wrote. With SSE2 the compiler made
-    // the 8-byte move a vector one, whose store reaches the next step's load
-    // many cycles later than two words in general registers do.
-    uint32_t low, high;
-    memcpy(&low, from, 4);
-    memcpy(&high, from + 4, 4);
-    __asm__("" : "+r"(low), "+r"(high));
-    memcpy(out, &low, 4);
-    memcpy(out + 4, &high, 4);
-#else
-    memcpy(out, from, NARROW_CHUNK);
-#endif
-    out += NARROW_CHUNK;
-    from += NARROW_CHUNK;
-  }
-  out = end;
-}
-
-// CopyMatchWide where the room past the match may be short: there its last
-// COPY_SLACK bytes go byte by byte, after the bytes before them went wide
-// (whose overshoot stays within the match and is then overwritten). A long
-// match at the end of the output, a file's trailing zeros, went byte by byte
-// whole, each byte waiting for the store of the one before.
-inline void CopyMatch(uint8_t*& out, const uint8_t* outEnd, uint32_t distance, uint32_t length) {
-  if (size_t(outEnd - (out + length)) < COPY_SLACK) {
-    uint8_t* end = out + length;
-    if (length > COPY_SLACK) CopyMatchWide(out, distance, length - uint32_t(COPY_SLACK));
-    const uint8_t* from = out - distance;
-    while (out < end) *out++ = *from++;
-    return;
-  }
-  CopyMatchWide(out, distance, length);
-}
-
-// Where the decoding of one stream stands between tokens: the reader, the
-// next byte to write, and lastOffset, indexBits, literalWidth and literalAdd
-// as the format defines them. literalAdd is added to a literal taken
-// together with its prefix bit 1: for width 8 the prefix falls off the
-// byte; for width 7 it is taken back out of the base.
-struct DecoderState {
-  BufferReader reader;
-  uint8_t* out;
-  uint32_t lastOffset = 1;
-  unsigned indexBits = INDEX_BITS_START;
-  unsigned literalWidth = LITERAL_WIDTH_UNSET;
-  uint32_t literalAdd = 0;
-
-  DecoderState(const uint8_t* in, const uint8_t* inEnd, uint8_t* outStart) : reader(in, inEnd), out(outStart) {}
-};
-
-enum class FastStop {
-  Margin,  // at a token boundary: a margin ran out or the token needs the careful path
-  Bad,     // bad data; nothing of the offending token was written
-};
-
-// The fast loop needs, at each token start, this many source bytes left
-// (the widest token in it reads two 64-bit gammas and 31 index bits, and
-// each peek loads at most two words ahead) ...
-constexpr size_t FAST_INPUT_MARGIN = 48;
-// ... and this much output room: 3 literals, or a short match or one-byte
-// code written 8 bytes wide. Normal matches check their own length.
-constexpr size_t FAST_OUTPUT_MARGIN = 16;
-
-// How the fast loop is compiled: for any processor the build targets, or
-// with the bit manipulation instructions (BMI1, BMI2, LZCNT), for processors
-// that have them and extract bits fast. The latter takes fewer instructions
-// for the shifts and the gamma numbers, and (in 32-bit builds, which target
-// processors without them) copies with SSE2's 16-byte moves, which every
-// such processor has; its result is the same.
-enum class FastCode { Plain, BitOps };
-
-// Whether this processor runs FastCode::BitOps, and runs it fast (AMD's
-// before family 19h take microcode for the bit extract).
-bool BitOpsAvailable();
-
-// Decodes tokens while state.reader.in <= inLimit and state.out <= outLimit
-// (the caller keeps inLimit at least FAST_INPUT_MARGIN before the source's end
-// and outLimit FAST_OUTPUT_MARGIN before outEnd, and calls with in <= inLimit).
-// Literals, matches and one-byte copies only; it stops at a token boundary
-// before any other token. Reader is BufferReader or CursorReader.
-template <typename Reader, FastCode CODE>
-FastStop DecodeFastTokens(DecoderState& state, const uint8_t* inLimit, uint8_t* outStart, const uint8_t* outLimit,
-                          const uint8_t* outEnd);
-
-// The fast loop's reader: the 64-bit buffer where registers are 64 bits
-// wide, the cursor where they are 32.
-using FastReader = std::conditional_t<sizeof(void*) < 8, CursorReader, BufferReader>;
-
-// DecodeCompressedStreamChecked with the fast loop's reader and code chosen,
-// so that the tests and the fuzz target check all of them in every build
-// (FastCode::BitOps only where BitOpsAvailable()).
-template <typename Reader>
-bool DecodeStreamWith(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize,
-                      uint32_t* written, FastCode code);
 
 }  // namespace decoder_parts

@@ -1,0 +1,70 @@
+#include "pack/other_kinds.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "pack/archive.h"
+#include "pack/decoder.h"
+#include "platform/platform.h"
+
+namespace {
+
+struct Signature {
+  uint32_t at;  // where in the file it stands
+  const char* bytes;
+  uint32_t length;
+  const char* kind;
+};
+
+const Signature SIGNATURES[] = {
+    {0, "PK\x03\x04", 4, "a zip archive"},
+    {0, "PK\x05\x06", 4, "a zip archive (empty)"},
+    {0, "PK\x07\x08", 4, "a zip archive (spanned)"},
+    {0, "7z\xBC\xAF\x27\x1C", 6, "a 7z archive"},
+    {0, "Rar!\x1A\x07", 6, "a rar archive"},
+    {0, "\x1F\x8B", 2, "a gzip file"},
+    {0, "BZh", 3, "a bzip2 file"},
+    {0,
+     "\xFD"
+     "7zXZ\x00",
+     6, "an xz file"},
+    {0, "\x28\xB5\x2F\xFD", 4, "a zstd file"},
+    {0, "MSCF", 4, "a cabinet file"},
+    {257, "ustar", 5, "a tar archive"},
+};
+
+constexpr uint32_t HEAD_SIZE = 262;  // up to the end of the tar signature
+
+uint32_t LittleEndian32(const unsigned char* at) {
+  return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
+}
+
+// Whether the first entry header could be a pack archive's: its data fits
+// and, when compressed, starts with the stream magic.
+bool PlausiblePackStart(const unsigned char* head, uint32_t got, uint64_t size) {
+  if (got < ARCHIVE_HEADER_SIZE) return false;
+  uint32_t unpacked = LittleEndian32(head);
+  uint32_t packed = LittleEndian32(head + 4);
+  if (packed > size - ARCHIVE_HEADER_SIZE) return false;
+  if (unpacked == packed) return true;
+  return got >= ARCHIVE_HEADER_SIZE + 2 && (head[8] | head[9] << 8) == STREAM_MAGIC;
+}
+
+}  // namespace
+
+const char* ArchiveOtherKind(const char* path) {
+  if (path == nullptr) return nullptr;
+  PlatformFile file = PlatformFileOpenRead(path, false);
+  if (file == PLATFORM_FILE_INVALID) return nullptr;
+  unsigned char head[HEAD_SIZE];
+  uint32_t got = 0;
+  uint64_t size = 0;
+  bool read = PlatformFileSize(file, &size) &&
+              PlatformFileReadAt(file, 0, head, HEAD_SIZE < size ? HEAD_SIZE : uint32_t(size), &got);
+  PlatformFileClose(file);
+  if (!read || PlausiblePackStart(head, got, size)) return nullptr;
+  for (const Signature& s : SIGNATURES) {
+    if (got >= s.at + s.length && memcmp(head + s.at, s.bytes, s.length) == 0) return s.kind;
+  }
+  return nullptr;
+}

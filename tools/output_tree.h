@@ -1,0 +1,76 @@
+// Files written below the folder the user chose, as extract and rescue
+// write them. Below that folder, every folder and file is reached one name at
+// a time without following a symbolic link, a junction or any other reparse
+// point: a row whose way holds one is refused, so nothing outside the folder
+// is written or replaced. (The folder itself may be a link: the user named
+// it.) A file written in this run is known by its identity on the disk, so
+// that no name the file system takes for it (case folded, trailing dots or
+// spaces dropped, a short alias) can replace it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/platform.h"
+
+enum class TreeOutcome {
+  Written,    // written (Check: may be written)
+  Exists,     // a file that was there before the run is in the way and replace was not given
+  OfThisRun,  // the name leads to a file this run wrote (owner says for whom)
+  Link,       // a link or reparse point on the way (path names it)
+  NotAFile,   // a folder or something else that is no file is in the target's place
+  Failed,     // the system refused (error says why)
+};
+
+// What a message says after the quoted path of a link met on the way.
+constexpr const char* LINK_REFUSED =
+    " is a symbolic link, junction or other reparse point; nothing is written through it";
+
+struct TreeResult {
+  TreeOutcome outcome = TreeOutcome::Written;
+  std::string path;  // the target, or the link met on the way
+  uint32_t owner = 0;
+  std::string error;
+  bool making = false;  // Failed on making a folder
+};
+
+class OutputTree {
+ public:
+  // folder: the user's folder, "" for the working folder.
+  explicit OutputTree(const std::string& folder) : folder_(folder.empty() ? "." : folder), shown_(folder) {}
+
+  // What writing name below folders would meet, without making or changing
+  // anything: Written when nothing stands in the way (also when the folders
+  // are missing, or cannot be made: Write says so).
+  TreeResult Check(const std::vector<std::string>& folders, const std::string& name, bool replace) const;
+  // Makes the missing folders and writes the file, complete or not at all:
+  // it is written under a temporary name beside the target, through to the
+  // disk, then moved into place. replace: a file that was there before the
+  // run is replaced. Folders made for a write that failed are removed again.
+  // owner: said of the file when a later write is led to it.
+  TreeResult Write(const std::vector<std::string>& folders, const std::string& name, const void* bytes, size_t size,
+                   bool replace, uint32_t owner);
+
+  // The path of folders/name (the first `count` names of them) for messages.
+  std::string PathOf(const std::vector<std::string>& names, size_t count) const;
+
+ private:
+  using Identity = std::pair<uint64_t, uint64_t>;
+  struct Way;
+
+  // Opens the folder and the folders below it, making the missing ones with
+  // make; without, it stops at the first that is missing.
+  TreeResult Open(const std::vector<std::string>& folders, bool make, Way* way) const;
+  // What is in the place of the last of names, below folder.
+  TreeResult AtTarget(PlatformFolder folder, const std::vector<std::string>& names, bool replace) const;
+  TreeResult Place(PlatformFolder folder, const std::vector<std::string>& names, const void* bytes, size_t size,
+                   bool replace, uint32_t owner);
+
+  std::string folder_;
+  std::string shown_;
+  std::map<Identity, uint32_t> written_;
+};

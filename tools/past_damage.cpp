@@ -1,0 +1,121 @@
+#include "tools/past_damage.h"
+
+#include "tools/report.h"
+
+namespace {
+
+// A run of empty entries past the rows of a damaged index longer than this is
+// zeros, not files (as the salvage walk takes it).
+constexpr uint32_t EMPTY_RUN_UNKNOWN = 16;
+
+bool Empty(const EntryFacts& facts) {
+  return facts.unpackedSize == 0 && facts.packedSize == 0;
+}
+
+std::string Trouble(const PlainReading& plain, const ArchiveSession& session, size_t rows, bool indexSound) {
+  uint32_t count = uint32_t(plain.entries.size());
+  std::string entry = "entry " + std::to_string(count);
+  // More entries than rows: most often zeros read as empty entries.
+  if (indexSound && count > rows) {
+    return "the plain reading finds " + Counted(count, "entry", "entries") + " but the index has only " +
+           Counted(rows, "row", "rows");
+  }
+  switch (plain.end) {
+    case EntryOutcome::Truncated:
+      // A last entry cut short is a cut archive: nothing lies past it.
+      if (indexSound && count + 1 >= rows) return "";
+      return entry + "'s header claims " + Counted(plain.endFacts.packedSize, "byte", "bytes") + "; " +
+             std::to_string(session.LeftAfterHeader()) + " remain";
+    case EntryOutcome::Implausible:
+      return entry + "'s header claims a compressed entry, but its data does not start a stream";
+    default:
+      break;
+  }
+  uint32_t run = 0;
+  for (uint32_t i = uint32_t(rows); i < count; i++) {
+    run = Empty(plain.entries[i]) ? run + 1 : 0;
+    if (run > EMPTY_RUN_UNKNOWN) {
+      return "past its trusted rows, the archive holds more than " + std::to_string(EMPTY_RUN_UNKNOWN) +
+             " empty entries in a row from entry " + std::to_string(i + 1 - run);
+    }
+  }
+  return "";
+}
+
+class Walker : public SalvageVisitor {
+ public:
+  Walker(size_t rows, bool indexSound, const std::function<bool(const WalkedEntry&)>& each)
+      : rows_(rows), indexSound_(indexSound), each_(each) {}
+
+  bool Entry(const SalvagedEntry& entry) override {
+    WalkedEntry walked{entry.number,
+                       EntryFacts{entry.unpackedSize, entry.packedSize, entry.stored,
+                                  entry.state != SalvageState::Sound, entry.recovered, entry.checked},
+                       entry.state,
+                       !entry.sizeUnknown,
+                       "",
+                       entry.bytes};
+    if (entry.state != SalvageState::Sound) {
+      walked.how = SalvageStateName(entry.state);
+      if (entry.state != SalvageState::Lost) {
+        walked.how += ", " + std::to_string(entry.FromFile()) +
+                      (entry.sizeUnknown ? " bytes (its size is not known)"
+                                         : " of " + std::to_string(entry.unpackedSize) + " bytes");
+      }
+      if (entry.cutShort) {
+        walked.how += std::string(", ") + CUT_SHORT;
+      } else if (!entry.rangeTaken && !entry.stored && !entry.unreadable && !entry.tooLarge) {
+        walked.how += std::string(", ") + DAMAGED_STREAM;
+      }
+      if (entry.zeroed)
+        walked.how += ", its header lies in a run of zeros";
+      else if (entry.rangeTaken)
+        walked.how += ", its header is not one (found by looking past it)";
+      if (entry.unreadable) walked.how += ", the archive file could not be read there";
+      if (entry.tooLarge) walked.how += ", too large to hold whole in memory";
+    }
+    return each_(walked);
+  }
+  void Skipped(const SalvageRange&) override {}
+  SalvageExpected Expected() override { return SalvageExpected{rows_ > 0, indexSound_, rows_}; }
+
+ private:
+  size_t rows_;
+  bool indexSound_;
+  const std::function<bool(const WalkedEntry&)>& each_;
+};
+
+}  // namespace
+
+PlainReading ReadPlainly(ArchiveSession& session, const OpenedIndex& index) {
+  PlainReading plain;
+  plain.entries.push_back(index.facts);
+  EntryFacts facts;
+  while ((plain.end = session.Skip(&facts)) == EntryOutcome::Skipped) plain.entries.push_back(facts);
+  if (plain.end != EntryOutcome::TooLarge) plain.endFacts = facts;
+  plain.trouble = Trouble(plain, session, session.Rows().size(), index.state == IndexState::Sound);
+  return plain;
+}
+
+bool WalkPastDamage(const std::string& path, size_t rows, bool indexSound,
+                    const std::function<bool(const WalkedEntry&)>& each) {
+  Walker walker(rows, indexSound, each);
+  return ArchiveSalvage(path.c_str(), walker);
+}
+
+std::string PastDamageSaid(const PlainReading& plain) {
+  return "damaged archive: " + plain.trouble + "; the entries past it were found by looking past the damage";
+}
+
+const char* SalvageStateName(SalvageState state) {
+  switch (state) {
+    case SalvageState::Sound:
+      return "sound";
+    case SalvageState::Damaged:
+      return "damaged";
+    case SalvageState::Partial:
+      return "partial";
+    default:
+      return "lost";
+  }
+}

@@ -1,0 +1,51 @@
+// packtool's reading commands past the damage. Where the plain front-to-back
+// reading of an archive does not hold together (an entry cut short while
+// rows still wait, a header that cannot be one, or more entries than the
+// index has rows; stray bytes at the end have nothing past them), pack/'s salvage walk finds the entries instead,
+// numbered as it numbers them (a skipped range is one entry), so that the
+// rows behind the damage still reach theirs.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "pack/salvage.h"
+#include "tools/archive_commands.h"
+#include "tools/archive_session.h"
+
+// How the plain reading went: the facts of every entry it passed (entry 0,
+// the index, first) and how it ended.
+struct PlainReading {
+  std::vector<EntryFacts> entries;
+  EntryOutcome end = EntryOutcome::End;
+  EntryFacts endFacts;  // of the entry it ended inside, when it did
+  // What does not hold together, in words ("" when it does): then the
+  // commands go on with the salvage walk.
+  std::string trouble;
+};
+
+// Passes every entry after the index by its header; the session is spent.
+PlainReading ReadPlainly(ArchiveSession& session, const OpenedIndex& index);
+
+struct WalkedEntry {
+  uint32_t number;
+  EntryFacts facts;  // decoded: the bytes recovered; damaged: anything but sound
+  SalvageState state;
+  bool sizeKnown;              // false when its header was not read or was no claim (zeros)
+  std::string how;             // what is wrong with it, "" when it is sound
+  const unsigned char* bytes;  // facts.decoded of them, valid during the call only
+};
+
+// The salvage walk over the archive at path, each entry in order; false from
+// `each` ends it. rows and indexSound: what the index said, so that a run of
+// zeros is not taken for more empty entries than it has rows for. False when
+// the archive cannot be opened.
+bool WalkPastDamage(const std::string& path, size_t rows, bool indexSound,
+                    const std::function<bool(const WalkedEntry&)>& each);
+
+// The line that says why the entries were found by looking past the damage.
+std::string PastDamageSaid(const PlainReading& plain);
+
+const char* SalvageStateName(SalvageState state);
