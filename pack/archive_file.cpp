@@ -237,7 +237,7 @@ int ArchiveFileReadEntryData(const ArchiveFile* archive, uint32_t index, uint64_
   if (from >= place.packedSize) return 1;
   uint32_t wanted = uint32_t(std::min<uint64_t>(length, place.packedSize - from));
   uint32_t got = 0;
-  if (!PlatformFileReadAt(archive->file, place.offset + ENTRY_HEADER_SIZE + from, destination, wanted, &got) ||
+  if (!PlatformFileReadAt(archive->file, place.offset + ARCHIVE_HEADER_SIZE + from, destination, wanted, &got) ||
       got != wanted) {
     return 0;
   }
