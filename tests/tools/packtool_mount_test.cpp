@@ -176,6 +176,20 @@ TEST_F(PackToolMount, ShowsWhatExtractWritesAndFailsAfterADamagedEntrysBytes) {
     }
     EXPECT_EQ(Stop(), 0);
   }
+  // Past damage the plain reading cannot pass (a zeroed block, which it
+  // would take for empty entries), the files before it, each as extract
+  // writes it: none of the rows past it as an empty file.
+  RowArchive rowArchive(12);
+  Write("zeroed.zip", rowArchive.ZeroedBlock(6));
+  Run({"extract", "--all", "--force", "-q", "-d", "zeroed", "zeroed.zip"});
+  std::map<std::string, FileRead> extracted = FilesBelow(Path("zeroed"));
+  ASSERT_TRUE(Start({"zeroed.zip"}));
+  std::map<std::string, FileRead> shown = FilesBelow(mountPoint_);
+  EXPECT_GE(shown.size(), 5u);
+  EXPECT_LT(shown.size(), extracted.size());
+  for (const auto& [path, read] : shown) EXPECT_TRUE(extracted.count(path) == 1 && extracted[path] == read) << path;
+  EXPECT_EQ(Stop(), 0);
+
   // The damaged entry is sized as its header says; the bytes before the
   // error are what its stream decoded (compared above), fewer than that.
   ASSERT_TRUE(Start({"damaged-entry.zip"}));

@@ -3,6 +3,7 @@
 #define FUSE_USE_VERSION 31
 #include <fuse.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -19,6 +20,7 @@
 #include "tools/mount/entry_cache.h"
 #include "tools/mount/mount.h"
 #include "tools/mount/mount_tree.h"
+#include "tools/past_damage.h"
 #include "tools/report.h"
 
 namespace {
@@ -187,6 +189,7 @@ std::string FileNameOf(const std::string& path) {
 // code after saying why it cannot be mounted.
 int AddArchive(Mount& mount, const std::string& path, bool ownFolder) {
   MountSource source;
+  size_t shownEntries = 0;
   {
     ArchiveSession session;
     OpenedIndex index;
@@ -194,6 +197,25 @@ int AddArchive(Mount& mount, const std::string& path, bool ownFolder) {
     if (code != EXIT_OK) return code;
     source.rows = session.Rows();
     source.indexSound = index.state == IndexState::Sound;
+    // The entries are those the plain reading passes. Where it cannot pass
+    // the damage, entries are numbered by the salvage walk, which decodes
+    // them to find them; the mount takes the entries before the first
+    // damaged one (read up to there, no further) and leaves the rest to
+    // extract and rescue, which walk the whole archive.
+    PlainReading plain = ReadPlainly(session, index);
+    shownEntries = plain.entries.size();
+    if (!plain.trouble.empty()) {
+      size_t sound = 0;
+      WalkPastDamage(path, source.rows.size(), source.indexSound, [&](const WalkedEntry& entry) {
+        if (entry.state != SalvageState::Sound || entry.number != sound) return false;
+        sound++;
+        return true;
+      });
+      shownEntries = std::min(shownEntries, sound);
+      Complain(ShownPath(path) + ": damaged archive: " + plain.trouble + "; shown are its " +
+               Counted(shownEntries, "entry", "entries") +
+               " before the damage (\"packtool extract --all\" and \"packtool rescue\" look past it)");
+    }
   }
   MountedArchive archive;
   archive.file = ArchiveFileOpen(path.c_str(), ARCHIVE_WALK_HEADERS);
@@ -206,7 +228,7 @@ int AddArchive(Mount& mount, const std::string& path, bool ownFolder) {
   ArchiveFileModified(archive.file, &seconds, &nanoseconds);
   archive.modified = timespec{time_t(seconds), long(nanoseconds)};
   if (archive.modified.tv_sec > mount.mounted.tv_sec) mount.mounted = archive.modified;
-  uint32_t count = ArchiveFileEntryCount(archive.file);
+  uint32_t count = uint32_t(std::min<size_t>(ArchiveFileEntryCount(archive.file), shownEntries));
   source.entries.reserve(count);
   for (uint32_t entry = 0; entry < count; entry++) {
     ArchiveEntryPlace place{};
