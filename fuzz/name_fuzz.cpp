@@ -9,7 +9,7 @@
 
 #include "fuzz/fuzz_support.h"
 #include "fuzz/fuzz_target.h"
-#include "tools/target_path.h"
+#include "tools/rows/target_path.h"
 
 namespace {
 

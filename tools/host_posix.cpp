@@ -12,8 +12,8 @@
 #include <ctime>
 
 #include "tools/host.h"
-#include "tools/row_match.h"
-#include "tools/text_encoding.h"
+#include "tools/text/row_match.h"
+#include "tools/text/text_encoding.h"
 
 namespace {
 

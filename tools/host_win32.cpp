@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "tools/host.h"
-#include "tools/text_encoding.h"
+#include "tools/text/text_encoding.h"
 
 namespace {
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -14,7 +15,7 @@
 #include "tests/support/damaged_archives.h"
 #include "tests/support/pack_writer.h"
 #include "tests/tools/tool_runner.h"
-#include "tools/json_document.h"
+#include "tools/cli/json_document.h"
 
 namespace fs = std::filesystem;
 
@@ -50,7 +51,10 @@ class PackToolCli : public testing::Test {
  protected:
   void SetUp() override {
     const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
-    base_ = fs::temp_directory_path() / "packtool-cli-tests" / test->name();
+    // One folder per build tree (tests run from it), so that two trees' tests
+    // running at once do not share files.
+    std::string tree = std::to_string(std::hash<std::string>{}(fs::current_path().string()) % 1000000);
+    base_ = fs::temp_directory_path() / ("packtool-cli-tests-" + tree) / test->name();
     std::error_code ignored;
     fs::remove_all(base_, ignored);
     fs::create_directories(base_ / "work");

@@ -1,15 +1,14 @@
 // Choosing rows by pattern, the collision rule within one run, names that
 // hold bytes no file name should, and reading without a temporary folder.
+#include <algorithm>
 #include <string>
 #include <vector>
 
-#include <algorithm>
-
 #include "tests/tools/packtool_fixture.h"
-#include "tools/exit_codes.h"
-#include "tools/row_match.h"
-#include "tools/row_selection.h"
-#include "tools/text_encoding.h"
+#include "tools/cli/exit_codes.h"
+#include "tools/rows/row_selection.h"
+#include "tools/text/row_match.h"
+#include "tools/text/text_encoding.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "tools/command_line.h"
-#include "tools/target_path.h"
-#include "tools/text_encoding.h"
+#include "tools/cli/command_line.h"
+#include "tools/rows/target_path.h"
+#include "tools/text/text_encoding.h"
 
 namespace {
 

@@ -9,10 +9,10 @@
 #include "pack/archive.h"
 #include "platform/platform.h"
 #include "tests/tools/packtool_fixture.h"
-#include "tools/archive_commands.h"
-#include "tools/command_line.h"
-#include "tools/commands.h"
-#include "tools/exit_codes.h"
+#include "tools/cli/command_line.h"
+#include "tools/cli/exit_codes.h"
+#include "tools/commands/commands.h"
+#include "tools/rows/archive_commands.h"
 
 namespace {
 

@@ -3,6 +3,6 @@
 // stop (Ctrl-C, SIGTERM); in the background unless asked to stay.
 #pragma once
 
-#include "tools/command_line.h"
+#include "tools/cli/command_line.h"
 
 int RunMount(const PackToolRequest& request);

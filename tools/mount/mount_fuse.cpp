@@ -13,15 +13,15 @@
 #include <vector>
 
 #include "pack/archive_file.h"
-#include "tools/archive_commands.h"
-#include "tools/archive_session.h"
-#include "tools/exit_codes.h"
+#include "tools/cli/exit_codes.h"
+#include "tools/cli/report.h"
 #include "tools/host.h"
 #include "tools/mount/entry_cache.h"
 #include "tools/mount/mount.h"
 #include "tools/mount/mount_tree.h"
-#include "tools/past_damage.h"
-#include "tools/report.h"
+#include "tools/rows/archive_commands.h"
+#include "tools/rows/archive_session.h"
+#include "tools/rows/past_damage.h"
 
 namespace {
 

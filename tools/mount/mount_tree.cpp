@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "tools/archive_commands.h"
 #include "tools/host.h"
-#include "tools/target_path.h"
+#include "tools/rows/archive_commands.h"
+#include "tools/rows/target_path.h"
 
 MountTree::MountTree() {
   nodes_.emplace_back();

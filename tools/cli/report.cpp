@@ -1,9 +1,9 @@
-#include "tools/report.h"
+#include "tools/cli/report.h"
 
 #include <cstdio>
 
 #include "tools/host.h"
-#include "tools/text_encoding.h"
+#include "tools/text/text_encoding.h"
 
 void Print(std::string_view text) {
   fwrite(text.data(), 1, text.size(), stdout);

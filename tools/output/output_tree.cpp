@@ -1,7 +1,7 @@
-#include "tools/output_tree.h"
+#include "tools/output/output_tree.h"
 
+#include "tools/cli/report.h"
 #include "tools/host.h"
-#include "tools/report.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include "core/startup.h"
 #include "file/file.h"
 #include "pack/archive.h"
-#include "tools/command_line.h"
-#include "tools/commands.h"
-#include "tools/exit_codes.h"
+#include "tools/cli/command_line.h"
+#include "tools/cli/exit_codes.h"
+#include "tools/commands/commands.h"
 #include "tools/host.h"
 #ifdef PACKTOOL_MOUNT
 #include "tools/mount/mount.h"

@@ -1,7 +1,7 @@
-#include "tools/json_document.h"
+#include "tools/cli/json_document.h"
 
-#include "tools/report.h"
-#include "tools/text_encoding.h"
+#include "tools/cli/report.h"
+#include "tools/text/text_encoding.h"
 
 std::string JsonHostPath(const std::string& path) {
 #ifdef _WIN32

@@ -1,8 +1,8 @@
-#include "tools/row_match.h"
+#include "tools/text/row_match.h"
 
 #include <cstdint>
 
-#include "tools/text_encoding.h"
+#include "tools/text/text_encoding.h"
 
 unsigned char RowMatchFold(unsigned char byte) {
   if (byte >= 'A' && byte <= 'Z') return static_cast<unsigned char>(byte + 0x20);

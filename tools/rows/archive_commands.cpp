@@ -1,8 +1,8 @@
-#include "tools/archive_commands.h"
+#include "tools/rows/archive_commands.h"
 
 #include <cstdio>
 
-#include "tools/extract_report.h"
+#include "tools/cli/extract_report.h"
 
 std::string RowName(uint32_t row, const std::vector<std::string>& rows) {
   std::string name = "row " + std::to_string(row);
@@ -15,6 +15,11 @@ std::string EntryName(uint32_t entry, const std::vector<std::string>& rows) {
   if (entry == 0) return name + " (the index)";
   if (entry < rows.size()) name += " (\"" + Shown(rows[entry]) + "\")";
   return name;
+}
+
+std::string RowsSaid(uint64_t from, uint64_t to, const char* one, const char* many) {
+  return from == to ? std::string(one) + " " + std::to_string(from)
+                    : std::string(many) + " " + std::to_string(from) + " to " + std::to_string(to);
 }
 
 int FinishOutput(int code) {

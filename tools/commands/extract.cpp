@@ -4,15 +4,15 @@
 #include <string>
 #include <vector>
 
-#include "tools/archive_commands.h"
-#include "tools/commands.h"
-#include "tools/extract_report.h"
-#include "tools/output_tree.h"
-#include "tools/past_damage.h"
-#include "tools/row_match.h"
-#include "tools/row_selection.h"
-#include "tools/target_path.h"
-#include "tools/text_encoding.h"
+#include "tools/cli/extract_report.h"
+#include "tools/commands/commands.h"
+#include "tools/output/output_tree.h"
+#include "tools/rows/archive_commands.h"
+#include "tools/rows/past_damage.h"
+#include "tools/rows/row_selection.h"
+#include "tools/rows/target_path.h"
+#include "tools/text/row_match.h"
+#include "tools/text/text_encoding.h"
 
 namespace {
 

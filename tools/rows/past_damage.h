@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "pack/salvage.h"
-#include "tools/archive_commands.h"
-#include "tools/archive_session.h"
+#include "tools/rows/archive_commands.h"
+#include "tools/rows/archive_session.h"
 
 // How the plain reading went: the facts of every entry it passed (entry 0,
 // the index, first) and how it ended.

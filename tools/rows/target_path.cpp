@@ -1,9 +1,9 @@
-#include "tools/target_path.h"
+#include "tools/rows/target_path.h"
 
 #include <cctype>
 
 #include "file/file_name.h"
-#include "tools/text_encoding.h"
+#include "tools/text/text_encoding.h"
 
 namespace {
 

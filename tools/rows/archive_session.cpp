@@ -1,4 +1,4 @@
-#include "tools/archive_session.h"
+#include "tools/rows/archive_session.h"
 
 #include "file/file.h"
 #include "pack/archive.h"

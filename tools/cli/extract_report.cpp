@@ -1,11 +1,11 @@
-#include "tools/extract_report.h"
+#include "tools/cli/extract_report.h"
 
 #include <cstdio>
 
-#include "tools/json_document.h"
-#include "tools/report.h"
-#include "tools/row_match.h"
-#include "tools/text_encoding.h"
+#include "tools/cli/json_document.h"
+#include "tools/cli/report.h"
+#include "tools/text/row_match.h"
+#include "tools/text/text_encoding.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "tools/archive_session.h"
-#include "tools/exit_codes.h"
+#include "tools/cli/exit_codes.h"
+#include "tools/cli/report.h"
 #include "tools/host.h"
-#include "tools/report.h"
+#include "tools/rows/archive_session.h"
 
 #ifdef _WIN32
 constexpr bool WINDOWS_NAMES = true;
@@ -34,6 +34,8 @@ inline const char* InsideEntryText(EntryOutcome end) {
 
 std::string RowName(uint32_t row, const std::vector<std::string>& rows);
 std::string EntryName(uint32_t entry, const std::vector<std::string>& rows);
+// Rows from..to (inclusive), or the one row.
+std::string RowsSaid(uint64_t from, uint64_t to, const char* one, const char* many);
 // Flushes standard output; EXIT_WRITE (at least) when that failed.
 int FinishOutput(int code);
 

@@ -2,7 +2,7 @@
 // its complaints on standard error, and returns the exit code.
 #pragma once
 
-#include "tools/command_line.h"
+#include "tools/cli/command_line.h"
 
 int RunList(const PackToolRequest& request);
 int RunExtract(const PackToolRequest& request);

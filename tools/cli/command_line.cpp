@@ -2,7 +2,7 @@
 // once, with their help texts, and both the parser and --help come from those
 // declarations. What the declarations cannot say (a row number's range, which
 // rows -o and cat accept) is checked after parsing, in CheckRequest.
-#include "tools/command_line.h"
+#include "tools/cli/command_line.h"
 
 #include <CLI/CLI.hpp>
 #include <algorithm>

@@ -1,4 +1,4 @@
-#include "tools/text_encoding.h"
+#include "tools/text/text_encoding.h"
 
 #include <cstdio>
 

@@ -1,11 +1,11 @@
-#include "tools/row_selection.h"
+#include "tools/rows/row_selection.h"
 
 #include <algorithm>
 
-#include "tools/exit_codes.h"
+#include "tools/cli/exit_codes.h"
+#include "tools/cli/report.h"
 #include "tools/host.h"
-#include "tools/report.h"
-#include "tools/row_match.h"
+#include "tools/text/row_match.h"
 
 void MatchRows(const std::vector<std::string>& patterns, const std::vector<std::string>& rows,
                std::vector<uint32_t>* chosen, std::vector<size_t>* unmatched) {

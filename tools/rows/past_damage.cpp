@@ -1,6 +1,6 @@
-#include "tools/past_damage.h"
+#include "tools/rows/past_damage.h"
 
-#include "tools/report.h"
+#include "tools/cli/report.h"
 
 namespace {
 

@@ -1,0 +1,164 @@
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tools/cli/exit_codes.h"
+#include "tools/cli/extract_report.h"
+#include "tools/cli/json_document.h"
+#include "tools/cli/progress.h"
+#include "tools/cli/report.h"
+#include "tools/commands/commands.h"
+#include "tools/host.h"
+#include "tools/rows/archive_commands.h"
+#include "tools/rows/archive_session.h"
+#include "tools/rows/past_damage.h"
+#include "tools/rows/row_selection.h"
+#include "tools/rows/target_path.h"
+#include "tools/text/row_match.h"
+#include "tools/text/text_encoding.h"
+
+namespace {
+
+std::string Storage(const EntryFacts& facts) {
+  return facts.stored ? "stored" : "compressed";
+}
+
+size_t Digits(uint64_t value) {
+  return std::to_string(value).size();
+}
+
+std::string PadLeft(const std::string& text, size_t width) {
+  return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
+}
+
+std::string PadRight(const std::string& text, size_t width) {
+  return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
+}
+
+// How the list shows the entry of one row.
+struct ListedRow {
+  bool hasSizes = false;
+  EntryFacts facts;
+  std::string storage;
+};
+
+ListedRow RowListing(uint32_t row, const std::vector<EntryFacts>& entries, EntryOutcome end,
+                     const EntryFacts& cutShort) {
+  if (row < entries.size()) return {true, entries[row], Storage(entries[row])};
+  // An entry the system refused to read shows as truncated too; the problems below say which.
+  if (row == entries.size() && EndsInsideEntry(end)) return {true, cutShort, "truncated"};
+  return {false, {}, "missing"};
+}
+
+// The entries of an archive whose plain reading did not hold together, as
+// the salvage walk finds them: their listing (a state other than sound
+// shows in place of the storage) and the problems they show.
+struct WalkedListing {
+  std::vector<ListedRow> entries;
+  std::vector<std::string> problems;
+};
+
+WalkedListing ListPastDamage(const std::string& path, const ArchiveSession& session, const OpenedIndex& index,
+                             const PlainReading& plain) {
+  WalkedListing listing;
+  const std::vector<std::string>& rows = session.Rows();
+  bool indexSound = index.state == IndexState::Sound;
+  listing.problems.push_back(PastDamageSaid(plain));
+  WalkPastDamage(path, rows.size(), indexSound, [&](const WalkedEntry& entry) {
+    bool sound = entry.state == SalvageState::Sound;
+    listing.entries.push_back(
+        {entry.sizeKnown, entry.facts, sound ? Storage(entry.facts) : SalvageStateName(entry.state)});
+    if (!sound) listing.problems.push_back(EntryName(entry.number, rows) + ": " + entry.how);
+    return true;
+  });
+  size_t found = listing.entries.size();
+  if (found < rows.size()) {
+    listing.problems.push_back(RowsSaid(found, rows.size() - 1, "row", "rows") +
+                               (found + 1 == rows.size() ? " has" : " have") + " no entry, even past the damage: lost");
+  }
+  if (indexSound && found > rows.size()) {
+    listing.problems.push_back(RowsSaid(rows.size(), found - 1, "entry", "entries") +
+                               (found == rows.size() + 1 ? " has" : " have") + " no row");
+  }
+  return listing;
+}
+
+}  // namespace
+
+int RunList(const PackToolRequest& request) {
+  ArchiveSession session;
+  OpenedIndex index;
+  int code = OpenWithIndex(session, request.archive, &index);
+  if (code != EXIT_OK) return code;
+
+  PlainReading plain = ReadPlainly(session, index);
+  const std::vector<EntryFacts>& entries = plain.entries;
+  const std::vector<std::string>& rows = session.Rows();
+  std::vector<std::string> problems;
+  std::vector<ListedRow> walked;
+  if (plain.trouble.empty()) {
+    problems = EndProblems(plain.end, session, uint32_t(entries.size()), rows);
+  } else {
+    WalkedListing listing = ListPastDamage(request.archive, session, index, plain);
+    problems = std::move(listing.problems);
+    walked = std::move(listing.entries);
+  }
+  auto listed = [&](uint32_t row) {
+    if (plain.trouble.empty()) return RowListing(row, entries, plain.end, plain.endFacts);
+    return row < walked.size() ? walked[row] : ListedRow{false, {}, "missing"};
+  };
+  size_t entryCount = plain.trouble.empty() ? entries.size() : walked.size();
+
+  std::vector<uint32_t> shown;
+  int selected = EXIT_OK;
+  if (request.rows.empty() && request.patterns.empty()) {
+    for (uint32_t row = 0; row < rows.size(); row++) shown.push_back(row);
+  } else {
+    selected = SelectRows(request, rows, &shown);
+    while (!shown.empty() && shown.back() >= rows.size()) {
+      Complain("row " + std::to_string(shown.back()) + ": no such row (the index has " +
+               Counted(rows.size(), "row", "rows") + ")");
+      selected = EXIT_ROW;
+      shown.pop_back();
+    }
+  }
+
+  if (request.format == ListFormat::Raw) {
+    for (uint32_t row : shown) {
+      Print(rows[row]);
+      Print("\n");
+    }
+  } else if (request.format == ListFormat::Json) {
+    JsonDocument json{{"entryCount", entryCount},
+                      {"complete", problems.empty() && index.state == IndexState::Sound},
+                      {"rows", JsonDocument::array()}};
+    for (uint32_t row : shown) {
+      ListedRow shown = listed(row);
+      json["rows"].push_back({{"row", row},
+                              {"text", Windows1252ToUtf8(rows[row])},
+                              {"unpackedSize", shown.hasSizes ? JsonDocument(shown.facts.unpackedSize) : nullptr},
+                              {"packedSize", shown.hasSizes ? JsonDocument(shown.facts.packedSize) : nullptr},
+                              {"storage", shown.storage}});
+    }
+    PrintJsonDocument(json);
+  } else {
+    uint64_t largest = 0;
+    for (uint32_t row : shown) {
+      ListedRow one = listed(row);
+      if (one.hasSizes) largest = std::max<uint64_t>(largest, one.facts.unpackedSize);
+    }
+    size_t rowWidth = rows.empty() ? 1 : Digits(rows.size() - 1);
+    size_t sizeWidth = Digits(largest);
+    for (uint32_t row : shown) {
+      ListedRow one = listed(row);
+      std::string size = one.hasSizes ? std::to_string(one.facts.unpackedSize) : "-";
+      Print(PadLeft(std::to_string(row), rowWidth) + "  " + PadLeft(size, sizeWidth) + "  " +
+            PadRight(one.storage, 10) + "  " + Shown(rows[row]) + "\n");
+    }
+  }
+  code = FinishOutput(ExitWorst(index.code, selected));
+  for (const std::string& problem : problems) Complain(ShownPath(request.archive) + ": " + problem);
+  return problems.empty() ? code : ExitWorst(code, EXIT_DAMAGED);
+}

@@ -1,0 +1,139 @@
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tools/cli/exit_codes.h"
+#include "tools/cli/progress.h"
+#include "tools/cli/report.h"
+#include "tools/commands/commands.h"
+#include "tools/rows/archive_commands.h"
+#include "tools/rows/archive_session.h"
+#include "tools/rows/past_damage.h"
+#include "tools/rows/row_selection.h"
+
+int RunVerify(const PackToolRequest& request) {
+  ArchiveSession session;
+  OpenedIndex index;
+  int opened = OpenWithIndex(session, request.archive, &index);
+  if (opened != EXIT_OK) return opened;
+  int code = index.code;
+
+  // A damaged index says nothing reliable about rows: entries are then named
+  // by number only.
+  bool indexSound = index.state == IndexState::Sound;
+  static const std::vector<std::string> NO_ROWS;
+  const std::vector<std::string>& rows = indexSound ? session.Rows() : NO_ROWS;
+  // Chosen rows: only their entries are decoded; the others are passed over
+  // by their headers.
+  bool choosing = !request.rows.empty() || !request.patterns.empty();
+  std::vector<uint32_t> chosen;
+  if (choosing) code = ExitWorst(code, SelectRows(request, session.Rows(), &chosen));
+  auto isChosen = [&](uint32_t entry) { return !choosing || std::binary_search(chosen.begin(), chosen.end(), entry); };
+  size_t problems = 0;
+  size_t checked = 0;
+  uint64_t unpackedBytes = 0;
+  Progress progress("verifying", session.FileSize());
+  auto report = [&](const std::string& problem, int problemCode) {
+    progress.Clear();
+    Print(problem + "\n");
+    fflush(stdout);
+    problems++;
+    code = ExitWorst(code, problemCode);
+  };
+
+  PlainReading plain = ReadPlainly(session, index);
+  if (!plain.trouble.empty()) {
+    report(PastDamageSaid(plain), EXIT_DAMAGED);
+  } else if (!session.Rewind()) {
+    Complain(ShownPath(request.archive) + ": the archive changed while it was read");
+    return EXIT_ARCHIVE;
+  }
+  size_t proven = 0;
+  // Entry 0 is read already; its facts are at hand.
+  EntryFacts facts = index.facts;
+  EntryOutcome outcome = index.state == IndexState::Unreadable ? EntryOutcome::TooLarge : EntryOutcome::Read;
+  uint32_t entry = 0;
+  auto judge = [&](const std::string& name, const EntryFacts& facts, const std::string& how) {
+    checked++;
+    if (!how.empty()) {
+      report(name + ": " + how, EXIT_DAMAGED);
+    } else {
+      unpackedBytes += facts.unpackedSize;
+      proven += facts.checked ? 1 : 0;
+    }
+  };
+  if (!plain.trouble.empty()) {
+    WalkPastDamage(request.archive, session.Rows().size(), indexSound, [&](const WalkedEntry& walked) {
+      if (isChosen(walked.number)) judge(EntryName(walked.number, rows), walked.facts, walked.how);
+      progress.Update(0);
+      entry = walked.number + 1;
+      return true;
+    });
+    outcome = EntryOutcome::End;
+  }
+  for (; plain.trouble.empty(); entry++) {
+    bool check = isChosen(entry);
+    if (entry > 0) {
+      const unsigned char* bytes = nullptr;
+      outcome = check ? session.Next(&facts, &bytes) : session.Skip(&facts);
+    }
+    if (outcome == EntryOutcome::End || outcome == EntryOutcome::StrayBytes || outcome == EntryOutcome::Implausible ||
+        EndsInsideEntry(outcome)) {
+      break;
+    }
+    if (!check) {
+      progress.Update(session.Offset());
+      continue;
+    }
+    if (outcome == EntryOutcome::TooLarge) {
+      checked++;
+      report(
+          EntryName(entry, rows) + ": too large to check in memory (" + std::to_string(facts.unpackedSize) + " bytes)",
+          EXIT_MEMORY);
+    } else {
+      judge(EntryName(entry, rows), facts, facts.damaged ? std::string("damaged: ") + DAMAGED_STREAM : "");
+    }
+    progress.Update(session.Offset());
+  }
+  uint32_t entryCount = entry;
+  for (uint32_t row : chosen) {
+    if (row < entryCount) continue;
+    report(row < rows.size() || !indexSound ? "row " + std::to_string(row) + ": the archive holds no entry for it"
+                                            : "row " + std::to_string(row) + ": no such row",
+           EXIT_ROW);
+  }
+  if (plain.trouble.empty()) {
+    for (const std::string& problem : EndProblems(outcome, session, entryCount, rows)) report(problem, EXIT_DAMAGED);
+  } else if (entryCount < rows.size()) {
+    report(RowsSaid(entryCount, rows.size() - 1, "row", "rows") + (entryCount + 1 == rows.size() ? " has" : " have") +
+               " no entry, even past the damage: lost",
+           EXIT_DAMAGED);
+  }
+  // Entries that no row names cannot be found in the restore tool's list.
+  if (indexSound && entryCount > rows.size()) {
+    uint64_t first = rows.size();
+    uint64_t last = entryCount - 1;
+    report(first == last ? "entry " + std::to_string(first) + " has no row"
+                         : "entries " + std::to_string(first) + " to " + std::to_string(last) + " have no row",
+           EXIT_DAMAGED);
+  }
+  progress.Clear();
+
+  std::string summary = Counted(entryCount, "entry", "entries") + ", " +
+                        (indexSound ? Counted(rows.size(), "row", "rows") : "index damaged") +
+                        (choosing ? ", " + Counted(checked, "entry", "entries") + " checked" : "") + ": ";
+  // Stored entries and streams without a checksum can only be complete in
+  // length: that is not proof that their bytes are right.
+  if (problems == 0 && proven == checked) {
+    summary += "all sound (" + std::to_string(unpackedBytes) + " bytes unpacked, each entry proven by its checksum)";
+  } else if (problems == 0) {
+    summary += "no damage found (" + std::to_string(unpackedBytes) +
+               " bytes unpacked): " + Counted(proven, "entry", "entries") + " proven by a checksum, " +
+               std::to_string(checked - proven) + " only complete in length (stored, or a stream without a checksum)";
+  } else {
+    summary += std::to_string(problems) + (problems == 1 ? " problem" : " problems");
+  }
+  Print(summary + "\n");
+  return FinishOutput(code);
+}
