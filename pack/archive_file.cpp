@@ -127,9 +127,8 @@ bool ReadData(const ArchiveCursor* cursor, void* destination, uint32_t size) {
 }
 
 void Remember(ArchiveCursor* cursor, const EntryHeader& header, bool damaged, uint32_t decoded, bool checked = false) {
-  cursor->last =
-      ArchiveEntryInfo{header.unpackedSize, header.packedSize, header.unpackedSize == header.packedSize ? 1 : 0,
-                       damaged ? 1 : 0,     decoded,           checked ? 1 : 0};
+  cursor->last = ArchiveEntryInfo{header.unpackedSize, header.packedSize, header.Stored() ? 1 : 0,
+                                  damaged ? 1 : 0,     decoded,           checked ? 1 : 0};
   cursor->haveLast = true;
 }
 
@@ -137,7 +136,7 @@ void Remember(ArchiveCursor* cursor, const EntryHeader& header, bool damaged, ui
 // compressed entry whose data does not start a stream (a read refused here
 // says nothing of it).
 bool Implausible(const ArchiveCursor* cursor, const EntryHeader& header) {
-  if (!cursor->stopAtImplausible || header.unpackedSize == header.packedSize) return false;
+  if (!cursor->stopAtImplausible || header.Stored()) return false;
   if (header.packedSize < 2) return true;
   unsigned char magic[2] = {0, 0};
   uint32_t done = 0;
@@ -145,12 +144,7 @@ bool Implausible(const ArchiveCursor* cursor, const EntryHeader& header) {
       done != sizeof magic) {
     return false;
   }
-  return (magic[0] | magic[1] << 8) != STREAM_MAGIC;
-}
-
-// A sound stream whose checksum field is not 0 was proven by it.
-bool Checksummed(const unsigned char* stream, uint32_t packedSize) {
-  return packedSize >= STREAM_HEADER_SIZE && (stream[6] | stream[7] | stream[8] | stream[9]) != 0;
+  return !StartsStream(magic);
 }
 
 // Decodes into entry, which comes zero-filled: the decoder leaves 0 wherever
@@ -285,7 +279,7 @@ const unsigned char* ArchiveCursorNextEntry(ArchiveCursor* cursor) {
     return EndAtDamagedEntry(cursor, ARCHIVE_MISS_IMPLAUSIBLE, unpackedSize, packedSize);
   }
 
-  bool stored = unpackedSize == packedSize;
+  bool stored = header.Stored();
   auto passOver = [&]() -> const unsigned char* {
     PassEntry(cursor, packedSize);
     Remember(cursor, header, false, 0);
@@ -315,7 +309,7 @@ const unsigned char* ArchiveCursorNextEntry(ArchiveCursor* cursor) {
     }
     bool complete = ReadData(cursor, stream, packedSize);
     if (complete) damaged = !DecodeEntry(stream, packedSize, entry, unpackedSize, &decoded);
-    checked = complete && !damaged && Checksummed(stream, packedSize);
+    checked = complete && !damaged && CarriesChecksum(stream, packedSize);
     ProgramFree(stream);
     if (!complete) {
       ProgramFree(entry);

@@ -3,8 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "pack/archive.h"
-#include "pack/decoder.h"
+#include "pack/entry_header.h"
 #include "platform/platform.h"
 
 namespace {
@@ -35,19 +34,14 @@ const Signature SIGNATURES[] = {
 
 constexpr uint32_t HEAD_SIZE = 262;  // up to the end of the tar signature
 
-uint32_t LittleEndian32(const unsigned char* at) {
-  return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
-}
-
 // Whether the first entry header could be a pack archive's: its data fits
 // and, when compressed, starts with the stream magic.
 bool PlausiblePackStart(const unsigned char* head, uint32_t got, uint64_t size) {
   if (got < ARCHIVE_HEADER_SIZE) return false;
-  uint32_t unpacked = LittleEndian32(head);
-  uint32_t packed = LittleEndian32(head + 4);
-  if (packed > size - ARCHIVE_HEADER_SIZE) return false;
-  if (unpacked == packed) return true;
-  return got >= ARCHIVE_HEADER_SIZE + 2 && (head[8] | head[9] << 8) == STREAM_MAGIC;
+  EntryHeader header = EntryHeaderFrom(head);
+  if (header.packedSize > size - ARCHIVE_HEADER_SIZE) return false;
+  if (header.Stored()) return true;
+  return got >= ARCHIVE_HEADER_SIZE + 2 && StartsStream(head + ARCHIVE_HEADER_SIZE);
 }
 
 }  // namespace

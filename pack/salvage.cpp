@@ -1,14 +1,13 @@
 #include "pack/salvage.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "pack/archive_bytes.h"
 #include "pack/decoder.h"
+#include "pack/entry_header.h"
 
 namespace {
 
-constexpr uint32_t ENTRY_HEADER_SIZE = 8;
 constexpr uint32_t MAGIC_SIZE = 2;
 // Plausible headers in a row that make a chain the archive goes on with.
 constexpr int CHAIN_LENGTH = 3;
@@ -25,19 +24,25 @@ constexpr uint64_t EMPTY_RUN_UNKNOWN = 16;
 // Headers followed to see whether they tile a suspect range exactly.
 constexpr uint32_t TILES_MAX = 64;
 
-uint32_t LittleEndian32(const unsigned char* at) {
-  return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
-}
+using Header = EntryHeader;
 
-bool HasMagic(const unsigned char* at) {
-  return (at[0] | at[1] << 8) == STREAM_MAGIC;
-}
+// What a header looks like where it stands.
+enum class Looks {
+  Unread,     // it cannot be read, or the file ends before it does
+  Plausible,  // its data fits in the file and, compressed, starts with the stream magic
+  CutShort,   // its data runs past the end of the file and, compressed, starts
+              // with the magic when the file holds enough to tell
+  Implausible,
+};
 
-struct Header {
-  uint32_t unpackedSize;
-  uint32_t packedSize;
-  bool Stored() const { return unpackedSize == packedSize; }
-  bool Empty() const { return unpackedSize == 0 && packedSize == 0; }
+// The walk's rules: why it searches on from a header.
+enum class Suspect {
+  None,
+  Unread,       // the header cannot be read
+  PastEnd,      // its data runs past the end: the last entry cut short, unless the archive goes on after it
+  Implausible,  // its data does not fit, or does not start a stream
+  Zeros,        // it starts a run of zeros longer than the index has empty entries for
+  Alone,        // its own entry is bad and nothing plausible follows it
 };
 
 class Walk {
@@ -45,73 +50,78 @@ class Walk {
   Walk(ArchiveBytes& bytes, SalvageVisitor& visitor) : bytes_(bytes), visitor_(visitor) {}
 
   void Run() {
-    uint64_t size = bytes_.Size();
-    uint64_t at = 0;
-    while (at < size) {
-      Header header{};
-      if (!ReadHeader(at, &header)) {
-        if (size - at < ENTRY_HEADER_SIZE) {
-          visitor_.Skipped(SalvageRange{at, size - at, false, false});
-          return;
-        }
-        uint64_t next = FindChain(at + 1);  // the header is there but cannot be read
-        if (!TakeRange(at, Header{0, 0}, next, true)) return;
-        at = next;
-        continue;
-      }
-      uint64_t dataEnd = at + ENTRY_HEADER_SIZE + header.packedSize;
-      if (dataEnd > size) {
-        uint64_t next = FindChain(at + 1);
-        if (next < size) {
-          if (!TakeRange(at, header, next)) return;
-          at = next;
-          continue;
-        }
-        CutShort(at, header);
+    const uint64_t size = bytes_.Size();
+    for (uint64_t at = 0; at < size;) {
+      if (size - at < ARCHIVE_HEADER_SIZE) {  // stray bytes at the end
+        visitor_.Skipped(SalvageRange{at, size - at, false, false});
         return;
       }
-      if (!Plausible(at)) {
-        uint64_t next = FindChain(at + 1);
-        if (!TakeRange(at, header, next)) return;
-        at = next;
-        continue;
-      }
-      if (header.Empty() && at >= emptyUntil_ && !EmptyRunFits(at)) {
-        // Zeros where the index has no rows left for empty entries: damage
-        // (a zeroed sector or block), one entry's worth.
-        uint64_t next = FindChain(at + 1);
-        if (!TakeRange(at, header, next, false, true)) return;
-        at = next;
-        continue;
-      }
+      Header header{};
       SalvagedEntry entry;
       Block data;
-      Whole(at, header, &entry, &data);
-      // An empty entry's header says nothing of itself: what follows it must.
-      bool trusted = (entry.state == SalvageState::Sound && !header.Empty()) || entry.unreadable;
-      // The end follows, or a header; after an empty entry stray bytes too.
-      bool followed = dataEnd == size || (header.Empty() && size - dataEnd < ENTRY_HEADER_SIZE) || Plausible(dataEnd) ||
-                      CutShortHeader(dataEnd);
-      if (!trusted && !followed) {
-        // Its own data is bad and nothing sane follows: the header itself is
-        // likely wrong. (Data that could not be read says nothing of it.)
-        uint64_t next = FindChain(at + 1);
-        uint32_t tiles = Tiles(at, next);
-        if (tiles < 2) {
-          if (!TakeRange(at, header, next)) return;
-        } else if (!TakeTiles(at, tiles, &entry)) {
-          return;
-        }
-        at = next;
-        continue;
+      Suspect why = Judge(at, &header, &entry, &data);
+      if (why != Suspect::None) {
+        at = SearchOn(at, header, why, &entry);
+      } else {
+        at = Deliver(entry) ? at + ARCHIVE_HEADER_SIZE + header.packedSize : size;
       }
-      if (!visitor_.Entry(entry)) return;
-      number_++;
-      at = dataEnd;
     }
   }
 
  private:
+  // The rule that makes the header at `at` suspect, in the order they are
+  // asked; None when its entry stands: then *entry is it, its bytes in *data.
+  Suspect Judge(uint64_t at, Header* header, SalvagedEntry* entry, Block* data) {
+    const uint64_t size = bytes_.Size();
+    if (!ReadHeader(at, header)) return Suspect::Unread;
+    uint64_t dataEnd = at + ARCHIVE_HEADER_SIZE + header->packedSize;
+    if (dataEnd > size) return Suspect::PastEnd;
+    if (Check(at, header) != Looks::Plausible) return Suspect::Implausible;
+    // Zeros where the index has no rows left for empty entries: damage (a
+    // zeroed sector or block), one entry's worth.
+    if (header->Empty() && at >= emptyUntil_ && !EmptyRunFits(at)) return Suspect::Zeros;
+    Whole(at, *header, entry, data);
+    // An empty entry's header says nothing of itself: what follows it must.
+    // (Data that could not be read says nothing of it.)
+    bool trusted = (entry->state == SalvageState::Sound && !header->Empty()) || entry->unreadable;
+    // The end follows, or a header; after an empty entry stray bytes too.
+    bool followed = dataEnd == size || (header->Empty() && size - dataEnd < ARCHIVE_HEADER_SIZE) || Follows(dataEnd);
+    return trusted || followed ? Suspect::None : Suspect::Alone;
+  }
+
+  // Whether a header that holds up stands at `at`: plausible, or a last one
+  // cut short.
+  bool Follows(uint64_t at) {
+    Header header{};
+    Looks looks = Check(at, &header);
+    return looks == Looks::Plausible || looks == Looks::CutShort;
+  }
+
+  // The one way on from a suspect header at `at`: the search finds where the
+  // archive goes on, and the bytes up to there are taken as one entry; a
+  // header alone whose range its headers tile gives those entries (`own`
+  // the first). A header whose data runs past the end with no archive after
+  // it is the last entry, cut short. Returns where the walk goes on: the size
+  // when it ends (there, or as the visitor asked).
+  uint64_t SearchOn(uint64_t at, const Header& header, Suspect why, const SalvagedEntry* own) {
+    const uint64_t size = bytes_.Size();
+    uint64_t next = FindChain(at + 1);
+    if (why == Suspect::PastEnd && next == size) {
+      CutShort(at, header);
+      return size;
+    }
+    uint32_t tiles = why == Suspect::Alone ? Tiles(at, next) : 0;
+    bool goOn = tiles >= 2 ? TakeTiles(at, tiles, own) : TakeRange(at, header, next, why);
+    return goOn ? next : size;
+  }
+
+  // Hands an entry to the visitor; false when it ends the walk.
+  bool Deliver(const SalvagedEntry& entry) {
+    if (!visitor_.Entry(entry)) return false;
+    number_++;
+    return true;
+  }
+
   // far: the bytes may lie anywhere ahead of where the walk reads (a chain's
   // later links), so they are probed without moving the window.
   const unsigned char* BytesAt(uint64_t at, uint32_t n, bool far) {
@@ -119,32 +129,25 @@ class Walk {
   }
 
   bool ReadHeader(uint64_t at, Header* header, bool far = false) {
-    const unsigned char* h = BytesAt(at, ENTRY_HEADER_SIZE, far);
+    const unsigned char* h = BytesAt(at, ARCHIVE_HEADER_SIZE, far);
     if (h == nullptr) return false;
-    *header = Header{LittleEndian32(h), LittleEndian32(h + 4)};
+    *header = EntryHeaderFrom(h);
     return true;
   }
 
-  bool Plausible(uint64_t at, bool far = false) {
-    Header header{};
-    if (!ReadHeader(at, &header, far)) return false;
-    uint64_t dataStart = at + ENTRY_HEADER_SIZE;
-    if (header.packedSize > bytes_.Size() - dataStart) return false;
-    if (header.Stored()) return true;
+  // *header is the header at `at` when it can be read. cutShortToo: a
+  // header whose data runs past the end is told CutShort by its magic;
+  // otherwise it is Implausible at once, at no read (a chain does not
+  // start at one, and a window moved for its magic would be moved back).
+  Looks Check(uint64_t at, Header* header, bool far = false, bool cutShortToo = true) {
+    if (!ReadHeader(at, header, far)) return Looks::Unread;
+    uint64_t dataStart = at + ARCHIVE_HEADER_SIZE;
+    bool fits = header->packedSize <= bytes_.Size() - dataStart;
+    if (!fits && !cutShortToo) return Looks::Implausible;
+    if (header->Stored()) return fits ? Looks::Plausible : Looks::CutShort;
     const unsigned char* magic = BytesAt(dataStart, MAGIC_SIZE, far);
-    return magic != nullptr && HasMagic(magic);
-  }
-
-  // A whole header whose data runs past the end of the file, and starts with
-  // the magic when it is compressed and the file holds enough to tell.
-  bool CutShortHeader(uint64_t at, bool far = false) {
-    Header header{};
-    if (!ReadHeader(at, &header, far)) return false;
-    uint64_t dataStart = at + ENTRY_HEADER_SIZE;
-    if (header.packedSize <= bytes_.Size() - dataStart) return false;
-    if (header.Stored()) return true;
-    const unsigned char* magic = BytesAt(dataStart, MAGIC_SIZE, far);
-    return magic == nullptr || HasMagic(magic);
+    if (fits) return magic != nullptr && StartsStream(magic) ? Looks::Plausible : Looks::Implausible;
+    return magic == nullptr || StartsStream(magic) ? Looks::CutShort : Looks::Implausible;
   }
 
   // Whether the run of empty headers from `at` (zeros, 8 bytes each) is as
@@ -155,12 +158,12 @@ class Walk {
     SalvageExpected expected = visitor_.Expected();
     uint64_t left = expected.known && expected.entries > number_ ? expected.entries - number_ : 0;
     uint64_t allowed = expected.known && expected.certain ? left : std::max(left, EMPTY_RUN_UNKNOWN);
-    uint64_t limit = std::min(bytes_.Size(), at + (allowed + 1) * ENTRY_HEADER_SIZE);
+    uint64_t limit = std::min(bytes_.Size(), at + (allowed + 1) * ARCHIVE_HEADER_SIZE);
     uint64_t end = at;
     for (const unsigned char* b; end < limit && (b = bytes_.At(end, 1)) != nullptr && *b == 0;) end++;
-    uint64_t run = (end - at) / ENTRY_HEADER_SIZE;
+    uint64_t run = (end - at) / ARCHIVE_HEADER_SIZE;
     if (run > allowed) return false;
-    emptyUntil_ = at + run * ENTRY_HEADER_SIZE;
+    emptyUntil_ = at + run * ARCHIVE_HEADER_SIZE;
     return true;
   }
 
@@ -174,11 +177,11 @@ class Walk {
     for (int links = 0; links < CHAIN_LENGTH; links++) {
       bool far = links > 0;
       if (far && at == size) return true;
-      if (!Plausible(at, far)) return far && CutShortHeader(at, far);
       Header header{};
-      ReadHeader(at, &header, far);
+      Looks looks = Check(at, &header, far, far);
+      if (looks != Looks::Plausible) return far && looks == Looks::CutShort;
       if (!far && header.Empty()) return false;
-      at += ENTRY_HEADER_SIZE + uint64_t(header.packedSize);
+      at += ARCHIVE_HEADER_SIZE + uint64_t(header.packedSize);
     }
     return true;
   }
@@ -193,7 +196,7 @@ class Walk {
       if (at == next) return count;
       Header header{};
       if (at > next || !ReadHeader(at, &header, true)) return 0;
-      at += ENTRY_HEADER_SIZE + uint64_t(header.packedSize);
+      at += ARCHIVE_HEADER_SIZE + uint64_t(header.packedSize);
     }
     return 0;
   }
@@ -211,9 +214,8 @@ class Walk {
       } else {
         Whole(at, header, &entry, &data);
       }
-      if (!visitor_.Entry(entry)) return false;
-      number_++;
-      at += ENTRY_HEADER_SIZE + uint64_t(header.packedSize);
+      if (!Deliver(entry)) return false;
+      at += ARCHIVE_HEADER_SIZE + uint64_t(header.packedSize);
     }
     return true;
   }
@@ -223,7 +225,7 @@ class Walk {
   uint64_t FindChain(uint64_t from) {
     uint64_t size = bytes_.Size();
     uint64_t said = from;
-    for (uint64_t at = bytes_.ReadableFrom(from); at < size && size - at >= ENTRY_HEADER_SIZE;
+    for (uint64_t at = bytes_.ReadableFrom(from); at < size && size - at >= ARCHIVE_HEADER_SIZE;
          at = bytes_.ReadableFrom(at + 1)) {
       if (ChainAt(at)) return at;
       if (at - said >= SEARCH_SAID_EVERY) {
@@ -276,8 +278,7 @@ class Walk {
     entry->bytes = output->Data();
     entry->recovered = result.decoded;
     bool whole = sound && result.written == claim && !entry->tooLarge;
-    const unsigned char* check = stream.Data() + 6;  // the stream's checksum field; 0 for none
-    entry->checked = whole && length >= STREAM_HEADER_SIZE && (check[0] | check[1] | check[2] | check[3]) != 0;
+    entry->checked = whole && CarriesChecksum(stream.Data(), length);
     return whole;
   }
 
@@ -305,7 +306,7 @@ class Walk {
   // An entry whose data is all in the file.
   void Whole(uint64_t at, const Header& header, SalvagedEntry* entry, Block* data) {
     *entry = Start(at, header);
-    uint64_t dataStart = at + ENTRY_HEADER_SIZE;
+    uint64_t dataStart = at + ARCHIVE_HEADER_SIZE;
     if (header.Stored()) {
       if (ReadStored(dataStart, header.packedSize, entry, data)) {
         entry->state = StateOf(true, entry->FromFile(), header.packedSize);
@@ -321,9 +322,10 @@ class Walk {
   // bytes after the header are its data as they are, or as a stream when
   // one starts there (most often the data of the one entry whose header
   // that was).
-  // zeros: the header starts a run of zeros too long to be empty entries;
-  // the entry is lost but for a stream that starts right after the header.
-  bool TakeRange(uint64_t at, const Header& header, uint64_t next, bool unread = false, bool zeros = false) {
+  // Of zeros the entry is lost but for a stream that starts right after
+  // the header.
+  bool TakeRange(uint64_t at, const Header& header, uint64_t next, Suspect why) {
+    const bool unread = why == Suspect::Unread, zeros = why == Suspect::Zeros;
     visitor_.Skipped(SalvageRange{at, next - at, unread, zeros});
     SalvagedEntry entry = Start(at, header);
     entry.rangeTaken = true;
@@ -332,15 +334,15 @@ class Walk {
     bool noClaim = unread || header.Empty();
     entry.sizeUnknown = noClaim;
     entry.stored = entry.stored && !noClaim;
-    uint64_t dataStart = at + ENTRY_HEADER_SIZE;
+    uint64_t dataStart = at + ARCHIVE_HEADER_SIZE;
     uint64_t length64 = next > dataStart ? next - dataStart : 0;
     uint32_t length = uint32_t(std::min<uint64_t>(length64, UINT32_MAX));
     const unsigned char* magic = bytes_.At(dataStart, STREAM_HEADER_SIZE);
     Block data;
     bool repaired = false;
-    if (magic != nullptr && length >= STREAM_HEADER_SIZE && HasMagic(magic)) {
+    if (magic != nullptr && length >= STREAM_HEADER_SIZE && StartsStream(magic)) {
       // The stream's own size field says how much it decodes to.
-      uint32_t claim = LittleEndian32(magic + 2);
+      uint32_t claim = LittleEndian32(magic + MAGIC_SIZE);
       if (noClaim) {
         entry.unpackedSize = claim;
         entry.sizeUnknown = false;
@@ -365,35 +367,33 @@ class Walk {
     // Otherwise its header was wrong, or is not known.
     if (entry.state == SalvageState::Sound && !repaired) entry.state = SalvageState::Damaged;
     entry.unreadable = entry.unreadable || unread;
-    if (!visitor_.Entry(entry)) return false;
-    number_++;
-    return true;
+    return Deliver(entry);
   }
 
   // The last header, whose data runs past the end of the file.
   void CutShort(uint64_t at, const Header& header) {
     SalvagedEntry entry = Start(at, header);
     entry.cutShort = true;
-    uint64_t dataStart = at + ENTRY_HEADER_SIZE;
+    uint64_t dataStart = at + ARCHIVE_HEADER_SIZE;
     uint32_t length = uint32_t(bytes_.Size() - dataStart);
     Block data;
     const unsigned char* magic = bytes_.At(dataStart, STREAM_HEADER_SIZE);
     if (header.Stored()) {
       ReadStored(dataStart, length, &entry, &data);
-    } else if (magic != nullptr && HasMagic(magic)) {
+    } else if (magic != nullptr && StartsStream(magic)) {
       DecodeStream(dataStart, length, header.unpackedSize, true, &entry, &data);
     }
     uint32_t fromFile = entry.FromFile();
     entry.state = fromFile == 0 ? SalvageState::Lost : SalvageState::Partial;
     if (fromFile >= header.unpackedSize && fromFile != 0) entry.state = SalvageState::Damaged;
-    visitor_.Entry(entry);
+    Deliver(entry);
   }
 
   ArchiveBytes& bytes_;
   SalvageVisitor& visitor_;
   uint32_t number_ = 0;
-  uint64_t emptyUntil_ = 0;  // the empty headers before this fit the index
-  GrowingTable<SalvageHole> holes_{ArchiveBytes::UNREADABLE_RUNS_MAX + 1};  // a hole per run, and one after them
+  uint64_t emptyUntil_ = 0;                                    // the empty headers before this fit the index
+  GrowingTable<SalvageHole> holes_{BadAreaMap::RUNS_MAX + 1};  // a hole per run, and one after them
 };
 
 }  // namespace

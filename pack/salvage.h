@@ -111,9 +111,9 @@ class SalvageVisitor {
   // failing disk a slow read): where the unit starts. A bad area asked for
   // unit by unit says each, so that a long one does not look like a hang.
   virtual void Refused(uint64_t) {}
-  // At the end of the walk: how many bytes of the file were given up as
-  // unreadable without being asked for (bad areas passed in stretches;
-  // SalvageReads::EveryUnit asks for them).
+  // At the end of the walk: how many bytes of the file were given up
+  // without a read (bad areas passed in stretches, and past the limits on
+  // them; SalvageReads::EveryUnit asks for every unit).
   virtual void Ended(uint64_t) {}
   // Asked when the walk meets a run of empty headers (zeros): a run longer
   // than the rows left for it is damage, not empty files.
