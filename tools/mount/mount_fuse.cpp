@@ -21,6 +21,7 @@
 #include "tools/mount/mount_tree.h"
 #include "tools/rows/archive_commands.h"
 #include "tools/rows/archive_session.h"
+#include "tools/rows/opened_archive.h"
 #include "tools/rows/past_damage.h"
 
 namespace {
@@ -191,18 +192,17 @@ int AddArchive(Mount& mount, const std::string& path, bool ownFolder) {
   MountSource source;
   size_t shownEntries = 0;
   {
-    ArchiveSession session;
-    OpenedIndex index;
-    int code = OpenWithIndex(session, path, &index);
+    OpenedArchive opened;
+    int code = OpenArchive(path, ReadOn::Headers, &opened);
     if (code != EXIT_OK) return code;
-    source.rows = session.Rows();
-    source.indexSound = index.state == IndexState::Sound;
+    source.rows = opened.session.Rows();
+    source.indexSound = opened.index.state == IndexState::Sound;
     // The entries are those the plain reading passes. Where it cannot pass
     // the damage, entries are numbered by the salvage walk, which decodes
     // them to find them; the mount takes the entries before the first
     // damaged one (read up to there, no further) and leaves the rest to
     // extract and rescue, which walk the whole archive.
-    PlainReading plain = ReadPlainly(session, index);
+    const PlainReading& plain = opened.plain;
     shownEntries = plain.entries.size();
     if (!plain.trouble.empty()) {
       size_t sound = 0;
