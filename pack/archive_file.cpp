@@ -1,5 +1,6 @@
 #include "pack/archive_file.h"
 
+#include <algorithm>
 #include <new>
 
 #include "core/growing_table.h"
@@ -16,6 +17,8 @@ struct ArchiveFile {
   GrowingTable<ArchiveEntryPlace> places{ARCHIVE_PLACES_MAX};
   ArchivePlace walkEnd = {};
   uint64_t walkStop = 0;  // where the header after the last entry starts (or would)
+  PlatformFileFacts opened = {};
+  bool stamped = false;  // opened holds what the system told
 };
 
 // It keeps its own position and reads at it, so that passing an entry is one
@@ -191,6 +194,7 @@ ArchiveFile* ArchiveFileOpen(const char* path, ArchiveWalk walk) {
     ArchiveFileClose(archive);
     return nullptr;
   }
+  archive->stamped = PlatformFileStamp(archive->file, &archive->opened);
   return archive;
 }
 
@@ -202,6 +206,37 @@ void ArchiveFileClose(ArchiveFile* archive) {
 
 uint64_t ArchiveFileSize(const ArchiveFile* archive) {
   return archive->size;
+}
+
+void ArchiveFileModified(const ArchiveFile* archive, int64_t* seconds, uint32_t* nanoseconds) {
+  *seconds = archive->stamped ? archive->opened.modifiedSeconds : 0;
+  *nanoseconds = archive->stamped ? archive->opened.modifiedNanoseconds : 0;
+}
+
+int ArchiveFileChanged(const ArchiveFile* archive) {
+  PlatformFileFacts now;
+  if (!archive->stamped || !PlatformFileStamp(archive->file, &now)) return 1;
+  const PlatformFileFacts& then = archive->opened;
+  return now.deleted || now.size != then.size || now.modifiedSeconds != then.modifiedSeconds ||
+                 now.modifiedNanoseconds != then.modifiedNanoseconds
+             ? 1
+             : 0;
+}
+
+int ArchiveFileReadEntryData(const ArchiveFile* archive, uint32_t index, uint64_t from, void* destination,
+                             uint32_t length, uint32_t* done) {
+  *done = 0;
+  if (index >= archive->places.Count()) return 0;
+  const ArchiveEntryPlace& place = archive->places.begin()[index];
+  if (from >= place.packedSize) return 1;
+  uint32_t wanted = uint32_t(std::min<uint64_t>(length, place.packedSize - from));
+  uint32_t got = 0;
+  if (!PlatformFileReadAt(archive->file, place.offset + ARCHIVE_HEADER_SIZE + from, destination, wanted, &got) ||
+      got != wanted) {
+    return 0;
+  }
+  *done = got;
+  return 1;
 }
 
 uint32_t ArchiveFileEntryCount(const ArchiveFile* archive) {

@@ -48,6 +48,16 @@ void ArchiveFileClose(ArchiveFile* archive);
 
 uint64_t ArchiveFileSize(const ArchiveFile* archive);
 
+// When the file was last written, as ArchiveFileOpen found it (seconds
+// since 1970-01-01 UTC and nanoseconds); 0 and 0 when the system could not
+// tell.
+void ArchiveFileModified(const ArchiveFile* archive, int64_t* seconds, uint32_t* nanoseconds);
+// 1 when the file is no longer what ArchiveFileOpen found: its size or the
+// time it was last written differs, it was deleted, or the system cannot
+// tell. Costs one query of the system. What was read before stays what it
+// was; a reader that must not hand out bytes of another file asks first.
+int ArchiveFileChanged(const ArchiveFile* archive);
+
 // An entry as the walk found it: a header whose data is all in the file.
 struct ArchiveEntryPlace {
   uint64_t offset;  // where its header starts
@@ -58,6 +68,14 @@ struct ArchiveEntryPlace {
 uint32_t ArchiveFileEntryCount(const ArchiveFile* archive);
 // 0 when index is not below the count.
 int ArchiveFileEntryPlace(const ArchiveFile* archive, uint32_t index, ArchiveEntryPlace* place);
+// Reads bytes of the data part of entry `index` (for a stored entry, the
+// entry itself) where they stand in the file: length bytes from `from` bytes
+// into it, clipped to its packed size (*done says how many; 0 from its end
+// on). One positioned read, nothing decoded or held: any thread may call it.
+// 0 when index is not below the count, or the system refused the read or
+// gave fewer bytes than the walk found there (the file changed under it).
+int ArchiveFileReadEntryData(const ArchiveFile* archive, uint32_t index, uint64_t from, void* destination,
+                             uint32_t length, uint32_t* done);
 // Where and why the walk stopped, as ArchiveWhere would say after a cursor
 // passed every entry in order: the miss, and for a header cut short or
 // unreadable, that header and where it starts. 0 for an archive not walked.

@@ -15,12 +15,6 @@ constexpr int CHAIN_LENGTH = 3;
 constexpr uint64_t SEARCH_SAID_EVERY = 1u << 20;
 // When a claimed size cannot be held, what fits is decoded: these in turn.
 constexpr uint32_t FALLBACK_SIZES[] = {256u << 20, 64u << 20, 16u << 20};
-// Empty entries in a row that a run of zeros may stand for where the index
-// cannot say how many entries there are (it is damaged, or not read yet). A
-// zeroed sector holds 64 empty headers, a zeroed 4 KiB block 512; a real
-// archive rarely holds more than a few empty files in a row, and one whose
-// index is damaged is reported as damaged anyway.
-constexpr uint64_t EMPTY_RUN_UNKNOWN = 16;
 // Headers followed to see whether they tile a suspect range exactly.
 constexpr uint32_t TILES_MAX = 64;
 
@@ -152,12 +146,12 @@ class Walk {
 
   // Whether the run of empty headers from `at` (zeros, 8 bytes each) is as
   // many empty entries as the index leaves room for; when the index cannot
-  // tell, EMPTY_RUN_UNKNOWN at most (or its rows left, when more). A run
+  // tell, SALVAGE_EMPTY_RUN_UNKNOWN at most (or its rows left, when more). A run
   // that fits is not asked about again.
   bool EmptyRunFits(uint64_t at) {
     SalvageExpected expected = visitor_.Expected();
     uint64_t left = expected.known && expected.entries > number_ ? expected.entries - number_ : 0;
-    uint64_t allowed = expected.known && expected.certain ? left : std::max(left, EMPTY_RUN_UNKNOWN);
+    uint64_t allowed = expected.known && expected.certain ? left : std::max<uint64_t>(left, SALVAGE_EMPTY_RUN_UNKNOWN);
     uint64_t limit = std::min(bytes_.Size(), at + (allowed + 1) * ARCHIVE_HEADER_SIZE);
     uint64_t end = at;
     for (const unsigned char* b; end < limit && (b = bytes_.At(end, 1)) != nullptr && *b == 0;) end++;

@@ -90,6 +90,12 @@ struct SalvageRange {
   bool zeros;       // a run of zeros too long to be the empty entries the index has rows for
 };
 
+// Empty entries in a row that a run of zeros may stand for where the index
+// cannot say how many entries there are (it is damaged, or not read yet). A
+// zeroed sector holds 64 empty headers, a zeroed 4 KiB block 512; a real
+// archive rarely holds more than a few empty files in a row, and one whose
+// index is damaged is reported as damaged anyway.
+constexpr uint32_t SALVAGE_EMPTY_RUN_UNKNOWN = 16;
 // How many entries the archive's index accounts for (its rows: entry 0 is
 // the index), as far as the visitor knows from entry 0.
 struct SalvageExpected {

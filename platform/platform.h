@@ -47,6 +47,19 @@ bool PlatformFileWrite(PlatformFile file, const void* source, uint32_t length, u
 bool PlatformFileReadAt(PlatformFile file, uint64_t offset, void* destination, uint32_t length, uint32_t* done);
 // The file's size in bytes; false when the system cannot tell (*size is then 0).
 bool PlatformFileSize(PlatformFile file, uint64_t* size);
+// What tells a changed file from the one that was opened: its size, when it
+// was last written, and whether its last name is gone (POSIX only: a file
+// deleted while open can still be read). False when the system cannot tell.
+struct PlatformFileFacts {
+  uint64_t size;
+  int64_t modifiedSeconds;  // since 1970-01-01 UTC
+  uint32_t modifiedNanoseconds;
+  bool deleted;
+};
+bool PlatformFileStamp(PlatformFile file, PlatformFileFacts* facts);
+// A new file of no name in the temporary folder, for reading and writing;
+// it goes away when it is closed (or the process ends).
+PlatformFile PlatformFileCreateUnnamed();
 // Moves the file position by delta bytes from where it is.
 bool PlatformFileSeekRelative(PlatformFile file, int64_t delta);
 void PlatformFileClose(PlatformFile file);

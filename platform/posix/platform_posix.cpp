@@ -13,6 +13,7 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <string>
 
 #include "platform/file_hooks.h"
 #include "platform/platform.h"
@@ -278,6 +279,27 @@ bool PlatformFileSize(PlatformFile file, uint64_t* size) {
   }
   *size = static_cast<uint64_t>(facts.st_size);
   return true;
+}
+
+bool PlatformFileStamp(PlatformFile file, PlatformFileFacts* facts) {
+  struct stat stat;
+  if (fstat(static_cast<int>(file), &stat) != 0 || stat.st_size < 0) return false;
+  *facts = PlatformFileFacts{static_cast<uint64_t>(stat.st_size), int64_t(stat.st_mtim.tv_sec),
+                             uint32_t(stat.st_mtim.tv_nsec), stat.st_nlink == 0};
+  return true;
+}
+
+PlatformFile PlatformFileCreateUnnamed() {
+  char folder[4096];
+  if (PlatformTempFolder(folder, sizeof folder) == 0) return PLATFORM_FILE_INVALID;
+  int fd = open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd >= 0) return FromDescriptor(fd);
+  // A file system without O_TMPFILE: a fresh name, removed at once.
+  std::string name = std::string(folder) + "packtool-XXXXXX";
+  fd = mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) return PLATFORM_FILE_INVALID;
+  unlink(name.c_str());
+  return FromDescriptor(fd);
 }
 
 bool PlatformFileWrite(PlatformFile file, const void* source, uint32_t length, uint32_t* done) {

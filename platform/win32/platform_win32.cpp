@@ -118,6 +118,38 @@ bool PlatformFileSize(PlatformFile file, uint64_t* size) {
   return true;
 }
 
+bool PlatformFileStamp(PlatformFile file, PlatformFileFacts* facts) {
+  LARGE_INTEGER size;
+  FILETIME written;
+  if (!GetFileSizeEx(ToHandle(file), &size) || size.QuadPart < 0 ||
+      !GetFileTime(ToHandle(file), nullptr, nullptr, &written)) {
+    return false;
+  }
+  // 100 ns ticks since 1601-01-01; 11,644,473,600 seconds before 1970.
+  int64_t ticks = int64_t((uint64_t(written.dwHighDateTime) << 32) | written.dwLowDateTime) - 116444736000000000LL;
+  int64_t seconds = ticks / 10000000;
+  int64_t rest = ticks % 10000000;
+  if (rest < 0) {
+    rest += 10000000;
+    seconds--;
+  }
+  *facts = PlatformFileFacts{uint64_t(size.QuadPart), seconds, uint32_t(rest * 100), false};
+  return true;
+}
+
+PlatformFile PlatformFileCreateUnnamed() {
+  char folder[MAX_PATH];
+  char name[MAX_PATH];
+  if (PlatformTempFolder(folder, sizeof folder) == 0 || GetTempFileNameA(folder, "pkt", 0, name) == 0) {
+    return PLATFORM_FILE_INVALID;
+  }
+  // GetTempFileName made the file; this handle deletes it when closed.
+  PlatformFile file = FromHandle(CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+                                             FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+  if (file == PLATFORM_FILE_INVALID) DeleteFileA(name);
+  return file;
+}
+
 bool PlatformFileWrite(PlatformFile file, const void* source, uint32_t length, uint32_t* done) {
   calls.writes++;
   calls.lastWriteSource = source;

@@ -253,6 +253,37 @@ TEST(PlatformFile, SizeIsWhatTheFileHolds) {
   PlatformFileDelete(path);
 }
 
+// A stamp holds still while the file does and tells one written since; an
+// unnamed file reads back what was written to it.
+TEST(PlatformFile, StampTellsAWrittenFileAndAnUnnamedFileReadsBack) {
+  const char* path = "seam_stamp.bin";
+  WriteWhole(path, "before");
+  PlatformFile file = PlatformFileOpenRead(path, false);
+  ASSERT_NE(file, PLATFORM_FILE_INVALID);
+  PlatformFileFacts first{}, again{};
+  ASSERT_TRUE(PlatformFileStamp(file, &first));
+  ASSERT_TRUE(PlatformFileStamp(file, &again));
+  EXPECT_EQ(first.size, 6u);
+  EXPECT_GT(first.modifiedSeconds, 1500000000);  // after 2017: a time, not a count of ticks
+  EXPECT_TRUE(first.modifiedSeconds == again.modifiedSeconds && first.modifiedNanoseconds == again.modifiedNanoseconds);
+#ifndef _WIN32  // Windows refuses to write a file a reader holds open
+  WriteWhole(path, "after, longer");
+  ASSERT_TRUE(PlatformFileStamp(file, &again));
+  EXPECT_EQ(again.size, 13u);
+#endif
+  PlatformFileClose(file);
+  PlatformFileDelete(path);
+
+  PlatformFile unnamed = PlatformFileCreateUnnamed();
+  ASSERT_NE(unnamed, PLATFORM_FILE_INVALID);
+  uint32_t done = 0;
+  ASSERT_TRUE(PlatformFileWrite(unnamed, "spilt bytes", 11, &done));
+  char back[8] = {};
+  ASSERT_TRUE(PlatformFileReadAt(unnamed, 6, back, 5, &done));
+  EXPECT_EQ(std::string(back, done), "bytes");
+  PlatformFileClose(unnamed);
+}
+
 // A replace that cannot be made changes neither file.
 TEST(PlatformFile, AWrittenFileReplacesAnotherInOneStep) {
   const char* path = "seam_staged.bin";

@@ -32,7 +32,13 @@ constexpr const char* GENERAL_FOOTER =
     "  6  a file or standard output could not be written\n"
     "  7  an entry is too large to hold in memory\n"
     "When several rows fail, the most serious code is returned, in this order:\n"
-    "4 (damage), 6, 7, 5, 3.";
+    "4 (damage), 6, 7, 5, 3."
+#ifndef PACKTOOL_MOUNT
+    "\n\n"
+    "packtool mount (archives shown as a read-only folder) is a command of the\n"
+    "Linux build of packtool made with FUSE 3; this one has none."
+#endif
+    ;
 
 constexpr const char* LIST_FOOTER =
     "One line per index row (or per row chosen by number or --match): the row\n"
@@ -99,6 +105,27 @@ constexpr const char* RESCUE_FOOTER =
     "Exit code 0 only when every entry is sound and nothing was skipped; 4\n"
     "otherwise.";
 
+constexpr const char* MOUNT_FOOTER =
+    "Shows the archives as a read-only folder at MOUNTPOINT (an existing, empty\n"
+    "folder): the files under their rows' paths as extract --all names them,\n"
+    "and of a damaged index the entries past its trusted rows as entry-N.bin.\n"
+    "With several archives each is a folder named after its file. Files are\n"
+    "dated as their archive. Mounting reads the index and the entry headers,\n"
+    "no other entry's data; a file's entry is decoded when it is opened, once\n"
+    "for every reader, and kept in a cache of --cache-size MiB (an entry larger\n"
+    "than that goes to an unnamed temporary file while it is open). Stored\n"
+    "entries are read in place.\n"
+    "\n"
+    "Reading a damaged entry gives the bytes its stream decoded and then fails\n"
+    "with an I/O error, so that a copy of it fails instead of being cut short.\n"
+    "An archive that changes while mounted gives I/O errors. Past damage that\n"
+    "breaks the order of the entries (a header that cannot be right, zeros),\n"
+    "the entries before it are shown; extract --all and rescue look past it.\n"
+    "\n"
+    "packtool goes to the background once the mount is up (--foreground keeps\n"
+    "it). Unmount with \"fusermount3 -u MOUNTPOINT\", or Ctrl-C in the\n"
+    "foreground. Needs FUSE 3 (/dev/fuse and fusermount3).";
+
 // The usage line first; an option's line names its value (FILE, PATTERN)
 // and nothing else: the checks between options are said by the parser when
 // they fail.
@@ -112,8 +139,12 @@ class HelpFormat : public CLI::Formatter {
   }
   std::string make_help(const CLI::App* app, std::string name, CLI::AppFormatMode mode) const override {
     if (mode == CLI::AppFormatMode::Sub) return make_expanded(app);
-    return make_usage(app, name) + "\n" + app->get_description() + "\n" + make_positionals(app) +
-           make_groups(app, mode) + make_subcommands(app, mode) + "\n" + make_footer(app);
+    std::string usage = make_usage(app, name);
+    // The mount point is the last of mount's words, which the parser takes
+    // as one list with the archives.
+    if (app->get_name() == "mount") usage.replace(usage.find("ARCHIVE..."), 10, "ARCHIVE... MOUNTPOINT");
+    return usage + "\n" + app->get_description() + "\n" + make_positionals(app) + make_groups(app, mode) +
+           make_subcommands(app, mode) + "\n" + make_footer(app);
   }
   std::string make_option_opts(const CLI::Option* option) const override {
     return option->nonpositional() && option->get_type_size() != 0 ? " " + option->get_type_name() : "";
@@ -185,6 +216,19 @@ class CommandLine {
          "ask for every 4 KiB of a bad area, so that none\n"
          "that reads is given up with the bad ones around\n"
          "it (slow on a failing disk; for a second run)");
+
+#ifdef PACKTOOL_MOUNT
+    CLI::App* mount =
+        Command(PackToolCommand::Mount, "mount", "show archives as a read-only folder (FUSE)", MOUNT_FOOTER);
+    mount->add_option("ARCHIVE", mountWords_, "the pack archives, then the folder to mount\non (MOUNTPOINT)")
+        ->required()
+        ->expected(2, -1);
+    Flag(mount, "-f,--foreground", request_.foreground, "stay in the foreground until unmounted");
+    mount
+        ->add_option("--cache-size", request_.cacheMegabytes,
+                     "MiB of decoded entries kept after reading\n(default 256)")
+        ->type_name("MIB");
+#endif
 
     CLI::App* help = Command(PackToolCommand::Help, "help", "this text, or the command's own", "");
     help->add_option("COMMAND", helpTopic_, "the command whose options are shown");
@@ -329,6 +373,17 @@ class CommandLine {
       }
       return true;
     }
+    if (r.command == PackToolCommand::Mount) {
+      r.mountPoint = mountWords_.back();
+      r.archives.assign(mountWords_.begin(), mountWords_.end() - 1);
+      for (const std::string& word : mountWords_) {
+        if (word.empty()) return Fail(error, "an archive or mount point name is empty");
+      }
+      if (r.cacheMegabytes == 0 || r.cacheMegabytes > (uint64_t(1) << 20)) {
+        return Fail(error, "--cache-size takes 1 to 1048576 (MiB)");
+      }
+      return true;
+    }
     if (r.archive.empty()) return Fail(error, "the archive name is empty");
     // Values given empty first: the words after them mean nothing yet.
     for (const std::string& pattern : r.patterns) {
@@ -386,6 +441,7 @@ class CommandLine {
   std::vector<CLI::Option*> folders_;  // the commands' -d
   PackToolRequest request_;
   std::vector<std::string> rows_;
+  std::vector<std::string> mountWords_;  // mount: the archives, the mount point last
   std::string helpTopic_;
   bool version_ = false;
   bool raw_ = false;

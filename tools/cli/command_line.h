@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-enum class PackToolCommand { None, Help, List, Extract, Verify, Cat, Rescue, Version };
+enum class PackToolCommand { None, Help, List, Extract, Verify, Cat, Rescue, Mount, Version };
 enum class ListFormat { Table, Raw, Json };
 
 struct PackToolRequest {
@@ -23,6 +23,11 @@ struct PackToolRequest {
   std::string outputFolder;  // -d
   bool hasOutputFile = false;
   bool hasOutputFolder = false;
+  // mount: every archive, the folder to mount on, and the bound of its cache
+  std::vector<std::string> archives;
+  std::string mountPoint;
+  bool foreground = false;
+  uint64_t cacheMegabytes = 256;
 };
 
 // Fills request, or returns false with a one-line reason in *error.

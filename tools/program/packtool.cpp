@@ -11,6 +11,9 @@
 #include "tools/cli/exit_codes.h"
 #include "tools/cli/report.h"
 #include "tools/commands/commands.h"
+#ifdef PACKTOOL_MOUNT
+#include "tools/mount/mount.h"
+#endif
 #include "version.h"
 
 namespace {
@@ -27,6 +30,10 @@ int Run(const PackToolRequest& request) {
       return RunCat(request);
     case PackToolCommand::Rescue:
       return RunRescue(request);
+#ifdef PACKTOOL_MOUNT
+    case PackToolCommand::Mount:
+      return RunMount(request);
+#endif
     default:
       return EXIT_USAGE;
   }

@@ -4,10 +4,6 @@
 
 namespace {
 
-// A run of empty entries past the rows of a damaged index longer than this is
-// zeros, not files (as the salvage walk takes it).
-constexpr uint32_t EMPTY_RUN_UNKNOWN = 16;
-
 bool Empty(const EntryFacts& facts) {
   return facts.unpackedSize == 0 && facts.packedSize == 0;
 }
@@ -34,8 +30,8 @@ std::string Trouble(const PlainReading& plain, const ArchiveSession& session, si
   uint32_t run = 0;
   for (uint32_t i = uint32_t(rows); i < count; i++) {
     run = Empty(plain.entries[i]) ? run + 1 : 0;
-    if (run > EMPTY_RUN_UNKNOWN) {
-      return "past its trusted rows, the archive holds more than " + std::to_string(EMPTY_RUN_UNKNOWN) +
+    if (run > SALVAGE_EMPTY_RUN_UNKNOWN) {
+      return "past its trusted rows, the archive holds more than " + std::to_string(SALVAGE_EMPTY_RUN_UNKNOWN) +
              " empty entries in a row from entry " + std::to_string(i + 1 - run);
     }
   }

@@ -1,0 +1,100 @@
+// The mount's cache of decoded entries, in process: one decode for readers
+// that ask at once, a bound in bytes with the least recently used out
+// first, and an entry over the bound held in a temporary file.
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "core/memory.h"
+#include "tests/support/damaged_archives.h"
+#include "tests/support/pack_writer.h"
+#include "tools/mount/entry_cache.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+const char* const ARCHIVE = "mount_cache_test.zip";
+
+class MountCache : public testing::Test {
+ protected:
+  void SetUp() override {
+    ProgramHeapCreate();
+    for (uint32_t i = 0; i < 4; i++) data_.push_back(SampleProse(10000 + i * 5000, i));
+    std::vector<PackEntry> entries;
+    for (const Bytes& data : data_) entries.push_back(CompressedEntry(data));
+    ASSERT_TRUE(WriteArchive(ARCHIVE, entries));
+    archive_ = ArchiveFileOpen(ARCHIVE, ARCHIVE_WALK_HEADERS);
+    ASSERT_NE(archive_, nullptr);
+  }
+  void TearDown() override {
+    ArchiveFileClose(archive_);
+    ProgramHeapDestroy();
+    PlatformFileDelete(ARCHIVE);
+  }
+
+  // The entry's bytes as the cache gives them, in reads of 4 KiB.
+  static Bytes Bytes4k(const DecodedEntry& entry) {
+    Bytes all(entry.Decoded());
+    uint32_t done = 0;
+    for (uint32_t at = 0; at < all.size(); at += done) {
+      if (!entry.Read(at, all.data() + at, 4096, &done) || done == 0) return {};
+    }
+    return all;
+  }
+  // Data reads (one per decode) since the last call.
+  uint64_t Decodes() {
+    uint64_t now = PlatformFileCalls().positionedReads, count = now - reads_;
+    reads_ = now;
+    return count;
+  }
+
+  std::vector<Bytes> data_;
+  ArchiveFile* archive_ = nullptr;
+  uint64_t reads_ = 0;
+};
+
+TEST_F(MountCache, DecodesOnceKeepsWithinItsBoundAndSpillsLargerEntries) {
+  // Entries 0 to 3 are 10,000 to 25,000 bytes.
+  EntryCache cache(40000);
+  Decodes();
+  std::vector<std::shared_ptr<DecodedEntry>> got(8);
+  std::vector<std::thread> readers;
+  for (size_t t = 0; t < got.size(); t++) readers.emplace_back([&, t] { got[t] = cache.Get(archive_, 0, 1); });
+  for (std::thread& reader : readers) reader.join();
+  EXPECT_EQ(Decodes(), 1u);
+  for (const auto& entry : got) EXPECT_EQ(entry, got[0]);
+  EXPECT_EQ(Bytes4k(*got[0]), data_[1]);
+  got.clear();
+
+  // Kept after its readers are gone; the least recently used goes first.
+  EXPECT_NE(cache.Get(archive_, 0, 0), nullptr);
+  EXPECT_NE(cache.Get(archive_, 0, 1), nullptr);
+  EXPECT_EQ(Decodes(), 1u);
+  EXPECT_EQ(cache.HeldBytes(), 25000u);
+  EXPECT_NE(cache.Get(archive_, 0, 0), nullptr);  // entry 1 is now the least recently used
+  EXPECT_NE(cache.Get(archive_, 0, 2), nullptr);  // 20,000 more: entry 1 goes
+  EXPECT_EQ(Decodes(), 1u);
+  EXPECT_EQ(cache.HeldBytes(), 30000u);
+  EXPECT_NE(cache.Get(archive_, 0, 0), nullptr);
+  EXPECT_EQ(Decodes(), 0u);
+  EXPECT_NE(cache.Get(archive_, 0, 1), nullptr);
+  EXPECT_EQ(Decodes(), 1u);
+  EXPECT_LE(cache.HeldBytes(), 40000u);
+
+  // Over the bound on its own: in a temporary file, read back the same,
+  // gone when its last reader is.
+  EntryCache small(20000);
+  std::shared_ptr<DecodedEntry> large = small.Get(archive_, 0, 3);
+  ASSERT_NE(large, nullptr);
+  EXPECT_EQ(small.HeldBytes(), 0u);
+  EXPECT_EQ(Bytes4k(*large), data_[3]);
+  EXPECT_EQ(small.Get(archive_, 0, 3), large);
+  large.reset();
+  Decodes();
+  EXPECT_NE(small.Get(archive_, 0, 3), nullptr);
+  EXPECT_EQ(Decodes(), 1u);
+}
+
+}  // namespace

@@ -1,0 +1,269 @@
+// packtool mount as a user meets it: a real FUSE mount of archives made by
+// the test encoder, its files and their bytes held against what extract
+// writes of the same archives, and what a program that writes, or reads a
+// damaged entry, gets back. Natively only; a machine without /dev/fuse or
+// fusermount3 fails these tests rather than skip them.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <thread>
+
+#include "tests/tools/packtool_fixture.h"
+
+extern char** environ;
+
+namespace {
+
+// A file read as a program reads it: its bytes, and the error that ended
+// the reading (0 at its end).
+struct FileRead {
+  Bytes bytes;
+  int error = 0;
+  bool operator==(const FileRead&) const = default;
+};
+
+FileRead ReadThrough(const fs::path& path) {
+  FileRead read;
+  int fd = open(path.c_str(), O_RDONLY);
+  if (fd < 0) return FileRead{{}, errno};
+  char buffer[65536];
+  for (;;) {
+    ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0) read.error = errno;
+    if (got <= 0) break;
+    read.bytes.insert(read.bytes.end(), buffer, buffer + got);
+  }
+  close(fd);
+  return read;
+}
+
+// Every file below folder by its relative path.
+std::map<std::string, FileRead> FilesBelow(const fs::path& folder) {
+  std::map<std::string, FileRead> files;
+  for (const auto& item : fs::recursive_directory_iterator(folder)) {
+    if (item.is_regular_file()) files[fs::relative(item.path(), folder).string()] = ReadThrough(item.path());
+  }
+  return files;
+}
+
+bool IsMountPoint(const fs::path& path) {
+  std::ifstream mounts("/proc/self/mountinfo");
+  std::string line;
+  while (std::getline(mounts, line)) {
+    if (line.find(" " + path.string() + " ") != std::string::npos) return true;
+  }
+  return false;
+}
+
+class PackToolMount : public PackToolCli {
+ protected:
+  void SetUp() override {
+    PackToolCli::SetUp();
+    mountPoint_ = base_ / "work" / "mnt";
+    fs::create_directories(mountPoint_);
+    ASSERT_EQ(access("/dev/fuse", R_OK | W_OK), 0) << "/dev/fuse is missing or not usable: packtool mount needs FUSE 3";
+    ASSERT_EQ(system("command -v fusermount3 >/dev/null"), 0) << "fusermount3 is missing (Debian package fuse3)";
+  }
+  void TearDown() override {
+    if (child_ > 0) Stop();
+    if (IsMountPoint(mountPoint_)) system(("fusermount3 -u '" + mountPoint_.string() + "'").c_str());
+    PackToolCli::TearDown();
+  }
+
+  // packtool mount --foreground ARCHIVES mnt, as a process of its own; true
+  // once the mount is up.
+  bool Start(const std::vector<std::string>& archives) {
+    std::vector<std::string> words{PACKTOOL_PATH, "mount", "--foreground"};
+    for (const std::string& archive : archives) words.push_back(Path(archive));
+    words.push_back(mountPoint_.string());
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    // libfuse leaves the state of a folder listing the kernel had not yet
+    // closed when the loop ended: its leak, not packtool's.
+    std::string suppressions = (base_ / "leaks.txt").string();
+    std::ofstream(suppressions) << "leak:libfuse3.so\n";
+    std::vector<std::string> variables{"LSAN_OPTIONS=suppressions=" + suppressions};
+    for (char** variable = environ; *variable != nullptr; variable++) {
+      if (strncmp(*variable, "LSAN_OPTIONS=", 13) != 0) variables.push_back(*variable);
+    }
+    std::vector<char*> environment;
+    for (std::string& variable : variables) environment.push_back(variable.data());
+    environment.push_back(nullptr);
+    if (posix_spawn(&child_, argv[0], nullptr, nullptr, argv.data(), environment.data()) != 0) return false;
+    // A bound for a machine that hangs, not a measurement.
+    for (int tries = 0; tries < 2000; tries++) {
+      if (IsMountPoint(mountPoint_)) return true;
+      int status = 0;
+      if (waitpid(child_, &status, WNOHANG) == child_) {
+        child_ = 0;
+        return false;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+
+  // Ctrl-C: the exit code (-1 for a signal's death).
+  int Stop() {
+    kill(child_, SIGINT);
+    int status = 0;
+    waitpid(child_, &status, 0);
+    child_ = 0;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  fs::path mountPoint_;
+  pid_t child_ = 0;
+};
+
+// Each archive (or set of archives) mounted shows exactly the files extract
+// --all --force writes of it, with the same bytes; a damaged entry's file
+// gives those bytes and then EIO.
+TEST_F(PackToolMount, ShowsWhatExtractWritesAndFailsAfterADamagedEntrysBytes) {
+  Bytes big = SampleData(700000, 1), text = SampleData(3000, 2);
+  std::vector<std::string> rows{"C:\\Index.txt",    "C:\\Daten\\gro\xDF.txt", "D:\\Daten\\brief.txt",
+                                "..\\..\\evil.txt", "C:\\Daten\\gro\xDF.txt", "C:\\Daten\\brief.txt\\x",
+                                "C:\\leer.txt",     "C:\\fehlt.txt"};
+  WriteEntries("sound.zip", {StoredEntry(B(Index(rows))), CompressedEntry(big), StoredEntry(text), StoredEntry(B("x")),
+                             CompressedEntry(B("twice")), CompressedEntry(text), StoredEntry({})});
+  Bytes damaged = BuildArchive({StoredEntry(B(Index({"C:\\i", "C:\\a\\kaputt.txt", "C:\\a\\gut.txt"})))});
+  AppendSpoiltEntry(damaged, big, 30000, 0x5A);
+  AppendRawEntry(damaged, 1, 1, B("g"));
+  Write("damaged-entry.zip", damaged);
+  Write("damaged-index.zip", RescueSample().BuildWithIndexCut());
+  fs::create_directories(Path("other"));
+  WriteEntries("other/sound.zip", {StoredEntry(B(Index({"C:\\eins.txt"}))), StoredEntry(B("1"))});
+
+  struct Case {
+    std::vector<std::string> archives;
+    std::vector<std::string> failing;  // files whose reading ends in EIO
+  } cases[] = {
+      {{"sound.zip"}, {}},
+      {{"damaged-entry.zip"}, {"a/kaputt.txt"}},
+      {{"damaged-index.zip"}, {"Index.txt"}},
+      {{"sound.zip", "other/sound.zip", "damaged-index.zip"}, {"damaged-index.zip/Index.txt"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.archives.back());
+    fs::remove_all(Path("out"));
+    std::vector<std::string> folders{""};
+    if (c.archives.size() > 1) folders = {"sound.zip", "sound.zip-2", "damaged-index.zip"};
+    for (size_t i = 0; i < c.archives.size(); i++) {
+      ToolRun run = Run({"extract", "--all", "--force", "-q", "-d", "out/" + folders[i], c.archives[i]});
+      ASSERT_TRUE(run.exitCode != 1 && run.exitCode != 2) << run.err;  // the archive opened; rows may fail
+    }
+    std::map<std::string, FileRead> expected = FilesBelow(Path("out"));
+    for (const std::string& failing : c.failing) {
+      ASSERT_EQ(expected.count(failing), 1u) << failing;
+      expected[failing].error = EIO;
+    }
+    ASSERT_TRUE(Start(c.archives));
+    std::map<std::string, FileRead> shown = FilesBelow(mountPoint_);
+    EXPECT_EQ(shown.size(), expected.size());
+    for (const auto& [path, read] : expected) {
+      EXPECT_TRUE(shown.count(path) == 1 && shown[path] == read) << path;
+    }
+    EXPECT_EQ(Stop(), 0);
+  }
+  // Past damage the plain reading cannot pass (a zeroed block, which it
+  // would take for empty entries), the files before it, each as extract
+  // writes it: none of the rows past it as an empty file.
+  RowArchive rowArchive(12);
+  Write("zeroed.zip", rowArchive.ZeroedBlock(6));
+  Run({"extract", "--all", "--force", "-q", "-d", "zeroed", "zeroed.zip"});
+  std::map<std::string, FileRead> extracted = FilesBelow(Path("zeroed"));
+  ASSERT_TRUE(Start({"zeroed.zip"}));
+  std::map<std::string, FileRead> shown = FilesBelow(mountPoint_);
+  EXPECT_GE(shown.size(), 5u);
+  EXPECT_LT(shown.size(), extracted.size());
+  for (const auto& [path, read] : shown) EXPECT_TRUE(extracted.count(path) == 1 && extracted[path] == read) << path;
+  EXPECT_EQ(Stop(), 0);
+
+  // The damaged entry is sized as its header says; the bytes before the
+  // error are what its stream decoded (compared above), fewer than that.
+  ASSERT_TRUE(Start({"damaged-entry.zip"}));
+  FileRead read = ReadThrough(mountPoint_ / "a" / "kaputt.txt");
+  EXPECT_EQ(read.error, EIO);
+  EXPECT_GT(read.bytes.size(), 0u);
+  EXPECT_LT(read.bytes.size(), big.size());
+  EXPECT_EQ(fs::file_size(mountPoint_ / "a" / "kaputt.txt"), big.size());
+}
+
+// Nothing changes through the mount; an archive that changes under it is an
+// I/O error; Ctrl-C leaves nothing mounted, as does the unmount of a mount
+// in the background; a mount that cannot be made says why.
+TEST_F(PackToolMount, RefusesWritesEndsCleanlyAndSaysWhyItCannotStart) {
+  WriteEntries("a.zip", {StoredEntry(B(Index({"C:\\i.txt", "C:\\d\\f.txt"}))), CompressedEntry(SampleData(9000, 3))});
+  ASSERT_TRUE(Start({"a.zip"}));
+  const fs::path file = mountPoint_ / "d" / "f.txt";
+  const std::string target = (mountPoint_ / "g.txt").string();
+  struct Refusal {
+    const char* what;
+    int result;
+  } refusals[] = {
+      {"open for writing", open(file.c_str(), O_WRONLY)},
+      {"create", open(target.c_str(), O_WRONLY | O_CREAT, 0644)},
+      {"truncate", truncate(file.c_str(), 0)},
+      {"rename", rename(file.c_str(), target.c_str())},
+      {"unlink", unlink(file.c_str())},
+      {"mkdir", mkdir((mountPoint_ / "n").c_str(), 0755)},
+      {"rmdir", rmdir((mountPoint_ / "d").c_str())},
+  };
+  for (const Refusal& r : refusals) {
+    EXPECT_EQ(r.result, -1) << r.what;
+  }
+  errno = 0;
+  EXPECT_EQ(open(file.c_str(), O_RDWR), -1);
+  EXPECT_EQ(errno, EROFS);
+  struct stat facts {};
+  ASSERT_EQ(stat(file.c_str(), &facts), 0);
+  EXPECT_EQ(facts.st_mode & 07777, 0444u);
+  EXPECT_EQ(facts.st_size, 9000);
+  struct stat archive {};
+  ASSERT_EQ(stat(Path("a.zip").c_str(), &archive), 0);
+  EXPECT_EQ(facts.st_mtim.tv_sec, archive.st_mtim.tv_sec);
+  EXPECT_EQ(facts.st_mtim.tv_nsec, archive.st_mtim.tv_nsec);
+  EXPECT_EQ(ReadThrough(file).bytes, SampleData(9000, 3));
+
+  WriteEntries("a.zip", {StoredEntry(B(Index({"C:\\i.txt"})))});
+  EXPECT_EQ(ReadThrough(mountPoint_ / "i.txt").error, EIO);
+  EXPECT_EQ(Stop(), 0);
+  EXPECT_FALSE(IsMountPoint(mountPoint_));
+
+  // In the background: back once mounted, gone after fusermount3 -u.
+  ToolRun run = Run({"mount", "a.zip", mountPoint_.string()});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_TRUE(IsMountPoint(mountPoint_));
+  EXPECT_EQ(system(("fusermount3 -u '" + mountPoint_.string() + "'").c_str()), 0);
+  EXPECT_FALSE(IsMountPoint(mountPoint_));
+
+  Write("plain.txt", B("hello"));
+  struct Failure {
+    std::vector<std::string> arguments;
+    int code;
+    const char* says;
+  } failures[] = {
+      {{"mount", "missing.zip", "mnt"}, 2, "missing.zip"},
+      {{"mount", "plain.txt", "mnt"}, 2, "not a pack archive"},
+      {{"mount", "a.zip", "missing-folder"}, 5, "no such folder"},
+  };
+  for (const Failure& f : failures) {
+    run = Run(f.arguments);
+    EXPECT_EQ(run.exitCode, f.code) << f.arguments[1];
+    EXPECT_CONTAINS(run.err, f.says);
+    EXPECT_FALSE(IsMountPoint(mountPoint_));
+  }
+}
+
+}  // namespace

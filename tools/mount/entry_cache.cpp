@@ -1,0 +1,111 @@
+#include "tools/mount/entry_cache.h"
+
+#include <algorithm>
+#include <cstring>
+
+DecodedEntry::~DecodedEntry() {
+  ArchiveCursorFree(cursor_);
+  if (spill_ != PLATFORM_FILE_INVALID) PlatformFileClose(spill_);
+}
+
+bool DecodedEntry::Read(uint64_t offset, void* destination, uint32_t length, uint32_t* done) const {
+  *done = 0;
+  if (offset >= decoded_) return true;
+  uint32_t count = uint32_t(std::min<uint64_t>(length, decoded_ - offset));
+  if (bytes_ != nullptr) {
+    memcpy(destination, bytes_ + offset, count);
+    *done = count;
+    return true;
+  }
+  return PlatformFileReadAt(spill_, offset, destination, count, done) && *done == count;
+}
+
+namespace {
+
+// Writes the bytes to the temporary file in pieces a 32-bit count can say.
+bool Spill(PlatformFile file, const unsigned char* bytes, uint32_t size) {
+  constexpr uint32_t PIECE = 1u << 24;
+  for (uint32_t at = 0; at < size;) {
+    uint32_t length = std::min(PIECE, size - at), done = 0;
+    if (!PlatformFileWrite(file, bytes + at, length, &done) || done != length) return false;
+    at += length;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::shared_ptr<DecodedEntry> EntryCache::Decode(const ArchiveFile* archive, uint32_t entry) const {
+  ArchiveCursor* cursor = ArchiveCursorCreate(archive);
+  const unsigned char* bytes = nullptr;
+  ArchiveEntryInfo info{};
+  if (cursor == nullptr || ArchiveCursorSeek(cursor, entry) == 0 ||
+      (bytes = ArchiveCursorNextEntry(cursor)) == nullptr || ArchiveCursorLastEntryInfo(cursor, &info) == 0) {
+    ArchiveCursorFree(cursor);
+    return nullptr;
+  }
+  std::shared_ptr<DecodedEntry> decoded(new DecodedEntry);
+  decoded->size_ = info.unpackedSize;
+  decoded->decoded_ = info.decoded;
+  decoded->damaged_ = info.damaged != 0;
+  if (info.unpackedSize <= budget_) {
+    decoded->cursor_ = cursor;
+    decoded->bytes_ = bytes;
+    return decoded;
+  }
+  // Only what the stream decoded goes to the file: a size claim larger than
+  // the stream costs no more than the stream.
+  decoded->spill_ = PlatformFileCreateUnnamed();
+  bool spilt = decoded->spill_ != PLATFORM_FILE_INVALID && Spill(decoded->spill_, bytes, info.decoded);
+  ArchiveCursorFree(cursor);
+  return spilt ? decoded : nullptr;
+}
+
+void EntryCache::Keep(Slot& slot, const std::shared_ptr<DecodedEntry>& entry) {
+  if (slot.inKept) {
+    kept_.splice(kept_.begin(), kept_, slot.kept);
+    return;
+  }
+  if (entry->bytes_ == nullptr) return;  // in a temporary file: kept by its readers alone
+  kept_.push_front(entry);
+  slot.kept = kept_.begin();
+  slot.inKept = true;
+  held_ += entry->size_;
+  // The newest stays even alone over the budget; the others go, oldest
+  // first. An entry that goes stays in memory until its last reader is done.
+  while (held_ > budget_ && kept_.size() > 1) {
+    const std::shared_ptr<DecodedEntry>& oldest = kept_.back();
+    held_ -= oldest->size_;
+    slots_[oldest->key_].inKept = false;
+    kept_.pop_back();
+  }
+}
+
+std::shared_ptr<DecodedEntry> EntryCache::Get(const ArchiveFile* archive, uint32_t archiveNumber, uint32_t entry) {
+  uint64_t key = uint64_t(archiveNumber) << 32 | entry;
+  std::unique_lock<std::mutex> hold(lock_);
+  decoded_.wait(hold, [&] { return !slots_[key].decoding; });
+  Slot& slot = slots_[key];
+  if (std::shared_ptr<DecodedEntry> found = slot.entry.lock()) {
+    Keep(slot, found);
+    return found;
+  }
+  slot.decoding = true;
+  hold.unlock();
+  std::shared_ptr<DecodedEntry> made = Decode(archive, entry);
+  hold.lock();
+  Slot& after = slots_[key];  // the map's nodes stay where they are
+  after.decoding = false;
+  if (made != nullptr) {
+    made->key_ = key;
+    after.entry = made;
+    Keep(after, made);
+  }
+  decoded_.notify_all();
+  return made;
+}
+
+uint64_t EntryCache::HeldBytes() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return held_;
+}

@@ -1,0 +1,79 @@
+// The decoded bytes of compressed entries, for the mount: decoded once,
+// shared by every reader of the entry, and kept after the last one is done
+// while they fit the budget (least recently used out first). An entry
+// larger than the budget is decoded into an unnamed temporary file instead,
+// which goes away with its last reader. Stored entries never come here:
+// they are read in place (ArchiveFileReadEntryData).
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <list>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "pack/archive_file.h"
+#include "platform/platform.h"
+
+// One entry's decoded bytes, read only once made. Of a damaged entry only
+// the bytes before `decoded` are its own.
+class DecodedEntry {
+ public:
+  DecodedEntry(const DecodedEntry&) = delete;
+  DecodedEntry& operator=(const DecodedEntry&) = delete;
+  ~DecodedEntry();
+
+  uint32_t Size() const { return size_; }
+  uint32_t Decoded() const { return decoded_; }
+  bool Damaged() const { return decoded_ < size_ || damaged_; }
+  // Copies up to length bytes from offset, not past Decoded(); false when the
+  // temporary file would not read.
+  bool Read(uint64_t offset, void* destination, uint32_t length, uint32_t* done) const;
+
+ private:
+  friend class EntryCache;
+  DecodedEntry() = default;
+
+  uint64_t key_ = 0;  // its slot in the cache
+  uint32_t size_ = 0;
+  uint32_t decoded_ = 0;
+  bool damaged_ = false;
+  ArchiveCursor* cursor_ = nullptr;  // holds the bytes in memory
+  const unsigned char* bytes_ = nullptr;
+  PlatformFile spill_ = PLATFORM_FILE_INVALID;  // or they are in this file
+};
+
+class EntryCache {
+ public:
+  explicit EntryCache(uint64_t budget) : budget_(budget) {}
+
+  // The decoded entry, or null when it cannot be had (a read the system
+  // refused, no memory, no temporary file). Callers that ask for one entry
+  // at once wait for one decode. Whether the archive's file is still the
+  // one that was opened is the caller's to ask first.
+  std::shared_ptr<DecodedEntry> Get(const ArchiveFile* archive, uint32_t archiveNumber, uint32_t entry);
+
+  // What the kept entries hold in memory.
+  uint64_t HeldBytes() const;
+
+ private:
+  struct Slot {
+    std::weak_ptr<DecodedEntry> entry;
+    bool decoding = false;
+    std::list<std::shared_ptr<DecodedEntry>>::iterator kept;  // valid while inKept
+    bool inKept = false;
+  };
+
+  std::shared_ptr<DecodedEntry> Decode(const ArchiveFile* archive, uint32_t entry) const;
+  void Keep(Slot& slot, const std::shared_ptr<DecodedEntry>& entry);
+
+  const uint64_t budget_;
+  // Guards the slots, the kept list and its byte count; never held over a
+  // decode or a read.
+  mutable std::mutex lock_;
+  std::condition_variable decoded_;
+  std::map<uint64_t, Slot> slots_;                 // by archive and entry number
+  std::list<std::shared_ptr<DecodedEntry>> kept_;  // most recently used first
+  uint64_t held_ = 0;
+};

@@ -1,0 +1,8 @@
+// packtool mount: archives shown as a read-only folder through FUSE 3
+// (Linux). Runs until the folder is unmounted or the process is told to
+// stop (Ctrl-C, SIGTERM); in the background unless asked to stay.
+#pragma once
+
+#include "tools/cli/command_line.h"
+
+int RunMount(const PackToolRequest& request);

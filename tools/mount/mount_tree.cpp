@@ -1,0 +1,102 @@
+#include "tools/mount/mount_tree.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "tools/rows/archive_commands.h"
+#include "tools/rows/target_path.h"
+#include "tools/text/path_text.h"
+
+MountTree::MountTree() {
+  nodes_.emplace_back();
+  nodes_[ROOT].folder = true;
+}
+
+bool MountTree::Folder(uint32_t parent, const std::string& name, uint32_t* folder) {
+  auto found = nodes_[parent].children.find(name);
+  if (found != nodes_[parent].children.end()) {
+    *folder = found->second;
+    return nodes_[found->second].folder;
+  }
+  MountNode node;
+  node.name = name;
+  node.folder = true;
+  *folder = uint32_t(nodes_.size());
+  nodes_.push_back(std::move(node));
+  nodes_[parent].children.emplace(name, *folder);
+  return true;
+}
+
+bool MountTree::AddFile(uint32_t parent, const std::string& name, const MountNode& file) {
+  if (nodes_[parent].children.count(name) != 0) return false;
+  nodes_[parent].children.emplace(name, uint32_t(nodes_.size()));
+  nodes_.push_back(file);
+  nodes_.back().name = name;
+  files_++;
+  return true;
+}
+
+uint32_t MountTree::AddArchiveFolder(const std::string& fileName) {
+  std::string name = fileName;
+  for (int n = 2; nodes_[ROOT].children.count(name) != 0; n++) name = fileName + "-" + std::to_string(n);
+  uint32_t folder = ROOT;
+  Folder(ROOT, name, &folder);
+  return folder;
+}
+
+void MountTree::AddArchive(uint32_t folder, uint32_t archive, const MountSource& source,
+                           std::vector<std::string>* refused) {
+  const std::vector<std::string>& rows = source.rows;
+  // The order is extract's: the first row to name a path has it.
+  auto add = [&](uint32_t entry) {
+    MountNode file;
+    file.archive = archive;
+    file.entry = entry;
+    file.size = source.entries[entry].unpackedSize;
+    file.stored = source.entries[entry].stored;
+    uint32_t parent = folder;
+    std::string name;
+    if (entry >= rows.size()) {
+      name = UnnamedEntryFileName(entry);
+    } else {
+      TargetPath path;
+      if (const char* refusal = TargetFromRowPath(rows[entry], WINDOWS_NAMES, &path)) {
+        refused->push_back(RowName(entry, rows) + ": not shown: " + refusal);
+        return;
+      }
+      for (const std::string& part : path.folders) {
+        if (!Folder(parent, FileNameText(part), &parent)) {
+          refused->push_back(RowName(entry, rows) + ": not shown: a folder of its path is the file of another row");
+          return;
+        }
+      }
+      name = FileNameText(path.name);
+    }
+    if (!AddFile(parent, name, file)) {
+      refused->push_back(RowName(entry, rows) + ": not shown: its path is that of another row");
+    }
+  };
+  uint32_t named = uint32_t(std::min(rows.size(), source.entries.size()));
+  for (uint32_t entry = 0; entry < named; entry++) add(entry);
+  if (source.indexSound) return;
+  for (uint32_t entry = named; entry < source.entries.size(); entry++) add(entry);
+}
+
+const MountNode* MountTree::Find(const char* path) const {
+  uint32_t at = ROOT;
+  while (*path != '\0') {
+    if (*path == '/') {
+      path++;
+      continue;
+    }
+    const char* end = strchr(path, '/');
+    size_t length = end != nullptr ? size_t(end - path) : strlen(path);
+    const MountNode& node = nodes_[at];
+    if (!node.folder) return nullptr;
+    auto found = node.children.find(std::string(path, length));
+    if (found == node.children.end()) return nullptr;
+    at = found->second;
+    path += length;
+  }
+  return &nodes_[at];
+}
