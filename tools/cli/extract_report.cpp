@@ -4,8 +4,7 @@
 
 #include "tools/cli/json_document.h"
 #include "tools/cli/report.h"
-#include "tools/text/row_match.h"
-#include "tools/text/text_encoding.h"
+#include "tools/text/text.h"
 
 namespace {
 

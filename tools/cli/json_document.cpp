@@ -1,7 +1,7 @@
 #include "tools/cli/json_document.h"
 
 #include "tools/cli/report.h"
-#include "tools/text/text_encoding.h"
+#include "tools/text/text.h"
 
 std::string JsonHostPath(const std::string& path) {
 #ifdef _WIN32

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "tools/text/text_encoding.h"
+#include "tools/text/text.h"
 
 void Print(std::string_view text) {
   fwrite(text.data(), 1, text.size(), stdout);

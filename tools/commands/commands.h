@@ -3,7 +3,7 @@
 // code.
 #pragma once
 
-#include "tools/cli/command_line.h"
+#include "tools/cli/cli.h"
 
 int RunList(const PackToolRequest& request);
 int RunExtract(const PackToolRequest& request);

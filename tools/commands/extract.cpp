@@ -5,17 +5,11 @@
 #include <vector>
 
 #include "platform/staged_file.h"
-#include "tools/cli/extract_report.h"
+#include "tools/cli/cli.h"
 #include "tools/commands/commands.h"
 #include "tools/output/output_tree.h"
-#include "tools/rows/archive_commands.h"
-#include "tools/rows/opened_archive.h"
-#include "tools/rows/past_damage.h"
-#include "tools/rows/row_selection.h"
-#include "tools/rows/target_path.h"
-#include "tools/text/path_text.h"
-#include "tools/text/row_match.h"
-#include "tools/text/text_encoding.h"
+#include "tools/rows/rows.h"
+#include "tools/text/text.h"
 
 namespace {
 

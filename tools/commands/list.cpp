@@ -4,20 +4,10 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/cli/exit_codes.h"
-#include "tools/cli/extract_report.h"
-#include "tools/cli/json_document.h"
-#include "tools/cli/progress.h"
-#include "tools/cli/report.h"
+#include "tools/cli/cli.h"
 #include "tools/commands/commands.h"
-#include "tools/rows/archive_commands.h"
-#include "tools/rows/archive_session.h"
-#include "tools/rows/opened_archive.h"
-#include "tools/rows/past_damage.h"
-#include "tools/rows/row_selection.h"
-#include "tools/rows/target_path.h"
-#include "tools/text/row_match.h"
-#include "tools/text/text_encoding.h"
+#include "tools/rows/rows.h"
+#include "tools/text/text.h"
 
 namespace {
 

@@ -8,16 +8,11 @@
 #include "file/file.h"
 #include "pack/other_kinds.h"
 #include "pack/salvage.h"
-#include "tools/cli/exit_codes.h"
-#include "tools/cli/json_document.h"
-#include "tools/cli/progress.h"
-#include "tools/cli/report.h"
+#include "tools/cli/cli.h"
 #include "tools/commands/commands.h"
 #include "tools/output/output_tree.h"
-#include "tools/rows/archive_commands.h"
-#include "tools/rows/target_path.h"
-#include "tools/text/path_text.h"
-#include "tools/text/text_encoding.h"
+#include "tools/rows/rows.h"
+#include "tools/text/text.h"
 
 namespace {
 

@@ -3,15 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "tools/cli/exit_codes.h"
-#include "tools/cli/progress.h"
-#include "tools/cli/report.h"
+#include "tools/cli/cli.h"
 #include "tools/commands/commands.h"
-#include "tools/rows/archive_commands.h"
-#include "tools/rows/archive_session.h"
-#include "tools/rows/opened_archive.h"
-#include "tools/rows/past_damage.h"
-#include "tools/rows/row_selection.h"
+#include "tools/rows/rows.h"
 
 int RunVerify(const PackToolRequest& request) {
   OpenedArchive opened;

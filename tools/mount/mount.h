@@ -3,6 +3,6 @@
 // stop (Ctrl-C, SIGTERM); in the background unless asked to stay.
 #pragma once
 
-#include "tools/cli/command_line.h"
+#include "tools/cli/cli.h"
 
 int RunMount(const PackToolRequest& request);

@@ -14,15 +14,11 @@
 
 #include "pack/archive_file.h"
 #include "platform/platform.h"
-#include "tools/cli/exit_codes.h"
-#include "tools/cli/report.h"
+#include "tools/cli/cli.h"
 #include "tools/mount/entry_cache.h"
 #include "tools/mount/mount.h"
 #include "tools/mount/mount_tree.h"
-#include "tools/rows/archive_commands.h"
-#include "tools/rows/archive_session.h"
-#include "tools/rows/opened_archive.h"
-#include "tools/rows/past_damage.h"
+#include "tools/rows/rows.h"
 
 namespace {
 

@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "tools/rows/archive_commands.h"
-#include "tools/rows/target_path.h"
-#include "tools/text/path_text.h"
+#include "tools/rows/rows.h"
+#include "tools/text/text.h"
 
 MountTree::MountTree() {
   nodes_.emplace_back();

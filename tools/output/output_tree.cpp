@@ -1,8 +1,8 @@
 #include "tools/output/output_tree.h"
 
 #include "platform/staged_file.h"
-#include "tools/cli/report.h"
-#include "tools/text/path_text.h"
+#include "tools/cli/cli.h"
+#include "tools/text/text.h"
 
 namespace {
 

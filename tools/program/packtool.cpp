@@ -7,9 +7,7 @@
 #include "core/startup.h"
 #include "file/file.h"
 #include "platform/platform.h"
-#include "tools/cli/command_line.h"
-#include "tools/cli/exit_codes.h"
-#include "tools/cli/report.h"
+#include "tools/cli/cli.h"
 #include "tools/commands/commands.h"
 #ifdef PACKTOOL_MOUNT
 #include "tools/mount/mount.h"

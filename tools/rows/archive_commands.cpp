@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "tools/cli/extract_report.h"
+#include "tools/cli/cli.h"
 
 std::string RowName(uint32_t row, const std::vector<std::string>& rows) {
   std::string name = "row " + std::to_string(row);

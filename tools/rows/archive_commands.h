@@ -7,8 +7,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "tools/cli/exit_codes.h"
-#include "tools/cli/report.h"
+#include "tools/cli/cli.h"
 #include "tools/rows/archive_session.h"
 
 #ifdef _WIN32

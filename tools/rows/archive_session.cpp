@@ -4,7 +4,7 @@
 #include "pack/archive.h"
 #include "pack/other_kinds.h"
 #include "platform/platform.h"
-#include "tools/cli/report.h"
+#include "tools/cli/cli.h"
 
 ArchiveSession::~ArchiveSession() {
   ArchiveCursorFree(cursor_);

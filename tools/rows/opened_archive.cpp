@@ -1,6 +1,6 @@
 #include "tools/rows/opened_archive.h"
 
-#include "tools/cli/report.h"
+#include "tools/cli/cli.h"
 
 namespace {
 

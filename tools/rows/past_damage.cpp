@@ -1,6 +1,6 @@
 #include "tools/rows/past_damage.h"
 
-#include "tools/cli/report.h"
+#include "tools/cli/cli.h"
 
 namespace {
 

@@ -3,9 +3,8 @@
 #include <algorithm>
 
 #include "platform/platform.h"
-#include "tools/cli/exit_codes.h"
-#include "tools/cli/report.h"
-#include "tools/text/row_match.h"
+#include "tools/cli/cli.h"
+#include "tools/text/text.h"
 
 void MatchRows(const std::vector<std::string>& patterns, const std::vector<std::string>& rows,
                std::vector<uint32_t>* chosen, std::vector<size_t>* unmatched) {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/cli/command_line.h"
+#include "tools/cli/cli.h"
 
 // Adds to *chosen every row whose text matches one of the patterns (1252
 // bytes) and to *unmatched the index of every pattern that matched none.

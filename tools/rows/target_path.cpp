@@ -3,7 +3,7 @@
 #include <cctype>
 
 #include "file/file_name.h"
-#include "tools/text/text_encoding.h"
+#include "tools/text/text.h"
 
 namespace {
 

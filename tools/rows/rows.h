@@ -1,0 +1,11 @@
+// An archive seen as rows: opening it with its index, how far the rows are
+// trusted, going on past damage, choosing rows, naming their targets.
+// Other folders include this header only.
+#pragma once
+
+#include "tools/rows/archive_commands.h"
+#include "tools/rows/archive_session.h"
+#include "tools/rows/opened_archive.h"
+#include "tools/rows/past_damage.h"
+#include "tools/rows/row_selection.h"
+#include "tools/rows/target_path.h"
