@@ -20,10 +20,8 @@ bool DecodedEntry::Read(uint64_t offset, void* destination, uint32_t length, uin
   return PlatformFileReadAt(spill_, offset, destination, count, done) && *done == count;
 }
 
-namespace {
-
-// Writes the bytes to the temporary file in pieces a 32-bit count can say.
-bool Spill(PlatformFile file, const unsigned char* bytes, uint32_t size) {
+// In pieces a 32-bit count can say.
+bool SpillBytes(PlatformFile file, const unsigned char* bytes, uint32_t size) {
   constexpr uint32_t PIECE = 1u << 24;
   for (uint32_t at = 0; at < size;) {
     uint32_t length = std::min(PIECE, size - at), done = 0;
@@ -32,8 +30,6 @@ bool Spill(PlatformFile file, const unsigned char* bytes, uint32_t size) {
   }
   return true;
 }
-
-}  // namespace
 
 std::shared_ptr<DecodedEntry> EntryCache::Decode(const ArchiveFile* archive, uint32_t entry) const {
   ArchiveCursor* cursor = ArchiveCursorCreate(archive);
@@ -56,7 +52,7 @@ std::shared_ptr<DecodedEntry> EntryCache::Decode(const ArchiveFile* archive, uin
   // Only what the stream decoded goes to the file: a size claim larger than
   // the stream costs no more than the stream.
   decoded->spill_ = PlatformFileCreateUnnamed();
-  bool spilt = decoded->spill_ != PLATFORM_FILE_INVALID && Spill(decoded->spill_, bytes, info.decoded);
+  bool spilt = decoded->spill_ != PLATFORM_FILE_INVALID && SpillBytes(decoded->spill_, bytes, info.decoded);
   ArchiveCursorFree(cursor);
   return spilt ? decoded : nullptr;
 }

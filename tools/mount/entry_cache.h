@@ -44,6 +44,10 @@ class DecodedEntry {
   PlatformFile spill_ = PLATFORM_FILE_INVALID;  // or they are in this file
 };
 
+// Writes the bytes on at the temporary file's position; false when it
+// would not take them all.
+bool SpillBytes(PlatformFile file, const unsigned char* bytes, uint32_t size);
+
 class EntryCache {
  public:
   explicit EntryCache(uint64_t budget) : budget_(budget) {}

@@ -22,9 +22,21 @@
 
 namespace {
 
+// An entry the walk past the damage found: its recovered bytes in the
+// archive's temporary file.
+struct WalkedBytes {
+  uint64_t offset = 0;
+  uint32_t decoded = 0;
+  bool damaged = false;
+};
+
 struct MountedArchive {
   ArchiveFile* file = nullptr;
   struct timespec modified = {};
+  // Of an archive the plain reading cannot pass: every entry by the walk's
+  // number, its bytes in `walked`.
+  std::vector<WalkedBytes> walkedEntries;
+  PlatformFile walked = PLATFORM_FILE_INVALID;
 };
 
 // Everything the calls share; built before the mount is up, then read only
@@ -32,7 +44,10 @@ struct MountedArchive {
 struct Mount {
   explicit Mount(uint64_t cacheBytes) : cache(cacheBytes) {}
   ~Mount() {
-    for (MountedArchive& archive : archives) ArchiveFileClose(archive.file);
+    for (MountedArchive& archive : archives) {
+      ArchiveFileClose(archive.file);
+      if (archive.walked != PLATFORM_FILE_INVALID) PlatformFileClose(archive.walked);
+    }
   }
   MountTree tree;
   std::vector<MountedArchive> archives;
@@ -40,10 +55,13 @@ struct Mount {
   struct timespec mounted = {};  // the root's date: the newest archive's
 };
 
-// What an open file holds: the decoded entry of a compressed one.
+// What an open file holds: the decoded entry of a compressed one, or where
+// the walk past the damage put its bytes.
 struct OpenFile {
   const MountNode* node;
   std::shared_ptr<DecodedEntry> decoded;
+  const WalkedBytes* walked = nullptr;
+  PlatformFile walkedFile = PLATFORM_FILE_INVALID;
 };
 
 Mount& Mounted() {
@@ -103,18 +121,23 @@ int Open(const char* path, struct fuse_file_info* info) {
   if (node == nullptr) return -ENOENT;
   if (node->folder) return -EISDIR;
   if ((info->flags & O_ACCMODE) != O_RDONLY || (info->flags & O_TRUNC) != 0) return -EROFS;
-  const ArchiveFile* archive = mount.archives[node->archive].file;
+  const MountedArchive& mounted = mount.archives[node->archive];
+  const ArchiveFile* archive = mounted.file;
   if (ArchiveFileChanged(archive)) return -EIO;
   auto* file = new (std::nothrow) OpenFile{node, nullptr};
   if (file == nullptr) return -ENOMEM;
-  if (!node->stored) {
+  if (mounted.walked != PLATFORM_FILE_INVALID) {
+    file->walked = &mounted.walkedEntries[node->entry];
+    file->walkedFile = mounted.walked;
+  } else if (!node->stored) {
     file->decoded = mount.cache.Get(archive, node->archive, node->entry);
     if (file->decoded == nullptr) {
       delete file;
       return -EIO;
     }
   }
-  bool damaged = file->decoded != nullptr && file->decoded->Damaged();
+  bool damaged =
+      (file->decoded != nullptr && file->decoded->Damaged()) || (file->walked != nullptr && file->walked->damaged);
   info->direct_io = damaged ? 1 : 0;
   info->keep_cache = damaged ? 0 : 1;
   info->fh = reinterpret_cast<uint64_t>(file);
@@ -128,9 +151,19 @@ int Read(const char*, char* buffer, size_t size, off_t offset, struct fuse_file_
   // Past the bytes a damaged entry's stream decoded there is only the error,
   // also at its end when only its checksum failed.
   if (file.decoded != nullptr && file.decoded->Damaged() && uint64_t(offset) >= file.decoded->Decoded()) return -EIO;
+  if (file.walked != nullptr && file.walked->damaged && uint64_t(offset) >= file.walked->decoded) return -EIO;
   if (uint64_t(offset) >= node.size) return 0;
   uint32_t length = uint32_t(std::min<uint64_t>(size, node.size - uint64_t(offset)));
   uint32_t done = 0;
+  if (file.walked != nullptr) {
+    // A damaged one's read stops at its decoded bytes; the next one fails.
+    if (uint64_t(offset) >= file.walked->decoded) return 0;
+    length = uint32_t(std::min<uint64_t>(length, file.walked->decoded - uint64_t(offset)));
+    return PlatformFileReadAt(file.walkedFile, file.walked->offset + uint64_t(offset), buffer, length, &done) &&
+                   done == length
+               ? int(done)
+               : -EIO;
+  }
   if (node.stored) {
     const ArchiveFile* archive = Mounted().archives[node.archive].file;
     return ArchiveFileReadEntryData(archive, node.entry, uint64_t(offset), buffer, length, &done) != 0 && done == length
@@ -187,6 +220,7 @@ std::string FileNameOf(const std::string& path) {
 int AddArchive(Mount& mount, const std::string& path, bool ownFolder) {
   MountSource source;
   size_t shownEntries = 0;
+  MountedArchive archive;
   {
     OpenedArchive opened;
     int code = OpenArchive(path, ReadOn::Headers, &opened);
@@ -194,29 +228,44 @@ int AddArchive(Mount& mount, const std::string& path, bool ownFolder) {
     source.rows = opened.session.Rows();
     source.indexSound = opened.index.state == IndexState::Sound;
     // The entries are those the plain reading passes. Where it cannot pass
-    // the damage, entries are numbered by the salvage walk, which decodes
-    // them to find them; the mount takes the entries before the first
-    // damaged one (read up to there, no further) and leaves the rest to
-    // extract and rescue, which walk the whole archive.
+    // the damage, they are those the salvage walk finds, numbered as it
+    // numbers them, as extract takes them: the walk decodes them to find
+    // them, so their recovered bytes go to a temporary file once, and the
+    // mount reads them from there.
     const PlainReading& plain = opened.plain;
     shownEntries = plain.entries.size();
     if (!plain.trouble.empty()) {
-      size_t sound = 0;
+      Complain(ShownPath(path) + ": " + PastDamageSaid(plain));
+      archive.walked = PlatformFileCreateUnnamed();
+      if (archive.walked == PLATFORM_FILE_INVALID) {
+        Complain(ShownPath(path) + ": no temporary file for its entries: " + SystemErrorText());
+        return EXIT_WRITE;
+      }
+      uint64_t end = 0;
+      bool spilt = true;
       WalkPastDamage(path, source.rows.size(), source.indexSound, [&](const WalkedEntry& entry) {
-        if (entry.state != SalvageState::Sound || entry.number != sound) return false;
-        sound++;
-        return true;
+        const EntryFacts& facts = entry.facts;
+        bool damaged = facts.damaged || entry.state != SalvageState::Sound;
+        // Sized as its header says, when it says; never below what was decoded.
+        uint32_t size = entry.sizeKnown ? std::max(facts.unpackedSize, facts.decoded) : facts.decoded;
+        archive.walkedEntries.push_back(WalkedBytes{end, facts.decoded, damaged || facts.decoded < size});
+        // Nothing recovered: extract writes nothing for it, so it is no file.
+        source.entries.push_back(MountEntry{size, false, !(damaged && facts.decoded == 0)});
+        spilt = SpillBytes(archive.walked, entry.bytes, facts.decoded);
+        end += facts.decoded;
+        return spilt;
       });
-      shownEntries = std::min(shownEntries, sound);
-      Complain(ShownPath(path) + ": damaged archive: " + plain.trouble + "; shown are its " +
-               Counted(shownEntries, "entry", "entries") +
-               " before the damage (\"packtool extract --all\" and \"packtool rescue\" look past it)");
+      if (!spilt) {
+        Complain(ShownPath(path) + ": its entries would not go to a temporary file: " + SystemErrorText());
+        PlatformFileClose(archive.walked);
+        return EXIT_WRITE;
+      }
     }
   }
-  MountedArchive archive;
   archive.file = ArchiveFileOpen(path.c_str(), ARCHIVE_WALK_HEADERS);
   if (archive.file == nullptr) {
     Complain(QuotedPath(path) + ": cannot be read: " + SystemErrorText());
+    if (archive.walked != PLATFORM_FILE_INVALID) PlatformFileClose(archive.walked);
     return EXIT_ARCHIVE;
   }
   int64_t seconds = 0;
@@ -224,12 +273,14 @@ int AddArchive(Mount& mount, const std::string& path, bool ownFolder) {
   ArchiveFileModified(archive.file, &seconds, &nanoseconds);
   archive.modified = timespec{time_t(seconds), long(nanoseconds)};
   if (archive.modified.tv_sec > mount.mounted.tv_sec) mount.mounted = archive.modified;
-  uint32_t count = uint32_t(std::min<size_t>(ArchiveFileEntryCount(archive.file), shownEntries));
-  source.entries.reserve(count);
-  for (uint32_t entry = 0; entry < count; entry++) {
-    ArchiveEntryPlace place{};
-    ArchiveFileEntryPlace(archive.file, entry, &place);
-    source.entries.push_back(MountEntry{place.unpackedSize, place.unpackedSize == place.packedSize});
+  if (archive.walked == PLATFORM_FILE_INVALID) {
+    uint32_t count = uint32_t(std::min<size_t>(ArchiveFileEntryCount(archive.file), shownEntries));
+    source.entries.reserve(count);
+    for (uint32_t entry = 0; entry < count; entry++) {
+      ArchiveEntryPlace place{};
+      ArchiveFileEntryPlace(archive.file, entry, &place);
+      source.entries.push_back(MountEntry{place.unpackedSize, place.unpackedSize == place.packedSize});
+    }
   }
   uint32_t number = uint32_t(mount.archives.size());
   mount.archives.push_back(archive);

@@ -48,6 +48,7 @@ void MountTree::AddArchive(uint32_t folder, uint32_t archive, const MountSource&
   const std::vector<std::string>& rows = source.rows;
   // The order is extract's: the first row to name a path has it.
   auto add = [&](uint32_t entry) {
+    if (!source.entries[entry].shown) return;
     MountNode file;
     file.archive = archive;
     file.entry = entry;

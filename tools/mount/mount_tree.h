@@ -26,6 +26,7 @@ struct MountNode {
 struct MountEntry {
   uint32_t unpackedSize;
   bool stored;
+  bool shown = true;  // false: nothing of it was recovered, no file for it
 };
 
 // One archive as the tree takes it: the rows that are trusted (all of them
