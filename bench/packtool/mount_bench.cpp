@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "tests/support/damaged_archives.h"
+#include "tests/support/mount_point.h"
 #include "tests/support/pack_writer.h"
 
 extern char** environ;
@@ -80,15 +81,6 @@ double RunSeconds(std::vector<std::string> words, const char* stdoutPath = "/dev
   double seconds = Since(start);
   posix_spawn_file_actions_destroy(&actions);
   return ran && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? seconds : -1;
-}
-
-bool IsMountPoint(const fs::path& path) {
-  std::ifstream mounts("/proc/self/mountinfo");
-  std::string line;
-  while (std::getline(mounts, line)) {
-    if (line.find(" " + path.string() + " ") != std::string::npos) return true;
-  }
-  return false;
 }
 
 // A mount in the foreground, for one measurement: fresh, so that nothing is

@@ -18,6 +18,7 @@
 #include <map>
 #include <thread>
 
+#include "tests/support/mount_point.h"
 #include "tests/tools/packtool_fixture.h"
 
 extern char** environ;
@@ -54,15 +55,6 @@ std::map<std::string, FileRead> FilesBelow(const fs::path& folder) {
     if (item.is_regular_file()) files[fs::relative(item.path(), folder).string()] = ReadThrough(item.path());
   }
   return files;
-}
-
-bool IsMountPoint(const fs::path& path) {
-  std::ifstream mounts("/proc/self/mountinfo");
-  std::string line;
-  while (std::getline(mounts, line)) {
-    if (line.find(" " + path.string() + " ") != std::string::npos) return true;
-  }
-  return false;
 }
 
 class PackToolMount : public PackToolCli {

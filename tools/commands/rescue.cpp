@@ -16,19 +16,6 @@
 
 namespace {
 
-const char* StateName(SalvageState state) {
-  switch (state) {
-    case SalvageState::Sound:
-      return "sound";
-    case SalvageState::Damaged:
-      return "damaged";
-    case SalvageState::Partial:
-      return "partial";
-    default:
-      return "lost";
-  }
-}
-
 struct RescuedEntry {
   uint32_t number;
   bool hasRow;
@@ -71,7 +58,7 @@ class Rescue : public SalvageVisitor {
     // A sound empty entry is a file too; of the others only recovered bytes count.
     if (entry.recovered > 0 || entry.state == SalvageState::Sound) Write(entry, &rescued);
     if (entry.state != SalvageState::Sound) {
-      std::string how = std::string(StateName(entry.state));
+      std::string how = std::string(SalvageStateName(entry.state));
       if (entry.state != SalvageState::Lost) {
         how += ", " + std::to_string(entry.FromFile()) +
                (entry.sizeUnknown ? " bytes (its size is not known)"
@@ -309,7 +296,7 @@ class Rescue : public SalvageVisitor {
       }
       entries.push_back({{"entry", e.number},
                          {"row", e.hasRow ? JsonDocument(Windows1252ToUtf8(e.row)) : nullptr},
-                         {"state", StateName(e.state)},
+                         {"state", SalvageStateName(e.state)},
                          {"size", e.sizeUnknown ? nullptr : JsonDocument(e.size)},
                          {"written", e.written},
                          {"path", e.path.empty() ? nullptr : JsonDocument(Windows1252ToUtf8(e.path))},
