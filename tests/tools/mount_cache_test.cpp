@@ -97,4 +97,24 @@ TEST_F(MountCache, DecodesOnceKeepsWithinItsBoundAndSpillsLargerEntries) {
   EXPECT_EQ(Decodes(), 1u);
 }
 
+TEST_F(MountCache, OpenEntriesCountAgainstTheBound) {
+  // Readers hold entries 1 and 2 (35,000 bytes); entry 0 (10,000) would
+  // pass the 40,000 in memory, so it goes to a temporary file, and the
+  // entries no reader holds make room before that.
+  EntryCache cache(40000);
+  EXPECT_NE(cache.Get(archive_, 0, 3), nullptr);  // kept, no reader
+  std::shared_ptr<DecodedEntry> one = cache.Get(archive_, 0, 1);
+  std::shared_ptr<DecodedEntry> two = cache.Get(archive_, 0, 2);
+  EXPECT_EQ(cache.InMemoryBytes(), 35000u);
+  std::shared_ptr<DecodedEntry> zero = cache.Get(archive_, 0, 0);
+  ASSERT_NE(zero, nullptr);
+  EXPECT_EQ(Bytes4k(*zero), data_[0]);
+  EXPECT_EQ(cache.InMemoryBytes(), 35000u);
+  two.reset();
+  zero.reset();
+  EXPECT_NE(cache.Get(archive_, 0, 0), nullptr);  // entry 2 is no longer held: it goes
+  EXPECT_EQ(cache.InMemoryBytes(), 25000u);
+  EXPECT_EQ(cache.HeldBytes(), 25000u);
+}
+
 }  // namespace

@@ -5,6 +5,7 @@
 
 DecodedEntry::~DecodedEntry() {
   ArchiveCursorFree(cursor_);
+  if (inMemory_ != nullptr) *inMemory_ -= size_;
   if (spill_ != PLATFORM_FILE_INVALID) PlatformFileClose(spill_);
 }
 
@@ -31,7 +32,7 @@ bool SpillBytes(PlatformFile file, const unsigned char* bytes, uint32_t size) {
   return true;
 }
 
-std::shared_ptr<DecodedEntry> EntryCache::Decode(const ArchiveFile* archive, uint32_t entry) const {
+std::shared_ptr<DecodedEntry> EntryCache::Decode(const ArchiveFile* archive, uint32_t entry, bool inMemory) const {
   ArchiveCursor* cursor = ArchiveCursorCreate(archive);
   const unsigned char* bytes = nullptr;
   ArchiveEntryInfo info{};
@@ -44,7 +45,7 @@ std::shared_ptr<DecodedEntry> EntryCache::Decode(const ArchiveFile* archive, uin
   decoded->size_ = info.unpackedSize;
   decoded->decoded_ = info.decoded;
   decoded->damaged_ = info.damaged != 0;
-  if (info.unpackedSize <= budget_) {
+  if (inMemory) {
     decoded->cursor_ = cursor;
     decoded->bytes_ = bytes;
     return decoded;
@@ -67,14 +68,28 @@ void EntryCache::Keep(Slot& slot, const std::shared_ptr<DecodedEntry>& entry) {
   slot.kept = kept_.begin();
   slot.inKept = true;
   held_ += entry->size_;
-  // The newest stays even alone over the budget; the others go, oldest
-  // first. An entry that goes stays in memory until its last reader is done.
-  while (held_ > budget_ && kept_.size() > 1) {
-    const std::shared_ptr<DecodedEntry>& oldest = kept_.back();
-    held_ -= oldest->size_;
-    slots_[oldest->key_].inKept = false;
-    kept_.pop_back();
+  // An entry that goes stays in memory until its last reader is done.
+  while (held_ > budget_ && kept_.size() > 1) DropOldest();
+}
+
+void EntryCache::DropOldest() {
+  const std::shared_ptr<DecodedEntry>& oldest = kept_.back();
+  held_ -= oldest->size_;
+  slots_[oldest->key_].inKept = false;
+  kept_.pop_back();
+}
+
+bool EntryCache::MakeRoom(uint64_t size) {
+  if (size > budget_) return false;
+  // Oldest first; one that readers hold would stay in memory anyway.
+  for (auto it = kept_.end(); *inMemory_ + size > budget_ && it != kept_.begin();) {
+    --it;
+    if (it->use_count() > 1) continue;
+    held_ -= (*it)->size_;
+    slots_[(*it)->key_].inKept = false;
+    it = kept_.erase(it);
   }
+  return *inMemory_ + size <= budget_;
 }
 
 std::shared_ptr<DecodedEntry> EntryCache::Get(const ArchiveFile* archive, uint32_t archiveNumber, uint32_t entry) {
@@ -87,11 +102,23 @@ std::shared_ptr<DecodedEntry> EntryCache::Get(const ArchiveFile* archive, uint32
     return found;
   }
   slot.decoding = true;
+  // Room in memory is taken before the decode, so that readers decoding at
+  // once cannot pass the budget together. The size is the header's, which
+  // the cursor's buffer is made for.
+  ArchiveEntryPlace place{};
+  uint64_t size = ArchiveFileEntryPlace(archive, entry, &place) != 0 ? place.unpackedSize : budget_ + 1;
+  bool inMemory = MakeRoom(size);
+  if (inMemory) *inMemory_ += size;
   hold.unlock();
-  std::shared_ptr<DecodedEntry> made = Decode(archive, entry);
+  std::shared_ptr<DecodedEntry> made = Decode(archive, entry, inMemory);
   hold.lock();
   Slot& after = slots_[key];  // the map's nodes stay where they are
   after.decoding = false;
+  if (inMemory && (made == nullptr || made->size_ != size)) *inMemory_ -= size;
+  if (made != nullptr && made->bytes_ != nullptr) {
+    if (made->size_ != size) *inMemory_ += made->size_;
+    made->inMemory_ = inMemory_;
+  }
   if (made != nullptr) {
     made->key_ = key;
     after.entry = made;

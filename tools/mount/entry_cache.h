@@ -1,13 +1,16 @@
 // The decoded bytes of compressed entries, for the mount: decoded once,
 // shared by every reader of the entry, and kept after the last one is done
-// while they fit the budget (least recently used out first). An entry
-// larger than the budget is decoded into an unnamed temporary file instead,
-// which goes away with its last reader. Stored entries never come here:
-// they are read in place (ArchiveFileReadEntryData).
+// while they fit the budget (least recently used out first). The budget
+// bounds every decoded byte in memory, those of open files included: an
+// entry that does not fit beside what readers still hold is decoded into an
+// unnamed temporary file instead, which goes away with its last reader.
+// Stored entries never come here: they are read in place
+// (ArchiveFileReadEntryData).
 #pragma once
 
 #include <condition_variable>
 #include <cstdint>
+#include <atomic>
 #include <list>
 #include <map>
 #include <memory>
@@ -36,6 +39,9 @@ class DecodedEntry {
   DecodedEntry() = default;
 
   uint64_t key_ = 0;  // its slot in the cache
+  // The cache's count of decoded bytes in memory, which this entry's are
+  // part of while it lives (null for one in a temporary file).
+  std::shared_ptr<std::atomic<uint64_t>> inMemory_;
   uint32_t size_ = 0;
   uint32_t decoded_ = 0;
   bool damaged_ = false;
@@ -60,6 +66,9 @@ class EntryCache {
 
   // What the kept entries hold in memory.
   uint64_t HeldBytes() const;
+  // What every decoded entry in memory holds, kept or only open; never more
+  // than the budget.
+  uint64_t InMemoryBytes() const { return *inMemory_; }
 
  private:
   struct Slot {
@@ -69,8 +78,12 @@ class EntryCache {
     bool inKept = false;
   };
 
-  std::shared_ptr<DecodedEntry> Decode(const ArchiveFile* archive, uint32_t entry) const;
+  std::shared_ptr<DecodedEntry> Decode(const ArchiveFile* archive, uint32_t entry, bool inMemory) const;
   void Keep(Slot& slot, const std::shared_ptr<DecodedEntry>& entry);
+  // Lets kept entries that no reader holds go, oldest first, until size
+  // more bytes fit in memory beside what is there; false when they do not.
+  bool MakeRoom(uint64_t size);
+  void DropOldest();
 
   const uint64_t budget_;
   // Guards the slots, the kept list and its byte count; never held over a
@@ -80,4 +93,7 @@ class EntryCache {
   std::map<uint64_t, Slot> slots_;                 // by archive and entry number
   std::list<std::shared_ptr<DecodedEntry>> kept_;  // most recently used first
   uint64_t held_ = 0;
+  // Decoded bytes in memory: kept entries, open ones, and those being
+  // decoded into memory. Entries lower it as they go, under no lock.
+  std::shared_ptr<std::atomic<uint64_t>> inMemory_ = std::make_shared<std::atomic<uint64_t>>(0);
 };
