@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "tests/tools/packtool_fixture.h"
 #include "tools/rows/row_selection.h"
 #include "tools/text/row_match.h"
@@ -57,13 +58,85 @@ TEST(PackToolMatch, TypedUtf8BecomesWindows1252) {
   EXPECT_FALSE(Utf8ToWindows1252("\xE4\xB8\xAD", &out));       // a character 1252 lacks
   EXPECT_FALSE(Utf8ToWindows1252("\xF0\x9F\x98\x80", &out));   // beyond 16 bits
   EXPECT_FALSE(Utf8ToWindows1252("\xC0\xAF", &out));           // overlong '/'
+  bool notUtf8 = true;
+  EXPECT_FALSE(Utf8ToWindows1252("\xE4\xB8\xAD\xC3\xBC", &out, &notUtf8));
+  EXPECT_FALSE(notUtf8);  // UTF-8 all the same
+  EXPECT_FALSE(Utf8ToWindows1252("\xE4\xB8\xAD\xFC", &out, &notUtf8));
+  EXPECT_TRUE(notUtf8);
+}
+
+// A name ends a row's path in whole parts; a pattern that names a folder
+// takes what is inside it.
+TEST(PackToolMatch, NamesAndFolderPatternsTakeWholePathParts) {
+  struct Case {
+    ChooseBy by;
+    const char* typed;
+    const char* row;
+    bool chooses;
+  };
+  static const Case CASES[] = {
+      {ChooseBy::Name, "Bank.doc", "C:\\Briefe\\Bank.doc", true},
+      {ChooseBy::Name, "bank.DOC", "C:\\Briefe\\Bank.doc", true},
+      {ChooseBy::Name, "Briefe\\Bank.doc", "C:\\Briefe\\Bank.doc", true},
+      {ChooseBy::Name, "briefe/bank.doc", "C:\\Briefe\\Bank.doc", true},
+      {ChooseBy::Name, "C:\\Briefe\\Bank.doc", "C:\\Briefe\\Bank.doc", true},
+      {ChooseBy::Name, "\\Bank.doc", "C:\\Briefe\\Bank.doc", true},
+      {ChooseBy::Name, "ank.doc", "C:\\Briefe\\Bank.doc", false},  // part of a name
+      {ChooseBy::Name, "iefe\\Bank.doc", "C:\\Briefe\\Bank.doc", false},
+      {ChooseBy::Name, "Bank", "C:\\Briefe\\Bank.doc", false},
+      {ChooseBy::Name, "Briefe", "C:\\Briefe\\Bank.doc", false},  // a folder is no name
+      {ChooseBy::Name, "B*.doc", "C:\\Briefe\\B*.doc", true},     // no wildcards in a name
+      {ChooseBy::Name, "B*.doc", "C:\\Briefe\\Bank.doc", false},
+      {ChooseBy::Name, "Bank.doc", "C:Bank.doc", true},
+      {ChooseBy::Name, "\xC4nderung.txt", "C:\\\xE4nderung.txt", true},
+      {ChooseBy::Name, "C:\\Bank.doc", "Bank.doc", false},
+      {ChooseBy::Pattern, "C:\\Users\\Anna\\Briefe", "C:\\Users\\Anna\\Briefe\\Bank.doc", true},
+      {ChooseBy::Pattern, "C:\\Users\\Anna\\Briefe\\", "C:\\Users\\Anna\\Briefe\\Alt\\a.doc", true},
+      {ChooseBy::Pattern, "c:/users/anna/briefe//", "C:\\Users\\Anna\\Briefe\\Bank.doc", true},
+      {ChooseBy::Pattern, "C:\\Users\\Anna\\Briefe", "C:\\Users\\Anna\\Briefe2\\Bank.doc", false},
+      {ChooseBy::Pattern, "C:\\Users\\Anna\\Briefe", "C:\\Users\\Anna\\Briefe.doc", false},
+      {ChooseBy::Pattern, "*\\Briefe", "D:\\x\\Briefe\\Bank.doc", true},
+      {ChooseBy::Pattern, "\\", "C:\\a.doc", false},
+  };
+  for (const Case& c : CASES) {
+    std::vector<uint32_t> chosen;
+    std::vector<size_t> unmatched;
+    MatchRows({c.typed}, c.by, {c.row}, &chosen, &unmatched);
+    EXPECT_EQ(chosen.size(), c.chooses ? 1u : 0u) << "\"" << c.typed << "\" on \"" << c.row << "\"";
+  }
+}
+
+// Typed text is UTF-8 wherever it is UTF-8: under LC_ALL=C (no code page
+// known) as under a UTF-8 locale; bytes that are not UTF-8 are taken as they
+// are where the locale is not UTF-8 either; Windows' arguments are 1252.
+TEST(PackToolMatch, TypedTextIsUtf8WhateverTheLocale) {
+  struct Case {
+    uint32_t codePage;
+    const char* typed;
+    const char* text;  // null: it can choose no row
+  };
+  static const Case CASES[] = {
+      {PLATFORM_CODE_PAGE_UNKNOWN, "*\xC3\xBC*", "*\xFC*"},  {PLATFORM_CODE_PAGE_UTF8, "*\xC3\xBC*", "*\xFC*"},
+      {PLATFORM_CODE_PAGE_UNKNOWN, "*\xFC*", "*\xFC*"},      {PLATFORM_CODE_PAGE_UTF8, "*\xFC*", nullptr},
+      {PLATFORM_CODE_PAGE_UNKNOWN, "\xE4\xB8\xAD", nullptr},  // UTF-8 of a character 1252 lacks
+      {PLATFORM_CODE_PAGE_1252, "*\xC3\xBC*", "*\xC3\xBC*"},
+  };
+  for (const Case& c : CASES) {
+    std::string text;
+    std::string why;
+    bool taken = TypedAsRowText(c.typed, c.codePage, &text, &why);
+    EXPECT_EQ(taken, c.text != nullptr) << c.typed << " " << c.codePage << " " << why;
+    if (taken && c.text != nullptr) {
+      EXPECT_EQ(text, c.text) << c.typed << " " << c.codePage;
+    }
+  }
 }
 
 TEST(PackToolMatch, EachPatternThatChoosesNothingIsKnown) {
   std::vector<std::string> rows{"C:\\Index.txt", "C:\\A\\x.txt", "C:\\B\\y.doc"};
   std::vector<uint32_t> chosen;
   std::vector<size_t> unmatched;
-  MatchRows({"*.txt", "*.pdf", "*\\b\\*"}, rows, &chosen, &unmatched);
+  MatchRows({"*.txt", "*.pdf", "*\\b\\*"}, ChooseBy::Pattern, rows, &chosen, &unmatched);
   EXPECT_EQ(chosen, (std::vector<uint32_t>{0, 1, 2}));
   EXPECT_EQ(unmatched, std::vector<size_t>{1});
 }
@@ -132,25 +205,26 @@ TEST_F(PackToolCli, AFileWrittenInTheRunIsNeverReplaced) {
                                  StoredEntry(B("x"))};
   WriteEntries("same.zip", entries);
   Write("Brief.txt", B("before the run"));
-  ToolRun run = Run({"extract", "same.zip", "1", "2", "3", "--force"});
+  ToolRun run = Run({"extract", "same.zip", "1", "2", "3", "--force", "--flat"});
   EXPECT_EQ(run.exitCode, 5) << run.err;
   EXPECT_EQ(S(Read("Brief.txt")), "alt");  // --force replaced what was there before
   EXPECT_CONTAINS(run.err, "row 2 (\"C:\\Neu\\Brief.txt\"): \"Brief.txt\" is the target of row 1");
 #ifdef _WIN32
   EXPECT_CONTAINS(run.err, "row 3 (\"C:\\x\\brief.TXT\"): \"brief.TXT\" is the target of row 1");
 #endif
-  // With -d every row keeps its folder, so nothing collides.
+  // Without --flat every row keeps its folder, so nothing collides.
   run = Run({"extract", "same.zip", "1", "2", "3", "-d", "out", "--json"});
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(S(Read("out/Neu/Brief.txt")), "neu");
   JsonDocument report = Document(run.out);
-  EXPECT_EQ(Keys(report), (std::vector<std::string>{"written", "refused", "damaged", "failed", "exitCode"}));
+  EXPECT_EQ(Keys(report), (std::vector<std::string>{"written", "kept", "refused", "damaged", "failed", "exitCode"}));
   EXPECT_EQ(report["written"].size(), 3u);
   EXPECT_EQ(report["written"][0], (JsonDocument{{"row", 1},
                                                 {"text", "C:\\Alt\\Brief.txt"},
                                                 {"target", fs::path("out/Alt/Brief.txt").make_preferred().string()},
                                                 {"size", 3}}));
-  for (const char* list : {"refused", "damaged", "failed"}) EXPECT_EQ(report[list], JsonDocument::array()) << list;
+  for (const char* list : {"kept", "refused", "damaged", "failed"})
+    EXPECT_EQ(report[list], JsonDocument::array()) << list;
   EXPECT_EQ(report["exitCode"], 0);
 }
 

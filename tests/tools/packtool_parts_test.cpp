@@ -204,6 +204,16 @@ TEST(PackToolCommandLine, ReadsEachCommandsArguments) {
             (std::vector<std::string>{"-x*", "--"}));
   r = Parse({"list", "a.zip", "--help"}, true);
   EXPECT_EQ(r.helpFor, PackToolCommand::List);
+  // A word that is no number is a name, for the commands that write entries.
+  r = Parse({"extract", "a.zip", "Bank.doc", "3", "Briefe\\Bank.doc", "1x", "-n", "--flat"}, true);
+  EXPECT_EQ(r.rows, std::vector<uint32_t>{3});
+  EXPECT_EQ(r.names, (std::vector<std::string>{"Bank.doc", "Briefe\\Bank.doc", "1x"}));
+  EXPECT_TRUE(r.skipExisting && r.flat);
+  EXPECT_EQ(Parse({"extract", "a.zip", "--match", "*", "-o", "f"}, true).outputFile, "f");
+  EXPECT_EQ(Parse({"cat", "a.zip", "Plan.txt", "-q"}, true).names, std::vector<std::string>{"Plan.txt"});
+  r = Parse({"rescue", "a.zip", "Plan.txt", "--match", "*.doc", "-d", "x", "-q", "--json"}, true);
+  EXPECT_EQ(r.names, std::vector<std::string>{"Plan.txt"});
+  EXPECT_TRUE(r.quiet);
 }
 
 TEST(PackToolCommandLine, RefusesWhatMakesNoSense) {
@@ -211,7 +221,7 @@ TEST(PackToolCommandLine, RefusesWhatMakesNoSense) {
   Parse({}, false);
   Parse({"frobnicate", "a.zip"}, false);
   Parse({"list"}, false);
-  Parse({"rescue", "a.zip", "-d", "x", "--match", "*"}, false);
+  Parse({"rescue", "a.zip", "-d", "x", "--all"}, false);
   Parse({"list", "a.zip", "--match"}, false);
   Parse({"list", "a.zip", "--match="}, false);
   // An empty value glued to its option does not take the next word.
@@ -227,7 +237,11 @@ TEST(PackToolCommandLine, RefusesWhatMakesNoSense) {
   Parse({"list", "a.zip", "--quiet"}, false);
   Parse({"extract", "a.zip", "1", "--quiet", "--json"}, false);
   Parse({"extract", "a.zip", "--all", "--match", "*"}, false);
-  Parse({"extract", "a.zip", "--match", "*", "-o", "f"}, false);
+  Parse({"extract", "a.zip", "1", "--match", "*", "-o", "f"}, false);
+  Parse({"extract", "a.zip", "1", "Bank.doc", "-o", "f"}, false);
+  Parse({"extract", "a.zip", "1", "--flat", "-o", "f"}, false);
+  Parse({"extract", "a.zip", "1", "-n", "--force"}, false);
+  Parse({"list", "a.zip", "Bank.doc"}, false);  // list takes rows by number
   Parse({"cat", "a.zip", "1", "--match", "*"}, false);
   Parse({"list", "a.zip", "--raw", "--json"}, false);
   Parse({"verify", "a.zip", "--force"}, false);
@@ -243,7 +257,7 @@ TEST(PackToolCommandLine, RefusesWhatMakesNoSense) {
   Parse({"extract", "a.zip", "4294967296"}, false);
   Parse({"extract", "a.zip", "-1"}, false, &error);
   EXPECT_NE(error.find("not a row number"), std::string::npos) << error;
-  Parse({"extract", "a.zip", "1x"}, false);
+  Parse({"extract", "a.zip", "+1"}, false);
   Parse({"help", "nothing"}, false);
   Parse({"--version", "list", "a.zip"}, false);
   Parse({"list", "a.zip", "verify", "b.zip"}, false);  // one command at a time
