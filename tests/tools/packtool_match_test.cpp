@@ -289,3 +289,93 @@ TEST_F(PackToolCli, CountsOfOneAreSingular) {
 }
 
 }  // namespace
+
+namespace {
+
+// A name chooses every row whose path ends with it; a name that chooses none
+// is named with what else there is; -o takes the one row a name chose;
+// rescue salvages the file a name chose and nothing else.
+TEST_F(PackToolCli, NamesChooseRowsByTheEndOfTheirPath) {
+  WriteEntries("b.zip", FolderArchive());
+#ifdef _WIN32
+  const char* plan = "\xC4nderung\\plan.TXT";  // arguments come in the ANSI code page
+#else
+  const char* plan = "\xC3\x84nderung/plan.TXT";
+#endif
+  ToolRun run = Run({"extract", "b.zip", "Brief.txt", plan, "-d", "out"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(Files(), (std::set<std::string>{"b.zip", "out/Dokumente/Brief.txt", "out/Daten/Brief.txt",
+                                            "out/Dokumente/\xC3\x84nderung/Plan.txt"}));
+  run = Run({"extract", "b.zip", "rief.txt", "4", "-d", "none"});
+  EXPECT_EQ(run.exitCode, 3);
+  EXPECT_CONTAINS(run.err, "no row is named \"rief.txt\" (a name ends a row's path; --match takes wildcards");
+  EXPECT_EQ(S(Read("none/Dokumente2/x.txt")), "entry 4");
+  EXPECT_EQ(Run({"extract", "b.zip", "Plan.txt", "-o", "plan.txt"}).exitCode, 0);
+  EXPECT_EQ(S(Read("plan.txt")), "entry 2");
+  run = Run({"extract", "b.zip", "Brief.txt", "-o", "two.txt"});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_CONTAINS(run.err, "choose 2 rows; -o writes exactly one");
+  EXPECT_EQ(Run({"cat", "b.zip", "x.txt"}).out, "entry 4");
+  // A pattern that names a folder takes what is in it, not its namesakes.
+  run = Run({"list", "b.zip", "--match", "C:\\Dokumente\\", "--raw"});
+  EXPECT_EQ(run.out, "C:\\Dokumente\\Brief.txt\nC:\\Dokumente\\\xC4nderung\\Plan.txt\n");
+  EXPECT_EQ(Run({"list", "b.zip", "--match", "c:/dokumente", "--raw"}).out, run.out);
+#ifndef _WIN32
+  // Typed in UTF-8 under LC_ALL=C, as from cron.
+  run = Run({"list", "b.zip", "--match", "*\xC3\xA4*", "--raw"}, "C");
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out, "C:\\Dokumente\\\xC4nderung\\Plan.txt\n");
+#endif
+  run = Run({"rescue", "b.zip", "Plan.txt", "-d", "saved", "--json", "-q"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  EXPECT_TRUE(Exists("saved/Dokumente/\xC3\x84nderung/Plan.txt"));
+  EXPECT_FALSE(Exists("saved/Dokumente/Brief.txt"));
+  JsonDocument rescued = Document(run.out);
+  ASSERT_EQ(rescued["entries"].size(), 1u);
+  EXPECT_EQ(rescued["entries"][0]["row"], 2);
+  EXPECT_EQ(rescued["entries"][0]["text"], "C:\\Dokumente\\\xC3\x84nderung\\Plan.txt");
+}
+
+// An extract --all that failed part way goes on with --skip-existing: what
+// is there is kept (also what was changed since), the rest is written.
+TEST_F(PackToolCli, SkipExistingGoesOnAfterAnInterruptedRun) {
+  std::vector<std::string> rows{"Index.txt", "C:\\Daten\\a.txt", "C:\\Daten\\gross.bin", "C:\\Daten\\z.txt"};
+  Bytes large = SampleData(300000, 7);
+  WriteEntries("r.zip",
+               {StoredEntry(B(Index(rows))), StoredEntry(B("a")), CompressedEntry(large), StoredEntry(B("z"))});
+#ifndef _WIN32
+  // A file size limit fails the large file's write, like a full disk.
+  ToolRun run = Run({"extract", "r.zip", "--all", "-d", "out"}, "", 100000);
+  EXPECT_EQ(run.exitCode, 6) << run.err;
+#else
+  ToolRun run = Run({"extract", "r.zip", "0", "a.txt", "z.txt", "-d", "out"});  // what an ended run left
+#endif
+  ASSERT_FALSE(Exists("out/Daten/gross.bin"));
+  Write("out/Daten/a.txt", B("changed since"));
+  run = Run({"extract", "r.zip", "--all", "-d", "out", "-n", "--json"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(Read("out/Daten/gross.bin"), large);
+  EXPECT_EQ(S(Read("out/Daten/a.txt")), "changed since");
+  JsonDocument report = Document(run.out);
+  ASSERT_EQ(report["written"].size(), 1u);
+  EXPECT_EQ(report["written"][0]["row"], 2);
+  ASSERT_EQ(report["kept"].size(), 3u);
+  EXPECT_EQ(report["kept"][1], (JsonDocument{{"row", 1},
+                                             {"text", "C:\\Daten\\a.txt"},
+                                             {"target", fs::path("out/Daten/a.txt").make_preferred().string()},
+                                             {"reason", "the target exists"}}));
+  run = Run({"extract", "r.zip", "--all", "-d", "out", "-n"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_CONTAINS(run.err, "row 1 (\"C:\\Daten\\a.txt\"): \"out");
+  EXPECT_CONTAINS(run.err, "0 files written (0 bytes), 4 skipped");
+  // -q says nothing of a file kept, nor of one refused: the exit code does.
+  run = Run({"extract", "r.zip", "--all", "-d", "out", "-n", "-q"});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.err, "");
+  run = Run({"extract", "r.zip", "a.txt", "-d", "out", "-q"});
+  EXPECT_EQ(run.exitCode, 5);
+  EXPECT_EQ(run.err, "");
+}
+
+}  // namespace

@@ -7,6 +7,7 @@
 
 #include "tools/cli/command_line.h"
 #include "tools/rows/archive_commands.h"
+#include "tools/rows/row_targets.h"
 #include "tools/rows/target_path.h"
 #include "tools/text/text_encoding.h"
 
@@ -148,6 +149,41 @@ TEST(PackToolTarget, PathsStayBelowTheFolder) {
     std::vector<std::string> parts = path.folders;
     parts.push_back(path.name);
     EXPECT_EQ(parts, c.parts) << c.row;
+  }
+}
+
+// The one rule of extract and the mount: the first row to claim a path has
+// it, and files and folders never take each other's place.
+TEST(PackToolTarget, TheFirstRowToNameAPathHasIt) {
+  std::vector<std::string> rows{"C:\\a\\b.txt", "D:\\A\\b.txt", "C:\\a\\b.txt\\c", "C:\\a",
+                                "C:\\x\\b.txt", "C:\\a\\..\\y", "C:\\a\\b\x81"};
+  struct Case {
+    bool flat;
+    bool windowsNames;
+    std::vector<std::string> expected;  // per entry: its path, or the clash and the entry that has it
+  };
+  static const Case CASES[] = {
+      {false, false, {"a/b.txt", "A/b.txt", "ThroughFile 0", "IsFolder 0", "x/b.txt", "Unsafe", "a/b_", "entry-7.bin"}},
+      {false,
+       true,
+       {"a/b.txt", "SamePath 0", "ThroughFile 0", "IsFolder 0", "x/b.txt", "Unsafe", "a/b_", "entry-7.bin"}},
+      {true, false, {"b.txt", "SamePath 0", "c", "a", "SamePath 0", "y", "b_", "entry-7.bin"}},
+  };
+  static const char* const CLASHES[] = {"None", "Unsafe", "SamePath", "ThroughFile", "IsFolder"};
+  for (const Case& c : CASES) {
+    RowTargets targets(rows, c.flat, c.windowsNames);
+    for (uint32_t entry = 0; entry < c.expected.size(); entry++) {
+      RowTarget target = targets.Claim(entry);
+      std::string got = CLASHES[int(target.clash)];
+      if (target.clash == TargetClash::None) {
+        got.clear();
+        for (const std::string& folder : target.folders) got += folder + "/";
+        got += target.name;
+      } else if (target.clash != TargetClash::Unsafe) {
+        got += " " + std::to_string(target.other);
+      }
+      EXPECT_EQ(got, c.expected[entry]) << "entry " << entry << (c.flat ? ", flat" : "");
+    }
   }
 }
 
