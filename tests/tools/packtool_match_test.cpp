@@ -367,7 +367,6 @@ TEST_F(PackToolCli, SkipExistingGoesOnAfterAnInterruptedRun) {
                                              {"reason", "the target exists"}}));
   run = Run({"extract", "r.zip", "--all", "-d", "out", "-n"});
   EXPECT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_CONTAINS(run.err, "row 1 (\"C:\\Daten\\a.txt\"): \"out");
   EXPECT_CONTAINS(run.err, "0 files written (0 bytes), 4 skipped");
   // -q says nothing of a file kept, nor of one refused: the exit code does.
   run = Run({"extract", "r.zip", "--all", "-d", "out", "-n", "-q"});

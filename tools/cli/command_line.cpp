@@ -199,9 +199,9 @@ class CommandLine {
          "keep a target that exists and go on (the row is\nreported as skipped)")
         ->excludes(force);
     CLI::Option* quiet = Flag(extract, "-q,--quiet", request_.quiet,
-                              "no line per file written (on a terminal), none\n"
-                              "for a file skipped or refused, and no summary;\n"
-                              "other errors are still reported");
+                              "no line per file written or kept (on a\n"
+                              "terminal), none for a file refused, and no\n"
+                              "summary; other errors are still reported");
     quiet->excludes(
         Flag(extract, "--json", json_, "one JSON document of what was written,\nskipped, refused and damaged"));
 

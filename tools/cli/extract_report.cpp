@@ -24,6 +24,7 @@ void ExtractReport::Written(uint32_t row, const std::string& rowText, uint64_t s
 void ExtractReport::Skipped(uint32_t row, const std::string& rowText, const std::string& target) {
   // The file kept is not of this run: no size is claimed for it.
   skipped_.push_back({row, rowText, target, 0, "the target exists", false});
+  if (lines_ && !json_) Line("row " + std::to_string(row) + "  kept  " + ShownPath(target));
 }
 
 void ExtractReport::Refused(uint32_t row, const std::string& rowText, const std::string& reason) {

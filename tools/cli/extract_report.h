@@ -1,6 +1,6 @@
-// What extract tells its user: a line per file written (on a terminal), a
-// one-line summary, or one JSON document of everything written, refused and
-// damaged.
+// What extract tells its user: a line per file written or kept (on a
+// terminal), a one-line summary, or one JSON document of everything written,
+// kept, refused and damaged.
 #pragma once
 
 #include <cstdint>

@@ -57,8 +57,6 @@ struct ExtractRun {
         return false;
       case TreeOutcome::Exists:
         if (request.skipExisting) {
-          if (!request.quiet && request.format != ListFormat::Json)
-            Complain(RowName(job.row, rows) + ": " + QuotedPath(job.target) + " exists; kept, skipped");
           report.Skipped(job.row, Text(job.row), job.target);
           return true;
         }
