@@ -19,7 +19,11 @@ constexpr const char* GENERAL_FOOTER =
     "--match chooses the rows whose text matches PATTERN, besides the rows given\n"
     "by number: * any run of characters (backslashes too), ? one character,\n"
     "letters without case as Windows compares names, / the same as \\.\n"
-    "A pattern that matches no row is an error (exit code 3).\n"
+    "A pattern that names a folder (C:\\Briefe) chooses the rows inside it.\n"
+    "extract, cat and rescue also take names: a word that is no row number\n"
+    "chooses the rows whose path ends with it, in whole folder and file names.\n"
+    "On Linux, names and patterns in UTF-8 are taken as such whatever the locale.\n"
+    "A name or pattern that chooses no row is an error (exit code 3).\n"
     "\n"
     "exit codes:\n"
     "  0  success\n"
@@ -27,8 +31,8 @@ constexpr const char* GENERAL_FOOTER =
     "  2  the archive is missing, cannot be read, or is not a pack archive\n"
     "  3  no such row, or the archive holds no entry for it\n"
     "  4  a damaged entry (checksum, malformed stream, data cut short) or archive\n"
-    "  5  a target was refused: it exists (use --force), the row gives no safe name,\n"
-    "     or a link is on its way\n"
+    "  5  a target was refused: it exists (--force replaces it, --skip-existing\n"
+    "     keeps it), the row gives no safe name, or a link is on its way\n"
     "  6  a file or standard output could not be written\n"
     "  7  an entry is too large to hold in memory\n"
     "When several rows fail, the most serious code is returned, in this order:\n"
@@ -203,7 +207,7 @@ class CommandLine {
                               "terminal), none for a file refused, and no\n"
                               "summary; other errors are still reported");
     quiet->excludes(
-        Flag(extract, "--json", json_, "one JSON document of what was written,\nskipped, refused and damaged"));
+        Flag(extract, "--json", json_, "one JSON document of what was written,\nkept, refused and damaged"));
 
     CLI::App* verify = Command(PackToolCommand::Verify, "verify", "decode entries and check them", VERIFY_FOOTER);
     Archive(verify);
