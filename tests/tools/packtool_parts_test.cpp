@@ -245,11 +245,6 @@ TEST(PackToolCommandLine, ReadsEachCommandsArguments) {
   EXPECT_EQ(r.rows, std::vector<uint32_t>{3});
   EXPECT_EQ(r.names, (std::vector<std::string>{"Bank.doc", "Briefe\\Bank.doc", "1x"}));
   EXPECT_TRUE(r.skipExisting && r.flat);
-  EXPECT_EQ(Parse({"extract", "a.zip", "--match", "*", "-o", "f"}, true).outputFile, "f");
-  EXPECT_EQ(Parse({"cat", "a.zip", "Plan.txt", "-q"}, true).names, std::vector<std::string>{"Plan.txt"});
-  r = Parse({"rescue", "a.zip", "Plan.txt", "--match", "*.doc", "-d", "x", "-q", "--json"}, true);
-  EXPECT_EQ(r.names, std::vector<std::string>{"Plan.txt"});
-  EXPECT_TRUE(r.quiet);
 }
 
 TEST(PackToolCommandLine, RefusesWhatMakesNoSense) {
@@ -275,7 +270,6 @@ TEST(PackToolCommandLine, RefusesWhatMakesNoSense) {
   Parse({"extract", "a.zip", "--all", "--match", "*"}, false);
   Parse({"extract", "a.zip", "1", "--match", "*", "-o", "f"}, false);
   Parse({"extract", "a.zip", "1", "Bank.doc", "-o", "f"}, false);
-  Parse({"extract", "a.zip", "1", "--flat", "-o", "f"}, false);
   Parse({"extract", "a.zip", "1", "-n", "--force"}, false);
   Parse({"list", "a.zip", "Bank.doc"}, false);  // list takes rows by number
   Parse({"cat", "a.zip", "1", "--match", "*"}, false);
