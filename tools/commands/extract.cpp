@@ -98,7 +98,7 @@ bool PlanTarget(ExtractRun& run, uint32_t row, ExtractJob* job) {
         job->name = std::move(target.name);
         return !run.Refused(*job, run.tree.Check(job->folders, job->name, request.force));
       case TargetClash::Unsafe:
-        run.Refuse(row, TargetClashSaid(target, other) + " (give -o FILE)", target.refusal);
+        run.Refuse(row, std::string("refused as a target: ") + target.refusal + " (give -o FILE)", target.refusal);
         return false;
       case TargetClash::SamePath:
         // A file this run wrote is never replaced, --force or not: two rows

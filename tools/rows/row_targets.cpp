@@ -61,7 +61,7 @@ RowTarget RowTargets::Claim(uint32_t entry) {
 std::string TargetClashSaid(const RowTarget& target, const std::string& other) {
   switch (target.clash) {
     case TargetClash::Unsafe:
-      return std::string("refused as a target: ") + target.refusal;
+      return target.refusal;
     case TargetClash::SamePath:
       return "its target is the target of " + other + " as well";
     case TargetClash::ThroughFile:
