@@ -32,7 +32,7 @@ TEST_F(PackToolCli, HelpAndUsageErrors) {
        std::vector<std::vector<std::string>>{{},
                                              {"frobnicate", "a.zip"},
                                              {"list"},
-                                             {"extract", "a.zip", "x"},
+                                             {"extract", "a.zip", "-1"},
                                              {"extract", "a.zip", "1", "2", "-o", "f"},
                                              {"cat", "a.zip"},
                                              {"list", "a.zip", "--bogus"}}) {
@@ -217,11 +217,11 @@ TEST_F(PackToolCli, TargetsComeFromTheRowText) {
                {StoredEntry(B(Index({"C:\\Sicherung\\Index.txt", "C:\\Daten\\Briefe\\Brief.txt",
                                      "\\\\server\\share\\Bericht.doc", "", "C:\\Daten\\Briefe\\"}))),
                 StoredEntry(B("Brief")), StoredEntry(B("Bericht")), StoredEntry(B("leer")), StoredEntry(B("Ordner"))});
+  // However chosen, each row lands below its row's folders; --flat takes its
+  // file name alone.
   EXPECT_EQ(Run({"extract", "names.zip", "1"}).exitCode, 0);
-  EXPECT_EQ(S(Read("Brief.txt")), "Brief");
-  // One row into a folder: its file name alone; several: each below its
-  // row's folders, as with --all.
-  EXPECT_EQ(Run({"extract", "names.zip", "1", "-d", "into/flat"}).exitCode, 0);
+  EXPECT_EQ(S(Read("Daten/Briefe/Brief.txt")), "Brief");
+  EXPECT_EQ(Run({"extract", "names.zip", "1", "-d", "into/flat", "--flat"}).exitCode, 0);
   EXPECT_EQ(S(Read("into/flat/Brief.txt")), "Brief");
   EXPECT_EQ(Run({"extract", "names.zip", "1", "2", "-d", "into/deep"}).exitCode, 0);
   EXPECT_EQ(S(Read("into/deep/Daten/Briefe/Brief.txt")), "Brief");
@@ -263,8 +263,9 @@ TEST_F(PackToolCli, PathsThatClimbOutAreRefused) {
   EXPECT_EQ(Files(), (std::set<std::string>{"inner/escape.zip", "inner/out/Index.txt", "inner/out/absolute/kept.txt",
                                             "inner/out/ok.txt"}));
 
-  // Named one at a time, the file name alone is taken: nothing climbs.
-  run = Run({"extract", "inner/escape.zip", "1", "-d", "inner/flat"});
+  // One row climbs as well as many; by its file name alone (--flat) nothing climbs.
+  EXPECT_EQ(Run({"extract", "inner/escape.zip", "1", "-d", "inner/flat"}).exitCode, 5);
+  run = Run({"extract", "inner/escape.zip", "1", "-d", "inner/flat", "--flat"});
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(S(Read("inner/flat/escape1.txt")), "entry 1");
   run = Run({"extract", "inner/escape.zip", "1", "2", "-d", "inner/tree"});

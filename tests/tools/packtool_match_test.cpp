@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "tests/tools/packtool_fixture.h"
 #include "tools/rows/row_selection.h"
 #include "tools/text/row_match.h"
@@ -57,13 +58,54 @@ TEST(PackToolMatch, TypedUtf8BecomesWindows1252) {
   EXPECT_FALSE(Utf8ToWindows1252("\xE4\xB8\xAD", &out));       // a character 1252 lacks
   EXPECT_FALSE(Utf8ToWindows1252("\xF0\x9F\x98\x80", &out));   // beyond 16 bits
   EXPECT_FALSE(Utf8ToWindows1252("\xC0\xAF", &out));           // overlong '/'
+  // UTF-8 whatever the locale (LC_ALL=C: no code page known); other bytes
+  // as they are where the locale is not UTF-8 either; Windows' are 1252.
+  std::string why;
+  EXPECT_TRUE(TypedAsRowText("*\xC3\xBC*", PLATFORM_CODE_PAGE_UNKNOWN, &out, &why) && out == "*\xFC*");
+  EXPECT_TRUE(TypedAsRowText("*\xFC*", PLATFORM_CODE_PAGE_UNKNOWN, &out, &why) && out == "*\xFC*");
+  EXPECT_FALSE(TypedAsRowText("*\xFC*", PLATFORM_CODE_PAGE_UTF8, &out, &why));
+  EXPECT_FALSE(TypedAsRowText("\xE4\xB8\xAD", PLATFORM_CODE_PAGE_UNKNOWN, &out, &why));
+  EXPECT_TRUE(TypedAsRowText("*\xC3\xBC*", PLATFORM_CODE_PAGE_1252, &out, &why) && out == "*\xC3\xBC*");
+}
+
+// A name ends a row's path in whole parts; a pattern that names a folder
+// takes what is inside it.
+TEST(PackToolMatch, NamesAndFolderPatternsTakeWholePathParts) {
+  struct Case {
+    ChooseBy by;
+    const char* typed;
+    const char* row;
+    bool chooses;
+  };
+  static const Case CASES[] = {
+      {ChooseBy::Name, "Bank.doc", "C:\\Briefe\\Bank.doc", true},
+      {ChooseBy::Name, "Briefe\\Bank.doc", "C:\\Briefe\\Bank.doc", true},
+      {ChooseBy::Name, "briefe/bank.doc", "C:\\Briefe\\Bank.doc", true},
+      {ChooseBy::Name, "\\Bank.doc", "C:\\Briefe\\Bank.doc", true},
+      {ChooseBy::Name, "ank.doc", "C:\\Briefe\\Bank.doc", false},  // part of a name
+      {ChooseBy::Name, "Briefe", "C:\\Briefe\\Bank.doc", false},   // a folder is no name
+      {ChooseBy::Name, "B*.doc", "C:\\Briefe\\B*.doc", true},      // no wildcards in a name
+      {ChooseBy::Name, "Bank.doc", "C:Bank.doc", true},
+      {ChooseBy::Name, "\xC4nderung.txt", "C:\\\xE4nderung.txt", true},
+      {ChooseBy::Pattern, "C:\\Users\\Anna\\Briefe", "C:\\Users\\Anna\\Briefe\\Bank.doc", true},
+      {ChooseBy::Pattern, "C:\\Users\\Anna\\Briefe\\", "C:\\Users\\Anna\\Briefe\\Alt\\a.doc", true},
+      {ChooseBy::Pattern, "c:/users/anna/briefe//", "C:\\Users\\Anna\\Briefe\\Bank.doc", true},
+      {ChooseBy::Pattern, "C:\\Users\\Anna\\Briefe", "C:\\Users\\Anna\\Briefe2\\Bank.doc", false},
+      {ChooseBy::Pattern, "*\\Briefe", "D:\\x\\Briefe\\Bank.doc", true},
+  };
+  for (const Case& c : CASES) {
+    std::vector<uint32_t> chosen;
+    std::vector<size_t> unmatched;
+    MatchRows({c.typed}, c.by, {c.row}, &chosen, &unmatched);
+    EXPECT_EQ(chosen.size(), c.chooses ? 1u : 0u) << "\"" << c.typed << "\" on \"" << c.row << "\"";
+  }
 }
 
 TEST(PackToolMatch, EachPatternThatChoosesNothingIsKnown) {
   std::vector<std::string> rows{"C:\\Index.txt", "C:\\A\\x.txt", "C:\\B\\y.doc"};
   std::vector<uint32_t> chosen;
   std::vector<size_t> unmatched;
-  MatchRows({"*.txt", "*.pdf", "*\\b\\*"}, rows, &chosen, &unmatched);
+  MatchRows({"*.txt", "*.pdf", "*\\b\\*"}, ChooseBy::Pattern, rows, &chosen, &unmatched);
   EXPECT_EQ(chosen, (std::vector<uint32_t>{0, 1, 2}));
   EXPECT_EQ(unmatched, std::vector<size_t>{1});
 }
@@ -132,25 +174,26 @@ TEST_F(PackToolCli, AFileWrittenInTheRunIsNeverReplaced) {
                                  StoredEntry(B("x"))};
   WriteEntries("same.zip", entries);
   Write("Brief.txt", B("before the run"));
-  ToolRun run = Run({"extract", "same.zip", "1", "2", "3", "--force"});
+  ToolRun run = Run({"extract", "same.zip", "1", "2", "3", "--force", "--flat"});
   EXPECT_EQ(run.exitCode, 5) << run.err;
   EXPECT_EQ(S(Read("Brief.txt")), "alt");  // --force replaced what was there before
   EXPECT_CONTAINS(run.err, "row 2 (\"C:\\Neu\\Brief.txt\"): \"Brief.txt\" is the target of row 1");
 #ifdef _WIN32
   EXPECT_CONTAINS(run.err, "row 3 (\"C:\\x\\brief.TXT\"): \"brief.TXT\" is the target of row 1");
 #endif
-  // With -d every row keeps its folder, so nothing collides.
+  // Without --flat every row keeps its folder, so nothing collides.
   run = Run({"extract", "same.zip", "1", "2", "3", "-d", "out", "--json"});
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(S(Read("out/Neu/Brief.txt")), "neu");
   JsonDocument report = Document(run.out);
-  EXPECT_EQ(Keys(report), (std::vector<std::string>{"written", "refused", "damaged", "failed", "exitCode"}));
+  EXPECT_EQ(Keys(report), (std::vector<std::string>{"written", "kept", "refused", "damaged", "failed", "exitCode"}));
   EXPECT_EQ(report["written"].size(), 3u);
   EXPECT_EQ(report["written"][0], (JsonDocument{{"row", 1},
                                                 {"text", "C:\\Alt\\Brief.txt"},
                                                 {"target", fs::path("out/Alt/Brief.txt").make_preferred().string()},
                                                 {"size", 3}}));
-  for (const char* list : {"refused", "damaged", "failed"}) EXPECT_EQ(report[list], JsonDocument::array()) << list;
+  for (const char* list : {"kept", "refused", "damaged", "failed"})
+    EXPECT_EQ(report[list], JsonDocument::array()) << list;
   EXPECT_EQ(report["exitCode"], 0);
 }
 
@@ -212,6 +255,83 @@ TEST_F(PackToolCli, CountsOfOneAreSingular) {
   EXPECT_CONTAINS(
       run.out,
       "1 entry, 1 row: no damage found (11 bytes unpacked): 0 entries proven by a checksum, 1 only complete in length");
+}
+
+}  // namespace
+
+namespace {
+
+// A name chooses every row whose path ends with it; a name that chooses none
+// is named with what else there is; -o takes the one row a name chose;
+// rescue salvages the file a name chose and nothing else.
+TEST_F(PackToolCli, NamesChooseRowsByTheEndOfTheirPath) {
+  WriteEntries("b.zip", FolderArchive());
+#ifdef _WIN32
+  const char* plan = "\xC4nderung\\plan.TXT";  // arguments come in the ANSI code page
+#else
+  const char* plan = "\xC3\x84nderung/plan.TXT";
+#endif
+  ToolRun run = Run({"extract", "b.zip", "Brief.txt", plan, "-d", "out"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(Files(), (std::set<std::string>{"b.zip", "out/Dokumente/Brief.txt", "out/Daten/Brief.txt",
+                                            "out/Dokumente/\xC3\x84nderung/Plan.txt"}));
+  run = Run({"extract", "b.zip", "rief.txt", "4", "-d", "none"});
+  EXPECT_EQ(run.exitCode, 3);
+  EXPECT_CONTAINS(run.err, "no row is named \"rief.txt\" (a name ends a row's path; --match takes wildcards");
+  EXPECT_EQ(S(Read("none/Dokumente2/x.txt")), "entry 4");
+  EXPECT_EQ(Run({"extract", "b.zip", "Plan.txt", "-o", "plan.txt"}).exitCode, 0);
+  EXPECT_EQ(S(Read("plan.txt")), "entry 2");
+  run = Run({"extract", "b.zip", "Brief.txt", "-o", "two.txt"});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_CONTAINS(run.err, "choose 2 rows; -o writes exactly one");
+#ifndef _WIN32
+  // Typed in UTF-8 under LC_ALL=C, as from cron.
+  run = Run({"list", "b.zip", "--match", "*\xC3\xA4*", "--raw"}, "C");
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out, "C:\\Dokumente\\\xC4nderung\\Plan.txt\n");
+#endif
+  run = Run({"rescue", "b.zip", "Plan.txt", "-d", "saved", "--json", "-q"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(Files().count("saved/Dokumente/\xC3\x84nderung/Plan.txt"), 1u);
+  EXPECT_EQ(Files().count("saved/Dokumente/Brief.txt"), 0u);
+  JsonDocument rescued = Document(run.out);
+  ASSERT_EQ(rescued["entries"].size(), 1u);
+  EXPECT_EQ(rescued["entries"][0]["row"], 2);
+}
+
+// An extract --all that failed part way goes on with --skip-existing: what
+// is there is kept (also what was changed since), the rest is written.
+TEST_F(PackToolCli, SkipExistingGoesOnAfterAnInterruptedRun) {
+  std::vector<std::string> rows{"Index.txt", "C:\\Daten\\a.txt", "C:\\Daten\\gross.bin", "C:\\Daten\\z.txt"};
+  Bytes large = SampleData(300000, 7);
+  WriteEntries("r.zip",
+               {StoredEntry(B(Index(rows))), StoredEntry(B("a")), CompressedEntry(large), StoredEntry(B("z"))});
+#ifndef _WIN32
+  // A file size limit fails the large file's write, like a full disk.
+  ToolRun run = Run({"extract", "r.zip", "--all", "-d", "out"}, "", 100000);
+  EXPECT_EQ(run.exitCode, 6) << run.err;
+#else
+  ToolRun run = Run({"extract", "r.zip", "0", "a.txt", "z.txt", "-d", "out"});  // what an ended run left
+#endif
+  ASSERT_FALSE(Exists("out/Daten/gross.bin"));
+  Write("out/Daten/a.txt", B("changed since"));
+  run = Run({"extract", "r.zip", "--all", "-d", "out", "-n", "--json"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(Read("out/Daten/gross.bin"), large);
+  EXPECT_EQ(S(Read("out/Daten/a.txt")), "changed since");
+  JsonDocument report = Document(run.out);
+  ASSERT_EQ(report["written"].size(), 1u);
+  EXPECT_EQ(report["written"][0]["row"], 2);
+  ASSERT_EQ(report["kept"].size(), 3u);
+  EXPECT_EQ(report["kept"][1]["target"], fs::path("out/Daten/a.txt").make_preferred().string());
+  // -q says nothing of a file kept, nor of one refused: the exit code does.
+  run = Run({"extract", "r.zip", "--all", "-d", "out", "-n", "-q"});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.err, "");
+  run = Run({"extract", "r.zip", "a.txt", "-d", "out", "-q"});
+  EXPECT_EQ(run.exitCode, 5);
+  EXPECT_EQ(run.err, "");
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "tools/cli/command_line.h"
 #include "tools/rows/archive_commands.h"
+#include "tools/rows/row_targets.h"
 #include "tools/rows/target_path.h"
 #include "tools/text/text_encoding.h"
 
@@ -151,6 +152,41 @@ TEST(PackToolTarget, PathsStayBelowTheFolder) {
   }
 }
 
+// The one rule of extract and the mount: the first row to claim a path has
+// it, and files and folders never take each other's place.
+TEST(PackToolTarget, TheFirstRowToNameAPathHasIt) {
+  std::vector<std::string> rows{"C:\\a\\b.txt", "D:\\A\\b.txt", "C:\\a\\b.txt\\c", "C:\\a",
+                                "C:\\x\\b.txt", "C:\\a\\..\\y", "C:\\a\\b\x81"};
+  struct Case {
+    bool flat;
+    bool windowsNames;
+    std::vector<std::string> expected;  // per entry: its path, or the clash and the entry that has it
+  };
+  static const Case CASES[] = {
+      {false, false, {"a/b.txt", "A/b.txt", "ThroughFile 0", "IsFolder 0", "x/b.txt", "Unsafe", "a/b_", "entry-7.bin"}},
+      {false,
+       true,
+       {"a/b.txt", "SamePath 0", "ThroughFile 0", "IsFolder 0", "x/b.txt", "Unsafe", "a/b_", "entry-7.bin"}},
+      {true, false, {"b.txt", "SamePath 0", "c", "a", "SamePath 0", "y", "b_", "entry-7.bin"}},
+  };
+  static const char* const CLASHES[] = {"None", "Unsafe", "SamePath", "ThroughFile", "IsFolder"};
+  for (const Case& c : CASES) {
+    RowTargets targets(rows, c.flat, c.windowsNames);
+    for (uint32_t entry = 0; entry < c.expected.size(); entry++) {
+      RowTarget target = targets.Claim(entry);
+      std::string got = CLASHES[int(target.clash)];
+      if (target.clash == TargetClash::None) {
+        got.clear();
+        for (const std::string& folder : target.folders) got += folder + "/";
+        got += target.name;
+      } else if (target.clash != TargetClash::Unsafe) {
+        got += " " + std::to_string(target.other);
+      }
+      EXPECT_EQ(got, c.expected[entry]) << "entry " << entry << (c.flat ? ", flat" : "");
+    }
+  }
+}
+
 PackToolRequest Parse(std::vector<const char*> arguments, bool expectOk, std::string* error = nullptr) {
   arguments.insert(arguments.begin(), "packtool");
   PackToolRequest request;
@@ -204,6 +240,11 @@ TEST(PackToolCommandLine, ReadsEachCommandsArguments) {
             (std::vector<std::string>{"-x*", "--"}));
   r = Parse({"list", "a.zip", "--help"}, true);
   EXPECT_EQ(r.helpFor, PackToolCommand::List);
+  // A word that is no number is a name, for the commands that write entries.
+  r = Parse({"extract", "a.zip", "Bank.doc", "3", "Briefe\\Bank.doc", "1x", "-n", "--flat"}, true);
+  EXPECT_EQ(r.rows, std::vector<uint32_t>{3});
+  EXPECT_EQ(r.names, (std::vector<std::string>{"Bank.doc", "Briefe\\Bank.doc", "1x"}));
+  EXPECT_TRUE(r.skipExisting && r.flat);
 }
 
 TEST(PackToolCommandLine, RefusesWhatMakesNoSense) {
@@ -211,7 +252,7 @@ TEST(PackToolCommandLine, RefusesWhatMakesNoSense) {
   Parse({}, false);
   Parse({"frobnicate", "a.zip"}, false);
   Parse({"list"}, false);
-  Parse({"rescue", "a.zip", "-d", "x", "--match", "*"}, false);
+  Parse({"rescue", "a.zip", "-d", "x", "--all"}, false);
   Parse({"list", "a.zip", "--match"}, false);
   Parse({"list", "a.zip", "--match="}, false);
   // An empty value glued to its option does not take the next word.
@@ -227,7 +268,10 @@ TEST(PackToolCommandLine, RefusesWhatMakesNoSense) {
   Parse({"list", "a.zip", "--quiet"}, false);
   Parse({"extract", "a.zip", "1", "--quiet", "--json"}, false);
   Parse({"extract", "a.zip", "--all", "--match", "*"}, false);
-  Parse({"extract", "a.zip", "--match", "*", "-o", "f"}, false);
+  Parse({"extract", "a.zip", "1", "--match", "*", "-o", "f"}, false);
+  Parse({"extract", "a.zip", "1", "Bank.doc", "-o", "f"}, false);
+  Parse({"extract", "a.zip", "1", "-n", "--force"}, false);
+  Parse({"list", "a.zip", "Bank.doc"}, false);  // list takes rows by number
   Parse({"cat", "a.zip", "1", "--match", "*"}, false);
   Parse({"list", "a.zip", "--raw", "--json"}, false);
   Parse({"verify", "a.zip", "--force"}, false);
@@ -243,7 +287,7 @@ TEST(PackToolCommandLine, RefusesWhatMakesNoSense) {
   Parse({"extract", "a.zip", "4294967296"}, false);
   Parse({"extract", "a.zip", "-1"}, false, &error);
   EXPECT_NE(error.find("not a row number"), std::string::npos) << error;
-  Parse({"extract", "a.zip", "1x"}, false);
+  Parse({"extract", "a.zip", "+1"}, false);
   Parse({"help", "nothing"}, false);
   Parse({"--version", "list", "a.zip"}, false);
   Parse({"list", "a.zip", "verify", "b.zip"}, false);  // one command at a time

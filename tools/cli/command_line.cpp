@@ -19,7 +19,11 @@ constexpr const char* GENERAL_FOOTER =
     "--match chooses the rows whose text matches PATTERN, besides the rows given\n"
     "by number: * any run of characters (backslashes too), ? one character,\n"
     "letters without case as Windows compares names, / the same as \\.\n"
-    "A pattern that matches no row is an error (exit code 3).\n"
+    "A pattern that names a folder (C:\\Briefe) chooses the rows inside it.\n"
+    "extract, cat and rescue also take names: a word that is no row number\n"
+    "chooses the rows whose path ends with it, in whole folder and file names.\n"
+    "On Linux, names and patterns in UTF-8 are taken as such whatever the locale.\n"
+    "A name or pattern that chooses no row is an error (exit code 3).\n"
     "\n"
     "exit codes:\n"
     "  0  success\n"
@@ -27,8 +31,8 @@ constexpr const char* GENERAL_FOOTER =
     "  2  the archive is missing, cannot be read, or is not a pack archive\n"
     "  3  no such row, or the archive holds no entry for it\n"
     "  4  a damaged entry (checksum, malformed stream, data cut short) or archive\n"
-    "  5  a target was refused: it exists (use --force), the row gives no safe name,\n"
-    "     or a link is on its way\n"
+    "  5  a target was refused: it exists (--force replaces it, --skip-existing\n"
+    "     keeps it), the row gives no safe name, or a link is on its way\n"
     "  6  a file or standard output could not be written\n"
     "  7  an entry is too large to hold in memory\n"
     "When several rows fail, the most serious code is returned, in this order:\n"
@@ -52,9 +56,12 @@ constexpr const char* LIST_FOOTER =
     "(the rows are listed all the same).";
 
 constexpr const char* EXTRACT_FOOTER =
-    "Writes the entry of each row to a file: by default the row text's file name\n"
-    "(after its last backslash) in the current folder. With -d and several rows,\n"
-    "or -d and --match, each row keeps its folders below DIR, as with --all.\n"
+    "Rows are given by number, by name (the end of a row's path, whole folder\n"
+    "and file names: Bank.doc or Briefe\\Bank.doc; a name that matches several\n"
+    "rows takes them all) or by --match. Each file lands below DIR (-d, else\n"
+    "the current folder) under its row's folders, however the rows were chosen\n"
+    "(drive letters dropped; a row with \"..\" is refused); --flat puts every\n"
+    "file by its own name in DIR; -o FILE writes the one chosen row there.\n"
     "Two rows with the same target are an error naming both (exit code 5, also\n"
     "with --force): a file written in this run is never replaced, whatever name\n"
     "leads to it. Below DIR no symbolic link, junction or other reparse point is\n"
@@ -62,7 +69,8 @@ constexpr const char* EXTRACT_FOOTER =
     "\n"
     "Each file is written beside its target under a temporary name and renamed\n"
     "into place when complete: a failure leaves no partial file behind and an\n"
-    "existing file untouched.";
+    "existing file untouched. With --skip-existing a run that was interrupted\n"
+    "goes on where it stopped.";
 
 constexpr const char* VERIFY_FOOTER =
     "Decodes every entry (or the entries of the chosen rows) and checks its\n"
@@ -72,7 +80,8 @@ constexpr const char* VERIFY_FOOTER =
     "when that is a terminal and the archive is large.";
 
 constexpr const char* CAT_FOOTER =
-    "The row is given by number or by patterns that choose exactly one row.\n"
+    "The row is given by number, or by a name or patterns that choose exactly\n"
+    "one row.\n"
     "Writes the entry of the row to standard output, byte for byte. A damaged\n"
     "entry writes nothing (exit code 4); with --force it writes the bytes its\n"
     "stream decoded (still exit code 4).";
@@ -80,8 +89,10 @@ constexpr const char* CAT_FOOTER =
 constexpr const char* RESCUE_FOOTER =
     "Recovers everything a damaged archive still holds and never stops at the\n"
     "first damage. Every entry with at least one recovered byte is written below\n"
-    "DIR: under its row's folders as extract --all does, or as entry-N.bin when\n"
-    "the index gives it no trusted row (the index itself is entry-0.bin).\n"
+    "DIR: under its row's folders as extract does, or as entry-N.bin when the\n"
+    "index gives it no trusted row (the index itself is entry-0.bin). Rows given\n"
+    "by number, name or --match write only their entries (to salvage one file;\n"
+    "the archive is walked whole all the same).\n"
     "A compressed entry cut short or malformed gives the bytes decoded before\n"
     "the fault; a stored entry cut short gives the bytes that are there. Past a\n"
     "header that cannot be right, the archive is searched for where its entries\n"
@@ -175,23 +186,28 @@ class CommandLine {
     CLI::App* extract =
         Command(PackToolCommand::Extract, "extract", "write the entries of the rows to files", EXTRACT_FOOTER);
     Archive(extract);
-    CLI::Option* rows = Rows(extract);
+    CLI::Option* rows = RowsOrNames(extract);
     CLI::Option* match = Match(extract);
-    output_ = extract->add_option("-o,--output", request_.outputFile, "the target for a single row given by number")
-                  ->type_name("FILE");
+    output_ =
+        extract->add_option("-o,--output", request_.outputFile, "the target for the one row chosen")->type_name("FILE");
     output_->excludes(Folder(extract, "the folder to write into (made when missing)"));
-    CLI::Option* all = Flag(extract, "--all", request_.all,
-                            "every row, into DIR with the row's folders below it\n"
-                            "(drive letters dropped; a row with \"..\" is refused)");
+    CLI::Option* all = Flag(extract, "--all", request_.all, "every row");
     all->excludes(rows)->excludes(match)->excludes(output_);
-    Flag(extract, "--force", request_.force,
-         "replace files that were there before the run,\n"
-         "and write damaged entries too (the damage is\n"
-         "still reported, exit code 4)");
+    Flag(extract, "--flat", request_.flat, "every file by its own name in DIR, without\nits row's folders")
+        ->excludes(output_);
+    CLI::Option* force = Flag(extract, "--force", request_.force,
+                              "replace files that were there before the run,\n"
+                              "and write damaged entries too (the damage is\n"
+                              "still reported, exit code 4)");
+    Flag(extract, "-n,--skip-existing", request_.skipExisting,
+         "keep a target that exists and go on (the row is\nreported as skipped)")
+        ->excludes(force);
     CLI::Option* quiet = Flag(extract, "-q,--quiet", request_.quiet,
-                              "no line per file written (on a terminal) and\n"
-                              "no summary; errors are still reported");
-    quiet->excludes(Flag(extract, "--json", json_, "one JSON document of what was written,\nrefused and damaged"));
+                              "no line per file written or kept (on a\n"
+                              "terminal), none for a file refused, and no\n"
+                              "summary; other errors are still reported");
+    quiet->excludes(
+        Flag(extract, "--json", json_, "one JSON document of what was written,\nkept, refused and damaged"));
 
     CLI::App* verify = Command(PackToolCommand::Verify, "verify", "decode entries and check them", VERIFY_FOOTER);
     Archive(verify);
@@ -200,15 +216,21 @@ class CommandLine {
 
     CLI::App* cat = Command(PackToolCommand::Cat, "cat", "the entry's bytes to standard output", CAT_FOOTER);
     Archive(cat);
-    Rows(cat);
+    RowsOrNames(cat);
     Match(cat);
     Flag(cat, "--force", request_.force, "write the bytes a damaged entry's stream decoded");
+    Flag(cat, "-q,--quiet", request_.quiet, "no note on the damage when --force wrote bytes");
 
     CLI::App* rescue =
         Command(PackToolCommand::Rescue, "rescue", "recover every entry of a damaged archive", RESCUE_FOOTER);
     Archive(rescue);
+    RowsOrNames(rescue);
+    Match(rescue);
     Folder(rescue, "a fresh or empty folder to write into (made\nwhen missing)")->required();
     Flag(rescue, "--json", json_, "one JSON document of every entry and skipped range");
+    Flag(rescue, "-q,--quiet", request_.quiet,
+         "no line per entry that is not sound, no summary and\n"
+         "no progress (the report file is still written)");
     Flag(rescue, "--force", request_.force,
          "write into a folder that holds files already\n"
          "(an existing file is never replaced)");
@@ -304,6 +326,14 @@ class CommandLine {
 
   CLI::Option* Rows(CLI::App* app) { return app->add_option("ROW", rows_, "rows by number, counted from 0"); }
 
+  // A word that is no row number is a name: the rows whose path ends with it.
+  CLI::Option* RowsOrNames(CLI::App* app) {
+    return app->add_option("ROW", rows_,
+                           "rows by number, counted from 0, or by name:\n"
+                           "the rows whose path ends with NAME (whole\n"
+                           "folder and file names, case as Windows compares)");
+  }
+
   CLI::Option* Match(CLI::App* app) {
     return app->add_option("--match", request_.patterns, "the rows whose text matches (repeatable;\nsee packtool help)")
         ->type_name("PATTERN")
@@ -395,8 +425,15 @@ class CommandLine {
       if (r.hasOutputFile && r.outputFile.empty()) return Fail(error, "-o needs a file name");
       if (r.hasOutputFolder && r.outputFolder.empty()) return Fail(error, "-d needs a folder name");
     }
+    bool takesNames = r.command == PackToolCommand::Extract || r.command == PackToolCommand::Cat ||
+                      r.command == PackToolCommand::Rescue;
     for (const std::string& row : rows_) {
       uint32_t number = 0;
+      if (takesNames && !LooksLikeANumber(row)) {
+        if (row.empty()) return Fail(error, "a row's name is empty");
+        r.names.push_back(row);
+        continue;
+      }
       if (!ParseRow(row.c_str(), &number)) {
         *error = "\"" + row + "\" is not a row number";
         return false;
@@ -408,19 +445,29 @@ class CommandLine {
     switch (r.command) {
       case PackToolCommand::Cat:
         // Patterns are counted against the rows once the index is read.
-        if (r.rows.size() + (r.patterns.empty() ? 0 : 1) != 1) return Fail(error, "cat takes exactly one row");
+        if (r.rows.size() + r.names.size() + (r.patterns.empty() ? 0 : 1) != 1)
+          return Fail(error, "cat takes exactly one row");
         return true;
       case PackToolCommand::Rescue:
         if (r.outputFolder.empty()) return Fail(error, "rescue needs -d DIR, a fresh or empty folder");
         return true;
       case PackToolCommand::Extract:
-        if (!r.all && r.rows.empty() && r.patterns.empty()) return Fail(error, "no row given (or --match, --all)");
-        if (r.hasOutputFile && (r.rows.size() != 1 || !r.patterns.empty()))
-          return Fail(error, "-o takes exactly one row, given by number");
+        if (!r.all && r.rows.empty() && r.names.empty() && r.patterns.empty())
+          return Fail(error, "no row given (or --match, --all)");
+        // Names and patterns are counted against the rows once the index is read.
+        if (r.hasOutputFile && r.rows.size() + r.names.size() + (r.patterns.empty() ? 0 : 1) != 1)
+          return Fail(error, "-o takes exactly one row");
         return true;
       default:
         return true;
     }
+  }
+
+  // A word of digits (signed or not) means a row number, also when it is
+  // none: "-1" or "99999999999" is named as a wrong row, not taken as a name.
+  static bool LooksLikeANumber(const std::string& word) {
+    size_t digits = word.find_first_not_of("+-");
+    return digits != std::string::npos && word.find_first_not_of("0123456789", digits) == std::string::npos;
   }
 
   static bool ParseRow(const char* text, uint32_t* row) {

@@ -14,9 +14,12 @@ struct PackToolRequest {
   std::string archive;
   std::vector<uint32_t> rows;         // as given; extract sorts and merges them itself
   std::vector<std::string> patterns;  // --match, as typed
+  std::vector<std::string> names;     // extract, cat, rescue: words that are no row number, as typed
   bool all = false;
   bool quiet = false;
   bool force = false;
+  bool flat = false;          // extract: every file by its own name, no folders
+  bool skipExisting = false;  // extract: a target that exists is kept, the row skipped
   bool everyUnit = false;  // rescue: ask for every unit of a bad area
   ListFormat format = ListFormat::Table;
   std::string outputFile;    // -o

@@ -15,28 +15,25 @@ void Line(const std::string& text) {
 
 }  // namespace
 
-int64_t ExtractReport::Claim(const std::string& target, uint32_t row, bool windowsNames) {
-  std::string key = target;
-  if (windowsNames) {
-    for (char& c : key) c = static_cast<char>(RowMatchFold(static_cast<unsigned char>(c)));
-  }
-  auto [at, fresh] = claimed_.emplace(key, row);
-  return fresh ? -1 : int64_t(at->second);
-}
-
 void ExtractReport::Written(uint32_t row, const std::string& rowText, uint64_t size, const std::string& target) {
-  written_.push_back({row, rowText, target, size, ""});
+  written_.push_back({row, rowText, target, size, "", true});
   bytes_ += size;
   if (lines_ && !json_) Line("row " + std::to_string(row) + "  " + std::to_string(size) + "  " + ShownPath(target));
 }
 
+void ExtractReport::Skipped(uint32_t row, const std::string& rowText, const std::string& target) {
+  // The file kept is not of this run: no size is claimed for it.
+  skipped_.push_back({row, rowText, target, 0, "the target exists", false});
+  if (lines_ && !json_) Line("row " + std::to_string(row) + "  kept  " + ShownPath(target));
+}
+
 void ExtractReport::Refused(uint32_t row, const std::string& rowText, const std::string& reason) {
-  refused_.push_back({row, rowText, "", 0, reason});
+  refused_.push_back({row, rowText, "", 0, reason, true});
 }
 
 void ExtractReport::Damaged(uint32_t row, const std::string& rowText, const std::string& reason,
                             const std::string& target, uint64_t size) {
-  damaged_.push_back({row, rowText, target, size, reason});
+  damaged_.push_back({row, rowText, target, size, reason, true});
   // A damaged entry written (--force) is a file written too.
   if (!target.empty()) {
     writtenDamaged_++;
@@ -45,7 +42,7 @@ void ExtractReport::Damaged(uint32_t row, const std::string& rowText, const std:
 }
 
 void ExtractReport::Failed(uint32_t row, const std::string& rowText, const std::string& reason) {
-  failed_.push_back({row, rowText, "", 0, reason});
+  failed_.push_back({row, rowText, "", 0, reason, true});
 }
 
 void ExtractReport::Finish(int code) {
@@ -53,6 +50,7 @@ void ExtractReport::Finish(int code) {
     if (!summary_) return;
     std::string summary = "packtool: " + Counted(written_.size() + writtenDamaged_, "file", "files") + " written (" +
                           Counted(bytes_, "byte", "bytes") + ")";
+    if (!skipped_.empty()) summary += ", " + std::to_string(skipped_.size()) + " skipped (kept as they were)";
     if (!refused_.empty()) summary += ", " + std::to_string(refused_.size()) + " refused";
     if (!damaged_.empty()) {
       summary += ", " + std::to_string(damaged_.size()) + " damaged";
@@ -70,13 +68,14 @@ void ExtractReport::Finish(int code) {
           json.emplace_back(JsonDocument{{"row", item.row}, {"text", Windows1252ToUtf8(item.rowText)}});
       if (!item.target.empty()) {
         entry["target"] = JsonHostPath(item.target);
-        entry["size"] = item.size;
+        if (item.sized) entry["size"] = item.size;
       }
       if (!item.reason.empty()) entry["reason"] = Windows1252ToUtf8(item.reason);
     }
     return json;
   };
   PrintJsonDocument({{"written", list(written_)},
+                     {"kept", list(skipped_)},
                      {"refused", list(refused_)},
                      {"damaged", list(damaged_)},
                      {"failed", list(failed_)},

@@ -1,11 +1,9 @@
-// What extract tells its user: a line per file written (on a terminal), a
-// one-line summary, or one JSON document of everything written, refused and
-// damaged; and which targets this run has claimed, so that no file written
-// in the run is replaced by a later row.
+// What extract tells its user: a line per file written or kept (on a
+// terminal), a one-line summary, or one JSON document of everything written,
+// kept, refused and damaged.
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -15,11 +13,9 @@ class ExtractReport {
   // json: the document on standard output instead of both.
   ExtractReport(bool lines, bool summary, bool json) : lines_(lines), summary_(summary), json_(json) {}
 
-  // The row that claimed target earlier in this run, or -1 after claiming it
-  // for row. windowsNames: targets that differ only in case are the same.
-  int64_t Claim(const std::string& target, uint32_t row, bool windowsNames);
-
   void Written(uint32_t row, const std::string& rowText, uint64_t size, const std::string& target);
+  // A target that was there before the run, kept (--skip-existing).
+  void Skipped(uint32_t row, const std::string& rowText, const std::string& target);
   void Refused(uint32_t row, const std::string& rowText, const std::string& reason);
   // target: where the damaged bytes were written, or "" when nothing was.
   void Damaged(uint32_t row, const std::string& rowText, const std::string& reason, const std::string& target,
@@ -36,13 +32,14 @@ class ExtractReport {
     std::string target;  // "" for none
     uint64_t size;
     std::string reason;
+    bool sized = true;  // size says what was written to target
   };
 
   bool lines_;
   bool summary_;
   bool json_;
-  std::map<std::string, uint32_t> claimed_;
   std::vector<Item> written_;
+  std::vector<Item> skipped_;
   std::vector<Item> refused_;
   std::vector<Item> damaged_;
   std::vector<Item> failed_;

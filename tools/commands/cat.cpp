@@ -28,7 +28,7 @@ int RunCat(const PackToolRequest& request) {
   std::string how = DAMAGED_STREAM;
   std::vector<unsigned char> walked;  // the entry's bytes, when the salvage walk found it
   if (!plain.trouble.empty()) {
-    Complain(ShownPath(request.archive) + ": " + PastDamageSaid(plain));
+    if (!request.quiet) Complain(ShownPath(request.archive) + ": " + PastDamageSaid(plain));
     code = ExitWorst(code, EXIT_DAMAGED);
     bool found = false;
     WalkPastDamage(request.archive, session.Rows().size(), index.state == IndexState::Sound,
@@ -57,9 +57,10 @@ int RunCat(const PackToolRequest& request) {
   }
   fwrite(bytes, 1, facts.decoded, stdout);
   if (facts.damaged) {
-    Complain(RowName(row, session.Rows()) + ": damaged entry: " + std::to_string(facts.decoded) + " of " +
-             std::to_string(facts.unpackedSize) + " bytes written, those that could be decoded (" +
-             DAMAGED_MAY_BE_WRONG + ")");
+    if (!request.quiet)
+      Complain(RowName(row, session.Rows()) + ": damaged entry: " + std::to_string(facts.decoded) + " of " +
+               std::to_string(facts.unpackedSize) + " bytes written, those that could be decoded (" +
+               DAMAGED_MAY_BE_WRONG + ")");
     code = ExitWorst(code, EXIT_DAMAGED);
   }
   return FinishOutput(code);

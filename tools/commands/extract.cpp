@@ -25,32 +25,43 @@ struct ExtractJob {
   std::string target;
 };
 
+// WriteTarget's result for a target kept by --skip-existing.
+constexpr int SKIPPED = -1;
+
 // What one extract run shares between its rows.
 struct ExtractRun {
   const PackToolRequest& request;
   const std::vector<std::string>& rows;
-  bool keepFolders;  // each row's folders below DIR, as --all does
   ExtractReport& report;
+  RowTargets targets{rows, request.flat, WINDOWS_NAMES};
   OutputTree tree{request.outputFolder};
   int code = EXIT_OK;
 
   std::string Text(uint32_t row) const { return row < rows.size() ? rows[row] : std::string(); }
 
+  // What to try when two rows meet in one target.
+  std::string ClashHint() const { return request.flat ? " (without --flat each row keeps its folders)" : ""; }
+
   void Refuse(uint32_t row, const std::string& message, const std::string& reason) {
-    Complain(RowName(row, rows) + ": " + message);
+    if (!request.quiet) Complain(RowName(row, rows) + ": " + message);
     report.Refused(row, Text(row), reason);
     code = ExitWorst(code, EXIT_TARGET_REFUSED);
   }
 
-  // Refuses the row when something stands in its target's way; true when
-  // it did.
+  // Refuses or skips the row when something stands in its target's way;
+  // true when it did.
   bool Refused(const ExtractJob& job, const TreeResult& result) {
     switch (result.outcome) {
       case TreeOutcome::Written:
       case TreeOutcome::Failed:
         return false;
       case TreeOutcome::Exists:
-        Refuse(job.row, QuotedPath(job.target) + " exists (--force replaces it)", "the target exists");
+        if (request.skipExisting) {
+          report.Skipped(job.row, Text(job.row), job.target);
+          return true;
+        }
+        Refuse(job.row, QuotedPath(job.target) + " exists (--force replaces it, --skip-existing keeps it)",
+               "the target exists");
         return true;
       case TreeOutcome::NotAFile:
         Refuse(job.row, QuotedPath(job.target) + " exists and is not a file", "the target exists and is not a file");
@@ -58,7 +69,7 @@ struct ExtractRun {
       case TreeOutcome::OfThisRun:
         Refuse(job.row,
                QuotedPath(job.target) + " leads to the file written for " + RowName(result.owner, rows) +
-                   " in this run; nothing written (give -d DIR to keep the rows' folders, or -o FILE)",
+                   " in this run; nothing written" + ClashHint(),
                "its target is the file written for row " + std::to_string(result.owner));
         return true;
       case TreeOutcome::Link:
@@ -69,49 +80,42 @@ struct ExtractRun {
   }
 };
 
-// Where a row goes, or false when it goes nowhere (after saying why).
+// Where a row goes, or false when it goes nowhere (after saying why, or
+// skipping it).
 bool PlanTarget(ExtractRun& run, uint32_t row, ExtractJob* job) {
   const PackToolRequest& request = run.request;
-  const std::vector<std::string>& rows = run.rows;
   job->row = row;
-  if (request.hasOutputFile) {
-    job->target = request.outputFile;
-  } else if (row >= rows.size()) {
-    job->name = UnnamedEntryFileName(row);
-  } else if (run.keepFolders) {
-    TargetPath path;
-    if (const char* refusal = TargetFromRowPath(rows[row], WINDOWS_NAMES, &path)) {
-      run.Refuse(row, std::string("refused as a target: ") + refusal, refusal);
-      return false;
-    }
-    for (const std::string& folder : path.folders) job->folders.push_back(FileNameText(folder));
-    job->name = FileNameText(path.name);
-  } else {
-    std::string name;
-    if (const char* refusal = TargetFromRowName(rows[row], WINDOWS_NAMES, &name)) {
-      run.Refuse(row, std::string("refused as a target: ") + refusal + " (give -o FILE)", refusal);
-      return false;
-    }
-    job->name = FileNameText(name);
-  }
-  if (!job->name.empty()) {
-    std::vector<std::string> names = job->folders;
-    names.push_back(job->name);
+  if (!request.hasOutputFile) {
+    RowTarget target = run.targets.Claim(row);
+    std::vector<std::string> names = target.folders;
+    names.push_back(target.name);
     job->target = run.tree.PathOf(names, names.size());
+    std::string other = RowName(target.other, run.rows);
+    std::string otherRow = "row " + std::to_string(target.other);
+    switch (target.clash) {
+      case TargetClash::None:
+        job->folders = std::move(target.folders);
+        job->name = std::move(target.name);
+        return !run.Refused(*job, run.tree.Check(job->folders, job->name, request.force));
+      case TargetClash::Unsafe:
+        run.Refuse(row, std::string("refused as a target: ") + target.refusal + " (give -o FILE)", target.refusal);
+        return false;
+      case TargetClash::SamePath:
+        // A file this run wrote is never replaced, --force or not: two rows
+        // naming one target would otherwise leave only the last one's bytes.
+        // Rows whose texts differ are caught when the name leads to that file.
+        run.Refuse(
+            row, QuotedPath(job->target) + " is the target of " + other + " as well; nothing written" + run.ClashHint(),
+            TargetClashSaid(target, otherRow));
+        return false;
+      case TargetClash::ThroughFile:
+      case TargetClash::IsFolder:
+        run.Refuse(row, TargetClashSaid(target, other) + "; nothing written", TargetClashSaid(target, otherRow));
+        return false;
+    }
   }
-  // A file this run wrote is never replaced, --force or not: two rows
-  // naming one target would otherwise leave only the last one's bytes. Rows
-  // whose texts differ are caught when the name leads to that file.
-  int64_t earlier = run.report.Claim(job->target, row, WINDOWS_NAMES);
-  if (earlier >= 0) {
-    run.Refuse(row,
-               QuotedPath(job->target) + " is the target of " + RowName(uint32_t(earlier), rows) +
-                   " as well; nothing written (give -d DIR to keep the rows' folders, or -o FILE)",
-               "its target is the target of row " + std::to_string(earlier) + " as well");
-    return false;
-  }
-  if (!job->name.empty()) return !run.Refused(*job, run.tree.Check(job->folders, job->name, request.force));
   // -o FILE: the user's own path, links and all.
+  job->target = request.outputFile;
   uint64_t size = 0;
   PlatformNameKind kind = PlatformPathKind(job->target.c_str(), &size);
   TreeResult found;
@@ -156,7 +160,8 @@ int WriteTarget(ExtractRun& run, const ExtractJob& job, const unsigned char* byt
                                        : run.tree.Write(job.folders, job.name, bytes, size, run.request.force, job.row);
   if (result.outcome == TreeOutcome::Written) return EXIT_OK;
   RemoveMadeFolders(made);
-  if (run.Refused(job, result)) return EXIT_TARGET_REFUSED;
+  if (run.Refused(job, result))
+    return result.outcome == TreeOutcome::Exists && run.request.skipExisting ? SKIPPED : EXIT_TARGET_REFUSED;
   if (result.making) {
     Complain(RowName(job.row, rows) + ": cannot make the folder: " + result.error);
     run.report.Failed(job.row, run.Text(job.row), "cannot make the folder");
@@ -192,10 +197,14 @@ int RunExtract(const PackToolRequest& request) {
   if (request.all) {
     for (uint32_t row = 0; row < rows.size(); row++) wanted.push_back(row);
   }
-  bool keepFolders = request.all || (request.hasOutputFolder && (wanted.size() > 1 || !request.patterns.empty()));
+  if (request.hasOutputFile && wanted.size() != 1) {
+    if (wanted.empty()) return ExitWorst(index.code, selected);
+    Complain("the names and patterns choose " + Counted(wanted.size(), "row", "rows") + "; -o writes exactly one");
+    return EXIT_USAGE;
+  }
   bool json = request.format == ListFormat::Json;
   ExtractReport report(PlatformErrorIsTerminal() && !request.quiet, !request.quiet, json);
-  ExtractRun run{request, rows, keepFolders, report};
+  ExtractRun run{request, rows, report};
   run.code = index.code;
 
   bool pastDamage = !plain.trouble.empty();
@@ -219,6 +228,7 @@ int RunExtract(const PackToolRequest& request) {
     }
     // Of a damaged entry only what was decoded is written.
     int written = WriteTarget(run, job, bytes, facts.decoded);
+    if (written == SKIPPED) return;
     run.code = ExitWorst(run.code, written);
     if (written != EXIT_OK) return;
     if (!facts.damaged) {

@@ -1,6 +1,7 @@
 // packtool rescue: everything a damaged archive still holds, written below a
 // fresh folder. The pack library finds the entries and salvages their bytes;
 // this file names the files, writes them and reports.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -39,10 +40,17 @@ constexpr const char* REPORT_FILE = "rescue-report.txt";
 class Rescue : public SalvageVisitor {
  public:
   Rescue(const PackToolRequest& request, uint64_t archiveSize)
-      : request_(request), progress_("rescuing", archiveSize) {}
+      : request_(request),
+        choosing_(!request.rows.empty() || !request.names.empty() || !request.patterns.empty()),
+        progress_("rescuing", request.quiet ? 0 : archiveSize) {}
 
   bool Entry(const SalvagedEntry& entry) override {
     if (entry.number == 0) TakeRows(entry);
+    if (!selected_) Select();
+    if (!Chosen(entry.number)) {
+      progress_.Update(entry.offset);
+      return true;
+    }
     RescuedEntry rescued{entry.number,
                          entry.number < rows_.size(),
                          "",
@@ -110,10 +118,25 @@ class Rescue : public SalvageVisitor {
   SalvageExpected Expected() override { return SalvageExpected{!rows_.empty(), indexSound_, rows_.size()}; }
 
   int Finish() {
-    // Rows that the walk found no entry for are lost too.
-    for (uint32_t row = uint32_t(entries_.size()); row < rows_.size(); row++) {
-      RescuedEntry lost{
-          row, true, rows_[row], SalvageState::Lost, 0, true, 0, "", {}, "lost, the archive holds no entry for it"};
+    if (!selected_) Select();
+    // Rows that the walk found no entry for are lost too, and so are the
+    // entries chosen by number past the last one found.
+    uint32_t found = entries_.empty() ? 0 : entries_.back().number + 1;
+    uint32_t last = uint32_t(rows_.size());
+    if (choosing_ && !chosen_.empty()) last = std::max(last, chosen_.back() + 1);
+    for (uint32_t row = found; row < last; row++) {
+      if (!Chosen(row)) continue;
+      bool hasRow = row < rows_.size();
+      RescuedEntry lost{row,
+                        hasRow,
+                        hasRow ? rows_[row] : "",
+                        SalvageState::Lost,
+                        0,
+                        true,
+                        0,
+                        "",
+                        {},
+                        "lost, the archive holds no entry for it"};
       Say(Name(lost) + ": " + lost.how);
       code_ = ExitWorst(code_, EXIT_DAMAGED);
       entries_.push_back(std::move(lost));
@@ -144,11 +167,24 @@ class Rescue : public SalvageVisitor {
  private:
   static std::string Bytes(uint64_t n) { return Counted(n, "byte", "bytes"); }
 
-  // Complain, with the progress line out of the way.
+  // Complain, with the progress line out of the way; nothing with --quiet.
   void Say(const std::string& text) {
+    if (!request_.quiet) Error(text);
+  }
+  // What --quiet says all the same: a file that could not be written.
+  void Error(const std::string& text) {
     progress_.Clear();
     Complain(text);
   }
+
+  // The rows the request names, once the index gave its rows (or none came).
+  void Select() {
+    selected_ = true;
+    if (!choosing_) return;
+    progress_.Clear();
+    code_ = ExitWorst(code_, SelectRows(request_, rows_, &chosen_));
+  }
+  bool Chosen(uint32_t entry) const { return !choosing_ || std::binary_search(chosen_.begin(), chosen_.end(), entry); }
 
   // Where the file holds zeros for bytes that could not be read.
   static std::string HolesSaid(const SalvagedEntry& entry) {
@@ -245,7 +281,7 @@ class Rescue : public SalvageVisitor {
         Say(Name(*rescued) + ": " + inTheWay + "; nothing written");
         code_ = ExitWorst(code_, EXIT_TARGET_REFUSED);
       } else {
-        Say(Name(*rescued) + ": cannot write " + QuotedPath(result.path) + ": " + result.error);
+        Error(Name(*rescued) + ": cannot write " + QuotedPath(result.path) + ": " + result.error);
         code_ = ExitWorst(code_, EXIT_WRITE);
       }
       return;
@@ -282,7 +318,7 @@ class Rescue : public SalvageVisitor {
       }
       if (result.outcome == TreeOutcome::Failed) break;
     }
-    Say("cannot write the rescue report: " + (result.error.empty() ? InTheWay(result) : result.error));
+    Error("cannot write the rescue report: " + (result.error.empty() ? InTheWay(result) : result.error));
     code_ = ExitWorst(code_, EXIT_WRITE);
   }
 
@@ -295,7 +331,8 @@ class Rescue : public SalvageVisitor {
         for (const SalvageHole& hole : e.holes) zeros.push_back({hole.offset, hole.length});
       }
       entries.push_back({{"entry", e.number},
-                         {"row", e.hasRow ? JsonDocument(Windows1252ToUtf8(e.row)) : nullptr},
+                         {"row", e.hasRow ? JsonDocument(e.number) : nullptr},
+                         {"text", e.hasRow ? JsonDocument(Windows1252ToUtf8(e.row)) : nullptr},
                          {"state", SalvageStateName(e.state)},
                          {"size", e.sizeUnknown ? nullptr : JsonDocument(e.size)},
                          {"written", e.written},
@@ -311,6 +348,9 @@ class Rescue : public SalvageVisitor {
   }
 
   const PackToolRequest& request_;
+  bool choosing_;  // rows, names or patterns choose the entries written
+  bool selected_ = false;
+  std::vector<uint32_t> chosen_;  // ascending
   std::vector<std::string> rows_;
   bool indexSound_ = false;
   std::vector<RescuedEntry> entries_;

@@ -46,7 +46,8 @@ uint32_t MountTree::AddArchiveFolder(const std::string& fileName) {
 void MountTree::AddArchive(uint32_t folder, uint32_t archive, const MountSource& source,
                            std::vector<std::string>* refused) {
   const std::vector<std::string>& rows = source.rows;
-  // The order is extract's: the first row to name a path has it.
+  // Named as extract names them, in its order: the first row to name a path has it.
+  RowTargets targets(rows, false, WINDOWS_NAMES);
   auto add = [&](uint32_t entry) {
     if (!source.entries[entry].shown) return;
     MountNode file;
@@ -54,27 +55,17 @@ void MountTree::AddArchive(uint32_t folder, uint32_t archive, const MountSource&
     file.entry = entry;
     file.size = source.entries[entry].unpackedSize;
     file.stored = source.entries[entry].stored;
+    RowTarget target = targets.Claim(entry);
+    if (target.clash != TargetClash::None) {
+      refused->push_back(RowName(entry, rows) + ": not shown: " + TargetClashSaid(target, RowName(target.other, rows)));
+      return;
+    }
     uint32_t parent = folder;
-    std::string name;
-    if (entry >= rows.size()) {
-      name = UnnamedEntryFileName(entry);
-    } else {
-      TargetPath path;
-      if (const char* refusal = TargetFromRowPath(rows[entry], WINDOWS_NAMES, &path)) {
-        refused->push_back(RowName(entry, rows) + ": not shown: " + refusal);
-        return;
-      }
-      for (const std::string& part : path.folders) {
-        if (!Folder(parent, FileNameText(part), &parent)) {
-          refused->push_back(RowName(entry, rows) + ": not shown: a folder of its path is the file of another row");
-          return;
-        }
-      }
-      name = FileNameText(path.name);
+    // The targets' claims keep files and folders apart, so these hold.
+    for (const std::string& part : target.folders) {
+      if (!Folder(parent, part, &parent)) return;
     }
-    if (!AddFile(parent, name, file)) {
-      refused->push_back(RowName(entry, rows) + ": not shown: its path is that of another row");
-    }
+    AddFile(parent, target.name, file);
   };
   uint32_t named = uint32_t(std::min(rows.size(), source.entries.size()));
   for (uint32_t entry = 0; entry < named; entry++) add(entry);

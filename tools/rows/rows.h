@@ -8,4 +8,5 @@
 #include "tools/rows/opened_archive.h"
 #include "tools/rows/past_damage.h"
 #include "tools/rows/row_selection.h"
+#include "tools/rows/row_targets.h"
 #include "tools/rows/target_path.h"

@@ -49,38 +49,86 @@ bool RowMatches(std::string_view pattern, std::string_view rowText) {
   return p == pattern.size();
 }
 
-bool Utf8ToWindows1252(std::string_view text, std::string* out) {
+bool PatternChoosesRow(std::string_view pattern, std::string_view rowText) {
+  if (RowMatches(pattern, rowText)) return true;
+  std::string folder(pattern);
+  while (!folder.empty() && RowMatchFold(static_cast<unsigned char>(folder.back())) == '\\') folder.pop_back();
+  if (folder.empty()) return false;
+  return RowMatches(folder + "\\*", rowText);
+}
+
+bool RowEndsWithName(std::string_view name, std::string_view rowText) {
+  if (name.empty() || name.size() > rowText.size()) return false;
+  size_t start = rowText.size() - name.size();
+  for (size_t i = 0; i < name.size(); i++) {
+    if (RowMatchFold(static_cast<unsigned char>(name[i])) !=
+        RowMatchFold(static_cast<unsigned char>(rowText[start + i])))
+      return false;
+  }
+  // The name must begin where a folder or file name begins: at the start,
+  // behind a separator, behind a drive letter, or with a separator itself.
+  if (start == 0 || RowMatchFold(static_cast<unsigned char>(name[0])) == '\\') return true;
+  char before = rowText[start - 1];
+  return RowMatchFold(static_cast<unsigned char>(before)) == '\\' || (start == 2 && before == ':');
+}
+
+namespace {
+
+// The code point of the UTF-8 sequence at text[at], and its length; 0 when
+// no well-formed sequence starts there.
+size_t Utf8Sequence(std::string_view text, size_t at, uint32_t* codePoint) {
+  unsigned char lead = static_cast<unsigned char>(text[at]);
+  size_t length = 0;
+  uint32_t least = 0;  // below it a sequence of that length is overlong
+  if (lead < 0x80) {
+    *codePoint = lead;
+    return 1;
+  } else if (lead >= 0xC2 && lead < 0xE0) {
+    *codePoint = lead & 0x1Fu;
+    length = 2;
+  } else if (lead >= 0xE0 && lead < 0xF0) {
+    *codePoint = lead & 0x0Fu;
+    length = 3;
+    least = 0x800;
+  } else if (lead >= 0xF0 && lead < 0xF5) {
+    *codePoint = lead & 0x07u;
+    length = 4;
+    least = 0x10000;
+  } else {
+    return 0;
+  }
+  if (text.size() - at < length) return 0;
+  for (size_t i = 1; i < length; i++) {
+    unsigned char next = static_cast<unsigned char>(text[at + i]);
+    if ((next & 0xC0) != 0x80) return 0;
+    *codePoint = *codePoint << 6 | (next & 0x3Fu);
+  }
+  if (*codePoint < least || *codePoint > 0x10FFFF || (*codePoint >= 0xD800 && *codePoint < 0xE000)) return 0;
+  return length;
+}
+
+}  // namespace
+
+bool Utf8ToWindows1252(std::string_view text, std::string* out, bool* notUtf8) {
   out->clear();
+  bool unmappable = false;
   for (size_t at = 0; at < text.size();) {
-    unsigned char lead = static_cast<unsigned char>(text[at]);
     uint32_t codePoint = 0;
-    size_t length = 0;
-    if (lead < 0x80) {
-      codePoint = lead;
-      length = 1;
-    } else if (lead >= 0xC2 && lead < 0xE0) {
-      codePoint = lead & 0x1Fu;
-      length = 2;
-    } else if (lead >= 0xE0 && lead < 0xF0) {
-      codePoint = lead & 0x0Fu;
-      length = 3;
-    } else {
-      return false;  // four-byte characters are none of 1252's
+    size_t length = Utf8Sequence(text, at, &codePoint);
+    if (length == 0) {
+      if (notUtf8 != nullptr) *notUtf8 = true;
+      return false;
     }
-    if (text.size() - at < length) return false;
-    for (size_t i = 1; i < length; i++) {
-      unsigned char next = static_cast<unsigned char>(text[at + i]);
-      if ((next & 0xC0) != 0x80) return false;
-      codePoint = codePoint << 6 | (next & 0x3Fu);
-    }
-    if (length == 3 && codePoint < 0x800) return false;  // overlong
     at += length;
     int byte = 0;
-    for (; byte < 256; byte++) {
-      if (Windows1252ToCodePoint(static_cast<unsigned char>(byte)) == codePoint) break;
+    while (byte < 256 && Windows1252ToCodePoint(static_cast<unsigned char>(byte)) != codePoint) byte++;
+    // Read on: text that is not UTF-8 further on is said as such.
+    if (byte == 256) {
+      unmappable = true;
+      continue;
     }
-    if (byte == 256) return false;
     *out += static_cast<char>(byte);
   }
-  return true;
+  if (notUtf8 != nullptr) *notUtf8 = false;
+  return !unmappable;
 }

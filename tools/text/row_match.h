@@ -13,6 +13,17 @@ bool RowMatches(std::string_view pattern, std::string_view rowText);
 // A byte as the comparison sees it: lower case, '/' made '\'.
 unsigned char RowMatchFold(unsigned char byte);
 
-// UTF-8 text as Windows-1252 bytes. False when it is not UTF-8 or holds a
-// character that 1252 lacks: such a pattern can match no row.
-bool Utf8ToWindows1252(std::string_view text, std::string* out);
+// Whether the pattern chooses the row: it matches the whole text, or it
+// names a folder (with or without a trailing separator) that the row lies
+// in, so that "C:\Briefe" takes "C:\Briefe\Bank.doc".
+bool PatternChoosesRow(std::string_view pattern, std::string_view rowText);
+
+// Whether the row's path ends with name (Windows-1252, no wildcards): whole
+// folder and file names, letters and separators compared as RowMatches does.
+// "Bank.doc" and "Briefe\Bank.doc" name "C:\Briefe\Bank.doc"; "ank.doc" does not.
+bool RowEndsWithName(std::string_view name, std::string_view rowText);
+
+// UTF-8 text as Windows-1252 bytes. False when it is not UTF-8 (then
+// *notUtf8 is set, where given) or holds a character that 1252 lacks: such a
+// pattern can match no row.
+bool Utf8ToWindows1252(std::string_view text, std::string* out, bool* notUtf8 = nullptr);
