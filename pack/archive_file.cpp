@@ -239,6 +239,33 @@ int ArchiveFileReadEntryData(const ArchiveFile* archive, uint32_t index, uint64_
   return 1;
 }
 
+int ArchiveFileDecodeEntry(const ArchiveFile* archive, uint32_t index, unsigned char* destination, uint32_t size,
+                           DecodeProgress* progress, ArchiveEntryInfo* info) {
+  ArchiveEntryPlace place{};
+  if (ArchiveFileEntryPlace(archive, index, &place) == 0 || place.unpackedSize == place.packedSize ||
+      place.unpackedSize != size) {
+    return 0;
+  }
+  auto* stream = static_cast<unsigned char*>(ProgramAlloc(place.packedSize != 0 ? place.packedSize : 1, false));
+  if (stream == nullptr) return 0;
+  uint32_t done = 0;
+  if (ArchiveFileReadEntryData(archive, index, 0, stream, place.packedSize, &done) == 0 || done != place.packedSize) {
+    ProgramFree(stream);
+    return 0;
+  }
+  StreamSalvage result;
+  bool sound = DecodeCompressedStreamSalvage(stream, place.packedSize, destination, size, false, &result, progress);
+  bool whole = sound && result.written == size;
+  *info = ArchiveEntryInfo{};
+  info->unpackedSize = size;
+  info->packedSize = place.packedSize;
+  info->damaged = whole ? 0 : 1;
+  info->decoded = result.decoded;
+  info->checked = whole && CarriesChecksum(stream, place.packedSize) ? 1 : 0;
+  ProgramFree(stream);
+  return 1;
+}
+
 uint32_t ArchiveFileEntryCount(const ArchiveFile* archive) {
   return archive->places.Count();
 }

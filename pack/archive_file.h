@@ -64,6 +64,18 @@ struct ArchiveEntryPlace {
   uint32_t unpackedSize;
   uint32_t packedSize;
 };
+// Decodes compressed entry `index` of a walked archive into
+// destination[0, size), size its unpacked size, which comes zero-filled:
+// as a cursor would, but into the caller's memory and with progress (may be
+// null) following the decoding for other threads (pack/decoder.h). Fills
+// *info as ArchiveCursorLastEntryInfo would after the entry. Any thread may
+// call it. 0 when index is not below the count, the entry is stored or size
+// is not its unpacked size, there is no memory for its stream, or the
+// system refused the read or gave fewer bytes than the walk found there.
+struct DecodeProgress;
+int ArchiveFileDecodeEntry(const ArchiveFile* archive, uint32_t index, unsigned char* destination, uint32_t size,
+                           DecodeProgress* progress, ArchiveEntryInfo* info);
+
 // How many entries the walk found (0 for an archive not walked).
 uint32_t ArchiveFileEntryCount(const ArchiveFile* archive);
 // 0 when index is not below the count.

@@ -255,10 +255,13 @@ constexpr size_t CHECKSUM_STEP = 8192;
 // a token), and the fast loop again. Returns the number of bytes written;
 // *complete is set when the end code was reached without consuming phantom
 // bits, and left clear on bad data. With a checksum run, the words written
-// are added to it as they become final.
+// are added to it as they become final. With progress, the output of the
+// fast loop's steps away from the source's end is published: its tokens were
+// read from bits that are there, so they count as decoded whatever follows.
 template <typename Reader>
 uint32_t DecodeTokens(const uint8_t* in, const uint8_t* inEnd, uint8_t* const outStart, const uint8_t* const outEnd,
-                      bool* complete, ChecksumRun* checksum, uint32_t checksumSize, FastCode code) {
+                      bool* complete, ChecksumRun* checksum, uint32_t checksumSize, FastCode code,
+                      DecodeProgress* progress) {
   DecoderState state(in, inEnd, outStart);
   *complete = false;
   const uint8_t* inLimit = size_t(inEnd - in) > FAST_INPUT_MARGIN ? inEnd - FAST_INPUT_MARGIN : nullptr;
@@ -271,12 +274,14 @@ uint32_t DecodeTokens(const uint8_t* in, const uint8_t* inEnd, uint8_t* const ou
   for (;;) {
     while (outLimit != nullptr && state.out <= outLimit && state.reader.phantoms == 0) {
       const uint8_t* stepLimit = outLimit;
-      if (checksum != nullptr && size_t(outLimit - state.out) > CHECKSUM_STEP) stepLimit = state.out + CHECKSUM_STEP;
+      bool stepping = checksum != nullptr || progress != nullptr;
+      if (stepping && size_t(outLimit - state.out) > CHECKSUM_STEP) stepLimit = state.out + CHECKSUM_STEP;
       FastStop stop;
       bool leftToken;  // the fast loop stopped where the careful path goes on
       if (inLimit != nullptr && state.reader.in <= inLimit) {
         stop = fast(inLimit, stepLimit);
         leftToken = state.out <= stepLimit && state.reader.in <= inLimit;
+        if (progress != nullptr) progress->final.store(uint32_t(state.out - outStart), std::memory_order_release);
       } else {
         TailCopy tail(state.reader, in);
         tail.Enter(state.reader);
@@ -315,8 +320,9 @@ uint32_t DecodeTokensCounting(const uint8_t* in, const uint8_t* inEnd, uint8_t* 
 }  // namespace
 
 template <typename Reader>
-bool decoder_parts::DecodeStreamWith(const void* source, uint32_t sourceSize, void* destination,
-                                     uint32_t destinationSize, uint32_t* written, FastCode code) {
+bool decoder_parts::DecodeStreamFollowed(const void* source, uint32_t sourceSize, void* destination,
+                                         uint32_t destinationSize, uint32_t* written, FastCode code,
+                                         DecodeProgress* progress) {
   *written = 0;
   if (source == nullptr || destination == nullptr || sourceSize < STREAM_HEADER_SIZE) return false;
   const uint8_t* header = static_cast<const uint8_t*>(source);
@@ -328,12 +334,18 @@ bool decoder_parts::DecodeStreamWith(const void* source, uint32_t sourceSize, vo
   bool complete;
   ChecksumRun run;
   *written = DecodeTokens<Reader>(header + STREAM_HEADER_SIZE, header + sourceSize, out, out + destinationSize,
-                                  &complete, checksum != 0 ? &run : nullptr, decodedSize, code);
+                                  &complete, checksum != 0 ? &run : nullptr, decodedSize, code, progress);
   if (!complete) return false;
   if (checksum == 0) return true;
   // A checksum over bytes the stream did not write would test stale memory.
   if (decodedSize > *written) return false;
   return run.Finish(out, decodedSize) == checksum;
+}
+
+template <typename Reader>
+bool decoder_parts::DecodeStreamWith(const void* source, uint32_t sourceSize, void* destination,
+                                     uint32_t destinationSize, uint32_t* written, FastCode code) {
+  return DecodeStreamFollowed<Reader>(source, sourceSize, destination, destinationSize, written, code, nullptr);
 }
 
 template bool decoder_parts::DecodeStreamWith<BufferReader>(const void*, uint32_t, void*, uint32_t, uint32_t*,
@@ -353,10 +365,12 @@ uint32_t DecodeCompressedStream(const void* source, uint32_t sourceSize, void* d
 }
 
 bool DecodeCompressedStreamSalvage(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize,
-                                   bool cutShort, StreamSalvage* result) {
+                                   bool cutShort, StreamSalvage* result, DecodeProgress* progress) {
   *result = StreamSalvage{};
   uint32_t written = 0;
-  result->sound = DecodeCompressedStreamChecked(source, sourceSize, destination, destinationSize, &written);
+  FastCode code = BitOpsAvailable() ? FastCode::BitOps : FastCode::Portable;
+  result->sound =
+      DecodeStreamFollowed<FastReader>(source, sourceSize, destination, destinationSize, &written, code, progress);
   result->written = written;
   result->decoded = written;
   if (destination == nullptr) return result->sound;

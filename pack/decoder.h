@@ -6,6 +6,7 @@
 // never reads or writes outside the two buffers, whatever the input.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 constexpr uint32_t STREAM_HEADER_SIZE = 10;
@@ -31,6 +32,16 @@ uint32_t DecodeCompressedStream(const void* source, uint32_t sourceSize, void* d
 bool DecodeCompressedStreamChecked(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize,
                                    uint32_t* written);
 
+// What another thread may take of a decoding while it runs: `final` rises,
+// as the decoding goes on, to a count of bytes from the start of the
+// destination that no later token changes and that count as decoded
+// whatever the rest of the stream holds. The stream's verdict (its end code,
+// its checksum) comes only with the end of the call; the bytes near the
+// source's end are final only then.
+struct DecodeProgress {
+  std::atomic<uint32_t> final{0};
+};
+
 // What a salvaging decoder got out of a stream.
 struct StreamSalvage {
   bool sound;        // as DecodeCompressedStreamChecked's verdict
@@ -50,8 +61,9 @@ struct StreamSalvage {
 // result->decoded that the call wrote is 0 again on return; the bytes it did not touch are as they were, so a
 // zero-filled destination holds exactly the decoded bytes and zeros. The cost is that of the decoding: nothing past
 // what the stream wrote is touched.
+// progress, when given, follows the decoding for another thread.
 bool DecodeCompressedStreamSalvage(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize,
-                                   bool cutShort, StreamSalvage* result);
+                                   bool cutShort, StreamSalvage* result, DecodeProgress* progress = nullptr);
 
 // The checksum over data[0, size): 32-bit little-endian words, the last one
 // overlapping the one before when size is not a multiple of 4; sizes 0 to 3

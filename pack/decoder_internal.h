@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "pack/decoder.h"
 #include "pack/decoder_bits.h"
 #include "pack/decoder_copy.h"
 #include "pack/decoder_token.h"
@@ -75,5 +76,9 @@ using FastReader = std::conditional_t<sizeof(void*) < 8, CursorReader, BufferRea
 template <typename Reader>
 bool DecodeStreamWith(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize,
                       uint32_t* written, FastCode code);
+// The same, with progress (pack/decoder.h) following the decoding.
+template <typename Reader>
+bool DecodeStreamFollowed(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize,
+                          uint32_t* written, FastCode code, DecodeProgress* progress);
 
 }  // namespace decoder_parts

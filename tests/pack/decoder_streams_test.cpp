@@ -258,13 +258,13 @@ struct Salvaged {
   Bytes output;  // the whole destination
 };
 
-Salvaged Salvage(const Bytes& stream, uint32_t capacity, bool cutShort = false) {
+Salvaged Salvage(const Bytes& stream, uint32_t capacity, bool cutShort = false, DecodeProgress* progress = nullptr) {
   GuardedBuffer source(stream);
   GuardedBuffer destination(capacity);
   if (capacity > 0) memset(destination.Data(), 0, capacity);
   Salvaged s{};
   DecodeCompressedStreamSalvage(source.Data(), uint32_t(stream.size()), destination.Data(), capacity, cutShort,
-                                &s.result);
+                                &s.result, progress);
   s.output.assign(destination.Data(), destination.Data() + capacity);
   return s;
 }
@@ -287,6 +287,27 @@ TEST(DecoderSalvage, CutStreamsGiveGrowingPrefixesAndZeros) {
       ASSERT_TRUE(std::all_of(s.output.begin() + s.result.decoded, s.output.end(), [](uint8_t b) { return b == 0; }));
     }
     EXPECT_EQ(previous, text.size());
+  }
+}
+
+// What a decoding says is final while it runs is never more than what the
+// salvage counts as decoded at its end, however the stream is damaged or
+// cut; and a long sound stream says so well before its end.
+TEST(DecoderSalvage, ProgressNeverPassesTheDecodedBytes) {
+  std::mt19937 random(5);
+  Bytes text = SampleText(200000);
+  Bytes whole = EncodeCompressedStream(text.data(), text.size(), EncoderMode::Balanced, true);
+  DecodeProgress sound;
+  EXPECT_TRUE(Salvage(whole, uint32_t(text.size()), false, &sound).result.sound);
+  EXPECT_GT(sound.final.load(), text.size() / 2);
+  for (int round = 0; round < 60; round++) {
+    Bytes stream = whole;
+    for (int i = 0; i < 1 + round % 3; i++) stream[10 + random() % (stream.size() - 10)] ^= uint8_t(1 << (random() % 8));
+    bool cut = round % 4 == 0;
+    if (cut) stream.resize(10 + random() % (stream.size() - 10));
+    DecodeProgress progress;
+    Salvaged s = Salvage(stream, uint32_t(text.size()), cut, &progress);
+    ASSERT_LE(progress.final.load(), s.result.decoded) << "round " << round;
   }
 }
 

@@ -1,18 +1,33 @@
 #include "tools/mount/entry_cache.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+
+#include "core/memory.h"
 
 DecodedEntry::~DecodedEntry() {
   ArchiveCursorFree(cursor_);
+  ProgramFree(owned_);
   if (inMemory_ != nullptr) *inMemory_ -= size_;
   if (spill_ != PLATFORM_FILE_INVALID) PlatformFileClose(spill_);
 }
 
+bool DecodedEntry::WaitFor(uint64_t end) const {
+  // The decoder says how far it is only by the count it raises; a reader
+  // ahead of it looks again after a while, a fraction of a step's decoding.
+  for (;;) {
+    if (Finished()) return false;
+    if (progress_.final.load(std::memory_order_acquire) >= end) return true;
+    std::this_thread::sleep_for(std::chrono::microseconds(50));
+  }
+}
+
 bool DecodedEntry::Read(uint64_t offset, void* destination, uint32_t length, uint32_t* done) const {
   *done = 0;
-  if (offset >= decoded_) return true;
-  uint32_t count = uint32_t(std::min<uint64_t>(length, decoded_ - offset));
+  uint32_t end = Finished() ? decoded_ : progress_.final.load(std::memory_order_acquire);
+  if (offset >= end) return true;
+  uint32_t count = uint32_t(std::min<uint64_t>(length, end - offset));
   if (bytes_ != nullptr) {
     memcpy(destination, bytes_ + offset, count);
     *done = count;
@@ -56,6 +71,64 @@ std::shared_ptr<DecodedEntry> EntryCache::Decode(const ArchiveFile* archive, uin
   bool spilt = decoded->spill_ != PLATFORM_FILE_INVALID && SpillBytes(decoded->spill_, bytes, info.decoded);
   ArchiveCursorFree(cursor);
   return spilt ? decoded : nullptr;
+}
+
+void EntryCache::Stop() {
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    stopping_ = true;
+  }
+  jobQueued_.notify_all();
+  for (std::thread& decoder : decoders_) decoder.join();
+  decoders_.clear();
+  for (Job& job : jobs_) job.decoded->finished_.store(true, std::memory_order_release);  // decoded_ 0: damaged
+  jobs_.clear();
+}
+
+std::shared_ptr<DecodedEntry> EntryCache::DecodeBeside(const ArchiveFile* archive, uint32_t entry, uint32_t size) {
+  auto* bytes = static_cast<unsigned char*>(ProgramAlloc(size, true));
+  if (bytes == nullptr) return nullptr;
+  std::shared_ptr<DecodedEntry> decoded(new DecodedEntry);
+  decoded->size_ = size;
+  decoded->owned_ = bytes;
+  decoded->bytes_ = bytes;
+  decoded->finished_.store(false, std::memory_order_relaxed);
+  std::lock_guard<std::mutex> hold(lock_);
+  if (stopping_) {
+    decoded->finished_.store(true, std::memory_order_relaxed);
+    return decoded;
+  }
+  if (decoders_.empty()) {
+    unsigned count = std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
+    for (unsigned i = 0; i < count; i++) decoders_.emplace_back([this] { DecodeQueued(); });
+  }
+  jobs_.push_back(Job{archive, entry, decoded});
+  jobQueued_.notify_one();
+  return decoded;
+}
+
+void EntryCache::DecodeQueued() {
+  std::unique_lock<std::mutex> hold(lock_);
+  for (;;) {
+    jobQueued_.wait(hold, [&] { return stopping_ || !jobs_.empty(); });
+    if (stopping_) return;
+    Job job = std::move(jobs_.front());
+    jobs_.pop_front();
+    hold.unlock();
+    DecodedEntry& decoded = *job.decoded;
+    ArchiveEntryInfo info{};
+    // A read the system refused: nothing of it counts, every read fails.
+    if (ArchiveFileDecodeEntry(job.archive, job.entry, decoded.owned_, decoded.size_, &decoded.progress_, &info) != 0) {
+      decoded.decoded_ = info.decoded;
+      decoded.damaged_ = info.damaged != 0;
+    } else {
+      decoded.decoded_ = 0;
+      decoded.damaged_ = true;
+    }
+    decoded.finished_.store(true, std::memory_order_release);
+    job.decoded.reset();  // the last reference may be this one: freed outside the lock
+    hold.lock();
+  }
 }
 
 void EntryCache::Keep(Slot& slot, const std::shared_ptr<DecodedEntry>& entry) {
@@ -109,8 +182,15 @@ std::shared_ptr<DecodedEntry> EntryCache::Get(const ArchiveFile* archive, uint32
   uint64_t size = ArchiveFileEntryPlace(archive, entry, &place) != 0 ? place.unpackedSize : budget_ + 1;
   bool inMemory = MakeRoom(size);
   if (inMemory) *inMemory_ += size;
-  hold.unlock();
-  std::shared_ptr<DecodedEntry> made = Decode(archive, entry, inMemory);
+  std::shared_ptr<DecodedEntry> made;
+  if (inMemory && size >= DECODE_BESIDE_MIN) {
+    // Taken by its readers while it decodes: the slot has it at once.
+    hold.unlock();
+    made = DecodeBeside(archive, entry, uint32_t(size));
+  } else {
+    hold.unlock();
+    made = Decode(archive, entry, inMemory);
+  }
   hold.lock();
   Slot& after = slots_[key];  // the map's nodes stay where they are
   after.decoding = false;

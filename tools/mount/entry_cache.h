@@ -6,17 +6,26 @@
 // unnamed temporary file instead, which goes away with its last reader.
 // Stored entries never come here: they are read in place
 // (ArchiveFileReadEntryData).
+//
+// A large entry that fits in memory is decoded on a thread of the cache's
+// own, and its readers take each byte as soon as the decoding has made it
+// final, so that a file read from its start costs one decode, not a decode
+// and then the reading.
 #pragma once
 
 #include <condition_variable>
+#include <deque>
 #include <cstdint>
 #include <atomic>
 #include <list>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <thread>
+#include <vector>
 
 #include "pack/archive_file.h"
+#include "pack/decoder.h"
 #include "platform/platform.h"
 
 // One entry's decoded bytes, read only once made. Of a damaged entry only
@@ -28,10 +37,17 @@ class DecodedEntry {
   ~DecodedEntry();
 
   uint32_t Size() const { return size_; }
+  // Until the decoding is finished, what is known of the entry is the bytes
+  // it has made final; then Decoded and Damaged say the rest.
+  bool Finished() const { return finished_.load(std::memory_order_acquire); }
   uint32_t Decoded() const { return decoded_; }
   bool Damaged() const { return decoded_ < size_ || damaged_; }
-  // Copies up to length bytes from offset, not past Decoded(); false when the
-  // temporary file would not read.
+  // Waits until the bytes below end are final or the decoding is finished;
+  // true when the bytes are final (the decoding may go on).
+  bool WaitFor(uint64_t end) const;
+  // Copies up to length bytes from offset, not past Decoded() or, while the
+  // decoding goes on, past what is final; false when the temporary file
+  // would not read.
   bool Read(uint64_t offset, void* destination, uint32_t length, uint32_t* done) const;
 
  private:
@@ -46,8 +62,13 @@ class DecodedEntry {
   uint32_t decoded_ = 0;
   bool damaged_ = false;
   ArchiveCursor* cursor_ = nullptr;  // holds the bytes in memory
+  unsigned char* owned_ = nullptr;   // or they are decoded here, on a thread of the cache
   const unsigned char* bytes_ = nullptr;
   PlatformFile spill_ = PLATFORM_FILE_INVALID;  // or they are in this file
+  // Of one decoded on the cache's thread: how far it is, and whether it is
+  // done (decoded_ and damaged_ are set before).
+  DecodeProgress progress_;
+  std::atomic<bool> finished_{true};
 };
 
 // Writes the bytes on at the temporary file's position; false when it
@@ -57,6 +78,14 @@ bool SpillBytes(PlatformFile file, const unsigned char* bytes, uint32_t size);
 class EntryCache {
  public:
   explicit EntryCache(uint64_t budget) : budget_(budget) {}
+  ~EntryCache() { Stop(); }
+  // Waits for the decodings that run; those not begun end as failed. The
+  // archives are closed only after.
+  void Stop();
+
+  // From this size on an entry that fits in memory is decoded on the
+  // cache's threads.
+  static constexpr uint32_t DECODE_BESIDE_MIN = 1u << 20;
 
   // The decoded entry, or null when it cannot be had (a read the system
   // refused, no memory, no temporary file). Callers that ask for one entry
@@ -79,6 +108,16 @@ class EntryCache {
   };
 
   std::shared_ptr<DecodedEntry> Decode(const ArchiveFile* archive, uint32_t entry, bool inMemory) const;
+  // The entry, its bytes to be decoded on a thread of the cache; null when
+  // there is no memory for them.
+  std::shared_ptr<DecodedEntry> DecodeBeside(const ArchiveFile* archive, uint32_t entry, uint32_t size);
+  void DecodeQueued();
+
+  struct Job {
+    const ArchiveFile* archive;
+    uint32_t entry;
+    std::shared_ptr<DecodedEntry> decoded;
+  };
   void Keep(Slot& slot, const std::shared_ptr<DecodedEntry>& entry);
   // Lets kept entries that no reader holds go, oldest first, until size
   // more bytes fit in memory beside what is there; false when they do not.
@@ -96,4 +135,9 @@ class EntryCache {
   // Decoded bytes in memory: kept entries, open ones, and those being
   // decoded into memory. Entries lower it as they go, under no lock.
   std::shared_ptr<std::atomic<uint64_t>> inMemory_ = std::make_shared<std::atomic<uint64_t>>(0);
+  // The decodings beside the readers, under lock_.
+  std::deque<Job> jobs_;
+  std::condition_variable jobQueued_;
+  std::vector<std::thread> decoders_;
+  bool stopping_ = false;
 };

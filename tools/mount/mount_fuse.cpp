@@ -44,6 +44,7 @@ struct MountedArchive {
 struct Mount {
   explicit Mount(uint64_t cacheBytes) : cache(cacheBytes) {}
   ~Mount() {
+    cache.Stop();
     for (MountedArchive& archive : archives) {
       ArchiveFileClose(archive.file);
       if (archive.walked != PLATFORM_FILE_INVALID) PlatformFileClose(archive.walked);
@@ -62,6 +63,7 @@ struct OpenFile {
   std::shared_ptr<DecodedEntry> decoded;
   const WalkedBytes* walked = nullptr;
   PlatformFile walkedFile = PLATFORM_FILE_INVALID;
+  bool direct = false;  // read past the page cache: a short read is no end of file
 };
 
 Mount& Mounted() {
@@ -114,7 +116,11 @@ int ReadFolder(const char* path, void* buffer, fuse_fill_dir_t fill, off_t, stru
 // A compressed entry is decoded here, so that a damaged one is known before
 // the first read: its reads then go past the page cache (direct I/O), so
 // that the reader gets exactly the decoded bytes and then the error, never a
-// short read the kernel would take for the end of the file.
+// short read the kernel would take for the end of the file. A large one is
+// decoded while it is read: then its damage shows only as it is found, and
+// a read that reaches it fails as a whole, so that the reader gets the
+// decoded bytes before the page that holds the damage, then the error. The
+// next opening knows and gives every decoded byte.
 int Open(const char* path, struct fuse_file_info* info) {
   Mount& mount = Mounted();
   const MountNode* node = mount.tree.Find(path);
@@ -136,8 +142,9 @@ int Open(const char* path, struct fuse_file_info* info) {
       return -EIO;
     }
   }
-  bool damaged =
-      (file->decoded != nullptr && file->decoded->Damaged()) || (file->walked != nullptr && file->walked->damaged);
+  bool damaged = (file->decoded != nullptr && file->decoded->Finished() && file->decoded->Damaged()) ||
+                 (file->walked != nullptr && file->walked->damaged);
+  file->direct = damaged;
   info->direct_io = damaged ? 1 : 0;
   info->keep_cache = damaged ? 0 : 1;
   info->fh = reinterpret_cast<uint64_t>(file);
@@ -148,9 +155,15 @@ int Read(const char*, char* buffer, size_t size, off_t offset, struct fuse_file_
   const OpenFile& file = *reinterpret_cast<const OpenFile*>(info->fh);
   const MountNode& node = *file.node;
   if (offset < 0) return -EINVAL;
-  // Past the bytes a damaged entry's stream decoded there is only the error,
-  // also at its end when only its checksum failed.
-  if (file.decoded != nullptr && file.decoded->Damaged() && uint64_t(offset) >= file.decoded->Decoded()) return -EIO;
+  uint64_t end = std::min<uint64_t>(uint64_t(offset) + size, node.size);
+  if (file.decoded != nullptr && !file.decoded->WaitFor(end) && file.decoded->Damaged()) {
+    // Past the bytes a damaged entry's stream decoded there is only the
+    // error, also at its end when only its checksum failed. Through the page
+    // cache a short read would be taken for the end of the file: a read that
+    // reaches the damage fails as a whole.
+    uint64_t decoded = file.decoded->Decoded();
+    if (file.direct ? uint64_t(offset) >= decoded : end >= decoded) return -EIO;
+  }
   if (file.walked != nullptr && file.walked->damaged && uint64_t(offset) >= file.walked->decoded) return -EIO;
   if (uint64_t(offset) >= node.size) return 0;
   uint32_t length = uint32_t(std::min<uint64_t>(size, node.size - uint64_t(offset)));
