@@ -17,9 +17,10 @@ struct Expected {
 // An entry of rescue's document, every field in its order.
 JsonDocument EntryJson(const Expected& e, const std::string& row, uint32_t size, size_t written) {
   return {{"entry", e.entry},
-          {"row", row.empty() ? JsonDocument() : JsonDocument(row)},
+          {"row", row.empty() ? JsonDocument() : JsonDocument(e.entry)},
+          {"text", row.empty() ? JsonDocument() : JsonDocument(row)},
           {"state", e.state},
-          {"size", size},
+          {"unpackedSize", size},
           {"written", written},
           {"path", e.path == nullptr ? JsonDocument() : JsonDocument(e.path)},
           {"zeros", JsonDocument::array()}};
@@ -32,8 +33,8 @@ class PackToolRescue : public PackToolCli {
     Write("damaged.zip", archive);
     ToolRun run = Run({"rescue", "damaged.zip", "-d", folder, "--json"});
     json_ = JsonDocument();
-    if (run.out.empty()) return run;  // refused before it began
     json_ = Document(run.out);
+    if (json_.contains("error")) return run;  // refused before it began
     EXPECT_EQ(Keys(json_), (std::vector<std::string>{"archive", "entries", "skipped", "unread"}));
     EXPECT_EQ(json_["archive"], "damaged.zip");
     EXPECT_EQ(json_["unread"], 0) << "every byte of the file reads";
@@ -77,7 +78,7 @@ TEST_F(PackToolRescue, ADamagedIndexStillNamesWhatItDecodedWhole) {
   Bytes cut = sample.BuildWithIndexCut();
   run = Rescue(cut, "out2");
   EXPECT_EQ(run.exitCode, 4);
-  EXPECT_EQ(json_["entries"][0]["row"], "C:\\Index.txt");
+  EXPECT_EQ(json_["entries"][0]["text"], "C:\\Index.txt");
   EXPECT_EQ(json_["entries"][0]["state"], "partial");
   EXPECT_EQ(json_["entries"][1], EntryJson({1, "sound", "Daten/brief.txt"}, ROWS[1], uint32_t(sample.data[0].size()),
                                            sample.data[0].size()));
@@ -98,7 +99,7 @@ TEST_F(PackToolRescue, ACorruptedHeaderInTheMiddleIsPassedAndItsDataTaken) {
   // The stream in the range decodes whole to its own size and its checksum
   // holds: the entry is sound, only its header was wrong.
   EXPECT_EQ(json_["entries"][2]["entry"], 2);
-  EXPECT_EQ(json_["entries"][2]["row"], "C:\\Daten\\tabelle.csv");
+  EXPECT_EQ(json_["entries"][2]["text"], "C:\\Daten\\tabelle.csv");
   EXPECT_EQ(json_["entries"][2]["state"], "sound");
   EXPECT_CONTAINS(run.err, "sound, its header was wrong");
   ExpectFile("Daten/tabelle.csv", sample.data[1]);
