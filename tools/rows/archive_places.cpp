@@ -8,9 +8,6 @@
 
 namespace {
 
-// Deeper than any folder of backups; it ends a loop of linked folders.
-constexpr int FOLDER_DEPTH_MAX = 32;
-
 std::string Below(const std::string& folder, const std::string& name) {
   if (folder.empty()) return name;
   char last = folder.back();
@@ -22,29 +19,33 @@ void AddName(const char* name, void* context) {
   static_cast<std::vector<std::string>*>(context)->push_back(name);
 }
 
-void GatherFolder(const std::string& folder, bool recursive, int depth, ArchivePlaces* places) {
+// A link to a folder is not followed (two such links could make the walk
+// endless); a link to a file is read as the file.
+void GatherFolder(const std::string& folder, bool recursive, ArchivePlaces* places) {
   std::vector<std::string> names;
-  if (!PlatformFolderNames(folder.c_str(), AddName, &names)) {
+  PlatformFolder opened = PlatformFolderOpen(folder.c_str());
+  if (opened == nullptr || !PlatformFolderNames(folder.c_str(), AddName, &names)) {
     Complain(ShownPath(folder) + ": the folder cannot be read: " + SystemErrorText());
+    PlatformFolderClose(opened);
     places->code = EXIT_ARCHIVE;
     return;
   }
   std::sort(names.begin(), names.end());
   for (const std::string& name : names) {
     std::string path = Below(folder, name);
+    PlatformFileIdentity identity;
+    PlatformNameKind kind = PlatformNameBelow(opened, name.c_str(), &identity);
     uint64_t size = 0;
-    PlatformNameKind kind = PlatformPathKind(path.c_str(), &size);
+    if (kind == PlatformNameKind::Link && PlatformPathKind(path.c_str(), &size) == PlatformNameKind::File) {
+      kind = PlatformNameKind::File;
+    }
     if (kind == PlatformNameKind::File) {
       places->archives.push_back({path, true});
     } else if (kind == PlatformNameKind::Folder && recursive) {
-      if (depth >= FOLDER_DEPTH_MAX) {
-        Complain(ShownPath(path) + ": passed over: more than " + std::to_string(FOLDER_DEPTH_MAX) +
-                 " folders deep (a loop of links?)");
-        continue;
-      }
-      GatherFolder(path, recursive, depth + 1, places);
+      GatherFolder(path, recursive, places);
     }
   }
+  PlatformFolderClose(opened);
 }
 
 }  // namespace
@@ -60,7 +61,7 @@ ArchivePlaces GatherArchives(const std::vector<std::string>& places, bool recurs
     }
     gathered.several = true;
     size_t before = gathered.archives.size();
-    GatherFolder(place, recursive, 0, &gathered);
+    GatherFolder(place, recursive, &gathered);
     // Nothing to read where an archive was asked for: as a missing one.
     if (gathered.archives.size() == before && gathered.code == EXIT_OK) {
       Complain(ShownPath(place) + ": the folder holds no file" + (recursive ? "" : " (-r reads its subfolders)"));
