@@ -85,6 +85,10 @@ TEST_F(PackToolFolders, FindShowsEachFileInEveryBackupWithItsVersions) {
       // One archive named: no names in front.
       {{"find", "*Alt*", "Sicherungen/2026-02-05.zip"}, 0, {"row 1  3  version 1          C:\\Dokumente\\Alt.txt"}},
       {{"find", "*Rechnung*", "Sicherungen"}, 3, {}},
+      {{"find", "*Rechnung*", "*Alt*", "--", "Sicherungen"},
+       3,
+       {Backup("2026-01-05") + ":  row 3  3  version 1  C:\\Dokumente\\Alt.txt",
+        Backup("2026-02-05") + ":  row 1  3  version 1  C:\\Dokumente\\Alt.txt"}},
       {{"find", "-q", "*Brief*", "Sicherungen"}, 0, {}},
   };
   for (const Case& c : CASES) {

@@ -105,8 +105,9 @@ constexpr const char* FIND_FOOTER =
     "the matching entries: versions are then told apart by what they decode to\n"
     "(exact), and a damaged entry is found (exit code 4).\n"
     "\n"
-    "Exit code 0 when a row matched; 3 when none matched in any archive; 4 when\n"
-    "an entry of a matching row is missing or damaged.\n"
+    "Exit code 3 when a pattern matches no row in any archive (the others are\n"
+    "shown all the same); 4 when an entry of a matching row is missing or\n"
+    "damaged.\n"
     "\n" MANY_ARCHIVES;
 
 constexpr const char* CAT_FOOTER =

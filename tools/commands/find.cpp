@@ -57,8 +57,8 @@ FindWords PartWords(const PackToolRequest& request) {
 
 class Finder {
  public:
-  Finder(const PackToolRequest& request, std::vector<std::string> patterns)
-      : request_(request), patterns_(std::move(patterns)) {}
+  Finder(const PackToolRequest& request, std::vector<std::string> patterns, std::vector<std::string> typed)
+      : request_(request), patterns_(std::move(patterns)), typed_(std::move(typed)), used_(patterns_.size(), false) {}
 
   // One archive: its matching rows, or why it has none.
   void Search(const PlacedArchive& placed) {
@@ -79,7 +79,12 @@ class Finder {
     size_t matched = 0;
     for (uint32_t row = 0; row < rows.size(); row++) {
       bool matches = false;
-      for (const std::string& pattern : patterns_) matches = matches || RowMatches(pattern, rows[row]);
+      // Every pattern is tried on every row, so that each one's use is known.
+      for (size_t p = 0; p < patterns_.size(); p++) {
+        if (!RowMatches(patterns_[p], rows[row])) continue;
+        used_[p] = true;
+        matches = true;
+      }
       if (!matches) continue;
       matched++;
       FoundRow found{archive, row};
@@ -98,10 +103,13 @@ class Finder {
   }
 
   int Finish(bool several) {
-    if (texts_.empty()) {
-      Complain("no row matches in " + Counted(paths_.size(), "archive", "archives"));
+    for (size_t p = 0; p < patterns_.size(); p++) {
+      if (used_[p]) continue;
+      Complain("no row matches \"" + DisplayPattern(typed_[p]) + "\" in " +
+               Counted(paths_.size(), "archive", "archives"));
       code_ = ExitWorst(code_, EXIT_ROW);
     }
+    if (patterns_.empty()) code_ = ExitWorst(code_, EXIT_ROW);
     if (request_.format == ListFormat::Json) {
       PrintJson();
     } else if (!request_.quiet) {
@@ -198,7 +206,9 @@ class Finder {
   }
 
   const PackToolRequest& request_;
-  std::vector<std::string> patterns_;
+  std::vector<std::string> patterns_;  // Windows-1252
+  std::vector<std::string> typed_;     // each as typed
+  std::vector<bool> used_;             // whether each matched a row
   std::vector<std::string> paths_;  // of the archives searched
   JsonDocument records_ = JsonDocument::array();
   std::vector<FoundText> texts_;
@@ -211,6 +221,7 @@ class Finder {
 int RunFind(const PackToolRequest& request) {
   FindWords words = PartWords(request);
   std::vector<std::string> patterns;
+  std::vector<std::string> typedAs;
   for (const std::string& typed : words.typed) {
     // A pattern is typed in the arguments' character set; rows are 1252.
     std::string pattern = typed;
@@ -219,9 +230,10 @@ int RunFind(const PackToolRequest& request) {
       continue;
     }
     patterns.push_back(std::move(pattern));
+    typedAs.push_back(typed);
   }
   ArchivePlaces places = GatherArchives(words.places, request.recursive);
-  Finder finder(request, std::move(patterns));
+  Finder finder(request, std::move(patterns), std::move(typedAs));
   for (const PlacedArchive& placed : places.archives) finder.Search(placed);
   return ExitWorst(finder.Finish(places.several), places.code);
 }

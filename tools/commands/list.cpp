@@ -106,8 +106,8 @@ int ListOne(const PackToolRequest& request, const std::string& path, JsonDocumen
   } else {
     selected = SelectRows(request, rows, &shown);
     while (!shown.empty() && shown.back() >= rows.size()) {
-      Complain("row " + std::to_string(shown.back()) + ": no such row (the index has " +
-               Counted(rows.size(), "row", "rows") + ")");
+      Complain((records != nullptr ? ShownPath(path) + ": " : "") + "row " + std::to_string(shown.back()) +
+               ": no such row (the index has " + Counted(rows.size(), "row", "rows") + ")");
       selected = EXIT_ROW;
       shown.pop_back();
     }
