@@ -44,21 +44,37 @@ bool PlausiblePackStart(const unsigned char* head, uint32_t got, uint64_t size) 
   return got >= ARCHIVE_HEADER_SIZE + 2 && StartsStream(head + ARCHIVE_HEADER_SIZE);
 }
 
+// The first bytes of the file at path and its size; false when it cannot be
+// read.
+bool ReadHead(const char* path, unsigned char (&head)[HEAD_SIZE], uint32_t* got, uint64_t* size) {
+  if (path == nullptr) return false;
+  PlatformFile file = PlatformFileOpenRead(path, false);
+  if (file == PLATFORM_FILE_INVALID) return false;
+  *got = 0;
+  *size = 0;
+  bool read = PlatformFileSize(file, size) &&
+              PlatformFileReadAt(file, 0, head, HEAD_SIZE < *size ? HEAD_SIZE : uint32_t(*size), got);
+  PlatformFileClose(file);
+  return read;
+}
+
 }  // namespace
 
 const char* ArchiveOtherKind(const char* path) {
-  if (path == nullptr) return nullptr;
-  PlatformFile file = PlatformFileOpenRead(path, false);
-  if (file == PLATFORM_FILE_INVALID) return nullptr;
   unsigned char head[HEAD_SIZE];
   uint32_t got = 0;
   uint64_t size = 0;
-  bool read = PlatformFileSize(file, &size) &&
-              PlatformFileReadAt(file, 0, head, HEAD_SIZE < size ? HEAD_SIZE : uint32_t(size), &got);
-  PlatformFileClose(file);
-  if (!read || PlausiblePackStart(head, got, size)) return nullptr;
+  if (!ReadHead(path, head, &got, &size) || PlausiblePackStart(head, got, size)) return nullptr;
   for (const Signature& s : SIGNATURES) {
     if (got >= s.at + s.length && memcmp(head + s.at, s.bytes, s.length) == 0) return s.kind;
   }
   return nullptr;
+}
+
+int ArchiveStartsAsPack(const char* path) {
+  unsigned char head[HEAD_SIZE];
+  uint32_t got = 0;
+  uint64_t size = 0;
+  if (!ReadHead(path, head, &got, &size)) return -1;
+  return PlausiblePackStart(head, got, size) ? 1 : 0;
 }

@@ -8,3 +8,10 @@
 // bytes do not read as a plausible pack entry; null otherwise, and when it
 // cannot be read.
 const char* ArchiveOtherKind(const char* path);
+
+// Whether the file at path starts as a pack archive does: its first entry is
+// all in the file and, when compressed, its data starts a stream. 1 when it
+// does, 0 when it does not (most likely no pack archive at all, or one
+// damaged at its very start), -1 when the file cannot be read. Costs one
+// open and one read of its first bytes.
+int ArchiveStartsAsPack(const char* path);

@@ -175,6 +175,11 @@ void PlatformFolderRemove(const char* path);
 // cannot be read.
 bool PlatformFolderIsEmpty(const char* path);
 
+// Calls each with every name in the folder at path (following links; not
+// "." or ".."), in the order the system gives them. False when the folder
+// cannot be read (the names given before a failure stand).
+bool PlatformFolderNames(const char* path, void (*each)(const char* name, void* context), void* context);
+
 // The last failure of a system call of this thread as the system words it,
 // copied with its terminator into buffer (cut to fit). Returns its length.
 size_t PlatformErrorText(char* buffer, size_t size);

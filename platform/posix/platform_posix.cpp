@@ -500,6 +500,20 @@ bool PlatformFolderIsEmpty(const char* path) {
   return empty;
 }
 
+bool PlatformFolderNames(const char* path, void (*each)(const char* name, void* context), void* context) {
+  DIR* folder = opendir(path);
+  if (folder == nullptr) return false;
+  errno = 0;
+  while (struct dirent* entry = readdir(folder)) {
+    if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0) each(entry->d_name, context);
+    errno = 0;
+  }
+  int error = errno;
+  closedir(folder);
+  errno = error;
+  return error == 0;
+}
+
 void PlatformDeleteOnInterrupt(PlatformFolder folder, const char* name) {
   posix_console::SetPending(folder == nullptr ? -1 : folder->fd, name);
 }

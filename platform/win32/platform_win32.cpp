@@ -388,6 +388,22 @@ bool PlatformFolderIsEmpty(const char* path) {
   return empty;
 }
 
+bool PlatformFolderNames(const char* path, void (*each)(const char* name, void* context), void* context) {
+  std::string pattern = path;
+  char last = pattern.empty() ? 0 : pattern.back();
+  if (last != 0 && last != '\\' && last != '/' && !(last == ':' && pattern.size() == 2)) pattern += '\\';
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((pattern + "*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  do {
+    if (strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0) each(found.cFileName, context);
+  } while (FindNextFileA(search, &found));
+  DWORD error = GetLastError();
+  FindClose(search);
+  SetLastError(error);
+  return error == ERROR_NO_MORE_FILES;
+}
+
 size_t PlatformErrorText(char* buffer, size_t size) {
   if (buffer == nullptr || size == 0) return 0;
   DWORD error = GetLastError();

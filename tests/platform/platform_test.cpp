@@ -630,6 +630,26 @@ TEST(PlatformPath, FoldersAreMadeAndRemovedOnlyWhenEmpty) {
   EXPECT_FALSE(fs::exists("seam_made"));
 }
 
+TEST(PlatformPath, AFolderNamesEveryFileAndFolderInItOnce) {
+  fs::remove_all("seam_names");
+  ASSERT_TRUE(PlatformFolderMake("seam_names"));
+  std::vector<std::string> names;
+  auto add = [](const char* name, void* context) { static_cast<std::vector<std::string>*>(context)->push_back(name); };
+  EXPECT_TRUE(PlatformFolderNames("seam_names", add, &names));
+  EXPECT_TRUE(names.empty()) << "no \".\" or \"..\"";
+  WriteWhole("seam_names/b.zip", "x");
+  WriteWhole("seam_names/c d.zip", "x");
+  ASSERT_TRUE(PlatformFolderMake("seam_names/a"));
+  EXPECT_TRUE(PlatformFolderNames("seam_names/", add, &names)) << "a trailing separator is fine";
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"a", "b.zip", "c d.zip"}));
+  names.clear();
+  EXPECT_FALSE(PlatformFolderNames("seam_none", add, &names));
+  EXPECT_FALSE(PlatformFolderNames("seam_names/b.zip", add, &names)) << "a file is no folder";
+  EXPECT_TRUE(names.empty());
+  fs::remove_all("seam_names");
+}
+
 TEST(PlatformFacts, ErrorTextClockAndConsoleText) {
   EXPECT_EQ(PlatformFileOpenRead("seam_no_such_file.bin", false), PLATFORM_FILE_INVALID);
   char text[256];

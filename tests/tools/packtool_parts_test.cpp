@@ -265,13 +265,14 @@ TEST(PackToolCommandLine, RefusesWhatMakesNoSense) {
   }
   EXPECT_EQ(Parse({"list", "a.zip", "--match", "--match="}, true).patterns,
             (std::vector<std::string>{"--match="}));
-  Parse({"list", "a.zip", "--quiet"}, false);
+  EXPECT_TRUE(Parse({"list", "a.zip", "--quiet"}, true).quiet);
   Parse({"extract", "a.zip", "1", "--quiet", "--json"}, false);
   Parse({"extract", "a.zip", "--all", "--match", "*"}, false);
   Parse({"extract", "a.zip", "1", "--match", "*", "-o", "f"}, false);
   Parse({"extract", "a.zip", "1", "Bank.doc", "-o", "f"}, false);
   Parse({"extract", "a.zip", "1", "-n", "--force"}, false);
-  Parse({"list", "a.zip", "Bank.doc"}, false);  // list takes rows by number
+  // list takes archives and folders, then rows by number
+  EXPECT_EQ(Parse({"list", "a.zip", "Bank.doc"}, true).archives, (std::vector<std::string>{"a.zip", "Bank.doc"}));
   Parse({"cat", "a.zip", "1", "--match", "*"}, false);
   Parse({"list", "a.zip", "--raw", "--json"}, false);
   Parse({"verify", "a.zip", "--force"}, false);
@@ -290,7 +291,9 @@ TEST(PackToolCommandLine, RefusesWhatMakesNoSense) {
   Parse({"extract", "a.zip", "+1"}, false);
   Parse({"help", "nothing"}, false);
   Parse({"--version", "list", "a.zip"}, false);
-  Parse({"list", "a.zip", "verify", "b.zip"}, false);  // one command at a time
+  // One command at a time: a second command's name is a name of rescue's.
+  EXPECT_EQ(Parse({"rescue", "a.zip", "-d", "x", "verify", "b.zip"}, true).names,
+            (std::vector<std::string>{"verify", "b.zip"}));
   Parse({"extract", "a.zip", "1", "--force=0"}, false);
   Parse({"frobnicate"}, false, &error);
   EXPECT_EQ(error, "unknown command \"frobnicate\"");

@@ -58,7 +58,7 @@ TEST_F(PackToolReadError, CommandsSayTheArchiveCouldNotBeRead) {
       std::to_string(unit) + " to " + std::to_string(unit + 4095) + ")";
   JsonDocument zerosEntry{{"entry", 1},
                           {"state", "partial"},
-                          {"size", 12000},
+                          {"unpackedSize", 12000},
                           {"written", 12000},
                           {"zeros", JsonDocument::array({JsonDocument::array({unit, 4096})})}};
   struct Case {
@@ -74,7 +74,10 @@ TEST_F(PackToolReadError, CommandsSayTheArchiveCouldNotBeRead) {
       {RunList, 3, "the index (entry 0) cannot be read: the system refused"},
       // rescue reads on past it, losing the 4 KiB around it: zeros there in a stored entry's file
       {RunRescue, first + 8 + 6000, zeros.c_str(), zerosEntry},
-      {RunRescue, second + 2, "(its size is not known)", {{"entry", 2}, {"state", "partial"}, {"size", nullptr}}},
+      {RunRescue,
+       second + 2,
+       "(its size is not known)",
+       {{"entry", 2}, {"state", "partial"}, {"unpackedSize", nullptr}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.said);

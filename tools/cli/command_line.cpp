@@ -44,6 +44,15 @@ constexpr const char* GENERAL_FOOTER =
 #endif
     ;
 
+// How list, verify and find take several archives.
+#define MANY_ARCHIVES                                                               \
+  "Several archives and folders may be given: a folder means the files in it\n"     \
+  "(-r: its subfolders too), in name order; a file in a folder that is no pack\n"   \
+  "archive is passed over with a note. An archive named that cannot be read is\n"   \
+  "an error (exit code 2, once the others are done). With several archives every\n" \
+  "line (and every JSON record) names its archive. Of list and verify, a word of\n" \
+  "digits only after the first is a row number (\"./2024\" names a file)."
+
 constexpr const char* LIST_FOOTER =
     "One line per index row (or per row chosen by number or --match): the row\n"
     "number, the entry's unpacked size, how it is kept (stored, compressed;\n"
@@ -53,7 +62,8 @@ constexpr const char* LIST_FOOTER =
     "when the terminal uses UTF-8, with control characters written as \\xHH.\n"
     "\n"
     "Exit code 4 when the archive is cut short or lacks the entries of some rows\n"
-    "(the rows are listed all the same).";
+    "(the rows are listed all the same).\n"
+    "\n" MANY_ARCHIVES;
 
 constexpr const char* EXTRACT_FOOTER =
     "Rows are given by number, by name (the end of a row's path, whole folder\n"
@@ -77,7 +87,36 @@ constexpr const char* VERIFY_FOOTER =
     "stream and checksum. Prints one line per problem (damaged or truncated\n"
     "entry, rows without an entry, stray bytes at the end) and a summary; exit\n"
     "code 0 only when every entry is sound. Shows its progress on standard error\n"
-    "when that is a terminal and the archive is large.";
+    "when that is a terminal and the archive is large.\n"
+    "\n" MANY_ARCHIVES;
+
+constexpr const char* FIND_FOOTER =
+    "Searches every archive for the rows whose text matches a PATTERN (as --match\n"
+    "takes it) and shows them grouped by row text: in which archives the file is,\n"
+    "its row and size in each, and its version: the same number where the\n"
+    "content is the same, a new one (marked \"new\") where it differs from every\n"
+    "earlier archive. The archives are taken in the order given, a folder's in\n"
+    "name order (name backups by date and the versions read as a history).\n"
+    "\n"
+    "PATTERN and PLACE: the words before \"--\" are patterns, the words after it\n"
+    "archives and folders. Without \"--\" the first word is a pattern, and the\n"
+    "places begin at the first word after it that names an existing file or\n"
+    "folder (or, when none does, at the last word).\n"
+    "\n"
+    "Only the index and the entries' headers are read, not their data: versions\n"
+    "are told apart by the unpacked size and the checksum a compressed entry's\n"
+    "stream carries (nearly sure: two contents of one size rarely share one),\n"
+    "a stored entry by a hash of its bytes (sure), a stream without a checksum\n"
+    "by a hash of its packed bytes (equal bytes are the same content; unequal\n"
+    "ones may still be, and then show as two versions), and a stored and a\n"
+    "compressed copy of the same content show as two versions. --verify decodes\n"
+    "the matching entries: versions are then told apart by what they decode to\n"
+    "(exact), and a damaged entry is found (exit code 4).\n"
+    "\n"
+    "Exit code 3 when a pattern matches no row in any archive (the others are\n"
+    "shown all the same); 4 when an entry of a matching row is missing or\n"
+    "damaged.\n"
+    "\n" MANY_ARCHIVES;
 
 constexpr const char* CAT_FOOTER =
     "The row is given by number, or by a name or patterns that choose exactly\n"
@@ -152,8 +191,13 @@ class HelpFormat : public CLI::Formatter {
     if (mode == CLI::AppFormatMode::Sub) return make_expanded(app);
     std::string usage = make_usage(app, name);
     // The mount point is the last of mount's words, which the parser takes
-    // as one list with the archives.
+    // as one list with the archives; so are rows after the archives of list
+    // and verify, and find's places after its patterns.
     if (app->get_name() == "mount") usage.replace(usage.find("ARCHIVE..."), 10, "ARCHIVE... MOUNTPOINT");
+    if (app->get_name() == "list" || app->get_name() == "verify") {
+      usage.replace(usage.find("ARCHIVE..."), 10, "ARCHIVE|FOLDER... [ROW...]");
+    }
+    if (app->get_name() == "find") usage.replace(usage.find("PATTERN..."), 10, "PATTERN... [--] PLACE...");
     return usage + "\n" + app->get_description() + "\n" + make_positionals(app) + make_groups(app, mode) +
            make_subcommands(app, mode) + "\n" + make_footer(app);
   }
@@ -175,13 +219,13 @@ class CommandLine {
     app_.footer(GENERAL_FOOTER);
 
     CLI::App* list = Command(PackToolCommand::List, "list", "one line per row: row, size, storage, text", LIST_FOOTER);
-    Archive(list);
-    Rows(list);
+    Places(list, "the pack archives and folders of them, then\nrows by number, counted from 0");
     Match(list);
     CLI::Option* raw = Flag(list, "--raw", raw_, "only the row texts, byte for byte as stored,\neach ended by LF");
     CLI::Option* json =
         Flag(list, "--json", json_, "one JSON document (UTF-8): rows with number,\ntext, sizes, storage");
     raw->excludes(json);
+    Quiet(list)->excludes(raw)->excludes(json);
 
     CLI::App* extract =
         Command(PackToolCommand::Extract, "extract", "write the entries of the rows to files", EXTRACT_FOOTER);
@@ -210,9 +254,20 @@ class CommandLine {
         Flag(extract, "--json", json_, "one JSON document of what was written,\nkept, refused and damaged"));
 
     CLI::App* verify = Command(PackToolCommand::Verify, "verify", "decode entries and check them", VERIFY_FOOTER);
-    Archive(verify);
-    Rows(verify);
+    Places(verify, "the pack archives and folders of them, then\nrows by number, counted from 0");
     Match(verify);
+    Quiet(verify)->excludes(
+        Flag(verify, "--json", json_, "one JSON document (UTF-8): per archive its\nproblems and the summary's counts"));
+
+    CLI::App* find = Command(PackToolCommand::Find, "find", "the rows that match, in every archive", FIND_FOOTER);
+    find->add_option("PATTERN", request_.findWords,
+                     "patterns as --match takes them, then the\narchives and folders to search (PLACE)")
+        ->required()
+        ->expected(2, -1);
+    Recursive(find);
+    Flag(find, "--verify", request_.decode, "decode the matching entries: versions told\napart exactly, damage found");
+    Quiet(find)->excludes(
+        Flag(find, "--json", json_, "one JSON document (UTF-8): per row text its\narchives, sizes and versions"));
 
     CLI::App* cat = Command(PackToolCommand::Cat, "cat", "the entry's bytes to standard output", CAT_FOOTER);
     Archive(cat);
@@ -324,6 +379,19 @@ class CommandLine {
 
   void Archive(CLI::App* app) { app->add_option("ARCHIVE", request_.archive, "the pack archive")->required(); }
 
+  // Archives and folders, then rows: CheckRequest tells them apart.
+  void Places(CLI::App* app, const char* text) {
+    app->add_option("ARCHIVE", placeWords_, text)->required();
+    Recursive(app);
+  }
+  void Recursive(CLI::App* app) {
+    Flag(app, "-r,--recursive", request_.recursive, "a folder's subfolders too");
+  }
+  CLI::Option* Quiet(CLI::App* app) {
+    return Flag(app, "-q,--quiet", request_.quiet,
+                "nothing on standard output: the exit code\nsays it (complaints still go to standard error)");
+  }
+
   CLI::Option* Rows(CLI::App* app) { return app->add_option("ROW", rows_, "rows by number, counted from 0"); }
 
   // A word that is no row number is a name: the rows whose path ends with it.
@@ -359,14 +427,25 @@ class CommandLine {
   // value as a word of its own, which CheckRequest refuses with the option's
   // message: the parser would take the next word as its value ("--match= 3"
   // as the pattern "3").
-  std::vector<std::string> Words(int argc, const char* const* argv) const {
+  std::vector<std::string> Words(int argc, const char* const* argv) {
     const Declared* command = argc >= 2 ? Find(argv[1]) : nullptr;
     std::vector<std::string> words;
+    int arguments = 0;   // the command's arguments so far (not options, not their values)
     bool value = false;  // the word is the value of the option before it
     bool rest = false;   // after "--": arguments only
     for (int i = 1; i < argc; i++) {
       std::string word = argv[i];
       if (value || rest || word == "--" || command == nullptr || word.size() < 2 || word[0] != '-') {
+        if (!value && !rest && word == "--") {
+          wordsBeforeRest_ = arguments - 1;  // the command's name is one
+          // find's words are one list for the parser, which a "--" would
+          // end: the place it stood is kept instead.
+          if (command->command == PackToolCommand::Find) {
+            rest = true;
+            continue;
+          }
+        }
+        if (!value && word != "--") arguments++;
         rest = rest || (!value && word == "--");
         value = false;
         words.push_back(word);
@@ -414,6 +493,10 @@ class CommandLine {
       }
       return true;
     }
+    if (r.command == PackToolCommand::List || r.command == PackToolCommand::Verify) {
+      if (!TakePlaces(error)) return false;
+    }
+    if (r.command == PackToolCommand::Find) return CheckFind(error);
     if (r.archive.empty()) return Fail(error, "the archive name is empty");
     // Values given empty first: the words after them mean nothing yet.
     for (const std::string& pattern : r.patterns) {
@@ -470,6 +553,40 @@ class CommandLine {
     return digits != std::string::npos && word.find_first_not_of("0123456789", digits) == std::string::npos;
   }
 
+  // list and verify: the first word is an archive or folder; of the others a
+  // row number is a row, anything else an archive or folder too ("./2024"
+  // names one whose name is a number).
+  bool TakePlaces(std::string* error) {
+    PackToolRequest& r = request_;
+    for (size_t i = 0; i < placeWords_.size(); i++) {
+      uint32_t number = 0;
+      if (i > 0 && ParseRow(placeWords_[i].c_str(), &number)) {
+        rows_.push_back(placeWords_[i]);
+        continue;
+      }
+      if (placeWords_[i].empty()) return Fail(error, "an archive or folder name is empty");
+      r.archives.push_back(placeWords_[i]);
+    }
+    r.archive = r.archives.front();
+    return true;
+  }
+
+  // find: the patterns and places are told apart here when "--" parts them,
+  // else by the command (by what exists).
+  bool CheckFind(std::string* error) {
+    PackToolRequest& r = request_;
+    for (const std::string& word : r.findWords) {
+      if (word.empty()) return Fail(error, "a pattern, archive or folder name is empty");
+    }
+    if (json_) r.format = ListFormat::Json;
+    if (wordsBeforeRest_ < 0) return true;
+    if (wordsBeforeRest_ == 0 || size_t(wordsBeforeRest_) >= r.findWords.size()) {
+      return Fail(error, "find takes patterns before \"--\" and archives or folders after it");
+    }
+    r.findPatterns = wordsBeforeRest_;
+    return true;
+  }
+
   static bool ParseRow(const char* text, uint32_t* row) {
     if (*text == '\0') return false;
     uint64_t value = 0;
@@ -489,6 +606,8 @@ class CommandLine {
   PackToolRequest request_;
   std::vector<std::string> rows_;
   std::vector<std::string> mountWords_;  // mount: the archives, the mount point last
+  std::vector<std::string> placeWords_;  // list, verify: archives and folders, then rows
+  int wordsBeforeRest_ = -1;             // the command's arguments before "--", when given
   std::string helpTopic_;
   bool version_ = false;
   bool raw_ = false;

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-enum class PackToolCommand { None, Help, List, Extract, Verify, Cat, Rescue, Mount, Version };
+enum class PackToolCommand { None, Help, List, Extract, Verify, Cat, Rescue, Mount, Find, Version };
 enum class ListFormat { Table, Raw, Json };
 
 struct PackToolRequest {
@@ -26,8 +26,16 @@ struct PackToolRequest {
   std::string outputFolder;  // -d
   bool hasOutputFile = false;
   bool hasOutputFolder = false;
-  // mount: every archive, the folder to mount on, and the bound of its cache
+  // mount: every archive; list, verify and find: every archive and folder
+  // (request.archive is the first); mount also the folder to mount on and
+  // the bound of its cache
   std::vector<std::string> archives;
+  bool recursive = false;  // -r: the subfolders of a folder too
+  // find: its words, patterns then places; findPatterns of them are the
+  // patterns when "--" parted them, else -1 (find parts them by what exists)
+  std::vector<std::string> findWords;
+  int findPatterns = -1;
+  bool decode = false;  // find --verify: tell versions apart by decoding
   std::string mountPoint;
   bool foreground = false;
   uint64_t cacheMegabytes = 256;

@@ -1,5 +1,7 @@
 #include "tools/cli/json_document.h"
 
+#include <cstdio>
+
 #include "tools/cli/report.h"
 #include "tools/text/text.h"
 
@@ -13,4 +15,12 @@ std::string JsonHostPath(const std::string& path) {
 
 void PrintJsonDocument(const JsonDocument& document) {
   Print(document.dump(2, ' ', false, JsonDocument::error_handler_t::replace) + "\n");
+}
+
+void ReportFailureAsJson(const std::string& archive, int code) {
+  if (code == 0 || ReportPrinted()) return;
+  PrintJsonDocument({{"archive", archive.empty() ? JsonDocument() : JsonDocument(JsonHostPath(archive))},
+                     {"error", JsonHostPath(ReportFirstComplaint())},
+                     {"exitCode", code}});
+  fflush(stdout);
 }

@@ -16,3 +16,9 @@ std::string JsonHostPath(const std::string& path);
 // Bytes that are not UTF-8 (only a POSIX path can hold them) are written as
 // U+FFFD instead of failing the document.
 void PrintJsonDocument(const JsonDocument& document);
+
+// After a command that asked for JSON ended with code before printing
+// anything (a missing archive, a refused folder): a document of the failure,
+// {"archive", "error", "exitCode"}, so that a script reads JSON whatever
+// happened. Nothing when the command succeeded or printed its document.
+void ReportFailureAsJson(const std::string& archive, int code);

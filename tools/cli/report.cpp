@@ -6,11 +6,28 @@
 #include "platform/platform.h"
 #include "tools/text/text.h"
 
+namespace {
+
+// What packtool has said so far, for the document of a command that fails
+// before it prints anything (ReportFailureAsJson). The one state of the
+// reports; packtool speaks from one thread.
+struct ReportState {
+  bool printed = false;
+  std::string firstComplaint;
+  std::string lastComplaint;
+};
+ReportState reportState;
+
+}  // namespace
+
 void Print(std::string_view text) {
+  reportState.printed = reportState.printed || !text.empty();
   fwrite(text.data(), 1, text.size(), stdout);
 }
 
 void Complain(const std::string& text) {
+  if (reportState.firstComplaint.empty()) reportState.firstComplaint = text;
+  reportState.lastComplaint = text;
   std::string line = "packtool: " + text + "\n";
   fwrite(line.data(), 1, line.size(), stderr);
   fflush(stderr);
@@ -60,4 +77,16 @@ std::string SystemErrorText() {
 
 std::string Counted(uint64_t count, const char* one, const char* many) {
   return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+bool ReportPrinted() {
+  return reportState.printed;
+}
+
+const std::string& ReportFirstComplaint() {
+  return reportState.firstComplaint;
+}
+
+const std::string& ReportLastComplaint() {
+  return reportState.lastComplaint;
 }

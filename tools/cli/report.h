@@ -9,6 +9,11 @@
 void Print(std::string_view text);
 // "packtool: " + text, on a line of its own on standard error.
 void Complain(const std::string& text);
+// Whether anything went to standard output yet, and the first and the last
+// complaint ("" when none).
+bool ReportPrinted();
+const std::string& ReportFirstComplaint();
+const std::string& ReportLastComplaint();
 // A row text as a message shows it: every byte that could steer a terminal
 // escaped, in the console's character set.
 std::string Shown(std::string_view rowText);

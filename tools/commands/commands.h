@@ -10,3 +10,4 @@ int RunExtract(const PackToolRequest& request);
 int RunVerify(const PackToolRequest& request);
 int RunCat(const PackToolRequest& request);
 int RunRescue(const PackToolRequest& request);
+int RunFind(const PackToolRequest& request);

@@ -69,12 +69,16 @@ WalkedListing ListPastDamage(const std::string& path, const ArchiveSession& sess
   return listing;
 }
 
-}  // namespace
-
-int RunList(const PackToolRequest& request) {
+// Lists the archive at path. records: null for an archive listed alone (its
+// document is printed here); else its record is added there, and every line
+// of text begins with the archive's name.
+int ListOne(const PackToolRequest& request, const std::string& path, JsonDocument* records) {
   OpenedArchive opened;
-  int code = OpenArchive(request.archive, ReadOn::Headers, &opened);
-  if (code != EXIT_OK) return code;
+  int code = OpenArchive(path, ReadOn::Headers, &opened);
+  if (code != EXIT_OK) {
+    if (records != nullptr && request.format == ListFormat::Json) records->push_back(FailedRecord(path, code));
+    return code;
+  }
   const ArchiveSession& session = opened.session;
   const OpenedIndex& index = opened.index;
   const PlainReading& plain = opened.plain;
@@ -85,7 +89,7 @@ int RunList(const PackToolRequest& request) {
   if (plain.trouble.empty()) {
     problems = EndProblems(plain.end, session, uint32_t(entries.size()), rows);
   } else {
-    WalkedListing listing = ListPastDamage(request.archive, session, index, plain);
+    WalkedListing listing = ListPastDamage(path, session, index, plain);
     problems = std::move(listing.problems);
     walked = std::move(listing.entries);
   }
@@ -102,32 +106,43 @@ int RunList(const PackToolRequest& request) {
   } else {
     selected = SelectRows(request, rows, &shown);
     while (!shown.empty() && shown.back() >= rows.size()) {
-      Complain("row " + std::to_string(shown.back()) + ": no such row (the index has " +
-               Counted(rows.size(), "row", "rows") + ")");
+      Complain((records != nullptr ? ShownPath(path) + ": " : "") + "row " + std::to_string(shown.back()) +
+               ": no such row (the index has " + Counted(rows.size(), "row", "rows") + ")");
       selected = EXIT_ROW;
       shown.pop_back();
     }
   }
 
+  std::string prefix = records != nullptr ? ShownPath(path) + ": " : "";
+  // -q: nothing on standard output (the parser keeps it from --raw and --json).
   if (request.format == ListFormat::Raw) {
     for (uint32_t row : shown) {
+      Print(prefix);
       Print(rows[row]);
       Print("\n");
     }
   } else if (request.format == ListFormat::Json) {
-    JsonDocument json{{"entryCount", entryCount},
-                      {"complete", problems.empty() && index.state == IndexState::Sound},
-                      {"rows", JsonDocument::array()}};
+    JsonDocument json = JsonDocument::object();
+    if (records != nullptr) json["archive"] = JsonHostPath(path);
+    json.update({{"entryCount", entryCount},
+                 {"complete", problems.empty() && index.state == IndexState::Sound},
+                 {"rows", JsonDocument::array()}});
     for (uint32_t row : shown) {
       ListedRow shown = listed(row);
-      json["rows"].push_back({{"row", row},
-                              {"text", Windows1252ToUtf8(rows[row])},
-                              {"unpackedSize", shown.hasSizes ? JsonDocument(shown.facts.unpackedSize) : nullptr},
-                              {"packedSize", shown.hasSizes ? JsonDocument(shown.facts.packedSize) : nullptr},
-                              {"storage", shown.storage}});
+      JsonDocument& record = json["rows"].emplace_back();
+      if (records != nullptr) record["archive"] = JsonHostPath(path);
+      record.update({{"row", row},
+                     {"text", Windows1252ToUtf8(rows[row])},
+                     {"unpackedSize", shown.hasSizes ? JsonDocument(shown.facts.unpackedSize) : nullptr},
+                     {"packedSize", shown.hasSizes ? JsonDocument(shown.facts.packedSize) : nullptr},
+                     {"storage", shown.storage}});
     }
-    PrintJsonDocument(json);
-  } else {
+    if (records != nullptr) {
+      records->push_back(std::move(json));
+    } else {
+      PrintJsonDocument(json);
+    }
+  } else if (!request.quiet) {
     uint64_t largest = 0;
     for (uint32_t row : shown) {
       ListedRow one = listed(row);
@@ -138,11 +153,26 @@ int RunList(const PackToolRequest& request) {
     for (uint32_t row : shown) {
       ListedRow one = listed(row);
       std::string size = one.hasSizes ? std::to_string(one.facts.unpackedSize) : "-";
-      Print(PadLeft(std::to_string(row), rowWidth) + "  " + PadLeft(size, sizeWidth) + "  " +
+      Print(prefix + PadLeft(std::to_string(row), rowWidth) + "  " + PadLeft(size, sizeWidth) + "  " +
             PadRight(one.storage, 10) + "  " + Shown(rows[row]) + "\n");
     }
   }
   code = FinishOutput(ExitWorst(index.code, selected));
-  for (const std::string& problem : problems) Complain(ShownPath(request.archive) + ": " + problem);
+  for (const std::string& problem : problems) Complain(ShownPath(path) + ": " + problem);
   return problems.empty() ? code : ExitWorst(code, EXIT_DAMAGED);
+}
+
+}  // namespace
+
+int RunList(const PackToolRequest& request) {
+  ArchivePlaces places = GatherArchives(request.archives, request.recursive);
+  if (!places.several) return ListOne(request, request.archive, nullptr);
+  JsonDocument records = JsonDocument::array();
+  int code = places.code;
+  for (const PlacedArchive& placed : places.archives) {
+    if (PassedOver(placed, &records)) continue;
+    code = ExitWorst(code, ListOne(request, placed.path, &records));
+  }
+  if (request.format == ListFormat::Json) PrintJsonDocument({{"archives", records}});
+  return FinishOutput(code);
 }

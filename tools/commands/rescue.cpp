@@ -330,11 +330,12 @@ class Rescue : public SalvageVisitor {
       if (e.written > 0) {
         for (const SalvageHole& hole : e.holes) zeros.push_back({hole.offset, hole.length});
       }
+      // "row" and "text" as in every document: the row's number, its text.
       entries.push_back({{"entry", e.number},
                          {"row", e.hasRow ? JsonDocument(e.number) : nullptr},
                          {"text", e.hasRow ? JsonDocument(Windows1252ToUtf8(e.row)) : nullptr},
                          {"state", SalvageStateName(e.state)},
-                         {"size", e.sizeUnknown ? nullptr : JsonDocument(e.size)},
+                         {"unpackedSize", e.sizeUnknown ? nullptr : JsonDocument(e.size)},
                          {"written", e.written},
                          {"path", e.path.empty() ? nullptr : JsonDocument(Windows1252ToUtf8(e.path))},
                          {"zeros", zeros}});

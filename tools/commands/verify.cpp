@@ -7,10 +7,19 @@
 #include "tools/commands/commands.h"
 #include "tools/rows/rows.h"
 
-int RunVerify(const PackToolRequest& request) {
+namespace {
+
+// Verifies the archive at path. records: null for an archive verified alone
+// (its JSON document is printed here); else its record is added there, and
+// every line of text begins with the archive's name.
+int VerifyOne(const PackToolRequest& request, const std::string& path, JsonDocument* records) {
+  bool json = request.format == ListFormat::Json;
   OpenedArchive opened;
-  int code = OpenArchive(request.archive, ReadOn::Entries, &opened);
-  if (code != EXIT_OK) return code;
+  int code = OpenArchive(path, ReadOn::Entries, &opened);
+  if (code != EXIT_OK) {
+    if (records != nullptr && json) records->push_back(FailedRecord(path, code));
+    return code;
+  }
   ArchiveSession& session = opened.session;
   const OpenedIndex& index = opened.index;
   const PlainReading& plain = opened.plain;
@@ -31,9 +40,12 @@ int RunVerify(const PackToolRequest& request) {
   size_t checked = 0;
   uint64_t unpackedBytes = 0;
   Progress progress("verifying", session.FileSize());
+  std::string prefix = records != nullptr ? ShownPath(path) + ": " : "";
+  JsonDocument said = JsonDocument::array();
   auto report = [&](const std::string& problem, int problemCode) {
     progress.Clear();
-    Print(problem + "\n");
+    if (json) said.push_back(problem);
+    if (!json && !request.quiet) Print(prefix + problem + "\n");
     fflush(stdout);
     problems++;
     code = ExitWorst(code, problemCode);
@@ -55,7 +67,7 @@ int RunVerify(const PackToolRequest& request) {
     }
   };
   if (!plain.trouble.empty()) {
-    WalkPastDamage(request.archive, session.Rows().size(), indexSound, [&](const WalkedEntry& walked) {
+    WalkPastDamage(path, session.Rows().size(), indexSound, [&](const WalkedEntry& walked) {
       if (isChosen(walked.number)) judge(EntryName(walked.number, rows), walked.facts, walked.how);
       progress.Update(0);
       entry = walked.number + 1;
@@ -117,6 +129,38 @@ int RunVerify(const PackToolRequest& request) {
   } else {
     summary += std::to_string(problems) + (problems == 1 ? " problem" : " problems");
   }
-  Print(summary + "\n");
+  if (json) {
+    JsonDocument record = JsonDocument::object();
+    if (records != nullptr) record["archive"] = JsonHostPath(path);
+    record.update({{"entryCount", entryCount},
+                   {"rowCount", indexSound ? JsonDocument(rows.size()) : nullptr},
+                   {"checked", checked},
+                   {"proven", proven},
+                   {"unpackedBytes", unpackedBytes},
+                   {"sound", problems == 0},
+                   {"problems", said}});
+    if (records == nullptr) {
+      PrintJsonDocument(record);
+    } else {
+      records->push_back(std::move(record));
+    }
+  } else if (!request.quiet) {
+    Print(prefix + summary + "\n");
+  }
+  return FinishOutput(code);
+}
+
+}  // namespace
+
+int RunVerify(const PackToolRequest& request) {
+  ArchivePlaces places = GatherArchives(request.archives, request.recursive);
+  if (!places.several) return VerifyOne(request, request.archive, nullptr);
+  JsonDocument records = JsonDocument::array();
+  int code = places.code;
+  for (const PlacedArchive& placed : places.archives) {
+    if (PassedOver(placed, &records)) continue;
+    code = ExitWorst(code, VerifyOne(request, placed.path, &records));
+  }
+  if (request.format == ListFormat::Json) PrintJsonDocument({{"archives", records}});
   return FinishOutput(code);
 }

@@ -28,6 +28,8 @@ int Run(const PackToolRequest& request) {
       return RunCat(request);
     case PackToolCommand::Rescue:
       return RunRescue(request);
+    case PackToolCommand::Find:
+      return RunFind(request);
 #ifdef PACKTOOL_MOUNT
     case PackToolCommand::Mount:
       return RunMount(request);
@@ -62,6 +64,7 @@ int main(int argc, char** argv) {
   steps.fileEnd = FileLibraryEnd;
   RuntimeStartUp(steps);
   int code = Run(request);
+  if (request.format == ListFormat::Json) ReportFailureAsJson(request.archive, code);
   RuntimeShutDown(steps);
   return code;
 }

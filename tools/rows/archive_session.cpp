@@ -11,7 +11,7 @@ ArchiveSession::~ArchiveSession() {
   ArchiveFileClose(archive_);
 }
 
-bool ArchiveSession::Open(const std::string& path, std::string* error) {
+bool ArchiveSession::Open(const std::string& path, std::string* error, ArchiveWalk walk) {
   uint64_t size = 0;
   switch (PlatformPathKind(path.c_str(), &size)) {
     case PlatformNameKind::Missing:
@@ -34,7 +34,7 @@ bool ArchiveSession::Open(const std::string& path, std::string* error) {
     *error = std::string("is ") + kind + ", not a pack archive";
     return false;
   }
-  archive_ = ArchiveFileOpen(path.c_str(), ARCHIVE_WALK_NONE);
+  archive_ = ArchiveFileOpen(path.c_str(), walk);
   if (archive_ == nullptr || !StartCursor()) {
     *error = "cannot be opened: " + SystemErrorText();
     return false;

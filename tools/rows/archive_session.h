@@ -40,9 +40,10 @@ class ArchiveSession {
   ArchiveSession& operator=(const ArchiveSession&) = delete;
   ~ArchiveSession();
 
-  // Opens the archive. On failure returns false with the reason (the caller
-  // ends with EXIT_ARCHIVE).
-  bool Open(const std::string& path, std::string* error);
+  // Opens the archive; with ARCHIVE_WALK_HEADERS its entries' places are
+  // known at once (File() then answers for them). On failure returns false
+  // with the reason (the caller ends with EXIT_ARCHIVE).
+  bool Open(const std::string& path, std::string* error, ArchiveWalk walk = ARCHIVE_WALK_NONE);
   // Reads entry 0 into *outcome and, when it was read, cuts it into rows in
   // memory, with the line rules of the restore tool. Of a damaged index only
   // the lines that lie wholly inside the bytes its stream decoded are rows.
@@ -58,6 +59,8 @@ class ArchiveSession {
   EntryOutcome Skip(EntryFacts* facts);
 
   const std::vector<std::string>& Rows() const { return rows_; }
+  // The open archive object (null before Open succeeded).
+  const ArchiveFile* File() const { return archive_; }
   // The index's decoded bytes (all of them when it is sound).
   const std::vector<unsigned char>& IndexBytes() const { return index_; }
   // The number of the entry the next Next or Skip reaches.

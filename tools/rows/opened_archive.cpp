@@ -7,11 +7,11 @@ namespace {
 // Opens the archive and reads its index. EXIT_OK, or the code after saying
 // why the command cannot go on. A damaged or unholdable index does not stop
 // it: it is reported, and index->code is set for it.
-int OpenWithIndex(ArchiveSession& session, const std::string& path, OpenedIndex* index) {
+int OpenWithIndex(ArchiveSession& session, const std::string& path, ArchiveWalk walk, OpenedIndex* index) {
   *index = OpenedIndex{};
   EntryFacts* facts = &index->facts;
   std::string error;
-  if (!session.Open(path, &error)) {
+  if (!session.Open(path, &error, walk)) {
     Complain(ShownPath(path) + ": " + error);
     return EXIT_ARCHIVE;
   }
@@ -53,8 +53,9 @@ int OpenWithIndex(ArchiveSession& session, const std::string& path, OpenedIndex*
 }  // namespace
 
 int OpenArchive(const std::string& path, ReadOn readOn, OpenedArchive* opened) {
-  int code = OpenWithIndex(opened->session, path, &opened->index);
-  if (code != EXIT_OK) return code;
+  ArchiveWalk walk = readOn == ReadOn::Places ? ARCHIVE_WALK_HEADERS : ARCHIVE_WALK_NONE;
+  int code = OpenWithIndex(opened->session, path, walk, &opened->index);
+  if (code != EXIT_OK || readOn == ReadOn::Places) return code;
   opened->plain = ReadPlainly(opened->session, opened->index);
   if (readOn == ReadOn::Entries && opened->plain.trouble.empty() && !opened->session.Rewind()) {
     Complain(ShownPath(path) + ": the archive changed while it was read");

@@ -20,6 +20,8 @@ enum class ReadOn {
   Headers,  // nothing more: the plain reading is all it needs
   Entries,  // reads entries: where the plain reading held together, the
             // session is put back before entry 1 for it
+  Places,   // no plain reading: the archive is walked when opened, and the
+            // command reads entries by their places (session.File())
 };
 
 // EXIT_OK, or the code after saying why the command cannot go on (the

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "tools/rows/archive_commands.h"
+#include "tools/rows/archive_places.h"
 #include "tools/rows/archive_session.h"
 #include "tools/rows/opened_archive.h"
 #include "tools/rows/past_damage.h"
