@@ -1,8 +1,11 @@
 #include "pack/decoder.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
 #include "pack/decoder_internal.h"
 
@@ -54,6 +57,61 @@ struct ChecksumRun {
     Advance(data, size, size);
     return at < size ? Add(sum, Load32(data + size - 4)) : sum;
   }
+};
+
+// The checksum taken on a second thread beside the decoding: the decoder
+// says after each step how far its output is final, and the thread adds the
+// whole words below that while the decoder goes on. The same words in the
+// same order as ChecksumRun alone, so the same sum. The thread waits by
+// yielding: it runs only while one stream of megabytes is decoded.
+class ChecksumBeside {
+ public:
+  // False when no thread could be had: then nothing runs.
+  bool Start(const uint8_t* data, uint32_t size) {
+    data_ = data;
+    size_ = size;
+    try {
+      thread_ = std::thread([this] { Run(); });
+    } catch (const std::system_error&) {
+      return false;
+    }
+    return true;
+  }
+  ~ChecksumBeside() { Stop(); }
+
+  // The output below upTo is final: no later token changes it.
+  void Final(uint32_t upTo) { final_.store(upTo, std::memory_order_release); }
+
+  // The checksum, once data[0, size) is final.
+  uint32_t Finish() {
+    Final(size_);
+    Stop();
+    return run_.Finish(data_, size_);
+  }
+
+ private:
+  void Stop() {
+    if (!thread_.joinable()) return;
+    stop_.store(true, std::memory_order_release);
+    thread_.join();
+  }
+
+  void Run() {
+    for (;;) {
+      // Stop first: what was final before the stop was said is then seen.
+      bool stopping = stop_.load(std::memory_order_acquire);
+      run_.Advance(data_, final_.load(std::memory_order_acquire), size_);
+      if (stopping) return;
+      std::this_thread::yield();
+    }
+  }
+
+  const uint8_t* data_ = nullptr;
+  uint32_t size_ = 0;
+  ChecksumRun run_;  // the thread's alone until it is joined
+  std::atomic<uint32_t> final_{0};
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
 };
 
 }  // namespace
@@ -258,7 +316,8 @@ constexpr size_t CHECKSUM_STEP = 8192;
 // are added to it as they become final.
 template <typename Reader>
 uint32_t DecodeTokens(const uint8_t* in, const uint8_t* inEnd, uint8_t* const outStart, const uint8_t* const outEnd,
-                      bool* complete, ChecksumRun* checksum, uint32_t checksumSize, FastCode code) {
+                      bool* complete, ChecksumRun* checksum, ChecksumBeside* beside, uint32_t checksumSize,
+                      FastCode code) {
   DecoderState state(in, inEnd, outStart);
   *complete = false;
   const uint8_t* inLimit = size_t(inEnd - in) > FAST_INPUT_MARGIN ? inEnd - FAST_INPUT_MARGIN : nullptr;
@@ -271,7 +330,8 @@ uint32_t DecodeTokens(const uint8_t* in, const uint8_t* inEnd, uint8_t* const ou
   for (;;) {
     while (outLimit != nullptr && state.out <= outLimit && state.reader.phantoms == 0) {
       const uint8_t* stepLimit = outLimit;
-      if (checksum != nullptr && size_t(outLimit - state.out) > CHECKSUM_STEP) stepLimit = state.out + CHECKSUM_STEP;
+      bool stepping = checksum != nullptr || beside != nullptr;
+      if (stepping && size_t(outLimit - state.out) > CHECKSUM_STEP) stepLimit = state.out + CHECKSUM_STEP;
       FastStop stop;
       bool leftToken;  // the fast loop stopped where the careful path goes on
       if (inLimit != nullptr && state.reader.in <= inLimit) {
@@ -287,6 +347,7 @@ uint32_t DecodeTokens(const uint8_t* in, const uint8_t* inEnd, uint8_t* const ou
         tail.Leave(state.reader);
       }
       if (checksum != nullptr) checksum->Advance(outStart, uint32_t(state.out - outStart), checksumSize);
+      if (beside != nullptr) beside->Final(uint32_t(state.out - outStart));
       if (stop == FastStop::Bad) return uint32_t(state.out - outStart);
       if (leftToken) break;
     }
@@ -316,7 +377,7 @@ uint32_t DecodeTokensCounting(const uint8_t* in, const uint8_t* inEnd, uint8_t* 
 
 template <typename Reader>
 bool decoder_parts::DecodeStreamWith(const void* source, uint32_t sourceSize, void* destination,
-                                     uint32_t destinationSize, uint32_t* written, FastCode code) {
+                                     uint32_t destinationSize, uint32_t* written, FastCode code, uint32_t besideFrom) {
   *written = 0;
   if (source == nullptr || destination == nullptr || sourceSize < STREAM_HEADER_SIZE) return false;
   const uint8_t* header = static_cast<const uint8_t*>(source);
@@ -327,24 +388,37 @@ bool decoder_parts::DecodeStreamWith(const void* source, uint32_t sourceSize, vo
   uint8_t* out = static_cast<uint8_t*>(destination);
   bool complete;
   ChecksumRun run;
+  ChecksumBeside beside;
+  bool besideRuns = checksum != 0 && decodedSize >= besideFrom && beside.Start(out, decodedSize);
+  ChecksumRun* serial = checksum != 0 && !besideRuns ? &run : nullptr;
   *written = DecodeTokens<Reader>(header + STREAM_HEADER_SIZE, header + sourceSize, out, out + destinationSize,
-                                  &complete, checksum != 0 ? &run : nullptr, decodedSize, code);
+                                  &complete, serial, besideRuns ? &beside : nullptr, decodedSize, code);
   if (!complete) return false;
   if (checksum == 0) return true;
   // A checksum over bytes the stream did not write would test stale memory.
   if (decodedSize > *written) return false;
-  return run.Finish(out, decodedSize) == checksum;
+  return (besideRuns ? beside.Finish() : run.Finish(out, decodedSize)) == checksum;
 }
 
-template bool decoder_parts::DecodeStreamWith<BufferReader>(const void*, uint32_t, void*, uint32_t, uint32_t*,
-                                                            FastCode);
-template bool decoder_parts::DecodeStreamWith<CursorReader>(const void*, uint32_t, void*, uint32_t, uint32_t*,
-                                                            FastCode);
+template bool decoder_parts::DecodeStreamWith<BufferReader>(const void*, uint32_t, void*, uint32_t, uint32_t*, FastCode,
+                                                            uint32_t);
+template bool decoder_parts::DecodeStreamWith<CursorReader>(const void*, uint32_t, void*, uint32_t, uint32_t*, FastCode,
+                                                            uint32_t);
+
+namespace {
+
+bool DecodeChecked(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize,
+                   uint32_t* written, ChecksumThread thread) {
+  FastCode code = BitOpsAvailable() ? FastCode::BitOps : FastCode::Portable;
+  uint32_t besideFrom = thread == CHECKSUM_BESIDE ? CHECKSUM_BESIDE_MIN : BESIDE_NEVER;
+  return DecodeStreamWith<FastReader>(source, sourceSize, destination, destinationSize, written, code, besideFrom);
+}
+
+}  // namespace
 
 bool DecodeCompressedStreamChecked(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize,
-                                   uint32_t* written) {
-  FastCode code = BitOpsAvailable() ? FastCode::BitOps : FastCode::Portable;
-  return DecodeStreamWith<FastReader>(source, sourceSize, destination, destinationSize, written, code);
+                                   uint32_t* written, ChecksumThread thread) {
+  return DecodeChecked(source, sourceSize, destination, destinationSize, written, thread);
 }
 
 uint32_t DecodeCompressedStream(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize) {
@@ -353,10 +427,10 @@ uint32_t DecodeCompressedStream(const void* source, uint32_t sourceSize, void* d
 }
 
 bool DecodeCompressedStreamSalvage(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize,
-                                   bool cutShort, StreamSalvage* result) {
+                                   bool cutShort, StreamSalvage* result, ChecksumThread thread) {
   *result = StreamSalvage{};
   uint32_t written = 0;
-  result->sound = DecodeCompressedStreamChecked(source, sourceSize, destination, destinationSize, &written);
+  result->sound = DecodeChecked(source, sourceSize, destination, destinationSize, &written, thread);
   result->written = written;
   result->decoded = written;
   if (destination == nullptr) return result->sound;

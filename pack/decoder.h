@@ -22,6 +22,15 @@ constexpr uint16_t STREAM_MAGIC = 0x434A;  // the bytes "JC" read little-endian
 // Bytes past the returned count are unspecified: wide copies may run ahead.
 uint32_t DecodeCompressedStream(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize);
 
+// Where a stream's checksum is computed. The restore tool decodes on one
+// thread; packtool lets a big stream's checksum run on a second core, over
+// the words the decoding has made final, while the decoding goes on: the
+// same verdict and the same bytes, in less wall time. From
+// CHECKSUM_BESIDE_MIN decoded bytes on (below it a thread costs more than
+// it saves); when no thread can be had, on the decoding's own.
+enum ChecksumThread { CHECKSUM_SERIAL, CHECKSUM_BESIDE };
+constexpr uint32_t CHECKSUM_BESIDE_MIN = uint32_t(4) << 20;
+
 // The same decoding, with a verdict that does not depend on the output size:
 // true when the stream reached its end code within both buffers and its
 // checksum field is 0 or matches (DecodeCompressedStream's result 0 cannot
@@ -29,7 +38,7 @@ uint32_t DecodeCompressedStream(const void* source, uint32_t sourceSize, void* d
 // the start of the destination the stream wrote, also on false, so that a
 // caller can clear what the stream left.
 bool DecodeCompressedStreamChecked(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize,
-                                   uint32_t* written);
+                                   uint32_t* written, ChecksumThread thread = CHECKSUM_SERIAL);
 
 // What a salvaging decoder got out of a stream.
 struct StreamSalvage {
@@ -51,7 +60,7 @@ struct StreamSalvage {
 // zero-filled destination holds exactly the decoded bytes and zeros. The cost is that of the decoding: nothing past
 // what the stream wrote is touched.
 bool DecodeCompressedStreamSalvage(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize,
-                                   bool cutShort, StreamSalvage* result);
+                                   bool cutShort, StreamSalvage* result, ChecksumThread thread = CHECKSUM_SERIAL);
 
 // The checksum over data[0, size): 32-bit little-endian words, the last one
 // overlapping the one before when size is not a multiple of 4; sizes 0 to 3

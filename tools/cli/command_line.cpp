@@ -192,11 +192,13 @@ class CommandLine {
                               "no line per file written (on a terminal) and\n"
                               "no summary; errors are still reported");
     quiet->excludes(Flag(extract, "--json", json_, "one JSON document of what was written,\nrefused and damaged"));
+    Jobs(extract);
 
     CLI::App* verify = Command(PackToolCommand::Verify, "verify", "decode entries and check them", VERIFY_FOOTER);
     Archive(verify);
     Rows(verify);
     Match(verify);
+    Jobs(verify);
 
     CLI::App* cat = Command(PackToolCommand::Cat, "cat", "the entry's bytes to standard output", CAT_FOOTER);
     Archive(cat);
@@ -313,6 +315,15 @@ class CommandLine {
   CLI::Option* Folder(CLI::App* app, const char* text) {
     folders_.push_back(app->add_option("-d,--directory", request_.outputFolder, text)->type_name("DIR"));
     return folders_.back();
+  }
+
+  // Entries are decoded on this many threads; the output is the same for any.
+  CLI::Option* Jobs(CLI::App* app) {
+    return app
+        ->add_option("-j,--jobs", request_.jobs,
+                     "decode on N threads (default: one per core;\n1: one thread, no other)")
+        ->type_name("N")
+        ->check(CLI::Range(1u, JOBS_MAX));
   }
 
   static CLI::Option* Flag(CLI::App* app, const char* name, bool& value, const char* text) {

@@ -8,6 +8,8 @@
 enum class PackToolCommand { None, Help, List, Extract, Verify, Cat, Rescue, Mount, Version };
 enum class ListFormat { Table, Raw, Json };
 
+constexpr unsigned JOBS_MAX = 256;
+
 struct PackToolRequest {
   PackToolCommand command = PackToolCommand::None;
   PackToolCommand helpFor = PackToolCommand::None;  // Help: the command asked about, or None
@@ -18,6 +20,7 @@ struct PackToolRequest {
   bool quiet = false;
   bool force = false;
   bool everyUnit = false;  // rescue: ask for every unit of a bad area
+  unsigned jobs = 0;       // verify, extract: threads that decode (0: one per core)
   ListFormat format = ListFormat::Table;
   std::string outputFile;    // -o
   std::string outputFolder;  // -d

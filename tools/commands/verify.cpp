@@ -63,6 +63,10 @@ int RunVerify(const PackToolRequest& request) {
     });
     outcome = EntryOutcome::End;
   }
+  // The chosen entries are decoded ahead on every thread asked for; the
+  // loop below takes them in order as it would read them.
+  EntryPipeline ahead(session, plain.trouble.empty() ? PlanEntries(plain, isChosen) : std::vector<PlannedEntry>{},
+                      JobsFor(request.jobs));
   for (; plain.trouble.empty(); entry++) {
     bool check = isChosen(entry);
     if (entry > 0) {

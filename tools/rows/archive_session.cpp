@@ -5,6 +5,7 @@
 #include "pack/other_kinds.h"
 #include "platform/platform.h"
 #include "tools/cli/cli.h"
+#include "tools/rows/entry_pipeline.h"
 
 ArchiveSession::~ArchiveSession() {
   ArchiveCursorFree(cursor_);
@@ -54,6 +55,7 @@ bool ArchiveSession::StartCursor() {
   cursor_ = ArchiveCursorCreate(archive_);
   if (cursor_ == nullptr) return false;
   ArchiveCursorStopAtImplausible(cursor_);
+  ArchiveCursorChecksumBeside(cursor_);
   nextEntry_ = 0;
   return true;
 }
@@ -87,13 +89,31 @@ void ArchiveSession::CutRows(const unsigned char* bytes, size_t size) {
 }
 
 EntryOutcome ArchiveSession::Next(EntryFacts* facts, const unsigned char** bytes) {
+  if (ahead_ != nullptr) return NextDecodedAhead(facts, bytes);
+  return ReadHere(facts, bytes);
+}
+
+EntryOutcome ArchiveSession::ReadHere(EntryFacts* facts, const unsigned char** bytes) {
   *bytes = ArchiveCursorNextEntry(cursor_);
   if (*bytes == nullptr) return Missed(facts);
   ArchiveEntryInfo info;
   ArchiveCursorLastEntryInfo(cursor_, &info);
-  *facts = EntryFacts{info.unpackedSize, info.packedSize, info.stored != 0,
-                      info.damaged != 0, info.decoded,    info.checked != 0};
+  *facts = FactsRead(info);
   nextEntry_++;
+  return EntryOutcome::Read;
+}
+
+// The entry a worker decoded, when there is one: the session's own cursor
+// passes it by its header, so that where and why the archive ends is said
+// as without the pipeline. Otherwise the entry is read here.
+EntryOutcome ArchiveSession::NextDecodedAhead(EntryFacts* facts, const unsigned char** bytes) {
+  const DecodedAhead* decoded = ahead_->Take(nextEntry_);
+  if (decoded == nullptr) return ReadHere(facts, bytes);
+  *bytes = nullptr;
+  EntryOutcome passed = Skip(facts);
+  if (passed != EntryOutcome::Skipped) return passed;
+  *facts = decoded->facts;
+  *bytes = decoded->bytes;
   return EntryOutcome::Read;
 }
 

@@ -1,0 +1,123 @@
+#include "tools/rows/entry_pipeline.h"
+
+#include <algorithm>
+
+std::vector<PlannedEntry> PlanEntries(const PlainReading& plain, const std::function<bool(uint32_t)>& wanted) {
+  std::vector<PlannedEntry> plan;
+  uint64_t offset = 0;
+  for (uint32_t entry = 0; entry < plain.entries.size(); entry++) {
+    const EntryFacts& facts = plain.entries[entry];
+    if (entry > 0 && wanted(entry)) {
+      plan.push_back(PlannedEntry{entry, offset, uint64_t(facts.unpackedSize) + facts.packedSize});
+    }
+    offset += ARCHIVE_HEADER_SIZE + uint64_t(facts.packedSize);
+  }
+  return plan;
+}
+
+unsigned JobsFor(unsigned jobs) {
+  if (jobs != 0) return jobs;
+  return std::max(1u, std::thread::hardware_concurrency());
+}
+
+EntryPipeline::EntryPipeline(ArchiveSession& session, std::vector<PlannedEntry> plan, unsigned threads, uint64_t budget)
+    : session_(session), archive_(session.Archive()), plan_(std::move(plan)), budget_(budget) {
+  if (threads < 2 || plan_.empty() || archive_ == nullptr) return;
+  results_.resize(plan_.size());
+  threads = unsigned(std::min<size_t>(threads, plan_.size()));
+  for (unsigned i = 0; i < threads; i++) workers_.emplace_back([this] { Work(); });
+  session_.Attach(this);
+}
+
+EntryPipeline::~EntryPipeline() {
+  if (workers_.empty()) return;
+  session_.Attach(nullptr);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  workReady_.notify_all();
+  for (std::thread& worker : workers_) worker.join();
+  for (DecodedAhead& result : results_) ArchiveCursorFree(result.cursor);
+}
+
+// With the lock held. An entry that runs alone is never taken: the command
+// passes it, and only then may the workers go on.
+bool EntryPipeline::MayTake() const {
+  if (Alone(next_)) return false;
+  return inFlight_ == 0 || inFlight_ + plan_[next_].cost <= budget_;
+}
+
+void EntryPipeline::Work() {
+  for (;;) {
+    size_t job;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      workReady_.wait(lock, [this] { return stopping_ || next_ >= plan_.size() || MayTake(); });
+      if (stopping_ || next_ >= plan_.size()) return;
+      job = next_++;
+      inFlight_ += plan_[job].cost;
+      peak_ = std::max(peak_, inFlight_);
+    }
+    DecodedAhead result;
+    result.cursor = ArchiveCursorCreate(archive_);
+    if (result.cursor != nullptr) {
+      ArchiveCursorStopAtImplausible(result.cursor);
+      ArchiveCursorChecksumBeside(result.cursor);
+      if (ArchiveCursorSeekOffset(result.cursor, plan_[job].offset, plan_[job].number) != 0) {
+        result.bytes = ArchiveCursorNextEntry(result.cursor);
+      }
+      ArchiveEntryInfo info;
+      if (result.bytes != nullptr && ArchiveCursorLastEntryInfo(result.cursor, &info) != 0) {
+        result.facts = FactsRead(info);
+      }
+    }
+    result.done = true;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      results_[job] = result;
+    }
+    entryReady_.notify_all();
+  }
+}
+
+// With the lock held, once the job is done or was never taken.
+void EntryPipeline::Release(size_t job) {
+  if (job >= next_) {  // no worker took it, and none will
+    next_ = job + 1;
+    return;
+  }
+  DecodedAhead& result = results_[job];
+  ArchiveCursorFree(result.cursor);
+  result = DecodedAhead{};
+  inFlight_ -= plan_[job].cost;
+}
+
+const DecodedAhead* EntryPipeline::Take(uint32_t number) {
+  if (workers_.empty()) return nullptr;
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (holding_) Release(passed_ - 1);
+  holding_ = false;
+  // Planned entries the command passed over without reading them.
+  while (passed_ < plan_.size() && plan_[passed_].number < number) {
+    size_t job = passed_++;
+    entryReady_.wait(lock, [&] { return job >= next_ || results_[job].done; });
+    Release(job);
+  }
+  const DecodedAhead* given = nullptr;
+  if (passed_ < plan_.size() && plan_[passed_].number == number) {
+    // Held until the command's next call; an entry that runs alone keeps
+    // the workers waiting until then.
+    size_t job = passed_++;
+    holding_ = true;
+    if (!Alone(job)) {
+      // Everything before it is freed: a worker takes it if none has.
+      workReady_.notify_all();
+      entryReady_.wait(lock, [&] { return job < next_ && results_[job].done; });
+      if (results_[job].bytes != nullptr) given = &results_[job];
+    }
+  }
+  lock.unlock();
+  workReady_.notify_all();
+  return given;
+}
