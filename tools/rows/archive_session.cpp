@@ -55,9 +55,14 @@ bool ArchiveSession::StartCursor() {
   cursor_ = ArchiveCursorCreate(archive_);
   if (cursor_ == nullptr) return false;
   ArchiveCursorStopAtImplausible(cursor_);
-  ArchiveCursorChecksumBeside(cursor_);
+  if (checksumBeside_) ArchiveCursorChecksumBeside(cursor_);
   nextEntry_ = 0;
   return true;
+}
+
+void ArchiveSession::ChecksumBeside() {
+  checksumBeside_ = true;
+  if (cursor_ != nullptr) ArchiveCursorChecksumBeside(cursor_);
 }
 
 bool ArchiveSession::Rewind() {

@@ -70,6 +70,9 @@ class ArchiveSession {
   // From now on Next takes the entries the pipeline decoded ahead (null:
   // none); the pipeline attaches and detaches itself.
   void Attach(EntryPipeline* ahead) { ahead_ = ahead; }
+  // From now on a big entry's checksum runs on a second thread beside its
+  // decoding (for a command allowed more than one).
+  void ChecksumBeside();
 
   const std::vector<std::string>& Rows() const { return rows_; }
   // The index's decoded bytes (all of them when it is sound).
@@ -103,6 +106,7 @@ class ArchiveSession {
   ArchiveFile* archive_ = nullptr;
   ArchiveCursor* cursor_ = nullptr;
   EntryPipeline* ahead_ = nullptr;
+  bool checksumBeside_ = false;
   uint32_t nextEntry_ = 0;
   std::vector<std::string> rows_;
   std::vector<unsigned char> index_;

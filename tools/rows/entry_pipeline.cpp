@@ -22,7 +22,9 @@ unsigned JobsFor(unsigned jobs) {
 
 EntryPipeline::EntryPipeline(ArchiveSession& session, std::vector<PlannedEntry> plan, unsigned threads, uint64_t budget)
     : session_(session), archive_(session.Archive()), plan_(std::move(plan)), budget_(budget) {
-  if (threads < 2 || plan_.empty() || archive_ == nullptr) return;
+  if (threads < 2) return;
+  session_.ChecksumBeside();
+  if (plan_.empty() || archive_ == nullptr) return;
   results_.resize(plan_.size());
   threads = unsigned(std::min<size_t>(threads, plan_.size()));
   for (unsigned i = 0; i < threads; i++) workers_.emplace_back([this] { Work(); });

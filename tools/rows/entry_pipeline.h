@@ -54,8 +54,9 @@ class EntryPipeline {
   static constexpr uint64_t BUDGET = uint64_t(256) << 20;
 
   // Starts `threads` workers on the plan (ascending numbers, places on the
-  // session's archive) and attaches to the session. Fewer than two threads
-  // or an empty plan start nothing: the session reads as it does alone.
+  // session's archive) and attaches to the session; with two threads or
+  // more, a big entry's checksum runs beside its decoding too. One thread
+  // starts nothing: the session reads as it does alone.
   EntryPipeline(ArchiveSession& session, std::vector<PlannedEntry> plan, unsigned threads, uint64_t budget = BUDGET);
   ~EntryPipeline();
   EntryPipeline(const EntryPipeline&) = delete;
