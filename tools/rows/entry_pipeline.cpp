@@ -1,6 +1,7 @@
 #include "tools/rows/entry_pipeline.h"
 
 #include <algorithm>
+#include <system_error>
 
 std::vector<PlannedEntry> PlanEntries(const PlainReading& plain, const std::function<bool(uint32_t)>& wanted) {
   std::vector<PlannedEntry> plan;
@@ -8,7 +9,8 @@ std::vector<PlannedEntry> PlanEntries(const PlainReading& plain, const std::func
   for (uint32_t entry = 0; entry < plain.entries.size(); entry++) {
     const EntryFacts& facts = plain.entries[entry];
     if (entry > 0 && wanted(entry)) {
-      plan.push_back(PlannedEntry{entry, offset, uint64_t(facts.unpackedSize) + facts.packedSize});
+      uint64_t cost = uint64_t(facts.unpackedSize) + facts.packedSize + PlannedEntry::OVERHEAD;
+      plan.push_back(PlannedEntry{entry, offset, cost});
     }
     offset += ARCHIVE_HEADER_SIZE + uint64_t(facts.packedSize);
   }
@@ -25,10 +27,14 @@ EntryPipeline::EntryPipeline(ArchiveSession& session, std::vector<PlannedEntry> 
   if (threads < 2) return;
   session_.ChecksumBeside();
   if (plan_.empty() || archive_ == nullptr) return;
-  results_.resize(plan_.size());
   threads = unsigned(std::min<size_t>(threads, plan_.size()));
-  for (unsigned i = 0; i < threads; i++) workers_.emplace_back([this] { Work(); });
-  session_.Attach(this);
+  // Fewer threads than asked for, when the system gives no more: the
+  // output is the same for any number.
+  try {
+    for (unsigned i = 0; i < threads; i++) workers_.emplace_back([this] { Work(); });
+  } catch (const std::system_error&) {
+  }
+  if (!workers_.empty()) session_.Attach(this);
 }
 
 EntryPipeline::~EntryPipeline() {
@@ -40,7 +46,7 @@ EntryPipeline::~EntryPipeline() {
   }
   workReady_.notify_all();
   for (std::thread& worker : workers_) worker.join();
-  for (DecodedAhead& result : results_) ArchiveCursorFree(result.cursor);
+  for (DecodedAhead& result : taken_) ArchiveCursorFree(result.cursor);
 }
 
 // With the lock held. An entry that runs alone is never taken: the command
@@ -58,6 +64,7 @@ void EntryPipeline::Work() {
       workReady_.wait(lock, [this] { return stopping_ || next_ >= plan_.size() || MayTake(); });
       if (stopping_ || next_ >= plan_.size()) return;
       job = next_++;
+      taken_.emplace_back();
       inFlight_ += plan_[job].cost;
       peak_ = std::max(peak_, inFlight_);
     }
@@ -77,21 +84,23 @@ void EntryPipeline::Work() {
     result.done = true;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      results_[job] = result;
+      Result(job) = result;
     }
     entryReady_.notify_all();
   }
 }
 
 // With the lock held, once the job is done or was never taken.
+// Jobs are released in order: the one released is the first held.
 void EntryPipeline::Release(size_t job) {
   if (job >= next_) {  // no worker took it, and none will
     next_ = job + 1;
+    firstTaken_ = next_;
     return;
   }
-  DecodedAhead& result = results_[job];
-  ArchiveCursorFree(result.cursor);
-  result = DecodedAhead{};
+  ArchiveCursorFree(taken_.front().cursor);
+  taken_.pop_front();
+  firstTaken_++;
   inFlight_ -= plan_[job].cost;
 }
 
@@ -103,7 +112,7 @@ const DecodedAhead* EntryPipeline::Take(uint32_t number) {
   // Planned entries the command passed over without reading them.
   while (passed_ < plan_.size() && plan_[passed_].number < number) {
     size_t job = passed_++;
-    entryReady_.wait(lock, [&] { return job >= next_ || results_[job].done; });
+    entryReady_.wait(lock, [&] { return job >= next_ || Result(job).done; });
     Release(job);
   }
   const DecodedAhead* given = nullptr;
@@ -115,8 +124,8 @@ const DecodedAhead* EntryPipeline::Take(uint32_t number) {
     if (!Alone(job)) {
       // Everything before it is freed: a worker takes it if none has.
       workReady_.notify_all();
-      entryReady_.wait(lock, [&] { return job < next_ && results_[job].done; });
-      if (results_[job].bytes != nullptr) given = &results_[job];
+      entryReady_.wait(lock, [&] { return job < next_ && Result(job).done; });
+      if (Result(job).bytes != nullptr) given = &Result(job);
     }
   }
   lock.unlock();

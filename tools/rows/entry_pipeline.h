@@ -19,6 +19,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -29,9 +30,13 @@
 #include "tools/rows/past_damage.h"
 
 struct PlannedEntry {
+  // What an entry costs besides its bytes (its cursor, the blocks' headers),
+  // so that empty entries count too.
+  static constexpr uint64_t OVERHEAD = 256;
+
   uint32_t number;
   uint64_t offset;  // where its header starts
-  uint64_t cost;    // its unpacked and packed size: the memory decoding it takes
+  uint64_t cost;    // its unpacked and packed size and OVERHEAD: the memory decoding it takes
 };
 
 // The entries of the plain reading that `wanted` chooses, entry 0 (the
@@ -75,6 +80,7 @@ class EntryPipeline {
  private:
   bool Alone(size_t job) const { return plan_[job].cost > budget_; }
   bool MayTake() const;
+  DecodedAhead& Result(size_t job) { return taken_[job - firstTaken_]; }
   void Work();
   void Release(size_t job);
 
@@ -89,7 +95,8 @@ class EntryPipeline {
   std::mutex mutex_;
   std::condition_variable workReady_;   // a job may be taken, or the end
   std::condition_variable entryReady_;  // a worker finished a job
-  std::vector<DecodedAhead> results_;   // by job
+  std::deque<DecodedAhead> taken_;      // of the jobs taken and not yet released, in order
+  size_t firstTaken_ = 0;               // the job of taken_.front()
   size_t next_ = 0;                     // the job a worker takes next
   size_t passed_ = 0;                   // the jobs before it the command has passed
   bool holding_ = false;                // job passed_ - 1 was handed out and is still held
