@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstring>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -62,8 +64,9 @@ struct ChecksumRun {
 // The checksum taken on a second thread beside the decoding: the decoder
 // says after each step how far its output is final, and the thread adds the
 // whole words below that while the decoder goes on. The same words in the
-// same order as ChecksumRun alone, so the same sum. The thread waits by
-// yielding: it runs only while one stream of megabytes is decoded.
+// same order as ChecksumRun alone, so the same sum. The thread sleeps until
+// a chunk more is final, so that it takes a second core only while there is
+// work for it, and the decoder wakes it once a chunk, not once a step.
 class ChecksumBeside {
  public:
   // False when no thread could be had: then nothing runs.
@@ -80,37 +83,54 @@ class ChecksumBeside {
   ~ChecksumBeside() { Stop(); }
 
   // The output below upTo is final: no later token changes it.
-  void Final(uint32_t upTo) { final_.store(upTo, std::memory_order_release); }
+  void Final(uint32_t upTo) {
+    final_.store(upTo, std::memory_order_release);
+    if (upTo - told_ < CHUNK) return;
+    told_ = upTo;
+    // Taken and left, so that the thread cannot miss the wake between its
+    // test and its wait.
+    { std::lock_guard<std::mutex> lock(mutex_); }
+    more_.notify_one();
+  }
 
   // The checksum, once data[0, size) is final.
   uint32_t Finish() {
-    Final(size_);
+    final_.store(size_, std::memory_order_release);
     Stop();
     return run_.Finish(data_, size_);
   }
 
  private:
+  static constexpr uint32_t CHUNK = 256 << 10;
+
   void Stop() {
     if (!thread_.joinable()) return;
-    stop_.store(true, std::memory_order_release);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    more_.notify_one();
     thread_.join();
   }
 
   void Run() {
     for (;;) {
-      // Stop first: what was final before the stop was said is then seen.
-      bool stopping = stop_.load(std::memory_order_acquire);
       run_.Advance(data_, final_.load(std::memory_order_acquire), size_);
-      if (stopping) return;
-      std::this_thread::yield();
+      std::unique_lock<std::mutex> lock(mutex_);
+      more_.wait(lock, [this] { return stop_ || final_.load(std::memory_order_acquire) - run_.at >= CHUNK; });
+      if (stop_) break;
     }
+    run_.Advance(data_, final_.load(std::memory_order_acquire), size_);
   }
 
   const uint8_t* data_ = nullptr;
   uint32_t size_ = 0;
-  ChecksumRun run_;  // the thread's alone until it is joined
+  uint32_t told_ = 0;  // the decoder's: how far the thread was last woken for
+  ChecksumRun run_;    // the thread's alone until it is joined
   std::atomic<uint32_t> final_{0};
-  std::atomic<bool> stop_{false};
+  std::mutex mutex_;  // guards stop_, and orders a wake after the thread's test
+  std::condition_variable more_;
+  bool stop_ = false;
   std::thread thread_;
 };
 

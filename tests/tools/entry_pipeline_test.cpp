@@ -1,6 +1,6 @@
 // The entry pipeline hands a session what it would read alone, in order,
-// whatever the threads, the budget and the entries passed over; the bytes
-// in flight stay within the budget.
+// whatever the threads, the limit and the entries passed over; the bytes
+// in flight stay within the limit.
 #include "tools/rows/entry_pipeline.h"
 
 #include "core/startup.h"
@@ -12,7 +12,7 @@ namespace {
 TEST_F(PackToolCli, PipelineDeliversWhatTheSessionReadsAloneWithinItsBudget) {
   LibrarySteps steps{};
   RuntimeStartUp(steps);
-  // Entries of 2 to 9 KB, one of 200 KB (beyond the small budgets), a
+  // Entries of 2 to 9 KB, one of 200 KB (beyond the small limits), a
   // spoilt stream, a stored one; the last one cut short.
   Bytes index = B(Index({"a", "b", "c", "d", "e", "f", "g", "h", "i", "j"}));
   Bytes archive;
@@ -29,11 +29,11 @@ TEST_F(PackToolCli, PipelineDeliversWhatTheSessionReadsAloneWithinItsBudget) {
 
   // What a command sees: each outcome, the facts and bytes of each entry
   // read, and where the archive ended; entries not wanted are passed.
-  auto read = [&](unsigned threads, uint64_t budget, uint32_t passEvery, uint64_t* peak) {
+  auto read = [&](unsigned threads, uint64_t limit, uint32_t passEvery, uint64_t* peak) {
     OpenedArchive opened;
     EXPECT_EQ(OpenArchive(Path("a.pack"), ReadOn::Entries, &opened), 0);
     auto wanted = [&](uint32_t entry) { return entry % passEvery != 1; };
-    EntryPipeline ahead(opened.session, PlanEntries(opened.plain, wanted), threads, budget);
+    EntryPipeline ahead(opened.session, PlanEntries(opened.plain, wanted), threads, limit);
     std::string seen;
     for (uint32_t entry = 1;; entry++) {
       EntryFacts facts;
@@ -49,14 +49,14 @@ TEST_F(PackToolCli, PipelineDeliversWhatTheSessionReadsAloneWithinItsBudget) {
   };
   for (uint32_t passEvery : {1000u, 3u}) {
     uint64_t peak = 0;
-    std::string alone = read(1, EntryPipeline::BUDGET, passEvery, &peak);
+    std::string alone = read(1, EntryPipeline::LIMIT, passEvery, &peak);
     EXPECT_NE(alone.find("200000 0 200000 1"), std::string::npos);
     EXPECT_EQ(peak, 0u);
-    for (auto [threads, budget] : {std::pair<unsigned, uint64_t>{4, EntryPipeline::BUDGET}, {4, 40000}, {2, 20000}}) {
-      SCOPED_TRACE(testing::Message() << threads << " threads, budget " << budget << ", passing every " << passEvery);
-      EXPECT_EQ(read(threads, budget, passEvery, &peak), alone);
+    for (auto [threads, limit] : {std::pair<unsigned, uint64_t>{4, EntryPipeline::LIMIT}, {4, 40000}, {2, 20000}}) {
+      SCOPED_TRACE(testing::Message() << threads << " threads, limit " << limit << ", passing every " << passEvery);
+      EXPECT_EQ(read(threads, limit, passEvery, &peak), alone);
       EXPECT_GT(peak, 0u);
-      EXPECT_LE(peak, budget);
+      EXPECT_LE(peak, limit);
     }
   }
   RuntimeShutDown(steps);

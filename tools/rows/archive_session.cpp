@@ -108,15 +108,16 @@ EntryOutcome ArchiveSession::ReadHere(EntryFacts* facts, const unsigned char** b
   return EntryOutcome::Read;
 }
 
-// The entry a worker decoded, when there is one: the session's own cursor
-// passes it by its header, so that where and why the archive ends is said
-// as without the pipeline. Otherwise the entry is read here.
+// The entry a worker decoded, when there is one: its cursor read the header
+// where this one stands and passed the entry, so this one goes on where that
+// one ended, with no read. Otherwise the entry is read here, and so is every
+// end of the archive.
 EntryOutcome ArchiveSession::NextDecodedAhead(EntryFacts* facts, const unsigned char** bytes) {
   const DecodedAhead* decoded = ahead_->Take(nextEntry_);
-  if (decoded == nullptr) return ReadHere(facts, bytes);
-  *bytes = nullptr;
-  EntryOutcome passed = Skip(facts);
-  if (passed != EntryOutcome::Skipped) return passed;
+  if (decoded == nullptr || ArchiveCursorSeekOffset(cursor_, decoded->after, nextEntry_ + 1) == 0) {
+    return ReadHere(facts, bytes);
+  }
+  nextEntry_++;
   *facts = decoded->facts;
   *bytes = decoded->bytes;
   return EntryOutcome::Read;

@@ -22,12 +22,16 @@ unsigned JobsFor(unsigned jobs) {
   return std::max(1u, std::thread::hardware_concurrency());
 }
 
-EntryPipeline::EntryPipeline(ArchiveSession& session, std::vector<PlannedEntry> plan, unsigned threads, uint64_t budget)
-    : session_(session), archive_(session.Archive()), plan_(std::move(plan)), budget_(budget) {
+EntryPipeline::EntryPipeline(ArchiveSession& session, std::vector<PlannedEntry> plan, unsigned threads, uint64_t limit)
+    : session_(session), archive_(session.Archive()), plan_(std::move(plan)), limit_(limit) {
   if (threads < 2) return;
   session_.ChecksumBeside();
   if (plan_.empty() || archive_ == nullptr) return;
   threads = unsigned(std::min<size_t>(threads, plan_.size()));
+  for (const PlannedEntry& entry : plan_) {
+    if (entry.cost <= limit_) budget_ = std::max(budget_, entry.cost);
+  }
+  budget_ = std::min(limit_, budget_ * ENTRIES_PER_THREAD * threads);
   // Fewer threads than asked for, when the system gives no more: the
   // output is the same for any number.
   try {
@@ -77,8 +81,13 @@ void EntryPipeline::Work() {
         result.bytes = ArchiveCursorNextEntry(result.cursor);
       }
       ArchiveEntryInfo info;
-      if (result.bytes != nullptr && ArchiveCursorLastEntryInfo(result.cursor, &info) != 0) {
+      ArchivePlace place;
+      if (result.bytes != nullptr && ArchiveCursorLastEntryInfo(result.cursor, &info) != 0 &&
+          ArchiveCursorWhere(result.cursor, &place) != 0) {
         result.facts = FactsRead(info);
+        result.after = place.offset;
+      } else {
+        result.bytes = nullptr;
       }
     }
     result.done = true;

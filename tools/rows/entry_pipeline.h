@@ -11,10 +11,13 @@
 // until the command has passed the entry. Jobs are taken in archive order.
 //
 // Memory: the bytes of the entries taken and not yet passed (unpacked and
-// packed size each) stay within the budget. An entry whose bytes alone
-// exceed it runs alone: no worker decodes it or anything after it until the
-// command has reached it, and the session reads it itself (the command's
-// single path, which may stream it).
+// packed size each) stay within the budget: 16 entries a thread of the
+// largest size planned, at most the limit (256 MiB), so that the workers
+// keep near the command and their buffers are used again while still in
+// the caches. An entry whose bytes alone exceed the limit runs alone: no
+// worker decodes it or anything after it until the command has reached it,
+// and the session reads it itself (the command's single path, which may
+// stream it).
 #pragma once
 
 #include <condition_variable>
@@ -51,18 +54,20 @@ struct DecodedAhead {
   ArchiveCursor* cursor = nullptr;
   const unsigned char* bytes = nullptr;  // null when the cursor gave no entry
   EntryFacts facts;
+  uint64_t after = 0;  // where the header after it starts
   bool done = false;
 };
 
 class EntryPipeline {
  public:
-  static constexpr uint64_t BUDGET = uint64_t(256) << 20;
+  static constexpr uint64_t LIMIT = uint64_t(256) << 20;
+  static constexpr uint64_t ENTRIES_PER_THREAD = 16;
 
   // Starts `threads` workers on the plan (ascending numbers, places on the
   // session's archive) and attaches to the session; with two threads or
   // more, a big entry's checksum runs beside its decoding too. One thread
   // starts nothing: the session reads as it does alone.
-  EntryPipeline(ArchiveSession& session, std::vector<PlannedEntry> plan, unsigned threads, uint64_t budget = BUDGET);
+  EntryPipeline(ArchiveSession& session, std::vector<PlannedEntry> plan, unsigned threads, uint64_t limit = LIMIT);
   ~EntryPipeline();
   EntryPipeline(const EntryPipeline&) = delete;
   EntryPipeline& operator=(const EntryPipeline&) = delete;
@@ -78,7 +83,7 @@ class EntryPipeline {
   uint64_t PeakBytesInFlight() const { return peak_; }
 
  private:
-  bool Alone(size_t job) const { return plan_[job].cost > budget_; }
+  bool Alone(size_t job) const { return plan_[job].cost > limit_; }
   bool MayTake() const;
   DecodedAhead& Result(size_t job) { return taken_[job - firstTaken_]; }
   void Work();
@@ -87,7 +92,8 @@ class EntryPipeline {
   ArchiveSession& session_;
   const ArchiveFile* archive_;
   std::vector<PlannedEntry> plan_;
-  uint64_t budget_;
+  uint64_t limit_;
+  uint64_t budget_ = 0;
   std::vector<std::thread> workers_;
 
   // Guards everything below: the hand-over of jobs to workers and of their
