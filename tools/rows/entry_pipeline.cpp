@@ -32,6 +32,7 @@ EntryPipeline::EntryPipeline(ArchiveSession& session, std::vector<PlannedEntry> 
     if (entry.cost <= limit_) budget_ = std::max(budget_, entry.cost);
   }
   budget_ = std::min(limit_, budget_ * ENTRIES_PER_THREAD * threads);
+  batchBytes_ = budget_ / (2 * threads);
   // Fewer threads than asked for, when the system gives no more: the
   // output is the same for any number.
   try {
@@ -60,40 +61,64 @@ bool EntryPipeline::MayTake() const {
   return inFlight_ == 0 || inFlight_ + plan_[next_].cost <= budget_;
 }
 
+namespace {
+
+// Decodes the planned entry with a cursor of its own.
+DecodedAhead DecodeAhead(const ArchiveFile* archive, const PlannedEntry& entry) {
+  DecodedAhead result;
+  result.cursor = ArchiveCursorCreate(archive);
+  if (result.cursor == nullptr) return result;
+  ArchiveCursorStopAtImplausible(result.cursor);
+  ArchiveCursorChecksumBeside(result.cursor);
+  if (ArchiveCursorSeekOffset(result.cursor, entry.offset, entry.number) != 0) {
+    result.bytes = ArchiveCursorNextEntry(result.cursor);
+  }
+  ArchiveEntryInfo info;
+  ArchivePlace place;
+  if (result.bytes != nullptr && ArchiveCursorLastEntryInfo(result.cursor, &info) != 0 &&
+      ArchiveCursorWhere(result.cursor, &place) != 0) {
+    result.facts = FactsRead(info);
+    result.after = place.offset;
+  } else {
+    result.bytes = nullptr;
+  }
+  return result;
+}
+
+}  // namespace
+
+// A worker takes the next jobs in a batch, up to a share of the budget, so
+// that the hand-overs (each a wake of another thread, costly where the
+// system's locks are) come once a batch, not once an entry.
 void EntryPipeline::Work() {
+  std::vector<DecodedAhead> results;
   for (;;) {
-    size_t job;
+    size_t first, end;
     {
       std::unique_lock<std::mutex> lock(mutex_);
+      idleWorkers_++;
       workReady_.wait(lock, [this] { return stopping_ || next_ >= plan_.size() || MayTake(); });
+      idleWorkers_--;
       if (stopping_ || next_ >= plan_.size()) return;
-      job = next_++;
-      taken_.emplace_back();
-      inFlight_ += plan_[job].cost;
+      first = next_;
+      uint64_t batch = 0;
+      do {
+        batch += plan_[next_].cost;
+        inFlight_ += plan_[next_].cost;
+        taken_.emplace_back();
+        next_++;
+      } while (next_ < plan_.size() && batch < batchBytes_ && MayTake());
+      end = next_;
       peak_ = std::max(peak_, inFlight_);
     }
-    DecodedAhead result;
-    result.cursor = ArchiveCursorCreate(archive_);
-    if (result.cursor != nullptr) {
-      ArchiveCursorStopAtImplausible(result.cursor);
-      ArchiveCursorChecksumBeside(result.cursor);
-      if (ArchiveCursorSeekOffset(result.cursor, plan_[job].offset, plan_[job].number) != 0) {
-        result.bytes = ArchiveCursorNextEntry(result.cursor);
-      }
-      ArchiveEntryInfo info;
-      ArchivePlace place;
-      if (result.bytes != nullptr && ArchiveCursorLastEntryInfo(result.cursor, &info) != 0 &&
-          ArchiveCursorWhere(result.cursor, &place) != 0) {
-        result.facts = FactsRead(info);
-        result.after = place.offset;
-      } else {
-        result.bytes = nullptr;
-      }
+    results.clear();
+    for (size_t job = first; job < end; job++) {
+      results.push_back(DecodeAhead(archive_, plan_[job]));
+      results.back().done = true;
     }
-    result.done = true;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      Result(job) = result;
+      for (size_t job = first; job < end; job++) Result(job) = results[job - first];
     }
     entryReady_.notify_all();
   }
@@ -132,12 +157,13 @@ const DecodedAhead* EntryPipeline::Take(uint32_t number) {
     holding_ = true;
     if (!Alone(job)) {
       // Everything before it is freed: a worker takes it if none has.
-      workReady_.notify_all();
+      if (idleWorkers_ > 0) workReady_.notify_all();
       entryReady_.wait(lock, [&] { return job < next_ && Result(job).done; });
       if (Result(job).bytes != nullptr) given = &Result(job);
     }
   }
+  bool wake = idleWorkers_ > 0;
   lock.unlock();
-  workReady_.notify_all();
+  if (wake) workReady_.notify_all();
   return given;
 }

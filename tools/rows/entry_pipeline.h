@@ -94,6 +94,7 @@ class EntryPipeline {
   std::vector<PlannedEntry> plan_;
   uint64_t limit_;
   uint64_t budget_ = 0;
+  uint64_t batchBytes_ = 0;  // what a worker takes at once
   std::vector<std::thread> workers_;
 
   // Guards everything below: the hand-over of jobs to workers and of their
@@ -107,6 +108,7 @@ class EntryPipeline {
   size_t passed_ = 0;                   // the jobs before it the command has passed
   bool holding_ = false;                // job passed_ - 1 was handed out and is still held
   uint64_t inFlight_ = 0;
+  unsigned idleWorkers_ = 0;  // waiting for a job they may take
   uint64_t peak_ = 0;
   bool stopping_ = false;
 };
