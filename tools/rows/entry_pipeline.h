@@ -11,7 +11,7 @@
 // until the command has passed the entry. Jobs are taken in archive order.
 //
 // Memory: the bytes of the entries taken and not yet passed (unpacked and
-// packed size each) stay within the budget: 16 entries a thread of the
+// packed size each) stay within the budget: 64 entries a thread of the
 // largest size planned, at most the limit (256 MiB), so that the workers
 // keep near the command and their buffers are used again while still in
 // the caches. An entry whose bytes alone exceed the limit runs alone: no
@@ -61,7 +61,7 @@ struct DecodedAhead {
 class EntryPipeline {
  public:
   static constexpr uint64_t LIMIT = uint64_t(256) << 20;
-  static constexpr uint64_t ENTRIES_PER_THREAD = 16;
+  static constexpr uint64_t ENTRIES_PER_THREAD = 64;
 
   // Starts `threads` workers on the plan (ascending numbers, places on the
   // session's archive) and attaches to the session; with two threads or
