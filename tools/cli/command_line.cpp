@@ -323,7 +323,7 @@ class CommandLine {
         ->add_option("-j,--jobs", request_.jobs,
                      "decode on N threads (default: one per core;\n1: one thread, no other)")
         ->type_name("N")
-        ->check(CLI::Range(1u, JOBS_MAX));
+        ->check(CLI::Range(1u, JOBS_MAX).description(""));
   }
 
   static CLI::Option* Flag(CLI::App* app, const char* name, bool& value, const char* text) {
