@@ -252,6 +252,14 @@ size_t DecodeOurs(const Bytes& packed, uint8_t* out, size_t capacity) {
   return DecodeCompressedStream(packed.data(), uint32_t(packed.size()), out, uint32_t(capacity));
 }
 
+size_t DecodeOursBeside(const Bytes& packed, uint8_t* out, size_t capacity) {
+  uint32_t written = 0;
+  return DecodeCompressedStreamChecked(packed.data(), uint32_t(packed.size()), out, uint32_t(capacity), &written,
+                                       CHECKSUM_BESIDE)
+             ? written
+             : 0;
+}
+
 size_t DecodeZlib(const Bytes& packed, uint8_t* out, size_t capacity) {
   // One stream state for the whole run, reset per entry, as a reader would.
   static z_stream z = [] {

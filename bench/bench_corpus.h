@@ -47,6 +47,8 @@ const char* OursFastLoop();
 
 // Each returns the number of bytes produced; the checks compare them.
 size_t DecodeOurs(const Bytes& packed, uint8_t* out, size_t capacity);
+// Ours with the checksum of a big stream on a second core beside the decoding.
+size_t DecodeOursBeside(const Bytes& packed, uint8_t* out, size_t capacity);
 size_t DecodeZlib(const Bytes& packed, uint8_t* out, size_t capacity);
 size_t DecodeLibdeflate(const Bytes& packed, uint8_t* out, size_t capacity);
 // Raw deflate carries no checksum, and our streams do (the decoder checks

@@ -48,15 +48,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace decoder_parts;
   auto decodeOther =
       std::is_same_v<FastReader, CursorReader> ? DecodeStreamWith<BufferReader> : DecodeStreamWith<CursorReader>;
-  auto compare = [&](bool (*decode)(const void*, uint32_t, void*, uint32_t, uint32_t*, FastCode), FastCode code) {
+  auto compare = [&](bool (*decode)(const void*, uint32_t, void*, uint32_t, uint32_t*, FastCode, uint32_t),
+                     FastCode code, uint32_t besideFrom = BESIDE_NEVER) {
     std::vector<uint8_t> other(capacity + CANARY_SIZE, CANARY);
     uint32_t otherWritten = 0;
-    bool otherSound = decode(stream.Data(), streamSize, other.data(), capacity, &otherWritten, code);
+    bool otherSound = decode(stream.Data(), streamSize, other.data(), capacity, &otherWritten, code, besideFrom);
     for (size_t i = capacity; i < other.size(); i++) Require(other[i] == CANARY);
     Require(otherSound == sound && otherWritten == written);
     Require(memcmp(other.data(), output.data(), written) == 0);
   };
   compare(decodeOther, FastCode::Portable);
+  // The checksum beside the decoding, for every size.
+  compare(DecodeStreamWith<FastReader>, FastCode::Portable, 0);
   if (BitOpsAvailable()) {
     compare(DecodeStreamWith<FastReader>, FastCode::Portable);
     compare(decodeOther, FastCode::BitOps);

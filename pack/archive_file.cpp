@@ -34,6 +34,7 @@ struct ArchiveCursor {
   uint32_t index;      // entries read or passed before that header
   ArchivePlace place;  // miss and cut: of the last call that reads a header
   bool stopAtImplausible;
+  ChecksumThread checksumThread;
 };
 
 namespace {
@@ -153,15 +154,15 @@ bool Implausible(const ArchiveCursor* cursor, const EntryHeader& header) {
 // True when the stream is sound and delivered all of it; *decoded is how
 // many bytes from the start really came from the stream.
 bool DecodeEntry(const unsigned char* stream, uint32_t packedSize, unsigned char* entry, uint32_t unpackedSize,
-                 uint32_t* decoded) {
+                 ChecksumThread thread, uint32_t* decoded) {
   StreamSalvage result;
-  bool sound = DecodeCompressedStreamSalvage(stream, packedSize, entry, unpackedSize, false, &result);
+  bool sound = DecodeCompressedStreamSalvage(stream, packedSize, entry, unpackedSize, false, &result, thread);
   *decoded = result.decoded;
   return sound && result.written == unpackedSize;
 }
 
 ArchiveCursor CursorAtStart(const ArchiveFile* archive) {
-  return ArchiveCursor{archive, nullptr, -1, {}, false, 0, 0, {}, false};
+  return ArchiveCursor{archive, nullptr, -1, {}, false, 0, 0, {}, false, CHECKSUM_SERIAL};
 }
 
 // The walk is a cursor passing every entry in order, so that it ends where
@@ -254,7 +255,8 @@ int ArchiveFileDecodeEntry(const ArchiveFile* archive, uint32_t index, unsigned 
     return 0;
   }
   StreamSalvage result;
-  bool sound = DecodeCompressedStreamSalvage(stream, place.packedSize, destination, size, false, &result, progress);
+  bool sound = DecodeCompressedStreamSalvage(stream, place.packedSize, destination, size, false, &result,
+                                             CHECKSUM_BESIDE, progress);
   bool whole = sound && result.written == size;
   *info = ArchiveEntryInfo{};
   info->unpackedSize = size;
@@ -335,7 +337,7 @@ const unsigned char* ArchiveCursorNextEntry(ArchiveCursor* cursor) {
       return passOver();
     }
     bool complete = ReadData(cursor, stream, packedSize);
-    if (complete) damaged = !DecodeEntry(stream, packedSize, entry, unpackedSize, &decoded);
+    if (complete) damaged = !DecodeEntry(stream, packedSize, entry, unpackedSize, cursor->checksumThread, &decoded);
     checked = complete && !damaged && CarriesChecksum(stream, packedSize);
     ProgramFree(stream);
     if (!complete) {
@@ -372,6 +374,10 @@ void ArchiveCursorStopAtImplausible(ArchiveCursor* cursor) {
   cursor->stopAtImplausible = true;
 }
 
+void ArchiveCursorChecksumBeside(ArchiveCursor* cursor) {
+  cursor->checksumThread = CHECKSUM_BESIDE;
+}
+
 int32_t ArchiveCursorEntrySize(const ArchiveCursor* cursor) {
   return cursor->entrySize;
 }
@@ -394,6 +400,14 @@ int ArchiveCursorSeek(ArchiveCursor* cursor, uint32_t index) {
   const ArchiveFile* archive = cursor->archive;
   if (!archive->walked || index > archive->places.Count()) return 0;
   cursor->position = index < archive->places.Count() ? archive->places.begin()[index].offset : archive->walkStop;
+  cursor->index = index;
+  cursor->place.miss = ARCHIVE_MISS_NONE;
+  return 1;
+}
+
+int ArchiveCursorSeekOffset(ArchiveCursor* cursor, uint64_t offset, uint32_t index) {
+  if (cursor->archive->walked || offset > cursor->archive->size) return 0;
+  cursor->position = offset;
   cursor->index = index;
   cursor->place.miss = ARCHIVE_MISS_NONE;
   return 1;

@@ -1,8 +1,13 @@
 #include "pack/decoder.h"
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstring>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "pack/decoder_internal.h"
 
@@ -54,6 +59,79 @@ struct ChecksumRun {
     Advance(data, size, size);
     return at < size ? Add(sum, Load32(data + size - 4)) : sum;
   }
+};
+
+// The checksum taken on a second thread beside the decoding: the decoder
+// says after each step how far its output is final, and the thread adds the
+// whole words below that while the decoder goes on. The same words in the
+// same order as ChecksumRun alone, so the same sum. The thread sleeps until
+// a chunk more is final, so that it takes a second core only while there is
+// work for it, and the decoder wakes it once a chunk, not once a step.
+class ChecksumBeside {
+ public:
+  // False when no thread could be had: then nothing runs.
+  bool Start(const uint8_t* data, uint32_t size) {
+    data_ = data;
+    size_ = size;
+    try {
+      thread_ = std::thread([this] { Run(); });
+    } catch (const std::system_error&) {
+      return false;
+    }
+    return true;
+  }
+  ~ChecksumBeside() { Stop(); }
+
+  // The output below upTo is final: no later token changes it.
+  void Final(uint32_t upTo) {
+    final_.store(upTo, std::memory_order_release);
+    if (upTo - told_ < CHUNK) return;
+    told_ = upTo;
+    // Taken and left, so that the thread cannot miss the wake between its
+    // test and its wait.
+    { std::lock_guard<std::mutex> lock(mutex_); }
+    more_.notify_one();
+  }
+
+  // The checksum, once data[0, size) is final.
+  uint32_t Finish() {
+    final_.store(size_, std::memory_order_release);
+    Stop();
+    return run_.Finish(data_, size_);
+  }
+
+ private:
+  static constexpr uint32_t CHUNK = 256 << 10;
+
+  void Stop() {
+    if (!thread_.joinable()) return;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    more_.notify_one();
+    thread_.join();
+  }
+
+  void Run() {
+    for (;;) {
+      run_.Advance(data_, final_.load(std::memory_order_acquire), size_);
+      std::unique_lock<std::mutex> lock(mutex_);
+      more_.wait(lock, [this] { return stop_ || final_.load(std::memory_order_acquire) - run_.at >= CHUNK; });
+      if (stop_) break;
+    }
+    run_.Advance(data_, final_.load(std::memory_order_acquire), size_);
+  }
+
+  const uint8_t* data_ = nullptr;
+  uint32_t size_ = 0;
+  uint32_t told_ = 0;  // the decoder's: how far the thread was last woken for
+  ChecksumRun run_;    // the thread's alone until it is joined
+  std::atomic<uint32_t> final_{0};
+  std::mutex mutex_;  // guards stop_, and orders a wake after the thread's test
+  std::condition_variable more_;
+  bool stop_ = false;
+  std::thread thread_;
 };
 
 }  // namespace
@@ -260,8 +338,8 @@ constexpr size_t CHECKSUM_STEP = 8192;
 // read from bits that are there, so they count as decoded whatever follows.
 template <typename Reader>
 uint32_t DecodeTokens(const uint8_t* in, const uint8_t* inEnd, uint8_t* const outStart, const uint8_t* const outEnd,
-                      bool* complete, ChecksumRun* checksum, uint32_t checksumSize, FastCode code,
-                      DecodeProgress* progress) {
+                      bool* complete, ChecksumRun* checksum, ChecksumBeside* beside, uint32_t checksumSize,
+                      FastCode code, DecodeProgress* progress) {
   DecoderState state(in, inEnd, outStart);
   *complete = false;
   const uint8_t* inLimit = size_t(inEnd - in) > FAST_INPUT_MARGIN ? inEnd - FAST_INPUT_MARGIN : nullptr;
@@ -274,7 +352,7 @@ uint32_t DecodeTokens(const uint8_t* in, const uint8_t* inEnd, uint8_t* const ou
   for (;;) {
     while (outLimit != nullptr && state.out <= outLimit && state.reader.phantoms == 0) {
       const uint8_t* stepLimit = outLimit;
-      bool stepping = checksum != nullptr || progress != nullptr;
+      bool stepping = checksum != nullptr || beside != nullptr || progress != nullptr;
       if (stepping && size_t(outLimit - state.out) > CHECKSUM_STEP) stepLimit = state.out + CHECKSUM_STEP;
       FastStop stop;
       bool leftToken;  // the fast loop stopped where the careful path goes on
@@ -292,6 +370,7 @@ uint32_t DecodeTokens(const uint8_t* in, const uint8_t* inEnd, uint8_t* const ou
         tail.Leave(state.reader);
       }
       if (checksum != nullptr) checksum->Advance(outStart, uint32_t(state.out - outStart), checksumSize);
+      if (beside != nullptr) beside->Final(uint32_t(state.out - outStart));
       if (stop == FastStop::Bad) return uint32_t(state.out - outStart);
       if (leftToken) break;
     }
@@ -322,7 +401,7 @@ uint32_t DecodeTokensCounting(const uint8_t* in, const uint8_t* inEnd, uint8_t* 
 template <typename Reader>
 bool decoder_parts::DecodeStreamFollowed(const void* source, uint32_t sourceSize, void* destination,
                                          uint32_t destinationSize, uint32_t* written, FastCode code,
-                                         DecodeProgress* progress) {
+                                         uint32_t besideFrom, DecodeProgress* progress) {
   *written = 0;
   if (source == nullptr || destination == nullptr || sourceSize < STREAM_HEADER_SIZE) return false;
   const uint8_t* header = static_cast<const uint8_t*>(source);
@@ -333,30 +412,45 @@ bool decoder_parts::DecodeStreamFollowed(const void* source, uint32_t sourceSize
   uint8_t* out = static_cast<uint8_t*>(destination);
   bool complete;
   ChecksumRun run;
+  ChecksumBeside beside;
+  bool besideRuns = checksum != 0 && decodedSize >= besideFrom && beside.Start(out, decodedSize);
+  ChecksumRun* serial = checksum != 0 && !besideRuns ? &run : nullptr;
   *written = DecodeTokens<Reader>(header + STREAM_HEADER_SIZE, header + sourceSize, out, out + destinationSize,
-                                  &complete, checksum != 0 ? &run : nullptr, decodedSize, code, progress);
+                                  &complete, serial, besideRuns ? &beside : nullptr, decodedSize, code, progress);
   if (!complete) return false;
   if (checksum == 0) return true;
   // A checksum over bytes the stream did not write would test stale memory.
   if (decodedSize > *written) return false;
-  return run.Finish(out, decodedSize) == checksum;
+  return (besideRuns ? beside.Finish() : run.Finish(out, decodedSize)) == checksum;
 }
 
 template <typename Reader>
 bool decoder_parts::DecodeStreamWith(const void* source, uint32_t sourceSize, void* destination,
-                                     uint32_t destinationSize, uint32_t* written, FastCode code) {
-  return DecodeStreamFollowed<Reader>(source, sourceSize, destination, destinationSize, written, code, nullptr);
+                                     uint32_t destinationSize, uint32_t* written, FastCode code, uint32_t besideFrom) {
+  return DecodeStreamFollowed<Reader>(source, sourceSize, destination, destinationSize, written, code, besideFrom,
+                                      nullptr);
 }
 
-template bool decoder_parts::DecodeStreamWith<BufferReader>(const void*, uint32_t, void*, uint32_t, uint32_t*,
-                                                            FastCode);
-template bool decoder_parts::DecodeStreamWith<CursorReader>(const void*, uint32_t, void*, uint32_t, uint32_t*,
-                                                            FastCode);
+template bool decoder_parts::DecodeStreamWith<BufferReader>(const void*, uint32_t, void*, uint32_t, uint32_t*, FastCode,
+                                                            uint32_t);
+template bool decoder_parts::DecodeStreamWith<CursorReader>(const void*, uint32_t, void*, uint32_t, uint32_t*, FastCode,
+                                                            uint32_t);
+
+namespace {
+
+bool DecodeChecked(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize,
+                   uint32_t* written, ChecksumThread thread, DecodeProgress* progress = nullptr) {
+  FastCode code = BitOpsAvailable() ? FastCode::BitOps : FastCode::Portable;
+  uint32_t besideFrom = thread == CHECKSUM_BESIDE ? CHECKSUM_BESIDE_MIN : BESIDE_NEVER;
+  return DecodeStreamFollowed<FastReader>(source, sourceSize, destination, destinationSize, written, code, besideFrom,
+                                          progress);
+}
+
+}  // namespace
 
 bool DecodeCompressedStreamChecked(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize,
-                                   uint32_t* written) {
-  FastCode code = BitOpsAvailable() ? FastCode::BitOps : FastCode::Portable;
-  return DecodeStreamWith<FastReader>(source, sourceSize, destination, destinationSize, written, code);
+                                   uint32_t* written, ChecksumThread thread) {
+  return DecodeChecked(source, sourceSize, destination, destinationSize, written, thread);
 }
 
 uint32_t DecodeCompressedStream(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize) {
@@ -365,12 +459,11 @@ uint32_t DecodeCompressedStream(const void* source, uint32_t sourceSize, void* d
 }
 
 bool DecodeCompressedStreamSalvage(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize,
-                                   bool cutShort, StreamSalvage* result, DecodeProgress* progress) {
+                                   bool cutShort, StreamSalvage* result, ChecksumThread thread,
+                                   DecodeProgress* progress) {
   *result = StreamSalvage{};
   uint32_t written = 0;
-  FastCode code = BitOpsAvailable() ? FastCode::BitOps : FastCode::Portable;
-  result->sound =
-      DecodeStreamFollowed<FastReader>(source, sourceSize, destination, destinationSize, &written, code, progress);
+  result->sound = DecodeChecked(source, sourceSize, destination, destinationSize, &written, thread, progress);
   result->written = written;
   result->decoded = written;
   if (destination == nullptr) return result->sound;

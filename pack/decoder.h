@@ -23,6 +23,15 @@ constexpr uint16_t STREAM_MAGIC = 0x434A;  // the bytes "JC" read little-endian
 // Bytes past the returned count are unspecified: wide copies may run ahead.
 uint32_t DecodeCompressedStream(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize);
 
+// Where a stream's checksum is computed. The restore tool decodes on one
+// thread; packtool lets a big stream's checksum run on a second core, over
+// the words the decoding has made final, while the decoding goes on: the
+// same verdict and the same bytes, in less wall time. From
+// CHECKSUM_BESIDE_MIN decoded bytes on (below it a thread costs more than
+// it saves); when no thread can be had, on the decoding's own.
+enum ChecksumThread { CHECKSUM_SERIAL, CHECKSUM_BESIDE };
+constexpr uint32_t CHECKSUM_BESIDE_MIN = uint32_t(4) << 20;
+
 // The same decoding, with a verdict that does not depend on the output size:
 // true when the stream reached its end code within both buffers and its
 // checksum field is 0 or matches (DecodeCompressedStream's result 0 cannot
@@ -30,7 +39,7 @@ uint32_t DecodeCompressedStream(const void* source, uint32_t sourceSize, void* d
 // the start of the destination the stream wrote, also on false, so that a
 // caller can clear what the stream left.
 bool DecodeCompressedStreamChecked(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize,
-                                   uint32_t* written);
+                                   uint32_t* written, ChecksumThread thread = CHECKSUM_SERIAL);
 
 // What another thread may take of a decoding while it runs: `final` rises,
 // as the decoding goes on, to a count of bytes from the start of the
@@ -63,7 +72,8 @@ struct StreamSalvage {
 // what the stream wrote is touched.
 // progress, when given, follows the decoding for another thread.
 bool DecodeCompressedStreamSalvage(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize,
-                                   bool cutShort, StreamSalvage* result, DecodeProgress* progress = nullptr);
+                                   bool cutShort, StreamSalvage* result, ChecksumThread thread = CHECKSUM_SERIAL,
+                                   DecodeProgress* progress = nullptr);
 
 // The checksum over data[0, size): 32-bit little-endian words, the last one
 // overlapping the one before when size is not a multiple of 4; sizes 0 to 3

@@ -73,12 +73,15 @@ using FastReader = std::conditional_t<sizeof(void*) < 8, CursorReader, BufferRea
 // DecodeCompressedStreamChecked with the fast loop's reader and code chosen,
 // so that the tests and the fuzz target check all of them in every build
 // (FastCode::BitOps only where BitOpsAvailable()).
+// The checksum of a stream that decodes to besideFrom bytes or more is
+// taken on a second thread beside the decoding.
+constexpr uint32_t BESIDE_NEVER = UINT32_MAX;
 template <typename Reader>
 bool DecodeStreamWith(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize,
-                      uint32_t* written, FastCode code);
+                      uint32_t* written, FastCode code, uint32_t besideFrom = BESIDE_NEVER);
 // The same, with progress (pack/decoder.h) following the decoding.
 template <typename Reader>
 bool DecodeStreamFollowed(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize,
-                          uint32_t* written, FastCode code, DecodeProgress* progress);
+                          uint32_t* written, FastCode code, uint32_t besideFrom, DecodeProgress* progress);
 
 }  // namespace decoder_parts

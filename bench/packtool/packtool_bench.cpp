@@ -11,6 +11,7 @@
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -64,6 +65,7 @@ Bytes EntryData(uint32_t seed, size_t size) {
 struct Archive {
   std::string path;
   size_t entrySize = 0;
+  uint32_t count = 0;  // entries after the index; 0: as many as fill the size asked for
   int distinct = 0;
   uint32_t entries = 0;  // the index included
   uint64_t packedBytes = 0;
@@ -95,7 +97,7 @@ bool MakeArchive(Archive& archive, uint64_t targetBytes) {
     averagePacked += i % STORED_EVERY == 0 ? archive.entrySize : archive.streams[i].size();
   }
   averagePacked = averagePacked / archive.distinct + 8;
-  uint32_t count = uint32_t(targetBytes / averagePacked);
+  uint32_t count = archive.count != 0 ? archive.count : uint32_t(targetBytes / averagePacked);
 
   std::string index = "C:\\Sicherung\\Index.txt\r\n";
   for (uint32_t entry = 1; entry <= count; entry++) {
@@ -243,6 +245,38 @@ void RescueAgainstVerify(const std::string& tool, const std::filesystem::path& f
       failed ? " (a run FAILED)" : "");
 }
 
+// verify and extract --all of 10,000 entries on one thread and on two,
+// alternating in one run so that both see the same load; extract writes
+// into a memory-backed folder, so that the disk does not set the pace.
+void JobsAgainstOne(const std::string& tool, const std::filesystem::path& folder) {
+  Archive archive;
+  archive.entrySize = 32 << 10;
+  archive.count = 10000;
+  archive.path = (folder / "jobs.zip").string();
+  if (!MakeArchive(archive, 0)) return;
+  std::filesystem::path memory = std::filesystem::exists("/dev/shm") ? "/dev/shm" : folder;
+  std::filesystem::path out = memory / ("packtool-bench-jobs-" + std::to_string(getpid()));
+  std::vector<double> verify[2], extract[2];
+  const char* jobs[2] = {"1", "2"};
+  for (int run = 0; run < VERIFY_RUNS; run++) {
+    for (int j = 0; j < 2; j++) {
+      verify[j].push_back(RunSeconds(tool, {"verify", archive.path, "-j", jobs[j]}));
+      std::filesystem::remove_all(out);
+      extract[j].push_back(
+          RunSeconds(tool, {"extract", archive.path, "--all", "-d", out.string(), "-q", "-j", jobs[j]}));
+    }
+  }
+  std::filesystem::remove_all(out);
+  auto failed = [](const std::vector<double>& runs) { return *std::min_element(runs.begin(), runs.end()) < 0; };
+  const char* note =
+      failed(verify[0]) || failed(verify[1]) || failed(extract[0]) || failed(extract[1]) ? " (a run FAILED)" : "";
+  double v1 = Median(verify[0]), v2 = Median(verify[1]), e1 = Median(extract[0]), e2 = Median(extract[1]);
+  printf("verify, %u entries of %zu KiB: -j 1 %.3f s, -j 2 %.3f s; -j 2 against -j 1 %.2fx (median of %d)%s\n",
+         archive.count, archive.entrySize >> 10, v1, v2, v1 / v2, VERIFY_RUNS, note);
+  printf("extract --all into %s: -j 1 %.3f s, -j 2 %.3f s; -j 2 against -j 1 %.2fx (median of %d)%s\n",
+         memory.string().c_str(), e1, e2, e1 / e2, VERIFY_RUNS, note);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -257,6 +291,7 @@ int main(int argc, char** argv) {
   }
 
   HostileClaim(tool, folder);
+  JobsAgainstOne(tool, folder);
   RescueAgainstVerify(tool, folder);
 
   Archive archive;

@@ -37,11 +37,20 @@ Decoded Decode(const Bytes& stream, uint32_t capacity) {
       uint32_t written = 0;
       auto decode = cursor ? decoder_parts::DecodeStreamWith<decoder_parts::CursorReader>
                            : decoder_parts::DecodeStreamWith<decoder_parts::BufferReader>;
-      EXPECT_EQ(decode(source.Data(), uint32_t(stream.size()), other.Data(), capacity, &written, code), d.sound);
+      EXPECT_EQ(decode(source.Data(), uint32_t(stream.size()), other.Data(), capacity, &written, code,
+                       decoder_parts::BESIDE_NEVER),
+                d.sound);
       EXPECT_EQ(written, d.written);
       EXPECT_TRUE(written == d.written && std::equal(d.output.begin(), d.output.end(), other.Data()));
     }
   }
+  // So must the checksum beside the decoding, here for every size.
+  GuardedBuffer beside(capacity);
+  uint32_t written = 0;
+  EXPECT_EQ(decoder_parts::DecodeStreamWith<decoder_parts::FastReader>(
+                source.Data(), uint32_t(stream.size()), beside.Data(), capacity, &written, FastCode::Portable, 0),
+            d.sound);
+  EXPECT_TRUE(written == d.written && std::equal(d.output.begin(), d.output.end(), beside.Data()));
   return d;
 }
 

@@ -264,7 +264,7 @@ Salvaged Salvage(const Bytes& stream, uint32_t capacity, bool cutShort = false, 
   if (capacity > 0) memset(destination.Data(), 0, capacity);
   Salvaged s{};
   DecodeCompressedStreamSalvage(source.Data(), uint32_t(stream.size()), destination.Data(), capacity, cutShort,
-                                &s.result, progress);
+                                &s.result, CHECKSUM_SERIAL, progress);
   s.output.assign(destination.Data(), destination.Data() + capacity);
   return s;
 }

@@ -273,6 +273,34 @@ TEST(DecoderChecksum, PrefixesOfALongOutput) {
   EXPECT_EQ(Decode(withField(40000, ReferenceChecksum(changed.data(), 40000)), 40000).result, 0u);
 }
 
+// A stream of the size whose checksum runs beside its decoding, of each
+// length modulo 4 (the last word overlapping the one before), sound, with
+// its checksum off by one bit, and cut short: the verdict, the bytes and the
+// count of decoded bytes are the decoding's alone.
+TEST(DecoderChecksum, BesideTheDecodingGivesTheSameAccount) {
+  Bytes data = Noise(CHECKSUM_BESIDE_MIN + 3, 7);
+  for (uint32_t size = CHECKSUM_BESIDE_MIN; size < CHECKSUM_BESIDE_MIN + 4; size++) {
+    Bytes sound = EncodeCompressedStream(data.data(), size, EncoderMode::Literals8, true);
+    Bytes mismatch = sound;
+    mismatch[6] ^= 1;
+    Bytes cut(sound.begin(), sound.begin() + sound.size() / 2);
+    for (const Bytes* stream : {&sound, &mismatch, &cut}) {
+      SCOPED_TRACE(testing::Message() << size << ", stream of " << stream->size());
+      StreamSalvage got[2];
+      Bytes out[2] = {Bytes(size), Bytes(size)};
+      for (int i = 0; i < 2; i++) {
+        DecodeCompressedStreamSalvage(stream->data(), uint32_t(stream->size()), out[i].data(), size, false, &got[i],
+                                      i == 0 ? CHECKSUM_SERIAL : CHECKSUM_BESIDE);
+      }
+      EXPECT_EQ(got[1].sound, stream == &sound);
+      EXPECT_EQ(got[0].sound, got[1].sound);
+      EXPECT_EQ(got[0].written, got[1].written);
+      EXPECT_EQ(got[0].decoded, got[1].decoded);
+      EXPECT_TRUE(out[0] == out[1]);
+    }
+  }
+}
+
 // Malformed streams, built field by field; each one stops with 0.
 
 TEST(DecoderMalformed, EachStopsCleanly) {

@@ -252,12 +252,15 @@ class CommandLine {
                               "summary; other errors are still reported");
     quiet->excludes(
         Flag(extract, "--json", json_, "one JSON document of what was written,\nkept, refused and damaged"));
+    Jobs(extract);
 
     CLI::App* verify = Command(PackToolCommand::Verify, "verify", "decode entries and check them", VERIFY_FOOTER);
     Places(verify, "the pack archives and folders of them, then\nrows by number, counted from 0");
     Match(verify);
     Quiet(verify)->excludes(
         Flag(verify, "--json", json_, "one JSON document (UTF-8): per archive its\nproblems and the summary's counts"));
+
+    Jobs(verify);
 
     CLI::App* find = Command(PackToolCommand::Find, "find", "the rows that match, in every archive", FIND_FOOTER);
     find->add_option("PATTERN", request_.findWords,
@@ -411,6 +414,15 @@ class CommandLine {
   CLI::Option* Folder(CLI::App* app, const char* text) {
     folders_.push_back(app->add_option("-d,--directory", request_.outputFolder, text)->type_name("DIR"));
     return folders_.back();
+  }
+
+  // Entries are decoded on this many threads; the output is the same for any.
+  CLI::Option* Jobs(CLI::App* app) {
+    return app
+        ->add_option("-j,--jobs", request_.jobs,
+                     "decode on N threads (default: one per core;\n1: one thread, no other)")
+        ->type_name("N")
+        ->check(CLI::Range(1u, JOBS_MAX).description(""));
   }
 
   static CLI::Option* Flag(CLI::App* app, const char* name, bool& value, const char* text) {

@@ -8,6 +8,8 @@
 enum class PackToolCommand { None, Help, List, Extract, Verify, Cat, Rescue, Mount, Find, Version };
 enum class ListFormat { Table, Raw, Json };
 
+constexpr unsigned JOBS_MAX = 256;
+
 struct PackToolRequest {
   PackToolCommand command = PackToolCommand::None;
   PackToolCommand helpFor = PackToolCommand::None;  // Help: the command asked about, or None
@@ -21,6 +23,7 @@ struct PackToolRequest {
   bool flat = false;          // extract: every file by its own name, no folders
   bool skipExisting = false;  // extract: a target that exists is kept, the row skipped
   bool everyUnit = false;  // rescue: ask for every unit of a bad area
+  unsigned jobs = 0;       // verify, extract: threads that decode (0: one per core)
   ListFormat format = ListFormat::Table;
   std::string outputFile;    // -o
   std::string outputFolder;  // -d

@@ -299,6 +299,13 @@ int RunExtract(const PackToolRequest& request) {
       run.code = ExitWorst(run.code, EXIT_DAMAGED);
     }
   } else {
+    // The wanted entries are decoded ahead on every thread asked for, and
+    // written here in order.
+    auto isWanted = [&](uint32_t entry) {
+      return (request.all && !indexSound && entry >= rows.size()) ||
+             std::binary_search(wanted.begin(), wanted.end(), entry);
+    };
+    EntryPipeline ahead(session, PlanEntries(plain, isWanted), JobsFor(request.jobs));
     for (uint32_t row : wanted) extract(row, false);
     // Of a damaged index, --all also takes the entries its trusted rows do not reach.
     if (request.all && !indexSound) {

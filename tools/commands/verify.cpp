@@ -75,6 +75,10 @@ int VerifyOne(const PackToolRequest& request, const std::string& path, JsonDocum
     });
     outcome = EntryOutcome::End;
   }
+  // The chosen entries are decoded ahead on every thread asked for; the
+  // loop below takes them in order as it would read them.
+  EntryPipeline ahead(session, plain.trouble.empty() ? PlanEntries(plain, isChosen) : std::vector<PlannedEntry>{},
+                      JobsFor(request.jobs));
   for (; plain.trouble.empty(); entry++) {
     bool check = isChosen(entry);
     if (entry > 0) {

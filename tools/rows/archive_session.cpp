@@ -5,6 +5,7 @@
 #include "pack/other_kinds.h"
 #include "platform/platform.h"
 #include "tools/cli/cli.h"
+#include "tools/rows/entry_pipeline.h"
 
 ArchiveSession::~ArchiveSession() {
   ArchiveCursorFree(cursor_);
@@ -54,8 +55,14 @@ bool ArchiveSession::StartCursor() {
   cursor_ = ArchiveCursorCreate(archive_);
   if (cursor_ == nullptr) return false;
   ArchiveCursorStopAtImplausible(cursor_);
+  if (checksumBeside_) ArchiveCursorChecksumBeside(cursor_);
   nextEntry_ = 0;
   return true;
+}
+
+void ArchiveSession::ChecksumBeside() {
+  checksumBeside_ = true;
+  if (cursor_ != nullptr) ArchiveCursorChecksumBeside(cursor_);
 }
 
 bool ArchiveSession::Rewind() {
@@ -87,13 +94,32 @@ void ArchiveSession::CutRows(const unsigned char* bytes, size_t size) {
 }
 
 EntryOutcome ArchiveSession::Next(EntryFacts* facts, const unsigned char** bytes) {
+  if (ahead_ != nullptr) return NextDecodedAhead(facts, bytes);
+  return ReadHere(facts, bytes);
+}
+
+EntryOutcome ArchiveSession::ReadHere(EntryFacts* facts, const unsigned char** bytes) {
   *bytes = ArchiveCursorNextEntry(cursor_);
   if (*bytes == nullptr) return Missed(facts);
   ArchiveEntryInfo info;
   ArchiveCursorLastEntryInfo(cursor_, &info);
-  *facts = EntryFacts{info.unpackedSize, info.packedSize, info.stored != 0,
-                      info.damaged != 0, info.decoded,    info.checked != 0};
+  *facts = FactsRead(info);
   nextEntry_++;
+  return EntryOutcome::Read;
+}
+
+// The entry a worker decoded, when there is one: its cursor read the header
+// where this one stands and passed the entry, so this one goes on where that
+// one ended, with no read. Otherwise the entry is read here, and so is every
+// end of the archive.
+EntryOutcome ArchiveSession::NextDecodedAhead(EntryFacts* facts, const unsigned char** bytes) {
+  const DecodedAhead* decoded = ahead_->Take(nextEntry_);
+  if (decoded == nullptr || ArchiveCursorSeekOffset(cursor_, decoded->after, nextEntry_ + 1) == 0) {
+    return ReadHere(facts, bytes);
+  }
+  nextEntry_++;
+  *facts = decoded->facts;
+  *bytes = decoded->bytes;
   return EntryOutcome::Read;
 }
 

@@ -33,6 +33,14 @@ struct EntryFacts {
   bool checked = false;  // Read only: sound, and proven by its stream's checksum (not only whole in length)
 };
 
+// The facts of an entry a cursor delivered.
+inline EntryFacts FactsRead(const ArchiveEntryInfo& info) {
+  return EntryFacts{info.unpackedSize, info.packedSize, info.stored != 0,
+                    info.damaged != 0, info.decoded,    info.checked != 0};
+}
+
+class EntryPipeline;
+
 class ArchiveSession {
  public:
   ArchiveSession() = default;
@@ -57,6 +65,15 @@ class ArchiveSession {
 
   EntryOutcome Next(EntryFacts* facts, const unsigned char** bytes);
   EntryOutcome Skip(EntryFacts* facts);
+
+  // The archive object, for cursors of other threads; null before Open.
+  const ArchiveFile* Archive() const { return archive_; }
+  // From now on Next takes the entries the pipeline decoded ahead (null:
+  // none); the pipeline attaches and detaches itself.
+  void Attach(EntryPipeline* ahead) { ahead_ = ahead; }
+  // From now on a big entry's checksum runs on a second thread beside its
+  // decoding (for a command allowed more than one).
+  void ChecksumBeside();
 
   const std::vector<std::string>& Rows() const { return rows_; }
   // The open archive object (null before Open succeeded).
@@ -85,10 +102,14 @@ class ArchiveSession {
   ArchivePlace Place() const;
   bool StartCursor();
   EntryOutcome Missed(EntryFacts* facts);
+  EntryOutcome ReadHere(EntryFacts* facts, const unsigned char** bytes);
+  EntryOutcome NextDecodedAhead(EntryFacts* facts, const unsigned char** bytes);
   void CutRows(const unsigned char* bytes, size_t size);
 
   ArchiveFile* archive_ = nullptr;
   ArchiveCursor* cursor_ = nullptr;
+  EntryPipeline* ahead_ = nullptr;
+  bool checksumBeside_ = false;
   uint32_t nextEntry_ = 0;
   std::vector<std::string> rows_;
   std::vector<unsigned char> index_;
