@@ -29,7 +29,7 @@ bool PlatformStagedFile::Make(PlatformFolder folder, const char* prefix, int tri
       folder_ = folder;
       file_ = file;
       name_ = name;
-      PlatformDeleteOnInterrupt(folder_, name_.c_str());
+      interruptRemoves_ = PlatformDeleteOnInterrupt(folder_, name_.c_str());
       return true;
     }
     // Only a name that is taken is worth another try.
@@ -77,24 +77,49 @@ bool PlatformStagedFile::Write(const void* data, size_t size) {
 
 bool PlatformStagedFile::Place(const char* target, bool replace, bool* existed, PlatformFileIdentity* identity) {
   *existed = false;
-  bool complete = PlatformFileSync(file_) && (identity == nullptr || PlatformFileIdentityOf(file_, identity));
-  if (!complete) error_ = SystemError();
+  if (!PlatformFileSync(file_)) {
+    error_ = SystemError();
+    Discard();
+    return false;
+  }
+  return Close(identity) && MoveTo(target, replace, existed);
+}
+
+bool PlatformStagedFile::Close(PlatformFileIdentity* identity) {
+  bool known = identity == nullptr || PlatformFileIdentityOf(file_, identity);
+  if (!known) {
+    error_ = SystemError();
+    Discard();
+    return false;
+  }
   PlatformFileClose(file_);
   file_ = PLATFORM_FILE_INVALID;
-  if (complete && !PlatformFileMoveBelow(folder_, name_.c_str(), target, replace, existed)) {
+  return true;
+}
+
+bool PlatformStagedFile::MoveTo(const char* target, bool replace, bool* existed) {
+  *existed = false;
+  if (!PlatformFileMoveBelow(folder_, name_.c_str(), target, replace, existed)) {
     error_ = SystemError();
-    complete = false;
+    Discard();
+    return false;
   }
-  if (complete) name_.clear();
+  Forget();
+  name_.clear();
   Discard();
-  return complete;
+  return true;
+}
+
+void PlatformStagedFile::Forget() {
+  if (interruptRemoves_) PlatformKeepOnInterrupt(folder_, name_.c_str());
+  interruptRemoves_ = false;
 }
 
 void PlatformStagedFile::Discard() {
   if (file_ != PLATFORM_FILE_INVALID) PlatformFileClose(file_);
   file_ = PLATFORM_FILE_INVALID;
   if (!name_.empty()) PlatformFileDeleteBelow(folder_, name_.c_str());
-  if (folder_ != nullptr) PlatformDeleteOnInterrupt(nullptr, nullptr);
+  if (!name_.empty()) Forget();
   name_.clear();
   folder_ = nullptr;
   if (owned_ != nullptr) PlatformFolderClose(owned_);

@@ -35,6 +35,12 @@ class PlatformStagedFile {
   // when given, receives the placed file's identity.
   bool Place(const char* target, bool replace, bool* existed, PlatformFileIdentity* identity = nullptr);
   bool PlaceBeside(bool replace, bool* existed) { return Place(target_.c_str(), replace, existed); }
+  // Place in two steps, for a batch of files made durable together
+  // (PlatformFileSystemSync) between them: Close closes the file without
+  // writing it through, under its staged name; MoveTo then moves it onto
+  // target. On a failure of either the staged file is removed.
+  bool Close(PlatformFileIdentity* identity);
+  bool MoveTo(const char* target, bool replace, bool* existed);
   // Closes and removes the file, unless it was placed.
   void Discard();
 
@@ -43,9 +49,13 @@ class PlatformStagedFile {
   const std::string& Error() const { return error_; }
   bool NoFreeName() const { return noFreeName_; }
   const std::string& Name() const { return name_; }
+  // The open file, to be sized or mapped; invalid once closed.
+  PlatformFile File() const { return file_; }
 
  private:
   bool Make(PlatformFolder folder, const char* prefix, int tries);
+  // Takes the staged name off the interrupt's list.
+  void Forget();
 
   PlatformFolder folder_ = nullptr;
   PlatformFolder owned_ = nullptr;  // the folder CreateBeside opened
@@ -54,4 +64,5 @@ class PlatformStagedFile {
   std::string target_;  // the name CreateBeside was given, in its folder
   std::string error_;
   bool noFreeName_ = false;
+  bool interruptRemoves_ = false;  // the staged name is on the interrupt's list
 };

@@ -500,6 +500,20 @@ bool PlatformFolderIsEmpty(const char* path) {
   return empty;
 }
 
-void PlatformDeleteOnInterrupt(PlatformFolder folder, const char* name) {
-  posix_console::SetPending(folder == nullptr ? -1 : folder->fd, name);
+bool PlatformDeleteOnInterrupt(PlatformFolder folder, const char* name) {
+  return posix_console::AddPending(folder->fd, name);
+}
+
+void PlatformKeepOnInterrupt(PlatformFolder folder, const char* name) {
+  posix_console::DropPending(folder->fd, name);
+}
+
+bool PlatformFileSystemSync(PlatformFolder folder) {
+#ifdef __linux__
+  return syncfs(folder->fd) == 0;
+#else
+  (void)folder;
+  sync();
+  return true;
+#endif
 }

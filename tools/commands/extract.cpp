@@ -1,6 +1,7 @@
 // packtool extract: the entries of rows, by number or pattern, written to
 // files named after the rows.
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,10 +34,22 @@ struct ExtractRun {
   ExtractReport& report;
   OutputTree tree{request.outputFolder};
   int code = EXIT_OK;
+  // What to say of each staged file once its batch is placed, in the order
+  // staged; rows after them are said after them.
+  std::vector<std::function<void(const TreeResult&)>> held{};
+
+  // Places the staged files and says what became of each.
+  void Settle() {
+    if (held.empty()) return;
+    std::vector<TreeResult> results = tree.Flush();
+    for (size_t i = 0; i < held.size(); i++) held[i](results[i]);
+    held.clear();
+  }
 
   std::string Text(uint32_t row) const { return row < rows.size() ? rows[row] : std::string(); }
 
   void Refuse(uint32_t row, const std::string& message, const std::string& reason) {
+    Settle();
     Complain(RowName(row, rows) + ": " + message);
     report.Refused(row, Text(row), reason);
     code = ExitWorst(code, EXIT_TARGET_REFUSED);
@@ -142,18 +155,11 @@ TreeResult WriteOutputFile(ExtractRun& run, const ExtractJob& job, const unsigne
   return result;
 }
 
-int WriteTarget(ExtractRun& run, const ExtractJob& job, const unsigned char* bytes, uint32_t size) {
+// What became of a target's write: EXIT_OK when written, else the code
+// after saying why not.
+int WriteOutcome(ExtractRun& run, const ExtractJob& job, const TreeResult& result,
+                 const std::vector<std::string>& made) {
   const std::vector<std::string>& rows = run.rows;
-  std::string error;
-  std::vector<std::string> made;
-  if (!job.name.empty() && run.request.hasOutputFolder && !MakeFolders(run.request.outputFolder, &error, &made)) {
-    RemoveMadeFolders(made);
-    Complain(RowName(job.row, rows) + ": cannot make the folder: " + error);
-    run.report.Failed(job.row, run.Text(job.row), "cannot make the folder");
-    return EXIT_WRITE;
-  }
-  TreeResult result = job.name.empty() ? WriteOutputFile(run, job, bytes, size)
-                                       : run.tree.Write(job.folders, job.name, bytes, size, run.request.force, job.row);
   if (result.outcome == TreeOutcome::Written) return EXIT_OK;
   RemoveMadeFolders(made);
   if (run.Refused(job, result)) return EXIT_TARGET_REFUSED;
@@ -165,6 +171,34 @@ int WriteTarget(ExtractRun& run, const ExtractJob& job, const unsigned char* byt
   Complain(RowName(job.row, rows) + ": cannot write \"" + ShownPath(job.target) + "\": " + result.error);
   run.report.Failed(job.row, run.Text(job.row), "cannot write: " + result.error);
   return EXIT_WRITE;
+}
+
+// Writes a row's target and calls done with what became of it: at once, or
+// for a file below DIR once its batch is placed (rows are said in order).
+void WriteTarget(ExtractRun& run, const ExtractJob& job, const unsigned char* bytes, uint32_t size,
+                 const std::function<void(int)>& done) {
+  const std::vector<std::string>& rows = run.rows;
+  std::string error;
+  std::vector<std::string> made;
+  if (!job.name.empty() && run.request.hasOutputFolder && !MakeFolders(run.request.outputFolder, &error, &made)) {
+    run.Settle();
+    RemoveMadeFolders(made);
+    Complain(RowName(job.row, rows) + ": cannot make the folder: " + error);
+    run.report.Failed(job.row, run.Text(job.row), "cannot make the folder");
+    return done(EXIT_WRITE);
+  }
+  if (job.name.empty()) {
+    run.Settle();
+    return done(WriteOutcome(run, job, WriteOutputFile(run, job, bytes, size), made));
+  }
+  OutputTree::Fill fill = [&](PlatformStagedFile& file, std::string*) { return file.Write(bytes, size); };
+  TreeResult staged = run.tree.Stage(job.folders, job.name, fill, size, run.request.force, job.row);
+  if (staged.outcome != TreeOutcome::Written) {
+    run.Settle();
+    return done(WriteOutcome(run, job, staged, made));
+  }
+  run.held.push_back([&run, job, made, done](const TreeResult& result) { done(WriteOutcome(run, job, result, made)); });
+  if (run.tree.Full()) run.Settle();
 }
 
 }  // namespace
@@ -211,6 +245,7 @@ int RunExtract(const PackToolRequest& request) {
     uint32_t row = job.row;
     std::string reason = how.empty() ? std::string(DAMAGED_STREAM) : how;
     if (facts.damaged && (!request.force || facts.decoded == 0)) {
+      run.Settle();
       Complain(RowName(row, rows) + ": damaged entry: " + reason + "; nothing written" +
                (facts.decoded == 0 ? "" : " (--force writes it)"));
       report.Damaged(row, run.Text(row), reason, "", 0);
@@ -218,18 +253,20 @@ int RunExtract(const PackToolRequest& request) {
       return;
     }
     // Of a damaged entry only what was decoded is written.
-    int written = WriteTarget(run, job, bytes, facts.decoded);
-    run.code = ExitWorst(run.code, written);
-    if (written != EXIT_OK) return;
-    if (!facts.damaged) {
-      report.Written(row, run.Text(row), facts.decoded, job.target);
-      return;
-    }
-    Complain(RowName(row, rows) + ": damaged entry written to \"" + ShownPath(job.target) +
-             "\": " + std::to_string(facts.decoded) + " of " + std::to_string(facts.unpackedSize) +
-             " bytes, those that could be decoded (" + DAMAGED_MAY_BE_WRONG + ")");
-    report.Damaged(row, run.Text(row), reason, job.target, facts.decoded);
-    run.code = ExitWorst(run.code, EXIT_DAMAGED);
+    WriteTarget(run, job, bytes, facts.decoded, [&run, &report, &rows, job, facts, reason](int written) {
+      uint32_t row = job.row;
+      run.code = ExitWorst(run.code, written);
+      if (written != EXIT_OK) return;
+      if (!facts.damaged) {
+        report.Written(row, run.Text(row), facts.decoded, job.target);
+        return;
+      }
+      Complain(RowName(row, rows) + ": damaged entry written to \"" + ShownPath(job.target) +
+               "\": " + std::to_string(facts.decoded) + " of " + std::to_string(facts.unpackedSize) +
+               " bytes, those that could be decoded (" + DAMAGED_MAY_BE_WRONG + ")");
+      report.Damaged(row, run.Text(row), reason, job.target, facts.decoded);
+      run.code = ExitWorst(run.code, EXIT_DAMAGED);
+    });
   };
 
   RowFetcher fetcher(session, index.facts, indexSound);
@@ -245,6 +282,7 @@ int RunExtract(const PackToolRequest& request) {
     }
     // Past the trusted rows of a damaged index the entries end quietly.
     if (beyondTrustedRows && fetched == EXIT_ROW) return false;
+    run.Settle();
     run.code = ExitWorst(run.code, fetched);
     if (fetched == EXIT_DAMAGED) {
       report.Damaged(row, run.Text(row), fetcher.EndText(), "", 0);
@@ -280,6 +318,7 @@ int RunExtract(const PackToolRequest& request) {
       }
       return true;
     });
+    run.Settle();
     for (size_t i = 0; i < jobs.size(); i++) {
       if (done[i]) continue;
       Complain(RowName(jobs[i].row, rows) +
@@ -296,6 +335,7 @@ int RunExtract(const PackToolRequest& request) {
       }
     }
   }
+  run.Settle();
   // Entries that no row of a sound index names are not extracted: say so.
   if (request.all && indexSound) {
     if (found > rows.size()) {

@@ -1,5 +1,7 @@
 #include "tools/output/output_tree.h"
 
+#include <algorithm>
+
 #include "platform/staged_file.h"
 #include "tools/cli/cli.h"
 #include "tools/text/text.h"
@@ -10,6 +12,15 @@ namespace {
 // behind by an ended run costs one more try.
 const char* const STAGED_PREFIX = ".packtool-";
 constexpr int STAGED_TRIES = 1000;
+
+// A batch is placed when it holds this many files, bytes or open folders,
+// whichever comes first: the files stay below what an interrupt can remove,
+// the bytes bound what waits in the system's cache, and the folders what
+// the process holds open.
+constexpr size_t BATCH_FILES = 1000;
+constexpr uint64_t BATCH_BYTES = uint64_t(64) << 20;
+constexpr size_t BATCH_FOLDERS = 256;
+static_assert(BATCH_FILES <= size_t(PLATFORM_INTERRUPT_FILES));
 
 std::string Joined(const std::string& base, const std::vector<std::string>& names, size_t count) {
   std::string path = base;
@@ -26,6 +37,9 @@ struct OutputTree::Way {
   std::vector<PlatformFolder> open;
   std::vector<bool> made;  // made[i]: open[i] was made by this write
 
+  std::vector<std::string> names;  // of the folders below the user's
+  uint64_t volume = UINT64_MAX;     // of the deepest folder; UINT64_MAX for the user's folder
+
   ~Way() { Close({}, false); }
   // Closes them, deepest first; removeMade: removes those made (when empty).
   void Close(const std::vector<std::string>& names, bool removeMade) {
@@ -37,6 +51,23 @@ struct OutputTree::Way {
     made.clear();
   }
 };
+
+// A file staged and waiting for its batch's move.
+struct OutputTree::StagedTarget {
+  PlatformStagedFile file;
+  Way* way;
+  std::vector<std::string> names;  // folders and the file's name
+  bool replace;
+  uint32_t owner;
+  PlatformFileIdentity identity{};
+};
+
+OutputTree::OutputTree(const std::string& folder) : folder_(folder.empty() ? "." : folder), shown_(folder) {}
+
+OutputTree::~OutputTree() {
+  staged_.clear();
+  CloseHeld();
+}
 
 std::string OutputTree::PathOf(const std::vector<std::string>& names, size_t count) const {
   return Joined(shown_, names, count);
@@ -115,35 +146,141 @@ TreeResult OutputTree::Check(const std::vector<std::string>& folders, const std:
 
 TreeResult OutputTree::Write(const std::vector<std::string>& folders, const std::string& name, const void* bytes,
                              size_t size, bool replace, uint32_t owner) {
+  Fill fill = [&](PlatformStagedFile& file, std::string*) { return file.Write(bytes, size); };
+  TreeResult result = Stage(folders, name, fill, size, replace, owner);
+  std::vector<TreeResult> placed = Flush();
+  return result.outcome == TreeOutcome::Written && !placed.empty() ? placed.back() : result;
+}
+
+OutputTree::Way* OutputTree::HeldWay(const std::vector<std::string>& folders, TreeResult* result) {
+  auto held = heldBy_.find(folders);
+  if (held != heldBy_.end()) return held->second;
+  auto way = std::make_unique<Way>();
+  *result = Open(folders, true, way.get());
+  if (result->outcome != TreeOutcome::Written) {
+    way->Close(folders, true);
+    return nullptr;
+  }
+  way->names = folders;
+  PlatformFileIdentity identity{};
+  if (!folders.empty() &&
+      PlatformNameBelow(way->open[way->open.size() - 2], folders.back().c_str(), &identity) ==
+          PlatformNameKind::Folder) {
+    way->volume = identity.volume;
+  }
+  heldFolders_ += way->open.size();
+  heldBy_[folders] = way.get();
+  held_.push_back(std::move(way));
+  return held_.back().get();
+}
+
+TreeResult OutputTree::Stage(const std::vector<std::string>& folders, const std::string& name, const Fill& fill,
+                             uint64_t size, bool replace, uint32_t owner) {
   std::vector<std::string> names = folders;
   names.push_back(name);
-  Way way;
-  TreeResult result = Open(folders, true, &way);
-  if (result.outcome == TreeOutcome::Written) result = Place(way.open.back(), names, bytes, size, replace, owner);
-  way.Close(names, result.outcome != TreeOutcome::Written);
-  if (result.path.empty()) result.path = PathOf(names, names.size());
+  TreeResult result;
+  Way* way = HeldWay(folders, &result);
+  if (way == nullptr) {
+    if (result.path.empty()) result.path = PathOf(names, names.size());
+    return result;
+  }
+  result = AtTarget(way->open.back(), names, replace);
+  if (result.outcome != TreeOutcome::Written) return result;
+  auto staged = std::make_unique<StagedTarget>();
+  staged->way = way;
+  staged->names = names;
+  staged->replace = replace;
+  staged->owner = owner;
+  PlatformStagedFile& file = staged->file;
+  std::string error;
+  if (file.Create(way->open.back(), STAGED_PREFIX, STAGED_TRIES) && fill(file, &error) &&
+      file.Close(&staged->identity)) {
+    staged_.push_back(std::move(staged));
+    stagedBytes_ += size;
+    return result;
+  }
+  result.outcome = TreeOutcome::Failed;
+  result.error = file.NoFreeName() ? "no free temporary name beside it" : !error.empty() ? error : file.Error();
+  file.Discard();
   return result;
 }
 
-TreeResult OutputTree::Place(PlatformFolder folder, const std::vector<std::string>& names, const void* bytes,
-                             size_t size, bool replace, uint32_t owner) {
-  TreeResult result = AtTarget(folder, names, replace);
-  if (result.outcome != TreeOutcome::Written) return result;
-  PlatformStagedFile staged;
-  PlatformFileIdentity identity{};
-  bool existed = false;
-  if (staged.Create(folder, STAGED_PREFIX, STAGED_TRIES) && staged.Write(bytes, size) &&
-      staged.Place(names.back().c_str(), replace, &existed, &identity)) {
-    written_[{identity.volume, identity.file}] = owner;
+bool OutputTree::Full() const {
+  return staged_.size() >= BATCH_FILES || stagedBytes_ >= BATCH_BYTES || heldFolders_ >= BATCH_FOLDERS;
+}
+
+bool OutputTree::SyncHeld(std::string* error) {
+  std::vector<uint64_t> done;
+  for (const auto& way : held_) {
+    if (std::find(done.begin(), done.end(), way->volume) != done.end()) continue;
+    done.push_back(way->volume);
+    if (!PlatformFileSystemSync(way->open.back())) {
+      *error = SystemErrorText();
+      return false;
+    }
+  }
+  return true;
+}
+
+TreeResult OutputTree::Move(StagedTarget& staged) {
+  PlatformFolder folder = staged.way->open.back();
+  TreeResult result = AtTarget(folder, staged.names, staged.replace);
+  if (result.outcome != TreeOutcome::Written) {
+    staged.file.Discard();
     return result;
   }
-  result.error = staged.NoFreeName() ? "no free temporary name beside it" : staged.Error();
+  bool existed = false;
+  if (staged.file.MoveTo(staged.names.back().c_str(), staged.replace, &existed)) {
+    written_[{staged.identity.volume, staged.identity.file}] = staged.owner;
+    return result;
+  }
+  result.error = staged.file.Error();
   result.outcome = TreeOutcome::Failed;
   if (!existed) return result;
   // Made meanwhile: say what it is.
-  result = AtTarget(folder, names, false);
+  result = AtTarget(folder, staged.names, false);
   if (result.outcome == TreeOutcome::Written) result.outcome = TreeOutcome::Exists;
   return result;
+}
+
+std::vector<TreeResult> OutputTree::Flush() {
+  std::vector<TreeResult> results;
+  std::string error;
+  bool durable = staged_.empty() || SyncHeld(&error);
+  for (auto& staged : staged_) {
+    TreeResult result;
+    if (durable) {
+      result = Move(*staged);
+    } else {
+      staged->file.Discard();
+      result.outcome = TreeOutcome::Failed;
+      result.error = "the system could not write it to the disk: " + error;
+    }
+    result.path = result.outcome == TreeOutcome::Link ? result.path : PathOf(staged->names, staged->names.size());
+    results.push_back(result);
+  }
+  // The moves themselves: a file moved but not made durable is reported
+  // failed, though it is complete where it stands.
+  if (durable && !staged_.empty() && !SyncHeld(&error)) {
+    for (TreeResult& result : results) {
+      if (result.outcome != TreeOutcome::Written) continue;
+      result.outcome = TreeOutcome::Failed;
+      result.error = "the system could not write its folder to the disk: " + error;
+    }
+  }
+  staged_.clear();
+  stagedBytes_ = 0;
+  CloseHeld();
+  return results;
+}
+
+// Closes the held folders, the last opened first, removing those made for
+// files that none of them holds now.
+void OutputTree::CloseHeld() {
+  for (size_t i = held_.size(); i-- > 0;) held_[i]->Close(held_[i]->names, true);
+  held_.clear();
+  heldBy_.clear();
+  heldFolders_ = 0;
 }
 
 bool MakeFolders(const std::string& path, std::string* error, std::vector<std::string>* made) {
