@@ -8,6 +8,7 @@
 #include "platform/staged_file.h"
 #include "tools/cli/cli.h"
 #include "tools/commands/commands.h"
+#include "tools/output/entry_file.h"
 #include "tools/output/output_tree.h"
 #include "tools/rows/rows.h"
 #include "tools/text/text.h"
@@ -201,6 +202,106 @@ void WriteTarget(ExtractRun& run, const ExtractJob& job, const unsigned char* by
   if (run.tree.Full()) run.Settle();
 }
 
+// A row's target that an entry too large to hold goes into as it is read:
+// staged below DIR (placed with its batch) or beside -o FILE.
+class StreamedTarget {
+ public:
+  StreamedTarget(ExtractRun& run, const ExtractJob& job) : run_(run), job_(job) {}
+  ~StreamedTarget() { Drop(); }
+
+  ArchiveEntrySink* Sink() { return &file_; }
+
+  // After the entry came whole (of a damaged one, its decoded bytes): keeps
+  // the file and calls done as WriteTarget does.
+  void Commit(uint32_t decoded, const std::function<void(int)>& done) {
+    if (!file_.Finish(decoded)) return done(Refused(file_.Error()));
+    if (job_.name.empty()) {
+      bool exists = false;
+      TreeResult result;
+      if (!beside_.PlaceBeside(run_.request.force, &exists)) {
+        result.outcome = exists ? TreeOutcome::Exists : TreeOutcome::Failed;
+        result.error = exists ? "it exists" : beside_.Error();
+      }
+      run_.Settle();
+      return done(WriteOutcome(run_, job_, result, made_));
+    }
+    staged_ = nullptr;
+    TreeResult result = run_.tree.End(true, decoded);
+    if (result.outcome != TreeOutcome::Written) {
+      run_.Settle();
+      return done(WriteOutcome(run_, job_, result, made_));
+    }
+    ExtractRun& run = run_;
+    run.held.push_back([&run, job = job_, made = made_, done](const TreeResult& placed) {
+      done(WriteOutcome(run, job, placed, made));
+    });
+    if (run.tree.Full()) run.Settle();
+  }
+
+  // After the sink refused the entry: says why (EXIT_OK when it did not
+  // refuse it, so that the fetch's own word stands).
+  int Refusal() {
+    if (!file_.Asked()) return EXIT_OK;
+    if (!file_.Opened() && !makeError_.empty()) {
+      Drop();
+      run_.Settle();
+      RemoveMadeFolders(made_);
+      Complain(RowName(job_.row, run_.rows) + ": cannot make the folder: " + makeError_);
+      run_.report.Failed(job_.row, run_.Text(job_.row), "cannot make the folder");
+      return EXIT_WRITE;
+    }
+    if (!file_.Opened()) {
+      run_.Settle();
+      return WriteOutcome(run_, job_, begun_, made_);
+    }
+    return Refused(file_.Error());
+  }
+
+  // Removes what was staged (before the batch is placed: the staged file is
+  // in a folder the batch holds).
+  void Drop() {
+    file_.Finish(0);
+    if (staged_ != nullptr) run_.tree.End(false, 0);
+    staged_ = nullptr;
+    beside_.Discard();
+  }
+
+ private:
+  PlatformFile Open() {
+    if (!job_.name.empty() && run_.request.hasOutputFolder &&
+        !MakeFolders(run_.request.outputFolder, &makeError_, &made_)) {
+      return PLATFORM_FILE_INVALID;
+    }
+    if (job_.name.empty()) {
+      if (beside_.CreateBeside(job_.target.c_str(), STAGED_PREFIX, STAGED_TRIES)) return beside_.File();
+      begun_.outcome = TreeOutcome::Failed;
+      begun_.error = beside_.NoFreeName() ? "no free temporary name beside it" : beside_.Error();
+      return PLATFORM_FILE_INVALID;
+    }
+    begun_ = run_.tree.Begin(job_.folders, job_.name, run_.request.force, job_.row, &staged_);
+    return begun_.outcome == TreeOutcome::Written ? staged_->File() : PLATFORM_FILE_INVALID;
+  }
+
+
+  int Refused(const std::string& error) {
+    Drop();
+    run_.Settle();
+    TreeResult failed;
+    failed.outcome = TreeOutcome::Failed;
+    failed.error = error;
+    return WriteOutcome(run_, job_, failed, made_);
+  }
+
+  ExtractRun& run_;
+  const ExtractJob& job_;
+  EntryFile file_{[this] { return Open(); }, true};
+  TreeResult begun_;
+  PlatformStagedFile* staged_ = nullptr;
+  PlatformStagedFile beside_;
+  std::vector<std::string> made_;
+  std::string makeError_;
+};
+
 }  // namespace
 
 int RunExtract(const PackToolRequest& request) {
@@ -241,10 +342,11 @@ int RunExtract(const PackToolRequest& request) {
   // Writes a row's entry, or says why not. how: what is wrong with a damaged
   // entry the salvage walk found ("" for one the plain reading gave).
   auto deliver = [&](const ExtractJob& job, const EntryFacts& facts, const unsigned char* bytes,
-                     const std::string& how) {
+                     const std::string& how, StreamedTarget* streamed = nullptr) {
     uint32_t row = job.row;
     std::string reason = how.empty() ? std::string(DAMAGED_STREAM) : how;
     if (facts.damaged && (!request.force || facts.decoded == 0)) {
+      if (streamed != nullptr) streamed->Drop();
       run.Settle();
       Complain(RowName(row, rows) + ": damaged entry: " + reason + "; nothing written" +
                (facts.decoded == 0 ? "" : " (--force writes it)"));
@@ -253,7 +355,7 @@ int RunExtract(const PackToolRequest& request) {
       return;
     }
     // Of a damaged entry only what was decoded is written.
-    WriteTarget(run, job, bytes, facts.decoded, [&run, &report, &rows, job, facts, reason](int written) {
+    auto said = [&run, &report, &rows, job, facts, reason](int written) {
       uint32_t row = job.row;
       run.code = ExitWorst(run.code, written);
       if (written != EXIT_OK) return;
@@ -266,7 +368,9 @@ int RunExtract(const PackToolRequest& request) {
                " bytes, those that could be decoded (" + DAMAGED_MAY_BE_WRONG + ")");
       report.Damaged(row, run.Text(row), reason, job.target, facts.decoded);
       run.code = ExitWorst(run.code, EXIT_DAMAGED);
-    });
+    };
+    if (streamed != nullptr) return streamed->Commit(facts.decoded, said);
+    WriteTarget(run, job, bytes, facts.decoded, said);
   };
 
   RowFetcher fetcher(session, index.facts, indexSound);
@@ -275,11 +379,24 @@ int RunExtract(const PackToolRequest& request) {
     if (!PlanTarget(run, row, &job)) return true;
     EntryFacts facts;
     const unsigned char* bytes = nullptr;
-    int fetched = fetcher.Fetch(row, &facts, &bytes, beyondTrustedRows);
+    StreamedTarget big(run, job);
+    bool streamed = false;
+    int fetched = fetcher.Fetch(row, &facts, &bytes, beyondTrustedRows, big.Sink(), &streamed);
     if (fetched == EXIT_OK) {
-      deliver(job, facts, bytes, "");
+      deliver(job, facts, bytes, "", streamed ? &big : nullptr);
       return true;
     }
+    if (streamed && fetched == EXIT_MEMORY) {
+      if (int refused = big.Refusal(); refused != EXIT_OK) {
+        run.code = ExitWorst(run.code, refused);
+        return true;
+      }
+      big.Drop();
+      run.Settle();
+      Complain(RowName(row, rows) + ": the entry is too large to map in memory (" +
+               std::to_string(facts.unpackedSize) + " bytes); nothing written");
+    }
+    big.Drop();
     // Past the trusted rows of a damaged index the entries end quietly.
     if (beyondTrustedRows && fetched == EXIT_ROW) return false;
     run.Settle();

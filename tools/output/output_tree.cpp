@@ -176,6 +176,19 @@ OutputTree::Way* OutputTree::HeldWay(const std::vector<std::string>& folders, Tr
 
 TreeResult OutputTree::Stage(const std::vector<std::string>& folders, const std::string& name, const Fill& fill,
                              uint64_t size, bool replace, uint32_t owner) {
+  PlatformStagedFile* file = nullptr;
+  TreeResult result = Begin(folders, name, replace, owner, &file);
+  if (result.outcome != TreeOutcome::Written) return result;
+  std::string error;
+  bool filled = fill(*file, &error);
+  if (!filled && error.empty()) error = file->Error();
+  result = End(filled, size);
+  if (!filled) result.error = error;
+  return result;
+}
+
+TreeResult OutputTree::Begin(const std::vector<std::string>& folders, const std::string& name, bool replace,
+                             uint32_t owner, PlatformStagedFile** file) {
   std::vector<std::string> names = folders;
   names.push_back(name);
   TreeResult result;
@@ -186,22 +199,33 @@ TreeResult OutputTree::Stage(const std::vector<std::string>& folders, const std:
   }
   result = AtTarget(way->open.back(), names, replace);
   if (result.outcome != TreeOutcome::Written) return result;
-  auto staged = std::make_unique<StagedTarget>();
-  staged->way = way;
-  staged->names = names;
-  staged->replace = replace;
-  staged->owner = owner;
-  PlatformStagedFile& file = staged->file;
-  std::string error;
-  if (file.Create(way->open.back(), STAGED_PREFIX, STAGED_TRIES) && fill(file, &error) &&
-      file.Close(&staged->identity)) {
+  begun_ = std::make_unique<StagedTarget>();
+  begun_->way = way;
+  begun_->names = names;
+  begun_->replace = replace;
+  begun_->owner = owner;
+  if (!begun_->file.Create(way->open.back(), STAGED_PREFIX, STAGED_TRIES)) {
+    result.outcome = TreeOutcome::Failed;
+    result.error = begun_->file.NoFreeName() ? "no free temporary name beside it" : begun_->file.Error();
+    begun_.reset();
+    return result;
+  }
+  *file = &begun_->file;
+  return result;
+}
+
+TreeResult OutputTree::End(bool keep, uint64_t size) {
+  TreeResult result;
+  std::unique_ptr<StagedTarget> staged = std::move(begun_);
+  result.path = PathOf(staged->names, staged->names.size());
+  if (keep && staged->file.Close(&staged->identity)) {
     staged_.push_back(std::move(staged));
     stagedBytes_ += size;
     return result;
   }
   result.outcome = TreeOutcome::Failed;
-  result.error = file.NoFreeName() ? "no free temporary name beside it" : !error.empty() ? error : file.Error();
-  file.Discard();
+  result.error = staged->file.Error();
+  staged->file.Discard();
   return result;
 }
 

@@ -75,6 +75,12 @@ class OutputTree {
   TreeResult Stage(const std::vector<std::string>& folders, const std::string& name, const Fill& fill, uint64_t size,
                    bool replace, uint32_t owner);
   std::vector<TreeResult> Flush();
+  // Stage in steps, for bytes that come as they are read: Begin stages as
+  // Stage does and gives the staged file, open and empty, in *file; End
+  // then closes and keeps it (keep) or removes it. One at a time.
+  TreeResult Begin(const std::vector<std::string>& folders, const std::string& name, bool replace, uint32_t owner,
+                   PlatformStagedFile** file);
+  TreeResult End(bool keep, uint64_t size);
   // How many files are staged; Full says that they are to be placed now, so
   // that a long run does not hold them all.
   size_t Staged() const { return staged_.size(); }
@@ -107,6 +113,7 @@ class OutputTree {
   std::vector<std::unique_ptr<Way>> held_;  // in the order opened
   std::map<std::vector<std::string>, Way*> heldBy_;
   std::vector<std::unique_ptr<StagedTarget>> staged_;
+  std::unique_ptr<StagedTarget> begun_;
   uint64_t stagedBytes_ = 0;
   size_t heldFolders_ = 0;
 };

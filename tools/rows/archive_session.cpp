@@ -86,9 +86,12 @@ void ArchiveSession::CutRows(const unsigned char* bytes, size_t size) {
   }
 }
 
-EntryOutcome ArchiveSession::Next(EntryFacts* facts, const unsigned char** bytes) {
-  *bytes = ArchiveCursorNextEntry(cursor_);
-  if (*bytes == nullptr) return Missed(facts);
+EntryOutcome ArchiveSession::NextTo(EntryFacts* facts, const unsigned char** bytes, ArchiveEntrySink* sink,
+                                    bool* streamed) {
+  int sunk = 0;
+  *bytes = ArchiveCursorNextEntryTo(cursor_, sink, &sunk);
+  if (streamed != nullptr) *streamed = sunk != 0;
+  if (*bytes == nullptr && (sunk == 0 || Place().miss != ARCHIVE_MISS_NONE)) return Missed(facts);
   ArchiveEntryInfo info;
   ArchiveCursorLastEntryInfo(cursor_, &info);
   *facts = EntryFacts{info.unpackedSize, info.packedSize, info.stored != 0,

@@ -54,7 +54,10 @@ class ArchiveSession {
   // reads again is not what it was.
   bool Rewind();
 
-  EntryOutcome Next(EntryFacts* facts, const unsigned char** bytes);
+  EntryOutcome Next(EntryFacts* facts, const unsigned char** bytes) { return NextTo(facts, bytes, nullptr, nullptr); }
+  // As Next, but an entry too large to hold goes to sink (*streamed set;
+  // Read with *bytes null, or TooLarge when the sink refused it).
+  EntryOutcome NextTo(EntryFacts* facts, const unsigned char** bytes, ArchiveEntrySink* sink, bool* streamed);
   EntryOutcome Skip(EntryFacts* facts);
 
   const std::vector<std::string>& Rows() const { return rows_; }
