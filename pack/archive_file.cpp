@@ -202,6 +202,9 @@ const unsigned char* Stream(ArchiveCursor* cursor, const EntryHeader& header, Ar
     }
     ProgramFree(piece);
   } else {
+    // Not beyond what a buffer could be: a damaged header's claim costs no
+    // more disk than it would have cost memory.
+    if (unpackedSize > ENTRY_SIZE_MAX) return passOver();
     unsigned char* room = sink->Room(unpackedSize, packedSize);
     if (room == nullptr) return passOver();
     unsigned char* stream = room + unpackedSize;

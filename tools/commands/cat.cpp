@@ -43,6 +43,7 @@ class CatSink : public ArchiveEntrySink {
   }
   // Why the sink refused the entry.
   std::string Refusal() const {
+    if (!decoded_.Asked()) return "it is too large to hold in memory";
     return temporary_ == PLATFORM_FILE_INVALID ? "no temporary file: " + SystemErrorText() : decoded_.Error();
   }
 

@@ -393,7 +393,7 @@ int RunExtract(const PackToolRequest& request) {
       }
       big.Drop();
       run.Settle();
-      Complain(RowName(row, rows) + ": the entry is too large to map in memory (" +
+      Complain(RowName(row, rows) + ": the entry is too large to hold in memory (" +
                std::to_string(facts.unpackedSize) + " bytes); nothing written");
     }
     big.Drop();
