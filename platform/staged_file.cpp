@@ -13,15 +13,15 @@ std::string SystemError() {
 
 }  // namespace
 
-bool PlatformStagedFile::Create(PlatformFolder folder, const char* prefix, int tries) {
+bool PlatformStagedFile::Create(PlatformFolder folder, const char* prefix, int tries, uint32_t first) {
   Discard();
-  return Make(folder, prefix, tries);
+  return Make(folder, prefix, tries, first);
 }
 
-bool PlatformStagedFile::Make(PlatformFolder folder, const char* prefix, int tries) {
+bool PlatformStagedFile::Make(PlatformFolder folder, const char* prefix, int tries, uint32_t first) {
   noFreeName_ = false;
   error_.clear();
-  for (int attempt = 0; attempt < tries; attempt++) {
+  for (uint32_t attempt = first; attempt - first < uint32_t(tries); attempt++) {
     std::string name =
         std::string(prefix) + std::to_string(PlatformProcessId()) + "-" + std::to_string(attempt) + ".tmp";
     PlatformFile file = PlatformFileCreateNewBelow(folder, name.c_str());
@@ -54,7 +54,7 @@ bool PlatformStagedFile::CreateBeside(const char* target, const char* prefix, in
     return false;
   }
   target_ = target + start;
-  if (Make(owned_, prefix, tries)) return true;
+  if (Make(owned_, prefix, tries, 0)) return true;
   PlatformFolderClose(owned_);
   owned_ = nullptr;
   return false;

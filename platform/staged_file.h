@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "platform/platform.h"
@@ -23,7 +24,9 @@ class PlatformStagedFile {
   // never opened. The folder must stay open until the file is placed or
   // discarded. An interrupt meanwhile removes the file. False when no name
   // was free (NoFreeName) or the system refused (the system's error stands).
-  bool Create(PlatformFolder folder, const char* prefix, int tries);
+  // first: the n to start from (a batch of files staged at once starts each
+  // one past the last, instead of passing every name its others took).
+  bool Create(PlatformFolder folder, const char* prefix, int tries, uint32_t first = 0);
   // The same in the folder the path target is in, which it holds open;
   // PlaceBeside then puts it in target's place.
   bool CreateBeside(const char* target, const char* prefix, int tries);
@@ -53,7 +56,7 @@ class PlatformStagedFile {
   PlatformFile File() const { return file_; }
 
  private:
-  bool Make(PlatformFolder folder, const char* prefix, int tries);
+  bool Make(PlatformFolder folder, const char* prefix, int tries, uint32_t first);
   // Takes the staged name off the interrupt's list.
   void Forget();
 

@@ -75,6 +75,9 @@ TEST_F(PackToolDisk, EntriesTooLargeToHoldAreStreamedByteForByte) {
   Bytes partial = Read("forced/spoilt.bin");
   EXPECT_EQ(partial.size(), decoded);
   EXPECT_FALSE(AnyStaged(Files()));
+  run = Run({"extract", "big.zip", "2", "-o", "one.bin"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_TRUE(Read("one.bin") == compressed);
 
   // cat gives the same bytes.
   for (auto [row, bytes] : {std::pair{"1", &stored}, std::pair{"2", &compressed}}) {

@@ -204,7 +204,7 @@ TreeResult OutputTree::Begin(const std::vector<std::string>& folders, const std:
   begun_->names = names;
   begun_->replace = replace;
   begun_->owner = owner;
-  if (!begun_->file.Create(way->open.back(), STAGED_PREFIX, STAGED_TRIES)) {
+  if (!begun_->file.Create(way->open.back(), STAGED_PREFIX, STAGED_TRIES, nextStaged_++)) {
     result.outcome = TreeOutcome::Failed;
     result.error = begun_->file.NoFreeName() ? "no free temporary name beside it" : begun_->file.Error();
     begun_.reset();

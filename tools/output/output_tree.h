@@ -116,6 +116,7 @@ class OutputTree {
   std::unique_ptr<StagedTarget> begun_;
   uint64_t stagedBytes_ = 0;
   size_t heldFolders_ = 0;
+  uint32_t nextStaged_ = 0;  // the number the next staged name starts from
 };
 
 // Makes the folder path and the folders above it that are missing, following
