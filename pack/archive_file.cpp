@@ -183,9 +183,7 @@ const unsigned char* Stream(ArchiveCursor* cursor, const EntryHeader& header, Ar
     Remember(cursor, header, false, 0);
     return Missed(cursor, ARCHIVE_MISS_TOO_LARGE);
   };
-  auto unreadable = [&]() {
-    return EndAtDamagedEntry(cursor, ARCHIVE_MISS_UNREADABLE, unpackedSize, packedSize);
-  };
+  auto unreadable = [&]() { return EndAtDamagedEntry(cursor, ARCHIVE_MISS_UNREADABLE, unpackedSize, packedSize); };
   bool damaged = false;
   bool checked = false;
   uint32_t decoded = unpackedSize;

@@ -135,11 +135,13 @@ void SmallFiles(const std::string& tool, const fs::path& folder, uint32_t files)
   }
   fs::remove_all(out);
   fs::remove_all(tarOut);
-  bool failed = *std::min_element(extracts.begin(), extracts.end()) < 0 || *std::min_element(tars.begin(), tars.end()) < 0;
+  bool failed =
+      *std::min_element(extracts.begin(), extracts.end()) < 0 || *std::min_element(tars.begin(), tars.end()) < 0;
   double extract = Median(extracts), tar = Median(tars);
-  printf("extract --all of %u small files (%.1f MB) to disk: %.2f s; tar -x + sync: %.2f s; extract/(tar+sync) %.2f "
-         "(median of %d)%s\n",
-         files, bytes / 1e6, extract, tar, extract / tar, RUNS, failed ? " (a run FAILED)" : "");
+  printf(
+      "extract --all of %u small files (%.1f MB) to disk: %.2f s; tar -x + sync: %.2f s; extract/(tar+sync) %.2f "
+      "(median of %d)%s\n",
+      files, bytes / 1e6, extract, tar, extract / tar, RUNS, failed ? " (a run FAILED)" : "");
 }
 
 // cat of a stored and a compressed entry of `mib` MiB each.
@@ -172,8 +174,8 @@ void LargeEntries(const std::string& tool, const fs::path& folder, size_t mib) {
     Bytes back((std::istreambuf_iterator<char>(written)), std::istreambuf_iterator<char>());
     same = same && back == data;
     bool failed = *std::min_element(times.begin(), times.end()) < 0 || !same;
-    printf("cat of a %zu MiB %s entry: %.2f s, peak RssAnon %.1f MB (median time of %d)%s\n", mib, kind,
-           Median(times), peak / 1024.0, RUNS, failed ? " (FAILED: a run failed or the bytes differ)" : "");
+    printf("cat of a %zu MiB %s entry: %.2f s, peak RssAnon %.1f MB (median time of %d)%s\n", mib, kind, Median(times),
+           peak / 1024.0, RUNS, failed ? " (FAILED: a run failed or the bytes differ)" : "");
   }
   fs::remove(out);
 }

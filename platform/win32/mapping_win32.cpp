@@ -47,8 +47,8 @@ bool PlatformFileMap(PlatformFile file, uint64_t offset, size_t size, bool writa
   HANDLE section = CreateFileMappingA(ToHandle(file), nullptr, writable ? PAGE_READWRITE : PAGE_READONLY,
                                       DWORD(end >> 32), DWORD(end), nullptr);
   if (section == nullptr) return false;
-  void* base =
-      MapViewOfFile(section, writable ? FILE_MAP_WRITE : FILE_MAP_READ, DWORD(start >> 32), DWORD(start), size + before);
+  void* base = MapViewOfFile(section, writable ? FILE_MAP_WRITE : FILE_MAP_READ, DWORD(start >> 32), DWORD(start),
+                             size + before);
   // The view keeps the section alive.
   DWORD error = GetLastError();
   CloseHandle(section);

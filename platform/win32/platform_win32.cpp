@@ -307,10 +307,9 @@ PlatformFile PlatformFileCreateNewBelow(PlatformFolder folder, const char* name)
   // removes it, which takes effect when the process ends. Written through:
   // what a write wrote is on the disk when it returns, so that a batch of
   // such files needs no flush of each (PlatformFileSystemSync).
-  return FromHandle(CreateFileA(Below(folder, name).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_WRITE_THROUGH,
-                                nullptr));
+  return FromHandle(CreateFileA(
+      Below(folder, name).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+      CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_WRITE_THROUGH, nullptr));
 }
 
 int PlatformFileMoveBelow(PlatformFolder folder, const char* from, const char* to, bool replace, bool* existed) {

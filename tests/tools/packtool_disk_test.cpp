@@ -19,10 +19,10 @@ TEST_F(PackToolDisk, AFailureMidwayLeavesEarlierFilesCompleteAndNothingPartial) 
   // Row 3 is larger than the file size limit: its write fails partway, as
   // on a full disk, between files that fit.
   Bytes big = SampleData(300000, 7);
-  WriteEntries("mixed.zip", {StoredEntry(B(Index({"C:\\Index.txt", "C:\\a.txt", "C:\\s\\b.txt", "C:\\s\\big.bin",
-                                                  "C:\\d.txt"}))),
-                             StoredEntry(B("alpha")), CompressedEntry(SampleData(5000, 1)), CompressedEntry(big),
-                             StoredEntry(B("delta"))});
+  WriteEntries(
+      "mixed.zip",
+      {StoredEntry(B(Index({"C:\\Index.txt", "C:\\a.txt", "C:\\s\\b.txt", "C:\\s\\big.bin", "C:\\d.txt"}))),
+       StoredEntry(B("alpha")), CompressedEntry(SampleData(5000, 1)), CompressedEntry(big), StoredEntry(B("delta"))});
   ToolRun run = Run({"extract", "mixed.zip", "--all", "-d", "out", "--json"}, "", 100000);
   EXPECT_EQ(run.exitCode, 6) << run.err;
   EXPECT_CONTAINS(run.err, "cannot write \"out/s/big.bin\"");
@@ -45,9 +45,9 @@ TEST_F(PackToolDisk, EntriesTooLargeToHoldAreStreamedByteForByte) {
   const size_t size = (size_t(17) << 20) + 12345;
   Bytes stored = SampleData(size, 3);
   Bytes compressed = SampleData(size, 4);
-  Bytes archive = BuildArchive({StoredEntry(B(Index({"C:\\Index.txt", "C:\\stored.bin", "C:\\packed.bin",
-                                                     "C:\\spoilt.bin", "C:\\after.txt"}))),
-                                StoredEntry(stored)});
+  Bytes archive = BuildArchive(
+      {StoredEntry(B(Index({"C:\\Index.txt", "C:\\stored.bin", "C:\\packed.bin", "C:\\spoilt.bin", "C:\\after.txt"}))),
+       StoredEntry(stored)});
   Bytes stream = EncodeCompressedStream(compressed.data(), compressed.size(), EncoderMode::Balanced, true);
   AppendRawEntry(archive, uint32_t(size), uint32_t(stream.size()), stream);
   stream[stream.size() / 3] ^= 0x5A;

@@ -282,7 +282,6 @@ class StreamedTarget {
     return begun_.outcome == TreeOutcome::Written ? staged_->File() : PLATFORM_FILE_INVALID;
   }
 
-
   int Refused(const std::string& error) {
     Drop();
     run_.Settle();
@@ -341,8 +340,8 @@ int RunExtract(const PackToolRequest& request) {
 
   // Writes a row's entry, or says why not. how: what is wrong with a damaged
   // entry the salvage walk found ("" for one the plain reading gave).
-  auto deliver = [&](const ExtractJob& job, const EntryFacts& facts, const unsigned char* bytes,
-                     const std::string& how, StreamedTarget* streamed = nullptr) {
+  auto deliver = [&](const ExtractJob& job, const EntryFacts& facts, const unsigned char* bytes, const std::string& how,
+                     StreamedTarget* streamed = nullptr) {
     uint32_t row = job.row;
     std::string reason = how.empty() ? std::string(DAMAGED_STREAM) : how;
     if (facts.damaged && (!request.force || facts.decoded == 0)) {
@@ -453,6 +452,12 @@ int RunExtract(const PackToolRequest& request) {
     }
   }
   run.Settle();
+  std::string unsynced;
+  if (!run.tree.Finish(&unsynced)) {
+    Complain("the files written may not all be on the disk yet: the system could not write their folders: " +
+             unsynced);
+    run.code = ExitWorst(run.code, EXIT_WRITE);
+  }
   // Entries that no row of a sound index names are not extracted: say so.
   if (request.all && indexSound) {
     if (found > rows.size()) {

@@ -38,7 +38,7 @@ struct OutputTree::Way {
   std::vector<bool> made;  // made[i]: open[i] was made by this write
 
   std::vector<std::string> names;  // of the folders below the user's
-  uint64_t volume = UINT64_MAX;     // of the deepest folder; UINT64_MAX for the user's folder
+  uint64_t volume = UINT64_MAX;    // of the deepest folder; UINT64_MAX for the user's folder
 
   ~Way() { Close({}, false); }
   // Closes them, deepest first; removeMade: removes those made (when empty).
@@ -67,6 +67,7 @@ OutputTree::OutputTree(const std::string& folder) : folder_(folder.empty() ? "."
 OutputTree::~OutputTree() {
   staged_.clear();
   CloseHeld();
+  moved_.clear();
 }
 
 std::string OutputTree::PathOf(const std::vector<std::string>& names, size_t count) const {
@@ -149,7 +150,13 @@ TreeResult OutputTree::Write(const std::vector<std::string>& folders, const std:
   Fill fill = [&](PlatformStagedFile& file, std::string*) { return file.Write(bytes, size); };
   TreeResult result = Stage(folders, name, fill, size, replace, owner);
   std::vector<TreeResult> placed = Flush();
-  return result.outcome == TreeOutcome::Written && !placed.empty() ? placed.back() : result;
+  if (result.outcome == TreeOutcome::Written && !placed.empty()) result = placed.back();
+  std::string error;
+  if (!Finish(&error) && result.outcome == TreeOutcome::Written) {
+    result.outcome = TreeOutcome::Failed;
+    result.error = "the system could not write its folder to the disk: " + error;
+  }
+  return result;
 }
 
 OutputTree::Way* OutputTree::HeldWay(const std::vector<std::string>& folders, TreeResult* result) {
@@ -163,9 +170,8 @@ OutputTree::Way* OutputTree::HeldWay(const std::vector<std::string>& folders, Tr
   }
   way->names = folders;
   PlatformFileIdentity identity{};
-  if (!folders.empty() &&
-      PlatformNameBelow(way->open[way->open.size() - 2], folders.back().c_str(), &identity) ==
-          PlatformNameKind::Folder) {
+  if (!folders.empty() && PlatformNameBelow(way->open[way->open.size() - 2], folders.back().c_str(), &identity) ==
+                              PlatformNameKind::Folder) {
     way->volume = identity.volume;
   }
   heldFolders_ += way->open.size();
@@ -283,14 +289,11 @@ std::vector<TreeResult> OutputTree::Flush() {
     result.path = result.outcome == TreeOutcome::Link ? result.path : PathOf(staged->names, staged->names.size());
     results.push_back(result);
   }
-  // The moves themselves: a file moved but not made durable is reported
-  // failed, though it is complete where it stands.
-  if (durable && !staged_.empty() && !SyncHeld(&error)) {
-    for (TreeResult& result : results) {
-      if (result.outcome != TreeOutcome::Written) continue;
-      result.outcome = TreeOutcome::Failed;
-      result.error = "the system could not write its folder to the disk: " + error;
-    }
+  // The moves are made durable by the next batch's sync or by Finish: a
+  // folder on each file system stays open for that.
+  for (auto& way : held_) {
+    bool kept = std::any_of(moved_.begin(), moved_.end(), [&](const auto& other) { return other->volume == way->volume; });
+    if (durable && !kept) moved_.push_back(std::move(way));
   }
   staged_.clear();
   stagedBytes_ = 0;
@@ -298,10 +301,24 @@ std::vector<TreeResult> OutputTree::Flush() {
   return results;
 }
 
+bool OutputTree::Finish(std::string* error) {
+  bool durable = true;
+  for (auto& way : moved_) {
+    if (durable && !PlatformFileSystemSync(way->open.back())) {
+      *error = SystemErrorText();
+      durable = false;
+    }
+  }
+  moved_.clear();
+  return durable;
+}
+
 // Closes the held folders, the last opened first, removing those made for
 // files that none of them holds now.
 void OutputTree::CloseHeld() {
-  for (size_t i = held_.size(); i-- > 0;) held_[i]->Close(held_[i]->names, true);
+  for (size_t i = held_.size(); i-- > 0;) {
+    if (held_[i] != nullptr) held_[i]->Close(held_[i]->names, true);
+  }
   held_.clear();
   heldBy_.clear();
   heldFolders_ = 0;

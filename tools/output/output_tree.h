@@ -66,15 +66,19 @@ class OutputTree {
   // a temporary name beside its target (fill writes its size bytes into the
   // open file, or says why not in *error); Written means staged. Flush makes
   // every staged file durable at once, moves each onto its target in the
-  // order staged (what stands there is checked again first), makes the moves
-  // durable, and gives each one's result in that order. A crash before the
-  // first sync leaves the targets as they were and staged files named
-  // .packtool-*; between the syncs, each target either as it was or
-  // complete; after, all of them complete.
+  // order staged (what stands there is checked again first) and gives each
+  // one's result in that order. A crash before the sync leaves the targets
+  // as they were and staged files named .packtool-*; after it, each target
+  // either as it was or complete; after Finish, all of them complete.
   using Fill = std::function<bool(PlatformStagedFile& file, std::string* error)>;
   TreeResult Stage(const std::vector<std::string>& folders, const std::string& name, const Fill& fill, uint64_t size,
                    bool replace, uint32_t owner);
   std::vector<TreeResult> Flush();
+  // Makes the moves of every batch placed durable (each batch's sync makes
+  // the moves of the batches before it durable too); false with *error when
+  // the system could not. The files are complete where they stand either
+  // way: only a crash before it may lose their names.
+  bool Finish(std::string* error);
   // Stage in steps, for bytes that come as they are read: Begin stages as
   // Stage does and gives the staged file, open and empty, in *file; End
   // then closes and keeps it (keep) or removes it. One at a time.
@@ -114,6 +118,7 @@ class OutputTree {
   std::map<std::vector<std::string>, Way*> heldBy_;
   std::vector<std::unique_ptr<StagedTarget>> staged_;
   std::unique_ptr<StagedTarget> begun_;
+  std::vector<std::unique_ptr<Way>> moved_;  // one per file system whose moves are not yet durable
   uint64_t stagedBytes_ = 0;
   size_t heldFolders_ = 0;
   uint32_t nextStaged_ = 0;  // the number the next staged name starts from
