@@ -226,7 +226,7 @@ void PlatformConsoleSetUp();
 // PLATFORM_INTERRUPT_FILES at once (false when that many are named, or the
 // name is longer than a staged file's). The folder must stay open while it
 // is named.
-constexpr int PLATFORM_INTERRUPT_FILES = 1024;
+constexpr int PLATFORM_INTERRUPT_FILES = 4096;
 bool PlatformDeleteOnInterrupt(PlatformFolder folder, const char* name);
 // Takes the file below folder off that list again.
 void PlatformKeepOnInterrupt(PlatformFolder folder, const char* name);

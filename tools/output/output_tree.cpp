@@ -17,7 +17,7 @@ constexpr int STAGED_TRIES = 1000;
 // whichever comes first: the files stay below what an interrupt can remove,
 // the bytes bound what waits in the system's cache, and the folders what
 // the process holds open.
-constexpr size_t BATCH_FILES = 1000;
+constexpr size_t BATCH_FILES = 4000;
 constexpr uint64_t BATCH_BYTES = uint64_t(64) << 20;
 constexpr size_t BATCH_FOLDERS = 256;
 static_assert(BATCH_FILES <= size_t(PLATFORM_INTERRUPT_FILES));
@@ -137,12 +137,15 @@ TreeResult OutputTree::AtTarget(PlatformFolder folder, const std::vector<std::st
 }
 
 TreeResult OutputTree::Check(const std::vector<std::string>& folders, const std::string& name, bool replace) const {
+  std::vector<std::string> target = folders;
+  target.push_back(name);
+  // Folders a batch holds open are there as they were opened.
+  auto held = heldBy_.find(folders);
+  if (held != heldBy_.end()) return AtTarget(held->second->open.back(), target, replace);
   Way way;
   TreeResult result = Open(folders, false, &way);
   if (result.outcome != TreeOutcome::Written || way.open.size() != folders.size() + 1) return result;
-  std::vector<std::string> names = folders;
-  names.push_back(name);
-  return AtTarget(way.open.back(), names, replace);
+  return AtTarget(way.open.back(), target, replace);
 }
 
 TreeResult OutputTree::Write(const std::vector<std::string>& folders, const std::string& name, const void* bytes,
