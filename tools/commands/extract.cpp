@@ -42,9 +42,11 @@ struct ExtractRun {
   // Places the staged files and says what became of each.
   void Settle() {
     if (held.empty()) return;
-    std::vector<TreeResult> results = tree.Flush();
-    for (size_t i = 0; i < held.size(); i++) held[i](results[i]);
+    // Taken first: saying a refusal settles again, with nothing held.
+    std::vector<std::function<void(const TreeResult&)>> waiting = std::move(held);
     held.clear();
+    std::vector<TreeResult> results = tree.Flush();
+    for (size_t i = 0; i < waiting.size(); i++) waiting[i](results[i]);
   }
 
   std::string Text(uint32_t row) const { return row < rows.size() ? rows[row] : std::string(); }
