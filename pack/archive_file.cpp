@@ -161,6 +161,61 @@ bool DecodeEntry(const unsigned char* stream, uint32_t packedSize, unsigned char
   return sound && result.written == unpackedSize;
 }
 
+// Reads size bytes of the entry's data from `from` on, in pieces the
+// platform's 32-bit count takes.
+bool ReadDataAt(const ArchiveCursor* cursor, uint64_t from, unsigned char* destination, uint32_t size) {
+  uint32_t done = 0;
+  for (uint32_t at = 0; at < size; at += done) {
+    uint32_t piece = std::min<uint32_t>(size - at, 1u << 30);
+    if (!PlatformFileReadAt(cursor->archive->file, DataStart(cursor) + from + at, destination + at, piece, &done) ||
+        done != piece) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Hands the entry whose header was just read to sink (see
+// ArchiveCursorNextEntryTo).
+const unsigned char* Stream(ArchiveCursor* cursor, const EntryHeader& header, ArchiveEntrySink* sink) {
+  const uint32_t unpackedSize = header.unpackedSize, packedSize = header.packedSize;
+  auto passOver = [&]() -> const unsigned char* {
+    PassEntry(cursor, packedSize);
+    Remember(cursor, header, false, 0);
+    return Missed(cursor, ARCHIVE_MISS_TOO_LARGE);
+  };
+  auto unreadable = [&]() { return EndAtDamagedEntry(cursor, ARCHIVE_MISS_UNREADABLE, unpackedSize, packedSize); };
+  bool damaged = false;
+  bool checked = false;
+  uint32_t decoded = unpackedSize;
+  if (header.Stored()) {
+    auto* piece = static_cast<unsigned char*>(ProgramAlloc(ARCHIVE_STREAM_PIECE, false));
+    if (piece == nullptr) return passOver();
+    for (uint32_t from = 0; from < packedSize; from += ARCHIVE_STREAM_PIECE) {
+      uint32_t size = std::min(packedSize - from, ARCHIVE_STREAM_PIECE);
+      bool read = ReadDataAt(cursor, from, piece, size);
+      if (!read || !sink->Take(piece, size)) {
+        ProgramFree(piece);
+        return read ? passOver() : unreadable();
+      }
+    }
+    ProgramFree(piece);
+  } else {
+    // Not beyond what a buffer could be: a damaged header's claim costs no
+    // more disk than it would have cost memory.
+    if (unpackedSize > ENTRY_SIZE_MAX) return passOver();
+    unsigned char* room = sink->Room(unpackedSize, packedSize);
+    if (room == nullptr) return passOver();
+    unsigned char* stream = room + unpackedSize;
+    if (!ReadDataAt(cursor, 0, stream, packedSize)) return unreadable();
+    damaged = !DecodeEntry(stream, packedSize, room, unpackedSize, cursor->checksumThread, &decoded);
+    checked = !damaged && CarriesChecksum(stream, packedSize);
+  }
+  PassEntry(cursor, packedSize);
+  Remember(cursor, header, damaged, decoded, checked);
+  return nullptr;
+}
+
 ArchiveCursor CursorAtStart(const ArchiveFile* archive) {
   return ArchiveCursor{archive, nullptr, -1, {}, false, 0, 0, {}, false, CHECKSUM_SERIAL};
 }
@@ -296,6 +351,11 @@ void ArchiveCursorFree(ArchiveCursor* cursor) {
 }
 
 const unsigned char* ArchiveCursorNextEntry(ArchiveCursor* cursor) {
+  return ArchiveCursorNextEntryTo(cursor, nullptr, nullptr);
+}
+
+const unsigned char* ArchiveCursorNextEntryTo(ArchiveCursor* cursor, ArchiveEntrySink* sink, int* streamed) {
+  if (streamed != nullptr) *streamed = 0;
   Begin(cursor);
   EntryHeader header;
   if (!ReadHeader(cursor, &header)) return nullptr;
@@ -306,6 +366,11 @@ const unsigned char* ArchiveCursorNextEntry(ArchiveCursor* cursor) {
   }
   if (Implausible(cursor, header)) {
     return EndAtDamagedEntry(cursor, ARCHIVE_MISS_IMPLAUSIBLE, unpackedSize, packedSize);
+  }
+
+  if (sink != nullptr && (unpackedSize >= ARCHIVE_STREAMED_FROM || packedSize >= ARCHIVE_STREAMED_FROM)) {
+    *streamed = 1;
+    return Stream(cursor, header, sink);
   }
 
   bool stored = header.Stored();

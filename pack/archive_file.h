@@ -116,6 +116,37 @@ void ArchiveCursorChecksumBeside(ArchiveCursor* cursor);
 int ArchiveCursorLastEntryInfo(const ArchiveCursor* cursor, ArchiveEntryInfo* info);
 int ArchiveCursorWhere(const ArchiveCursor* cursor, ArchivePlace* place);
 
+// Entries from this size on (unpacked or packed) go to a sink, when one is
+// given, instead of into a buffer of the program heap: the one home of the
+// bound from which an entry is not held in the process's own memory.
+constexpr uint32_t ARCHIVE_STREAMED_FROM = 16u << 20;
+
+// Where such an entry goes.
+class ArchiveEntrySink {
+ public:
+  // A stored entry's bytes, in order, in pieces of at most
+  // ARCHIVE_STREAM_PIECE bytes; false stops (the entry is passed over).
+  virtual bool Take(const unsigned char* bytes, uint32_t size) = 0;
+  // Room for a compressed entry: size bytes that read as 0, for its decoded
+  // bytes, followed by packedSize bytes that its stream is read into (both
+  // best in a mapped file, not the process's memory); null when there is
+  // none (the entry is passed over).
+  virtual unsigned char* Room(uint32_t size, uint32_t packedSize) = 0;
+
+ protected:
+  ~ArchiveEntrySink() = default;
+};
+constexpr uint32_t ARCHIVE_STREAM_PIECE = 1u << 20;
+
+// As ArchiveCursorNextEntry, but an entry of ARCHIVE_STREAMED_FROM bytes or
+// more goes to sink (*streamed is then 1): a stored one is read in pieces,
+// a compressed one is read and decoded in the room the sink gives. Null is
+// returned for it, with the miss and account as for an entry delivered
+// (ARCHIVE_MISS_NONE, decoded and damaged as ever); a read the system
+// refused ends the archive there as ever; a sink that refuses passes the
+// entry over (ARCHIVE_MISS_TOO_LARGE). A null sink streams nothing.
+const unsigned char* ArchiveCursorNextEntryTo(ArchiveCursor* cursor, ArchiveEntrySink* sink, int* streamed);
+
 // Puts the cursor before entry `index` of a walked archive (the entry count
 // puts it where the walk ended), so that its next call reads or passes that
 // entry; costs no read. The entry it delivered last stays valid and its

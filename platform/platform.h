@@ -69,6 +69,33 @@ int PlatformFileDelete(const char* path);
 // Writes what the system still holds of the file through to the disk; false
 // when the system reports that it could not.
 bool PlatformFileSync(PlatformFile file);
+// Sets the file's size. Added bytes read as 0 and take their room on the
+// disk now (where the file system can), so that writing them through a
+// mapping does not meet a full disk.
+bool PlatformFileResize(PlatformFile file, uint64_t size);
+
+// A part of a file seen as memory: data[0, size) are the file's bytes from
+// the offset it was mapped at. The pages belong to the file (the system's
+// cache of it), not to the process's own memory.
+struct PlatformMapping {
+  unsigned char* data = nullptr;
+  size_t size = 0;
+  void* base = nullptr;  // where the system's view starts (aligned below data)
+  size_t baseSize = 0;
+  PlatformFile file = PLATFORM_FILE_INVALID;
+  bool writable = false;
+};
+// Maps size bytes of the file from offset (any offset), for reading, or for
+// writing too (the file must then be open for writing and hold those bytes).
+// False when the address space or the system refuses; a 32-bit process has
+// room for about 1.5 GiB of views at most.
+bool PlatformFileMap(PlatformFile file, uint64_t offset, size_t size, bool writable, PlatformMapping* mapping);
+// Unmaps. The bytes written through a writable view are the file's; with
+// durable, they are also part of what makes the file durable (on Windows the
+// view and the file are flushed to the disk here, as its mapped pages are
+// not written through; POSIX leaves it to the file system's sync). False
+// when the system reports that it could not.
+bool PlatformFileUnmap(PlatformMapping* mapping, bool durable);
 
 // Which file a name leads to, whatever name reached it: the volume and the
 // file number on Windows, the device and the inode on POSIX. Two names with
@@ -121,6 +148,14 @@ int PlatformFileMoveBelow(PlatformFolder folder, const char* from, const char* t
 int PlatformFileDeleteBelow(PlatformFolder folder, const char* name);
 // Removes the folder name below folder when it holds nothing.
 void PlatformFolderRemoveBelow(PlatformFolder folder, const char* name);
+// Makes durable, at once, what was written to the files made by
+// PlatformFileCreateNewBelow on the file system that folder is on, and the
+// moves made below its folders: on Linux one sync of that file system
+// (syncfs), elsewhere on POSIX a sync of every file system. On Windows such
+// files are written through to the disk as they are written (their handles
+// are opened so) and moves are written through: nothing is left to do. A
+// crash before it returns may lose any of them; after it, none.
+bool PlatformFileSystemSync(PlatformFolder folder);
 
 // The user's folder for temporary files, ending in a path separator, copied
 // with its terminator into buffer. Returns its length; 0 (and "" where there
@@ -189,12 +224,17 @@ uint64_t PlatformMilliseconds();
 // Sets up a console program: standard output takes bytes as they are (no LF
 // to CR LF), the locale's character set is the console's, a write past a
 // file size limit fails instead of ending the process, and an interrupt
-// (Ctrl+C, a hang-up, a termination) removes the file named by
+// (Ctrl+C, a hang-up, a termination) removes the files named by
 // PlatformDeleteOnInterrupt before the process ends.
 void PlatformConsoleSetUp();
-// Names the file below folder that an interrupt is to remove, one at a time;
-// a null folder names none. The folder must stay open while it is named.
-void PlatformDeleteOnInterrupt(PlatformFolder folder, const char* name);
+// Adds the file below folder to those an interrupt is to remove, up to
+// PLATFORM_INTERRUPT_FILES at once (false when that many are named, or the
+// name is longer than a staged file's). The folder must stay open while it
+// is named.
+constexpr int PLATFORM_INTERRUPT_FILES = 4096;
+bool PlatformDeleteOnInterrupt(PlatformFolder folder, const char* name);
+// Takes the file below folder off that list again.
+void PlatformKeepOnInterrupt(PlatformFolder folder, const char* name);
 // Whether standard error is a terminal (a person may be watching).
 bool PlatformErrorIsTerminal();
 

@@ -13,15 +13,15 @@ std::string SystemError() {
 
 }  // namespace
 
-bool PlatformStagedFile::Create(PlatformFolder folder, const char* prefix, int tries) {
+bool PlatformStagedFile::Create(PlatformFolder folder, const char* prefix, int tries, uint32_t first) {
   Discard();
-  return Make(folder, prefix, tries);
+  return Make(folder, prefix, tries, first);
 }
 
-bool PlatformStagedFile::Make(PlatformFolder folder, const char* prefix, int tries) {
+bool PlatformStagedFile::Make(PlatformFolder folder, const char* prefix, int tries, uint32_t first) {
   noFreeName_ = false;
   error_.clear();
-  for (int attempt = 0; attempt < tries; attempt++) {
+  for (uint32_t attempt = first; attempt - first < uint32_t(tries); attempt++) {
     std::string name =
         std::string(prefix) + std::to_string(PlatformProcessId()) + "-" + std::to_string(attempt) + ".tmp";
     PlatformFile file = PlatformFileCreateNewBelow(folder, name.c_str());
@@ -29,7 +29,7 @@ bool PlatformStagedFile::Make(PlatformFolder folder, const char* prefix, int tri
       folder_ = folder;
       file_ = file;
       name_ = name;
-      PlatformDeleteOnInterrupt(folder_, name_.c_str());
+      interruptRemoves_ = PlatformDeleteOnInterrupt(folder_, name_.c_str());
       return true;
     }
     // Only a name that is taken is worth another try.
@@ -54,7 +54,7 @@ bool PlatformStagedFile::CreateBeside(const char* target, const char* prefix, in
     return false;
   }
   target_ = target + start;
-  if (Make(owned_, prefix, tries)) return true;
+  if (Make(owned_, prefix, tries, 0)) return true;
   PlatformFolderClose(owned_);
   owned_ = nullptr;
   return false;
@@ -77,24 +77,49 @@ bool PlatformStagedFile::Write(const void* data, size_t size) {
 
 bool PlatformStagedFile::Place(const char* target, bool replace, bool* existed, PlatformFileIdentity* identity) {
   *existed = false;
-  bool complete = PlatformFileSync(file_) && (identity == nullptr || PlatformFileIdentityOf(file_, identity));
-  if (!complete) error_ = SystemError();
+  if (!PlatformFileSync(file_)) {
+    error_ = SystemError();
+    Discard();
+    return false;
+  }
+  return Close(identity) && MoveTo(target, replace, existed);
+}
+
+bool PlatformStagedFile::Close(PlatformFileIdentity* identity) {
+  bool known = identity == nullptr || PlatformFileIdentityOf(file_, identity);
+  if (!known) {
+    error_ = SystemError();
+    Discard();
+    return false;
+  }
   PlatformFileClose(file_);
   file_ = PLATFORM_FILE_INVALID;
-  if (complete && !PlatformFileMoveBelow(folder_, name_.c_str(), target, replace, existed)) {
+  return true;
+}
+
+bool PlatformStagedFile::MoveTo(const char* target, bool replace, bool* existed) {
+  *existed = false;
+  if (!PlatformFileMoveBelow(folder_, name_.c_str(), target, replace, existed)) {
     error_ = SystemError();
-    complete = false;
+    Discard();
+    return false;
   }
-  if (complete) name_.clear();
+  Forget();
+  name_.clear();
   Discard();
-  return complete;
+  return true;
+}
+
+void PlatformStagedFile::Forget() {
+  if (interruptRemoves_) PlatformKeepOnInterrupt(folder_, name_.c_str());
+  interruptRemoves_ = false;
 }
 
 void PlatformStagedFile::Discard() {
   if (file_ != PLATFORM_FILE_INVALID) PlatformFileClose(file_);
   file_ = PLATFORM_FILE_INVALID;
   if (!name_.empty()) PlatformFileDeleteBelow(folder_, name_.c_str());
-  if (folder_ != nullptr) PlatformDeleteOnInterrupt(nullptr, nullptr);
+  if (!name_.empty()) Forget();
   name_.clear();
   folder_ = nullptr;
   if (owned_ != nullptr) PlatformFolderClose(owned_);

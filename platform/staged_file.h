@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "platform/platform.h"
@@ -23,7 +24,9 @@ class PlatformStagedFile {
   // never opened. The folder must stay open until the file is placed or
   // discarded. An interrupt meanwhile removes the file. False when no name
   // was free (NoFreeName) or the system refused (the system's error stands).
-  bool Create(PlatformFolder folder, const char* prefix, int tries);
+  // first: the n to start from (a batch of files staged at once starts each
+  // one past the last, instead of passing every name its others took).
+  bool Create(PlatformFolder folder, const char* prefix, int tries, uint32_t first = 0);
   // The same in the folder the path target is in, which it holds open;
   // PlaceBeside then puts it in target's place.
   bool CreateBeside(const char* target, const char* prefix, int tries);
@@ -35,6 +38,12 @@ class PlatformStagedFile {
   // when given, receives the placed file's identity.
   bool Place(const char* target, bool replace, bool* existed, PlatformFileIdentity* identity = nullptr);
   bool PlaceBeside(bool replace, bool* existed) { return Place(target_.c_str(), replace, existed); }
+  // Place in two steps, for a batch of files made durable together
+  // (PlatformFileSystemSync) between them: Close closes the file without
+  // writing it through, under its staged name; MoveTo then moves it onto
+  // target. On a failure of either the staged file is removed.
+  bool Close(PlatformFileIdentity* identity);
+  bool MoveTo(const char* target, bool replace, bool* existed);
   // Closes and removes the file, unless it was placed.
   void Discard();
 
@@ -43,9 +52,13 @@ class PlatformStagedFile {
   const std::string& Error() const { return error_; }
   bool NoFreeName() const { return noFreeName_; }
   const std::string& Name() const { return name_; }
+  // The open file, to be sized or mapped; invalid once closed.
+  PlatformFile File() const { return file_; }
 
  private:
-  bool Make(PlatformFolder folder, const char* prefix, int tries);
+  bool Make(PlatformFolder folder, const char* prefix, int tries, uint32_t first);
+  // Takes the staged name off the interrupt's list.
+  void Forget();
 
   PlatformFolder folder_ = nullptr;
   PlatformFolder owned_ = nullptr;  // the folder CreateBeside opened
@@ -54,4 +67,5 @@ class PlatformStagedFile {
   std::string target_;  // the name CreateBeside was given, in its folder
   std::string error_;
   bool noFreeName_ = false;
+  bool interruptRemoves_ = false;  // the staged name is on the interrupt's list
 };

@@ -32,13 +32,19 @@ uint64_t PlatformMilliseconds() {
 
 namespace {
 
-// The file an interrupt removes: a signal handler reaches nothing but
-// globals, and unlinkat is safe to call in one.
-char pendingName[4096];
-volatile sig_atomic_t pendingFolder = -1;
+// The files an interrupt removes: a signal handler reaches nothing but
+// globals, and unlinkat is safe to call in one. A slot is taken while its
+// folder is above 0 (the descriptor plus one); the name is written first.
+struct PendingFile {
+  volatile sig_atomic_t folder;
+  char name[posix_console::PENDING_NAME_MAX];
+};
+PendingFile pending[PLATFORM_INTERRUPT_FILES];
 
 void RemovePendingAndStop(int signalNumber) {
-  if (pendingFolder >= 0) unlinkat(pendingFolder, pendingName, 0);
+  for (PendingFile& file : pending) {
+    if (file.folder > 0) unlinkat(file.folder - 1, file.name, 0);
+  }
   signal(signalNumber, SIG_DFL);
   raise(signalNumber);
 }
@@ -50,11 +56,22 @@ bool LocaleIsUtf8() {
 
 }  // namespace
 
-void posix_console::SetPending(int folder, const char* name) {
-  pendingFolder = -1;
-  if (folder < 0 || name == nullptr || strlen(name) >= sizeof pendingName) return;
-  memcpy(pendingName, name, strlen(name) + 1);
-  pendingFolder = folder;
+bool posix_console::AddPending(int folder, const char* name) {
+  size_t length = strlen(name);
+  if (folder < 0 || length >= PENDING_NAME_MAX) return false;
+  for (PendingFile& file : pending) {
+    if (file.folder != 0) continue;
+    memcpy(file.name, name, length + 1);
+    file.folder = folder + 1;
+    return true;
+  }
+  return false;
+}
+
+void posix_console::DropPending(int folder, const char* name) {
+  for (PendingFile& file : pending) {
+    if (file.folder == folder + 1 && strcmp(file.name, name) == 0) file.folder = 0;
+  }
 }
 
 void PlatformConsoleSetUp() {

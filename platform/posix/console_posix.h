@@ -1,10 +1,17 @@
 // Internal to the POSIX seam: what the folder calls hand to the console part.
 #pragma once
 
+#include <cstddef>
+
+#include "platform/platform.h"
+
 namespace posix_console {
 
-// Names the file name below the open folder descriptor folder that an
-// interrupt removes; a folder below 0 names none.
-void SetPending(int folder, const char* name);
+// The longest name an interrupt can remove, with its terminator.
+constexpr size_t PENDING_NAME_MAX = 64;
+// Adds the file name below the open folder descriptor folder to those an
+// interrupt removes; false when the list is full or the name too long.
+bool AddPending(int folder, const char* name);
+void DropPending(int folder, const char* name);
 
 }  // namespace posix_console

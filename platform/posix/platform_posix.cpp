@@ -418,6 +418,14 @@ PlatformFile PlatformFileCreateNewBelow(PlatformFolder folder, const char* name)
 int PlatformFileMoveBelow(PlatformFolder folder, const char* from, const char* to, bool replace, bool* existed) {
   *existed = false;
   if (replace) return renameat(folder->fd, from, folder->fd, to) == 0 ? 1 : 0;
+#ifdef RENAME_NOREPLACE
+  // One step that fails when the name is taken, where the file system has it.
+  if (renameat2(folder->fd, from, folder->fd, to, RENAME_NOREPLACE) == 0) return 1;
+  if (errno == EEXIST) {
+    *existed = true;
+    return 0;
+  }
+#endif
   // A hard link fails when the name is taken, with no moment in which a
   // file made meanwhile could be replaced. Where the file system has no hard
   // links, test and rename.
@@ -514,6 +522,20 @@ bool PlatformFolderNames(const char* path, void (*each)(const char* name, void* 
   return error == 0;
 }
 
-void PlatformDeleteOnInterrupt(PlatformFolder folder, const char* name) {
-  posix_console::SetPending(folder == nullptr ? -1 : folder->fd, name);
+bool PlatformDeleteOnInterrupt(PlatformFolder folder, const char* name) {
+  return posix_console::AddPending(folder->fd, name);
+}
+
+void PlatformKeepOnInterrupt(PlatformFolder folder, const char* name) {
+  posix_console::DropPending(folder->fd, name);
+}
+
+bool PlatformFileSystemSync(PlatformFolder folder) {
+#ifdef __linux__
+  return syncfs(folder->fd) == 0;
+#else
+  (void)folder;
+  sync();
+  return true;
+#endif
 }

@@ -304,10 +304,12 @@ PlatformNameKind PlatformNameBelow(PlatformFolder folder, const char* name, Plat
 PlatformFile PlatformFileCreateNewBelow(PlatformFolder folder, const char* name) {
   calls.creates++;
   // Delete sharing: an interrupt's handler runs while the file is open and
-  // removes it, which takes effect when the process ends.
-  return FromHandle(CreateFileA(Below(folder, name).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  // removes it, which takes effect when the process ends. Written through:
+  // what a write wrote is on the disk when it returns, so that a batch of
+  // such files needs no flush of each (PlatformFileSystemSync).
+  return FromHandle(CreateFileA(
+      Below(folder, name).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+      CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_WRITE_THROUGH, nullptr));
 }
 
 int PlatformFileMoveBelow(PlatformFolder folder, const char* from, const char* to, bool replace, bool* existed) {
@@ -429,11 +431,18 @@ namespace {
 // The file Ctrl+C removes. The handler runs on a thread of its own while the
 // file is open: it is opened with delete sharing, so the deletion takes
 // effect when the process ends.
-char pendingPath[MAX_PATH + 1];
-volatile LONG pendingSet = 0;
+// The files an interrupt removes; a slot is taken while its flag is set,
+// after its path was written.
+struct PendingFile {
+  volatile LONG set;
+  char path[MAX_PATH + 1];
+};
+PendingFile pending[PLATFORM_INTERRUPT_FILES];
 
 BOOL WINAPI RemovePending(DWORD) {
-  if (pendingSet != 0) DeleteFileA(pendingPath);
+  for (PendingFile& file : pending) {
+    if (file.set != 0) DeleteFileA(file.path);
+  }
   return FALSE;
 }
 
@@ -445,13 +454,30 @@ void PlatformConsoleSetUp() {
   SetConsoleCtrlHandler(RemovePending, TRUE);
 }
 
-void PlatformDeleteOnInterrupt(PlatformFolder folder, const char* name) {
-  pendingSet = 0;
-  if (folder == nullptr || name == nullptr) return;
+bool PlatformDeleteOnInterrupt(PlatformFolder folder, const char* name) {
   std::string path = Below(folder, name);
-  if (path.size() >= sizeof pendingPath) return;
-  memcpy(pendingPath, path.c_str(), path.size() + 1);
-  pendingSet = 1;
+  if (path.size() >= sizeof pending[0].path) return false;
+  for (PendingFile& file : pending) {
+    if (file.set != 0) continue;
+    memcpy(file.path, path.c_str(), path.size() + 1);
+    file.set = 1;
+    return true;
+  }
+  return false;
+}
+
+void PlatformKeepOnInterrupt(PlatformFolder folder, const char* name) {
+  std::string path = Below(folder, name);
+  for (PendingFile& file : pending) {
+    if (file.set != 0 && path == file.path) file.set = 0;
+  }
+}
+
+bool PlatformFileSystemSync(PlatformFolder) {
+  // The staged files are opened to be written through, and moves are
+  // written through: a flush of every file would cost what it costs per
+  // file, and a whole volume's flush needs an administrator.
+  return true;
 }
 
 bool PlatformErrorIsTerminal() {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -230,6 +231,96 @@ TEST_F(ArchiveObject, ThreadsReadDifferentEntriesOfOneArchive) {
   for (std::thread& reader : readers) reader.join();
   for (uint32_t t = 0; t < threads; t++) EXPECT_EQ(wrong[t], 0) << "thread " << t;
   ArchiveFileClose(archive);
+}
+
+// Where a large entry goes: the pieces of a stored one, the room for a
+// compressed one; a sink may refuse.
+struct MemorySink : ArchiveEntrySink {
+  bool refuse = false;
+  Bytes taken;
+  Bytes room;
+  size_t pieces = 0;
+  bool Take(const unsigned char* bytes, uint32_t size) override {
+    pieces++;
+    EXPECT_LE(size, ARCHIVE_STREAM_PIECE);
+    taken.insert(taken.end(), bytes, bytes + size);
+    return !refuse;
+  }
+  unsigned char* Room(uint32_t size, uint32_t packedSize) override {
+    room.assign(size_t(size) + packedSize, 0);
+    return refuse ? nullptr : room.data();
+  }
+};
+
+// Entries from ARCHIVE_STREAMED_FROM on go to the sink with the account a
+// buffer would have had; smaller ones come in a buffer as ever. A sink that
+// refuses passes the entry over, and the next one still comes; a read the
+// system refuses partway ends the archive there.
+TEST_F(ArchiveObject, LargeEntriesGoToASinkInPieces) {
+  const uint32_t large = ARCHIVE_STREAMED_FROM + 4321;
+  Bytes stored = Noise(large, 5), small = Noise(3000, 6);
+  Bytes repeated;
+  while (repeated.size() < large) repeated.insert(repeated.end(), small.begin(), small.end());
+  repeated.resize(large);
+  Bytes archive = BuildArchive({StoredEntry(stored), CompressedEntry(repeated)});
+  // A header that claims far more than its stream gives: damaged, its
+  // decoded bytes counted.
+  Bytes stream = EncodeCompressedStream(small.data(), small.size(), EncoderMode::Balanced, true);
+  AppendRawEntry(archive, large, uint32_t(stream.size()), stream);
+  Bytes tail = BuildArchive({CompressedEntry(small)});
+  archive.insert(archive.end(), tail.begin(), tail.end());
+  ASSERT_TRUE(WriteFileBytes(ARCHIVE, archive));
+
+  struct Case {
+    const char* name;
+    bool refuse;
+    uint64_t refusedAt;  // a read refused at this offset (0: none)
+    std::vector<int> misses;
+  } cases[] = {
+      {"taken", false, 0, {ARCHIVE_MISS_NONE, ARCHIVE_MISS_NONE, ARCHIVE_MISS_NONE, ARCHIVE_MISS_NONE}},
+      {"refused by the sink", true, 0,
+       {ARCHIVE_MISS_TOO_LARGE, ARCHIVE_MISS_TOO_LARGE, ARCHIVE_MISS_TOO_LARGE, ARCHIVE_MISS_NONE}},
+      {"read refused partway", false, 8 + 5 * ARCHIVE_STREAM_PIECE, {ARCHIVE_MISS_UNREADABLE, ARCHIVE_MISS_END}},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    PlatformFileCallsReset();
+    if (test.refusedAt != 0) PlatformFileRefuseReadsOf(test.refusedAt, test.refusedAt + 1);
+    ArchiveFile* file = ArchiveFileOpen(ARCHIVE, ARCHIVE_WALK_NONE);
+    ASSERT_NE(file, nullptr);
+    ArchiveCursor* cursor = ArchiveCursorCreate(file);
+    for (size_t entry = 0; entry < test.misses.size(); entry++) {
+      MemorySink sink;
+      sink.refuse = test.refuse;
+      int streamed = -1;
+      const unsigned char* bytes = ArchiveCursorNextEntryTo(cursor, &sink, &streamed);
+      ArchivePlace place{};
+      ArchiveEntryInfo info{};
+      ArchiveCursorWhere(cursor, &place);
+      ArchiveCursorLastEntryInfo(cursor, &info);
+      EXPECT_EQ(place.miss, test.misses[entry]) << entry;
+      EXPECT_EQ(streamed, entry < 3 && place.miss != ARCHIVE_MISS_END ? 1 : 0) << entry;
+      if (place.miss != ARCHIVE_MISS_NONE) continue;
+      if (entry == 0) {
+        EXPECT_TRUE(sink.taken == stored && sink.pieces == 17);
+      } else if (entry == 1) {
+        EXPECT_TRUE(Bytes(sink.room.begin(), sink.room.begin() + large) == repeated);
+      }
+      if (entry == 2) {
+        EXPECT_EQ(info.damaged, 1);
+        EXPECT_EQ(info.decoded, small.size());
+        EXPECT_TRUE(Bytes(sink.room.begin(), sink.room.begin() + small.size()) == small);
+        EXPECT_EQ(std::count(sink.room.begin() + small.size(), sink.room.begin() + large, 0), large - small.size());
+      }
+      if (entry < 3) {
+        EXPECT_EQ(bytes, nullptr);
+      } else {
+        EXPECT_TRUE(bytes != nullptr && Bytes(bytes, bytes + small.size()) == small);
+      }
+    }
+    ArchiveCursorFree(cursor);
+    ArchiveFileClose(file);
+  }
 }
 
 }  // namespace

@@ -747,18 +747,54 @@ TEST(PlatformStaged, TakenNamesArePassedAndTheIdentityIsTheTargets) {
   fs::remove_all("seam_staged");
 }
 
+// A file mapped at any offset shows its bytes and takes what is written
+// through the view; a file made larger reads 0 in what was added; a batch's
+// sync and moves hold what was closed unsynced.
+TEST(PlatformStaged, MappedFilesAndABatchMadeDurableTogether) {
+  fs::remove_all("seam_map");
+  fs::create_directory("seam_map");
+  PlatformFolder folder = PlatformFolderOpen("seam_map");
+  ASSERT_NE(folder, nullptr);
+  PlatformStagedFile staged;
+  ASSERT_TRUE(staged.Create(folder, ".stage-", 4));
+  const uint64_t size = 200000, offset = 70001;  // past a page and a Windows view's granularity
+  ASSERT_TRUE(PlatformFileResize(staged.File(), size));
+  PlatformMapping view;
+  ASSERT_TRUE(PlatformFileMap(staged.File(), 0, size, true, &view));
+  EXPECT_EQ(std::count(view.data, view.data + size, 0), int64_t(size)) << "added bytes read as 0";
+  for (uint64_t i = 0; i < size; i++) view.data[i] = uint8_t(i * 7 + 1);
+  ASSERT_TRUE(PlatformFileUnmap(&view, true));
+  ASSERT_TRUE(PlatformFileResize(staged.File(), size - 1000));
+  ASSERT_TRUE(PlatformFileMap(staged.File(), offset, 5000, false, &view));
+  for (uint64_t i = 0; i < 5000; i++) ASSERT_EQ(view.data[i], uint8_t((offset + i) * 7 + 1)) << i;
+  ASSERT_TRUE(PlatformFileUnmap(&view, false));
+  PlatformFileIdentity identity;
+  ASSERT_TRUE(staged.Close(&identity));
+  EXPECT_TRUE(PlatformFileSystemSync(folder));
+  bool existed = true;
+  ASSERT_TRUE(staged.MoveTo("mapped.bin", false, &existed));
+  EXPECT_TRUE(PlatformFileSystemSync(folder));
+  PlatformFolderClose(folder);
+  EXPECT_EQ(NamesIn("seam_map"), (std::vector<std::string>{"mapped.bin"}));
+  EXPECT_EQ(fs::file_size("seam_map/mapped.bin"), size - 1000);
+  fs::remove_all("seam_map");
+}
+
 #ifndef _WIN32
-// An interrupt while a file is staged removes it before the process ends by
+// An interrupt while files are staged removes them before the process ends by
 // that signal. (On Windows the console's Ctrl+C handler does the same; a
 // test cannot send this process its own Ctrl+C without stopping the run.)
-TEST(PlatformStaged, AnInterruptRemovesTheStagedFile) {
+TEST(PlatformStaged, AnInterruptRemovesTheStagedFiles) {
   fs::remove_all("seam_interrupt");
   fs::create_directory("seam_interrupt");
   pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
     PlatformConsoleSetUp();
-    PlatformStagedFile staged;
+    // A batch holds several: one closed, waiting for its move, one open.
+    PlatformStagedFile closed, staged;
+    PlatformFileIdentity identity;
+    if (!closed.CreateBeside("seam_interrupt/first.bin", ".stage-", 4) || !closed.Close(&identity)) _exit(2);
     if (!staged.CreateBeside("seam_interrupt/target.bin", ".stage-", 4)) _exit(2);
     raise(SIGTERM);
     _exit(3);

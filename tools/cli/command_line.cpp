@@ -35,6 +35,11 @@ constexpr const char* GENERAL_FOOTER =
     "     keeps it), the row gives no safe name, or a link is on its way\n"
     "  6  a file or standard output could not be written\n"
     "  7  an entry is too large to hold in memory\n"
+    "Entries of 16 MiB and more are not held in memory: a stored one is copied\n"
+    "in pieces (any size); a compressed one is decoded into its file mapped in\n"
+    "memory (cat: a temporary file), which takes its unpacked and packed size on\n"
+    "the disk for a moment and, in the 32-bit Windows build, that much address\n"
+    "space in one piece (about 1.5 GB at most).\n"
     "When several rows fail, the most serious code is returned, in this order:\n"
     "4 (damage), 6, 7, 5, 3."
 #ifndef PACKTOOL_MOUNT

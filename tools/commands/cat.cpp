@@ -1,10 +1,58 @@
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "tools/cli/cli.h"
 #include "tools/commands/commands.h"
+#include "tools/output/entry_file.h"
 #include "tools/rows/rows.h"
+
+namespace {
+
+// Where an entry too large to hold goes: a stored one straight to standard
+// output in pieces, a compressed one decoded into an unnamed temporary file
+// (mapped) first, so that a damaged one is written only when asked.
+class CatSink : public ArchiveEntrySink {
+ public:
+  ~CatSink() {
+    if (temporary_ != PLATFORM_FILE_INVALID) PlatformFileClose(temporary_);
+  }
+  bool Take(const unsigned char* bytes, uint32_t size) override { return fwrite(bytes, 1, size, stdout) == size; }
+  unsigned char* Room(uint32_t size, uint32_t packedSize) override { return decoded_.Room(size, packedSize); }
+
+  // Writes the first size decoded bytes to standard output in pieces; false
+  // with the reason when it could not.
+  bool Copy(uint32_t size, std::string* error) {
+    if (!decoded_.Finish(size)) {
+      *error = decoded_.Error();
+      return false;
+    }
+    std::vector<unsigned char> piece(ARCHIVE_STREAM_PIECE);
+    for (uint64_t at = 0; at < size;) {
+      uint32_t done = 0;
+      uint32_t wanted = uint32_t(std::min<uint64_t>(piece.size(), size - at));
+      if (!PlatformFileReadAt(temporary_, at, piece.data(), wanted, &done) || done != wanted) {
+        *error = SystemErrorText();
+        return false;
+      }
+      fwrite(piece.data(), 1, done, stdout);
+      at += done;
+    }
+    return true;
+  }
+  // Why the sink refused the entry.
+  std::string Refusal() const {
+    if (!decoded_.Asked()) return "it is too large to hold in memory";
+    return temporary_ == PLATFORM_FILE_INVALID ? "no temporary file: " + SystemErrorText() : decoded_.Error();
+  }
+
+ private:
+  PlatformFile temporary_ = PLATFORM_FILE_INVALID;
+  EntryFile decoded_{[this] { return temporary_ = PlatformFileCreateUnnamed(); }, false};
+};
+
+}  // namespace
 
 int RunCat(const PackToolRequest& request) {
   OpenedArchive opened;
@@ -27,6 +75,8 @@ int RunCat(const PackToolRequest& request) {
   const unsigned char* bytes = nullptr;
   std::string how = DAMAGED_STREAM;
   std::vector<unsigned char> walked;  // the entry's bytes, when the salvage walk found it
+  CatSink big;
+  bool streamed = false;
   if (!plain.trouble.empty()) {
     if (!request.quiet) Complain(ShownPath(request.archive) + ": " + PastDamageSaid(plain));
     code = ExitWorst(code, EXIT_DAMAGED);
@@ -47,7 +97,11 @@ int RunCat(const PackToolRequest& request) {
     bytes = walked.data();
   } else {
     RowFetcher fetcher(session, index.facts, index.state == IndexState::Sound);
-    int fetched = fetcher.Fetch(row, &facts, &bytes);
+    int fetched = fetcher.Fetch(row, &facts, &bytes, false, &big, &streamed);
+    if (streamed && fetched == EXIT_MEMORY) {
+      Complain(RowName(row, session.Rows()) + ": cannot hold the entry (" + std::to_string(facts.unpackedSize) +
+               " bytes): " + big.Refusal() + "; nothing more written");
+    }
     if (fetched != EXIT_OK) return ExitWorst(code, fetched);
   }
   if (facts.damaged && (!request.force || facts.decoded == 0)) {
@@ -55,7 +109,13 @@ int RunCat(const PackToolRequest& request) {
              (facts.decoded == 0 ? "" : " (--force writes what could be decoded)"));
     return EXIT_DAMAGED;
   }
-  fwrite(bytes, 1, facts.decoded, stdout);
+  std::string error;
+  if (!streamed) {
+    fwrite(bytes, 1, facts.decoded, stdout);
+  } else if (!facts.stored && !big.Copy(facts.decoded, &error)) {
+    Complain(RowName(row, session.Rows()) + ": cannot read the decoded entry back: " + error);
+    return ExitWorst(code, EXIT_WRITE);
+  }
   if (facts.damaged) {
     if (!request.quiet)
       Complain(RowName(row, session.Rows()) + ": damaged entry: " + std::to_string(facts.decoded) + " of " +

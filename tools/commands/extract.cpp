@@ -1,12 +1,14 @@
 // packtool extract: the entries of rows, by number or pattern, written to
 // files named after the rows.
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "platform/staged_file.h"
 #include "tools/cli/cli.h"
 #include "tools/commands/commands.h"
+#include "tools/output/entry_file.h"
 #include "tools/output/output_tree.h"
 #include "tools/rows/rows.h"
 #include "tools/text/text.h"
@@ -36,6 +38,19 @@ struct ExtractRun {
   RowTargets targets{rows, request.flat, WINDOWS_NAMES};
   OutputTree tree{request.outputFolder};
   int code = EXIT_OK;
+  // What to say of each staged file once its batch is placed, in the order
+  // staged; rows after them are said after them.
+  std::vector<std::function<void(const TreeResult&)>> held{};
+
+  // Places the staged files and says what became of each.
+  void Settle() {
+    if (held.empty()) return;
+    // Taken first: saying a refusal settles again, with nothing held.
+    std::vector<std::function<void(const TreeResult&)>> waiting = std::move(held);
+    held.clear();
+    std::vector<TreeResult> results = tree.Flush();
+    for (size_t i = 0; i < waiting.size(); i++) waiting[i](results[i]);
+  }
 
   std::string Text(uint32_t row) const { return row < rows.size() ? rows[row] : std::string(); }
 
@@ -43,6 +58,7 @@ struct ExtractRun {
   std::string ClashHint() const { return request.flat ? " (without --flat each row keeps its folders)" : ""; }
 
   void Refuse(uint32_t row, const std::string& message, const std::string& reason) {
+    Settle();
     if (!request.quiet) Complain(RowName(row, rows) + ": " + message);
     report.Refused(row, Text(row), reason);
     code = ExitWorst(code, EXIT_TARGET_REFUSED);
@@ -57,6 +73,7 @@ struct ExtractRun {
         return false;
       case TreeOutcome::Exists:
         if (request.skipExisting) {
+          Settle();
           report.Skipped(job.row, Text(job.row), job.target);
           return true;
         }
@@ -146,18 +163,11 @@ TreeResult WriteOutputFile(ExtractRun& run, const ExtractJob& job, const unsigne
   return result;
 }
 
-int WriteTarget(ExtractRun& run, const ExtractJob& job, const unsigned char* bytes, uint32_t size) {
+// What became of a target's write: EXIT_OK when written, else the code
+// after saying why not.
+int WriteOutcome(ExtractRun& run, const ExtractJob& job, const TreeResult& result,
+                 const std::vector<std::string>& made) {
   const std::vector<std::string>& rows = run.rows;
-  std::string error;
-  std::vector<std::string> made;
-  if (!job.name.empty() && run.request.hasOutputFolder && !MakeFolders(run.request.outputFolder, &error, &made)) {
-    RemoveMadeFolders(made);
-    Complain(RowName(job.row, rows) + ": cannot make the folder: " + error);
-    run.report.Failed(job.row, run.Text(job.row), "cannot make the folder");
-    return EXIT_WRITE;
-  }
-  TreeResult result = job.name.empty() ? WriteOutputFile(run, job, bytes, size)
-                                       : run.tree.Write(job.folders, job.name, bytes, size, run.request.force, job.row);
   if (result.outcome == TreeOutcome::Written) return EXIT_OK;
   RemoveMadeFolders(made);
   if (run.Refused(job, result))
@@ -171,6 +181,133 @@ int WriteTarget(ExtractRun& run, const ExtractJob& job, const unsigned char* byt
   run.report.Failed(job.row, run.Text(job.row), "cannot write: " + result.error);
   return EXIT_WRITE;
 }
+
+// Writes a row's target and calls done with what became of it: at once, or
+// for a file below DIR once its batch is placed (rows are said in order).
+void WriteTarget(ExtractRun& run, const ExtractJob& job, const unsigned char* bytes, uint32_t size,
+                 const std::function<void(int)>& done) {
+  const std::vector<std::string>& rows = run.rows;
+  std::string error;
+  std::vector<std::string> made;
+  if (!job.name.empty() && run.request.hasOutputFolder && !MakeFolders(run.request.outputFolder, &error, &made)) {
+    run.Settle();
+    RemoveMadeFolders(made);
+    Complain(RowName(job.row, rows) + ": cannot make the folder: " + error);
+    run.report.Failed(job.row, run.Text(job.row), "cannot make the folder");
+    return done(EXIT_WRITE);
+  }
+  if (job.name.empty()) {
+    run.Settle();
+    return done(WriteOutcome(run, job, WriteOutputFile(run, job, bytes, size), made));
+  }
+  OutputTree::Fill fill = [&](PlatformStagedFile& file, std::string*) { return file.Write(bytes, size); };
+  TreeResult staged = run.tree.Stage(job.folders, job.name, fill, size, run.request.force, job.row);
+  if (staged.outcome != TreeOutcome::Written) {
+    run.Settle();
+    return done(WriteOutcome(run, job, staged, made));
+  }
+  run.held.push_back([&run, job, made, done](const TreeResult& result) { done(WriteOutcome(run, job, result, made)); });
+  if (run.tree.Full()) run.Settle();
+}
+
+// A row's target that an entry too large to hold goes into as it is read:
+// staged below DIR (placed with its batch) or beside -o FILE.
+class StreamedTarget {
+ public:
+  StreamedTarget(ExtractRun& run, const ExtractJob& job) : run_(run), job_(job) {}
+  ~StreamedTarget() { Drop(); }
+
+  ArchiveEntrySink* Sink() { return &file_; }
+
+  // After the entry came whole (of a damaged one, its decoded bytes): keeps
+  // the file and calls done as WriteTarget does.
+  void Commit(uint32_t decoded, const std::function<void(int)>& done) {
+    if (!file_.Finish(decoded)) return done(Refused(file_.Error()));
+    if (job_.name.empty()) {
+      bool exists = false;
+      TreeResult result;
+      if (!beside_.PlaceBeside(run_.request.force, &exists)) {
+        result.outcome = exists ? TreeOutcome::Exists : TreeOutcome::Failed;
+        result.error = exists ? "it exists" : beside_.Error();
+      }
+      run_.Settle();
+      return done(WriteOutcome(run_, job_, result, made_));
+    }
+    staged_ = nullptr;
+    TreeResult result = run_.tree.End(true, decoded);
+    if (result.outcome != TreeOutcome::Written) {
+      run_.Settle();
+      return done(WriteOutcome(run_, job_, result, made_));
+    }
+    ExtractRun& run = run_;
+    run.held.push_back([&run, job = job_, made = made_, done](const TreeResult& placed) {
+      done(WriteOutcome(run, job, placed, made));
+    });
+    if (run.tree.Full()) run.Settle();
+  }
+
+  // After the sink refused the entry: says why (EXIT_OK when it did not
+  // refuse it, so that the fetch's own word stands).
+  int Refusal() {
+    if (!file_.Asked()) return EXIT_OK;
+    if (!file_.Opened() && !makeError_.empty()) {
+      Drop();
+      run_.Settle();
+      RemoveMadeFolders(made_);
+      Complain(RowName(job_.row, run_.rows) + ": cannot make the folder: " + makeError_);
+      run_.report.Failed(job_.row, run_.Text(job_.row), "cannot make the folder");
+      return EXIT_WRITE;
+    }
+    if (!file_.Opened()) {
+      run_.Settle();
+      return WriteOutcome(run_, job_, begun_, made_);
+    }
+    return Refused(file_.Error());
+  }
+
+  // Removes what was staged (before the batch is placed: the staged file is
+  // in a folder the batch holds).
+  void Drop() {
+    file_.Finish(0);
+    if (staged_ != nullptr) run_.tree.End(false, 0);
+    staged_ = nullptr;
+    beside_.Discard();
+  }
+
+ private:
+  PlatformFile Open() {
+    if (!job_.name.empty() && run_.request.hasOutputFolder &&
+        !MakeFolders(run_.request.outputFolder, &makeError_, &made_)) {
+      return PLATFORM_FILE_INVALID;
+    }
+    if (job_.name.empty()) {
+      if (beside_.CreateBeside(job_.target.c_str(), STAGED_PREFIX, STAGED_TRIES)) return beside_.File();
+      begun_.outcome = TreeOutcome::Failed;
+      begun_.error = beside_.NoFreeName() ? "no free temporary name beside it" : beside_.Error();
+      return PLATFORM_FILE_INVALID;
+    }
+    begun_ = run_.tree.Begin(job_.folders, job_.name, run_.request.force, job_.row, &staged_);
+    return begun_.outcome == TreeOutcome::Written ? staged_->File() : PLATFORM_FILE_INVALID;
+  }
+
+  int Refused(const std::string& error) {
+    Drop();
+    run_.Settle();
+    TreeResult failed;
+    failed.outcome = TreeOutcome::Failed;
+    failed.error = error;
+    return WriteOutcome(run_, job_, failed, made_);
+  }
+
+  ExtractRun& run_;
+  const ExtractJob& job_;
+  EntryFile file_{[this] { return Open(); }, true};
+  TreeResult begun_;
+  PlatformStagedFile* staged_ = nullptr;
+  PlatformStagedFile beside_;
+  std::vector<std::string> made_;
+  std::string makeError_;
+};
 
 }  // namespace
 
@@ -215,11 +352,13 @@ int RunExtract(const PackToolRequest& request) {
 
   // Writes a row's entry, or says why not. how: what is wrong with a damaged
   // entry the salvage walk found ("" for one the plain reading gave).
-  auto deliver = [&](const ExtractJob& job, const EntryFacts& facts, const unsigned char* bytes,
-                     const std::string& how) {
+  auto deliver = [&](const ExtractJob& job, const EntryFacts& facts, const unsigned char* bytes, const std::string& how,
+                     StreamedTarget* streamed = nullptr) {
     uint32_t row = job.row;
     std::string reason = how.empty() ? std::string(DAMAGED_STREAM) : how;
     if (facts.damaged && (!request.force || facts.decoded == 0)) {
+      if (streamed != nullptr) streamed->Drop();
+      run.Settle();
       Complain(RowName(row, rows) + ": damaged entry: " + reason + "; nothing written" +
                (facts.decoded == 0 ? "" : " (--force writes it)"));
       report.Damaged(row, run.Text(row), reason, "", 0);
@@ -227,19 +366,23 @@ int RunExtract(const PackToolRequest& request) {
       return;
     }
     // Of a damaged entry only what was decoded is written.
-    int written = WriteTarget(run, job, bytes, facts.decoded);
-    if (written == SKIPPED) return;
-    run.code = ExitWorst(run.code, written);
-    if (written != EXIT_OK) return;
-    if (!facts.damaged) {
-      report.Written(row, run.Text(row), facts.decoded, job.target);
-      return;
-    }
-    Complain(RowName(row, rows) + ": damaged entry written to \"" + ShownPath(job.target) +
-             "\": " + std::to_string(facts.decoded) + " of " + std::to_string(facts.unpackedSize) +
-             " bytes, those that could be decoded (" + DAMAGED_MAY_BE_WRONG + ")");
-    report.Damaged(row, run.Text(row), reason, job.target, facts.decoded);
-    run.code = ExitWorst(run.code, EXIT_DAMAGED);
+    auto said = [&run, &report, &rows, job, facts, reason](int written) {
+      if (written == SKIPPED) return;
+      uint32_t row = job.row;
+      run.code = ExitWorst(run.code, written);
+      if (written != EXIT_OK) return;
+      if (!facts.damaged) {
+        report.Written(row, run.Text(row), facts.decoded, job.target);
+        return;
+      }
+      Complain(RowName(row, rows) + ": damaged entry written to \"" + ShownPath(job.target) +
+               "\": " + std::to_string(facts.decoded) + " of " + std::to_string(facts.unpackedSize) +
+               " bytes, those that could be decoded (" + DAMAGED_MAY_BE_WRONG + ")");
+      report.Damaged(row, run.Text(row), reason, job.target, facts.decoded);
+      run.code = ExitWorst(run.code, EXIT_DAMAGED);
+    };
+    if (streamed != nullptr) return streamed->Commit(facts.decoded, said);
+    WriteTarget(run, job, bytes, facts.decoded, said);
   };
 
   RowFetcher fetcher(session, index.facts, indexSound);
@@ -248,13 +391,27 @@ int RunExtract(const PackToolRequest& request) {
     if (!PlanTarget(run, row, &job)) return true;
     EntryFacts facts;
     const unsigned char* bytes = nullptr;
-    int fetched = fetcher.Fetch(row, &facts, &bytes, beyondTrustedRows);
+    StreamedTarget big(run, job);
+    bool streamed = false;
+    int fetched = fetcher.Fetch(row, &facts, &bytes, beyondTrustedRows, big.Sink(), &streamed);
     if (fetched == EXIT_OK) {
-      deliver(job, facts, bytes, "");
+      deliver(job, facts, bytes, "", streamed ? &big : nullptr);
       return true;
     }
+    if (streamed && fetched == EXIT_MEMORY) {
+      if (int refused = big.Refusal(); refused != EXIT_OK) {
+        run.code = ExitWorst(run.code, refused);
+        return true;
+      }
+      big.Drop();
+      run.Settle();
+      Complain(RowName(row, rows) + ": the entry is too large to hold in memory (" +
+               std::to_string(facts.unpackedSize) + " bytes); nothing written");
+    }
+    big.Drop();
     // Past the trusted rows of a damaged index the entries end quietly.
     if (beyondTrustedRows && fetched == EXIT_ROW) return false;
+    run.Settle();
     run.code = ExitWorst(run.code, fetched);
     if (fetched == EXIT_DAMAGED) {
       report.Damaged(row, run.Text(row), fetcher.EndText(), "", 0);
@@ -290,6 +447,7 @@ int RunExtract(const PackToolRequest& request) {
       }
       return true;
     });
+    run.Settle();
     for (size_t i = 0; i < jobs.size(); i++) {
       if (done[i]) continue;
       Complain(RowName(jobs[i].row, rows) +
@@ -300,8 +458,11 @@ int RunExtract(const PackToolRequest& request) {
     }
   } else {
     // The wanted entries are decoded ahead on every thread asked for, and
-    // written here in order.
+    // written here in order; a large one is left to the reading here, which
+    // streams it to its file instead of holding it.
     auto isWanted = [&](uint32_t entry) {
+      const EntryFacts& facts = plain.entries[entry];
+      if (std::max(facts.unpackedSize, facts.packedSize) >= ARCHIVE_STREAMED_FROM) return false;
       return (request.all && !indexSound && entry >= rows.size()) ||
              std::binary_search(wanted.begin(), wanted.end(), entry);
     };
@@ -312,6 +473,13 @@ int RunExtract(const PackToolRequest& request) {
       for (uint32_t row = uint32_t(rows.size()); extract(row, true); row++) {
       }
     }
+  }
+  run.Settle();
+  std::string unsynced;
+  if (!run.tree.Finish(&unsynced)) {
+    Complain("the files written may not all be on the disk yet: the system could not write their folders: " +
+             unsynced);
+    run.code = ExitWorst(run.code, EXIT_WRITE);
   }
   // Entries that no row of a sound index names are not extracted: say so.
   if (request.all && indexSound) {

@@ -1,5 +1,7 @@
 #include "tools/output/output_tree.h"
 
+#include <algorithm>
+
 #include "platform/staged_file.h"
 #include "tools/cli/cli.h"
 #include "tools/text/text.h"
@@ -10,6 +12,15 @@ namespace {
 // behind by an ended run costs one more try.
 const char* const STAGED_PREFIX = ".packtool-";
 constexpr int STAGED_TRIES = 1000;
+
+// A batch is placed when it holds this many files, bytes or open folders,
+// whichever comes first: the files stay below what an interrupt can remove,
+// the bytes bound what waits in the system's cache, and the folders what
+// the process holds open.
+constexpr size_t BATCH_FILES = 4000;
+constexpr uint64_t BATCH_BYTES = uint64_t(64) << 20;
+constexpr size_t BATCH_FOLDERS = 256;
+static_assert(BATCH_FILES <= size_t(PLATFORM_INTERRUPT_FILES));
 
 std::string Joined(const std::string& base, const std::vector<std::string>& names, size_t count) {
   std::string path = base;
@@ -26,6 +37,9 @@ struct OutputTree::Way {
   std::vector<PlatformFolder> open;
   std::vector<bool> made;  // made[i]: open[i] was made by this write
 
+  std::vector<std::string> names;  // of the folders below the user's
+  uint64_t volume = UINT64_MAX;    // of the deepest folder; UINT64_MAX for the user's folder
+
   ~Way() { Close({}, false); }
   // Closes them, deepest first; removeMade: removes those made (when empty).
   void Close(const std::vector<std::string>& names, bool removeMade) {
@@ -37,6 +51,24 @@ struct OutputTree::Way {
     made.clear();
   }
 };
+
+// A file staged and waiting for its batch's move.
+struct OutputTree::StagedTarget {
+  PlatformStagedFile file;
+  Way* way;
+  std::vector<std::string> names;  // folders and the file's name
+  bool replace;
+  uint32_t owner;
+  PlatformFileIdentity identity{};
+};
+
+OutputTree::OutputTree(const std::string& folder) : folder_(folder.empty() ? "." : folder), shown_(folder) {}
+
+OutputTree::~OutputTree() {
+  staged_.clear();
+  CloseHeld();
+  moved_.clear();
+}
 
 std::string OutputTree::PathOf(const std::vector<std::string>& names, size_t count) const {
   return Joined(shown_, names, count);
@@ -105,45 +137,194 @@ TreeResult OutputTree::AtTarget(PlatformFolder folder, const std::vector<std::st
 }
 
 TreeResult OutputTree::Check(const std::vector<std::string>& folders, const std::string& name, bool replace) const {
+  std::vector<std::string> target = folders;
+  target.push_back(name);
+  // Folders a batch holds open are there as they were opened.
+  auto held = heldBy_.find(folders);
+  if (held != heldBy_.end()) return AtTarget(held->second->open.back(), target, replace);
   Way way;
   TreeResult result = Open(folders, false, &way);
   if (result.outcome != TreeOutcome::Written || way.open.size() != folders.size() + 1) return result;
-  std::vector<std::string> names = folders;
-  names.push_back(name);
-  return AtTarget(way.open.back(), names, replace);
+  return AtTarget(way.open.back(), target, replace);
 }
 
 TreeResult OutputTree::Write(const std::vector<std::string>& folders, const std::string& name, const void* bytes,
                              size_t size, bool replace, uint32_t owner) {
-  std::vector<std::string> names = folders;
-  names.push_back(name);
-  Way way;
-  TreeResult result = Open(folders, true, &way);
-  if (result.outcome == TreeOutcome::Written) result = Place(way.open.back(), names, bytes, size, replace, owner);
-  way.Close(names, result.outcome != TreeOutcome::Written);
-  if (result.path.empty()) result.path = PathOf(names, names.size());
+  Fill fill = [&](PlatformStagedFile& file, std::string*) { return file.Write(bytes, size); };
+  TreeResult result = Stage(folders, name, fill, size, replace, owner);
+  std::vector<TreeResult> placed = Flush();
+  if (result.outcome == TreeOutcome::Written && !placed.empty()) result = placed.back();
+  std::string error;
+  if (!Finish(&error) && result.outcome == TreeOutcome::Written) {
+    result.outcome = TreeOutcome::Failed;
+    result.error = "the system could not write its folder to the disk: " + error;
+  }
   return result;
 }
 
-TreeResult OutputTree::Place(PlatformFolder folder, const std::vector<std::string>& names, const void* bytes,
-                             size_t size, bool replace, uint32_t owner) {
-  TreeResult result = AtTarget(folder, names, replace);
-  if (result.outcome != TreeOutcome::Written) return result;
-  PlatformStagedFile staged;
+OutputTree::Way* OutputTree::HeldWay(const std::vector<std::string>& folders, TreeResult* result) {
+  auto held = heldBy_.find(folders);
+  if (held != heldBy_.end()) return held->second;
+  auto way = std::make_unique<Way>();
+  *result = Open(folders, true, way.get());
+  if (result->outcome != TreeOutcome::Written) {
+    way->Close(folders, true);
+    return nullptr;
+  }
+  way->names = folders;
   PlatformFileIdentity identity{};
-  bool existed = false;
-  if (staged.Create(folder, STAGED_PREFIX, STAGED_TRIES) && staged.Write(bytes, size) &&
-      staged.Place(names.back().c_str(), replace, &existed, &identity)) {
-    written_[{identity.volume, identity.file}] = owner;
+  if (!folders.empty() && PlatformNameBelow(way->open[way->open.size() - 2], folders.back().c_str(), &identity) ==
+                              PlatformNameKind::Folder) {
+    way->volume = identity.volume;
+  }
+  heldFolders_ += way->open.size();
+  heldBy_[folders] = way.get();
+  held_.push_back(std::move(way));
+  return held_.back().get();
+}
+
+TreeResult OutputTree::Stage(const std::vector<std::string>& folders, const std::string& name, const Fill& fill,
+                             uint64_t size, bool replace, uint32_t owner) {
+  PlatformStagedFile* file = nullptr;
+  TreeResult result = Begin(folders, name, replace, owner, &file);
+  if (result.outcome != TreeOutcome::Written) return result;
+  std::string error;
+  bool filled = fill(*file, &error);
+  if (!filled && error.empty()) error = file->Error();
+  result = End(filled, size);
+  if (!filled) result.error = error;
+  return result;
+}
+
+TreeResult OutputTree::Begin(const std::vector<std::string>& folders, const std::string& name, bool replace,
+                             uint32_t owner, PlatformStagedFile** file) {
+  std::vector<std::string> names = folders;
+  names.push_back(name);
+  TreeResult result;
+  Way* way = HeldWay(folders, &result);
+  if (way == nullptr) {
+    if (result.path.empty()) result.path = PathOf(names, names.size());
     return result;
   }
-  result.error = staged.NoFreeName() ? "no free temporary name beside it" : staged.Error();
+  result = AtTarget(way->open.back(), names, replace);
+  if (result.outcome != TreeOutcome::Written) return result;
+  begun_ = std::make_unique<StagedTarget>();
+  begun_->way = way;
+  begun_->names = names;
+  begun_->replace = replace;
+  begun_->owner = owner;
+  if (!begun_->file.Create(way->open.back(), STAGED_PREFIX, STAGED_TRIES, nextStaged_++)) {
+    result.outcome = TreeOutcome::Failed;
+    result.error = begun_->file.NoFreeName() ? "no free temporary name beside it" : begun_->file.Error();
+    begun_.reset();
+    return result;
+  }
+  *file = &begun_->file;
+  return result;
+}
+
+TreeResult OutputTree::End(bool keep, uint64_t size) {
+  TreeResult result;
+  std::unique_ptr<StagedTarget> staged = std::move(begun_);
+  result.path = PathOf(staged->names, staged->names.size());
+  if (keep && staged->file.Close(&staged->identity)) {
+    staged_.push_back(std::move(staged));
+    stagedBytes_ += size;
+    return result;
+  }
+  result.outcome = TreeOutcome::Failed;
+  result.error = staged->file.Error();
+  staged->file.Discard();
+  return result;
+}
+
+bool OutputTree::Full() const {
+  return staged_.size() >= BATCH_FILES || stagedBytes_ >= BATCH_BYTES || heldFolders_ >= BATCH_FOLDERS;
+}
+
+bool OutputTree::SyncHeld(std::string* error) {
+  std::vector<uint64_t> done;
+  for (const auto& way : held_) {
+    if (std::find(done.begin(), done.end(), way->volume) != done.end()) continue;
+    done.push_back(way->volume);
+    if (!PlatformFileSystemSync(way->open.back())) {
+      *error = SystemErrorText();
+      return false;
+    }
+  }
+  return true;
+}
+
+TreeResult OutputTree::Move(StagedTarget& staged) {
+  PlatformFolder folder = staged.way->open.back();
+  TreeResult result = AtTarget(folder, staged.names, staged.replace);
+  if (result.outcome != TreeOutcome::Written) {
+    staged.file.Discard();
+    return result;
+  }
+  bool existed = false;
+  if (staged.file.MoveTo(staged.names.back().c_str(), staged.replace, &existed)) {
+    written_[{staged.identity.volume, staged.identity.file}] = staged.owner;
+    return result;
+  }
+  result.error = staged.file.Error();
   result.outcome = TreeOutcome::Failed;
   if (!existed) return result;
   // Made meanwhile: say what it is.
-  result = AtTarget(folder, names, false);
+  result = AtTarget(folder, staged.names, false);
   if (result.outcome == TreeOutcome::Written) result.outcome = TreeOutcome::Exists;
   return result;
+}
+
+std::vector<TreeResult> OutputTree::Flush() {
+  std::vector<TreeResult> results;
+  std::string error;
+  bool durable = staged_.empty() || SyncHeld(&error);
+  for (auto& staged : staged_) {
+    TreeResult result;
+    if (durable) {
+      result = Move(*staged);
+    } else {
+      staged->file.Discard();
+      result.outcome = TreeOutcome::Failed;
+      result.error = "the system could not write it to the disk: " + error;
+    }
+    result.path = result.outcome == TreeOutcome::Link ? result.path : PathOf(staged->names, staged->names.size());
+    results.push_back(result);
+  }
+  // The moves are made durable by the next batch's sync or by Finish: a
+  // folder on each file system stays open for that.
+  for (auto& way : held_) {
+    bool kept = std::any_of(moved_.begin(), moved_.end(), [&](const auto& other) { return other->volume == way->volume; });
+    if (durable && !kept) moved_.push_back(std::move(way));
+  }
+  staged_.clear();
+  stagedBytes_ = 0;
+  CloseHeld();
+  return results;
+}
+
+bool OutputTree::Finish(std::string* error) {
+  bool durable = true;
+  for (auto& way : moved_) {
+    if (durable && !PlatformFileSystemSync(way->open.back())) {
+      *error = SystemErrorText();
+      durable = false;
+    }
+  }
+  moved_.clear();
+  return durable;
+}
+
+// Closes the held folders, the last opened first, removing those made for
+// files that none of them holds now.
+void OutputTree::CloseHeld() {
+  for (size_t i = held_.size(); i-- > 0;) {
+    if (held_[i] != nullptr) held_[i]->Close(held_[i]->names, true);
+  }
+  held_.clear();
+  heldBy_.clear();
+  heldFolders_ = 0;
 }
 
 bool MakeFolders(const std::string& path, std::string* error, std::vector<std::string>* made) {

@@ -10,12 +10,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/staged_file.h"
 
 enum class TreeOutcome {
   Written,    // written (Check: may be written)
@@ -41,7 +44,9 @@ struct TreeResult {
 class OutputTree {
  public:
   // folder: the user's folder, "" for the working folder.
-  explicit OutputTree(const std::string& folder) : folder_(folder.empty() ? "." : folder), shown_(folder) {}
+  explicit OutputTree(const std::string& folder);
+  // Staged files not flushed are removed.
+  ~OutputTree();
 
   // What writing name below folders would meet, without making or changing
   // anything: Written when nothing stands in the way (also when the folders
@@ -51,9 +56,39 @@ class OutputTree {
   // it is written under a temporary name beside the target, through to the
   // disk, then moved into place. replace: a file that was there before the
   // run is replaced. Folders made for a write that failed are removed again.
-  // owner: said of the file when a later write is led to it.
+  // owner: said of the file when a later write is led to it. Places what
+  // was staged before it too.
   TreeResult Write(const std::vector<std::string>& folders, const std::string& name, const void* bytes, size_t size,
                    bool replace, uint32_t owner);
+
+  // Write in two steps, so that the disk is paid once per batch and not
+  // once per file. Stage makes the missing folders and writes the file under
+  // a temporary name beside its target (fill writes its size bytes into the
+  // open file, or says why not in *error); Written means staged. Flush makes
+  // every staged file durable at once, moves each onto its target in the
+  // order staged (what stands there is checked again first) and gives each
+  // one's result in that order. A crash before the sync leaves the targets
+  // as they were and staged files named .packtool-*; after it, each target
+  // either as it was or complete; after Finish, all of them complete.
+  using Fill = std::function<bool(PlatformStagedFile& file, std::string* error)>;
+  TreeResult Stage(const std::vector<std::string>& folders, const std::string& name, const Fill& fill, uint64_t size,
+                   bool replace, uint32_t owner);
+  std::vector<TreeResult> Flush();
+  // Makes the moves of every batch placed durable (each batch's sync makes
+  // the moves of the batches before it durable too); false with *error when
+  // the system could not. The files are complete where they stand either
+  // way: only a crash before it may lose their names.
+  bool Finish(std::string* error);
+  // Stage in steps, for bytes that come as they are read: Begin stages as
+  // Stage does and gives the staged file, open and empty, in *file; End
+  // then closes and keeps it (keep) or removes it. One at a time.
+  TreeResult Begin(const std::vector<std::string>& folders, const std::string& name, bool replace, uint32_t owner,
+                   PlatformStagedFile** file);
+  TreeResult End(bool keep, uint64_t size);
+  // How many files are staged; Full says that they are to be placed now, so
+  // that a long run does not hold them all.
+  size_t Staged() const { return staged_.size(); }
+  bool Full() const;
 
   // The path of folders/name (the first `count` names of them) for messages.
   std::string PathOf(const std::vector<std::string>& names, size_t count) const;
@@ -61,18 +96,32 @@ class OutputTree {
  private:
   using Identity = std::pair<uint64_t, uint64_t>;
   struct Way;
+  struct StagedTarget;
 
   // Opens the folder and the folders below it, making the missing ones with
   // make; without, it stops at the first that is missing.
   TreeResult Open(const std::vector<std::string>& folders, bool make, Way* way) const;
   // What is in the place of the last of names, below folder.
   TreeResult AtTarget(PlatformFolder folder, const std::vector<std::string>& names, bool replace) const;
-  TreeResult Place(PlatformFolder folder, const std::vector<std::string>& names, const void* bytes, size_t size,
-                   bool replace, uint32_t owner);
+  // The folders to a target, held open from its staging to its move.
+  Way* HeldWay(const std::vector<std::string>& folders, TreeResult* result);
+  // Moves one staged file onto its target.
+  TreeResult Move(StagedTarget& file);
+  // Syncs the file systems the held folders are on; false with *error.
+  bool SyncHeld(std::string* error);
+  void CloseHeld();
 
   std::string folder_;
   std::string shown_;
   std::map<Identity, uint32_t> written_;
+  std::vector<std::unique_ptr<Way>> held_;  // in the order opened
+  std::map<std::vector<std::string>, Way*> heldBy_;
+  std::vector<std::unique_ptr<StagedTarget>> staged_;
+  std::unique_ptr<StagedTarget> begun_;
+  std::vector<std::unique_ptr<Way>> moved_;  // one per file system whose moves are not yet durable
+  uint64_t stagedBytes_ = 0;
+  size_t heldFolders_ = 0;
+  uint32_t nextStaged_ = 0;  // the number the next staged name starts from
 };
 
 // Makes the folder path and the folders above it that are missing, following

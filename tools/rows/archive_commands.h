@@ -73,7 +73,11 @@ class RowFetcher {
   // code after saying why there are none. Of a sound index only its rows are
   // asked for; otherwise row r names entry r whether the index shows it or
   // not. quietAtEnd: no word when the archive holds no entry for the row.
-  int Fetch(uint32_t row, EntryFacts* facts, const unsigned char** bytes, bool quietAtEnd = false) {
+  // With a sink, an entry too large to hold goes there (*streamed set; see
+  // ArchiveSession::NextTo): EXIT_OK with *bytes null, or EXIT_MEMORY
+  // without a word when the sink refused it (it says why).
+  int Fetch(uint32_t row, EntryFacts* facts, const unsigned char** bytes, bool quietAtEnd = false,
+            ArchiveEntrySink* sink = nullptr, bool* streamed = nullptr) {
     const std::vector<std::string>& rows = session_.Rows();
     if (row >= rows.size() && indexSound_) {
       std::string range = rows.empty() ? "it has none" : "0 to " + std::to_string(rows.size() - 1);
@@ -92,8 +96,11 @@ class RowFetcher {
       if (outcome != EntryOutcome::Skipped) End(outcome);
     }
     if (!ended_) {
-      outcome = session_.Next(facts, bytes);
+      bool sunk = false;
+      outcome = session_.NextTo(facts, bytes, sink, &sunk);
+      if (streamed != nullptr) *streamed = sunk;
       if (outcome == EntryOutcome::Read) return EXIT_OK;
+      if (outcome == EntryOutcome::TooLarge && sunk) return EXIT_MEMORY;
       if (outcome == EntryOutcome::TooLarge) {
         Complain(RowName(row, rows) + ": the entry is too large to hold in memory (" +
                  std::to_string(facts->unpackedSize) + " bytes); nothing written");

@@ -93,14 +93,19 @@ void ArchiveSession::CutRows(const unsigned char* bytes, size_t size) {
   }
 }
 
-EntryOutcome ArchiveSession::Next(EntryFacts* facts, const unsigned char** bytes) {
-  if (ahead_ != nullptr) return NextDecodedAhead(facts, bytes);
-  return ReadHere(facts, bytes);
+EntryOutcome ArchiveSession::NextTo(EntryFacts* facts, const unsigned char** bytes, ArchiveEntrySink* sink,
+                                    bool* streamed) {
+  if (streamed != nullptr) *streamed = false;
+  if (ahead_ != nullptr) return NextDecodedAhead(facts, bytes, sink, streamed);
+  return ReadHere(facts, bytes, sink, streamed);
 }
 
-EntryOutcome ArchiveSession::ReadHere(EntryFacts* facts, const unsigned char** bytes) {
-  *bytes = ArchiveCursorNextEntry(cursor_);
-  if (*bytes == nullptr) return Missed(facts);
+EntryOutcome ArchiveSession::ReadHere(EntryFacts* facts, const unsigned char** bytes, ArchiveEntrySink* sink,
+                                      bool* streamed) {
+  int sunk = 0;
+  *bytes = ArchiveCursorNextEntryTo(cursor_, sink, &sunk);
+  if (streamed != nullptr) *streamed = sunk != 0;
+  if (*bytes == nullptr && (sunk == 0 || Place().miss != ARCHIVE_MISS_NONE)) return Missed(facts);
   ArchiveEntryInfo info;
   ArchiveCursorLastEntryInfo(cursor_, &info);
   *facts = FactsRead(info);
@@ -112,10 +117,11 @@ EntryOutcome ArchiveSession::ReadHere(EntryFacts* facts, const unsigned char** b
 // where this one stands and passed the entry, so this one goes on where that
 // one ended, with no read. Otherwise the entry is read here, and so is every
 // end of the archive.
-EntryOutcome ArchiveSession::NextDecodedAhead(EntryFacts* facts, const unsigned char** bytes) {
+EntryOutcome ArchiveSession::NextDecodedAhead(EntryFacts* facts, const unsigned char** bytes, ArchiveEntrySink* sink,
+                                              bool* streamed) {
   const DecodedAhead* decoded = ahead_->Take(nextEntry_);
   if (decoded == nullptr || ArchiveCursorSeekOffset(cursor_, decoded->after, nextEntry_ + 1) == 0) {
-    return ReadHere(facts, bytes);
+    return ReadHere(facts, bytes, sink, streamed);
   }
   nextEntry_++;
   *facts = decoded->facts;

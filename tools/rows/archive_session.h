@@ -63,7 +63,10 @@ class ArchiveSession {
   // reads again is not what it was.
   bool Rewind();
 
-  EntryOutcome Next(EntryFacts* facts, const unsigned char** bytes);
+  EntryOutcome Next(EntryFacts* facts, const unsigned char** bytes) { return NextTo(facts, bytes, nullptr, nullptr); }
+  // As Next, but an entry too large to hold goes to sink (*streamed set;
+  // Read with *bytes null, or TooLarge when the sink refused it).
+  EntryOutcome NextTo(EntryFacts* facts, const unsigned char** bytes, ArchiveEntrySink* sink, bool* streamed);
   EntryOutcome Skip(EntryFacts* facts);
 
   // The archive object, for cursors of other threads; null before Open.
@@ -102,8 +105,9 @@ class ArchiveSession {
   ArchivePlace Place() const;
   bool StartCursor();
   EntryOutcome Missed(EntryFacts* facts);
-  EntryOutcome ReadHere(EntryFacts* facts, const unsigned char** bytes);
-  EntryOutcome NextDecodedAhead(EntryFacts* facts, const unsigned char** bytes);
+  EntryOutcome ReadHere(EntryFacts* facts, const unsigned char** bytes, ArchiveEntrySink* sink, bool* streamed);
+  EntryOutcome NextDecodedAhead(EntryFacts* facts, const unsigned char** bytes, ArchiveEntrySink* sink,
+                                bool* streamed);
   void CutRows(const unsigned char* bytes, size_t size);
 
   ArchiveFile* archive_ = nullptr;

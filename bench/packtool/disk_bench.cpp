@@ -1,0 +1,198 @@
+// packtool writing to a disk: extract --all of many small files into a
+// folder on the disk against tar -x of the same files and a sync after it,
+// in one run; and cat of a large stored and a large compressed entry, with
+// the peak of the process's own memory (RssAnon: anonymous pages, not the
+// file pages of the page cache or of mapped files; VmHWM counts those too).
+//
+//   disk_bench [FOLDER [FILES [ENTRY_MIB]]]   (defaults: disk_bench_data, 20000, 400)
+//
+// FOLDER must be on the disk to measure (not a tmpfs): check with df.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/pack_writer.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+constexpr int RUNS = 3;
+
+// Text-like bytes with some noise.
+Bytes Data(uint32_t seed, size_t size) {
+  static const char* WORDS[] = {"Sicherung ", "Datei ", "exportieren ", "C:\\Daten\\", "\r\n", "Bericht_"};
+  Bytes data;
+  data.reserve(size);
+  uint32_t state = seed * 2654435761u + 7;
+  while (data.size() < size) {
+    state = state * 1103515245u + 12345u;
+    uint32_t pick = (state >> 16) % 8;
+    if (pick < 6) {
+      for (const char* at = WORDS[pick]; *at != 0 && data.size() < size; at++) data.push_back(uint8_t(*at));
+    } else {
+      data.push_back(uint8_t(state >> 8));
+    }
+  }
+  return data;
+}
+
+// A child's run: wall seconds (negative when it did not end with expected)
+// and the highest RssAnon seen, sampled every millisecond.
+struct Child {
+  double seconds = -1;
+  long peakAnonKib = 0;
+};
+
+long RssAnonKib(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("RssAnon:", 0) == 0) return strtol(line.c_str() + 8, nullptr, 10);
+  }
+  return 0;
+}
+
+Child Run(const std::vector<std::string>& arguments, const std::string& output = "/dev/null", int expected = 0) {
+  std::vector<std::string> copies = arguments;
+  std::vector<char*> argv;
+  for (std::string& argument : copies) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  Child child;
+  auto start = Clock::now();
+  pid_t pid;
+  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) return child;
+  posix_spawn_file_actions_destroy(&actions);
+  int status = 0;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    child.peakAnonKib = std::max(child.peakAnonKib, RssAnonKib(pid));
+    usleep(1000);
+  }
+  double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  if (WIFEXITED(status) && WEXITSTATUS(status) == expected) child.seconds = seconds;
+  return child;
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+// extract --all of `files` stored entries of 0.2-4 KB, against tar -x of
+// the same files followed by sync, alternating, into folders on the disk.
+void SmallFiles(const std::string& tool, const fs::path& folder, uint32_t files) {
+  std::string index = "C:\\Sicherung\\Index.txt\r\n";
+  for (uint32_t entry = 1; entry <= files; entry++) {
+    index += "C:\\Daten\\Ordner" + std::to_string(entry / 500) + "\\Datei" + std::to_string(entry) + ".txt\r\n";
+  }
+  std::vector<PackEntry> entries{StoredEntry(Bytes(index.begin(), index.end()))};
+  uint64_t bytes = 0;
+  for (uint32_t entry = 1; entry <= files; entry++) {
+    entries.push_back(StoredEntry(Data(entry, 200 + (entry * 7919) % 3897)));
+    bytes += entries.back().data.size();
+  }
+  std::string archive = (folder / "small.zip").string();
+  fs::path out = folder / "out", tarOut = folder / "tar-out", tarFile = folder / "small.tar";
+  fs::remove_all(out);
+  if (!WriteArchive(archive, entries) ||
+      Run({tool, "extract", archive, "--all", "-d", (folder / "made").string()}).seconds < 0 ||
+      Run({"tar", "-cf", tarFile.string(), "-C", (folder / "made").string(), "."}).seconds < 0) {
+    printf("small files: could not make the archive and the tar file (FAILED)\n");
+    return;
+  }
+  fs::remove_all(folder / "made");
+  std::vector<double> extracts, tars;
+  for (int run = 0; run < RUNS; run++) {
+    fs::remove_all(out);
+    fs::remove_all(tarOut);
+    fs::create_directories(tarOut);
+    Run({"sync"});
+    extracts.push_back(Run({tool, "extract", archive, "--all", "-d", out.string()}).seconds);
+    Run({"sync"});
+    auto start = Clock::now();
+    bool untarred = Run({"tar", "-xf", tarFile.string(), "-C", tarOut.string()}).seconds >= 0;
+    bool synced = Run({"sync"}).seconds >= 0;
+    tars.push_back(untarred && synced ? std::chrono::duration<double>(Clock::now() - start).count() : -1);
+  }
+  fs::remove_all(out);
+  fs::remove_all(tarOut);
+  bool failed =
+      *std::min_element(extracts.begin(), extracts.end()) < 0 || *std::min_element(tars.begin(), tars.end()) < 0;
+  double extract = Median(extracts), tar = Median(tars);
+  printf(
+      "extract --all of %u small files (%.1f MB) to disk: %.2f s; tar -x + sync: %.2f s; extract/(tar+sync) %.2f "
+      "(median of %d)%s\n",
+      files, bytes / 1e6, extract, tar, extract / tar, RUNS, failed ? " (a run FAILED)" : "");
+}
+
+// cat of a stored and a compressed entry of `mib` MiB each.
+void LargeEntries(const std::string& tool, const fs::path& folder, size_t mib) {
+  Bytes data = Data(1, mib << 20);
+  std::string index = "C:\\Index.txt\r\nC:\\stored.bin\r\nC:\\packed.bin\r\n";
+  auto start = Clock::now();
+  std::vector<PackEntry> entries{StoredEntry(Bytes(index.begin(), index.end())), StoredEntry(data),
+                                 CompressedEntry(data)};
+  std::string archive = (folder / "large.zip").string();
+  if (!WriteArchive(archive, entries)) {
+    printf("large entries: cannot write the archive (FAILED)\n");
+    return;
+  }
+  entries.clear();
+  printf("large entries: archive of %zu MiB stored + %zu MiB compressed made in %.1f s\n", mib, mib,
+         std::chrono::duration<double>(Clock::now() - start).count());
+  std::string out = (folder / "cat.out").string();
+  for (auto [row, kind] : {std::pair{"1", "stored"}, std::pair{"2", "compressed"}}) {
+    std::vector<double> times;
+    long peak = 0;
+    bool same = true;
+    for (int run = 0; run < RUNS; run++) {
+      Child child = Run({tool, "cat", archive, row}, out);
+      times.push_back(child.seconds);
+      peak = std::max(peak, child.peakAnonKib);
+      same = same && fs::file_size(out) == data.size();
+    }
+    std::ifstream written(out, std::ios::binary);
+    Bytes back((std::istreambuf_iterator<char>(written)), std::istreambuf_iterator<char>());
+    same = same && back == data;
+    bool failed = *std::min_element(times.begin(), times.end()) < 0 || !same;
+    printf("cat of a %zu MiB %s entry: %.2f s, peak RssAnon %.1f MB (median time of %d)%s\n", mib, kind, Median(times),
+           peak / 1024.0, RUNS, failed ? " (FAILED: a run failed or the bytes differ)" : "");
+  }
+  fs::remove(out);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  fs::path folder = argc > 1 ? argv[1] : "disk_bench_data";
+  uint32_t files = argc > 2 ? uint32_t(strtoul(argv[2], nullptr, 10)) : 20000;
+  size_t mib = argc > 3 ? strtoull(argv[3], nullptr, 10) : 400;
+  if (files == 0 || mib == 0 || mib > 2000) {
+    fprintf(stderr, "usage: disk_bench [FOLDER [FILES [ENTRY_MIB]]]\n");
+    return 2;
+  }
+  fs::create_directories(folder);
+  std::string tool = PACKTOOL_PATH;
+  SmallFiles(tool, folder, files);
+  LargeEntries(tool, folder, mib);
+  return 0;
+}

@@ -1,0 +1,83 @@
+// Files staged in batches: nothing is under a target's name before its batch
+// is placed, the batch is placed in order, and what stands at a target by
+// then is checked again.
+#include "tools/output/output_tree.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Contents(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+TEST(OutputTreeBatch, StagedFilesTakeTheirPlacesInOrderWhenTheBatchIsPlaced) {
+  const fs::path folder = "output_tree_batch";
+  fs::remove_all(folder);
+  fs::create_directories(folder / "sub");
+  {
+    std::ofstream(folder / "kept.txt") << "the user's";
+  }
+  OutputTree tree(folder.string());
+  struct Case {
+    std::vector<std::string> folders;
+    std::string name;
+    std::string bytes;
+    bool replace;
+    TreeOutcome staged;  // what Stage says
+    TreeOutcome placed;  // what Flush says of it
+  } cases[] = {
+      {{}, "a.txt", "alpha", false, TreeOutcome::Written, TreeOutcome::Written},
+      {{"sub", "new"}, "b.txt", "beta", false, TreeOutcome::Written, TreeOutcome::Written},
+      {{}, "kept.txt", "never", false, TreeOutcome::Exists, TreeOutcome::Exists},
+      {{"sub"}, "late.txt", "made meanwhile", false, TreeOutcome::Written, TreeOutcome::Exists},
+      {{}, "replaced.txt", "gamma", true, TreeOutcome::Written, TreeOutcome::Written},
+  };
+  std::vector<TreeOutcome> expected;
+  for (const Case& test : cases) {
+    OutputTree::Fill fill = [&](PlatformStagedFile& file, std::string*) {
+      return file.Write(test.bytes.data(), test.bytes.size());
+    };
+    TreeResult result = tree.Stage(test.folders, test.name, fill, test.bytes.size(), test.replace, 1);
+    EXPECT_EQ(result.outcome, test.staged) << test.name;
+    if (result.outcome == TreeOutcome::Written) expected.push_back(test.placed);
+  }
+  EXPECT_EQ(tree.Staged(), expected.size());
+  EXPECT_FALSE(tree.Full());
+  // Before the batch is placed no target has a byte of it.
+  EXPECT_FALSE(fs::exists(folder / "a.txt"));
+  EXPECT_FALSE(fs::exists(folder / "sub" / "new" / "b.txt"));
+  {
+    std::ofstream(folder / "sub" / "late.txt") << "another's";
+    std::ofstream(folder / "replaced.txt") << "old";
+  }
+  std::vector<TreeResult> placed = tree.Flush();
+  ASSERT_EQ(placed.size(), expected.size());
+  for (size_t i = 0; i < placed.size(); i++) EXPECT_EQ(placed[i].outcome, expected[i]) << placed[i].path;
+  std::string error;
+  EXPECT_TRUE(tree.Finish(&error)) << error;
+  EXPECT_EQ(Contents(folder / "a.txt"), "alpha");
+  EXPECT_EQ(Contents(folder / "sub" / "new" / "b.txt"), "beta");
+  EXPECT_EQ(Contents(folder / "kept.txt"), "the user's");
+  EXPECT_EQ(Contents(folder / "sub" / "late.txt"), "another's");
+  EXPECT_EQ(Contents(folder / "replaced.txt"), "gamma");
+  // No staged file is left, and a file of this run is not replaced later.
+  for (const auto& item : fs::recursive_directory_iterator(folder)) {
+    EXPECT_EQ(item.path().filename().string().rfind(".packtool-", 0), std::string::npos) << item.path();
+  }
+  EXPECT_EQ(tree.Check({}, "a.txt", true).outcome, TreeOutcome::OfThisRun);
+  fs::remove_all(folder);
+}
+
+}  // namespace
