@@ -59,6 +59,9 @@ int RunCat(const PackToolRequest& request) {
   int code = OpenArchive(request.archive, ReadOn::Entries, &opened);
   if (code != EXIT_OK) return code;
   ArchiveSession& session = opened.session;
+  // One entry, decoded on this thread: a big stream's checksum may take
+  // the other core meanwhile.
+  session.ChecksumBeside();
   const OpenedIndex& index = opened.index;
   const PlainReading& plain = opened.plain;
   code = index.code;
