@@ -56,21 +56,36 @@ bool LocaleIsUtf8() {
 
 }  // namespace
 
+// Files come and go mostly in the order they were staged: each search
+// starts where the last one ended, so that a run of thousands of files does
+// not pass the whole table for each one.
+static size_t nextFree = 0;
+static size_t nextDrop = 0;
+
 bool posix_console::AddPending(int folder, const char* name) {
   size_t length = strlen(name);
   if (folder < 0 || length >= PENDING_NAME_MAX) return false;
-  for (PendingFile& file : pending) {
+  for (size_t i = 0; i < PLATFORM_INTERRUPT_FILES; i++) {
+    size_t slot = (nextFree + i) % PLATFORM_INTERRUPT_FILES;
+    PendingFile& file = pending[slot];
     if (file.folder != 0) continue;
     memcpy(file.name, name, length + 1);
     file.folder = folder + 1;
+    nextFree = slot + 1;
     return true;
   }
   return false;
 }
 
 void posix_console::DropPending(int folder, const char* name) {
-  for (PendingFile& file : pending) {
-    if (file.folder == folder + 1 && strcmp(file.name, name) == 0) file.folder = 0;
+  for (size_t i = 0; i < PLATFORM_INTERRUPT_FILES; i++) {
+    size_t slot = (nextDrop + i) % PLATFORM_INTERRUPT_FILES;
+    PendingFile& file = pending[slot];
+    if (file.folder == folder + 1 && strcmp(file.name, name) == 0) {
+      file.folder = 0;
+      nextDrop = slot + 1;
+      return;
+    }
   }
 }
 
