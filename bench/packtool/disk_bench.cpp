@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "bench/packtool/child_run.h"
+#include "tests/support/damaged_archives.h"
 #include "tests/support/pack_writer.h"
 
 extern char** environ;
@@ -33,24 +35,6 @@ using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
 
 constexpr int RUNS = 3;
-
-// Text-like bytes with some noise.
-Bytes Data(uint32_t seed, size_t size) {
-  static const char* WORDS[] = {"Sicherung ", "Datei ", "exportieren ", "C:\\Daten\\", "\r\n", "Bericht_"};
-  Bytes data;
-  data.reserve(size);
-  uint32_t state = seed * 2654435761u + 7;
-  while (data.size() < size) {
-    state = state * 1103515245u + 12345u;
-    uint32_t pick = (state >> 16) % 8;
-    if (pick < 6) {
-      for (const char* at = WORDS[pick]; *at != 0 && data.size() < size; at++) data.push_back(uint8_t(*at));
-    } else {
-      data.push_back(uint8_t(state >> 8));
-    }
-  }
-  return data;
-}
 
 // A child's run: wall seconds (negative when it did not end with expected)
 // and the highest RssAnon seen, sampled every millisecond.
@@ -69,32 +53,11 @@ long RssAnonKib(pid_t pid) {
 }
 
 Child Run(const std::vector<std::string>& arguments, const std::string& output = "/dev/null", int expected = 0) {
-  std::vector<std::string> copies = arguments;
-  std::vector<char*> argv;
-  for (std::string& argument : copies) argv.push_back(argument.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   Child child;
-  auto start = Clock::now();
-  pid_t pid;
-  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) return child;
-  posix_spawn_file_actions_destroy(&actions);
-  int status = 0;
-  while (waitpid(pid, &status, WNOHANG) == 0) {
-    child.peakAnonKib = std::max(child.peakAnonKib, RssAnonKib(pid));
-    usleep(1000);
-  }
-  double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  if (WIFEXITED(status) && WEXITSTATUS(status) == expected) child.seconds = seconds;
+  child.seconds = RunChild(arguments, expected, output.c_str(), [&](pid_t pid) {
+                    child.peakAnonKib = std::max(child.peakAnonKib, RssAnonKib(pid));
+                  }).seconds;
   return child;
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
 }
 
 // extract --all of `files` stored entries of 0.2-4 KB, against tar -x of
@@ -107,7 +70,7 @@ void SmallFiles(const std::string& tool, const fs::path& folder, uint32_t files)
   std::vector<PackEntry> entries{StoredEntry(Bytes(index.begin(), index.end()))};
   uint64_t bytes = 0;
   for (uint32_t entry = 1; entry <= files; entry++) {
-    entries.push_back(StoredEntry(Data(entry, 200 + (entry * 7919) % 3897)));
+    entries.push_back(StoredEntry(SampleProse(200 + (entry * 7919) % 3897, entry)));
     bytes += entries.back().data.size();
   }
   std::string archive = (folder / "small.zip").string();
@@ -146,7 +109,7 @@ void SmallFiles(const std::string& tool, const fs::path& folder, uint32_t files)
 
 // cat of a stored and a compressed entry of `mib` MiB each.
 void LargeEntries(const std::string& tool, const fs::path& folder, size_t mib) {
-  Bytes data = Data(1, mib << 20);
+  Bytes data = SampleProse(mib << 20, 1);
   std::string index = "C:\\Index.txt\r\nC:\\stored.bin\r\nC:\\packed.bin\r\n";
   auto start = Clock::now();
   std::vector<PackEntry> entries{StoredEntry(Bytes(index.begin(), index.end())), StoredEntry(data),

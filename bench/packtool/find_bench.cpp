@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/packtool/child_run.h"
 #include "tests/support/pack_writer.h"
 
 extern char** environ;
@@ -81,52 +82,24 @@ bool MakeFolder(const std::filesystem::path& folder, uint32_t archives, uint32_t
   return true;
 }
 
-// Seconds of one run of tool with arguments, its output discarded, and its
-// peak resident memory in KiB; negative when it failed.
-double RunSeconds(const std::string& tool, const std::vector<std::string>& arguments, long* peakKib) {
-  std::vector<std::string> words{tool};
-  words.insert(words.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv;
-  for (std::string& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  auto start = Clock::now();
-  pid_t child;
-  int status = 0;
-  struct rusage usage {};
-  bool ran = posix_spawn(&child, tool.c_str(), &actions, nullptr, argv.data(), environ) == 0 &&
-             wait4(child, &status, 0, &usage) == child;
-  double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  posix_spawn_file_actions_destroy(&actions);
-  *peakKib = usage.ru_maxrss;
-  if (!ran || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    fprintf(stderr, "find_bench: %s exited with %d\n", tool.c_str(), WIFEXITED(status) ? WEXITSTATUS(status) : -1);
-    return -1;
-  }
-  return seconds;
-}
-
 // The median of RUNS runs, and the largest peak.
 void Measure(const char* what, const std::string& tool, const std::vector<std::string>& arguments, uint32_t archives,
              uint32_t rows) {
   std::vector<double> times;
   long peak = 0;
-  for (int run = 0; run < RUNS; run++) {
-    long runPeak = 0;
-    double seconds = RunSeconds(tool, arguments, &runPeak);
-    if (seconds < 0) {
-      printf("find %-28s FAILED (not exit code 0)\n", what);
+  std::vector<std::string> words{tool};
+  words.insert(words.end(), arguments.begin(), arguments.end());
+  for (int i = 0; i < RUNS; i++) {
+    ChildRun run = RunChild(words);
+    if (run.seconds < 0) {
+      printf("find %-28s FAILED (exit code %d)\n", what, run.exitCode);
       return;
     }
-    times.push_back(seconds);
-    peak = std::max(peak, runPeak);
+    times.push_back(run.seconds);
+    peak = std::max(peak, run.peakKib);
   }
-  std::sort(times.begin(), times.end());
   printf("find %-28s over %u archives of %u rows: %7.2f s, peak resident %6.1f MB\n", what, archives, rows,
-         times[times.size() / 2], peak / 1024.0);
+         Median(times), peak / 1024.0);
 }
 
 }  // namespace

@@ -32,6 +32,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/packtool/child_run.h"
 #include "tests/support/damaged_archives.h"
 #include "tests/support/mount_point.h"
 #include "tests/support/pack_writer.h"
@@ -58,29 +59,10 @@ double Since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
-
 // Runs a program to its end, output to /dev/null (or stdoutPath); its wall
 // time, or negative when it did not end with code 0.
 double RunSeconds(std::vector<std::string> words, const char* stdoutPath = "/dev/null") {
-  std::vector<char*> argv;
-  for (std::string& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, stdoutPath, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  auto start = Clock::now();
-  pid_t child;
-  int status = 0;
-  bool ran = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ) == 0 &&
-             waitpid(child, &status, 0) == child;
-  double seconds = Since(start);
-  posix_spawn_file_actions_destroy(&actions);
-  return ran && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? seconds : -1;
+  return RunChild(std::move(words), 0, stdoutPath).seconds;
 }
 
 // A mount in the foreground, for one measurement: fresh, so that nothing is

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/packtool/child_run.h"
 #include "pack/decoder.h"
 #include "tests/support/damaged_archives.h"
 #include "tests/support/pack_writer.h"
@@ -120,36 +121,12 @@ bool MakeArchive(Archive& archive, uint64_t targetBytes) {
 // peak resident memory.
 double RunSeconds(const std::string& tool, const std::vector<std::string>& arguments, int expected = 0,
                   long* peakKib = nullptr, double* cpuSeconds = nullptr) {
-  std::vector<char*> argv;
-  std::string program = tool;
-  argv.push_back(program.data());
-  std::vector<std::string> copies = arguments;
-  for (std::string& argument : copies) argv.push_back(argument.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  auto start = Clock::now();
-  pid_t child;
-  int status = 0;
-  struct rusage usage {};
-  bool ran = posix_spawn(&child, tool.c_str(), &actions, nullptr, argv.data(), environ) == 0 &&
-             wait4(child, &status, 0, &usage) == child;
-  double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  posix_spawn_file_actions_destroy(&actions);
-  if (peakKib != nullptr) *peakKib = usage.ru_maxrss;
-  if (cpuSeconds != nullptr) {
-    *cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                  double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-  }
-  if (!ran || !WIFEXITED(status) || WEXITSTATUS(status) != expected) return -1;
-  return seconds;
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
+  std::vector<std::string> words{tool};
+  words.insert(words.end(), arguments.begin(), arguments.end());
+  ChildRun run = RunChild(words, expected);
+  if (peakKib != nullptr) *peakKib = run.peakKib;
+  if (cpuSeconds != nullptr) *cpuSeconds = run.cpuSeconds;
+  return run.seconds;
 }
 
 // Median of runs, or negative when any run failed.

@@ -165,14 +165,6 @@ int ListOne(const PackToolRequest& request, const std::string& path, JsonDocumen
 }  // namespace
 
 int RunList(const PackToolRequest& request) {
-  ArchivePlaces places = GatherArchives(request.archives, request.recursive);
-  if (!places.several) return ListOne(request, request.archive, nullptr);
-  JsonDocument records = JsonDocument::array();
-  int code = places.code;
-  for (const PlacedArchive& placed : places.archives) {
-    if (PassedOver(placed, &records)) continue;
-    code = ExitWorst(code, ListOne(request, placed.path, &records));
-  }
-  if (request.format == ListFormat::Json) PrintJsonDocument({{"archives", records}});
-  return FinishOutput(code);
+  return ForEachArchive(
+      request, [&](const std::string& path, JsonDocument* records) { return ListOne(request, path, records); });
 }

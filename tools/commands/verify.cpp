@@ -157,14 +157,6 @@ int VerifyOne(const PackToolRequest& request, const std::string& path, JsonDocum
 }  // namespace
 
 int RunVerify(const PackToolRequest& request) {
-  ArchivePlaces places = GatherArchives(request.archives, request.recursive);
-  if (!places.several) return VerifyOne(request, request.archive, nullptr);
-  JsonDocument records = JsonDocument::array();
-  int code = places.code;
-  for (const PlacedArchive& placed : places.archives) {
-    if (PassedOver(placed, &records)) continue;
-    code = ExitWorst(code, VerifyOne(request, placed.path, &records));
-  }
-  if (request.format == ListFormat::Json) PrintJsonDocument({{"archives", records}});
-  return FinishOutput(code);
+  return ForEachArchive(
+      request, [&](const std::string& path, JsonDocument* records) { return VerifyOne(request, path, records); });
 }

@@ -88,6 +88,20 @@ bool PassedOver(const PlacedArchive& placed, JsonDocument* records) {
   return true;
 }
 
+int ForEachArchive(const PackToolRequest& request,
+                   const std::function<int(const std::string& path, JsonDocument* records)>& one) {
+  ArchivePlaces places = GatherArchives(request.archives, request.recursive);
+  if (!places.several) return one(request.archive, nullptr);
+  JsonDocument records = JsonDocument::array();
+  int code = places.code;
+  for (const PlacedArchive& placed : places.archives) {
+    if (PassedOver(placed, &records)) continue;
+    code = ExitWorst(code, one(placed.path, &records));
+  }
+  if (request.format == ListFormat::Json) PrintJsonDocument({{"archives", records}});
+  return FinishOutput(code);
+}
+
 JsonDocument FailedRecord(const std::string& path, int code) {
   return {{"archive", JsonHostPath(path)}, {"error", JsonHostPath(ReportLastComplaint())}, {"exitCode", code}};
 }

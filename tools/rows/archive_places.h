@@ -4,6 +4,7 @@
 // falls). How each archive went, for commands that read several.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,12 @@ void NotePassedOver(const std::string& path, const std::string& why);
 // Whether the archive is a file in a folder that is no pack archive: then
 // noted, and its record ({"archive", "passedOver"}) added to records.
 bool PassedOver(const PlacedArchive& placed, JsonDocument* records);
+// Runs `one` on each archive of the request's places, in order: for a
+// single archive named, once with records null; for several, on each but
+// the files passed over, with the list its records go to, which is then
+// printed as one document {"archives": [...]} with --json. The worst code.
+int ForEachArchive(const PackToolRequest& request,
+                   const std::function<int(const std::string& path, JsonDocument* records)>& one);
 // The record of an archive that could not be read: {"archive", "error" (the
 // last complaint), "exitCode"}.
 JsonDocument FailedRecord(const std::string& path, int code);
