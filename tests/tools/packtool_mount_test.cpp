@@ -208,6 +208,27 @@ TEST_F(PackToolMount, ShowsWhatExtractWritesAndFailsAfterADamagedEntrysBytes) {
   EXPECT_GT(read.bytes.size(), 0u);
   EXPECT_LT(read.bytes.size(), big.size());
   EXPECT_EQ(fs::file_size(mountPoint_ / "a" / "kaputt.txt"), big.size());
+  EXPECT_EQ(Stop(), 0);
+
+  // A folder of more names than one listing holds: each once, with its
+  // bytes (read through pages handed to the kernel ahead of the reads).
+  std::vector<std::string> manyRows{"C:\\Index.txt"};
+  std::vector<PackEntry> many{StoredEntry({})};
+  for (int i = 0; i < 400; i++) {
+    manyRows.push_back("C:\\Viele\\eine-recht-lange-datei-mit-der-nummer-" + std::to_string(i) + ".txt");
+    Bytes bytes = SampleData(size_t(100 + i * 7), uint32_t(i));
+    many.push_back(i % 3 == 0 ? StoredEntry(bytes) : CompressedEntry(bytes));
+  }
+  many[0] = StoredEntry(B(Index(manyRows)));
+  WriteEntries("many.zip", many);
+  ASSERT_TRUE(Start({"many.zip"}));
+  std::map<std::string, FileRead> listed = FilesBelow(mountPoint_ / "Viele");
+  EXPECT_EQ(listed.size(), 400u);
+  for (int i = 0; i < 400; i++) {
+    EXPECT_EQ(listed["eine-recht-lange-datei-mit-der-nummer-" + std::to_string(i) + ".txt"].bytes,
+              SampleData(size_t(100 + i * 7), uint32_t(i)))
+        << i;
+  }
 }
 
 // Nothing changes through the mount; an archive that changes under it is an

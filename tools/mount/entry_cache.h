@@ -42,6 +42,9 @@ class DecodedEntry {
   bool Finished() const { return finished_.load(std::memory_order_acquire); }
   uint32_t Decoded() const { return decoded_; }
   bool Damaged() const { return decoded_ < size_ || damaged_; }
+  // All its bytes, when they are in memory and the decoding is finished;
+  // null otherwise.
+  const unsigned char* Bytes() const { return Finished() ? bytes_ : nullptr; }
   // Waits until the bytes below end are final or the decoding is finished;
   // true when the bytes are final (the decoding may go on).
   bool WaitFor(uint64_t end) const;

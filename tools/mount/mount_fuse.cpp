@@ -1,7 +1,7 @@
 // The file-system layer of packtool mount: each FUSE call is one look-up in
 // the tree and, for reads, one call on the archive object or the cache.
 #define FUSE_USE_VERSION 31
-#include <fuse.h>
+#include <fuse_lowlevel.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -18,6 +18,7 @@
 #include "tools/mount/entry_cache.h"
 #include "tools/mount/mount.h"
 #include "tools/mount/mount_tree.h"
+#include "tools/mount/page_push.h"
 #include "tools/rows/rows.h"
 
 namespace {
@@ -44,6 +45,7 @@ struct MountedArchive {
 struct Mount {
   explicit Mount(uint64_t cacheBytes) : cache(cacheBytes) {}
   ~Mount() {
+    if (pages != nullptr) pages->Stop();
     cache.Stop();
     for (MountedArchive& archive : archives) {
       ArchiveFileClose(archive.file);
@@ -53,7 +55,8 @@ struct Mount {
   MountTree tree;
   std::vector<MountedArchive> archives;
   EntryCache cache;
-  struct timespec mounted = {};  // the root's date: the newest archive's
+  std::unique_ptr<PagePush> pages;  // made once the tree is complete
+  struct timespec mounted = {};     // the root's date: the newest archive's
 };
 
 // What an open file holds: the decoded entry of a compressed one, or where
@@ -66,12 +69,27 @@ struct OpenFile {
   bool direct = false;  // read past the page cache: a short read is no end of file
 };
 
-Mount& Mounted() {
-  return *static_cast<Mount*>(fuse_get_context()->private_data);
+Mount& MountOf(fuse_req_t request) {
+  return *static_cast<Mount*>(fuse_req_userdata(request));
 }
 
-void Describe(const Mount& mount, const MountNode& node, struct stat* facts) {
+// The kernel's number for a node is the node's number + 1 (the root is 1).
+fuse_ino_t InodeOf(uint32_t node) {
+  return fuse_ino_t(node) + 1;
+}
+
+const MountNode* NodeOf(const Mount& mount, fuse_ino_t inode) {
+  return inode >= 1 && inode <= mount.tree.NodeCount() ? &mount.tree.Node(uint32_t(inode - 1)) : nullptr;
+}
+
+// Nothing in the tree ever changes: the kernel may keep names and facts as
+// long as it likes.
+constexpr double FOREVER = 24 * 3600;
+
+void Describe(const Mount& mount, uint32_t number, struct stat* facts) {
+  const MountNode& node = mount.tree.Node(number);
   memset(facts, 0, sizeof *facts);
+  facts->st_ino = InodeOf(number);
   if (node.folder) {
     facts->st_mode = S_IFDIR | 0555;
     facts->st_nlink = 2;
@@ -86,31 +104,73 @@ void Describe(const Mount& mount, const MountNode& node, struct stat* facts) {
   facts->st_atim = facts->st_ctim = facts->st_mtim;
 }
 
-int GetAttributes(const char* path, struct stat* facts, struct fuse_file_info*) {
-  Mount& mount = Mounted();
-  const MountNode* node = mount.tree.Find(path);
-  if (node == nullptr) return -ENOENT;
-  Describe(mount, *node, facts);
-  return 0;
+struct fuse_entry_param EntryOf(const Mount& mount, uint32_t number) {
+  struct fuse_entry_param entry = {};
+  entry.ino = InodeOf(number);
+  entry.attr_timeout = entry.entry_timeout = FOREVER;
+  Describe(mount, number, &entry.attr);
+  return entry;
 }
 
-// With each name go its facts, so that the kernel need not look up every
-// file of a folder that is read through.
-int ReadFolder(const char* path, void* buffer, fuse_fill_dir_t fill, off_t, struct fuse_file_info*,
-               enum fuse_readdir_flags) {
-  Mount& mount = Mounted();
-  const MountNode* node = mount.tree.Find(path);
-  if (node == nullptr) return -ENOENT;
-  if (!node->folder) return -ENOTDIR;
-  struct stat facts;
-  Describe(mount, *node, &facts);
-  fill(buffer, ".", &facts, 0, FUSE_FILL_DIR_PLUS);
-  fill(buffer, "..", nullptr, 0, fuse_fill_dir_flags(0));
-  for (const auto& [name, child] : node->children) {
-    Describe(mount, mount.tree.Node(child), &facts);
-    fill(buffer, name.c_str(), &facts, 0, FUSE_FILL_DIR_PLUS);
+void LookUp(fuse_req_t request, fuse_ino_t parent, const char* name) {
+  const Mount& mount = MountOf(request);
+  const MountNode* folder = NodeOf(mount, parent);
+  if (folder == nullptr) return (void)fuse_reply_err(request, ENOENT);
+  if (!folder->folder) return (void)fuse_reply_err(request, ENOTDIR);
+  uint32_t found = mount.tree.Child(uint32_t(parent - 1), name);
+  if (found == MountTree::NONE) {
+    struct fuse_entry_param none = {};  // no such name, for as long as the tree stays
+    none.entry_timeout = FOREVER;
+    return (void)fuse_reply_entry(request, &none);
   }
-  return 0;
+  struct fuse_entry_param entry = EntryOf(mount, found);
+  fuse_reply_entry(request, &entry);
+}
+
+void GetAttributes(fuse_req_t request, fuse_ino_t inode, struct fuse_file_info*) {
+  const Mount& mount = MountOf(request);
+  if (NodeOf(mount, inode) == nullptr) return (void)fuse_reply_err(request, ENOENT);
+  struct stat facts;
+  Describe(mount, uint32_t(inode - 1), &facts);
+  fuse_reply_attr(request, &facts, FOREVER);
+}
+
+// A folder's names from place `offset` on (".", "..", then its children in
+// name order), as many as fit in `size`. With `plus`, each name goes with
+// its facts, so that the kernel need not look up every file of a folder
+// that is read through.
+void ListFolder(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset, bool plus) {
+  const Mount& mount = MountOf(request);
+  const MountNode* folder = NodeOf(mount, inode);
+  if (folder == nullptr) return (void)fuse_reply_err(request, ENOENT);
+  if (!folder->folder) return (void)fuse_reply_err(request, ENOTDIR);
+  std::vector<char> buffer(size);
+  size_t used = 0;
+  // Each name with the place after it, where a next call goes on.
+  auto add = [&](const char* name, uint32_t number, off_t next) {
+    size_t length;
+    if (plus) {
+      struct fuse_entry_param entry = EntryOf(mount, number);
+      length = fuse_add_direntry_plus(request, buffer.data() + used, size - used, name, &entry, next);
+    } else {
+      struct stat facts;
+      Describe(mount, number, &facts);
+      length = fuse_add_direntry(request, buffer.data() + used, size - used, name, &facts, next);
+    }
+    if (length > size - used) return false;
+    used += length;
+    return true;
+  };
+  uint32_t self = uint32_t(inode - 1);
+  off_t place = offset;
+  if (place == 0 && add(".", self, 1)) place = 1;
+  if (place == 1 && add("..", folder->parent, 2)) place = 2;
+  if (place >= 2) {
+    auto child = folder->children.begin();
+    std::advance(child, std::min<off_t>(place - 2, off_t(folder->children.size())));
+    for (; child != folder->children.end() && add(child->first.c_str(), child->second, place + 1); ++child) place++;
+  }
+  fuse_reply_buf(request, buffer.data(), used);
 }
 
 // A compressed entry is decoded here, so that a damaged one is known before
@@ -121,17 +181,19 @@ int ReadFolder(const char* path, void* buffer, fuse_fill_dir_t fill, off_t, stru
 // a read that reaches it fails as a whole, so that the reader gets the
 // decoded bytes before the page that holds the damage, then the error. The
 // next opening knows and gives every decoded byte.
-int Open(const char* path, struct fuse_file_info* info) {
-  Mount& mount = Mounted();
-  const MountNode* node = mount.tree.Find(path);
-  if (node == nullptr) return -ENOENT;
-  if (node->folder) return -EISDIR;
-  if ((info->flags & O_ACCMODE) != O_RDONLY || (info->flags & O_TRUNC) != 0) return -EROFS;
+void Open(fuse_req_t request, fuse_ino_t inode, struct fuse_file_info* info) {
+  Mount& mount = MountOf(request);
+  const MountNode* node = NodeOf(mount, inode);
+  if (node == nullptr) return (void)fuse_reply_err(request, ENOENT);
+  if (node->folder) return (void)fuse_reply_err(request, EISDIR);
+  if ((info->flags & O_ACCMODE) != O_RDONLY || (info->flags & O_TRUNC) != 0) {
+    return (void)fuse_reply_err(request, EROFS);
+  }
   const MountedArchive& mounted = mount.archives[node->archive];
   const ArchiveFile* archive = mounted.file;
-  if (ArchiveFileChanged(archive)) return -EIO;
+  if (ArchiveFileChanged(archive)) return (void)fuse_reply_err(request, EIO);
   auto* file = new (std::nothrow) OpenFile{node, nullptr};
-  if (file == nullptr) return -ENOMEM;
+  if (file == nullptr) return (void)fuse_reply_err(request, ENOMEM);
   if (mounted.walked != PLATFORM_FILE_INVALID) {
     file->walked = &mounted.walkedEntries[node->entry];
     file->walkedFile = mounted.walked;
@@ -139,7 +201,7 @@ int Open(const char* path, struct fuse_file_info* info) {
     file->decoded = mount.cache.Get(archive, node->archive, node->entry);
     if (file->decoded == nullptr) {
       delete file;
-      return -EIO;
+      return (void)fuse_reply_err(request, EIO);
     }
   }
   bool damaged = (file->decoded != nullptr && file->decoded->Finished() && file->decoded->Damaged()) ||
@@ -148,11 +210,13 @@ int Open(const char* path, struct fuse_file_info* info) {
   info->direct_io = damaged ? 1 : 0;
   info->keep_cache = damaged ? 0 : 1;
   info->fh = reinterpret_cast<uint64_t>(file);
-  return 0;
+  uint32_t number = uint32_t(inode - 1);
+  mount.pages->Opened(number);
+  if (fuse_reply_open(request, info) != 0) delete file;  // the opener is gone
 }
 
-int Read(const char*, char* buffer, size_t size, off_t offset, struct fuse_file_info* info) {
-  const OpenFile& file = *reinterpret_cast<const OpenFile*>(info->fh);
+// What a read of the open file gives: a count of bytes in buffer, or -errno.
+int ReadOpen(const Mount& mount, const OpenFile& file, char* buffer, size_t size, off_t offset) {
   const MountNode& node = *file.node;
   if (offset < 0) return -EINVAL;
   uint64_t end = std::min<uint64_t>(uint64_t(offset) + size, node.size);
@@ -178,7 +242,7 @@ int Read(const char*, char* buffer, size_t size, off_t offset, struct fuse_file_
                : -EIO;
   }
   if (node.stored) {
-    const ArchiveFile* archive = Mounted().archives[node.archive].file;
+    const ArchiveFile* archive = mount.archives[node.archive].file;
     return ArchiveFileReadEntryData(archive, node.entry, uint64_t(offset), buffer, length, &done) != 0 && done == length
                ? int(done)
                : -EIO;
@@ -186,39 +250,87 @@ int Read(const char*, char* buffer, size_t size, off_t offset, struct fuse_file_
   return file.decoded->Read(uint64_t(offset), buffer, length, &done) ? int(done) : -EIO;
 }
 
-int Release(const char*, struct fuse_file_info* info) {
+void Read(fuse_req_t request, fuse_ino_t, size_t size, off_t offset, struct fuse_file_info* info) {
+  const OpenFile& file = *reinterpret_cast<const OpenFile*>(info->fh);
+  size = std::min(size, file.node->size > uint64_t(std::max<off_t>(offset, 0))
+                            ? size_t(std::min<uint64_t>(size, file.node->size - uint64_t(offset)))
+                            : size_t(0));
+  std::unique_ptr<char[]> buffer(new (std::nothrow) char[std::max<size_t>(size, 1)]);
+  if (buffer == nullptr) return (void)fuse_reply_err(request, ENOMEM);
+  int got = ReadOpen(MountOf(request), file, buffer.get(), size, offset);
+  if (got < 0) return (void)fuse_reply_err(request, -got);
+  fuse_reply_buf(request, buffer.get(), size_t(got));
+}
+
+void Release(fuse_req_t request, fuse_ino_t, struct fuse_file_info* info) {
   delete reinterpret_cast<OpenFile*>(info->fh);
-  return 0;
+  fuse_reply_err(request, 0);
 }
 
-int ReadOnly() {
-  return -EROFS;
+// A small file's bytes, when they are sound and may go to the page cache:
+// a compressed entry's from the cache (decoded here when it is not there),
+// a stored one's read from the archive. Those of an archive read past its
+// damage are not pushed.
+PushBytes BytesToPush(Mount& mount, uint32_t number) {
+  PushBytes push;
+  const MountNode& node = mount.tree.Node(number);
+  const MountedArchive& mounted = mount.archives[node.archive];
+  if (mounted.walked != PLATFORM_FILE_INVALID || ArchiveFileChanged(mounted.file)) return push;
+  if (node.stored) {
+    push.own.resize(node.size);
+    uint32_t done = 0;
+    if (ArchiveFileReadEntryData(mounted.file, node.entry, 0, push.own.data(), node.size, &done) != 0 &&
+        done == node.size) {
+      push.bytes = push.own.data();
+      push.size = node.size;
+    }
+    return push;
+  }
+  std::shared_ptr<DecodedEntry> decoded = mount.cache.Get(mounted.file, node.archive, node.entry);
+  if (decoded == nullptr || decoded->Bytes() == nullptr || decoded->Damaged() || decoded->Size() != node.size) {
+    return push;
+  }
+  push.bytes = decoded->Bytes();
+  push.size = decoded->Size();
+  push.holder = std::move(decoded);
+  return push;
 }
 
-struct fuse_operations Operations() {
-  struct fuse_operations operations = {};
-  // Nothing in the tree ever changes: the kernel may keep names, facts and
-  // pages as long as it likes.
-  operations.init = [](struct fuse_conn_info*, struct fuse_config* config) {
-    config->entry_timeout = config->attr_timeout = config->negative_timeout = 24 * 3600;
-    config->kernel_cache = 1;
-    return fuse_get_context()->private_data;
-  };
+void ReadOnly(fuse_req_t request) {
+  fuse_reply_err(request, EROFS);
+}
+
+struct fuse_lowlevel_ops Operations() {
+  struct fuse_lowlevel_ops operations = {};
+  operations.lookup = LookUp;
   operations.getattr = GetAttributes;
-  operations.readdir = ReadFolder;
+  operations.readdir = [](fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset, struct fuse_file_info*) {
+    ListFolder(request, inode, size, offset, false);
+  };
+  operations.readdirplus = [](fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset, struct fuse_file_info*) {
+    ListFolder(request, inode, size, offset, true);
+  };
   operations.open = Open;
   operations.read = Read;
   operations.release = Release;
   // The mount is read-only to the kernel as well; these answer anyone who
   // asks the file system itself.
-  operations.mknod = [](const char*, mode_t, dev_t) { return ReadOnly(); };
-  operations.mkdir = [](const char*, mode_t) { return ReadOnly(); };
-  operations.unlink = [](const char*) { return ReadOnly(); };
-  operations.rmdir = [](const char*) { return ReadOnly(); };
-  operations.rename = [](const char*, const char*, unsigned int) { return ReadOnly(); };
-  operations.truncate = [](const char*, off_t, struct fuse_file_info*) { return ReadOnly(); };
-  operations.write = [](const char*, const char*, size_t, off_t, struct fuse_file_info*) { return ReadOnly(); };
-  operations.create = [](const char*, mode_t, struct fuse_file_info*) { return ReadOnly(); };
+  operations.setattr = [](fuse_req_t request, fuse_ino_t, struct stat*, int, struct fuse_file_info*) {
+    ReadOnly(request);
+  };
+  operations.mknod = [](fuse_req_t request, fuse_ino_t, const char*, mode_t, dev_t) { ReadOnly(request); };
+  operations.mkdir = [](fuse_req_t request, fuse_ino_t, const char*, mode_t) { ReadOnly(request); };
+  operations.unlink = [](fuse_req_t request, fuse_ino_t, const char*) { ReadOnly(request); };
+  operations.rmdir = [](fuse_req_t request, fuse_ino_t, const char*) { ReadOnly(request); };
+  operations.rename = [](fuse_req_t request, fuse_ino_t, const char*, fuse_ino_t, const char*, unsigned int) {
+    ReadOnly(request);
+  };
+  operations.write = [](fuse_req_t request, fuse_ino_t, const char*, size_t, off_t, struct fuse_file_info*) {
+    ReadOnly(request);
+  };
+  operations.create = [](fuse_req_t request, fuse_ino_t, const char*, mode_t, struct fuse_file_info*) {
+    ReadOnly(request);
+  };
   return operations;
 }
 
@@ -314,19 +426,18 @@ int Serve(Mount& mount, const PackToolRequest& request) {
   if (error) mountPoint = request.mountPoint;
   const char* words[] = {"packtool", "-o", "ro,fsname=packtool,subtype=packtool,default_permissions"};
   struct fuse_args args = FUSE_ARGS_INIT(3, const_cast<char**>(words));
-  struct fuse_operations operations = Operations();
-  struct fuse* fuse = fuse_new(&args, &operations, sizeof operations, &mount);
+  struct fuse_lowlevel_ops operations = Operations();
+  struct fuse_session* session = fuse_session_new(&args, &operations, sizeof operations, &mount);
   fuse_opt_free_args(&args);
-  if (fuse == nullptr) {
+  if (session == nullptr) {
     Complain("cannot start FUSE (is fuse3 installed?)");
     return EXIT_ARCHIVE;
   }
-  if (fuse_mount(fuse, mountPoint.c_str()) != 0) {
+  if (fuse_session_mount(session, mountPoint.c_str()) != 0) {
     Complain(QuotedPath(request.mountPoint) + ": cannot mount on it (FUSE 3 needs /dev/fuse and fusermount3)");
-    fuse_destroy(fuse);
+    fuse_session_destroy(session);
     return EXIT_TARGET_REFUSED;
   }
-  struct fuse_session* session = fuse_get_session(fuse);
   // FUSE takes only signals left at their default: packtool's own handler
   // (it removes a half-written file) would end the process with the mount
   // still there, where FUSE's ends the loop and unmounts.
@@ -334,14 +445,17 @@ int Serve(Mount& mount, const PackToolRequest& request) {
   // The loop ends with the number of the signal that stopped it, which is
   // a clean end; below 0 it failed.
   int code = EXIT_OK;
-  if (fuse_set_signal_handlers(session) != 0 || fuse_daemonize(request.foreground ? 1 : 0) != 0 ||
-      fuse_loop_mt(fuse, 0) < 0) {
-    Complain("the mount on " + QuotedPath(mountPoint) + " failed while it served");
+  if (fuse_set_signal_handlers(session) != 0 || fuse_daemonize(request.foreground ? 1 : 0) != 0) {
     code = EXIT_WRITE;
+  } else {
+    mount.pages->Start(session);
+    if (fuse_session_loop_mt(session, 0) < 0) code = EXIT_WRITE;
+    mount.pages->Stop();
   }
+  if (code != EXIT_OK) Complain("the mount on " + QuotedPath(mountPoint) + " failed while it served");
   fuse_remove_signal_handlers(session);
-  fuse_unmount(fuse);
-  fuse_destroy(fuse);
+  fuse_session_unmount(session);
+  fuse_session_destroy(session);
   return code;
 }
 
@@ -358,5 +472,6 @@ int RunMount(const PackToolRequest& request) {
     int code = AddArchive(mount, path, request.archives.size() > 1);
     if (code != EXIT_OK) return code;
   }
+  mount.pages = std::make_unique<PagePush>(mount.tree, [&mount](uint32_t node) { return BytesToPush(mount, node); });
   return Serve(mount, request);
 }

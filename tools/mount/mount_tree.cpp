@@ -1,7 +1,6 @@
 #include "tools/mount/mount_tree.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "tools/rows/rows.h"
 #include "tools/text/text.h"
@@ -20,6 +19,7 @@ bool MountTree::Folder(uint32_t parent, const std::string& name, uint32_t* folde
   MountNode node;
   node.name = name;
   node.folder = true;
+  node.parent = parent;
   *folder = uint32_t(nodes_.size());
   nodes_.push_back(std::move(node));
   nodes_[parent].children.emplace(name, *folder);
@@ -31,6 +31,7 @@ bool MountTree::AddFile(uint32_t parent, const std::string& name, const MountNod
   nodes_[parent].children.emplace(name, uint32_t(nodes_.size()));
   nodes_.push_back(file);
   nodes_.back().name = name;
+  nodes_.back().parent = parent;
   files_++;
   return true;
 }
@@ -73,21 +74,9 @@ void MountTree::AddArchive(uint32_t folder, uint32_t archive, const MountSource&
   for (uint32_t entry = named; entry < source.entries.size(); entry++) add(entry);
 }
 
-const MountNode* MountTree::Find(const char* path) const {
-  uint32_t at = ROOT;
-  while (*path != '\0') {
-    if (*path == '/') {
-      path++;
-      continue;
-    }
-    const char* end = strchr(path, '/');
-    size_t length = end != nullptr ? size_t(end - path) : strlen(path);
-    const MountNode& node = nodes_[at];
-    if (!node.folder) return nullptr;
-    auto found = node.children.find(std::string(path, length));
-    if (found == node.children.end()) return nullptr;
-    at = found->second;
-    path += length;
-  }
-  return &nodes_[at];
+uint32_t MountTree::Child(uint32_t folder, const char* name) const {
+  const MountNode& node = nodes_[folder];
+  if (!node.folder) return NONE;
+  auto found = node.children.find(name);
+  return found != node.children.end() ? found->second : NONE;
 }

@@ -14,6 +14,7 @@
 struct MountNode {
   std::string name;  // as the file system shows it
   bool folder = false;
+  uint32_t parent = 0;  // the folder that holds it (the root its own)
   // A file: which archive and entry, and what its header says.
   uint32_t archive = 0;
   uint32_t entry = 0;
@@ -51,12 +52,14 @@ class MountTree {
   // shown: *refused gets its message, as extract would say it.
   void AddArchive(uint32_t folder, uint32_t archive, const MountSource& source, std::vector<std::string>* refused);
 
-  // The node at a path of the file system ("/", "/a/b"), or null.
-  const MountNode* Find(const char* path) const;
+  // The number of the node named so in a folder, or NONE.
+  uint32_t Child(uint32_t folder, const char* name) const;
   const MountNode& Node(uint32_t number) const { return nodes_[number]; }
+  size_t NodeCount() const { return nodes_.size(); }
   size_t FileCount() const { return files_; }
 
   static constexpr uint32_t ROOT = 0;
+  static constexpr uint32_t NONE = UINT32_MAX;
 
  private:
   // The child folder of that name, made when missing; false when a file has

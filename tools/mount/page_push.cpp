@@ -1,0 +1,100 @@
+#define FUSE_USE_VERSION 31
+#include "tools/mount/page_push.h"
+
+#include <fuse_lowlevel.h>
+
+#include <cerrno>
+
+namespace {
+
+// More than a reader runs ahead of is not queued: the files would be pushed
+// long before they are read, if at all.
+constexpr size_t QUEUE_LIMIT = 4 * PagePush::AHEAD;
+
+}  // namespace
+
+PagePush::PagePush(const MountTree& tree, Source source)
+    : tree_(tree), source_(std::move(source)), state_(new std::atomic<uint8_t>[tree.NodeCount()]) {
+  for (size_t node = 0; node < tree.NodeCount(); node++) state_[node].store(NOT_YET, std::memory_order_relaxed);
+}
+
+void PagePush::Start(struct fuse_session* session) {
+  session_ = session;
+  std::lock_guard<std::mutex> hold(lock_);
+  if (!worker_.joinable() && !stopping_) worker_ = std::thread([this] { Work(); });
+}
+
+void PagePush::Stop() {
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    stopping_ = true;
+    queue_.clear();
+  }
+  queued_.notify_all();
+  if (worker_.joinable()) worker_.join();
+}
+
+bool PagePush::Wanted(uint32_t node) const {
+  const MountNode& file = tree_.Node(node);
+  return !file.folder && file.size > 0 && file.size < MAX_SIZE &&
+         state_[node].load(std::memory_order_relaxed) == NOT_YET;
+}
+
+void PagePush::Push(uint32_t node) {
+  uint8_t expected = NOT_YET;
+  if (session_ == nullptr || !Wanted(node) || !state_[node].compare_exchange_strong(expected, PUSHING)) return;
+  uint8_t after = DONE;
+  PushBytes bytes = source_(node);
+  if (bytes.bytes != nullptr) {  // else damaged, or unreadable: its reads say so
+    struct fuse_bufvec pages = FUSE_BUFVEC_INIT(bytes.size);
+    pages.buf[0].mem = const_cast<unsigned char*>(bytes.bytes);
+    // A file the kernel does not know yet (never looked up) takes no
+    // pages: it may be offered again.
+    if (fuse_lowlevel_notify_store(session_, fuse_ino_t(node) + 1, 0, &pages, fuse_buf_copy_flags(0)) == -ENOENT) {
+      after = NOT_YET;
+    }
+  }
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    state_[node].store(after);
+  }
+  pushed_.notify_all();
+}
+
+void PagePush::Opened(uint32_t node) {
+  Push(node);
+  // Pushed beside already, or about to be: waiting for it costs less than
+  // the read it saves.
+  if (state_[node].load() == PUSHING) {
+    std::unique_lock<std::mutex> hold(lock_);
+    pushed_.wait(hold, [&] { return state_[node].load() != PUSHING; });
+  }
+  const MountNode& file = tree_.Node(node);
+  const MountNode& folder = tree_.Node(file.parent);
+  bool added = false;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    int taken = 0;
+    for (auto next = folder.children.upper_bound(file.name);
+         next != folder.children.end() && taken < AHEAD && queue_.size() < QUEUE_LIMIT; ++next) {
+      if (!Wanted(next->second)) continue;
+      queue_.push_back(next->second);
+      taken++;
+      added = true;
+    }
+  }
+  if (added) queued_.notify_one();
+}
+
+void PagePush::Work() {
+  std::unique_lock<std::mutex> hold(lock_);
+  for (;;) {
+    queued_.wait(hold, [&] { return stopping_ || !queue_.empty(); });
+    if (stopping_) return;
+    uint32_t node = queue_.front();
+    queue_.pop_front();
+    hold.unlock();
+    Push(node);
+    hold.lock();
+  }
+}
