@@ -1,6 +1,7 @@
 #include "pack/archive_file.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 
 #include "core/growing_table.h"
@@ -26,8 +27,16 @@ struct ArchiveFile {
 // the size the file had when it was opened.
 struct ArchiveCursor {
   const ArchiveFile* archive;
-  unsigned char* entry;  // the entry last delivered (program heap), or null
+  unsigned char* entry;  // the entry last delivered (in `kept`), or null
   int32_t entrySize;     // its unpacked size; -1 when the last read delivered nothing
+  // Buffers of the program heap used again from entry to entry while they
+  // are not large: their bytes are those of the entry decoded last, and of
+  // its stream. Only the first `dirty` bytes may be other than 0.
+  struct Kept {
+    unsigned char* bytes;
+    uint32_t size;
+    uint32_t dirty;
+  } kept, stream;
   ArchiveEntryInfo last;
   bool haveLast;
   uint64_t position;   // where the next entry header starts; never beyond the size
@@ -43,10 +52,35 @@ namespace {
 // is handed out (a 32-bit process could not hold one anyway).
 constexpr uint32_t ENTRY_SIZE_MAX = 0x7FFFFFFF;
 
+// A buffer is kept for the next entry up to this size; a larger one goes
+// back at once, so that a cursor between entries holds little.
+constexpr uint32_t KEPT_MAX = 4u << 20;
+
+void Release(ArchiveCursor::Kept& kept, bool always) {
+  if (kept.bytes == nullptr || (!always && kept.size <= KEPT_MAX)) return;
+  ProgramFree(kept.bytes);
+  kept = {nullptr, 0, 0};
+}
+
+// At least size bytes (one at least, so that an empty entry is a valid
+// buffer too), the kept ones when they are enough; null without memory.
+// Taking a new buffer for each entry would cost the heap's lock, and on
+// some systems' heaps fresh pages from the system for every entry once
+// several threads decode. A new one asked zero-filled comes so without a
+// pass over it (fresh pages from the system are not touched).
+unsigned char* Buffer(ArchiveCursor::Kept& kept, uint32_t size, bool zeroFill) {
+  size = std::max<uint32_t>(size, 1);
+  if (kept.bytes != nullptr && kept.size >= size) return kept.bytes;
+  Release(kept, true);
+  kept.bytes = static_cast<unsigned char*>(ProgramAlloc(size, zeroFill));
+  if (kept.bytes != nullptr) kept = {kept.bytes, size, zeroFill ? 0 : size};
+  return kept.bytes;
+}
+
 void FreeEntry(ArchiveCursor* cursor) {
-  if (cursor->entry == nullptr) return;
-  ProgramFree(cursor->entry);
   cursor->entry = nullptr;
+  Release(cursor->kept, false);
+  Release(cursor->stream, false);
 }
 
 // Starts a call that reads a header: it gives an entry until it says why not.
@@ -217,7 +251,7 @@ const unsigned char* Stream(ArchiveCursor* cursor, const EntryHeader& header, Ar
 }
 
 ArchiveCursor CursorAtStart(const ArchiveFile* archive) {
-  return ArchiveCursor{archive, nullptr, -1, {}, false, 0, 0, {}, false, CHECKSUM_SERIAL};
+  return ArchiveCursor{archive, nullptr, -1, {}, {}, {}, false, 0, 0, {}, false, CHECKSUM_SERIAL};
 }
 
 // The walk is a cursor passing every entry in order, so that it ends where
@@ -346,7 +380,8 @@ ArchiveCursor* ArchiveCursorCreate(const ArchiveFile* archive) {
 
 void ArchiveCursorFree(ArchiveCursor* cursor) {
   if (cursor == nullptr) return;
-  FreeEntry(cursor);
+  Release(cursor->kept, true);
+  Release(cursor->stream, true);
   delete cursor;
 }
 
@@ -380,35 +415,34 @@ const unsigned char* ArchiveCursorNextEntryTo(ArchiveCursor* cursor, ArchiveEntr
     return Missed(cursor, ARCHIVE_MISS_TOO_LARGE);
   };
   if (unpackedSize > ENTRY_SIZE_MAX || packedSize > ENTRY_SIZE_MAX) return passOver();
-  // One byte at least, so that an empty entry is a valid buffer too. A
-  // compressed entry's buffer comes zero-filled (fresh pages from the system
-  // need no filling; a reused block does), so that what its stream does not
-  // give is 0 without a pass over it.
-  auto* entry = static_cast<unsigned char*>(ProgramAlloc(unpackedSize != 0 ? unpackedSize : 1, !stored));
+  // A kept stream buffer too small for this entry's stream goes first, so
+  // that the two buffers never take more at once than they would new.
+  if (!stored && cursor->stream.size < packedSize) Release(cursor->stream, true);
+  ArchiveCursor::Kept& kept = cursor->kept;
+  unsigned char* entry = Buffer(kept, unpackedSize, !stored);
   if (entry == nullptr) return passOver();
 
   bool damaged = false;
   bool checked = false;
   uint32_t decoded = unpackedSize;
   if (stored) {
+    kept.dirty = std::max(kept.dirty, packedSize);
     if (!ReadData(cursor, entry, packedSize)) {
-      ProgramFree(entry);
       return EndAtDamagedEntry(cursor, ARCHIVE_MISS_UNREADABLE, unpackedSize, packedSize);
     }
   } else {
-    auto* stream = static_cast<unsigned char*>(ProgramAlloc(packedSize != 0 ? packedSize : 1, false));
-    if (stream == nullptr) {
-      ProgramFree(entry);
-      return passOver();
-    }
-    bool complete = ReadData(cursor, stream, packedSize);
-    if (complete) damaged = !DecodeEntry(stream, packedSize, entry, unpackedSize, cursor->checksumThread, &decoded);
-    checked = complete && !damaged && CarriesChecksum(stream, packedSize);
-    ProgramFree(stream);
-    if (!complete) {
-      ProgramFree(entry);
+    unsigned char* stream = Buffer(cursor->stream, packedSize, false);
+    if (stream == nullptr) return passOver();
+    if (!ReadData(cursor, stream, packedSize)) {
       return EndAtDamagedEntry(cursor, ARCHIVE_MISS_UNREADABLE, unpackedSize, packedSize);
     }
+    damaged = !DecodeEntry(stream, packedSize, entry, unpackedSize, cursor->checksumThread, &decoded);
+    checked = !damaged && CarriesChecksum(stream, packedSize);
+    // What the stream did not give is 0: the decoder leaves what it wrote
+    // past its decoded bytes 0, and the bytes of an entry before are made so.
+    uint32_t stale = std::min(kept.dirty, unpackedSize);
+    if (decoded < stale) memset(entry + decoded, 0, stale - decoded);
+    kept.dirty = std::max(kept.dirty, decoded);
   }
   PassEntry(cursor, packedSize);
   cursor->entry = entry;

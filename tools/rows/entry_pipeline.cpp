@@ -52,6 +52,7 @@ EntryPipeline::~EntryPipeline() {
   workReady_.notify_all();
   for (std::thread& worker : workers_) worker.join();
   for (DecodedAhead& result : taken_) ArchiveCursorFree(result.cursor);
+  for (ArchiveCursor* cursor : spare_) ArchiveCursorFree(cursor);
 }
 
 // With the lock held. An entry that runs alone is never taken: the command
@@ -63,10 +64,11 @@ bool EntryPipeline::MayTake() const {
 
 namespace {
 
-// Decodes the planned entry with a cursor of its own.
-DecodedAhead DecodeAhead(const ArchiveFile* archive, const PlannedEntry& entry) {
+// Decodes the planned entry with a cursor of its own: the one given (one
+// used before, with its buffers), or a new one.
+DecodedAhead DecodeAhead(const ArchiveFile* archive, const PlannedEntry& entry, ArchiveCursor* cursor) {
   DecodedAhead result;
-  result.cursor = ArchiveCursorCreate(archive);
+  result.cursor = cursor != nullptr ? cursor : ArchiveCursorCreate(archive);
   if (result.cursor == nullptr) return result;
   ArchiveCursorStopAtImplausible(result.cursor);
   ArchiveCursorChecksumBeside(result.cursor);
@@ -92,6 +94,7 @@ DecodedAhead DecodeAhead(const ArchiveFile* archive, const PlannedEntry& entry) 
 // system's locks are) come once a batch, not once an entry.
 void EntryPipeline::Work() {
   std::vector<DecodedAhead> results;
+  std::vector<ArchiveCursor*> cursors;
   for (;;) {
     size_t first, end;
     {
@@ -110,10 +113,16 @@ void EntryPipeline::Work() {
       } while (next_ < plan_.size() && batch < batchBytes_ && MayTake());
       end = next_;
       peak_ = std::max(peak_, inFlight_);
+      cursors.clear();
+      while (cursors.size() < end - first && !spare_.empty()) {
+        cursors.push_back(spare_.back());
+        spare_.pop_back();
+      }
     }
     results.clear();
     for (size_t job = first; job < end; job++) {
-      results.push_back(DecodeAhead(archive_, plan_[job]));
+      size_t nth = job - first;
+      results.push_back(DecodeAhead(archive_, plan_[job], nth < cursors.size() ? cursors[nth] : nullptr));
       results.back().done = true;
     }
     {
@@ -132,7 +141,12 @@ void EntryPipeline::Release(size_t job) {
     firstTaken_ = next_;
     return;
   }
-  ArchiveCursorFree(taken_.front().cursor);
+  ArchiveCursor* cursor = taken_.front().cursor;
+  if (cursor != nullptr && spare_.size() < SPARE_MAX) {
+    spare_.push_back(cursor);
+  } else {
+    ArchiveCursorFree(cursor);
+  }
   taken_.pop_front();
   firstTaken_++;
   inFlight_ -= plan_[job].cost;

@@ -83,6 +83,11 @@ class EntryPipeline {
   uint64_t PeakBytesInFlight() const { return peak_; }
 
  private:
+  // Cursors of released jobs kept for the next ones, with their buffers, so
+  // that a job costs no allocation (on some systems' heaps, fresh pages from
+  // the system): at most one thread's share of entries.
+  static constexpr size_t SPARE_MAX = ENTRIES_PER_THREAD;
+
   bool Alone(size_t job) const { return plan_[job].cost > limit_; }
   bool MayTake() const;
   DecodedAhead& Result(size_t job) { return taken_[job - firstTaken_]; }
@@ -103,6 +108,7 @@ class EntryPipeline {
   std::condition_variable workReady_;   // a job may be taken, or the end
   std::condition_variable entryReady_;  // a worker finished a job
   std::deque<DecodedAhead> taken_;      // of the jobs taken and not yet released, in order
+  std::vector<ArchiveCursor*> spare_;   // see SPARE_MAX
   size_t firstTaken_ = 0;               // the job of taken_.front()
   size_t next_ = 0;                     // the job a worker takes next
   size_t passed_ = 0;                   // the jobs before it the command has passed
