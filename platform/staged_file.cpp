@@ -21,9 +21,10 @@ bool PlatformStagedFile::Create(PlatformFolder folder, const char* prefix, int t
 bool PlatformStagedFile::Make(PlatformFolder folder, const char* prefix, int tries, uint32_t first) {
   noFreeName_ = false;
   error_.clear();
+  static const auto process = PlatformProcessId();  // asked once: a run stages thousands of files
   for (uint32_t attempt = first; attempt - first < uint32_t(tries); attempt++) {
     std::string name =
-        std::string(prefix) + std::to_string(PlatformProcessId()) + "-" + std::to_string(attempt) + ".tmp";
+        std::string(prefix) + std::to_string(process) + "-" + std::to_string(attempt) + ".tmp";
     PlatformFile file = PlatformFileCreateNewBelow(folder, name.c_str());
     if (file != PLATFORM_FILE_INVALID) {
       folder_ = folder;

@@ -52,6 +52,14 @@ struct ExtractRun {
     for (size_t i = 0; i < waiting.size(); i++) waiting[i](results[i]);
   }
 
+  // -d is made with the first file written below it and looked at once, not
+  // for every file; removing folders a failed write made looks again.
+  bool outputFolderThere = false;
+  bool MakeOutputFolder(std::string* error, std::vector<std::string>* made) {
+    if (!outputFolderThere) outputFolderThere = MakeFolders(request.outputFolder, error, made);
+    return outputFolderThere;
+  }
+
   std::string Text(uint32_t row) const { return row < rows.size() ? rows[row] : std::string(); }
 
   // What to try when two rows meet in one target.
@@ -145,7 +153,8 @@ bool PlanTarget(ExtractRun& run, uint32_t row, ExtractJob* job) {
 
 // Removes the folders a failed write made, deepest first; a folder that
 // holds anything stays.
-void RemoveMadeFolders(const std::vector<std::string>& made) {
+void RemoveMadeFolders(ExtractRun& run, const std::vector<std::string>& made) {
+  if (!made.empty()) run.outputFolderThere = false;
   for (auto folder = made.rbegin(); folder != made.rend(); ++folder) PlatformFolderRemove(folder->c_str());
 }
 
@@ -169,7 +178,7 @@ int WriteOutcome(ExtractRun& run, const ExtractJob& job, const TreeResult& resul
                  const std::vector<std::string>& made) {
   const std::vector<std::string>& rows = run.rows;
   if (result.outcome == TreeOutcome::Written) return EXIT_OK;
-  RemoveMadeFolders(made);
+  RemoveMadeFolders(run, made);
   if (run.Refused(job, result))
     return result.outcome == TreeOutcome::Exists && run.request.skipExisting ? SKIPPED : EXIT_TARGET_REFUSED;
   if (result.making) {
@@ -189,9 +198,9 @@ void WriteTarget(ExtractRun& run, const ExtractJob& job, const unsigned char* by
   const std::vector<std::string>& rows = run.rows;
   std::string error;
   std::vector<std::string> made;
-  if (!job.name.empty() && run.request.hasOutputFolder && !MakeFolders(run.request.outputFolder, &error, &made)) {
+  if (!job.name.empty() && run.request.hasOutputFolder && !run.MakeOutputFolder(&error, &made)) {
     run.Settle();
-    RemoveMadeFolders(made);
+    RemoveMadeFolders(run, made);
     Complain(RowName(job.row, rows) + ": cannot make the folder: " + error);
     run.report.Failed(job.row, run.Text(job.row), "cannot make the folder");
     return done(EXIT_WRITE);
@@ -253,7 +262,7 @@ class StreamedTarget {
     if (!file_.Opened() && !makeError_.empty()) {
       Drop();
       run_.Settle();
-      RemoveMadeFolders(made_);
+      RemoveMadeFolders(run_, made_);
       Complain(RowName(job_.row, run_.rows) + ": cannot make the folder: " + makeError_);
       run_.report.Failed(job_.row, run_.Text(job_.row), "cannot make the folder");
       return EXIT_WRITE;
@@ -277,7 +286,7 @@ class StreamedTarget {
  private:
   PlatformFile Open() {
     if (!job_.name.empty() && run_.request.hasOutputFolder &&
-        !MakeFolders(run_.request.outputFolder, &makeError_, &made_)) {
+        !run_.MakeOutputFolder(&makeError_, &made_)) {
       return PLATFORM_FILE_INVALID;
     }
     if (job_.name.empty()) {

@@ -257,7 +257,10 @@ bool OutputTree::SyncHeld(std::string* error) {
 
 TreeResult OutputTree::Move(StagedTarget& staged) {
   PlatformFolder folder = staged.way->open.back();
-  TreeResult result = AtTarget(folder, staged.names, staged.replace);
+  TreeResult result;
+  // What may be replaced is looked at first; without replacing, the move
+  // itself leaves anything there as it is, and what it was is asked after.
+  if (staged.replace) result = AtTarget(folder, staged.names, true);
   if (result.outcome != TreeOutcome::Written) {
     staged.file.Discard();
     return result;

@@ -62,6 +62,13 @@ bool EntryPipeline::MayTake() const {
   return inFlight_ == 0 || inFlight_ + plan_[next_].cost <= budget_;
 }
 
+// With the lock held: a waiting worker is woken when a batch fits, not
+// when each entry passed makes room for one more, so that a full budget
+// costs a wake a batch, not one an entry.
+bool EntryPipeline::MayTakeBatch() const {
+  return MayTake() && (inFlight_ == 0 || inFlight_ + std::max(batchBytes_, plan_[next_].cost) <= budget_);
+}
+
 namespace {
 
 // Decodes the planned entry with a cursor of its own: the one given (one
@@ -100,7 +107,7 @@ void EntryPipeline::Work() {
     {
       std::unique_lock<std::mutex> lock(mutex_);
       idleWorkers_++;
-      workReady_.wait(lock, [this] { return stopping_ || next_ >= plan_.size() || MayTake(); });
+      workReady_.wait(lock, [this] { return stopping_ || next_ >= plan_.size() || MayTakeBatch(); });
       idleWorkers_--;
       if (stopping_ || next_ >= plan_.size()) return;
       first = next_;
@@ -176,7 +183,7 @@ const DecodedAhead* EntryPipeline::Take(uint32_t number) {
       if (Result(job).bytes != nullptr) given = &Result(job);
     }
   }
-  bool wake = idleWorkers_ > 0;
+  bool wake = idleWorkers_ > 0 && (next_ >= plan_.size() || MayTakeBatch());
   lock.unlock();
   if (wake) workReady_.notify_all();
   return given;

@@ -90,6 +90,7 @@ class EntryPipeline {
 
   bool Alone(size_t job) const { return plan_[job].cost > limit_; }
   bool MayTake() const;
+  bool MayTakeBatch() const;
   DecodedAhead& Result(size_t job) { return taken_[job - firstTaken_]; }
   void Work();
   void Release(size_t job);
