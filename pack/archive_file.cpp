@@ -44,6 +44,10 @@ struct ArchiveCursor {
   ArchivePlace place;  // miss and cut: of the last call that reads a header
   bool stopAtImplausible;
   ChecksumThread checksumThread;
+  // The first bytes of the data after the header last read, read with it
+  // (a compressed entry's stream magic), when the file holds them.
+  unsigned char magic[2];
+  bool haveMagic;
 };
 
 namespace {
@@ -114,6 +118,7 @@ const unsigned char* EndAtDamagedEntry(ArchiveCursor* cursor, ArchiveMiss miss, 
 // header is the walk's, and past its last entry the walk's end is this one.
 bool ReadHeader(ArchiveCursor* cursor, EntryHeader* header) {
   const ArchiveFile* archive = cursor->archive;
+  cursor->haveMagic = false;
   uint64_t left = archive->size - cursor->position;
   if (left < ARCHIVE_HEADER_SIZE) {
     Missed(cursor, left == 0 ? ARCHIVE_MISS_END : ARCHIVE_MISS_STRAY);
@@ -129,12 +134,25 @@ bool ReadHeader(ArchiveCursor* cursor, EntryHeader* header) {
     EndAtDamagedEntry(cursor, ArchiveMiss(end.miss), end.cutUnpackedSize, end.cutPackedSize);
     return false;
   }
-  unsigned char bytes[ARCHIVE_HEADER_SIZE];
+  // With the header, the two bytes after it, when the check of a stream's
+  // start asks for them next: one read a header, not two.
+  unsigned char bytes[ARCHIVE_HEADER_SIZE + 2];
+  uint32_t wanted = cursor->stopAtImplausible && left >= sizeof bytes ? uint32_t(sizeof bytes) : ARCHIVE_HEADER_SIZE;
   uint32_t done = 0;
-  if (!PlatformFileReadAt(archive->file, cursor->position, bytes, ARCHIVE_HEADER_SIZE, &done) ||
-      done != ARCHIVE_HEADER_SIZE) {
+  bool read = PlatformFileReadAt(archive->file, cursor->position, bytes, wanted, &done) && done == wanted;
+  // The two bytes may lie where the disk refuses to read: the header alone.
+  if (!read && wanted > ARCHIVE_HEADER_SIZE) {
+    wanted = ARCHIVE_HEADER_SIZE;
+    read = PlatformFileReadAt(archive->file, cursor->position, bytes, wanted, &done) && done == wanted;
+  }
+  if (!read) {
     EndAtDamagedEntry(cursor, ARCHIVE_MISS_UNREADABLE, 0, 0);
     return false;
+  }
+  if (wanted > ARCHIVE_HEADER_SIZE) {
+    cursor->magic[0] = bytes[ARCHIVE_HEADER_SIZE];
+    cursor->magic[1] = bytes[ARCHIVE_HEADER_SIZE + 1];
+    cursor->haveMagic = true;
   }
   *header = EntryHeaderFrom(bytes);
   return true;
@@ -173,6 +191,7 @@ void Remember(ArchiveCursor* cursor, const EntryHeader& header, bool damaged, ui
 bool Implausible(const ArchiveCursor* cursor, const EntryHeader& header) {
   if (!cursor->stopAtImplausible || header.Stored()) return false;
   if (header.packedSize < 2) return true;
+  if (cursor->haveMagic) return !StartsStream(cursor->magic);
   unsigned char magic[2] = {0, 0};
   uint32_t done = 0;
   if (!PlatformFileReadAt(cursor->archive->file, DataStart(cursor), magic, sizeof magic, &done) ||
@@ -251,7 +270,7 @@ const unsigned char* Stream(ArchiveCursor* cursor, const EntryHeader& header, Ar
 }
 
 ArchiveCursor CursorAtStart(const ArchiveFile* archive) {
-  return ArchiveCursor{archive, nullptr, -1, {}, {}, {}, false, 0, 0, {}, false, CHECKSUM_SERIAL};
+  return ArchiveCursor{archive, nullptr, -1, {}, {}, {}, false, 0, 0, {}, false, CHECKSUM_SERIAL, {0, 0}, false};
 }
 
 // The walk is a cursor passing every entry in order, so that it ends where

@@ -210,7 +210,8 @@ void WriteTarget(ExtractRun& run, const ExtractJob& job, const unsigned char* by
     return done(WriteOutcome(run, job, WriteOutputFile(run, job, bytes, size), made));
   }
   OutputTree::Fill fill = [&](PlatformStagedFile& file, std::string*) { return file.Write(bytes, size); };
-  TreeResult staged = run.tree.Stage(job.folders, job.name, fill, size, run.request.force, job.row);
+  // Its target was looked at when it was planned; the move looks again.
+  TreeResult staged = run.tree.Stage(job.folders, job.name, fill, size, run.request.force, job.row, false);
   if (staged.outcome != TreeOutcome::Written) {
     run.Settle();
     return done(WriteOutcome(run, job, staged, made));
@@ -295,7 +296,7 @@ class StreamedTarget {
       begun_.error = beside_.NoFreeName() ? "no free temporary name beside it" : beside_.Error();
       return PLATFORM_FILE_INVALID;
     }
-    begun_ = run_.tree.Begin(job_.folders, job_.name, run_.request.force, job_.row, &staged_);
+    begun_ = run_.tree.Begin(job_.folders, job_.name, run_.request.force, job_.row, &staged_, false);
     return begun_.outcome == TreeOutcome::Written ? staged_->File() : PLATFORM_FILE_INVALID;
   }
 

@@ -184,9 +184,9 @@ OutputTree::Way* OutputTree::HeldWay(const std::vector<std::string>& folders, Tr
 }
 
 TreeResult OutputTree::Stage(const std::vector<std::string>& folders, const std::string& name, const Fill& fill,
-                             uint64_t size, bool replace, uint32_t owner) {
+                             uint64_t size, bool replace, uint32_t owner, bool lookFirst) {
   PlatformStagedFile* file = nullptr;
-  TreeResult result = Begin(folders, name, replace, owner, &file);
+  TreeResult result = Begin(folders, name, replace, owner, &file, lookFirst);
   if (result.outcome != TreeOutcome::Written) return result;
   std::string error;
   bool filled = fill(*file, &error);
@@ -197,7 +197,7 @@ TreeResult OutputTree::Stage(const std::vector<std::string>& folders, const std:
 }
 
 TreeResult OutputTree::Begin(const std::vector<std::string>& folders, const std::string& name, bool replace,
-                             uint32_t owner, PlatformStagedFile** file) {
+                             uint32_t owner, PlatformStagedFile** file, bool lookFirst) {
   std::vector<std::string> names = folders;
   names.push_back(name);
   TreeResult result;
@@ -206,8 +206,9 @@ TreeResult OutputTree::Begin(const std::vector<std::string>& folders, const std:
     if (result.path.empty()) result.path = PathOf(names, names.size());
     return result;
   }
-  result = AtTarget(way->open.back(), names, replace);
+  result = lookFirst ? AtTarget(way->open.back(), names, replace) : TreeResult{};
   if (result.outcome != TreeOutcome::Written) return result;
+  result.path = PathOf(names, names.size());
   begun_ = std::make_unique<StagedTarget>();
   begun_->way = way;
   begun_->names = names;

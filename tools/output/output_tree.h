@@ -70,9 +70,11 @@ class OutputTree {
   // one's result in that order. A crash before the sync leaves the targets
   // as they were and staged files named .packtool-*; after it, each target
   // either as it was or complete; after Finish, all of them complete.
+  // lookFirst false: the caller looked at the target just before (Check),
+  // and staging does not look again; the move still does what it must.
   using Fill = std::function<bool(PlatformStagedFile& file, std::string* error)>;
   TreeResult Stage(const std::vector<std::string>& folders, const std::string& name, const Fill& fill, uint64_t size,
-                   bool replace, uint32_t owner);
+                   bool replace, uint32_t owner, bool lookFirst = true);
   std::vector<TreeResult> Flush();
   // Makes the moves of every batch placed durable (each batch's sync makes
   // the moves of the batches before it durable too); false with *error when
@@ -83,7 +85,7 @@ class OutputTree {
   // Stage does and gives the staged file, open and empty, in *file; End
   // then closes and keeps it (keep) or removes it. One at a time.
   TreeResult Begin(const std::vector<std::string>& folders, const std::string& name, bool replace, uint32_t owner,
-                   PlatformStagedFile** file);
+                   PlatformStagedFile** file, bool lookFirst = true);
   TreeResult End(bool keep, uint64_t size);
   // How many files are staged; Full says that they are to be placed now, so
   // that a long run does not hold them all.
