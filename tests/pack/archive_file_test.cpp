@@ -13,6 +13,7 @@
 
 #include "core/memory.h"
 #include "platform/platform.h"
+#include "tests/support/damaged_archives.h"
 #include "tests/support/pack_writer.h"
 
 namespace {
@@ -203,6 +204,46 @@ TEST_F(ArchiveObject, ReadsAnEntrysDataInPlaceAndTellsAChangedFile) {
 // Threads with a cursor each read different entries of one archive, each
 // from the far end of its share: every entry as the process-wide reader
 // gives it.
+// A cursor uses its buffers again from entry to entry: what it gives after
+// other entries is what a fresh cursor gives, and past a damaged entry's
+// decoded bytes there are zeros, never the bytes of an entry before.
+TEST_F(ArchiveObject, ACursorThatReadEntriesBeforeGivesWhatAFreshOneGives) {
+  Bytes large = Noise(40000, 7), small = Noise(3000, 8), text = SampleProse(40000, 7);
+  Bytes broken = EncodeCompressedStream(text.data(), text.size(), EncoderMode::Balanced, true);
+  broken.resize(broken.size() / 2);  // its second half missing
+  Bytes archive = BuildArchive({CompressedEntry(large), StoredEntry(large), CompressedEntry(small)});
+  AppendRawEntry(archive, uint32_t(text.size()), uint32_t(broken.size()), broken);
+  Bytes last = BuildArchive({CompressedEntry(small), StoredEntry(Noise(50000, 9))});
+  archive.insert(archive.end(), last.begin(), last.end());
+  ASSERT_TRUE(WriteFileBytes(ARCHIVE, archive));
+  ArchiveFile* file = ArchiveFileOpen(ARCHIVE, ARCHIVE_WALK_HEADERS);
+  ASSERT_NE(file, nullptr);
+  ASSERT_EQ(ArchiveFileEntryCount(file), 6u);
+  for (bool stopAtImplausible : {false, true}) {
+    ArchiveCursor* reused = ArchiveCursorCreate(file);
+    if (stopAtImplausible) ArchiveCursorStopAtImplausible(reused);
+    for (uint32_t entry = 0; entry < 6; entry++) {
+      SCOPED_TRACE(entry);
+      Outcome again = CursorRead(reused);
+      ArchiveCursor* fresh = ArchiveCursorCreate(file);
+      if (stopAtImplausible) ArchiveCursorStopAtImplausible(fresh);
+      ASSERT_EQ(ArchiveCursorSeek(fresh, entry), 1);
+      Outcome first = CursorRead(fresh);
+      ArchiveCursorFree(fresh);
+      EXPECT_TRUE(again == first);
+      if (entry == 3) {
+        ASSERT_TRUE(again.delivered);
+        EXPECT_NE(again.info.damaged, 0);
+        ASSERT_LT(again.info.decoded, text.size());
+        EXPECT_TRUE(std::all_of(again.bytes.begin() + again.info.decoded, again.bytes.end(),
+                                [](uint8_t b) { return b == 0; }));
+      }
+    }
+    ArchiveCursorFree(reused);
+  }
+  ArchiveFileClose(file);
+}
+
 TEST_F(ArchiveObject, ThreadsReadDifferentEntriesOfOneArchive) {
   std::vector<PackEntry> entries;
   for (uint32_t i = 0; i < 48; i++) {
