@@ -130,9 +130,13 @@ TEST_F(PackToolMount, ShowsWhatExtractWritesAndFailsAfterADamagedEntrysBytes) {
                                 "C:\\leer.txt",     "C:\\fehlt.txt"};
   WriteEntries("sound.zip", {StoredEntry(B(Index(rows))), CompressedEntry(big), StoredEntry(text), StoredEntry(B("x")),
                              CompressedEntry(B("twice")), CompressedEntry(text), StoredEntry({})});
-  Bytes damaged = BuildArchive({StoredEntry(B(Index({"C:\\i", "C:\\a\\kaputt.txt", "C:\\a\\gut.txt"})))});
+  // klein.txt: small, whole, its checksum wrong (never handed to the page
+  // cache, so that its reading ends in the error too)
+  Bytes damaged = BuildArchive(
+      {StoredEntry(B(Index({"C:\\i", "C:\\a\\kaputt.txt", "C:\\a\\gut.txt", "C:\\a\\klein.txt"})))});
   AppendSpoiltEntry(damaged, big, 30000, 0x5A);
   AppendRawEntry(damaged, 1, 1, B("g"));
+  AppendSpoiltEntry(damaged, text, 6, 0x10);
   Write("damaged-entry.zip", damaged);
   Write("damaged-index.zip", RescueSample().BuildWithIndexCut());
   fs::create_directories(Path("other"));
@@ -143,7 +147,7 @@ TEST_F(PackToolMount, ShowsWhatExtractWritesAndFailsAfterADamagedEntrysBytes) {
     std::vector<std::string> failing;  // files whose reading ends in EIO
   } cases[] = {
       {{"sound.zip"}, {}},
-      {{"damaged-entry.zip"}, {"a/kaputt.txt"}},
+      {{"damaged-entry.zip"}, {"a/kaputt.txt", "a/klein.txt"}},
       {{"damaged-index.zip"}, {"Index.txt"}},
       {{"sound.zip", "other/sound.zip", "damaged-index.zip"}, {"damaged-index.zip/Index.txt"}},
   };
