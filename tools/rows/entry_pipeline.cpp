@@ -8,7 +8,9 @@ std::vector<PlannedEntry> PlanEntries(const PlainReading& plain, const std::func
   uint64_t offset = 0;
   for (uint32_t entry = 0; entry < plain.entries.size(); entry++) {
     const EntryFacts& facts = plain.entries[entry];
-    if (entry > 0 && wanted(entry)) {
+    // A stored entry is one read, which the command makes as cheaply as a
+    // worker would: handing it over would cost more than it saves.
+    if (entry > 0 && !facts.stored && wanted(entry)) {
       uint64_t cost = uint64_t(facts.unpackedSize) + facts.packedSize + PlannedEntry::OVERHEAD;
       plan.push_back(PlannedEntry{entry, offset, cost});
     }
