@@ -37,19 +37,24 @@ TEST(OutputTreeBatch, StagedFilesTakeTheirPlacesInOrderWhenTheBatchIsPlaced) {
     bool replace;
     TreeOutcome staged;  // what Stage says
     TreeOutcome placed;  // what Flush says of it
+    bool lookFirst = true;
   } cases[] = {
       {{}, "a.txt", "alpha", false, TreeOutcome::Written, TreeOutcome::Written},
       {{"sub", "new"}, "b.txt", "beta", false, TreeOutcome::Written, TreeOutcome::Written},
       {{}, "kept.txt", "never", false, TreeOutcome::Exists, TreeOutcome::Exists},
       {{"sub"}, "late.txt", "made meanwhile", false, TreeOutcome::Written, TreeOutcome::Exists},
       {{}, "replaced.txt", "gamma", true, TreeOutcome::Written, TreeOutcome::Written},
+      // Staged without a look: the move still leaves what stands there.
+      {{}, "kept.txt", "never either", false, TreeOutcome::Written, TreeOutcome::Exists, false},
+      {{}, "folder.txt", "not over a folder", true, TreeOutcome::Written, TreeOutcome::NotAFile, false},
   };
   std::vector<TreeOutcome> expected;
   for (const Case& test : cases) {
     OutputTree::Fill fill = [&](PlatformStagedFile& file, std::string*) {
       return file.Write(test.bytes.data(), test.bytes.size());
     };
-    TreeResult result = tree.Stage(test.folders, test.name, fill, test.bytes.size(), test.replace, 1);
+    TreeResult result =
+        tree.Stage(test.folders, test.name, fill, test.bytes.size(), test.replace, 1, test.lookFirst);
     EXPECT_EQ(result.outcome, test.staged) << test.name;
     if (result.outcome == TreeOutcome::Written) expected.push_back(test.placed);
   }
@@ -62,6 +67,7 @@ TEST(OutputTreeBatch, StagedFilesTakeTheirPlacesInOrderWhenTheBatchIsPlaced) {
     std::ofstream(folder / "sub" / "late.txt") << "another's";
     std::ofstream(folder / "replaced.txt") << "old";
   }
+  fs::create_directories(folder / "folder.txt");
   std::vector<TreeResult> placed = tree.Flush();
   ASSERT_EQ(placed.size(), expected.size());
   for (size_t i = 0; i < placed.size(); i++) EXPECT_EQ(placed[i].outcome, expected[i]) << placed[i].path;
@@ -72,6 +78,7 @@ TEST(OutputTreeBatch, StagedFilesTakeTheirPlacesInOrderWhenTheBatchIsPlaced) {
   EXPECT_EQ(Contents(folder / "kept.txt"), "the user's");
   EXPECT_EQ(Contents(folder / "sub" / "late.txt"), "another's");
   EXPECT_EQ(Contents(folder / "replaced.txt"), "gamma");
+  EXPECT_TRUE(fs::is_directory(folder / "folder.txt"));
   // No staged file is left, and a file of this run is not replaced later.
   for (const auto& item : fs::recursive_directory_iterator(folder)) {
     EXPECT_EQ(item.path().filename().string().rfind(".packtool-", 0), std::string::npos) << item.path();
