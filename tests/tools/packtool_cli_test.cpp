@@ -411,6 +411,13 @@ TEST_F(PackToolCli, FailedWritesLeaveNoPartialFile) {
   EXPECT_EQ(run.exitCode, 6) << run.err;
   EXPECT_TRUE(fs::exists(base_ / "work" / "kept"));
   EXPECT_FALSE(fs::exists(base_ / "work" / "kept" / "fresh"));
+  // ... and a later file makes them again.
+  WriteEntries("two.zip", {StoredEntry(B(Index({"Index.txt", "C:\\x.bin", "C:\\y.txt"}))),
+                           CompressedEntry(SampleData(300000, 40)), StoredEntry(B("small"))});
+  run = Run({"extract", "two.zip", "1", "2", "-d", "kept/again"}, "", 100000);
+  EXPECT_EQ(run.exitCode, 6) << run.err;
+  EXPECT_EQ(S(Read("kept/again/y.txt")), "small");
+  EXPECT_FALSE(fs::exists(base_ / "work" / "kept" / "again" / "x.bin"));
 #else
   // A target held open without delete sharing cannot be replaced: the
   // failure comes at the very end, when every byte is written.

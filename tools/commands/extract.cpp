@@ -154,8 +154,11 @@ bool PlanTarget(ExtractRun& run, uint32_t row, ExtractJob* job) {
 // Removes the folders a failed write made, deepest first; a folder that
 // holds anything stays.
 void RemoveMadeFolders(ExtractRun& run, const std::vector<std::string>& made) {
-  if (!made.empty()) run.outputFolderThere = false;
+  if (made.empty()) return;
   for (auto folder = made.rbegin(); folder != made.rend(); ++folder) PlatformFolderRemove(folder->c_str());
+  // The next file makes them again, and the tree opens them again.
+  run.outputFolderThere = false;
+  run.tree.LetFoldersGo();
 }
 
 // -o FILE: written where the user's path leads.

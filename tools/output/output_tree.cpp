@@ -239,6 +239,10 @@ TreeResult OutputTree::End(bool keep, uint64_t size) {
   return result;
 }
 
+void OutputTree::LetFoldersGo() {
+  if (staged_.empty() && begun_ == nullptr) CloseHeld();
+}
+
 bool OutputTree::Full() const {
   return staged_.size() >= BATCH_FILES || stagedBytes_ >= BATCH_BYTES || heldFolders_ >= BATCH_FOLDERS;
 }

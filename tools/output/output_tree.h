@@ -87,6 +87,11 @@ class OutputTree {
   TreeResult Begin(const std::vector<std::string>& folders, const std::string& name, bool replace, uint32_t owner,
                    PlatformStagedFile** file, bool lookFirst = true);
   TreeResult End(bool keep, uint64_t size);
+  // Lets the folders held for files to come go, when no file is staged in
+  // them: after the caller removed the folder the tree writes below (it
+  // was empty), the next write opens it again instead of writing into the
+  // removed one.
+  void LetFoldersGo();
   // How many files are staged; Full says that they are to be placed now, so
   // that a long run does not hold them all.
   size_t Staged() const { return staged_.size(); }
