@@ -74,8 +74,9 @@ class PackToolMount : public PackToolCli {
 
   // packtool mount --foreground ARCHIVES mnt, as a process of its own; true
   // once the mount is up.
-  bool Start(const std::vector<std::string>& archives) {
+  bool Start(const std::vector<std::string>& archives, const std::vector<std::string>& options = {}) {
     std::vector<std::string> words{PACKTOOL_PATH, "mount", "--foreground"};
+    words.insert(words.end(), options.begin(), options.end());
     for (const std::string& archive : archives) words.push_back(Path(archive));
     words.push_back(mountPoint_.string());
     std::vector<char*> argv;
@@ -215,23 +216,34 @@ TEST_F(PackToolMount, ShowsWhatExtractWritesAndFailsAfterADamagedEntrysBytes) {
   EXPECT_EQ(Stop(), 0);
 
   // A folder of more names than one listing holds: each once, with its
-  // bytes (read through pages handed to the kernel ahead of the reads).
+  // bytes, read through pages handed to the kernel ahead of the reads, also
+  // with a cache far smaller than the files (entries decoded ahead go again
+  // before they are read).
   std::vector<std::string> manyRows{"C:\\Index.txt"};
   std::vector<PackEntry> many{StoredEntry({})};
+  auto bytesOf = [](int i) { return SampleData(size_t(300 + i * 29), uint32_t(i)); };
   for (int i = 0; i < 400; i++) {
     manyRows.push_back("C:\\Viele\\eine-recht-lange-datei-mit-der-nummer-" + std::to_string(i) + ".txt");
-    Bytes bytes = SampleData(size_t(100 + i * 7), uint32_t(i));
-    many.push_back(i % 3 == 0 ? StoredEntry(bytes) : CompressedEntry(bytes));
+    many.push_back(i % 3 == 0 ? StoredEntry(bytesOf(i)) : CompressedEntry(bytesOf(i)));
   }
   many[0] = StoredEntry(B(Index(manyRows)));
   WriteEntries("many.zip", many);
-  ASSERT_TRUE(Start({"many.zip"}));
-  std::map<std::string, FileRead> listed = FilesBelow(mountPoint_ / "Viele");
-  EXPECT_EQ(listed.size(), 400u);
-  for (int i = 0; i < 400; i++) {
-    EXPECT_EQ(listed["eine-recht-lange-datei-mit-der-nummer-" + std::to_string(i) + ".txt"].bytes,
-              SampleData(size_t(100 + i * 7), uint32_t(i)))
-        << i;
+  for (const char* cache : {"256", "1"}) {
+    SCOPED_TRACE(cache);
+    ASSERT_TRUE(Start({"many.zip"}, {"--cache-size", cache}));
+    std::map<std::string, FileRead> listed = FilesBelow(mountPoint_ / "Viele");
+    EXPECT_EQ(listed.size(), 400u);
+    for (int i = 0; i < 400; i++) {
+      const FileRead& read = listed["eine-recht-lange-datei-mit-der-nummer-" + std::to_string(i) + ".txt"];
+      EXPECT_TRUE(read.error == 0 && read.bytes == bytesOf(i)) << i;
+    }
+    // A name the folder does not hold, and one below a file.
+    struct stat facts {};
+    EXPECT_EQ(stat((mountPoint_ / "Viele" / "fehlt.txt").c_str(), &facts), -1);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(stat((mountPoint_ / "Index.txt" / "x").c_str(), &facts), -1);
+    EXPECT_EQ(errno, ENOTDIR);
+    EXPECT_EQ(Stop(), 0);
   }
 }
 
