@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -252,14 +253,22 @@ int ReadOpen(const Mount& mount, const OpenFile& file, char* buffer, size_t size
 
 void Read(fuse_req_t request, fuse_ino_t, size_t size, off_t offset, struct fuse_file_info* info) {
   const OpenFile& file = *reinterpret_cast<const OpenFile*>(info->fh);
-  size = std::min(size, file.node->size > uint64_t(std::max<off_t>(offset, 0))
-                            ? size_t(std::min<uint64_t>(size, file.node->size - uint64_t(offset)))
-                            : size_t(0));
-  std::unique_ptr<char[]> buffer(new (std::nothrow) char[std::max<size_t>(size, 1)]);
-  if (buffer == nullptr) return (void)fuse_reply_err(request, ENOMEM);
-  int got = ReadOpen(MountOf(request), file, buffer.get(), size, offset);
+  // A buffer for no more than the file holds from offset.
+  uint64_t from = offset > 0 ? uint64_t(offset) : 0;
+  size = from < file.node->size ? size_t(std::min<uint64_t>(size, file.node->size - from)) : 0;
+  // Each of FUSE's threads reads into a buffer of its own, kept for its
+  // next read (the kernel asks for 128 KiB at most).
+  thread_local std::vector<char> buffer;
+  if (buffer.size() < std::max<size_t>(size, 1)) {
+    try {
+      buffer.resize(std::max<size_t>(size, 1));
+    } catch (const std::bad_alloc&) {
+      return (void)fuse_reply_err(request, ENOMEM);
+    }
+  }
+  int got = ReadOpen(MountOf(request), file, buffer.data(), size, offset);
   if (got < 0) return (void)fuse_reply_err(request, -got);
-  fuse_reply_buf(request, buffer.get(), size_t(got));
+  fuse_reply_buf(request, buffer.data(), size_t(got));
 }
 
 void Release(fuse_req_t request, fuse_ino_t, struct fuse_file_info* info) {
