@@ -389,7 +389,7 @@ int RunRescue(const PackToolRequest& request) {
   if (code != EXIT_OK) return code;
   Rescue rescue(request, size);
   SalvageReads reads = request.everyUnit ? SalvageReads::EveryUnit : SalvageReads::Stretches;
-  if (!ArchiveSalvage(request.archive.c_str(), rescue, reads)) {
+  if (!ArchiveSalvage(request.archive.c_str(), rescue, reads, JobsFor(request.jobs))) {
     Complain(ShownPath(request.archive) + ": cannot be opened: " + SystemErrorText());
     return EXIT_ARCHIVE;
   }

@@ -1,0 +1,93 @@
+// Entries decoded ahead of the salvage walk, on other threads. Internal to
+// pack/.
+//
+// The workers follow the chain of headers from where the walk last stood (a
+// header at X, the next one at X + its header and packed size) as long as
+// each one's data lies in the file and, compressed, starts a stream, and
+// decode each entry with SalvageWhole, the function the walk decodes with,
+// into memory of their own, reading the file by positioned reads. When the
+// walk is about to decode the entry at X with the same header, it takes the
+// worker's result instead. Where the walk leaves the chain (a suspect header,
+// a search), what was decoded there is dropped and the workers follow the
+// chain from where the walk goes on. A result is given only when all its
+// reads came whole and its memory could be had: the bytes the system refuses
+// are the walk's own to read, by its rules for bad areas. So the walk's
+// entries are the same for any number of threads.
+//
+// Memory: the entries taken and not yet passed (unpacked and packed size
+// each, and OVERHEAD) stay within the limit, 64 entries a thread at most.
+// An entry over the limit runs alone: no worker takes it or anything after
+// it until the walk has passed it, and the walk decodes it with nothing else
+// in flight.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "core/block.h"
+#include "core/growing_table.h"
+#include "pack/archive_bytes.h"
+#include "pack/entry_header.h"
+#include "pack/salvage.h"
+
+// Decodes the entry whose header at `at` reads `header` and whose data is
+// all in the file: *entry (number 0) with its bytes in *data, a stored
+// entry's holes in holes.
+void SalvageWhole(SalvageSource& source, uint64_t at, const EntryHeader& header, SalvagedEntry* entry, Block* data,
+                  GrowingTable<SalvageHole>& holes);
+
+class SalvageAhead {
+ public:
+  static constexpr uint64_t LIMIT = uint64_t(256) << 20;
+  static constexpr uint64_t OVERHEAD = 256;
+  static constexpr size_t ENTRIES_PER_THREAD = 64;
+
+  // file: read by positioned reads only; size: the walk's.
+  SalvageAhead(PlatformFile file, uint64_t size, unsigned threads, uint64_t limit = LIMIT);
+  ~SalvageAhead();
+  SalvageAhead(const SalvageAhead&) = delete;
+  SalvageAhead& operator=(const SalvageAhead&) = delete;
+
+  // The walk is about to decode the entry whose header at `at` reads
+  // `header`, and goes on after it: true with *entry (number 0, its bytes
+  // valid until the next call) when a worker decoded it; false when the
+  // walk is to decode it itself.
+  bool Take(uint64_t at, const EntryHeader& header, SalvagedEntry* entry);
+  // Nothing more is decoded ahead, and nothing taken.
+  void Stop();
+
+ private:
+  struct Job;
+  using JobPointer = std::shared_ptr<Job>;
+
+  bool Alone(uint64_t cost) const { return cost > limit_; }
+  bool LinkReady();
+  bool MayTake();
+  void Drop(const JobPointer& job);
+  void DropAll();
+  void Work();
+
+  PlatformFile file_;
+  uint64_t size_;
+  uint64_t limit_;
+  size_t jobsMax_ = 0;
+  std::vector<std::thread> workers_;
+
+  // Guards everything below: the chain the workers follow, the jobs on it
+  // and the hand-over of their results to the walk.
+  std::mutex mutex_;
+  std::condition_variable workReady_;  // a link may be taken, or the end
+  std::condition_variable jobDone_;    // a worker finished a job
+  std::deque<JobPointer> jobs_;        // taken, in chain order
+  JobPointer given_;                   // the job the walk holds
+  uint64_t chain_ = 0;                 // where the next link's header starts
+  enum class Link { Unread, Ready, End } link_ = Link::Unread;
+  EntryHeader linkHeader_{};
+  uint64_t inFlight_ = 0;
+  bool stopping_ = false;
+};
