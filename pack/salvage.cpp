@@ -425,7 +425,7 @@ bool ArchiveSalvage(const char* path, SalvageVisitor& visitor, SalvageReads read
   ArchiveBytes bytes(reads, &visitor);
   if (!bytes.Open(path)) return false;
   std::unique_ptr<SalvageAhead> ahead;
-  if (threads > 1) ahead = std::make_unique<SalvageAhead>(bytes.Handle(), bytes.Size(), threads);
+  if (threads > 1 && reads == SalvageReads::Stretches) ahead = std::make_unique<SalvageAhead>(bytes.Handle(), bytes.Size(), threads);
   Walk(bytes, visitor, ahead.get()).Run();
   ahead.reset();
   visitor.Ended(bytes.Untried());

@@ -80,13 +80,17 @@ void SalvageAhead::Stop() {
 // does not lie in the file or does not start a stream, and at an entry that
 // runs alone.
 bool SalvageAhead::LinkReady() {
+  if (refused_) return false;
   if (link_ != Link::Unread) return link_ == Link::Ready;
   link_ = Link::End;
   if (chain_ > size_ || size_ - chain_ < ARCHIVE_HEADER_SIZE) return false;
   unsigned char bytes[ARCHIVE_HEADER_SIZE + 2];
   uint32_t want = uint32_t(std::min<uint64_t>(sizeof bytes, size_ - chain_));
   uint32_t done = 0;
-  if (!PlatformFileReadAt(file_, chain_, bytes, want, &done) || done < want) return false;
+  if (!PlatformFileReadAt(file_, chain_, bytes, want, &done) || done < want) {
+    refused_ = true;
+    return false;
+  }
   EntryHeader header = EntryHeaderFrom(bytes);
   if (header.packedSize > size_ - chain_ - ARCHIVE_HEADER_SIZE || Alone(CostOf(header))) return false;
   if (!header.Stored() && (want < sizeof bytes || !StartsStream(bytes + ARCHIVE_HEADER_SIZE))) return false;
@@ -140,6 +144,7 @@ void SalvageAhead::Work() {
       job->done = true;
       job->usable = !reads.Failed() && !job->entry.tooLarge && job->entry.holeCount == 0;
       job->entry.holes = nullptr;
+      refused_ = refused_ || reads.Failed();
       freed = job->dropped;
       if (freed) inFlight_ -= job->cost;
     }

@@ -12,7 +12,9 @@
 // chain from where the walk goes on. A result is given only when all its
 // reads came whole and its memory could be had: the bytes the system refuses
 // are the walk's own to read, by its rules for bad areas. So the walk's
-// entries are the same for any number of threads.
+// entries are the same for any number of threads. On a failing disk each
+// refused read may take seconds: after the first one a worker meets, no
+// more is decoded ahead.
 //
 // Memory: the entries taken and not yet passed (unpacked and packed size
 // each, and OVERHEAD) stay within the limit, 64 entries a thread at most.
@@ -90,4 +92,5 @@ class SalvageAhead {
   EntryHeader linkHeader_{};
   uint64_t inFlight_ = 0;
   bool stopping_ = false;
+  bool refused_ = false;  // a worker's read was refused: the chain ends for good
 };
