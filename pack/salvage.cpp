@@ -1,6 +1,7 @@
 #include "pack/salvage.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 
 #include "pack/archive_bytes.h"
@@ -43,11 +44,14 @@ enum class Suspect {
 
 // Decodes a stream of `length` bytes at offset into a zero-filled block of
 // `claim` bytes (or what fits of it). Fills recovered, bytes, tooLarge and
-// returns whether the stream was sound and filled the whole claim.
+// returns whether the stream was sound and filled the whole claim. The
+// stream is read into `scratch` when given (kept for the next, grown when
+// too small), otherwise into memory held for the call.
 bool DecodeStream(SalvageSource& source, uint64_t offset, uint32_t length, uint32_t claim, bool cutShort,
-                  SalvagedEntry* entry, Block* output) {
-  Block stream;
-  if (!stream.Allocate(length, false)) {
+                  SalvagedEntry* entry, Block* output, Block* scratch = nullptr) {
+  Block own;
+  Block& stream = scratch != nullptr ? *scratch : own;
+  if ((stream.Data() == nullptr || stream.Size() < length) && !stream.Allocate(length, false)) {
     entry->tooLarge = true;
     return false;
   }
@@ -59,7 +63,11 @@ bool DecodeStream(SalvageSource& source, uint64_t offset, uint32_t length, uint3
     length = got;
     cutShort = true;
   }
-  if (!output->Allocate(claim, true)) {
+  // A block of an entry before (kept by a thread that decodes ahead) is
+  // used again when it holds the claim.
+  if (output->Data() != nullptr && output->Size() >= claim) {
+    memset(output->Data(), 0, claim);
+  } else if (!output->Allocate(claim, true)) {
     entry->tooLarge = true;
     for (uint32_t fallback : FALLBACK_SIZES) {
       if (fallback < claim && output->Allocate(fallback, true)) break;
@@ -67,7 +75,8 @@ bool DecodeStream(SalvageSource& source, uint64_t offset, uint32_t length, uint3
     if (output->Data() == nullptr) return false;
   }
   StreamSalvage result;
-  bool sound = DecodeCompressedStreamSalvage(stream.Data(), length, output->Data(), output->Size(), cutShort, &result);
+  bool sound = DecodeCompressedStreamSalvage(stream.Data(), length, output->Data(), std::min(output->Size(), claim),
+                                             cutShort, &result);
   entry->bytes = output->Data();
   entry->recovered = result.decoded;
   bool whole = sound && result.written == claim && !entry->tooLarge;
@@ -79,7 +88,7 @@ bool DecodeStream(SalvageSource& source, uint64_t offset, uint32_t length, uint3
 // the entry's holes say. False when `length` bytes cannot be held.
 bool ReadStored(SalvageSource& source, uint64_t offset, uint32_t length, SalvagedEntry* entry, Block* data,
                 GrowingTable<SalvageHole>& holes) {
-  if (!data->Allocate(length, false)) {
+  if ((data->Data() == nullptr || data->Size() < length) && !data->Allocate(length, false)) {
     entry->tooLarge = true;
     return false;
   }
@@ -100,7 +109,7 @@ SalvageState StateOf(bool sound, uint32_t recovered, uint32_t complete) {
 }  // namespace
 
 void SalvageWhole(SalvageSource& source, uint64_t at, const EntryHeader& header, SalvagedEntry* entry, Block* data,
-                  GrowingTable<SalvageHole>& holes) {
+                  GrowingTable<SalvageHole>& holes, Block* scratch) {
   *entry = SalvagedEntry{};
   entry->offset = at;
   entry->unpackedSize = header.unpackedSize;
@@ -114,7 +123,7 @@ void SalvageWhole(SalvageSource& source, uint64_t at, const EntryHeader& header,
     }
     return;
   }
-  bool sound = DecodeStream(source, dataStart, header.packedSize, header.unpackedSize, false, entry, data);
+  bool sound = DecodeStream(source, dataStart, header.packedSize, header.unpackedSize, false, entry, data, scratch);
   entry->state = StateOf(sound, entry->recovered, header.unpackedSize);
 }
 
@@ -425,7 +434,8 @@ bool ArchiveSalvage(const char* path, SalvageVisitor& visitor, SalvageReads read
   ArchiveBytes bytes(reads, &visitor);
   if (!bytes.Open(path)) return false;
   std::unique_ptr<SalvageAhead> ahead;
-  if (threads > 1 && reads == SalvageReads::Stretches) ahead = std::make_unique<SalvageAhead>(bytes.Handle(), bytes.Size(), threads);
+  if (threads > 1 && reads == SalvageReads::Stretches)
+    ahead = std::make_unique<SalvageAhead>(bytes.Handle(), bytes.Size(), threads);
   Walk(bytes, visitor, ahead.get()).Run();
   ahead.reset();
   visitor.Ended(bytes.Untried());

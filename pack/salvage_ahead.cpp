@@ -44,11 +44,15 @@ struct SalvageAhead::Job {
   bool dropped = false;  // the walk left it before it was done: the worker frees it
   bool usable = false;   // every read came whole, and the memory for it
   SalvagedEntry entry{};
-  Block data;
+  std::unique_ptr<Block> data;
 };
 
 SalvageAhead::SalvageAhead(PlatformFile file, uint64_t size, unsigned threads, uint64_t limit)
-    : file_(file), size_(size), limit_(limit), jobsMax_(ENTRIES_PER_THREAD * threads) {
+    : file_(file),
+      size_(size),
+      limit_(limit),
+      jobsMax_(ENTRIES_PER_THREAD * threads),
+      spareMax_(SPARE_PER_THREAD * threads) {
   // Fewer threads than asked for, when the system gives no more: the walk
   // decodes what none took.
   try {
@@ -105,10 +109,18 @@ bool SalvageAhead::MayTake() {
   return inFlight_ == 0 || inFlight_ + CostOf(linkHeader_) <= limit_;
 }
 
+// With the lock held: a job done that the walk has passed.
+void SalvageAhead::Release(Job& job) {
+  inFlight_ -= job.cost;
+  if (job.data != nullptr && job.data->Size() <= SPARE_MAX && spare_.size() < spareMax_) {
+    spare_.push_back(std::move(job.data));
+  }
+}
+
 // With the lock held: a job the walk will not take.
 void SalvageAhead::Drop(const JobPointer& job) {
   if (job->done) {
-    inFlight_ -= job->cost;
+    Release(*job);
   } else {
     job->dropped = true;
   }
@@ -121,6 +133,10 @@ void SalvageAhead::DropAll() {
 
 void SalvageAhead::Work() {
   GrowingTable<SalvageHole> holes(1);  // a plain read leaves none
+  // Kept from one entry to the next: memory taken and given back for each
+  // would be given back to the system and faulted in again, one page at a
+  // time, for every entry.
+  Block stream;
   for (;;) {
     JobPointer job;
     {
@@ -131,13 +147,18 @@ void SalvageAhead::Work() {
       job->offset = chain_;
       job->header = linkHeader_;
       job->cost = CostOf(linkHeader_);
+      if (!spare_.empty()) {
+        job->data = std::move(spare_.back());
+        spare_.pop_back();
+      }
       chain_ += ARCHIVE_HEADER_SIZE + uint64_t(linkHeader_.packedSize);
       link_ = Link::Unread;
       inFlight_ += job->cost;
       jobs_.push_back(job);
     }
+    if (job->data == nullptr) job->data = std::make_unique<Block>();
     PlainReads reads(file_);
-    SalvageWhole(reads, job->offset, job->header, &job->entry, &job->data, holes);
+    SalvageWhole(reads, job->offset, job->header, &job->entry, job->data.get(), holes, &stream);
     bool freed = false;
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -146,7 +167,7 @@ void SalvageAhead::Work() {
       job->entry.holes = nullptr;
       refused_ = refused_ || reads.Failed();
       freed = job->dropped;
-      if (freed) inFlight_ -= job->cost;
+      if (freed) Release(*job);
     }
     jobDone_.notify_all();
     if (freed) workReady_.notify_all();
@@ -155,7 +176,7 @@ void SalvageAhead::Work() {
 
 bool SalvageAhead::Take(uint64_t at, const EntryHeader& header, SalvagedEntry* entry) {
   std::unique_lock<std::mutex> lock(mutex_);
-  if (given_ != nullptr) inFlight_ -= given_->cost;
+  if (given_ != nullptr) Release(*given_);
   given_.reset();
   if (stopping_) return false;
   // The jobs before it the walk passed without taking.
@@ -185,7 +206,7 @@ bool SalvageAhead::Take(uint64_t at, const EntryHeader& header, SalvagedEntry* e
     given_ = job;
     *entry = job->entry;
   } else {
-    inFlight_ -= job->cost;
+    Release(*job);
   }
   lock.unlock();
   workReady_.notify_all();

@@ -38,16 +38,23 @@
 #include "pack/salvage.h"
 
 // Decodes the entry whose header at `at` reads `header` and whose data is
-// all in the file: *entry (number 0) with its bytes in *data, a stored
-// entry's holes in holes.
+// all in the file: *entry (number 0) with its bytes in *data (a block it
+// holds already is used again when large enough), a stored entry's holes
+// in holes. scratch: memory for a compressed entry's stream
+// that a thread keeps from one entry to the next (null: taken for the call).
 void SalvageWhole(SalvageSource& source, uint64_t at, const EntryHeader& header, SalvagedEntry* entry, Block* data,
-                  GrowingTable<SalvageHole>& holes);
+                  GrowingTable<SalvageHole>& holes, Block* scratch = nullptr);
 
 class SalvageAhead {
  public:
   static constexpr uint64_t LIMIT = uint64_t(256) << 20;
   static constexpr uint64_t OVERHEAD = 256;
   static constexpr size_t ENTRIES_PER_THREAD = 64;
+  // Blocks of released entries kept for the next ones, per thread, up to
+  // this size each: memory given back for each entry would be given back to
+  // the system and faulted in again, a page at a time.
+  static constexpr size_t SPARE_PER_THREAD = 16;
+  static constexpr uint32_t SPARE_MAX = 1u << 20;
 
   // file: read by positioned reads only; size: the walk's.
   SalvageAhead(PlatformFile file, uint64_t size, unsigned threads, uint64_t limit = LIMIT);
@@ -71,6 +78,7 @@ class SalvageAhead {
   bool LinkReady();
   bool MayTake();
   void Drop(const JobPointer& job);
+  void Release(Job& job);
   void DropAll();
   void Work();
 
@@ -78,16 +86,18 @@ class SalvageAhead {
   uint64_t size_;
   uint64_t limit_;
   size_t jobsMax_ = 0;
+  size_t spareMax_ = 0;
   std::vector<std::thread> workers_;
 
   // Guards everything below: the chain the workers follow, the jobs on it
   // and the hand-over of their results to the walk.
   std::mutex mutex_;
-  std::condition_variable workReady_;  // a link may be taken, or the end
-  std::condition_variable jobDone_;    // a worker finished a job
-  std::deque<JobPointer> jobs_;        // taken, in chain order
-  JobPointer given_;                   // the job the walk holds
-  uint64_t chain_ = 0;                 // where the next link's header starts
+  std::condition_variable workReady_;          // a link may be taken, or the end
+  std::condition_variable jobDone_;            // a worker finished a job
+  std::deque<JobPointer> jobs_;                // taken, in chain order
+  JobPointer given_;                           // the job the walk holds
+  std::vector<std::unique_ptr<Block>> spare_;  // blocks of jobs released, for the next ones
+  uint64_t chain_ = 0;                         // where the next link's header starts
   enum class Link { Unread, Ready, End } link_ = Link::Unread;
   EntryHeader linkHeader_{};
   uint64_t inFlight_ = 0;
