@@ -109,6 +109,13 @@ bool SalvageAhead::MayTake() {
   return inFlight_ == 0 || inFlight_ + CostOf(linkHeader_) <= limit_;
 }
 
+// With the lock held: whether idle workers are to be woken. Not for each
+// entry the walk takes (a wake costs a switch of threads), but once half of
+// what may be in flight is free again.
+bool SalvageAhead::WakeWorkers() const {
+  return idleWorkers_ > 0 && (jobs_.empty() || (jobs_.size() <= jobsMax_ / 2 && inFlight_ <= limit_ / 2));
+}
+
 // With the lock held: a job done that the walk has passed.
 void SalvageAhead::Release(Job& job) {
   inFlight_ -= job.cost;
@@ -141,7 +148,9 @@ void SalvageAhead::Work() {
     JobPointer job;
     {
       std::unique_lock<std::mutex> lock(mutex_);
+      idleWorkers_++;
       workReady_.wait(lock, [this] { return stopping_ || MayTake(); });
+      idleWorkers_--;
       if (stopping_) return;
       job = std::make_shared<Job>();
       job->offset = chain_;
@@ -159,7 +168,7 @@ void SalvageAhead::Work() {
     if (job->data == nullptr) job->data = std::make_unique<Block>();
     PlainReads reads(file_);
     SalvageWhole(reads, job->offset, job->header, &job->entry, job->data.get(), holes, &stream);
-    bool freed = false;
+    bool freed = false, wake = false;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       job->done = true;
@@ -168,8 +177,10 @@ void SalvageAhead::Work() {
       refused_ = refused_ || reads.Failed();
       freed = job->dropped;
       if (freed) Release(*job);
+      wake = walkWaiting_;
     }
-    jobDone_.notify_all();
+    // A wake costs a switch of threads: only for a walk that waits.
+    if (wake) jobDone_.notify_all();
     if (freed) workReady_.notify_all();
   }
 }
@@ -193,12 +204,19 @@ bool SalvageAhead::Take(uint64_t at, const EntryHeader& header, SalvagedEntry* e
     bool alone = Alone(CostOf(header));
     chain_ = at + ARCHIVE_HEADER_SIZE + uint64_t(header.packedSize);
     link_ = alone ? Link::End : Link::Unread;
-    if (alone) jobDone_.wait(lock, [this] { return inFlight_ == 0; });
+    if (alone) {
+      walkWaiting_ = true;
+      jobDone_.wait(lock, [this] { return inFlight_ == 0; });
+      walkWaiting_ = false;
+    }
+    bool wake = idleWorkers_ > 0;
     lock.unlock();
-    workReady_.notify_all();
+    if (wake) workReady_.notify_all();
     return false;
   }
+  walkWaiting_ = true;
   jobDone_.wait(lock, [&] { return job->done; });
+  walkWaiting_ = false;
   jobs_.pop_front();
   bool same = job->header.unpackedSize == header.unpackedSize && job->header.packedSize == header.packedSize;
   bool given = job->usable && same;
@@ -208,7 +226,8 @@ bool SalvageAhead::Take(uint64_t at, const EntryHeader& header, SalvagedEntry* e
   } else {
     Release(*job);
   }
+  bool wake = WakeWorkers();
   lock.unlock();
-  workReady_.notify_all();
+  if (wake) workReady_.notify_all();
   return given;
 }

@@ -77,6 +77,7 @@ class SalvageAhead {
   bool Alone(uint64_t cost) const { return cost > limit_; }
   bool LinkReady();
   bool MayTake();
+  bool WakeWorkers() const;
   void Drop(const JobPointer& job);
   void Release(Job& job);
   void DropAll();
@@ -101,6 +102,8 @@ class SalvageAhead {
   enum class Link { Unread, Ready, End } link_ = Link::Unread;
   EntryHeader linkHeader_{};
   uint64_t inFlight_ = 0;
+  unsigned idleWorkers_ = 0;  // waiting for a link they may take
+  bool walkWaiting_ = false;  // for a job to be done, or for nothing in flight
   bool stopping_ = false;
   bool refused_ = false;  // a worker's read was refused: the chain ends for good
 };
