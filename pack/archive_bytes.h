@@ -11,9 +11,24 @@
 #include "pack/salvage.h"
 #include "platform/platform.h"
 
+// The reads an entry's decoding makes (see SalvageWhole), from the walk's
+// bytes below or from a thread that decodes ahead of it.
+class SalvageSource {
+ public:
+  // Reads [offset, offset + n), which the file holds, into destination up
+  // to the first byte that cannot be read; returns how many came.
+  virtual uint32_t Read(uint64_t offset, unsigned char* destination, uint32_t n) = 0;
+  // The same around what cannot be read, as ArchiveBytes::ReadAround.
+  virtual uint32_t ReadAround(uint64_t offset, unsigned char* destination, uint32_t n,
+                              GrowingTable<SalvageHole>& holes) = 0;
+
+ protected:
+  ~SalvageSource() = default;
+};
+
 // Reads that the system refuses cost the walk only the units of the file
 // they touch, as pack/bad_area_map.h finds them.
-class ArchiveBytes {
+class ArchiveBytes : public SalvageSource {
  public:
   // told: where each refused unit is said (may be null).
   explicit ArchiveBytes(SalvageReads reads = SalvageReads::Stretches, SalvageVisitor* told = nullptr)
@@ -40,7 +55,7 @@ class ArchiveBytes {
   static constexpr uint32_t PEEK_SIZE = 16;
 
   // As BadAreaMap's: up to the first byte that cannot be read.
-  uint32_t Read(uint64_t offset, unsigned char* destination, uint32_t n) {
+  uint32_t Read(uint64_t offset, unsigned char* destination, uint32_t n) override {
     return badAreas_.Read(offset, destination, n);
   }
 
@@ -50,11 +65,16 @@ class ArchiveBytes {
   // destination holds up to the last that was read (0 when none was); the
   // holes are those before that. Where a hole cannot be noted (no memory
   // for it) the bytes end there.
-  uint32_t ReadAround(uint64_t offset, unsigned char* destination, uint32_t n, GrowingTable<SalvageHole>& holes);
+  uint32_t ReadAround(uint64_t offset, unsigned char* destination, uint32_t n,
+                      GrowingTable<SalvageHole>& holes) override;
 
   // As BadAreaMap's.
   uint64_t ReadableFrom(uint64_t offset) { return badAreas_.ReadableFrom(offset); }
   uint64_t Untried() const { return badAreas_.Untried(); }
+  // Whether every read so far came whole: nothing refused or given up.
+  bool AllRead() const { return badAreas_.AllRead(); }
+  // For reads of other threads (the platform's positioned reads).
+  PlatformFile Handle() const { return file_.handle; }
 
  private:
   struct File : BadAreaProbe {

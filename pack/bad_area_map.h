@@ -64,6 +64,8 @@ class BadAreaMap {
   // Bytes given up without being asked for: in the stretches of bad areas,
   // and past the limits above.
   uint64_t Untried() const;
+  // Whether nothing was refused or given up so far.
+  bool AllRead() const { return runs_.Count() == 0 && givenUpFrom_ >= size_; }
 
  private:
   struct Span {

@@ -1,10 +1,13 @@
 #include "pack/salvage.h"
 
 #include <algorithm>
+#include <cstring>
+#include <memory>
 
 #include "pack/archive_bytes.h"
 #include "pack/decoder.h"
 #include "pack/entry_header.h"
+#include "pack/salvage_ahead.h"
 
 namespace {
 
@@ -39,9 +42,98 @@ enum class Suspect {
   Alone,        // its own entry is bad and nothing plausible follows it
 };
 
+// Decodes a stream of `length` bytes at offset into a zero-filled block of
+// `claim` bytes (or what fits of it). Fills recovered, bytes, tooLarge and
+// returns whether the stream was sound and filled the whole claim. The
+// stream is read into `scratch` when given (kept for the next, grown when
+// too small), otherwise into memory held for the call.
+bool DecodeStream(SalvageSource& source, uint64_t offset, uint32_t length, uint32_t claim, bool cutShort,
+                  SalvagedEntry* entry, Block* output, Block* scratch = nullptr) {
+  Block own;
+  Block& stream = scratch != nullptr ? *scratch : own;
+  if ((stream.Data() == nullptr || stream.Size() < length) && !stream.Allocate(length, false)) {
+    entry->tooLarge = true;
+    return false;
+  }
+  uint32_t got = source.Read(offset, stream.Data(), length);
+  if (got < length) {
+    // For the decoder the stream ends at the first byte that could not be
+    // read, as one cut short does: only what came before it counts.
+    entry->unreadable = true;
+    length = got;
+    cutShort = true;
+  }
+  // A block of an entry before (kept by a thread that decodes ahead) is
+  // used again when it holds the claim.
+  if (output->Data() != nullptr && output->Size() >= claim) {
+    memset(output->Data(), 0, claim);
+  } else if (!output->Allocate(claim, true)) {
+    entry->tooLarge = true;
+    for (uint32_t fallback : FALLBACK_SIZES) {
+      if (fallback < claim && output->Allocate(fallback, true)) break;
+    }
+    if (output->Data() == nullptr) return false;
+  }
+  StreamSalvage result;
+  bool sound = DecodeCompressedStreamSalvage(stream.Data(), length, output->Data(), std::min(output->Size(), claim),
+                                             cutShort, &result);
+  entry->bytes = output->Data();
+  entry->recovered = result.decoded;
+  bool whole = sound && result.written == claim && !entry->tooLarge;
+  entry->checked = whole && CarriesChecksum(stream.Data(), length);
+  return whole;
+}
+
+// Bytes taken as they are into `data`: around what cannot be read, which
+// the entry's holes say. False when `length` bytes cannot be held.
+bool ReadStored(SalvageSource& source, uint64_t offset, uint32_t length, SalvagedEntry* entry, Block* data,
+                GrowingTable<SalvageHole>& holes) {
+  if ((data->Data() == nullptr || data->Size() < length) && !data->Allocate(length, false)) {
+    entry->tooLarge = true;
+    return false;
+  }
+  entry->bytes = data->Data();
+  entry->recovered = source.ReadAround(offset, data->Data(), length, holes);
+  entry->holes = holes.begin();
+  entry->holeCount = holes.Count();
+  entry->unreadable = entry->recovered < length || entry->holeCount > 0;
+  return true;
+}
+
+SalvageState StateOf(bool sound, uint32_t recovered, uint32_t complete) {
+  if (recovered == 0 && complete != 0) return SalvageState::Lost;
+  if (recovered < complete) return SalvageState::Partial;
+  return sound ? SalvageState::Sound : SalvageState::Damaged;
+}
+
+}  // namespace
+
+void SalvageWhole(SalvageSource& source, uint64_t at, const EntryHeader& header, SalvagedEntry* entry, Block* data,
+                  GrowingTable<SalvageHole>& holes, Block* scratch) {
+  *entry = SalvagedEntry{};
+  entry->offset = at;
+  entry->unpackedSize = header.unpackedSize;
+  entry->packedSize = header.packedSize;
+  entry->stored = header.Stored();
+  entry->state = SalvageState::Lost;
+  uint64_t dataStart = at + ARCHIVE_HEADER_SIZE;
+  if (header.Stored()) {
+    if (ReadStored(source, dataStart, header.packedSize, entry, data, holes)) {
+      entry->state = StateOf(true, entry->FromFile(), header.packedSize);
+    }
+    return;
+  }
+  bool sound = DecodeStream(source, dataStart, header.packedSize, header.unpackedSize, false, entry, data, scratch);
+  entry->state = StateOf(sound, entry->recovered, header.unpackedSize);
+}
+
+namespace {
+
 class Walk {
  public:
-  Walk(ArchiveBytes& bytes, SalvageVisitor& visitor) : bytes_(bytes), visitor_(visitor) {}
+  // ahead: entries decoded ahead on other threads (may be null).
+  Walk(ArchiveBytes& bytes, SalvageVisitor& visitor, SalvageAhead* ahead)
+      : bytes_(bytes), visitor_(visitor), ahead_(ahead) {}
 
   void Run() {
     const uint64_t size = bytes_.Size();
@@ -74,7 +166,9 @@ class Walk {
     // Zeros where the index has no rows left for empty entries: damage (a
     // zeroed sector or block), one entry's worth.
     if (header->Empty() && at >= emptyUntil_ && !EmptyRunFits(at)) return Suspect::Zeros;
-    Whole(at, *header, entry, data);
+    if (!Ahead() || !ahead_->Take(at, *header, entry)) SalvageWhole(bytes_, at, *header, entry, data, holes_);
+    entry->number = number_;
+    Ahead();
     // An empty entry's header says nothing of itself: what follows it must.
     // (Data that could not be read says nothing of it.)
     bool trusted = (entry->state == SalvageState::Sound && !header->Empty()) || entry->unreadable;
@@ -107,6 +201,17 @@ class Walk {
     uint32_t tiles = why == Suspect::Alone ? Tiles(at, next) : 0;
     bool goOn = tiles >= 2 ? TakeTiles(at, tiles, own) : TakeRange(at, header, next, why);
     return goOn ? next : size;
+  }
+
+  // Whether entries decoded ahead may still be taken: not once a read of
+  // the walk was refused, where its rules for bad areas read otherwise than
+  // a plain read does.
+  bool Ahead() {
+    if (ahead_ != nullptr && !bytes_.AllRead()) {
+      ahead_->Stop();
+      ahead_ = nullptr;
+    }
+    return ahead_ != nullptr;
   }
 
   // Hands an entry to the visitor; false when it ends the walk.
@@ -206,7 +311,8 @@ class Walk {
       if (i == 0) {
         entry = *first;
       } else {
-        Whole(at, header, &entry, &data);
+        SalvageWhole(bytes_, at, header, &entry, &data, holes_);
+        entry.number = number_;
       }
       if (!Deliver(entry)) return false;
       at += ARCHIVE_HEADER_SIZE + uint64_t(header.packedSize);
@@ -241,76 +347,6 @@ class Walk {
     return entry;
   }
 
-  // Decodes a stream of `length` bytes at offset into a zero-filled block of
-  // `claim` bytes (or what fits of it). Fills recovered, bytes, tooLarge and
-  // returns whether the stream was sound and filled the whole claim.
-  bool DecodeStream(uint64_t offset, uint32_t length, uint32_t claim, bool cutShort, SalvagedEntry* entry,
-                    Block* output) {
-    Block stream;
-    if (!stream.Allocate(length, false)) {
-      entry->tooLarge = true;
-      return false;
-    }
-    uint32_t got = bytes_.Read(offset, stream.Data(), length);
-    if (got < length) {
-      // For the decoder the stream ends at the first byte that could not be
-      // read, as one cut short does: only what came before it counts.
-      entry->unreadable = true;
-      length = got;
-      cutShort = true;
-    }
-    if (!output->Allocate(claim, true)) {
-      entry->tooLarge = true;
-      for (uint32_t fallback : FALLBACK_SIZES) {
-        if (fallback < claim && output->Allocate(fallback, true)) break;
-      }
-      if (output->Data() == nullptr) return false;
-    }
-    StreamSalvage result;
-    bool sound =
-        DecodeCompressedStreamSalvage(stream.Data(), length, output->Data(), output->Size(), cutShort, &result);
-    entry->bytes = output->Data();
-    entry->recovered = result.decoded;
-    bool whole = sound && result.written == claim && !entry->tooLarge;
-    entry->checked = whole && CarriesChecksum(stream.Data(), length);
-    return whole;
-  }
-
-  // Bytes taken as they are into `data`: around what cannot be read, which
-  // the entry's holes say. False when `length` bytes cannot be held.
-  bool ReadStored(uint64_t offset, uint32_t length, SalvagedEntry* entry, Block* data) {
-    if (!data->Allocate(length, false)) {
-      entry->tooLarge = true;
-      return false;
-    }
-    entry->bytes = data->Data();
-    entry->recovered = bytes_.ReadAround(offset, data->Data(), length, holes_);
-    entry->holes = holes_.begin();
-    entry->holeCount = holes_.Count();
-    entry->unreadable = entry->recovered < length || entry->holeCount > 0;
-    return true;
-  }
-
-  static SalvageState StateOf(bool sound, uint32_t recovered, uint32_t complete) {
-    if (recovered == 0 && complete != 0) return SalvageState::Lost;
-    if (recovered < complete) return SalvageState::Partial;
-    return sound ? SalvageState::Sound : SalvageState::Damaged;
-  }
-
-  // An entry whose data is all in the file.
-  void Whole(uint64_t at, const Header& header, SalvagedEntry* entry, Block* data) {
-    *entry = Start(at, header);
-    uint64_t dataStart = at + ARCHIVE_HEADER_SIZE;
-    if (header.Stored()) {
-      if (ReadStored(dataStart, header.packedSize, entry, data)) {
-        entry->state = StateOf(true, entry->FromFile(), header.packedSize);
-      }
-      return;
-    }
-    bool sound = DecodeStream(dataStart, header.packedSize, header.unpackedSize, false, entry, data);
-    entry->state = StateOf(sound, entry->recovered, header.unpackedSize);
-  }
-
   // A suspect header at `at`, or one that cannot be read (its sizes then
   // 0); the archive goes on at `next`. The range counts as one entry: the
   // bytes after the header are its data as they are, or as a stream when
@@ -341,7 +377,7 @@ class Walk {
         entry.unpackedSize = claim;
         entry.sizeUnknown = false;
       }
-      bool sound = DecodeStream(dataStart, length, claim, next == bytes_.Size(), &entry, &data);
+      bool sound = DecodeStream(bytes_, dataStart, length, claim, next == bytes_.Size(), &entry, &data);
       entry.state = StateOf(sound, entry.recovered, claim);
       // Decoded whole to its own size with its checksum matching: the bytes
       // are the entry's, only its header was wrong.
@@ -351,7 +387,7 @@ class Walk {
         entry.packedSize = length;
         entry.stored = false;
       }
-    } else if (!zeros && ReadStored(dataStart, length, &entry, &data)) {
+    } else if (!zeros && ReadStored(bytes_, dataStart, length, &entry, &data, holes_)) {
       uint32_t fromFile = entry.FromFile();
       entry.state = fromFile == 0                               ? SalvageState::Lost
                     : noClaim || fromFile < header.unpackedSize ? SalvageState::Partial
@@ -373,9 +409,9 @@ class Walk {
     Block data;
     const unsigned char* magic = bytes_.At(dataStart, STREAM_HEADER_SIZE);
     if (header.Stored()) {
-      ReadStored(dataStart, length, &entry, &data);
+      ReadStored(bytes_, dataStart, length, &entry, &data, holes_);
     } else if (magic != nullptr && StartsStream(magic)) {
-      DecodeStream(dataStart, length, header.unpackedSize, true, &entry, &data);
+      DecodeStream(bytes_, dataStart, length, header.unpackedSize, true, &entry, &data);
     }
     uint32_t fromFile = entry.FromFile();
     entry.state = fromFile == 0 ? SalvageState::Lost : SalvageState::Partial;
@@ -385,6 +421,7 @@ class Walk {
 
   ArchiveBytes& bytes_;
   SalvageVisitor& visitor_;
+  SalvageAhead* ahead_;
   uint32_t number_ = 0;
   uint64_t emptyUntil_ = 0;                                    // the empty headers before this fit the index
   GrowingTable<SalvageHole> holes_{BadAreaMap::RUNS_MAX + 1};  // a hole per run, and one after them
@@ -392,11 +429,15 @@ class Walk {
 
 }  // namespace
 
-bool ArchiveSalvage(const char* path, SalvageVisitor& visitor, SalvageReads reads) {
+bool ArchiveSalvage(const char* path, SalvageVisitor& visitor, SalvageReads reads, unsigned threads) {
   if (path == nullptr) return false;
   ArchiveBytes bytes(reads, &visitor);
   if (!bytes.Open(path)) return false;
-  Walk(bytes, visitor).Run();
+  std::unique_ptr<SalvageAhead> ahead;
+  if (threads > 1 && reads == SalvageReads::Stretches)
+    ahead = std::make_unique<SalvageAhead>(bytes.Handle(), bytes.Size(), threads);
+  Walk(bytes, visitor, ahead.get()).Run();
+  ahead.reset();
   visitor.Ended(bytes.Untried());
   return true;
 }

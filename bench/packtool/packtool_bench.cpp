@@ -173,6 +173,67 @@ void HostileClaim(const std::string& tool, const std::filesystem::path& folder) 
   }
 }
 
+// The packed size of entry `entry`'s header gets a high byte: its data now
+// runs far past the end of the file.
+bool SpoilHeader(const std::string& path, uint32_t entry) {
+  FILE* file = fopen(path.c_str(), "r+b");
+  if (file == nullptr) return false;
+  uint8_t header[8];
+  uint64_t at = 0;
+  for (uint32_t passed = 0; passed < entry; passed++) {
+    fseek(file, long(at), SEEK_SET);
+    if (fread(header, 1, 8, file) != 8) {
+      fclose(file);
+      return false;
+    }
+    at += 8 + (uint32_t(header[4]) | uint32_t(header[5]) << 8 | uint32_t(header[6]) << 16 | uint32_t(header[7]) << 24);
+  }
+  fseek(file, long(at + 7), SEEK_SET);
+  fputc(0x7F, file);
+  return fclose(file) == 0;
+}
+
+// rescue -j 2 against -j 1, of a sound archive and of one with a corrupted
+// header in the middle, alternating in one run; the files go to a
+// memory-backed folder, so that the disk does not set the pace.
+void RescueJobs(const std::string& tool, const std::filesystem::path& folder) {
+  Archive archive;
+  archive.entrySize = 64 << 10;
+  archive.path = (folder / "rescue-jobs.zip").string();
+  if (!MakeArchive(archive, 100ull << 20)) return;
+  std::string damaged = (folder / "rescue-jobs-damaged.zip").string();
+  std::filesystem::copy_file(archive.path, damaged, std::filesystem::copy_options::overwrite_existing);
+  if (!SpoilHeader(damaged, archive.entries / 2)) return;
+  std::filesystem::path memory = std::filesystem::exists("/dev/shm") ? "/dev/shm" : folder;
+  std::filesystem::path out = memory / ("packtool-bench-rescue-" + std::to_string(getpid()));
+  std::vector<double> runs[2][2];  // [sound, damaged][-j 1, -j 2]
+  const char* jobs[2] = {"1", "2"};
+  for (int run = 0; run < VERIFY_RUNS; run++) {
+    for (int a = 0; a < 2; a++) {
+      for (int j = 0; j < 2; j++) {
+        std::filesystem::remove_all(out);
+        runs[a][j].push_back(
+            RunSeconds(tool, {"rescue", a == 0 ? archive.path : damaged, "-d", out.string(), "-q", "-j", jobs[j]},
+                       a == 0 ? 0 : 4));
+      }
+    }
+  }
+  std::filesystem::remove_all(out);
+  bool failed = false;
+  double median[2][2];
+  for (int a = 0; a < 2; a++) {
+    for (int j = 0; j < 2; j++) {
+      failed = failed || *std::min_element(runs[a][j].begin(), runs[a][j].end()) < 0;
+      median[a][j] = Median(runs[a][j]);
+    }
+  }
+  printf(
+      "rescue, 100 MB into %s: sound -j 1 %.3f s, -j 2 %.3f s, %.2fx; a corrupted header in the middle -j 1 %.3f s, "
+      "-j 2 %.3f s, %.2fx (median of %d)%s\n",
+      memory.string().c_str(), median[0][0], median[0][1], median[0][0] / median[0][1], median[1][0], median[1][1],
+      median[1][0] / median[1][1], VERIFY_RUNS, failed ? " (a run FAILED)" : "");
+}
+
 // rescue of an archive with one corrupted header early on, against verify
 // of the sound archive: the search past the header must not cost much.
 void RescueAgainstVerify(const std::string& tool, const std::filesystem::path& folder) {
@@ -182,21 +243,7 @@ void RescueAgainstVerify(const std::string& tool, const std::filesystem::path& f
   if (!MakeArchive(archive, 100ull << 20)) return;
   std::string damagedPath = (folder / "rescue-damaged.zip").string();
   std::filesystem::copy_file(archive.path, damagedPath, std::filesystem::copy_options::overwrite_existing);
-  {
-    // Entry 2's packed size gets a high byte: its data now runs far past the end.
-    FILE* file = fopen(damagedPath.c_str(), "r+b");
-    uint8_t header[8];
-    uint64_t at = 0;
-    for (int entry = 0; entry < 2; entry++) {
-      fseek(file, long(at), SEEK_SET);
-      if (fread(header, 1, 8, file) != 8) return;
-      at +=
-          8 + (uint32_t(header[4]) | uint32_t(header[5]) << 8 | uint32_t(header[6]) << 16 | uint32_t(header[7]) << 24);
-    }
-    fseek(file, long(at + 7), SEEK_SET);
-    fputc(0x7F, file);
-    fclose(file);
-  }
+  if (!SpoilHeader(damagedPath, 2)) return;
   // Wall time counts the writing of every file through to the disk; CPU time
   // (user and system) is what the walk itself costs, and holds still on a
   // busy machine.
@@ -270,6 +317,7 @@ int main(int argc, char** argv) {
   HostileClaim(tool, folder);
   JobsAgainstOne(tool, folder);
   RescueAgainstVerify(tool, folder);
+  RescueJobs(tool, folder);
 
   Archive archive;
   archive.entrySize = entryKib << 10;

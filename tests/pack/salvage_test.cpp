@@ -294,3 +294,67 @@ TEST(Salvage, TheSearchReadsEachByteABoundedNumberOfTimes) {
 }
 
 }  // namespace
+
+namespace {
+
+// Everything a walk said, as numbers: each entry's facts and bytes, the
+// ranges, the refused units and what was given up.
+std::vector<uint64_t> Said(const Recorder& seen) {
+  std::vector<uint64_t> said;
+  for (size_t i = 0; i < seen.entries.size(); i++) {
+    const SalvagedEntry& e = seen.entries[i];
+    said.insert(said.end(),
+                {e.number, e.offset, e.unpackedSize, e.packedSize, uint64_t(e.state), e.recovered, seen.fromFile[i],
+                 uint64_t(e.stored) << 7 | e.cutShort << 6 | e.rangeTaken << 5 | e.tooLarge << 4 | e.unreadable << 3 |
+                     e.sizeUnknown << 2 | e.zeroed << 1 | e.headerRepaired,
+                 e.checked});
+    said.insert(said.end(), seen.bytes[i].begin(), seen.bytes[i].end());
+    for (const SalvageHole& hole : seen.holes[i]) said.insert(said.end(), {hole.offset, hole.length});
+  }
+  for (const SalvageRange& range : seen.skipped) said.insert(said.end(), {range.offset, range.length});
+  said.insert(said.end(), seen.refused.begin(), seen.refused.end());
+  said.push_back(seen.untried);
+  return said;
+}
+
+}  // namespace
+
+TEST(Salvage, ThreadsDecodingAheadChangeNothingTheWalkSays) {
+  const char* const path = "salvage_threads_archive.zip";
+  RowArchive rows(40);
+  Bytes spoilt = rows.bytes;
+  spoilt[rows.offsets[16] + 8 + 30] ^= 0x20;  // entry 16 is compressed: its stream breaks
+  Bytes cut = rows.bytes;
+  cut.resize(rows.offsets[30] + 20);
+  const struct {
+    const char* name;
+    Bytes archive;
+    uint64_t refused;  // a byte of a sector whose reads the system refuses; 0 for none
+  } cases[] = {
+      {"sound", rows.bytes, 0},
+      {"spoilt", spoilt, 0},
+      {"cut", cut, 0},
+      {"zeroed block", rows.ZeroedBlock(12), 0},
+      {"bad size", rows.BadPackedSize(20), 0},
+      {"refused sector", rows.bytes, rows.offsets[25] + 100},
+      {"hostile claim", HostileClaimArchive(0x7FFFFFFF), 0},  // an entry that runs alone
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(WriteFileBytes(path, c.archive));
+    std::vector<uint64_t> said[2];
+    for (int i = 0; i < 2; i++) {
+      ProgramHeapCreate();
+      if (c.refused != 0) PlatformFileRefuseReadsOf(c.refused / 512 * 512, c.refused / 512 * 512 + 512);
+      Recorder seen;
+      seen.expected = SalvageExpected{true, true, rows.rows.size()};
+      ASSERT_TRUE(ArchiveSalvage(path, seen, SalvageReads::Stretches, i == 0 ? 1 : 4));
+      said[i] = Said(seen);
+      PlatformFileCallsReset();
+      ProgramHeapDestroy();
+    }
+    EXPECT_TRUE(said[0] == said[1]);
+    EXPECT_GT(said[0].size(), 10u);  // it said something
+  }
+  PlatformFileDelete(path);
+}

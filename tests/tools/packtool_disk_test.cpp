@@ -17,26 +17,43 @@ bool AnyStaged(const std::set<std::string>& files) {
 #ifndef _WIN32
 TEST_F(PackToolDisk, AFailureMidwayLeavesEarlierFilesCompleteAndNothingPartial) {
   // Row 3 is larger than the file size limit: its write fails partway, as
-  // on a full disk, between files that fit.
+  // on a full disk, between files that fit. extract and rescue write alike.
   Bytes big = SampleData(300000, 7);
   WriteEntries(
       "mixed.zip",
       {StoredEntry(B(Index({"C:\\Index.txt", "C:\\a.txt", "C:\\s\\b.txt", "C:\\s\\big.bin", "C:\\d.txt"}))),
        StoredEntry(B("alpha")), CompressedEntry(SampleData(5000, 1)), CompressedEntry(big), StoredEntry(B("delta"))});
-  ToolRun run = Run({"extract", "mixed.zip", "--all", "-d", "out", "--json"}, "", 100000);
-  EXPECT_EQ(run.exitCode, 6) << run.err;
-  EXPECT_CONTAINS(run.err, "cannot write \"out/s/big.bin\"");
-  EXPECT_EQ(Files(), (std::set<std::string>{"mixed.zip", "out/Index.txt", "out/a.txt", "out/s/b.txt", "out/d.txt"}));
-  EXPECT_EQ(S(Read("out/a.txt")), "alpha");
-  EXPECT_EQ(Read("out/s/b.txt"), SampleData(5000, 1));
-  EXPECT_EQ(S(Read("out/d.txt")), "delta");
-  // The report is in archive order and says what is on the disk.
-  JsonDocument report = Document(run.out);
-  std::vector<int> written;
-  for (const auto& item : report["written"]) written.push_back(item["row"]);
-  EXPECT_EQ(written, (std::vector<int>{0, 1, 2, 4}));
-  EXPECT_EQ(report["failed"].size(), 1u);
-  EXPECT_EQ(report["failed"][0]["row"], 3);
+  const struct {
+    std::vector<std::string> command;
+    const char* index;  // the file the index goes to
+  } commands[] = {
+      {{"extract", "mixed.zip", "--all", "-d", "out", "--json"}, "out/Index.txt"},
+      {{"rescue", "mixed.zip", "-d", "out", "--json"}, "out/entry-0.bin"},
+  };
+  for (const auto& c : commands) {
+    SCOPED_TRACE(c.command[0]);
+    fs::remove_all(base_ / "work" / "out");
+    ToolRun run = Run(c.command, "", 100000);
+    EXPECT_EQ(run.exitCode, 6) << run.err;
+    EXPECT_CONTAINS(run.err, "cannot write \"out/s/big.bin\"");
+    EXPECT_EQ(Files(), (std::set<std::string>{"mixed.zip", c.index, "out/a.txt", "out/s/b.txt", "out/d.txt"}));
+    EXPECT_EQ(S(Read("out/a.txt")), "alpha");
+    EXPECT_EQ(Read("out/s/b.txt"), SampleData(5000, 1));
+    EXPECT_EQ(S(Read("out/d.txt")), "delta");
+    // The report is in archive order and says what is on the disk.
+    JsonDocument report = Document(run.out);
+    std::vector<int> written;
+    if (c.command[0] == "extract") {
+      for (const auto& item : report["written"]) written.push_back(item["row"]);
+      EXPECT_EQ(report["failed"].size(), 1u);
+      EXPECT_EQ(report["failed"][0]["row"], 3);
+    } else {
+      for (const auto& item : report["entries"]) {
+        if (item["written"] > 0) written.push_back(item["entry"]);
+      }
+    }
+    EXPECT_EQ(written, (std::vector<int>{0, 1, 2, 4})) << run.out;
+  }
 }
 #endif
 

@@ -1,4 +1,4 @@
-// verify and extract say and write the same for one thread and for several,
+// verify, extract and rescue say and write the same for one thread and for several,
 // on sound and damaged archives; a write that fails in the middle of a
 // parallel extract leaves the files before it whole and nothing of itself.
 #include <map>
@@ -33,12 +33,14 @@ TEST_F(PackToolJobs, OneThreadAndFourSayAndWriteTheSame) {
       {"spoilt", spoilt},
       {"cut", cut},
       {"zeroed tail", sound.ZeroedFrom(20)},
+      {"zeroed block", sound.ZeroedBlock(12)},
       {"bad size", sound.BadPackedSize(12)},
   };
   const std::vector<std::vector<std::string>> commands = {
       {"verify"},
-      {"verify", "--match", "*1*"},
       {"extract", "--all", "-d", "out", "--json"},
+      {"rescue", "-d", "out", "--json"},
+      {"verify", "--match", "*1*"},
       {"extract", "--all", "-d", "out", "--force"},
       {"extract", "2", "7", "9", "29", "-d", "out"},
   };

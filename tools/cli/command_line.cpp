@@ -133,6 +133,7 @@ class CommandLine {
          "ask for every 4 KiB of a bad area, so that none\n"
          "that reads is given up with the bad ones around\n"
          "it (slow on a failing disk; for a second run)");
+    Jobs(rescue);
 
 #ifdef PACKTOOL_MOUNT
     CLI::App* mount =

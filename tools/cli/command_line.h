@@ -23,7 +23,7 @@ struct PackToolRequest {
   bool flat = false;          // extract: every file by its own name, no folders
   bool skipExisting = false;  // extract: a target that exists is kept, the row skipped
   bool everyUnit = false;  // rescue: ask for every unit of a bad area
-  unsigned jobs = 0;       // verify, extract: threads that decode (0: one per core)
+  unsigned jobs = 0;       // verify, extract, rescue: threads that decode (0: one per core)
   ListFormat format = ListFormat::Table;
   std::string outputFile;    // -o
   std::string outputFolder;  // -d

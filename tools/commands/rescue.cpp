@@ -11,7 +11,7 @@
 #include "pack/salvage.h"
 #include "tools/cli/cli.h"
 #include "tools/commands/commands.h"
-#include "tools/output/output_tree.h"
+#include "tools/commands/rescue_files.h"
 #include "tools/rows/rows.h"
 #include "tools/text/text.h"
 
@@ -36,6 +36,7 @@ constexpr const char* MAY_BE_WRONG = "its bytes before the damage may be wrong t
 // The text report left beside the rescued files, so that the folder itself
 // says which files are not whole.
 constexpr const char* REPORT_FILE = "rescue-report.txt";
+constexpr uint32_t REPORT_TRIES = 1000;  // rescue-report-2.txt and on, when it is taken
 
 class Rescue : public SalvageVisitor {
  public:
@@ -63,10 +64,9 @@ class Rescue : public SalvageVisitor {
                          ""};
     if (rescued.hasRow) rescued.row = rows_[entry.number];
     rescued.holes.assign(entry.holes, entry.holes + entry.holeCount);
-    // A sound empty entry is a file too; of the others only recovered bytes count.
-    if (entry.recovered > 0 || entry.state == SalvageState::Sound) Write(entry, &rescued);
+    std::string how;
     if (entry.state != SalvageState::Sound) {
-      std::string how = std::string(SalvageStateName(entry.state));
+      how = std::string(SalvageStateName(entry.state));
       if (entry.state != SalvageState::Lost) {
         how += ", " + std::to_string(entry.FromFile()) +
                (entry.sizeUnknown ? " bytes (its size is not known)"
@@ -78,20 +78,38 @@ class Rescue : public SalvageVisitor {
       if (entry.holeCount > 0) how += HolesSaid(entry);
       if (entry.zeroed) how += ", its header lies in a run of zeros";
       if (entry.tooLarge) how += ", too large to hold whole in memory";
-      if (rescued.written > 0 && entry.state != SalvageState::Lost) how += std::string(" (") + MAY_BE_WRONG + ")";
-      rescued.how = how;
-      Say(Name(rescued) + ": " + how);
-    } else if (entry.headerRepaired) {
-      Say(Name(rescued) + ": sound, its header was wrong (its stream decoded whole to its own size, its checksum " +
-          "matching)");
     }
-    code_ = ExitWorst(code_, entry.state == SalvageState::Sound ? EXIT_OK : EXIT_DAMAGED);
-    entries_.push_back(std::move(rescued));
+    // Said once its file is placed with its batch, so that everything is
+    // said in the archive's order.
+    bool repaired = entry.headerRepaired;
+    uint32_t size = entry.recovered;
+    RescueFiles::Said said = [this, rescued, how, repaired, size](const RescuedFile* file) mutable {
+      if (file != nullptr) Placed(*file, size, &rescued);
+      if (!how.empty()) {
+        if (rescued.written > 0 && rescued.state != SalvageState::Lost) how += std::string(" (") + MAY_BE_WRONG + ")";
+        rescued.how = how;
+        Say(Name(rescued) + ": " + how);
+      } else if (repaired) {
+        Say(Name(rescued) + ": sound, its header was wrong (its stream decoded whole to its own size, its checksum " +
+            "matching)");
+      }
+      code_ = ExitWorst(code_, rescued.state == SalvageState::Sound ? EXIT_OK : EXIT_DAMAGED);
+      entries_.push_back(std::move(rescued));
+    };
+    // A sound empty entry is a file too; of the others only recovered bytes count.
+    if (entry.recovered > 0 || entry.state == SalvageState::Sound) {
+      std::vector<std::string> parts;
+      Target(rescued, &parts);
+      files_.Write(parts, entry.number, entry.bytes, entry.recovered, std::move(said));
+    } else {
+      files_.Hold(std::move(said));
+    }
     progress_.Update(entry.offset);
     return true;
   }
 
   void Skipped(const SalvageRange& range) override {
+    files_.Settle();  // the entries before it are said first
     skipped_.push_back(range);
     code_ = ExitWorst(code_, EXIT_DAMAGED);
     const char* why = range.unreadable ? ", from a header that could not be read"
@@ -118,6 +136,7 @@ class Rescue : public SalvageVisitor {
   SalvageExpected Expected() override { return SalvageExpected{!rows_.empty(), indexSound_, rows_.size()}; }
 
   int Finish() {
+    files_.Settle();
     if (!selected_) Select();
     // Rows that the walk found no entry for are lost too, and so are the
     // entries chosen by number past the last one found.
@@ -156,6 +175,11 @@ class Rescue : public SalvageVisitor {
     if (counts[1] + counts[2] > 0)
       Say("of the damaged and partial files, the bytes before the damage may be wrong too");
     WriteReport();
+    std::string unsynced;
+    if (!files_.Finish(&unsynced)) {
+      Error("the files written may not all be on the disk yet: the system could not write their folders: " + unsynced);
+      code_ = ExitWorst(code_, EXIT_WRITE);
+    }
     if (untried_ > 0) {
       Say(Bytes(untried_) + " of the archive file in bad areas were given up unread; " +
           "--every-unit asks for each 4 KiB of them (slow on a failing disk)");
@@ -231,68 +255,20 @@ class Rescue : public SalvageVisitor {
     parts->push_back(UnnamedEntryFileName(entry.number));
   }
 
-  // parts: the folders below the folder, then the file name.
-  TreeResult WriteAt(const std::vector<std::string>& parts, const SalvagedEntry& entry) {
-    std::vector<std::string> names;
-    for (const std::string& part : parts) names.push_back(FileNameText(part));
-    std::string name = names.back();
-    names.pop_back();
-    return tree_.Write(names, name, entry.bytes, entry.recovered, false, entry.number);
-  }
-
-  // What stands in a write's way, or "" for a failure of the system's.
-  static std::string InTheWay(const TreeResult& result) {
-    switch (result.outcome) {
-      case TreeOutcome::Link:
-        return QuotedPath(result.path) + LINK_REFUSED;
-      case TreeOutcome::Exists:
-      case TreeOutcome::OfThisRun:
-      case TreeOutcome::NotAFile:
-        return QuotedPath(result.path) + " exists";
-      default:
-        return "";
+  // What became of an entry's file of size bytes.
+  void Placed(const RescuedFile& file, uint32_t size, RescuedEntry* rescued) {
+    if (file.link) code_ = ExitWorst(code_, EXIT_TARGET_REFUSED);
+    if (file.written) {
+      rescued->written = size;
+      rescued->path = file.path;
+      if (!file.inTheWay.empty()) Say(Name(*rescued) + ": " + file.inTheWay + "; written as " + file.path + " instead");
+    } else if (!file.refused.empty()) {
+      Say(Name(*rescued) + ": " + file.refused + "; nothing written");
+      code_ = ExitWorst(code_, EXIT_TARGET_REFUSED);
+    } else {
+      Error(Name(*rescued) + ": cannot write " + file.failed);
+      code_ = ExitWorst(code_, EXIT_WRITE);
     }
-  }
-
-  void Write(const SalvagedEntry& entry, RescuedEntry* rescued) {
-    std::vector<std::string> parts;
-    Target(*rescued, &parts);
-    TreeResult result = WriteAt(parts, entry);
-    std::string inTheWay = InTheWay(result);
-    if (!inTheWay.empty()) {
-      // A file is in the way (one of the user's, or one this run wrote for
-      // another row that leads to the same name): it stays, and the entry
-      // goes to the first free name of entry-N.bin, entry-N-2.bin, ... A link
-      // on the way is refused; the bytes are kept all the same.
-      if (result.outcome == TreeOutcome::Link) code_ = ExitWorst(code_, EXIT_TARGET_REFUSED);
-      std::string first = inTheWay;
-      for (uint32_t k = 1; !inTheWay.empty() && k <= FALLBACK_TRIES; k++) {
-        std::vector<std::string> fallback{FallbackName(entry.number, k)};
-        if (fallback == parts) continue;
-        parts = fallback;
-        result = WriteAt(parts, entry);
-        inTheWay = InTheWay(result);
-      }
-      if (result.outcome == TreeOutcome::Written)
-        Say(Name(*rescued) + ": " + first + "; written as " + parts[0] + " instead");
-    }
-    if (result.outcome != TreeOutcome::Written) {
-      if (!inTheWay.empty()) {
-        Say(Name(*rescued) + ": " + inTheWay + "; nothing written");
-        code_ = ExitWorst(code_, EXIT_TARGET_REFUSED);
-      } else {
-        Error(Name(*rescued) + ": cannot write " + QuotedPath(result.path) + ": " + result.error);
-        code_ = ExitWorst(code_, EXIT_WRITE);
-      }
-      return;
-    }
-    rescued->written = entry.recovered;
-    for (const std::string& part : parts) rescued->path += (rescued->path.empty() ? "" : "/") + part;
-  }
-
-  static constexpr uint32_t FALLBACK_TRIES = 1000;
-  static std::string FallbackName(uint32_t entry, uint32_t k) {
-    return k == 1 ? UnnamedEntryFileName(entry) : "entry-" + std::to_string(entry) + "-" + std::to_string(k) + ".bin";
   }
 
   // One line per entry that is not sound: where it is and what is wrong.
@@ -309,16 +285,17 @@ class Rescue : public SalvageVisitor {
         text;
     // Written as the entries are, so that a link planted in the folder is not followed.
     TreeResult result;
-    for (uint32_t k = 1; k <= FALLBACK_TRIES; k++) {
+    for (uint32_t k = 1; k <= REPORT_TRIES; k++) {
       std::string name = k == 1 ? REPORT_FILE : "rescue-report-" + std::to_string(k) + ".txt";
-      result = tree_.Write({}, name, text.data(), text.size(), false, 0);
+      result = files_.WriteNow(name, text);
       if (result.outcome == TreeOutcome::Written) {
         Say("what each file that is not whole is: " + QuotedPath(result.path));
         return;
       }
       if (result.outcome == TreeOutcome::Failed) break;
     }
-    Error("cannot write the rescue report: " + (result.error.empty() ? InTheWay(result) : result.error));
+    Error("cannot write the rescue report: " +
+          (result.error.empty() ? QuotedPath(result.path) + " exists" : result.error));
     code_ = ExitWorst(code_, EXIT_WRITE);
   }
 
@@ -360,7 +337,7 @@ class Rescue : public SalvageVisitor {
   uint64_t badUnits_ = 0;
   int code_ = EXIT_OK;
   Progress progress_;
-  OutputTree tree_{request_.outputFolder};
+  RescueFiles files_{request_.outputFolder};
 };
 
 // The folder must be fresh or empty (with --force: any folder), so that a
@@ -412,7 +389,7 @@ int RunRescue(const PackToolRequest& request) {
   if (code != EXIT_OK) return code;
   Rescue rescue(request, size);
   SalvageReads reads = request.everyUnit ? SalvageReads::EveryUnit : SalvageReads::Stretches;
-  if (!ArchiveSalvage(request.archive.c_str(), rescue, reads)) {
+  if (!ArchiveSalvage(request.archive.c_str(), rescue, reads, JobsFor(request.jobs))) {
     Complain(ShownPath(request.archive) + ": cannot be opened: " + SystemErrorText());
     return EXIT_ARCHIVE;
   }

@@ -1,0 +1,115 @@
+#include "tools/commands/rescue_files.h"
+
+#include "tools/rows/rows.h"
+#include "tools/text/text.h"
+
+namespace {
+
+constexpr uint32_t FALLBACK_TRIES = 1000;
+
+std::string FallbackName(uint32_t entry, uint32_t k) {
+  return k == 1 ? UnnamedEntryFileName(entry) : "entry-" + std::to_string(entry) + "-" + std::to_string(k) + ".bin";
+}
+
+// What stands in a write's way, or "" for a failure of the system's.
+std::string InTheWay(const TreeResult& result) {
+  switch (result.outcome) {
+    case TreeOutcome::Link:
+      return QuotedPath(result.path) + LINK_REFUSED;
+    case TreeOutcome::Exists:
+    case TreeOutcome::OfThisRun:
+    case TreeOutcome::NotAFile:
+      return QuotedPath(result.path) + " exists";
+    default:
+      return "";
+  }
+}
+
+}  // namespace
+
+void RescueFiles::Write(const std::vector<std::string>& parts, uint32_t number, const unsigned char* bytes,
+                        uint32_t size, Said said) {
+  static const unsigned char NONE = 0;
+  // A larger file is placed alone, while its bytes are still the caller's.
+  bool alone = size > COPIES_MAX;
+  if (alone || copied_ + size > COPIES_MAX) Settle();
+  Held held;
+  held.said = std::move(said);
+  held.write = true;
+  held.parts = parts;
+  held.number = number;
+  held.bytes = size > 0 ? bytes : &NONE;
+  held.size = size;
+  if (!alone && size > 0) {
+    held.copy.assign(bytes, bytes + size);
+    held.bytes = held.copy.data();
+    copied_ += size;
+  }
+  held.result = WriteAt(held.parts, held, false);
+  held.staged = held.result.outcome == TreeOutcome::Written;
+  held_.push_back(std::move(held));
+  if (alone || tree_.Full()) Settle();
+}
+
+void RescueFiles::Hold(Said said) {
+  Held held;
+  held.said = std::move(said);
+  held_.push_back(std::move(held));
+}
+
+void RescueFiles::Settle() {
+  if (held_.empty()) return;
+  std::vector<Held> held = std::move(held_);
+  held_.clear();
+  copied_ = 0;
+  std::vector<TreeResult> placed = tree_.Flush();
+  size_t next = 0;
+  for (Held& entry : held) {
+    if (!entry.write) {
+      entry.said(nullptr);
+      continue;
+    }
+    RescuedFile file = Placed(entry, entry.staged && next < placed.size() ? placed[next++] : entry.result);
+    entry.said(&file);
+  }
+}
+
+// parts: the folders below the folder, then the name; staged with the
+// batch, or written at once (now).
+TreeResult RescueFiles::WriteAt(const std::vector<std::string>& parts, const Held& held, bool now) {
+  std::vector<std::string> names;
+  for (const std::string& part : parts) names.push_back(FileNameText(part));
+  std::string name = names.back();
+  names.pop_back();
+  if (now) return tree_.Write(names, name, held.bytes, held.size, false, held.number);
+  OutputTree::Fill fill = [&](PlatformStagedFile& file, std::string*) { return file.Write(held.bytes, held.size); };
+  return tree_.Stage(names, name, fill, held.size, false, held.number);
+}
+
+// result: the staging's, or the move's.
+RescuedFile RescueFiles::Placed(Held& held, TreeResult result) {
+  RescuedFile file;
+  std::vector<std::string>& parts = held.parts;
+  std::string inTheWay = InTheWay(result);
+  if (!inTheWay.empty()) {
+    // A file in the way stays; the entry goes to the first free fallback
+    // name, written at once (rare: not worth a batch).
+    file.inTheWay = inTheWay;
+    file.link = result.outcome == TreeOutcome::Link;
+    for (uint32_t k = 1; !inTheWay.empty() && k <= FALLBACK_TRIES; k++) {
+      std::vector<std::string> fallback{FallbackName(held.number, k)};
+      if (fallback == parts) continue;
+      parts = fallback;
+      result = WriteAt(parts, held, true);
+      inTheWay = InTheWay(result);
+    }
+  }
+  if (result.outcome != TreeOutcome::Written) {
+    file.refused = inTheWay;
+    if (inTheWay.empty()) file.failed = QuotedPath(result.path) + ": " + result.error;
+    return file;
+  }
+  file.written = true;
+  for (const std::string& part : parts) file.path += (file.path.empty() ? "" : "/") + part;
+  return file;
+}
