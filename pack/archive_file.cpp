@@ -488,6 +488,11 @@ int ArchiveCursorSkipEntry(ArchiveCursor* cursor) {
   return 1;
 }
 
+void ArchiveCursorKeepOnlyTheEntry(ArchiveCursor* cursor) {
+  Release(cursor->stream, true);
+  if (cursor->entry == nullptr) Release(cursor->kept, true);
+}
+
 void ArchiveCursorStopAtImplausible(ArchiveCursor* cursor) {
   cursor->stopAtImplausible = true;
 }

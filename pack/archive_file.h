@@ -113,6 +113,9 @@ void ArchiveCursorStopAtImplausible(ArchiveCursor* cursor);
 // bytes and account, in less wall time. The restore tool's reader keeps to
 // one thread.
 void ArchiveCursorChecksumBeside(ArchiveCursor* cursor);
+// Gives back the buffers the cursor keeps for its next entry, all but the
+// entry it delivered last: for a cursor that holds an entry a long time.
+void ArchiveCursorKeepOnlyTheEntry(ArchiveCursor* cursor);
 int ArchiveCursorLastEntryInfo(const ArchiveCursor* cursor, ArchiveEntryInfo* info);
 int ArchiveCursorWhere(const ArchiveCursor* cursor, ArchivePlace* place);
 

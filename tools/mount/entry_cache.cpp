@@ -61,6 +61,8 @@ std::shared_ptr<DecodedEntry> EntryCache::Decode(const ArchiveFile* archive, uin
   decoded->decoded_ = info.decoded;
   decoded->damaged_ = info.damaged != 0;
   if (inMemory) {
+    // Kept in the cache with the entry: not the stream it came from.
+    ArchiveCursorKeepOnlyTheEntry(cursor);
     decoded->cursor_ = cursor;
     decoded->bytes_ = bytes;
     return decoded;

@@ -9,7 +9,7 @@ namespace {
 
 // More than a reader runs ahead of is not queued: the files would be pushed
 // long before they are read, if at all.
-constexpr size_t QUEUE_LIMIT = 4 * PagePush::AHEAD;
+constexpr size_t QUEUE_LIMIT = 8 * PagePush::AHEAD;
 
 }  // namespace
 
@@ -34,15 +34,17 @@ void PagePush::Stop() {
   if (worker_.joinable()) worker_.join();
 }
 
-bool PagePush::Wanted(uint32_t node) const {
+bool PagePush::Small(uint32_t node) const {
   const MountNode& file = tree_.Node(node);
-  return !file.folder && file.size > 0 && file.size < MAX_SIZE &&
-         state_[node].load(std::memory_order_relaxed) == NOT_YET;
+  return !file.folder && file.size > 0 && file.size < MAX_SIZE;
 }
 
 void PagePush::Push(uint32_t node) {
-  uint8_t expected = NOT_YET;
-  if (session_ == nullptr || !Wanted(node) || !state_[node].compare_exchange_strong(expected, PUSHING)) return;
+  uint8_t state = state_[node].load();
+  if (session_ == nullptr || !Small(node) || (state != NOT_YET && state != QUEUED) ||
+      !state_[node].compare_exchange_strong(state, PUSHING)) {
+    return;
+  }
   uint8_t after = DONE;
   PushBytes bytes = source_(node);
   if (bytes.bytes != nullptr) {  // else damaged, or unreadable: its reads say so
@@ -70,20 +72,24 @@ void PagePush::Opened(uint32_t node) {
     pushed_.wait(hold, [&] { return state_[node].load() != PUSHING; });
   }
   const MountNode& file = tree_.Node(node);
-  const MountNode& folder = tree_.Node(file.parent);
-  bool added = false;
+  const std::map<std::string, uint32_t>& siblings = tree_.Node(file.parent).children;
+  auto next = siblings.upper_bound(file.name);
+  bool due = false;
+  auto at = next;
+  for (int seen = 0; at != siblings.end() && seen < AHEAD && !due; ++at, seen++) {
+    due = Small(at->second) && state_[at->second].load() == NOT_YET;
+  }
+  if (!due) return;
   {
     std::lock_guard<std::mutex> hold(lock_);
-    int taken = 0;
-    for (auto next = folder.children.upper_bound(file.name);
-         next != folder.children.end() && taken < AHEAD && queue_.size() < QUEUE_LIMIT; ++next) {
-      if (!Wanted(next->second)) continue;
-      queue_.push_back(next->second);
-      taken++;
-      added = true;
+    for (int seen = 0; next != siblings.end() && seen < 2 * AHEAD && queue_.size() < QUEUE_LIMIT; ++next, seen++) {
+      uint8_t state = NOT_YET;
+      if (Small(next->second) && state_[next->second].compare_exchange_strong(state, QUEUED)) {
+        queue_.push_back(next->second);
+      }
     }
   }
-  if (added) queued_.notify_one();
+  queued_.notify_one();
 }
 
 void PagePush::Work() {

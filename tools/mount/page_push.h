@@ -39,7 +39,9 @@ class PagePush {
   // Below this size a file's bytes are pushed whole (larger compressed
   // ones are read while they decode).
   static constexpr uint32_t MAX_SIZE = 1u << 20;
-  // How many files after an opened one are made ready.
+  // How many files after an opened one are made ready: when one of the
+  // next AHEAD is not, the next 2 * AHEAD are, so that a folder read in
+  // order wakes the thread once every AHEAD files, not for each.
   static constexpr int AHEAD = 8;
 
   using Source = std::function<PushBytes(uint32_t node)>;
@@ -58,9 +60,9 @@ class PagePush {
   void Opened(uint32_t node);
 
  private:
-  enum : uint8_t { NOT_YET, PUSHING, DONE };
+  enum : uint8_t { NOT_YET, QUEUED, PUSHING, DONE };
 
-  bool Wanted(uint32_t node) const;
+  bool Small(uint32_t node) const;
   void Push(uint32_t node);
   void Work();
 
