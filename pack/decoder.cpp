@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "pack/decoder_internal.h"
+#include "platform/sync.h"
 
 namespace {
 
@@ -89,7 +90,7 @@ class ChecksumBeside {
     told_ = upTo;
     // Taken and left, so that the thread cannot miss the wake between its
     // test and its wait.
-    { std::lock_guard<std::mutex> lock(mutex_); }
+    { std::lock_guard<PlatformMutex> lock(mutex_); }
     more_.notify_one();
   }
 
@@ -106,7 +107,7 @@ class ChecksumBeside {
   void Stop() {
     if (!thread_.joinable()) return;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      std::lock_guard<PlatformMutex> lock(mutex_);
       stop_ = true;
     }
     more_.notify_one();
@@ -116,7 +117,7 @@ class ChecksumBeside {
   void Run() {
     for (;;) {
       run_.Advance(data_, final_.load(std::memory_order_acquire), size_);
-      std::unique_lock<std::mutex> lock(mutex_);
+      std::unique_lock<PlatformMutex> lock(mutex_);
       more_.wait(lock, [this] { return stop_ || final_.load(std::memory_order_acquire) - run_.at >= CHUNK; });
       if (stop_) break;
     }
@@ -128,8 +129,8 @@ class ChecksumBeside {
   uint32_t told_ = 0;  // the decoder's: how far the thread was last woken for
   ChecksumRun run_;    // the thread's alone until it is joined
   std::atomic<uint32_t> final_{0};
-  std::mutex mutex_;  // guards stop_, and orders a wake after the thread's test
-  std::condition_variable more_;
+  PlatformMutex mutex_;  // guards stop_, and orders a wake after the thread's test
+  PlatformCondition more_;
   bool stop_ = false;
   std::thread thread_;
 };

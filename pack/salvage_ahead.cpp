@@ -63,7 +63,7 @@ SalvageAhead::SalvageAhead(PlatformFile file, uint64_t size, unsigned threads, u
 
 SalvageAhead::~SalvageAhead() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<PlatformMutex> lock(mutex_);
     stopping_ = true;
   }
   workReady_.notify_all();
@@ -72,7 +72,7 @@ SalvageAhead::~SalvageAhead() {
 
 void SalvageAhead::Stop() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<PlatformMutex> lock(mutex_);
     stopping_ = true;
     DropAll();
   }
@@ -147,7 +147,7 @@ void SalvageAhead::Work() {
   for (;;) {
     JobPointer job;
     {
-      std::unique_lock<std::mutex> lock(mutex_);
+      std::unique_lock<PlatformMutex> lock(mutex_);
       idleWorkers_++;
       workReady_.wait(lock, [this] { return stopping_ || MayTake(); });
       idleWorkers_--;
@@ -170,7 +170,7 @@ void SalvageAhead::Work() {
     SalvageWhole(reads, job->offset, job->header, &job->entry, job->data.get(), holes, &stream);
     bool freed = false, wake = false;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      std::lock_guard<PlatformMutex> lock(mutex_);
       job->done = true;
       job->usable = !reads.Failed() && !job->entry.tooLarge && job->entry.holeCount == 0;
       job->entry.holes = nullptr;
@@ -186,7 +186,7 @@ void SalvageAhead::Work() {
 }
 
 bool SalvageAhead::Take(uint64_t at, const EntryHeader& header, SalvagedEntry* entry) {
-  std::unique_lock<std::mutex> lock(mutex_);
+  std::unique_lock<PlatformMutex> lock(mutex_);
   if (given_ != nullptr) Release(*given_);
   given_.reset();
   if (stopping_) return false;

@@ -36,6 +36,7 @@
 #include "pack/archive_bytes.h"
 #include "pack/entry_header.h"
 #include "pack/salvage.h"
+#include "platform/sync.h"
 
 // Decodes the entry whose header at `at` reads `header` and whose data is
 // all in the file: *entry (number 0) with its bytes in *data (a block it
@@ -92,9 +93,9 @@ class SalvageAhead {
 
   // Guards everything below: the chain the workers follow, the jobs on it
   // and the hand-over of their results to the walk.
-  std::mutex mutex_;
-  std::condition_variable workReady_;          // a link may be taken, or the end
-  std::condition_variable jobDone_;            // a worker finished a job
+  PlatformMutex mutex_;
+  PlatformCondition workReady_;          // a link may be taken, or the end
+  PlatformCondition jobDone_;            // a worker finished a job
   std::deque<JobPointer> jobs_;                // taken, in chain order
   JobPointer given_;                           // the job the walk holds
   std::vector<std::unique_ptr<Block>> spare_;  // blocks of jobs released, for the next ones

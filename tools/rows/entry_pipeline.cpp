@@ -48,7 +48,7 @@ EntryPipeline::~EntryPipeline() {
   if (workers_.empty()) return;
   session_.Attach(nullptr);
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<PlatformMutex> lock(mutex_);
     stopping_ = true;
   }
   workReady_.notify_all();
@@ -107,7 +107,7 @@ void EntryPipeline::Work() {
   for (;;) {
     size_t first, end;
     {
-      std::unique_lock<std::mutex> lock(mutex_);
+      std::unique_lock<PlatformMutex> lock(mutex_);
       idleWorkers_++;
       workReady_.wait(lock, [this] { return stopping_ || next_ >= plan_.size() || MayTakeBatch(); });
       idleWorkers_--;
@@ -135,7 +135,7 @@ void EntryPipeline::Work() {
       results.back().done = true;
     }
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      std::lock_guard<PlatformMutex> lock(mutex_);
       for (size_t job = first; job < end; job++) Result(job) = results[job - first];
     }
     entryReady_.notify_all();
@@ -163,7 +163,7 @@ void EntryPipeline::Release(size_t job) {
 
 const DecodedAhead* EntryPipeline::Take(uint32_t number) {
   if (workers_.empty()) return nullptr;
-  std::unique_lock<std::mutex> lock(mutex_);
+  std::unique_lock<PlatformMutex> lock(mutex_);
   if (holding_) Release(passed_ - 1);
   holding_ = false;
   // Planned entries the command passed over without reading them.

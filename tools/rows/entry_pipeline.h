@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "pack/archive_file.h"
+#include "platform/sync.h"
 #include "tools/rows/archive_session.h"
 #include "tools/rows/past_damage.h"
 
@@ -105,9 +106,9 @@ class EntryPipeline {
 
   // Guards everything below: the hand-over of jobs to workers and of their
   // results to the command.
-  std::mutex mutex_;
-  std::condition_variable workReady_;   // a job may be taken, or the end
-  std::condition_variable entryReady_;  // a worker finished a job
+  PlatformMutex mutex_;
+  PlatformCondition workReady_;   // a job may be taken, or the end
+  PlatformCondition entryReady_;  // a worker finished a job
   std::deque<DecodedAhead> taken_;      // of the jobs taken and not yet released, in order
   std::vector<ArchiveCursor*> spare_;   // see SPARE_MAX
   size_t firstTaken_ = 0;               // the job of taken_.front()
