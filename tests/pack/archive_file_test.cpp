@@ -254,6 +254,52 @@ TEST_F(ArchiveObject, ACursorThatReadEntriesBeforeGivesWhatAFreshOneGives) {
   ArchiveFileClose(file);
 }
 
+// A cursor that stops at implausible headers reads a header and the two
+// bytes after it in one read; where those two cannot be read (a failing
+// disk), it reads the header alone, and judges the same.
+TEST_F(ArchiveObject, ACursorThatStopsAtImplausibleHeadersReadsEachHeaderOnce) {
+  Bytes data = Noise(3000, 5);
+  const uint64_t second = 8 + data.size();  // where the second header starts
+  struct Case {
+    const char* name;
+    bool noStream;  // the second entry compressed by its sizes, its data no stream
+    bool refuseStreamStart;
+    ArchiveMiss end;
+    uint32_t reads;
+  } cases[] = {
+      {"sound", false, false, ARCHIVE_MISS_END, 2},
+      {"not a stream", true, false, ARCHIVE_MISS_IMPLAUSIBLE, 2},
+      // Header and magic refused: the header alone, then the magic alone.
+      {"start unreadable", false, true, ARCHIVE_MISS_END, 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bytes archive = BuildArchive({StoredEntry(data)});
+    if (c.noStream) {
+      AppendRawEntry(archive, 5000, 4, {'a', 'b', 'c', 'd'});
+    } else {
+      Bytes more = BuildArchive({CompressedEntry(data)});
+      archive.insert(archive.end(), more.begin(), more.end());
+    }
+    ASSERT_TRUE(WriteFileBytes(ARCHIVE, archive));
+    ArchiveFile* file = ArchiveFileOpen(ARCHIVE, ARCHIVE_WALK_NONE);
+    ASSERT_NE(file, nullptr);
+    ArchiveCursor* cursor = ArchiveCursorCreate(file);
+    ArchiveCursorStopAtImplausible(cursor);
+    PlatformFileCallsReset();
+    if (c.refuseStreamStart) PlatformFileRefuseReadsOf(second + 8, second + 10);
+    uint32_t passed = 0;
+    while (ArchiveCursorSkipEntry(cursor) != 0) passed++;
+    ArchivePlace place{};
+    ArchiveCursorWhere(cursor, &place);
+    EXPECT_EQ(passed, c.end == ARCHIVE_MISS_END ? 2u : 1u);
+    EXPECT_EQ(place.miss, c.end);
+    EXPECT_EQ(PlatformFileCalls().positionedReads, c.reads);
+    ArchiveCursorFree(cursor);
+    ArchiveFileClose(file);
+  }
+}
+
 TEST_F(ArchiveObject, ThreadsReadDifferentEntriesOfOneArchive) {
   std::vector<PackEntry> entries;
   for (uint32_t i = 0; i < 48; i++) {
