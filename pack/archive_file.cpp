@@ -201,9 +201,10 @@ bool Implausible(const ArchiveCursor* cursor, const EntryHeader& header) {
   return !StartsStream(magic);
 }
 
-// Decodes into entry, which comes zero-filled: the decoder leaves 0 wherever
-// it wrote nothing that counts, and the rest is never touched, so a header
-// that claims far more than its stream gives costs what the stream gives.
+// Decodes into entry: the decoder leaves 0 wherever it wrote nothing that
+// counts, and the rest is never touched, so a header that claims far more
+// than its stream gives costs what the stream gives (the caller makes the
+// bytes an entry before left there 0).
 // True when the stream is sound and delivered all of it; *decoded is how
 // many bytes from the start really came from the stream.
 bool DecodeEntry(const unsigned char* stream, uint32_t packedSize, unsigned char* entry, uint32_t unpackedSize,

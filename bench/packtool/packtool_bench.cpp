@@ -193,19 +193,37 @@ bool SpoilHeader(const std::string& path, uint32_t entry) {
   return fclose(file) == 0;
 }
 
+// For SoundAndSpoilt: the entry in the middle of the archive.
+constexpr uint32_t MIDDLE_ENTRY = UINT32_MAX;
+
+// A sound archive of 100 MB in entries of 64 KiB, made at `name`, and a
+// copy of it beside with the header of entry `spoilt` corrupted; the
+// copy's path, or "" when they could not be made.
+std::string SoundAndSpoilt(const std::filesystem::path& folder, const std::string& name, uint32_t spoilt,
+                           Archive* archive) {
+  archive->entrySize = 64 << 10;
+  archive->path = (folder / (name + ".zip")).string();
+  if (!MakeArchive(*archive, 100ull << 20)) return "";
+  std::string damaged = (folder / (name + "-damaged.zip")).string();
+  std::filesystem::copy_file(archive->path, damaged, std::filesystem::copy_options::overwrite_existing);
+  return SpoilHeader(damaged, spoilt == MIDDLE_ENTRY ? archive->entries / 2 : spoilt) ? damaged : "";
+}
+
+// A folder in memory for files written, so that the disk does not set the
+// pace; the bench's own folder where there is none.
+std::filesystem::path MemoryFolder(const std::filesystem::path& folder, const char* name) {
+  std::filesystem::path memory = std::filesystem::exists("/dev/shm") ? "/dev/shm" : folder;
+  return memory / (std::string(name) + "-" + std::to_string(getpid()));
+}
+
 // rescue -j 2 against -j 1, of a sound archive and of one with a corrupted
 // header in the middle, alternating in one run; the files go to a
 // memory-backed folder, so that the disk does not set the pace.
 void RescueJobs(const std::string& tool, const std::filesystem::path& folder) {
   Archive archive;
-  archive.entrySize = 64 << 10;
-  archive.path = (folder / "rescue-jobs.zip").string();
-  if (!MakeArchive(archive, 100ull << 20)) return;
-  std::string damaged = (folder / "rescue-jobs-damaged.zip").string();
-  std::filesystem::copy_file(archive.path, damaged, std::filesystem::copy_options::overwrite_existing);
-  if (!SpoilHeader(damaged, archive.entries / 2)) return;
-  std::filesystem::path memory = std::filesystem::exists("/dev/shm") ? "/dev/shm" : folder;
-  std::filesystem::path out = memory / ("packtool-bench-rescue-" + std::to_string(getpid()));
+  std::string damaged = SoundAndSpoilt(folder, "rescue-jobs", MIDDLE_ENTRY, &archive);
+  if (damaged.empty()) return;
+  std::filesystem::path out = MemoryFolder(folder, "packtool-bench-rescue");
   std::vector<double> runs[2][2];  // [sound, damaged][-j 1, -j 2]
   const char* jobs[2] = {"1", "2"};
   for (int run = 0; run < VERIFY_RUNS; run++) {
@@ -230,7 +248,7 @@ void RescueJobs(const std::string& tool, const std::filesystem::path& folder) {
   printf(
       "rescue, 100 MB into %s: sound -j 1 %.3f s, -j 2 %.3f s, %.2fx; a corrupted header in the middle -j 1 %.3f s, "
       "-j 2 %.3f s, %.2fx (median of %d)%s\n",
-      memory.string().c_str(), median[0][0], median[0][1], median[0][0] / median[0][1], median[1][0], median[1][1],
+      out.parent_path().string().c_str(), median[0][0], median[0][1], median[0][0] / median[0][1], median[1][0], median[1][1],
       median[1][0] / median[1][1], VERIFY_RUNS, failed ? " (a run FAILED)" : "");
 }
 
@@ -238,12 +256,8 @@ void RescueJobs(const std::string& tool, const std::filesystem::path& folder) {
 // of the sound archive: the search past the header must not cost much.
 void RescueAgainstVerify(const std::string& tool, const std::filesystem::path& folder) {
   Archive archive;
-  archive.entrySize = 64 << 10;
-  archive.path = (folder / "rescue-sound.zip").string();
-  if (!MakeArchive(archive, 100ull << 20)) return;
-  std::string damagedPath = (folder / "rescue-damaged.zip").string();
-  std::filesystem::copy_file(archive.path, damagedPath, std::filesystem::copy_options::overwrite_existing);
-  if (!SpoilHeader(damagedPath, 2)) return;
+  std::string damagedPath = SoundAndSpoilt(folder, "rescue-sound", 2, &archive);
+  if (damagedPath.empty()) return;
   // Wall time counts the writing of every file through to the disk; CPU time
   // (user and system) is what the walk itself costs, and holds still on a
   // busy machine.
@@ -278,8 +292,7 @@ void JobsAgainstOne(const std::string& tool, const std::filesystem::path& folder
   archive.count = 10000;
   archive.path = (folder / "jobs.zip").string();
   if (!MakeArchive(archive, 0)) return;
-  std::filesystem::path memory = std::filesystem::exists("/dev/shm") ? "/dev/shm" : folder;
-  std::filesystem::path out = memory / ("packtool-bench-jobs-" + std::to_string(getpid()));
+  std::filesystem::path out = MemoryFolder(folder, "packtool-bench-jobs");
   std::vector<double> verify[2], extract[2];
   const char* jobs[2] = {"1", "2"};
   for (int run = 0; run < VERIFY_RUNS; run++) {
@@ -298,7 +311,7 @@ void JobsAgainstOne(const std::string& tool, const std::filesystem::path& folder
   printf("verify, %u entries of %zu KiB: -j 1 %.3f s, -j 2 %.3f s; -j 2 against -j 1 %.2fx (median of %d)%s\n",
          archive.count, archive.entrySize >> 10, v1, v2, v1 / v2, VERIFY_RUNS, note);
   printf("extract --all into %s: -j 1 %.3f s, -j 2 %.3f s; -j 2 against -j 1 %.2fx (median of %d)%s\n",
-         memory.string().c_str(), e1, e2, e1 / e2, VERIFY_RUNS, note);
+         out.parent_path().string().c_str(), e1, e2, e1 / e2, VERIFY_RUNS, note);
 }
 
 }  // namespace

@@ -322,18 +322,14 @@ std::vector<uint64_t> Said(const Recorder& seen) {
 TEST(Salvage, ThreadsDecodingAheadChangeNothingTheWalkSays) {
   const char* const path = "salvage_threads_archive.zip";
   RowArchive rows(40);
-  Bytes spoilt = rows.bytes;
-  spoilt[rows.offsets[16] + 8 + 30] ^= 0x20;  // entry 16 is compressed: its stream breaks
-  Bytes cut = rows.bytes;
-  cut.resize(rows.offsets[30] + 20);
   const struct {
     const char* name;
     Bytes archive;
     uint64_t refused;  // a byte of a sector whose reads the system refuses; 0 for none
   } cases[] = {
       {"sound", rows.bytes, 0},
-      {"spoilt", spoilt, 0},
-      {"cut", cut, 0},
+      {"spoilt", rows.Spoilt(16), 0},  // entry 16 is compressed: its stream breaks
+      {"cut", rows.CutInside(30, 20), 0},
       {"zeroed block", rows.ZeroedBlock(12), 0},
       {"bad size", rows.BadPackedSize(20), 0},
       {"refused sector", rows.bytes, rows.offsets[25] + 100},

@@ -124,6 +124,16 @@ Bytes RowArchive::BadPackedSize(size_t entry) const {
   return damaged;
 }
 
+Bytes RowArchive::Spoilt(size_t entry) const {
+  Bytes damaged = bytes;
+  damaged[offsets[entry] + 8 + 30] ^= 0x20;
+  return damaged;
+}
+
+Bytes RowArchive::CutInside(size_t entry, size_t length) const {
+  return Bytes(bytes.begin(), bytes.begin() + long(offsets[entry] + length));
+}
+
 Bytes ThrashArchive(size_t size) {
   const uint8_t block[16] = {0x01, 0x00, 0x00, 0x00, 0x01, 0x01, 0x10, 0x00, 'J', 'C', 0, 0, 0, 0, 0, 0};
   Bytes archive(size);

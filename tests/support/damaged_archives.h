@@ -53,6 +53,11 @@ struct RowArchive {
   // The third byte of entry's packed-size field changed: it claims far more
   // than the file holds.
   std::vector<uint8_t> BadPackedSize(size_t entry) const;
+  // A bit flipped 30 bytes into entry's data (a compressed one's stream
+  // breaks there).
+  std::vector<uint8_t> Spoilt(size_t entry) const;
+  // The file cut `length` bytes after entry's header starts.
+  std::vector<uint8_t> CutInside(size_t entry, size_t length) const;
 };
 
 // `size` bytes of a 16-byte block repeated: a compressed header claiming

@@ -12,8 +12,7 @@ class PackToolDamage : public PackToolCli {};
 // reports lost, and a phrase each says.
 TEST_F(PackToolDamage, ZerosAndABadHeaderNeitherMakeFilesNorHideThem) {
   RowArchive eight(8), eighteen(18), empty(8, {3, 4, 7});
-  Bytes cut = eighteen.bytes;
-  cut.resize(eighteen.offsets[14] + 100);
+  Bytes cut = eighteen.CutInside(14, 100);
   struct Case {
     const char* what;
     const RowArchive& sound;

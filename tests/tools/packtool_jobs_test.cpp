@@ -21,17 +21,13 @@ class PackToolJobs : public PackToolCli {
 
 TEST_F(PackToolJobs, OneThreadAndFourSayAndWriteTheSame) {
   RowArchive sound(30);
-  Bytes spoilt = sound.bytes;
-  spoilt[sound.offsets[7] + 8 + 30] ^= 0x20;  // entry 7 is compressed: its stream breaks
-  Bytes cut = sound.bytes;
-  cut.resize(sound.offsets[29] + 20);
   const struct {
     const char* name;
     Bytes archive;
   } archives[] = {
       {"sound", sound.bytes},
-      {"spoilt", spoilt},
-      {"cut", cut},
+      {"spoilt", sound.Spoilt(7)},  // entry 7 is compressed: its stream breaks
+      {"cut", sound.CutInside(29, 20)},
       {"zeroed tail", sound.ZeroedFrom(20)},
       {"zeroed block", sound.ZeroedBlock(12)},
       {"bad size", sound.BadPackedSize(12)},

@@ -74,13 +74,8 @@ Mount& MountOf(fuse_req_t request) {
   return *static_cast<Mount*>(fuse_req_userdata(request));
 }
 
-// The kernel's number for a node is the node's number + 1 (the root is 1).
-fuse_ino_t InodeOf(uint32_t node) {
-  return fuse_ino_t(node) + 1;
-}
-
 const MountNode* NodeOf(const Mount& mount, fuse_ino_t inode) {
-  return inode >= 1 && inode <= mount.tree.NodeCount() ? &mount.tree.Node(uint32_t(inode - 1)) : nullptr;
+  return inode >= 1 && inode <= mount.tree.NodeCount() ? &mount.tree.Node(MountNodeOf(inode)) : nullptr;
 }
 
 // Nothing in the tree ever changes: the kernel may keep names and facts as
@@ -90,7 +85,7 @@ constexpr double FOREVER = 24 * 3600;
 void Describe(const Mount& mount, uint32_t number, struct stat* facts) {
   const MountNode& node = mount.tree.Node(number);
   memset(facts, 0, sizeof *facts);
-  facts->st_ino = InodeOf(number);
+  facts->st_ino = MountInode(number);
   if (node.folder) {
     facts->st_mode = S_IFDIR | 0555;
     facts->st_nlink = 2;
@@ -107,7 +102,7 @@ void Describe(const Mount& mount, uint32_t number, struct stat* facts) {
 
 struct fuse_entry_param EntryOf(const Mount& mount, uint32_t number) {
   struct fuse_entry_param entry = {};
-  entry.ino = InodeOf(number);
+  entry.ino = MountInode(number);
   entry.attr_timeout = entry.entry_timeout = FOREVER;
   Describe(mount, number, &entry.attr);
   return entry;
@@ -118,7 +113,7 @@ void LookUp(fuse_req_t request, fuse_ino_t parent, const char* name) {
   const MountNode* folder = NodeOf(mount, parent);
   if (folder == nullptr) return (void)fuse_reply_err(request, ENOENT);
   if (!folder->folder) return (void)fuse_reply_err(request, ENOTDIR);
-  uint32_t found = mount.tree.Child(uint32_t(parent - 1), name);
+  uint32_t found = mount.tree.Child(MountNodeOf(parent), name);
   if (found == MountTree::NONE) {
     struct fuse_entry_param none = {};  // no such name, for as long as the tree stays
     none.entry_timeout = FOREVER;
@@ -132,7 +127,7 @@ void GetAttributes(fuse_req_t request, fuse_ino_t inode, struct fuse_file_info*)
   const Mount& mount = MountOf(request);
   if (NodeOf(mount, inode) == nullptr) return (void)fuse_reply_err(request, ENOENT);
   struct stat facts;
-  Describe(mount, uint32_t(inode - 1), &facts);
+  Describe(mount, MountNodeOf(inode), &facts);
   fuse_reply_attr(request, &facts, FOREVER);
 }
 
@@ -162,7 +157,7 @@ void ListFolder(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset,
     used += length;
     return true;
   };
-  uint32_t self = uint32_t(inode - 1);
+  uint32_t self = MountNodeOf(inode);
   off_t place = offset;
   if (place == 0 && add(".", self, 1)) place = 1;
   if (place == 1 && add("..", folder->parent, 2)) place = 2;
@@ -211,7 +206,7 @@ void Open(fuse_req_t request, fuse_ino_t inode, struct fuse_file_info* info) {
   info->direct_io = damaged ? 1 : 0;
   info->keep_cache = damaged ? 0 : 1;
   info->fh = reinterpret_cast<uint64_t>(file);
-  uint32_t number = uint32_t(inode - 1);
+  uint32_t number = MountNodeOf(inode);
   mount.pages->Opened(number);
   if (fuse_reply_open(request, info) != 0) delete file;  // the opener is gone
 }

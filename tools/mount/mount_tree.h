@@ -38,6 +38,15 @@ struct MountSource {
   std::vector<MountEntry> entries;
 };
 
+// The kernel's number of a node, and back: the node's number + 1, so that
+// the root (node 0) is 1, as FUSE has it.
+inline uint64_t MountInode(uint32_t node) {
+  return uint64_t(node) + 1;
+}
+inline uint32_t MountNodeOf(uint64_t inode) {
+  return uint32_t(inode - 1);
+}
+
 class MountTree {
  public:
   MountTree();

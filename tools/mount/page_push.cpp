@@ -52,7 +52,7 @@ void PagePush::Push(uint32_t node) {
     pages.buf[0].mem = const_cast<unsigned char*>(bytes.bytes);
     // A file the kernel does not know yet (never looked up) takes no
     // pages: it may be offered again.
-    if (fuse_lowlevel_notify_store(session_, fuse_ino_t(node) + 1, 0, &pages, fuse_buf_copy_flags(0)) == -ENOENT) {
+    if (fuse_lowlevel_notify_store(session_, MountInode(node), 0, &pages, fuse_buf_copy_flags(0)) == -ENOENT) {
       after = NOT_YET;
     }
   }

@@ -206,9 +206,12 @@ TreeResult OutputTree::Begin(const std::vector<std::string>& folders, const std:
     if (result.path.empty()) result.path = PathOf(names, names.size());
     return result;
   }
-  result = lookFirst ? AtTarget(way->open.back(), names, replace) : TreeResult{};
-  if (result.outcome != TreeOutcome::Written) return result;
-  result.path = PathOf(names, names.size());
+  if (lookFirst) {
+    result = AtTarget(way->open.back(), names, replace);
+    if (result.outcome != TreeOutcome::Written) return result;
+  } else {
+    result.path = PathOf(names, names.size());
+  }
   begun_ = std::make_unique<StagedTarget>();
   begun_->way = way;
   begun_->names = names;
