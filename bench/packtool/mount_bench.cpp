@@ -9,11 +9,14 @@
 //     against packtool cat of it; a stored one against dd of its bytes in
 //     the archive, and 4 KiB reads at random offsets of the stored one;
 //   - the mount's resident memory after reading everything, against its
-//     cache size.
+//     cache size;
+//   - the peers on the same files: a zip of them under fuse-zip and a tar
+//     under archivemount, reading every file and dd of the 200 MB one.
 //
 //   mount_bench [FOLDER [TMPFS_FOLDER]]   (defaults: packtool_bench_data, /dev/shm)
 //
-// Needs /dev/fuse and fusermount3 (it runs the mount as its user does).
+// Needs /dev/fuse and fusermount3 (it runs the mount as its user does), and
+// for the peers zip, tar, fuse-zip and archivemount.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -279,6 +282,107 @@ void LargeEntries(const fs::path& folder, const fs::path& point) {
          CACHE_MIB);
 }
 
+// A peer's mount of a zip or tar file, run as its user runs it: the
+// program puts itself in the background once the folder is mounted.
+class PeerMounted {
+ public:
+  PeerMounted(std::vector<std::string> words, const fs::path& point) : point_(point) {
+    mounted_ = RunSeconds(std::move(words)) >= 0 && IsMountPoint(point);
+  }
+  ~PeerMounted() {
+    if (mounted_) RunSeconds({"fusermount3", "-u", point_.string()});
+  }
+  bool Mounted() const { return mounted_; }
+
+ private:
+  fs::path point_;
+  bool mounted_ = false;
+};
+
+// Reading every file, as cat does, through a process of its own, with a
+// limit: one peer is known to take minutes for 20,000 files.
+constexpr int PEER_LIMIT_SECONDS = 120;
+double CatEverything(const fs::path& point) {
+  return RunSeconds({"timeout", std::to_string(PEER_LIMIT_SECONDS), "find", point.string(), "-type", "f", "-exec",
+                     "cat", "{}", "+"});
+}
+
+std::string Figure(double seconds) {
+  char text[64];
+  if (seconds < 0) {
+    snprintf(text, sizeof text, "over %d s or failed", PEER_LIMIT_SECONDS);
+  } else {
+    snprintf(text, sizeof text, "%.2f s", seconds);
+  }
+  return text;
+}
+
+// The same files as a zip (made by zip) under fuse-zip and as a tar under
+// archivemount, against our mount, each read by the same command.
+void Peers(const fs::path& folder, const fs::path& point) {
+  fs::path files = folder / "peer-files", zipFile = folder / "peer-small.zip", tarFile = folder / "peer-small.tar";
+  fs::remove_all(files);
+  fs::remove(zipFile);
+  std::string small = (folder / "mount-small.zip").string(), large = (folder / "mount-large.zip").string();
+  bool made = RunSeconds({PACKTOOL_PATH, "extract", "--all", "-q", "-d", files.string(), small}) >= 0 &&
+              RunSeconds({"sh", "-c", "cd '" + files.string() + "' && zip -q -r '" + zipFile.string() + "' . && tar -cf '" +
+                                          tarFile.string() + "' ."}) >= 0;
+  fs::path largeFiles = folder / "peer-large", largeZip = folder / "peer-large.zip", largeTar = folder / "peer-large.tar";
+  fs::remove_all(largeFiles);
+  fs::remove(largeZip);
+  made = made && RunSeconds({PACKTOOL_PATH, "extract", "-q", "-d", largeFiles.string(), large, "gross.txt"}) >= 0 &&
+         RunSeconds({"sh", "-c", "cd '" + largeFiles.string() + "' && zip -q -r '" + largeZip.string() + "' . && tar -cf '" +
+                                     largeTar.string() + "' ."}) >= 0;
+  if (!made) {
+    printf("peers: could not make their zip and tar files (FAILED)\n");
+    return;
+  }
+  fs::path largeName;
+  for (const auto& item : fs::recursive_directory_iterator(largeFiles)) {
+    if (item.is_regular_file()) largeName = fs::relative(item.path(), largeFiles);
+  }
+  std::vector<double> ours, fuseZip, archiveMount, oursDd, fuseZipDd, archiveMountDd;
+  auto dd = [&](const fs::path& file) {
+    return RunSeconds({"timeout", std::to_string(PEER_LIMIT_SECONDS), "dd", "if=" + file.string(), "of=/dev/null",
+                       "bs=4k"});
+  };
+  for (int run = 0; run < RUNS; run++) {
+    {
+      Mounted mount(small, point);
+      ours.push_back(mount.FirstListing() < 0 ? -1 : CatEverything(point));
+    }
+    {
+      PeerMounted mount({"fuse-zip", "-r", zipFile.string(), point.string()}, point);
+      fuseZip.push_back(mount.Mounted() ? CatEverything(point) : -1);
+    }
+    if (run == 0) {  // minutes a run: once is enough to tell
+      PeerMounted mount({"archivemount", "-o", "readonly", tarFile.string(), point.string()}, point);
+      archiveMount.push_back(mount.Mounted() ? CatEverything(point) : -1);
+    }
+    {
+      Mounted mount(large, point);
+      oursDd.push_back(mount.FirstListing() < 0 ? -1 : dd(point / "gross.txt"));
+    }
+    {
+      PeerMounted mount({"fuse-zip", "-r", largeZip.string(), point.string()}, point);
+      fuseZipDd.push_back(mount.Mounted() ? dd(point / largeName) : -1);
+    }
+    {
+      PeerMounted mount({"archivemount", "-o", "readonly", largeTar.string(), point.string()}, point);
+      archiveMountDd.push_back(mount.Mounted() ? dd(point / largeName) : -1);
+    }
+  }
+  printf("every file of 20,000 through a mount (find -exec cat): ours %s; fuse-zip over a zip %s; archivemount over a "
+         "tar %s (median of %d, archivemount once)\n",
+         Figure(Median(ours)).c_str(), Figure(Median(fuseZip)).c_str(), Figure(archiveMount[0]).c_str(), RUNS);
+  printf("dd bs=4k of the 200 MB file through a mount: ours %s; fuse-zip over a zip %s; archivemount over a tar %s "
+         "(median of %d)\n",
+         Figure(Median(oursDd)).c_str(), Figure(Median(fuseZipDd)).c_str(), Figure(Median(archiveMountDd)).c_str(),
+         RUNS);
+  fs::remove_all(files);
+  fs::remove_all(largeFiles);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -293,5 +397,6 @@ int main(int argc, char** argv) {
   }
   SmallEntries(folder, tmpfs, point);
   LargeEntries(folder, point);
+  Peers(folder, point);
   return 0;
 }
