@@ -465,6 +465,7 @@ StreamRepair RepairStream(const uint8_t* stream, uint32_t size, uint32_t expecte
 bool RepairArchiveEntry(const char* path, uint64_t headerOffset, uint32_t unpackedSize, uint32_t packedSize,
                         const RepairOptions& options, RepairedEntry* result) {
   *result = RepairedEntry{};
+  result->headerOffset = headerOffset;
   if (path == nullptr || unpackedSize == packedSize || packedSize < STREAM_HEADER_SIZE) return false;
   if (unpackedSize > REPAIR_DECODED_MAX || packedSize > REPAIR_DECODED_MAX) {
     result->repair.candidates = uint64_t(packedSize) * 8;

@@ -36,6 +36,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "pack/archive.h"
+
 // The field a repaired bit lies in.
 enum class RepairField : uint8_t {
   Data,         // the bit stream
@@ -115,8 +117,12 @@ uint64_t RepairFalseMatchOneIn(uint64_t compared, unsigned proofBits = 32);
 // the entry's bytes decoded from the changed stream.
 struct RepairedEntry {
   StreamRepair repair;
+  uint64_t headerOffset = 0;
   uint64_t archiveByte = 0;  // the changed byte's offset in the archive file, when repaired
   std::vector<uint8_t> bytes;
+
+  // Where a place of the stream lies in the archive file.
+  uint64_t ArchiveByte(const RepairPlace& place) const { return headerOffset + ARCHIVE_HEADER_SIZE + place.byte; }
 };
 
 // Reads the compressed entry whose header starts at headerOffset in the
