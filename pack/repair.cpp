@@ -77,14 +77,14 @@ struct FirstDecoding {
   bool complete = false;     // reached its end code within its source
   uint32_t written = 0;
   uint64_t loadedBits = 0;  // a change past the words it loaded changes nothing
-  // With `whole` (complete at the expected size): the checksum's state
-  // before each word, the state before each word that would end at the
-  // field, and for each byte the last byte that copies it, through any
-  // chain of copies.
+  // The checksum's state before each word; with `whole` (complete at the
+  // expected size) also the state before each word that would end at the
+  // field, and which bytes copy each byte.
   bool whole = false;
   std::vector<uint32_t> forward;
   std::vector<uint32_t> required;
-  std::vector<uint32_t> reach;
+  std::vector<uint32_t> firstChild;  // children[firstChild[i], firstChild[i + 1]) copy byte i
+  std::vector<uint32_t> children;
   uint32_t checksum = 0;  // of the bytes as they are, when whole
 
   void Decode() {
@@ -141,14 +141,20 @@ struct FirstDecoding {
     required.resize(size_t(words) + 1);
     required[words] = tailStep ? ChecksumStepBack(field, tail) : field;
     for (uint32_t k = words; k-- > 0;) required[k] = ChecksumStepBack(required[k + 1], Load32(out.data() + 4 * k));
-    reach.resize(expected);
-    for (uint32_t i = 0; i < expected; i++) reach[i] = i;
-    // From the last byte back: a byte's reach is final before the bytes it
-    // copies from are met.
-    for (size_t k = steps.size() - 1; k-- > 0;) {
+    // Each byte's copies, in order: the bytes a later step copies from it.
+    firstChild.assign(size_t(expected) + 1, 0);
+    for (size_t k = 0; k + 1 < steps.size(); k++) {
       uint32_t d = steps[k].copyFrom;
       if (d == 0) continue;
-      for (uint32_t i = steps[k + 1].out; i-- > steps[k].out;) reach[i - d] = std::max(reach[i - d], reach[i]);
+      for (uint32_t i = steps[k].out; i < steps[k + 1].out; i++) firstChild[i - d + 1]++;
+    }
+    for (uint32_t i = 0; i < expected; i++) firstChild[i + 1] += firstChild[i];
+    children.resize(firstChild[expected]);
+    std::vector<uint32_t> filled(firstChild.begin(), firstChild.end() - 1);
+    for (size_t k = 0; k + 1 < steps.size(); k++) {
+      uint32_t d = steps[k].copyFrom;
+      if (d == 0) continue;
+      for (uint32_t i = steps[k].out; i < steps[k + 1].out; i++) children[filled[i - d]++] = i;
     }
   }
 
@@ -164,7 +170,8 @@ struct FirstDecoding {
 // each put back as it was after every try.
 class Tries {
  public:
-  explicit Tries(const FirstDecoding& first) : first_(first), bits_(first.bits, first.bitsEnd), out_(first.out) {}
+  Tries(const FirstDecoding& first, const RepairOptions& options)
+      : first_(first), options_(options), bits_(first.bits, first.bitsEnd), out_(first.out) {}
 
   // Whether the change of the bit stream's bit `bit` makes it whole.
   bool Passes(uint64_t bit) {
@@ -176,17 +183,17 @@ class Tries {
     size_t byte = place.byte - STREAM_HEADER_SIZE;
     if (byte >= bits_.size()) return false;  // a byte missing from the last word: no bit to change
     bits_[byte] ^= mask;
-    size_t k = first_.StepBefore(bit);
+    size_t k = options_.checkpoints ? first_.StepBefore(bit) : 0;
     low_ = first_.steps[k].out;
     high_ = low_;
-    bool passes = Run(k);
+    bool passes = Run(k, bit);
     bits_[byte] ^= mask;
     memcpy(out_.data() + low_, first_.out.data() + low_, high_ - low_);
     return passes;
   }
 
  private:
-  bool Run(size_t k) {
+  bool Run(size_t k, uint64_t changed) {
     const Step& from = first_.steps[k];
     uint8_t* const outStart = out_.data();
     uint8_t* const outEnd = outStart + first_.expected;
@@ -198,7 +205,7 @@ class Tries {
     s.literalWidth = from.literalWidth;
     s.literalAdd = from.literalAdd;
     size_t meet = k + 1;
-    bool watching = true;
+    bool watching = options_.meet;
     for (;;) {
       StepResult result = DecodeStep(s, outStart, outEnd);
       uint32_t at = uint32_t(s.out - outStart);
@@ -212,6 +219,7 @@ class Tries {
       }
       if (!watching) continue;
       uint64_t bit = s.reader.Consumed(bits);
+      if (bit <= changed) continue;  // not past the changed bit yet: the same tokens so far
       size_t meetable = first_.Meetable();
       while (meet < meetable && first_.steps[meet].bit < bit) meet++;
       if (meet == meetable || first_.steps[meet].bit != bit || !first_.steps[meet].SameState(s)) continue;
@@ -240,28 +248,45 @@ class Tries {
     uint32_t met = first_.steps[meet].out;
     // What wide copies wrote ahead is the first decoding's to write.
     memcpy(out_.data() + met, first_.out.data() + met, std::max(high_, met) - met);
+    high_ = std::max(high_, met);
     uint32_t changed = met;
     uint32_t last = 0;
+    // A byte changed carries its value to every copy of it the first
+    // decoding made from here on, and to their copies: each is visited
+    // once, without the bytes between.
+    copies_.clear();
     for (uint32_t i = low_; i < met; i++) {
       if (out_[i] == first_.out[i]) continue;
       changed = std::min(changed, i);
-      last = std::max(last, first_.reach[i]);
+      last = std::max(last, i);
+      pending_.push_back(i);
+      while (!pending_.empty()) {
+        uint32_t from = pending_.back();
+        pending_.pop_back();
+        for (uint32_t c = first_.firstChild[from]; c < first_.firstChild[from + 1]; c++) {
+          uint32_t copy = first_.children[c];
+          if (copy < met) continue;  // the try wrote it with tokens of its own
+          out_[copy] = out_[i];
+          copies_.push_back(copy);
+          last = std::max(last, copy);
+          pending_.push_back(copy);
+        }
+      }
     }
     if (changed == met) return false;  // the bytes that failed their checksum
     compared++;
-    high_ = std::max(high_, last + 1);
-    for (size_t k = meet; k + 1 < first_.steps.size() && first_.steps[k].out <= last; k++) {
-      uint32_t d = first_.steps[k].copyFrom;
-      if (d == 0) continue;
-      uint32_t end = std::min(first_.steps[k + 1].out, last + 1);
-      for (uint32_t i = first_.steps[k].out; i < end; i++) out_[i] = out_[i - d];
-    }
     uint32_t expected = first_.expected;
-    if (uint64_t(last) + 4 >= expected) return ChecksumFrom(changed) == first_.field;
-    uint32_t sum = first_.forward[changed / 4];
-    uint32_t end = last / 4 + 1;
-    for (uint32_t k = changed / 4; k < end; k++) sum = ChecksumStep(sum, Load32(out_.data() + 4 * k));
-    return sum == first_.required[end];
+    bool passes;
+    if (uint64_t(last) + 4 >= expected) {
+      passes = ChecksumFrom(changed) == first_.field;
+    } else {
+      uint32_t sum = first_.forward[changed / 4];
+      uint32_t end = last / 4 + 1;
+      for (uint32_t k = changed / 4; k < end; k++) sum = ChecksumStep(sum, Load32(out_.data() + 4 * k));
+      passes = sum == first_.required[end];
+    }
+    for (uint32_t copy : copies_) out_[copy] = first_.out[copy];
+    return passes;
   }
 
   // The checksum of the try's bytes, from the first decoding's state at the
@@ -281,10 +306,13 @@ class Tries {
 
  private:
   const FirstDecoding& first_;
+  const RepairOptions& options_;
   std::vector<uint8_t> bits_;
   std::vector<uint8_t> out_;
-  uint32_t low_ = 0;   // the try wrote from here ...
-  uint32_t high_ = 0;  // ... to here at most
+  std::vector<uint32_t> pending_;  // bytes whose copies are still to visit
+  std::vector<uint32_t> copies_;   // bytes past the meeting that took a changed value
+  uint32_t low_ = 0;               // the try wrote from here ...
+  uint32_t high_ = 0;              // ... to here at most
 };
 
 int BitsSet(uint32_t x) {
@@ -299,11 +327,12 @@ int LowestBit(uint32_t x) {
 struct Search {
   static constexpr uint64_t CHUNK = 2048;
 
-  Search(const FirstDecoding& decoding, uint64_t bits, const RepairBudget* allowed, size_t settling)
-      : first(decoding), count(bits), budget(allowed), wanted(settling) {}
+  Search(const FirstDecoding& decoding, uint64_t bits, const RepairOptions& chosen, size_t settling)
+      : first(decoding), count(bits), options(chosen), budget(chosen.budget), wanted(settling) {}
 
   const FirstDecoding& first;
   uint64_t count;
+  const RepairOptions& options;
   const RepairBudget* budget;
   size_t wanted;  // passes that settle it: two, less those the header gave
   std::atomic<uint64_t> next{0};
@@ -314,7 +343,7 @@ struct Search {
   std::atomic<uint64_t> compared{0};
 
   void Work() {
-    Tries tries(first);
+    Tries tries(first, options);
     Work(tries);
     compared += tries.compared;
   }
@@ -433,7 +462,7 @@ StreamRepair RepairStream(const uint8_t* stream, uint32_t size, uint32_t expecte
   if (headerRight && passed.size() < 2) {
     uint64_t words = (uint64_t(size - STREAM_HEADER_SIZE) + 3) / 4;
     uint64_t count = std::min<uint64_t>(words * 32, (first.loadedBits + 31) / 32 * 32);
-    Search search(first, count, options.budget, 2 - passed.size());
+    Search search(first, count, options, 2 - passed.size());
     search.Run(std::max(1u, options.threads));
     if (search.outOfTime && passed.size() + search.passed.size() < 2) {
       repair.outcome = RepairOutcome::OutOfTime;

@@ -80,6 +80,11 @@ class RepairBudget {
 struct RepairOptions {
   unsigned threads = 1;
   const RepairBudget* budget = nullptr;  // null: no limit
+  // For measuring what each saves (bench/repair_bench): a try restarts from
+  // the step before its bit (else from the stream's start), and stops where
+  // it meets the first decoding (else decodes to its end).
+  bool checkpoints = true;
+  bool meet = true;
 };
 
 struct StreamRepair {
