@@ -85,7 +85,8 @@ struct FirstDecoding {
   std::vector<uint32_t> required;
   std::vector<uint32_t> firstChild;  // children[firstChild[i], firstChild[i + 1]) copy byte i
   std::vector<uint32_t> children;
-  uint32_t checksum = 0;  // of the bytes as they are, when whole
+  uint32_t checksum = 0;    // of the bytes as they are, when whole
+  uint32_t difference = 0;  // between it and the field
 
   void Decode() {
     out.assign(expected, 0);
@@ -138,6 +139,7 @@ struct FirstDecoding {
     uint32_t tail = expected >= 4 ? Load32(out.data() + expected - 4) : 0;
     bool tailStep = expected >= 4 && expected % 4 != 0;
     checksum = expected < 4 ? 0 : tailStep ? ChecksumStep(sum, tail) : sum;
+    difference = checksum ^ field;
     required.resize(size_t(words) + 1);
     required[words] = tailStep ? ChecksumStepBack(field, tail) : field;
     for (uint32_t k = words; k-- > 0;) required[k] = ChecksumStepBack(required[k + 1], Load32(out.data() + 4 * k));
@@ -277,7 +279,9 @@ class Tries {
     compared++;
     uint32_t expected = first_.expected;
     bool passes;
-    if (uint64_t(last) + 4 >= expected) {
+    if (!CanMeetField(changed, met)) {
+      passes = false;
+    } else if (uint64_t(last) + 4 >= expected) {
       passes = ChecksumFrom(changed) == first_.field;
     } else {
       uint32_t sum = first_.forward[changed / 4];
@@ -287,6 +291,32 @@ class Tries {
     }
     for (uint32_t copy : copies_) out_[copy] = first_.out[copy];
     return passes;
+  }
+
+  // Whether the changed bytes can make up the difference between the first
+  // decoding's checksum and the field. The checksum's adds carry upwards
+  // only, so bytes that differ from the first decoding's in no bit of a
+  // word below bit L (and not in bit 31, which the rotation takes to bit 0)
+  // change the checksum in no bit below L either.
+  bool CanMeetField(uint32_t changed, uint32_t met) const {
+    uint32_t lowest = 32;
+    auto account = [&](uint32_t at) {
+      uint32_t differs = uint32_t(out_[at] ^ first_.out[at]);
+      for (uint32_t shift : {8 * (at % 4), 8 * (at - (first_.expected - 4))}) {
+        if (shift > 24) continue;  // not in the last word (or not in the words at all)
+        uint32_t bits = differs << shift;
+        if (bits >> 31) return false;
+        lowest = std::min<uint32_t>(lowest, uint32_t(__builtin_ctz(bits)));
+      }
+      return true;
+    };
+    for (uint32_t i = changed; i < met; i++) {
+      if (out_[i] != first_.out[i] && !account(i)) return true;
+    }
+    for (uint32_t copy : copies_) {
+      if (!account(copy)) return true;
+    }
+    return lowest >= 32 || (first_.difference & ((uint32_t(1) << lowest) - 1)) == 0;
   }
 
   // The checksum of the try's bytes, from the first decoding's state at the
