@@ -23,7 +23,7 @@
 // bytes it changed and what later copies take from them are checked, from
 // the checksum's state kept before them against the state that the checksum
 // field asks for after them. Tries run on `threads` threads. Memory: about
-// 14 bytes per decoded byte and 32 per token of the first decoding, and the
+// 12 bytes per decoded byte and 32 per token of the first decoding, and the
 // stream and its decoded bytes once more per thread.
 //
 // Single-byte changes (255 per byte) are not tried: they would make 32 times

@@ -1,12 +1,11 @@
 // The repair's small parts: a change made, the chance told, and an archive
 // entry read, repaired and decoded again by the plain decoder.
-#include "pack/repair.h"
-
 #include <algorithm>
 #include <vector>
 
 #include "pack/archive.h"
 #include "pack/decoder.h"
+#include "pack/repair.h"
 #include "platform/platform.h"
 
 void RepairApply(uint8_t* stream, const RepairPlace& place) {
