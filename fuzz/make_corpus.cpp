@@ -90,6 +90,13 @@ int WriteDamagedArchives(const fs::path& root) {
   archives.emplace_back("empty-files", empty.bytes);
   archives.emplace_back("bad-packed-size", many.BadPackedSize(8));
   archives.emplace_back("thrash", ThrashArchive((64 << 10) - 16));  // within the fuzz inputs; the window is larger
+  Bytes flipIndex = build(true, false);
+  flipIndex[offsets[0] + 8 + 20] ^= 0x08;  // one flipped bit in the index's stream
+  archives.emplace_back("flip-index", flipIndex);
+  Bytes flipEntry = build(true, true);
+  flipEntry[offsets[2] + 8 + 40] ^= 0x01;  // one flipped bit in a compressed entry's stream
+  flipEntry[offsets[4] + 8 + 12] ^= 0x40;  // and one in the last
+  archives.emplace_back("flip-entries", flipEntry);
 
   int count = 0;
   for (const auto& [name, archive] : archives) {

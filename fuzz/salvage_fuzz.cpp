@@ -4,13 +4,17 @@
 // written), holes of zeros only where the file could not be read, and the
 // walk may touch what its entries really gave, never what a header merely
 // claims. The same walk with threads decoding ahead must give the same
-// entries, bytes and ranges.
+// entries, bytes and ranges. A damaged small stream that the repair by the
+// checksum repairs gives the bytes the plain decoder gives of the changed
+// stream.
 #include <algorithm>
 #include <vector>
 
 #include "core/memory.h"
 #include "fuzz/fuzz_support.h"
 #include "fuzz/fuzz_target.h"
+#include "pack/decoder.h"
+#include "pack/repair.h"
 #include "pack/salvage.h"
 #include "platform/platform.h"
 #include "tests/support/pack_writer.h"
@@ -18,14 +22,23 @@
 namespace {
 
 constexpr uint64_t ENTRY_HEADER_SIZE = 8;
+// A repair tries 8 changes per packed byte: small streams only, so that
+// an input costs milliseconds.
+constexpr uint32_t REPAIR_FUZZ_PACKED_MAX = 2048;
+constexpr uint32_t REPAIR_FUZZ_UNPACKED_MAX = 1 << 16;
 
 class Checker : public SalvageVisitor {
  public:
   // refusedUnit: the 4 KiB of the file around the sector whose reads are
   // refused, or none when from == to. before: the resident bytes before the
   // walk, 0 to leave its memory unchecked.
-  Checker(uint64_t size, uint64_t before, uint64_t refusedFrom, uint64_t refusedTo)
-      : size_(size), before_(before), refusedFrom_(refusedFrom), refusedTo_(refusedTo) {}
+  Checker(uint64_t size, uint64_t before, uint64_t refusedFrom, uint64_t refusedTo, const uint8_t* file = nullptr)
+      : size_(size),
+        before_(before),
+        refusedFrom_(refusedFrom),
+        refusedTo_(refusedTo),
+        file_(file),
+        repairs_(file != nullptr) {}
 
   // What the walk gave, all of it, as one number; whether memory ran short.
   uint64_t Digest() const { return digest_; }
@@ -72,6 +85,7 @@ class Checker : public SalvageVisitor {
       Mix(flag);
     }
     tooLarge_ = tooLarge_ || entry.tooLarge;
+    if (repairs_) CheckRepair(entry);
     // What the walk holds for this entry: the file's bytes it read, the
     // decoded bytes, and the shadow of the claim's block.
     allowed_ += uint64_t(entry.recovered) + entry.unpackedSize / 8;
@@ -94,6 +108,36 @@ class Checker : public SalvageVisitor {
   void Ended(uint64_t untried) override { Require(untried == 0); }
 
  private:
+  // A damaged small stream repaired by the checksum: its bytes are those the
+  // plain decoder gives of the changed stream, and a place told lies in it.
+  void CheckRepair(const SalvagedEntry& entry) {
+    if (entry.stored || entry.cutShort || entry.rangeTaken || entry.unreadable || entry.sizeUnknown ||
+        entry.packedSize > REPAIR_FUZZ_PACKED_MAX || entry.unpackedSize > REPAIR_FUZZ_UNPACKED_MAX ||
+        (entry.state != SalvageState::Damaged && entry.state != SalvageState::Partial)) {
+      return;
+    }
+    RepairedEntry repaired;
+    if (!RepairArchiveEntry(ScratchPath("salvage").c_str(), entry.offset, entry.unpackedSize, entry.packedSize,
+                            RepairOptions{}, &repaired)) {
+      return;
+    }
+    const StreamRepair& repair = repaired.repair;
+    Require(repair.outcome != RepairOutcome::Whole);
+    int places = repair.outcome == RepairOutcome::Ambiguous                                               ? 2
+                 : repair.outcome == RepairOutcome::Repaired || repair.outcome == RepairOutcome::Unproven ? 1
+                                                                                                          : 0;
+    for (int i = 0; i < places; i++) Require(repair.places[i].byte < entry.packedSize && repair.places[i].bit < 8);
+    if (repair.outcome != RepairOutcome::Repaired) return;
+    const uint8_t* stream = file_ + entry.offset + ENTRY_HEADER_SIZE;
+    std::vector<uint8_t> changed(stream, stream + entry.packedSize);
+    RepairApply(changed.data(), repair.places[0]);
+    std::vector<uint8_t> out(size_t(entry.unpackedSize) + 1);
+    uint32_t written = 0;
+    Require(DecodeCompressedStreamChecked(changed.data(), entry.packedSize, out.data(), entry.unpackedSize, &written));
+    Require(written == entry.unpackedSize && repaired.bytes.size() == written &&
+            std::equal(repaired.bytes.begin(), repaired.bytes.end(), out.begin()));
+  }
+
   void Mix(uint64_t value) { digest_ = (digest_ ^ value) * 1099511628211u; }
 
   uint64_t size_;
@@ -107,6 +151,8 @@ class Checker : public SalvageVisitor {
   volatile uint32_t sink_ = 0;
   uint64_t digest_ = 14695981039346656037u;
   bool tooLarge_ = false;
+  const uint8_t* file_;  // the archive's bytes, for the repairs
+  bool repairs_;
 };
 
 }  // namespace
@@ -125,7 +171,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     unit = sector / 4096 * 4096;
   }
   ProgramHeapCreate(FUZZ_HEAP_LIMIT);
-  Checker checker(size, ResidentBytes(), unit, refused ? unit + 4096 : unit);
+  Checker checker(size, ResidentBytes(), unit, refused ? unit + 4096 : unit, data);
   Require(ArchiveSalvage(ScratchPath("salvage").c_str(), checker));
   // Where memory ran short, the threads' own memory may change what fits.
   Checker threaded(size, 0, unit, refused ? unit + 4096 : unit);

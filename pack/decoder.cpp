@@ -16,10 +16,6 @@ namespace {
 
 using namespace decoder_parts;
 
-uint32_t RotateLeft1(uint32_t w) {
-  return (w << 1) | (w >> 31);
-}
-
 // The checksum of data[0, size) built up while the data is written: each
 // whole word below the output position is final (later copies never change
 // earlier bytes), so it is added while still in the cache instead of in a
@@ -31,10 +27,7 @@ struct ChecksumRun {
   uint32_t sum = 0;
   uint32_t at = 0;
 
-  static uint32_t Add(uint32_t sum, uint32_t word) {
-    sum += word;
-    return sum ^ (RotateLeft1(word) + 1);
-  }
+  static uint32_t Add(uint32_t sum, uint32_t word) { return ChecksumStep(sum, word); }
 
   // Takes the whole words of data[at, min(upTo, size)). Four words a step:
   // the rotations do not depend on the sum and run ahead of its chain of an
@@ -270,6 +263,21 @@ TokenResult CarefulToken(DecoderState& s, uint8_t* const outStart, const uint8_t
   return TokenResult::Next;
 }
 
+}  // namespace
+
+decoder_parts::StepResult decoder_parts::DecodeStep(DecoderState& state, uint8_t* outStart, const uint8_t* outEnd) {
+  switch (CarefulToken<false>(state, outStart, outEnd, nullptr)) {
+    case TokenResult::Next:
+      return StepResult::Next;
+    case TokenResult::End:
+      return StepResult::End;
+    default:
+      return StepResult::Bad;
+  }
+}
+
+namespace {
+
 // The last bytes of the source with zero bytes after them, for the fast loop
 // to run on up to the stream's end (its margin would leave the last tokens of
 // every entry to the careful path). Words past the source read as zero there
@@ -319,8 +327,8 @@ class TailCopy {
   size_t WordsEnd() const { return (real_ + 3) / 4 * 4; }  // the last word partial when real_ is not a multiple of 4
 
   const uint8_t* start_;
-  size_t at_;     // where the reader's next word starts in the copy
-  size_t real_;   // source bytes in the copy
+  size_t at_;    // where the reader's next word starts in the copy
+  size_t real_;  // source bytes in the copy
   uint8_t bytes_[VALID_BYTES + FAST_INPUT_MARGIN + 8 + FAST_INPUT_MARGIN];
 };
 

@@ -84,4 +84,20 @@ template <typename Reader>
 bool DecodeStreamFollowed(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize,
                           uint32_t* written, FastCode code, uint32_t besideFrom, DecodeProgress* progress);
 
+// One step of the careful path (a token; a run of literals or of raw blocks
+// whole), for code that follows a decoding token by token and restarts it
+// from a state it kept: the same checks and bytes as the decoding itself.
+enum class StepResult { Next, End, Bad };
+StepResult DecodeStep(DecoderState& state, uint8_t* outStart, const uint8_t* outEnd);
+
+// One word of the stream checksum (see StreamChecksum), and its inverse: the
+// sum before the word, from the sum after it.
+inline uint32_t ChecksumStep(uint32_t sum, uint32_t word) {
+  sum += word;
+  return sum ^ (((word << 1) | (word >> 31)) + 1);
+}
+inline uint32_t ChecksumStepBack(uint32_t after, uint32_t word) {
+  return (after ^ (((word << 1) | (word >> 31)) + 1)) - word;
+}
+
 }  // namespace decoder_parts

@@ -40,10 +40,11 @@
 #include <cstdint>
 
 enum class SalvageState {
-  Sound,    // complete; its checksum matched or it has none
-  Damaged,  // complete size, but its checksum fails or its stream is bad after the end
-  Partial,  // fewer bytes than its unpacked size
-  Lost,     // nothing recovered
+  Sound,     // complete; its checksum matched or it has none
+  Damaged,   // complete size, but its checksum fails or its stream is bad after the end
+  Partial,   // fewer bytes than its unpacked size
+  Lost,      // nothing recovered
+  Repaired,  // complete after a repair by the checksum (pack/repair.h); the walk itself never gives it
 };
 
 // Bytes of a stored entry that could not be read: zeros in its bytes.

@@ -29,9 +29,9 @@ JsonDocument EntryJson(const Expected& e, const std::string& row, uint32_t size,
 class PackToolRescue : public PackToolCli {
  protected:
   // Rescues the archive into folder; json_ is the document it printed.
-  ToolRun Rescue(const Bytes& archive, const std::string& folder = "out") {
+  ToolRun Rescue(const Bytes& archive, const std::string& folder = "out", const std::string& repairTime = "120") {
     Write("damaged.zip", archive);
-    ToolRun run = Run({"rescue", "damaged.zip", "-d", folder, "--json"});
+    ToolRun run = Run({"rescue", "damaged.zip", "-d", folder, "--json", "--repair-time", repairTime});
     json_ = JsonDocument();
     json_ = Document(run.out);
     if (json_.contains("error")) return run;  // refused before it began
@@ -62,10 +62,10 @@ TEST_F(PackToolRescue, ASoundArchiveComesOutWhole) {
 
 TEST_F(PackToolRescue, ADamagedIndexStillNamesWhatItDecodedWhole) {
   Sample sample;
-  // Checksum field spoilt: every byte decoded, every row trusted.
+  // Checksum field spoilt, no repair tried: every byte decoded, every row trusted.
   Bytes archive = sample.Build(true, false);
   archive[sample.offsets[0] + 8 + 6] ^= 0x01;
-  ToolRun run = Rescue(archive);
+  ToolRun run = Rescue(archive, "out", "0");
   EXPECT_EQ(run.exitCode, 4);
   EXPECT_EQ(json_["entries"][0],
             EntryJson({0, "damaged", "entry-0.bin"}, ROWS[0], uint32_t(sample.index.size()), sample.index.size()));
@@ -86,6 +86,41 @@ TEST_F(PackToolRescue, ADamagedIndexStillNamesWhatItDecodedWhole) {
   EXPECT_TRUE(Read("out2/entry-3.bin") == sample.data[2]);
   Bytes first = Read("out2/entry-0.bin");
   EXPECT_TRUE(first == Bytes(index.begin(), index.begin() + long(first.size())));
+}
+
+// One flipped bit in the index and one in an entry: both repaired, the
+// index first so that every row names its file, each told with its place.
+TEST_F(PackToolRescue, OneFlippedBitIsRepaired) {
+  Sample sample;
+  Bytes archive = sample.Build(true, false);
+  size_t index = sample.offsets[0] + 8 + 6, entry = sample.offsets[2] + 8 + 40;
+  archive[index] ^= 0x04;  // the index's checksum field
+  archive[entry] ^= 0x01;  // entry 2's bits
+  ToolRun run = Rescue(archive);
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_CONTAINS(run.err, "3 sound, 0 damaged, 0 partial, 0 lost, 2 repaired");
+  EXPECT_CONTAINS(run.err, "entry 0 (the index): repaired: one flipped bit at archive byte " + std::to_string(index) +
+                               ", bit 2 (in the stream's checksum field); proven by the checksum");
+  EXPECT_CONTAINS(run.err, "repaired: one flipped bit at archive byte " + std::to_string(entry) + ", bit 0;");
+  EXPECT_EQ(json_["entries"][2]["state"], "repaired");
+  EXPECT_EQ(json_["entries"][2]["repair"]["outcome"], "repaired");
+  EXPECT_EQ(json_["entries"][2]["repair"]["places"][0]["archiveByte"], entry);
+  EXPECT_EQ(json_["entries"][0]["repair"]["places"][0]["field"], "checksum");
+  ExpectFile("Daten/tabelle.csv", sample.data[1]);
+  ExpectFile("Bilder/bild.bmp", sample.data[2]);
+  Bytes report = Read("out/rescue-report.txt");
+  EXPECT_CONTAINS(std::string(report.begin(), report.end()),
+                  "Daten/tabelle.csv: entry 2 (\"C:\\Daten\\tabelle.csv\"): repaired");
+  // verify says what rescue would do, and writes nothing.
+  run = Run({"verify", "damaged.zip"});
+  EXPECT_EQ(run.exitCode, 4);
+  EXPECT_CONTAINS(run.out, "one flipped bit at archive byte " + std::to_string(entry) + ", bit 0;");
+  EXPECT_CONTAINS(run.out, "packtool rescue repairs it");
+  // Past the time allowed: not tried, and said so.
+  run = Rescue(archive, "out2", "0.000001");
+  EXPECT_EQ(run.exitCode, 4);
+  EXPECT_CONTAINS(run.err, "repair not tried: the time for repairs (--repair-time) was spent");
+  EXPECT_EQ(json_["entries"][2]["repair"]["outcome"], "not tried");
 }
 
 TEST_F(PackToolRescue, ACorruptedHeaderInTheMiddleIsPassedAndItsDataTaken) {
@@ -134,7 +169,7 @@ TEST_F(PackToolRescue, AHostileClaimCostsWhatItsBytesGive) {
   // 26 bytes whose index claims 2 GiB - 1: a stream of a few literals.
   Bytes archive = HostileClaimArchive(0x7FFFFFFF);
   ASSERT_EQ(archive.size(), 26u);
-  ToolRun run = Rescue(archive);
+  ToolRun run = Rescue(archive, "out", "0");
   EXPECT_EQ(run.exitCode, 4);
   EXPECT_EQ(json_["entries"][0], EntryJson({0, "partial", "entry-0.bin"}, "a", 0x7FFFFFFF, 4));
   ExpectFile("entry-0.bin", B("a\nb\n"));

@@ -98,6 +98,7 @@ class CommandLine {
         Flag(verify, "--json", json_, "one JSON document (UTF-8): per archive its\nproblems and the summary's counts"));
 
     Jobs(verify);
+    RepairTime(verify);
 
     CLI::App* find = Command(PackToolCommand::Find, "find", "the rows that match, in every archive", FIND_FOOTER);
     find->add_option("PATTERN", request_.findWords,
@@ -134,6 +135,7 @@ class CommandLine {
          "that reads is given up with the bad ones around\n"
          "it (slow on a failing disk; for a second run)");
     Jobs(rescue);
+    RepairTime(rescue);
 
 #ifdef PACKTOOL_MOUNT
     CLI::App* mount =
@@ -218,7 +220,9 @@ class CommandLine {
     return nullptr;
   }
 
-  void Archive(CLI::App* app) { app->add_option("ARCHIVE", request_.archive, "the pack archive")->required(); }
+  void Archive(CLI::App* app) {
+    app->add_option("ARCHIVE", request_.archive, "the pack archive")->required();
+  }
 
   // Archives and folders, then rows: CheckRequest tells them apart.
   void Places(CLI::App* app, const char* text) {
@@ -233,7 +237,9 @@ class CommandLine {
                 "nothing on standard output: the exit code\nsays it (complaints still go to standard error)");
   }
 
-  CLI::Option* Rows(CLI::App* app) { return app->add_option("ROW", rows_, "rows by number, counted from 0"); }
+  CLI::Option* Rows(CLI::App* app) {
+    return app->add_option("ROW", rows_, "rows by number, counted from 0");
+  }
 
   // A word that is no row number is a name: the rows whose path ends with it.
   CLI::Option* RowsOrNames(CLI::App* app) {
@@ -261,6 +267,16 @@ class CommandLine {
                      "decode on N threads (default: one per core;\n1: one thread, no other)")
         ->type_name("N")
         ->check(CLI::Range(1u, JOBS_MAX).description(""));
+  }
+
+  // A damaged entry's stream is searched for one flipped bit that the
+  // checksum proves; entries past the time are told as not tried.
+  CLI::Option* RepairTime(CLI::App* app) {
+    return app
+        ->add_option("--repair-time", request_.repairSeconds,
+                     "seconds for repairing flipped bits, in all\n(default 120; 0: no repair tried)")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(0.0, 1e9).description(""));
   }
 
   static CLI::Option* Flag(CLI::App* app, const char* name, bool& value, const char* text) {

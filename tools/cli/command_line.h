@@ -22,8 +22,12 @@ struct PackToolRequest {
   bool force = false;
   bool flat = false;          // extract: every file by its own name, no folders
   bool skipExisting = false;  // extract: a target that exists is kept, the row skipped
-  bool everyUnit = false;  // rescue: ask for every unit of a bad area
-  unsigned jobs = 0;       // verify, extract, rescue: threads that decode (0: one per core)
+  bool everyUnit = false;     // rescue: ask for every unit of a bad area
+  unsigned jobs = 0;          // verify, extract, rescue: threads that decode (0: one per core)
+  // rescue, verify: seconds for repairs by the checksum in all (0: none). A
+  // 64 KiB entry takes a second or two: dozens of damaged entries fit, and
+  // a backup with far more is rescued within minutes all the same.
+  double repairSeconds = 120;
   ListFormat format = ListFormat::Table;
   std::string outputFile;    // -o
   std::string outputFolder;  // -d

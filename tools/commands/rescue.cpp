@@ -28,6 +28,8 @@ struct RescuedEntry {
   std::string path;                // relative to the folder, "/" between parts, Windows-1252; "" for none
   std::vector<SalvageHole> holes;  // zeros in the file where the archive could not be read
   std::string how;                 // what is wrong with it, as said; "" for a sound entry
+  bool repairTried = false;
+  RepairedEntry repair;  // when tried: what the repair by the checksum found
 };
 
 // A partial or damaged file's bytes before the failure may be wrong too: a
@@ -42,10 +44,22 @@ class Rescue : public SalvageVisitor {
  public:
   Rescue(const PackToolRequest& request, uint64_t archiveSize)
       : request_(request),
+        repairs_(request.archive, request.repairSeconds, JobsFor(request.jobs)),
         choosing_(!request.rows.empty() || !request.names.empty() || !request.patterns.empty()),
         progress_("rescuing", request.quiet ? 0 : archiveSize) {}
 
-  bool Entry(const SalvagedEntry& entry) override {
+  bool Entry(const SalvagedEntry& found) override {
+    // The index comes first in the walk: repaired, all its rows are back.
+    RepairedEntry repair;
+    bool repairTried = (!choosing_ || found.number == 0 || Chosen(found.number)) && repairs_.Try(found, &repair);
+    SalvagedEntry whole = found;
+    if (repairTried && repair.repair.outcome == RepairOutcome::Repaired) {
+      whole.state = SalvageState::Repaired;
+      whole.bytes = repair.bytes.data();
+      whole.recovered = uint32_t(repair.bytes.size());
+      whole.checked = true;
+    }
+    const SalvagedEntry& entry = whole;
     if (entry.number == 0) TakeRows(entry);
     if (!selected_) Select();
     if (!Chosen(entry.number)) {
@@ -61,11 +75,19 @@ class Rescue : public SalvageVisitor {
                          0,
                          "",
                          {},
-                         ""};
+                         "",
+                         repairTried,
+                         {}};
     if (rescued.hasRow) rescued.row = rows_[entry.number];
+    if (repairTried) {  // what was found and where; the bytes stay here, written below
+      rescued.repair.repair = repair.repair;
+      rescued.repair.headerOffset = repair.headerOffset;
+    }
     rescued.holes.assign(entry.holes, entry.holes + entry.holeCount);
     std::string how;
-    if (entry.state != SalvageState::Sound) {
+    if (entry.state == SalvageState::Repaired) {
+      how = std::string(SalvageStateName(entry.state)) + ": " + RepairSaid(repair);
+    } else if (entry.state != SalvageState::Sound) {
       how = std::string(SalvageStateName(entry.state));
       if (entry.state != SalvageState::Lost) {
         how += ", " + std::to_string(entry.FromFile()) +
@@ -78,6 +100,7 @@ class Rescue : public SalvageVisitor {
       if (entry.holeCount > 0) how += HolesSaid(entry);
       if (entry.zeroed) how += ", its header lies in a run of zeros";
       if (entry.tooLarge) how += ", too large to hold whole in memory";
+      if (repairTried) how += "; " + RepairSaid(repair);
     }
     // Said once its file is placed with its batch, so that everything is
     // said in the archive's order.
@@ -86,14 +109,16 @@ class Rescue : public SalvageVisitor {
     RescueFiles::Said said = [this, rescued, how, repaired, size](const RescuedFile* file) mutable {
       if (file != nullptr) Placed(*file, size, &rescued);
       if (!how.empty()) {
-        if (rescued.written > 0 && rescued.state != SalvageState::Lost) how += std::string(" (") + MAY_BE_WRONG + ")";
+        if (rescued.written > 0 && rescued.state != SalvageState::Lost && rescued.state != SalvageState::Repaired)
+          how += std::string(" (") + MAY_BE_WRONG + ")";
         rescued.how = how;
         Say(Name(rescued) + ": " + how);
       } else if (repaired) {
         Say(Name(rescued) + ": sound, its header was wrong (its stream decoded whole to its own size, its checksum " +
             "matching)");
       }
-      code_ = ExitWorst(code_, rescued.state == SalvageState::Sound ? EXIT_OK : EXIT_DAMAGED);
+      bool whole = rescued.state == SalvageState::Sound || rescued.state == SalvageState::Repaired;
+      code_ = ExitWorst(code_, whole ? EXIT_OK : EXIT_DAMAGED);
       entries_.push_back(std::move(rescued));
     };
     // A sound empty entry is a file too; of the others only recovered bytes count.
@@ -155,17 +180,21 @@ class Rescue : public SalvageVisitor {
                         0,
                         "",
                         {},
-                        "lost, the archive holds no entry for it"};
+                        "lost, the archive holds no entry for it",
+                        false,
+                        {}};
       Say(Name(lost) + ": " + lost.how);
       code_ = ExitWorst(code_, EXIT_DAMAGED);
       entries_.push_back(std::move(lost));
     }
-    size_t counts[4] = {};
+    size_t counts[5] = {};
     for (const RescuedEntry& entry : entries_) counts[int(entry.state)]++;
     std::string summary = "rescued " + std::to_string(entries_.size() - counts[int(SalvageState::Lost)]) + " of " +
                           Counted(entries_.size(), "entry", "entries") + " into " + QuotedPath(request_.outputFolder) +
                           ": " + std::to_string(counts[0]) + " sound, " + std::to_string(counts[1]) + " damaged, " +
                           std::to_string(counts[2]) + " partial, " + std::to_string(counts[3]) + " lost";
+    if (counts[int(SalvageState::Repaired)] > 0)
+      summary += ", " + std::to_string(counts[int(SalvageState::Repaired)]) + " repaired (one flipped bit each)";
     if (!skipped_.empty()) {
       uint64_t bytes = 0;
       for (const SalvageRange& range : skipped_) bytes += range.length;
@@ -280,8 +309,8 @@ class Rescue : public SalvageVisitor {
     }
     if (text.empty()) return;
     text =
-        "Files of this rescue that are not whole; of a damaged or partial one, the bytes before the damage may "
-        "be wrong too:\r\n" +
+        "Files of this rescue that are not whole, and those repaired; of a damaged or partial one, the bytes "
+        "before the damage may be wrong too:\r\n" +
         text;
     // Written as the entries are, so that a link planted in the folder is not followed.
     TreeResult result;
@@ -316,6 +345,7 @@ class Rescue : public SalvageVisitor {
                          {"written", e.written},
                          {"path", e.path.empty() ? nullptr : JsonDocument(Windows1252ToUtf8(e.path))},
                          {"zeros", zeros}});
+      if (e.repairTried) entries.back()["repair"] = RepairJson(e.repair);
     }
     JsonDocument skipped = JsonDocument::array();
     for (const SalvageRange& range : skipped_) skipped.push_back({{"offset", range.offset}, {"length", range.length}});
@@ -326,6 +356,7 @@ class Rescue : public SalvageVisitor {
   }
 
   const PackToolRequest& request_;
+  EntryRepairs repairs_;
   bool choosing_;  // rows, names or patterns choose the entries written
   bool selected_ = false;
   std::vector<uint32_t> chosen_;  // ascending

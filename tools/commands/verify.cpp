@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "pack/archive.h"
 #include "tools/cli/cli.h"
 #include "tools/commands/commands.h"
 #include "tools/rows/rows.h"
@@ -52,6 +53,15 @@ int VerifyOne(const PackToolRequest& request, const std::string& path, JsonDocum
   };
 
   if (!plain.trouble.empty()) report(PastDamageSaid(plain), EXIT_DAMAGED);
+  // What a repair by the checksum would do for a damaged entry: said, not done.
+  EntryRepairs repairs(path, request.repairSeconds, JobsFor(request.jobs));
+  auto diagnosis = [&](uint64_t headerOffset, const EntryFacts& facts) {
+    RepairedEntry repair;
+    if (!repairs.Try(headerOffset, facts.unpackedSize, facts.packedSize, &repair)) return std::string();
+    if (repair.repair.outcome == RepairOutcome::Repaired)
+      return "; " + RepairSaid(repair) + "; packtool rescue repairs it";
+    return "; " + RepairSaid(repair);
+  };
   size_t proven = 0;
   // Entry 0 is read already; its facts are at hand.
   EntryFacts facts = index.facts;
@@ -99,7 +109,12 @@ int VerifyOne(const PackToolRequest& request, const std::string& path, JsonDocum
           EntryName(entry, rows) + ": too large to check in memory (" + std::to_string(facts.unpackedSize) + " bytes)",
           EXIT_MEMORY);
     } else {
-      judge(EntryName(entry, rows), facts, facts.damaged ? std::string("damaged: ") + DAMAGED_STREAM : "");
+      std::string how;
+      if (facts.damaged) {
+        uint64_t headerOffset = entry == 0 ? 0 : session.Offset() - ARCHIVE_HEADER_SIZE - facts.packedSize;
+        how = std::string("damaged: ") + DAMAGED_STREAM + diagnosis(headerOffset, facts);
+      }
+      judge(EntryName(entry, rows), facts, how);
     }
     progress.Update(session.Offset());
   }

@@ -111,6 +111,8 @@ const char* SalvageStateName(SalvageState state) {
       return "damaged";
     case SalvageState::Partial:
       return "partial";
+    case SalvageState::Repaired:
+      return "repaired";
     default:
       return "lost";
   }

@@ -7,6 +7,7 @@
 #include "tools/rows/archive_places.h"
 #include "tools/rows/archive_session.h"
 #include "tools/rows/entry_pipeline.h"
+#include "tools/rows/entry_repair.h"
 #include "tools/rows/opened_archive.h"
 #include "tools/rows/past_damage.h"
 #include "tools/rows/row_selection.h"
