@@ -90,6 +90,7 @@ class CommandLine {
     quiet->excludes(
         Flag(extract, "--json", json_, "one JSON document of what was written,\nkept, refused and damaged"));
     Jobs(extract);
+    MissingIn(extract, all);
 
     CLI::App* verify = Command(PackToolCommand::Verify, "verify", "decode entries and check them", VERIFY_FOOTER);
     Places(verify, "the pack archives and folders of them, then\nrows by number, counted from 0");
@@ -134,6 +135,8 @@ class CommandLine {
          "that reads is given up with the bad ones around\n"
          "it (slow on a failing disk; for a second run)");
     Jobs(rescue);
+
+    DeclareCompare();
 
 #ifdef PACKTOOL_MOUNT
     CLI::App* mount =
@@ -218,7 +221,9 @@ class CommandLine {
     return nullptr;
   }
 
-  void Archive(CLI::App* app) { app->add_option("ARCHIVE", request_.archive, "the pack archive")->required(); }
+  void Archive(CLI::App* app) {
+    app->add_option("ARCHIVE", request_.archive, "the pack archive")->required();
+  }
 
   // Archives and folders, then rows: CheckRequest tells them apart.
   void Places(CLI::App* app, const char* text) {
@@ -233,7 +238,9 @@ class CommandLine {
                 "nothing on standard output: the exit code\nsays it (complaints still go to standard error)");
   }
 
-  CLI::Option* Rows(CLI::App* app) { return app->add_option("ROW", rows_, "rows by number, counted from 0"); }
+  CLI::Option* Rows(CLI::App* app) {
+    return app->add_option("ROW", rows_, "rows by number, counted from 0");
+  }
 
   // A word that is no row number is a name: the rows whose path ends with it.
   CLI::Option* RowsOrNames(CLI::App* app) {
@@ -261,6 +268,50 @@ class CommandLine {
                      "decode on N threads (default: one per core;\n1: one thread, no other)")
         ->type_name("N")
         ->check(CLI::Range(1u, JOBS_MAX).description(""));
+  }
+
+  // compare, and extract --missing-in, which restores what compare calls
+  // missing: declared together, as they are one idea.
+  void DeclareCompare() {
+    CLI::App* compare = Command(PackToolCommand::Compare, "compare",
+                                "what differs between a backup and a folder,\nor between two backups", COMPARE_FOOTER);
+    compare->add_option("BACKUP", request_.archive, "the pack archive")->required();
+    compare
+        ->add_option("FOLDER", request_.comparedWith,
+                     "the folder on disk the backup was made of (or\na restore of it), or another backup")
+        ->required();
+    StandsFor(compare);
+    CLI::Option* quick = Flag(compare, "--quick", request_.quick,
+                              "same by size and content key: the backup's\n"
+                              "entries are not decoded (see below)");
+    quick->excludes(Flag(compare, "--verify", request_.decode,
+                         "two backups: decode both entries of every\nrow, so that same means same bytes"));
+    Quiet(compare)->excludes(
+        Flag(compare, "--json", json_, "one JSON document (UTF-8): the rows of each\nkind and the counts"));
+    Jobs(compare);
+  }
+
+  void StandsFor(CLI::App* app) {
+    standsFor_ = app->add_option("--as", request_.standsFor,
+                                 "the part of the backup the folder stands for\n(C:\\Daten; \\ for the whole backup)")
+                     ->type_name("PREFIX");
+  }
+
+  void MissingIn(CLI::App* extract, CLI::Option* all) {
+    CLI::Option* missing =
+        extract
+            ->add_option("--missing-in", request_.comparedWith,
+                         "restore only the rows that compare calls\nmissing in FOLDER, into their places there")
+            ->type_name("FOLDER");
+    missing->excludes(output_)->excludes(folders_.back())->excludes(all);
+    CLI::Option* changed =
+        Flag(extract, "--changed", request_.changedToo,
+             "with --missing-in: the changed rows too (a\nfile there is replaced only with --force)");
+    changed->needs(missing);
+    StandsFor(extract);
+    standsFor_->needs(missing);
+    Flag(extract, "--quick", request_.quick, "with --changed: changed by size and content\nkey, as compare --quick")
+        ->needs(changed);
   }
 
   static CLI::Option* Flag(CLI::App* app, const char* name, bool& value, const char* text) {
@@ -352,6 +403,9 @@ class CommandLine {
     for (const std::string& pattern : r.patterns) {
       if (pattern.empty()) return Fail(error, "--match needs a pattern");
     }
+    if (r.command == PackToolCommand::Compare || !r.comparedWith.empty()) {
+      if (!CheckCompare(error)) return false;
+    }
     r.hasOutputFile = output_->count() > 0;
     for (const CLI::Option* folder : folders_) r.hasOutputFolder = r.hasOutputFolder || folder->count() > 0;
     if (r.command == PackToolCommand::Extract) {
@@ -385,8 +439,8 @@ class CommandLine {
         if (r.outputFolder.empty()) return Fail(error, "rescue needs -d DIR, a fresh or empty folder");
         return true;
       case PackToolCommand::Extract:
-        if (!r.all && r.rows.empty() && r.names.empty() && r.patterns.empty())
-          return Fail(error, "no row given (or --match, --all)");
+        if (!r.all && r.rows.empty() && r.names.empty() && r.patterns.empty() && r.comparedWith.empty())
+          return Fail(error, "no row given (or --match, --all, --missing-in)");
         // Names and patterns are counted against the rows once the index is read.
         if (r.hasOutputFile && r.rows.size() + r.names.size() + (r.patterns.empty() ? 0 : 1) != 1)
           return Fail(error, "-o takes exactly one row");
@@ -421,6 +475,23 @@ class CommandLine {
     return true;
   }
 
+  // compare and extract --missing-in: the values given empty.
+  bool CheckCompare(std::string* error) {
+    PackToolRequest& r = request_;
+    if (r.comparedWith.empty())
+      return Fail(error, r.command == PackToolCommand::Compare ? "the folder or backup to compare with is empty"
+                                                               : "--missing-in needs a folder");
+    for (CLI::App* app : {Find("compare")->app, Find("extract")->app}) {
+      for (const CLI::Option* option : app->get_options()) {
+        if (option->get_name() == "--as" && option->count() > 0) r.hasStandsFor = true;
+      }
+    }
+    if (r.command == PackToolCommand::Extract && r.flat)
+      return Fail(error, "--missing-in puts rows in their places: no --flat");
+    if (r.hasStandsFor && r.standsFor.empty()) return Fail(error, "--as needs a part of the backup (\\ for all of it)");
+    return true;
+  }
+
   // find: the patterns and places are told apart here when "--" parts them,
   // else by the command (by what exists).
   bool CheckFind(std::string* error) {
@@ -452,6 +523,7 @@ class CommandLine {
   CLI::App app_;
   std::vector<Declared> commands_;
   CLI::Option* output_ = nullptr;      // extract's -o
+  CLI::Option* standsFor_ = nullptr;   // the last --as declared
   std::vector<CLI::Option*> folders_;  // the commands' -d
   PackToolRequest request_;
   std::vector<std::string> rows_;

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-enum class PackToolCommand { None, Help, List, Extract, Verify, Cat, Rescue, Mount, Find, Version };
+enum class PackToolCommand { None, Help, List, Extract, Verify, Cat, Rescue, Mount, Find, Compare, Version };
 enum class ListFormat { Table, Raw, Json };
 
 constexpr unsigned JOBS_MAX = 256;
@@ -22,8 +22,8 @@ struct PackToolRequest {
   bool force = false;
   bool flat = false;          // extract: every file by its own name, no folders
   bool skipExisting = false;  // extract: a target that exists is kept, the row skipped
-  bool everyUnit = false;  // rescue: ask for every unit of a bad area
-  unsigned jobs = 0;       // verify, extract, rescue: threads that decode (0: one per core)
+  bool everyUnit = false;     // rescue: ask for every unit of a bad area
+  unsigned jobs = 0;          // verify, extract, rescue: threads that decode (0: one per core)
   ListFormat format = ListFormat::Table;
   std::string outputFile;    // -o
   std::string outputFolder;  // -d
@@ -42,6 +42,14 @@ struct PackToolRequest {
   std::string mountPoint;
   bool foreground = false;
   uint64_t cacheMegabytes = 256;
+  // compare: the folder or other backup; extract: --missing-in's folder
+  // (then every row below the part of the backup it stands for that is
+  // missing there is chosen). --as: that part, as typed ("" to find it).
+  std::string comparedWith;
+  std::string standsFor;
+  bool hasStandsFor = false;
+  bool quick = false;       // compare: same by size and content key, no decoding
+  bool changedToo = false;  // extract --missing-in: the changed rows too
 };
 
 // Fills request, or returns false with a one-line reason in *error.

@@ -30,6 +30,8 @@ int Run(const PackToolRequest& request) {
       return RunRescue(request);
     case PackToolCommand::Find:
       return RunFind(request);
+    case PackToolCommand::Compare:
+      return RunCompare(request);
 #ifdef PACKTOOL_MOUNT
     case PackToolCommand::Mount:
       return RunMount(request);
