@@ -163,6 +163,10 @@ bool PlatformFileSystemSync(PlatformFolder folder);
 size_t PlatformTempFolder(char* buffer, size_t size);
 // The calling process's identifier, for names no other process is using.
 uint32_t PlatformProcessId();
+// This machine's name as the system gives it (its host or computer name),
+// copied with its terminator into buffer; returns its length, 0 when it
+// does not fit or the system names none.
+size_t PlatformMachineName(char* buffer, size_t size);
 // Whether no process of that identifier runs on this machine now (false
 // when one does, or the system cannot tell: such a process may still run).
 bool PlatformProcessGone(uint32_t id);

@@ -472,6 +472,16 @@ uint32_t PlatformProcessId() {
   return static_cast<uint32_t>(getpid());
 }
 
+size_t PlatformMachineName(char* buffer, size_t size) {
+  if (buffer == nullptr || size == 0) return 0;
+  buffer[0] = 0;
+  if (gethostname(buffer, size) != 0 || memchr(buffer, 0, size) == nullptr) {
+    buffer[0] = 0;
+    return 0;
+  }
+  return strlen(buffer);
+}
+
 bool PlatformProcessGone(uint32_t id) {
   if (id == 0 || id > uint32_t(INT32_MAX)) return false;
   // Signal 0 only asks; EPERM means a process of another user has the number.

@@ -347,6 +347,17 @@ uint32_t PlatformProcessId() {
   return GetCurrentProcessId();
 }
 
+size_t PlatformMachineName(char* buffer, size_t size) {
+  if (buffer == nullptr || size == 0) return 0;
+  buffer[0] = 0;
+  DWORD length = DWORD(size > MAXDWORD ? MAXDWORD : size);
+  if (!GetComputerNameA(buffer, &length)) {
+    buffer[0] = 0;
+    return 0;
+  }
+  return length;
+}
+
 bool PlatformProcessGone(uint32_t id) {
   if (id == 0) return false;
   HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, id);

@@ -10,6 +10,7 @@
 #include "tools/commands/commands.h"
 #include "tools/compare/folder_comparison.h"
 #include "tools/output/entry_file.h"
+#include "tools/output/leftovers.h"
 #include "tools/output/output_tree.h"
 #include "tools/rows/rows.h"
 #include "tools/text/text.h"
@@ -18,7 +19,6 @@ namespace {
 
 // Names tried for a file being written beside its target; each one left
 // behind by an ended run costs one more try.
-const char* const STAGED_PREFIX = ".packtool-";
 constexpr int STAGED_TRIES = 1000;
 
 struct ExtractJob {
@@ -174,7 +174,7 @@ TreeResult WriteOutputFile(ExtractRun& run, const ExtractJob& job, const unsigne
   TreeResult result;
   PlatformStagedFile file;
   bool exists = false;
-  if (file.CreateBeside(job.target.c_str(), STAGED_PREFIX, STAGED_TRIES) && file.Write(bytes, size) &&
+  if (file.CreateBeside(job.target.c_str(), StagedPrefix().c_str(), STAGED_TRIES) && file.Write(bytes, size) &&
       file.PlaceBeside(run.request.force, &exists)) {
     return result;
   }
@@ -301,7 +301,7 @@ class StreamedTarget {
       return PLATFORM_FILE_INVALID;
     }
     if (job_.name.empty()) {
-      if (beside_.CreateBeside(job_.target.c_str(), STAGED_PREFIX, STAGED_TRIES)) return beside_.File();
+      if (beside_.CreateBeside(job_.target.c_str(), StagedPrefix().c_str(), STAGED_TRIES)) return beside_.File();
       begun_.outcome = TreeOutcome::Failed;
       begun_.error = beside_.NoFreeName() ? "no free temporary name beside it" : beside_.Error();
       return PLATFORM_FILE_INVALID;
@@ -511,6 +511,7 @@ int Extract(const PackToolRequest& request, const ChosenByComparison* compared) 
     }
   }
   run.Settle();
+  if (!request.quiet && !run.tree.LeftoversRemoved().empty()) Complain(LeftoversSaid(run.tree.LeftoversRemoved()));
   std::string unsynced;
   if (!run.tree.Finish(&unsynced)) {
     Complain("the files written may not all be on the disk yet: the system could not write their folders: " + unsynced);

@@ -81,7 +81,7 @@ class Finder {
       bool matches = false;
       // Every pattern is tried on every row, so that each one's use is known.
       for (size_t p = 0; p < patterns_.size(); p++) {
-        if (!RowMatches(patterns_[p], rows[row])) continue;
+        if (!Chooses(patterns_[p], rows[row])) continue;
         used_[p] = true;
         matches = true;
       }
@@ -106,7 +106,11 @@ class Finder {
     for (size_t p = 0; p < patterns_.size(); p++) {
       if (used_[p]) continue;
       Complain("no row matches \"" + DisplayPattern(typed_[p]) + "\" in " +
-               Counted(paths_.size(), "archive", "archives"));
+               Counted(paths_.size(), "archive", "archives") +
+               (HasWildcard(typed_[p]) ? ""
+                                       : " (a name ends a row's path or names a folder in it; for a part of a "
+                                         "name write a wildcard: \"*" +
+                                             DisplayPattern(typed_[p]) + "*\")"));
       code_ = ExitWorst(code_, EXIT_ROW);
     }
     if (patterns_.empty()) code_ = ExitWorst(code_, EXIT_ROW);
@@ -205,11 +209,16 @@ class Finder {
     return left ? fill + text : text + fill;
   }
 
+  // As extract takes them: a pattern, and a word without wildcards also as a name.
+  static bool Chooses(const std::string& pattern, const std::string& row) {
+    return PatternChoosesRow(pattern, row) || (!HasWildcard(pattern) && NameChoosesRow(pattern, row));
+  }
+
   const PackToolRequest& request_;
   std::vector<std::string> patterns_;  // Windows-1252
   std::vector<std::string> typed_;     // each as typed
   std::vector<bool> used_;             // whether each matched a row
-  std::vector<std::string> paths_;  // of the archives searched
+  std::vector<std::string> paths_;     // of the archives searched
   JsonDocument records_ = JsonDocument::array();
   std::vector<FoundText> texts_;
   std::unordered_map<std::string, size_t> byText_;
