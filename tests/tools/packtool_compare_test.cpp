@@ -132,6 +132,24 @@ TEST_F(PackToolCompare, SaysWhatIsMissingAndChangedThenRestoresOnlyWhatIsMissing
   EXPECT_CONTAINS(nothing.err, "nothing of \"C:\\Daten\" is missing");
 }
 
+// The folder as this system writes paths (on Windows: a drive and
+// backslashes, "packtool.exe compare backup.zip C:\Daten\Briefe").
+TEST_F(PackToolCompare, TheFolderIsTypedAsTheSystemWritesPaths) {
+  const std::string FOLDERS[] = {Path("Daten") + SEP + "Briefe", std::string("Daten") + SEP + "Briefe" + SEP,
+                                 std::string(".") + SEP + "Daten" + SEP + "Briefe"};
+  for (const std::string& folder : FOLDERS) {
+    ToolRun run = Run({"compare", "backup.zip", folder, "--json"});
+    EXPECT_EQ(run.exitCode, 8) << folder << run.err;
+    JsonDocument report = Document(run.out);
+    EXPECT_EQ(report["part"], "C:\\Daten\\Briefe") << folder;
+    EXPECT_EQ(report["same"], 1) << folder;
+    EXPECT_EQ(Texts(report["changed"]), (std::vector<std::string>{"C:\\Daten\\Briefe\\Bank.doc"})) << folder;
+  }
+  ToolRun restored = Run({"extract", "backup.zip", "--missing-in", Path("Daten") + SEP + "Bilder"});
+  EXPECT_EQ(restored.exitCode, 0) << restored.err;
+  EXPECT_EQ(Read("Daten/Bilder/Urlaub.jpg"), photo_);
+}
+
 TEST_F(PackToolCompare, AFolderThatIsGoneIsRestoredWhole) {
   ToolRun compared = Run({"compare", "backup.zip", "--as", "C:\\Daten\\Briefe", "Verloren", "--json"});
   EXPECT_EQ(compared.exitCode, 8) << compared.err;

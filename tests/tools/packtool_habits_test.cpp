@@ -1,5 +1,6 @@
 // One habit across the commands: a name, a folder's name and a path as the
 // disk or the mount shows it choose the same rows wherever rows are chosen.
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -95,6 +96,30 @@ TEST_F(PackToolHabits, CatNamesTheRowsANameChooses) {
   EXPECT_CONTAINS(cat.err, "\n  row 1 (\"C:\\Daten\\Eigene Dateien\\Briefe\\Bank.doc\")");
   EXPECT_CONTAINS(cat.err, "\n  row 3 (\"C:\\Alt\\Bank.doc\")");
   EXPECT_EQ(Run({"cat", "backup.zip", "Alt\\Bank.doc"}).out, "alte bank");
+}
+
+// Backups named against their dates: find takes a folder's by their time.
+TEST_F(PackToolCli, FindOrdersAFoldersBackupsByTheirTime) {
+  fs::create_directories(base_ / "work" / "Sicherungen" / "alt");
+  const struct {
+    const char* name;
+    const char* content;
+    int day;
+  } BACKUPS[] = {
+      {"Sicherungen/a-montag.zip", "drei", 3}, {"Sicherungen/alt/z.zip", "eins", 1}, {"Sicherungen/m.zip", "zwei", 2}};
+  auto start = fs::file_time_type::clock::now() - std::chrono::hours(24 * 30);
+  for (const auto& backup : BACKUPS) {
+    WriteEntries(backup.name, {StoredEntry(B(Index({"Index.txt", "C:\\Brief.txt"}))), StoredEntry(B(backup.content))});
+    fs::last_write_time(base_ / "work" / fs::path(backup.name), start + std::chrono::hours(24 * backup.day));
+  }
+  ToolRun run = Run({"find", "-r", "Brief.txt", "Sicherungen", "--json"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  JsonDocument rows = Document(run.out)["texts"][0]["rows"];
+  ASSERT_EQ(rows.size(), 3u);
+  std::vector<std::string> order;
+  for (const JsonDocument& row : rows) order.push_back(fs::path(row["archive"].get<std::string>()).filename().string());
+  EXPECT_EQ(order, (std::vector<std::string>{"z.zip", "m.zip", "a-montag.zip"}));
+  EXPECT_EQ(rows[2]["version"], 3);
 }
 
 // The number of a process that has ended.

@@ -55,6 +55,45 @@ FindWords PartWords(const PackToolRequest& request) {
   return FindWords{{words.begin(), words.begin() + long(split)}, {words.begin() + long(split), words.end()}};
 }
 
+// When the file was last written; 0 when that cannot be told.
+int64_t WrittenAt(const std::string& path, uint32_t* nanoseconds) {
+  PlatformFile file = PlatformFileOpenRead(path.c_str(), false);
+  PlatformFileFacts facts{};
+  bool told = file != PLATFORM_FILE_INVALID && PlatformFileStamp(file, &facts);
+  if (file != PLATFORM_FILE_INVALID) PlatformFileClose(file);
+  *nanoseconds = told ? facts.modifiedNanoseconds : 0;
+  return told ? facts.modifiedSeconds : 0;
+}
+
+// The archives found in folders in the order they were made, so that the
+// versions read as a history whatever the backups are named: by the time
+// each was last written, their paths where times tie. Archives named on the
+// command line keep their places; those of a folder take the places its
+// archives had among them.
+void InTimeOrder(std::vector<PlacedArchive>* archives) {
+  struct Timed {
+    int64_t seconds;
+    uint32_t nanoseconds;
+    PlacedArchive placed;
+  };
+  std::vector<Timed> found;
+  for (const PlacedArchive& placed : *archives) {
+    if (!placed.inFolder) continue;
+    Timed timed{0, 0, placed};
+    timed.seconds = WrittenAt(placed.path, &timed.nanoseconds);
+    found.push_back(timed);
+  }
+  std::stable_sort(found.begin(), found.end(), [](const Timed& a, const Timed& b) {
+    if (a.seconds != b.seconds) return a.seconds < b.seconds;
+    if (a.nanoseconds != b.nanoseconds) return a.nanoseconds < b.nanoseconds;
+    return a.placed.path < b.placed.path;
+  });
+  size_t next = 0;
+  for (PlacedArchive& placed : *archives) {
+    if (placed.inFolder) placed = found[next++].placed;
+  }
+}
+
 class Finder {
  public:
   Finder(const PackToolRequest& request, std::vector<std::string> patterns, std::vector<std::string> typed)
@@ -242,6 +281,7 @@ int RunFind(const PackToolRequest& request) {
     typedAs.push_back(typed);
   }
   ArchivePlaces places = GatherArchives(words.places, request.recursive);
+  InTimeOrder(&places.archives);
   Finder finder(request, std::move(patterns), std::move(typedAs));
   for (const PlacedArchive& placed : places.archives) finder.Search(placed);
   return ExitWorst(finder.Finish(places.several), places.code);
