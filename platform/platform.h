@@ -219,6 +219,10 @@ size_t PlatformPathNameStart(const char* path);
 bool PlatformFolderMake(const char* path);
 // Removes the folder path when it holds nothing; else leaves it.
 void PlatformFolderRemove(const char* path);
+// Whether a file system is mounted on the folder at path (it lies on another
+// device than the folder it is in). False when it cannot be told; Windows
+// mounts no file system on a folder of packtool's: false there.
+bool PlatformFolderIsMountPoint(const char* path);
 // Whether the folder holds nothing (no file, no folder); false also when it
 // cannot be read.
 bool PlatformFolderIsEmpty(const char* path);

@@ -482,6 +482,14 @@ size_t PlatformMachineName(char* buffer, size_t size) {
   return strlen(buffer);
 }
 
+bool PlatformFolderIsMountPoint(const char* path) {
+  struct stat folder;
+  struct stat above;
+  std::string parent = std::string(path) + "/..";
+  if (stat(path, &folder) != 0 || stat(parent.c_str(), &above) != 0) return false;
+  return folder.st_dev != above.st_dev || folder.st_ino == above.st_ino;
+}
+
 bool PlatformProcessGone(uint32_t id) {
   if (id == 0 || id > uint32_t(INT32_MAX)) return false;
   // Signal 0 only asks; EPERM means a process of another user has the number.

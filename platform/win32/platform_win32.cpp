@@ -358,6 +358,10 @@ size_t PlatformMachineName(char* buffer, size_t size) {
   return length;
 }
 
+bool PlatformFolderIsMountPoint(const char*) {
+  return false;
+}
+
 bool PlatformProcessGone(uint32_t id) {
   if (id == 0) return false;
   HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, id);

@@ -141,7 +141,9 @@ class CommandLine {
 #ifdef PACKTOOL_MOUNT
     CLI::App* mount =
         Command(PackToolCommand::Mount, "mount", "show archives as a read-only folder (FUSE)", MOUNT_FOOTER);
-    mount->add_option("ARCHIVE", mountWords_, "the pack archives, then the folder to mount\non (MOUNTPOINT)")
+    mount
+        ->add_option("ARCHIVE", mountWords_,
+                     "the pack archives and folders of them, then\nthe folder to mount on (MOUNTPOINT)")
         ->required()
         ->expected(2, -1);
     Flag(mount, "-f,--foreground", request_.foreground, "stay in the foreground until unmounted");

@@ -167,9 +167,12 @@ inline constexpr const char* RESCUE_FOOTER =
 
 inline constexpr const char* MOUNT_FOOTER =
     "Shows the archives as a read-only folder at MOUNTPOINT (an existing, empty\n"
-    "folder): the files under their rows' paths as extract --all names them,\n"
+    "folder that nothing is mounted on; packtool refuses any other): the files under their rows' paths as extract "
+    "--all names them,\n"
     "and of a damaged index the entries past its trusted rows as entry-N.bin.\n"
-    "With several archives each is a folder named after its file. Files are\n"
+    "A folder means the archives in it (a file there that is no pack archive is\n"
+    "passed over with a note). With several archives each is a folder named\n"
+    "after its file. Files are\n"
     "dated as their archive. Mounting reads the index and the entry headers,\n"
     "no other entry's data; a file's entry is decoded when it is opened, once\n"
     "for every reader, and kept in a cache of --cache-size MiB (an entry larger\n"
