@@ -10,8 +10,10 @@ namespace {
 
 #ifdef _WIN32
 const char* const SEP = "\\";
+const char* const MUELLER = "M\xFCller";  // a file name in the ANSI code page
 #else
 const char* const SEP = "/";
+const char* const MUELLER = "M\xC3\xBCller";
 #endif
 
 std::vector<std::string> Texts(const JsonDocument& rows) {
@@ -44,7 +46,7 @@ class PackToolCompare : public PackToolCli {
     Bytes bank = bank_;
     bank[3000] ^= 1;
     Write("Daten/Briefe/Bank.doc", bank);
-    Write(std::string("Daten/Briefe/") + "Brief an M\xC3\xBCller.txt", letter_);
+    Write(std::string("Daten/Briefe/Brief an ") + MUELLER + ".txt", letter_);
     Bytes plan = plan_;
     plan.push_back('!');
     Write("Daten/Plan.txt", plan);

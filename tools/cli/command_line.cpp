@@ -153,6 +153,12 @@ class CommandLine {
         ->type_name("MIB");
 #endif
 
+    CLI::App* completion = Command(PackToolCommand::Completion, "completion",
+                                   "the shell's completion of packtool's words", COMPLETION_FOOTER);
+    completion->add_option("SHELL", request_.shell, "bash, zsh or fish")
+        ->required()
+        ->check(CLI::IsMember({"bash", "zsh", "fish"}));
+
     CLI::App* help = Command(PackToolCommand::Help, "help", "this text, or the command's own", "");
     help->add_option("COMMAND", helpTopic_, "the command whose options are shown");
   }
@@ -194,6 +200,30 @@ class CommandLine {
     return true;
   }
 
+  static std::string OneLine(std::string text) {
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    return text;
+  }
+
+  std::vector<DeclaredCommand> DeclaredCommands() const {
+    std::vector<DeclaredCommand> declared;
+    for (const Declared& d : commands_) {
+      DeclaredCommand command{d.app->get_name(), OneLine(d.app->get_description()), {}};
+      for (const CLI::Option* option : d.app->get_options()) {
+        if (option->get_positional()) continue;
+        DeclaredOption said;
+        for (const std::string& name : option->get_snames()) said.names.push_back("-" + name);
+        for (const std::string& name : option->get_lnames()) said.names.push_back("--" + name);
+        said.takesValue = option->get_type_size() > 0 && !option->get_type_name().empty();
+        said.valueName = said.takesValue ? option->get_type_name() : "";
+        said.text = OneLine(option->get_description());
+        command.options.push_back(said);
+      }
+      declared.push_back(command);
+    }
+    return declared;
+  }
+
   std::string Help(PackToolCommand command) const {
     for (const Declared& d : commands_) {
       if (d.command == command && command != PackToolCommand::Help) return d.app->help("packtool");
@@ -211,9 +241,20 @@ class CommandLine {
     CLI::App* app = app_.add_subcommand(name, summary);
     app->group("commands");
     app->get_help_ptr()->group("options")->description("this text");
-    app->footer(footer);
+    app->footer(footer + ExamplesOf(name));
     commands_.push_back(Declared{command, app});
     return app;
+  }
+
+  // The command's examples, as a paragraph of its help (the manual's
+  // EXAMPLES section gathers them).
+  static std::string ExamplesOf(const char* name) {
+    std::string said;
+    for (const CommandExample& example : EXAMPLES) {
+      if (std::strcmp(example.command, name) != 0) continue;
+      said += "\n  " + std::string(example.line) + "\n      " + example.what;
+    }
+    return said.empty() ? "" : "\n\nexamples:" + said;
   }
 
   const Declared* Find(const char* name) const {
@@ -373,7 +414,7 @@ class CommandLine {
   bool CheckRequest(std::string* error) {
     PackToolRequest& r = request_;
     if (r.command == PackToolCommand::None) return Fail(error, "no command given");
-    if (r.command == PackToolCommand::Version) return true;
+    if (r.command == PackToolCommand::Version || r.command == PackToolCommand::Completion) return true;
     if (r.command == PackToolCommand::Help) {
       if (!helpTopic_.empty()) {
         const Declared* topic = Find(helpTopic_.c_str());
@@ -546,4 +587,8 @@ bool ParseCommandLine(int argc, const char* const* argv, PackToolRequest* reques
 
 std::string HelpText(PackToolCommand command) {
   return CommandLine().Help(command);
+}
+
+std::vector<DeclaredCommand> Declarations() {
+  return CommandLine().DeclaredCommands();
 }

@@ -46,6 +46,36 @@ inline constexpr const char* GENERAL_FOOTER =
 #endif
     ;
 
+// The examples of each command's help, and of the manual's EXAMPLES.
+struct CommandExample {
+  const char* command;
+  const char* line;
+  const char* what;
+};
+inline constexpr CommandExample EXAMPLES[] = {
+    {"list", "packtool list backup.zip", "row, size, storage and text of every row"},
+    {"list", "packtool list --json Sicherungen", "every backup in the folder, as one JSON document"},
+    {"extract", "packtool extract backup.zip Bank.doc", "every row whose path ends with Bank.doc, here"},
+    {"extract", "packtool extract backup.zip 'Eigene Dateien' -d wieder", "the rows inside that folder, below wieder"},
+    {"extract", "packtool extract backup.zip --all -d wieder -n", "everything; go on after an interrupted run"},
+    {"extract", "packtool extract backup.zip --missing-in ~/Daten", "only what is missing in ~/Daten, into its place"},
+    {"verify", "packtool verify -r Sicherungen && echo sound", "decode and check every backup below the folder"},
+    {"find", "packtool find Brief.txt Sicherungen", "which backups hold Brief.txt, and its versions"},
+    {"cat", "packtool cat backup.zip 'Briefe\\Plan.txt' > plan.txt", "one row's bytes to standard output"},
+    {"rescue", "packtool rescue kaputt.zip -d gerettet", "everything a damaged backup still holds"},
+    {"compare", "packtool compare backup.zip ~/Daten", "what is missing or changed in ~/Daten"},
+    {"compare", "packtool compare --quick backup.zip 'C:\\Daten'", "the same by size and content key (fast)"},
+    {"compare", "packtool compare 2026-01.zip 2026-02.zip", "rows added, removed and changed in a month"},
+    {"mount", "packtool mount Sicherungen ~/sicherung", "every backup as a read-only folder"},
+    {"completion", "packtool completion bash > ~/.local/share/bash-completion/completions/packtool",
+     "completion for bash (zsh, fish alike)"},
+};
+
+inline constexpr const char* COMPLETION_FOOTER =
+    "Prints the script that completes packtool's commands and options in the\n"
+    "shell (and files where a command takes them). \"cmake --install\" puts the\n"
+    "three where each shell looks for them.";
+
 // How list, verify and find take several archives.
 #define MANY_ARCHIVES                                                               \
   "Several archives and folders may be given: a folder means the files in it\n"     \

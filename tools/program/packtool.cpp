@@ -56,6 +56,10 @@ int main(int argc, char** argv) {
     fputs("packtool " RESTORE_VERSION "\n", stdout);
     return fflush(stdout) == 0 ? EXIT_OK : EXIT_WRITE;
   }
+  if (request.command == PackToolCommand::Completion) {
+    fputs(CompletionScript(request.shell, Declarations()).c_str(), stdout);
+    return fflush(stdout) == 0 ? EXIT_OK : EXIT_WRITE;
+  }
   if (request.command == PackToolCommand::Help) {
     fputs(HelpText(request.helpFor).c_str(), stdout);
     return fflush(stdout) == 0 ? EXIT_OK : EXIT_WRITE;
