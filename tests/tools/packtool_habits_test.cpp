@@ -6,6 +6,7 @@
 
 #include "platform/platform.h"
 #include "tests/tools/packtool_fixture.h"
+#include "tools/cli/completion.h"
 #include "tools/output/leftovers.h"
 #include "tools/text/row_match.h"
 
@@ -57,6 +58,27 @@ TEST(PathForms, NamesTakeAFileOrTheRowsInsideAFolder) {
       {"/", false},
   };
   for (const Case& c : CASES) EXPECT_EQ(NameChoosesRow(c.name, ROW), c.chooses) << c.name;
+}
+
+// The shells complete what the parser takes: every command and option.
+TEST(Completion, EveryDeclaredCommandAndOptionIsOffered) {
+  std::vector<DeclaredCommand> commands = Declarations();
+  ASSERT_GE(commands.size(), 9u);
+  for (const char* shell : {"bash", "zsh", "fish"}) {
+    std::string script = CompletionScript(shell, commands);
+    for (const DeclaredCommand& command : commands) {
+      EXPECT_CONTAINS(script, " " + command.name);
+      for (const DeclaredOption& option : command.options) {
+        for (const std::string& name : option.names) {
+          // fish writes "-l quiet" and "-s q"
+          std::string word =
+              std::string(shell) == "fish" ? (name[1] == '-' ? "-l " + name.substr(2) : "-s " + name.substr(1)) : name;
+          EXPECT_CONTAINS(script, word);
+        }
+      }
+    }
+  }
+  EXPECT_EQ(CompletionScript("csh", commands), "");
 }
 
 class PackToolHabits : public PackToolCli {
