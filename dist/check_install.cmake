@@ -9,7 +9,8 @@ endif()
 
 file(GLOB_RECURSE installed RELATIVE ${PREFIX} ${PREFIX}/*)
 list(SORT installed)
-set(expected bin/packtool share/doc/Wiederherstellung/LICENSE share/man/man1/packtool.1)
+set(expected bin/packtool share/bash-completion/completions/packtool share/doc/Wiederherstellung/LICENSE
+    share/fish/vendor_completions.d/packtool.fish share/man/man1/packtool.1 share/zsh/site-functions/_packtool)
 if(NOT installed STREQUAL expected)
   message(FATAL_ERROR "installed: ${installed}\nexpected: ${expected}")
 endif()
@@ -22,7 +23,8 @@ endif()
 # The page carries the version and a section for each command the help names.
 file(READ ${PREFIX}/share/man/man1/packtool.1 page)
 foreach(want ".TH PACKTOOL 1 \"\" \"Wiederherstellung ${VERSION}\"" ".SH NAME\npacktool \\- "
-        ".SS list\n.nf\nusage: packtool list" ".SS extract\n" ".SS verify\n" ".SS cat\n"
+        ".SS list\n.nf\nusage: packtool list" ".SS extract\n" ".SS verify\n" ".SS cat\n" ".SS compare\n"
+        ".SH EXAMPLES\n.nf\n  packtool list" "  packtool compare backup.zip" ".SH EXIT STATUS\n.nf\n  0  success\n" "  8  compare: "
         "\\-\\-version" "\\e")
   string(FIND "${page}" "${want}" at)
   if(at EQUAL -1)
@@ -36,4 +38,23 @@ foreach(line IN LISTS requests)
     message(FATAL_ERROR "packtool.1 has a text line read as a request: ${line}")
   endif()
 endforeach()
+# The completions offer the commands the help names, and parse in bash.
+file(READ ${PREFIX}/share/bash-completion/completions/packtool bash)
+file(READ ${PREFIX}/share/zsh/site-functions/_packtool zsh)
+file(READ ${PREFIX}/share/fish/vendor_completions.d/packtool.fish fish)
+foreach(want "compare" "--missing-in")
+  foreach(shell bash zsh fish)
+    string(FIND "${${shell}}" "${want}" at)
+    if(at EQUAL -1)
+      message(FATAL_ERROR "the ${shell} completion lacks \"${want}\"")
+    endif()
+  endforeach()
+endforeach()
+find_program(BASH bash)
+if(BASH)
+  execute_process(COMMAND ${BASH} -n ${PREFIX}/share/bash-completion/completions/packtool RESULT_VARIABLE code)
+  if(NOT code EQUAL 0)
+    message(FATAL_ERROR "the bash completion does not parse")
+  endif()
+endif()
 message(STATUS "installed: ${installed}")

@@ -163,6 +163,19 @@ bool PlatformFileSystemSync(PlatformFolder folder);
 size_t PlatformTempFolder(char* buffer, size_t size);
 // The calling process's identifier, for names no other process is using.
 uint32_t PlatformProcessId();
+// This machine's name as the system gives it (its host or computer name),
+// copied with its terminator into buffer; returns its length, 0 when it
+// does not fit or the system names none.
+size_t PlatformMachineName(char* buffer, size_t size);
+// Whether no process of that identifier runs on this machine now (false
+// when one does, or the system cannot tell: such a process may still run).
+bool PlatformProcessGone(uint32_t id);
+
+// The path made absolute against the current folder, as text: nothing is
+// asked of what it names (it may be missing) and no link is followed; on
+// Windows the system's full path name. Copied with its terminator into
+// buffer; returns its length, 0 when it does not fit or the system refuses.
+size_t PlatformFullPath(const char* path, char* buffer, size_t size);
 
 // How many times each file call reached the operating system. Counting is a
 // few increments on a path that already costs a system call; tests read it to
@@ -206,6 +219,10 @@ size_t PlatformPathNameStart(const char* path);
 bool PlatformFolderMake(const char* path);
 // Removes the folder path when it holds nothing; else leaves it.
 void PlatformFolderRemove(const char* path);
+// Whether a file system is mounted on the folder at path (it lies on another
+// device than the folder it is in). False when it cannot be told; Windows
+// mounts no file system on a folder of packtool's: false there.
+bool PlatformFolderIsMountPoint(const char* path);
 // Whether the folder holds nothing (no file, no folder); false also when it
 // cannot be read.
 bool PlatformFolderIsEmpty(const char* path);

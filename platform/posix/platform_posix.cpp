@@ -4,6 +4,7 @@
 // HEAP_NO_SERIALIZE does, so that several threads may use it.
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -469,6 +470,46 @@ size_t PlatformTempFolder(char* buffer, size_t size) {
 
 uint32_t PlatformProcessId() {
   return static_cast<uint32_t>(getpid());
+}
+
+size_t PlatformMachineName(char* buffer, size_t size) {
+  if (buffer == nullptr || size == 0) return 0;
+  buffer[0] = 0;
+  if (gethostname(buffer, size) != 0 || memchr(buffer, 0, size) == nullptr) {
+    buffer[0] = 0;
+    return 0;
+  }
+  return strlen(buffer);
+}
+
+bool PlatformFolderIsMountPoint(const char* path) {
+  struct stat folder;
+  struct stat above;
+  std::string parent = std::string(path) + "/..";
+  if (stat(path, &folder) != 0 || stat(parent.c_str(), &above) != 0) return false;
+  return folder.st_dev != above.st_dev || folder.st_ino == above.st_ino;
+}
+
+bool PlatformProcessGone(uint32_t id) {
+  if (id == 0 || id > uint32_t(INT32_MAX)) return false;
+  // Signal 0 only asks; EPERM means a process of another user has the number.
+  return kill(static_cast<pid_t>(id), 0) != 0 && errno == ESRCH;
+}
+
+size_t PlatformFullPath(const char* path, char* buffer, size_t size) {
+  if (buffer == nullptr || size == 0) return 0;
+  buffer[0] = 0;
+  std::string full;
+  if (path[0] != '/') {
+    char here[4096];
+    if (getcwd(here, sizeof here) == nullptr) return 0;
+    full = here;
+    if (full.back() != '/') full += '/';
+  }
+  full += path;
+  if (full.size() >= size) return 0;
+  memcpy(buffer, full.c_str(), full.size() + 1);
+  return full.size();
 }
 
 PlatformNameKind PlatformPathKind(const char* path, uint64_t* size) {

@@ -347,6 +347,42 @@ uint32_t PlatformProcessId() {
   return GetCurrentProcessId();
 }
 
+size_t PlatformMachineName(char* buffer, size_t size) {
+  if (buffer == nullptr || size == 0) return 0;
+  buffer[0] = 0;
+  DWORD length = DWORD(size > MAXDWORD ? MAXDWORD : size);
+  if (!GetComputerNameA(buffer, &length)) {
+    buffer[0] = 0;
+    return 0;
+  }
+  return length;
+}
+
+bool PlatformFolderIsMountPoint(const char*) {
+  return false;
+}
+
+bool PlatformProcessGone(uint32_t id) {
+  if (id == 0) return false;
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, id);
+  if (process == nullptr) return GetLastError() == ERROR_INVALID_PARAMETER;
+  // A process that ended keeps its number while a handle to it is open.
+  bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+  CloseHandle(process);
+  return ended;
+}
+
+size_t PlatformFullPath(const char* path, char* buffer, size_t size) {
+  if (buffer == nullptr || size == 0) return 0;
+  buffer[0] = 0;
+  DWORD length = GetFullPathNameA(path, DWORD(size > MAXDWORD ? MAXDWORD : size), buffer, nullptr);
+  if (length == 0 || length >= size) {
+    buffer[0] = 0;
+    return 0;
+  }
+  return length;
+}
+
 PlatformNameKind PlatformPathKind(const char* path, uint64_t* size) {
   WIN32_FILE_ATTRIBUTE_DATA facts;
   if (!GetFileAttributesExA(path, GetFileExInfoStandard, &facts)) return MissingOrUnreadable(GetLastError());

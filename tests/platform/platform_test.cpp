@@ -811,4 +811,19 @@ TEST(PlatformStaged, AnInterruptRemovesTheStagedFiles) {
 }
 #endif
 
+// What a run needs to know of itself and of others: where a path is, this
+// machine's name, and whether a process is still there.
+TEST(PlatformProcesses, ThisOneRunsAndAPathIsMadeWhole) {
+  EXPECT_FALSE(PlatformProcessGone(PlatformProcessId()));
+  char name[256];
+  EXPECT_GT(PlatformMachineName(name, sizeof name), 0u);
+  char full[4096];
+  size_t length = PlatformFullPath("gibt-es-nicht.txt", full, sizeof full);
+  ASSERT_GT(length, strlen("gibt-es-nicht.txt"));
+  EXPECT_EQ(std::string(full).substr(length - 17), "gibt-es-nicht.txt");
+  EXPECT_EQ(std::filesystem::path(full), std::filesystem::absolute("gibt-es-nicht.txt"));
+  EXPECT_EQ(PlatformFullPath("x", full, 1), 0u);  // no room
+  EXPECT_FALSE(PlatformFolderIsMountPoint("."));
+}
+
 }  // namespace

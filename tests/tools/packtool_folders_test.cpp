@@ -121,8 +121,8 @@ TEST_F(PackToolFolders, ListAndVerifyNameTheArchiveOnEveryLine) {
   const Case CASES[] = {
       {{"list", "Sicherungen"}, 0, 4 + 4 + 3 + 3},
       {{"list", "Sicherungen", "1"}, 0, 4},
-      {{"verify", "Sicherungen"}, 0, 4},
-      {{"verify", "Sicherungen/2026-01-05.zip", "fehlt.zip"}, 2, 1},
+      {{"verify", "Sicherungen"}, 0, 4 + 1},
+      {{"verify", "Sicherungen/2026-01-05.zip", "fehlt.zip"}, 2, 1 + 1},
   };
   for (const Case& c : CASES) {
     ToolRun run = Run(c.arguments);
@@ -130,10 +130,22 @@ TEST_F(PackToolFolders, ListAndVerifyNameTheArchiveOnEveryLine) {
     std::istringstream out(run.out);
     size_t count = 0;
     for (std::string line; std::getline(out, line); count++) {
+      // verify ends with its total
+      if (line.rfind("total: ", 0) == 0 && c.arguments[0] == "verify") continue;
       EXPECT_EQ(line.rfind("Sicherungen", 0), 0u) << line;
     }
     EXPECT_EQ(count, c.lines) << run.out;
   }
+}
+
+TEST_F(PackToolFolders, VerifyOfAFolderEndsWithItsTotal) {
+  Bytes cut = Read("Sicherungen/2026-01-05.zip");
+  cut.resize(cut.size() - 7);
+  Write("Sicherungen/kaputt.zip", cut);
+  ToolRun run = Run({"verify", "Sicherungen", "fehlt.zip"});
+  EXPECT_EQ(run.exitCode, 4);
+  EXPECT_EQ(run.out.substr(run.out.rfind("total:")),
+            "total: 6 archives, 4 sound, 1 with problems, 1 could not be read\n");
 }
 
 TEST_F(PackToolFolders, JsonNamesTheArchiveOfEveryRecordAndEveryFailure) {

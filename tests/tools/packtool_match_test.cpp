@@ -68,8 +68,8 @@ TEST(PackToolMatch, TypedUtf8BecomesWindows1252) {
   EXPECT_TRUE(TypedAsRowText("*\xC3\xBC*", PLATFORM_CODE_PAGE_1252, &out, &why) && out == "*\xC3\xBC*");
 }
 
-// A name ends a row's path in whole parts; a pattern that names a folder
-// takes what is inside it.
+// A name ends a row's path in whole parts, or names a folder on it; a
+// pattern that names a folder takes what is inside it.
 TEST(PackToolMatch, NamesAndFolderPatternsTakeWholePathParts) {
   struct Case {
     ChooseBy by;
@@ -83,7 +83,8 @@ TEST(PackToolMatch, NamesAndFolderPatternsTakeWholePathParts) {
       {ChooseBy::Name, "briefe/bank.doc", "C:\\Briefe\\Bank.doc", true},
       {ChooseBy::Name, "\\Bank.doc", "C:\\Briefe\\Bank.doc", true},
       {ChooseBy::Name, "ank.doc", "C:\\Briefe\\Bank.doc", false},  // part of a name
-      {ChooseBy::Name, "Briefe", "C:\\Briefe\\Bank.doc", false},   // a folder is no name
+      {ChooseBy::Name, "Briefe", "C:\\Briefe\\Bank.doc", true},    // a folder's name: the rows inside
+      {ChooseBy::Name, "riefe", "C:\\Briefe\\Bank.doc", false},    // part of a folder's name
       {ChooseBy::Name, "B*.doc", "C:\\Briefe\\B*.doc", true},      // no wildcards in a name
       {ChooseBy::Name, "Bank.doc", "C:Bank.doc", true},
       {ChooseBy::Name, "\xC4nderung.txt", "C:\\\xE4nderung.txt", true},
@@ -277,7 +278,7 @@ TEST_F(PackToolCli, NamesChooseRowsByTheEndOfTheirPath) {
                                             "out/Dokumente/\xC3\x84nderung/Plan.txt"}));
   run = Run({"extract", "b.zip", "rief.txt", "4", "-d", "none"});
   EXPECT_EQ(run.exitCode, 3);
-  EXPECT_CONTAINS(run.err, "no row is named \"rief.txt\" (a name ends a row's path; --match takes wildcards");
+  EXPECT_CONTAINS(run.err, "no row is named \"rief.txt\" (a name ends a row's path or names a folder in it; --match takes wildcards");
   EXPECT_EQ(S(Read("none/Dokumente2/x.txt")), "entry 4");
   EXPECT_EQ(Run({"extract", "b.zip", "Plan.txt", "-o", "plan.txt"}).exitCode, 0);
   EXPECT_EQ(S(Read("plan.txt")), "entry 2");

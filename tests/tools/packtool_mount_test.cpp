@@ -313,4 +313,28 @@ TEST_F(PackToolMount, RefusesWritesEndsCleanlyAndSaysWhyItCannotStart) {
   }
 }
 
+// A folder of backups mounts as list takes it, each archive a folder; a
+// mount point that holds anything, or that is mounted on, is refused.
+TEST_F(PackToolMount, TakesAFolderOfBackupsAndOnlyAnEmptyUnmountedPoint) {
+  fs::create_directories(base_ / "work" / "Sicherungen");
+  WriteEntries("Sicherungen/jan.zip", {StoredEntry(B(Index({"C:\\i.txt", "C:\\d\\f.txt"}))), StoredEntry(B("jan"))});
+  WriteEntries("Sicherungen/feb.zip", {StoredEntry(B(Index({"C:\\i.txt", "C:\\d\\f.txt"}))), StoredEntry(B("feb"))});
+  Write("Sicherungen/notiz.txt", B("keine Sicherung"));
+  Write("mnt/schon da.txt", B("x"));
+  ToolRun full = Run({"mount", "Sicherungen", mountPoint_.string()});
+  EXPECT_EQ(full.exitCode, 5);
+  EXPECT_CONTAINS(full.err, "not empty");
+  EXPECT_FALSE(IsMountPoint(mountPoint_));
+  fs::remove(mountPoint_ / "schon da.txt");
+
+  ASSERT_TRUE(Start({"Sicherungen"}));
+  EXPECT_EQ(ReadThrough(mountPoint_ / "jan.zip" / "d" / "f.txt").bytes, B("jan"));
+  EXPECT_EQ(ReadThrough(mountPoint_ / "feb.zip" / "d" / "f.txt").bytes, B("feb"));
+  EXPECT_FALSE(fs::exists(mountPoint_ / "notiz.txt"));
+  ToolRun again = Run({"mount", "Sicherungen", mountPoint_.string()});
+  EXPECT_EQ(again.exitCode, 5);
+  EXPECT_CONTAINS(again.err, "mounted on it already");
+  EXPECT_EQ(Stop(), 0);
+}
+
 }  // namespace

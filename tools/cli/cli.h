@@ -4,6 +4,7 @@
 #pragma once
 
 #include "tools/cli/command_line.h"
+#include "tools/cli/completion.h"
 #include "tools/cli/exit_codes.h"
 #include "tools/cli/extract_report.h"
 #include "tools/cli/json_document.h"

@@ -90,6 +90,7 @@ class CommandLine {
     quiet->excludes(
         Flag(extract, "--json", json_, "one JSON document of what was written,\nkept, refused and damaged"));
     Jobs(extract);
+    MissingIn(extract, all);
 
     CLI::App* verify = Command(PackToolCommand::Verify, "verify", "decode entries and check them", VERIFY_FOOTER);
     Places(verify, "the pack archives and folders of them, then\nrows by number, counted from 0");
@@ -137,10 +138,14 @@ class CommandLine {
     Jobs(rescue);
     RepairTime(rescue);
 
+    DeclareCompare();
+
 #ifdef PACKTOOL_MOUNT
     CLI::App* mount =
         Command(PackToolCommand::Mount, "mount", "show archives as a read-only folder (FUSE)", MOUNT_FOOTER);
-    mount->add_option("ARCHIVE", mountWords_, "the pack archives, then the folder to mount\non (MOUNTPOINT)")
+    mount
+        ->add_option("ARCHIVE", mountWords_,
+                     "the pack archives and folders of them, then\nthe folder to mount on (MOUNTPOINT)")
         ->required()
         ->expected(2, -1);
     Flag(mount, "-f,--foreground", request_.foreground, "stay in the foreground until unmounted");
@@ -149,6 +154,12 @@ class CommandLine {
                      "MiB of decoded entries kept after reading\n(default 256)")
         ->type_name("MIB");
 #endif
+
+    CLI::App* completion = Command(PackToolCommand::Completion, "completion",
+                                   "the shell's completion of packtool's words", COMPLETION_FOOTER);
+    completion->add_option("SHELL", request_.shell, "bash, zsh or fish")
+        ->required()
+        ->check(CLI::IsMember({"bash", "zsh", "fish"}));
 
     CLI::App* help = Command(PackToolCommand::Help, "help", "this text, or the command's own", "");
     help->add_option("COMMAND", helpTopic_, "the command whose options are shown");
@@ -191,6 +202,30 @@ class CommandLine {
     return true;
   }
 
+  static std::string OneLine(std::string text) {
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    return text;
+  }
+
+  std::vector<DeclaredCommand> DeclaredCommands() const {
+    std::vector<DeclaredCommand> declared;
+    for (const Declared& d : commands_) {
+      DeclaredCommand command{d.app->get_name(), OneLine(d.app->get_description()), {}};
+      for (const CLI::Option* option : d.app->get_options()) {
+        if (option->get_positional()) continue;
+        DeclaredOption said;
+        for (const std::string& name : option->get_snames()) said.names.push_back("-" + name);
+        for (const std::string& name : option->get_lnames()) said.names.push_back("--" + name);
+        said.takesValue = option->get_type_size() > 0 && !option->get_type_name().empty();
+        said.valueName = said.takesValue ? option->get_type_name() : "";
+        said.text = OneLine(option->get_description());
+        command.options.push_back(said);
+      }
+      declared.push_back(command);
+    }
+    return declared;
+  }
+
   std::string Help(PackToolCommand command) const {
     for (const Declared& d : commands_) {
       if (d.command == command && command != PackToolCommand::Help) return d.app->help("packtool");
@@ -208,9 +243,20 @@ class CommandLine {
     CLI::App* app = app_.add_subcommand(name, summary);
     app->group("commands");
     app->get_help_ptr()->group("options")->description("this text");
-    app->footer(footer);
+    app->footer(footer + ExamplesOf(name));
     commands_.push_back(Declared{command, app});
     return app;
+  }
+
+  // The command's examples, as a paragraph of its help (the manual's
+  // EXAMPLES section gathers them).
+  static std::string ExamplesOf(const char* name) {
+    std::string said;
+    for (const CommandExample& example : EXAMPLES) {
+      if (std::strcmp(example.command, name) != 0) continue;
+      said += "\n  " + std::string(example.line) + "\n      " + example.what;
+    }
+    return said.empty() ? "" : "\n\nexamples:" + said;
   }
 
   const Declared* Find(const char* name) const {
@@ -279,6 +325,50 @@ class CommandLine {
         ->check(CLI::Range(0.0, 1e9).description(""));
   }
 
+  // compare, and extract --missing-in, which restores what compare calls
+  // missing: declared together, as they are one idea.
+  void DeclareCompare() {
+    CLI::App* compare = Command(PackToolCommand::Compare, "compare",
+                                "what differs between a backup and a folder,\nor between two backups", COMPARE_FOOTER);
+    compare->add_option("BACKUP", request_.archive, "the pack archive")->required();
+    compare
+        ->add_option("FOLDER", request_.comparedWith,
+                     "the folder on disk the backup was made of (or\na restore of it), or another backup")
+        ->required();
+    StandsFor(compare);
+    CLI::Option* quick = Flag(compare, "--quick", request_.quick,
+                              "same by size and content key: the backup's\n"
+                              "entries are not decoded (see below)");
+    quick->excludes(Flag(compare, "--verify", request_.decode,
+                         "two backups: decode both entries of every\nrow, so that same means same bytes"));
+    Quiet(compare)->excludes(
+        Flag(compare, "--json", json_, "one JSON document (UTF-8): the rows of each\nkind and the counts"));
+    Jobs(compare);
+  }
+
+  void StandsFor(CLI::App* app) {
+    standsFor_ = app->add_option("--as", request_.standsFor,
+                                 "the part of the backup the folder stands for\n(C:\\Daten; \\ for the whole backup)")
+                     ->type_name("PREFIX");
+  }
+
+  void MissingIn(CLI::App* extract, CLI::Option* all) {
+    CLI::Option* missing =
+        extract
+            ->add_option("--missing-in", request_.comparedWith,
+                         "restore only the rows that compare calls\nmissing in FOLDER, into their places there")
+            ->type_name("FOLDER");
+    missing->excludes(output_)->excludes(folders_.back())->excludes(all);
+    CLI::Option* changed =
+        Flag(extract, "--changed", request_.changedToo,
+             "with --missing-in: the changed rows too (a\nfile there is replaced only with --force)");
+    changed->needs(missing);
+    StandsFor(extract);
+    standsFor_->needs(missing);
+    Flag(extract, "--quick", request_.quick, "with --changed: changed by size and content\nkey, as compare --quick")
+        ->needs(changed);
+  }
+
   static CLI::Option* Flag(CLI::App* app, const char* name, bool& value, const char* text) {
     return app->add_flag(name, value, text)->disable_flag_override();
   }
@@ -336,7 +426,7 @@ class CommandLine {
   bool CheckRequest(std::string* error) {
     PackToolRequest& r = request_;
     if (r.command == PackToolCommand::None) return Fail(error, "no command given");
-    if (r.command == PackToolCommand::Version) return true;
+    if (r.command == PackToolCommand::Version || r.command == PackToolCommand::Completion) return true;
     if (r.command == PackToolCommand::Help) {
       if (!helpTopic_.empty()) {
         const Declared* topic = Find(helpTopic_.c_str());
@@ -367,6 +457,9 @@ class CommandLine {
     // Values given empty first: the words after them mean nothing yet.
     for (const std::string& pattern : r.patterns) {
       if (pattern.empty()) return Fail(error, "--match needs a pattern");
+    }
+    if (r.command == PackToolCommand::Compare || !r.comparedWith.empty()) {
+      if (!CheckCompare(error)) return false;
     }
     r.hasOutputFile = output_->count() > 0;
     for (const CLI::Option* folder : folders_) r.hasOutputFolder = r.hasOutputFolder || folder->count() > 0;
@@ -401,8 +494,8 @@ class CommandLine {
         if (r.outputFolder.empty()) return Fail(error, "rescue needs -d DIR, a fresh or empty folder");
         return true;
       case PackToolCommand::Extract:
-        if (!r.all && r.rows.empty() && r.names.empty() && r.patterns.empty())
-          return Fail(error, "no row given (or --match, --all)");
+        if (!r.all && r.rows.empty() && r.names.empty() && r.patterns.empty() && r.comparedWith.empty())
+          return Fail(error, "no row given (or --match, --all, --missing-in)");
         // Names and patterns are counted against the rows once the index is read.
         if (r.hasOutputFile && r.rows.size() + r.names.size() + (r.patterns.empty() ? 0 : 1) != 1)
           return Fail(error, "-o takes exactly one row");
@@ -437,6 +530,23 @@ class CommandLine {
     return true;
   }
 
+  // compare and extract --missing-in: the values given empty.
+  bool CheckCompare(std::string* error) {
+    PackToolRequest& r = request_;
+    if (r.comparedWith.empty())
+      return Fail(error, r.command == PackToolCommand::Compare ? "the folder or backup to compare with is empty"
+                                                               : "--missing-in needs a folder");
+    for (CLI::App* app : {Find("compare")->app, Find("extract")->app}) {
+      for (const CLI::Option* option : app->get_options()) {
+        if (option->get_name() == "--as" && option->count() > 0) r.hasStandsFor = true;
+      }
+    }
+    if (r.command == PackToolCommand::Extract && r.flat)
+      return Fail(error, "--missing-in puts rows in their places: no --flat");
+    if (r.hasStandsFor && r.standsFor.empty()) return Fail(error, "--as needs a part of the backup (\\ for all of it)");
+    return true;
+  }
+
   // find: the patterns and places are told apart here when "--" parts them,
   // else by the command (by what exists).
   bool CheckFind(std::string* error) {
@@ -468,6 +578,7 @@ class CommandLine {
   CLI::App app_;
   std::vector<Declared> commands_;
   CLI::Option* output_ = nullptr;      // extract's -o
+  CLI::Option* standsFor_ = nullptr;   // the last --as declared
   std::vector<CLI::Option*> folders_;  // the commands' -d
   PackToolRequest request_;
   std::vector<std::string> rows_;
@@ -488,4 +599,8 @@ bool ParseCommandLine(int argc, const char* const* argv, PackToolRequest* reques
 
 std::string HelpText(PackToolCommand command) {
   return CommandLine().Help(command);
+}
+
+std::vector<DeclaredCommand> Declarations() {
+  return CommandLine().DeclaredCommands();
 }

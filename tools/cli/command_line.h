@@ -5,7 +5,20 @@
 #include <string>
 #include <vector>
 
-enum class PackToolCommand { None, Help, List, Extract, Verify, Cat, Rescue, Mount, Find, Version };
+enum class PackToolCommand {
+  None,
+  Help,
+  List,
+  Extract,
+  Verify,
+  Cat,
+  Rescue,
+  Mount,
+  Find,
+  Compare,
+  Completion,
+  Version
+};
 enum class ListFormat { Table, Raw, Json };
 
 constexpr unsigned JOBS_MAX = 256;
@@ -46,7 +59,30 @@ struct PackToolRequest {
   std::string mountPoint;
   bool foreground = false;
   uint64_t cacheMegabytes = 256;
+  // compare: the folder or other backup; extract: --missing-in's folder
+  // (then every row below the part of the backup it stands for that is
+  // missing there is chosen). --as: that part, as typed ("" to find it).
+  std::string comparedWith;
+  std::string standsFor;
+  bool hasStandsFor = false;
+  bool quick = false;       // compare: same by size and content key, no decoding
+  bool changedToo = false;  // extract --missing-in: the changed rows too
+  std::string shell;        // completion: bash, zsh or fish
 };
+
+// What the declarations say of each command, for the shells' completion.
+struct DeclaredOption {
+  std::vector<std::string> names;  // "-q", "--quiet"
+  bool takesValue = false;
+  std::string valueName;  // FILE, DIR, PATTERN, ...
+  std::string text;       // its help's first line
+};
+struct DeclaredCommand {
+  std::string name;
+  std::string summary;
+  std::vector<DeclaredOption> options;
+};
+std::vector<DeclaredCommand> Declarations();
 
 // Fills request, or returns false with a one-line reason in *error.
 bool ParseCommandLine(int argc, const char* const* argv, PackToolRequest* request, std::string* error);

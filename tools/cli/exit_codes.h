@@ -12,27 +12,31 @@ enum PackToolExit {
   EXIT_TARGET_REFUSED = 5,  // the target exists (no --force), or the row gives no safe file name
   EXIT_WRITE = 6,           // a file or standard output could not be written
   EXIT_MEMORY = 7,          // an entry too large to hold in memory
+  EXIT_DIFFERENT = 8,       // compare: the backup and the folder (or the other backup) differ
 };
 
 // Most serious first: damage (the backup itself is hurt), then a write that
 // failed and an entry too large to hold (files the user does not get), then a
-// refusal (a choice --force or -o can change), then a row that is not there.
+// refusal (a choice --force or -o can change), then a row that is not there;
+// a difference that compare found is the least: it is the answer, not a fault.
 inline int ExitRank(int code) {
   switch (code) {
     case EXIT_DAMAGED:
-      return 7;
-    case EXIT_WRITE:
-      return 6;
-    case EXIT_MEMORY:
-      return 5;
-    case EXIT_TARGET_REFUSED:
-      return 4;
-    case EXIT_ROW:
-      return 3;
-    case EXIT_ARCHIVE:
-      return 2;
-    case EXIT_USAGE:
+      return 8;
+    case EXIT_DIFFERENT:
       return 1;
+    case EXIT_WRITE:
+      return 7;
+    case EXIT_MEMORY:
+      return 6;
+    case EXIT_TARGET_REFUSED:
+      return 5;
+    case EXIT_ROW:
+      return 4;
+    case EXIT_ARCHIVE:
+      return 3;
+    case EXIT_USAGE:
+      return 2;
     default:
       return 0;
   }

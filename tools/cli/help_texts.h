@@ -11,9 +11,13 @@ inline constexpr const char* GENERAL_FOOTER =
     "--match chooses the rows whose text matches PATTERN, besides the rows given\n"
     "by number: * any run of characters (backslashes too), ? one character,\n"
     "letters without case as Windows compares names, / the same as \\.\n"
-    "A pattern that names a folder (C:\\Briefe) chooses the rows inside it.\n"
+    "A pattern that names a folder (C:\\Briefe) chooses the rows inside it; one\n"
+    "without a drive letter is also a path as the disk or the mount shows it\n"
+    "(Daten/Briefe/* chooses C:\\Daten\\Briefe\\a.txt).\n"
     "extract, cat and rescue also take names: a word that is no row number\n"
-    "chooses the rows whose path ends with it, in whole folder and file names.\n"
+    "chooses the rows whose path ends with it, in whole folder and file names,\n"
+    "and a folder's name the rows inside it; find takes a word without\n"
+    "wildcards so too.\n"
     "On Linux, names and patterns in UTF-8 are taken as such whatever the locale.\n"
     "A name or pattern that chooses no row is an error (exit code 3).\n"
     "\n"
@@ -27,19 +31,50 @@ inline constexpr const char* GENERAL_FOOTER =
     "     keeps it), the row gives no safe name, or a link is on its way\n"
     "  6  a file or standard output could not be written\n"
     "  7  an entry is too large to hold in memory\n"
+    "  8  compare: the backup and the folder (or the two backups) differ\n"
     "Entries of 16 MiB and more are not held in memory: a stored one is copied\n"
     "in pieces (any size); a compressed one is decoded into its file mapped in\n"
     "memory (cat: a temporary file), which takes its unpacked and packed size on\n"
     "the disk for a moment and, in the 32-bit Windows build, that much address\n"
     "space in one piece (about 1.5 GB at most).\n"
     "When several rows fail, the most serious code is returned, in this order:\n"
-    "4 (damage), 6, 7, 5, 3."
+    "4 (damage), 6, 7, 5, 3, 8."
 #ifndef PACKTOOL_MOUNT
     "\n\n"
     "packtool mount (archives shown as a read-only folder) is a command of the\n"
     "Linux build of packtool made with FUSE 3; this one has none."
 #endif
     ;
+
+// The examples of each command's help, and of the manual's EXAMPLES.
+struct CommandExample {
+  const char* command;
+  const char* line;
+  const char* what;
+};
+inline constexpr CommandExample EXAMPLES[] = {
+    {"list", "packtool list backup.zip", "row, size, storage and text of every row"},
+    {"list", "packtool list --json Sicherungen", "every backup in the folder, as one JSON document"},
+    {"extract", "packtool extract backup.zip Bank.doc", "every row whose path ends with Bank.doc, here"},
+    {"extract", "packtool extract backup.zip 'Eigene Dateien' -d wieder", "the rows inside that folder, below wieder"},
+    {"extract", "packtool extract backup.zip --all -d wieder -n", "everything; go on after an interrupted run"},
+    {"extract", "packtool extract backup.zip --missing-in ~/Daten", "only what is missing in ~/Daten, into its place"},
+    {"verify", "packtool verify -r Sicherungen && echo sound", "decode and check every backup below the folder"},
+    {"find", "packtool find Brief.txt Sicherungen", "which backups hold Brief.txt, and its versions"},
+    {"cat", "packtool cat backup.zip 'Briefe\\Plan.txt' > plan.txt", "one row's bytes to standard output"},
+    {"rescue", "packtool rescue kaputt.zip -d gerettet", "everything a damaged backup still holds"},
+    {"compare", "packtool compare backup.zip ~/Daten", "what is missing or changed in ~/Daten"},
+    {"compare", "packtool compare --quick backup.zip 'C:\\Daten'", "the same by size and content key (fast)"},
+    {"compare", "packtool compare 2026-01.zip 2026-02.zip", "rows added, removed and changed in a month"},
+    {"mount", "packtool mount Sicherungen ~/sicherung", "every backup as a read-only folder"},
+    {"completion", "packtool completion bash > ~/.local/share/bash-completion/completions/packtool",
+     "completion for bash (zsh, fish alike)"},
+};
+
+inline constexpr const char* COMPLETION_FOOTER =
+    "Prints the script that completes packtool's commands and options in the\n"
+    "shell (and files where a command takes them). \"cmake --install\" puts the\n"
+    "three where each shell looks for them.";
 
 // How list, verify and find take several archives.
 #define MANY_ARCHIVES                                                               \
@@ -77,7 +112,13 @@ inline constexpr const char* EXTRACT_FOOTER =
     "Each file is written beside its target under a temporary name and renamed\n"
     "into place when complete: a failure leaves no partial file behind and an\n"
     "existing file untouched. With --skip-existing a run that was interrupted\n"
-    "goes on where it stopped.";
+    "goes on where it stopped.\n"
+    "\n"
+    "--missing-in FOLDER chooses the rows that \"packtool compare BACKUP FOLDER\"\n"
+    "calls missing (with --changed the changed ones too), below the part of the\n"
+    "backup the folder stands for (found as compare finds it, or --as), and\n"
+    "writes each into its place below FOLDER, with the safety above: a file\n"
+    "there is replaced only with --force. Names and --match narrow the choice.";
 
 inline constexpr const char* VERIFY_FOOTER =
     "Decodes every entry (or the entries of the chosen rows) and checks its\n"
@@ -89,11 +130,13 @@ inline constexpr const char* VERIFY_FOOTER =
 
 inline constexpr const char* FIND_FOOTER =
     "Searches every archive for the rows whose text matches a PATTERN (as --match\n"
-    "takes it) and shows them grouped by row text: in which archives the file is,\n"
+    "takes it; a word without wildcards also as extract takes a name: Bank.doc\n"
+    "finds C:\\Briefe\\Bank.doc) and shows them grouped by row text: in which archives the file is,\n"
     "its row and size in each, and its version: the same number where the\n"
     "content is the same, a new one (marked \"new\") where it differs from every\n"
-    "earlier archive. The archives are taken in the order given, a folder's in\n"
-    "name order (name backups by date and the versions read as a history).\n"
+    "earlier archive. The archives are taken in the order given, a folder's by\n"
+    "the time each was last written (names where times tie), so that the\n"
+    "versions read as a history whatever the backups are named.\n"
     "\n"
     "PATTERN and PLACE: the words before \"--\" are patterns, the words after it\n"
     "archives and folders. Without \"--\" the first word is a pattern, and the\n"
@@ -154,9 +197,12 @@ inline constexpr const char* RESCUE_FOOTER =
 
 inline constexpr const char* MOUNT_FOOTER =
     "Shows the archives as a read-only folder at MOUNTPOINT (an existing, empty\n"
-    "folder): the files under their rows' paths as extract --all names them,\n"
+    "folder that nothing is mounted on; packtool refuses any other): the files under their rows' paths as extract "
+    "--all names them,\n"
     "and of a damaged index the entries past its trusted rows as entry-N.bin.\n"
-    "With several archives each is a folder named after its file. Files are\n"
+    "A folder means the archives in it (a file there that is no pack archive is\n"
+    "passed over with a note). With several archives each is a folder named\n"
+    "after its file. Files are\n"
     "dated as their archive. Mounting reads the index and the entry headers,\n"
     "no other entry's data; a file's entry is decoded when it is opened, once\n"
     "for every reader, and kept in a cache of --cache-size MiB (an entry larger\n"
@@ -172,3 +218,33 @@ inline constexpr const char* MOUNT_FOOTER =
     "packtool goes to the background once the mount is up (--foreground keeps\n"
     "it). Unmount with \"fusermount3 -u MOUNTPOINT\", or Ctrl-C in the\n"
     "foreground. Needs FUSE 3 (/dev/fuse and fusermount3).";
+
+inline constexpr const char* COMPARE_FOOTER =
+    "BACKUP and a FOLDER: for every row below the part of the backup the folder\n"
+    "stands for, whether the file in the folder is the same, changed or missing,\n"
+    "and which files in the folder the backup does not hold. The part is found\n"
+    "by the folder's own names: the longest run of them, up to its last, that a\n"
+    "row's folders hold, nearest the root where several do (the folder Daten,\n"
+    "or /mnt/alt/Daten, stands for C:\\Daten). Where none does, the folder stands for the whole backup as\n"
+    "extract -d writes it (drive letters dropped). Where two parts fit as well,\n"
+    "the command says so and --as chooses: --as 'C:\\Daten', or --as '\\' for\n"
+    "the whole backup.\n"
+    "\n"
+    "Same means the same size and the same bytes: every entry whose file has\n"
+    "its size is decoded (on -j threads) and compared byte for byte, which proves\n"
+    "it. --quick reads no entry's data but a stored one's: the file is the same\n"
+    "when its size and content key match the entry's (a stored entry's hash of\n"
+    "its bytes, sure; a compressed entry's 32-bit checksum, nearly sure: two\n"
+    "contents of one size rarely share one); an entry whose stream has no\n"
+    "checksum is decoded all the same. It is the fast way over a slow disk.\n"
+    "\n"
+    "Two backups: the rows added in OTHER-BACKUP, removed from BACKUP, and\n"
+    "changed between them (not the index, row 0, which differs whenever\n"
+    "anything does), rows matched by their text (case as Windows compares\n"
+    "names), entries by their content key (as find tells versions apart); a\n"
+    "stored and a compressed entry are decoded to tell. --verify decodes both\n"
+    "entries of every row, so that same means the same bytes, and finds damage.\n"
+    "\n"
+    "Exit code 0 when everything is the same; 8 when anything differs; 4 when an\n"
+    "entry the comparison needed is damaged (the rest is compared all the same).\n"
+    "\"packtool extract BACKUP --missing-in FOLDER\" restores what is missing.";

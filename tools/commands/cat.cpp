@@ -70,7 +70,15 @@ int RunCat(const PackToolRequest& request) {
   int selected = SelectRows(request, session.Rows(), &chosen);
   if (selected != EXIT_OK) return ExitWorst(code, selected);
   if (chosen.size() != 1) {
-    Complain("the patterns choose " + Counted(chosen.size(), "row", "rows") + "; cat writes exactly one");
+    // Say which, so that the next try can name one of them.
+    constexpr size_t SHOWN = 20;
+    std::string which;
+    for (size_t i = 0; i < chosen.size() && i < SHOWN; i++) {
+      which += "\n  " + RowName(chosen[i], session.Rows());
+    }
+    if (chosen.size() > SHOWN) which += "\n  and " + std::to_string(chosen.size() - SHOWN) + " more";
+    Complain("the name or patterns choose " + Counted(chosen.size(), "row", "rows") +
+             "; cat writes exactly one: give its number or a longer name" + which);
     return EXIT_USAGE;
   }
   uint32_t row = chosen.front();

@@ -11,3 +11,6 @@ int RunVerify(const PackToolRequest& request);
 int RunCat(const PackToolRequest& request);
 int RunRescue(const PackToolRequest& request);
 int RunFind(const PackToolRequest& request);
+int RunCompare(const PackToolRequest& request);
+// compare with another backup instead of a folder (compare_backups.cpp).
+int RunCompareBackups(const PackToolRequest& request);

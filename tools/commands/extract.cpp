@@ -8,7 +8,9 @@
 #include "platform/staged_file.h"
 #include "tools/cli/cli.h"
 #include "tools/commands/commands.h"
+#include "tools/compare/folder_comparison.h"
 #include "tools/output/entry_file.h"
+#include "tools/output/leftovers.h"
 #include "tools/output/output_tree.h"
 #include "tools/rows/rows.h"
 #include "tools/text/text.h"
@@ -17,7 +19,6 @@ namespace {
 
 // Names tried for a file being written beside its target; each one left
 // behind by an ended run costs one more try.
-const char* const STAGED_PREFIX = ".packtool-";
 constexpr int STAGED_TRIES = 1000;
 
 struct ExtractJob {
@@ -36,6 +37,9 @@ struct ExtractRun {
   const std::vector<std::string>& rows;
   ExtractReport& report;
   RowTargets targets{rows, request.flat, WINDOWS_NAMES};
+  // --missing-in: the part of the backup DIR stands for; its folders are
+  // left out below DIR.
+  const BackupPart* part = nullptr;
   OutputTree tree{request.outputFolder};
   int code = EXIT_OK;
   // What to say of each staged file once its batch is placed, in the order
@@ -112,6 +116,10 @@ bool PlanTarget(ExtractRun& run, uint32_t row, ExtractJob* job) {
   job->row = row;
   if (!request.hasOutputFile) {
     RowTarget target = run.targets.Claim(row);
+    if (run.part != nullptr && row < run.rows.size()) {
+      size_t below = std::min(FoldersBelowPart(*run.part, run.rows[row]), target.folders.size());
+      target.folders.erase(target.folders.begin(), target.folders.begin() + long(below));
+    }
     std::vector<std::string> names = target.folders;
     names.push_back(target.name);
     job->target = run.tree.PathOf(names, names.size());
@@ -166,7 +174,7 @@ TreeResult WriteOutputFile(ExtractRun& run, const ExtractJob& job, const unsigne
   TreeResult result;
   PlatformStagedFile file;
   bool exists = false;
-  if (file.CreateBeside(job.target.c_str(), STAGED_PREFIX, STAGED_TRIES) && file.Write(bytes, size) &&
+  if (file.CreateBeside(job.target.c_str(), StagedPrefix().c_str(), STAGED_TRIES) && file.Write(bytes, size) &&
       file.PlaceBeside(run.request.force, &exists)) {
     return result;
   }
@@ -289,12 +297,11 @@ class StreamedTarget {
 
  private:
   PlatformFile Open() {
-    if (!job_.name.empty() && run_.request.hasOutputFolder &&
-        !run_.MakeOutputFolder(&makeError_, &made_)) {
+    if (!job_.name.empty() && run_.request.hasOutputFolder && !run_.MakeOutputFolder(&makeError_, &made_)) {
       return PLATFORM_FILE_INVALID;
     }
     if (job_.name.empty()) {
-      if (beside_.CreateBeside(job_.target.c_str(), STAGED_PREFIX, STAGED_TRIES)) return beside_.File();
+      if (beside_.CreateBeside(job_.target.c_str(), StagedPrefix().c_str(), STAGED_TRIES)) return beside_.File();
       begun_.outcome = TreeOutcome::Failed;
       begun_.error = beside_.NoFreeName() ? "no free temporary name beside it" : beside_.Error();
       return PLATFORM_FILE_INVALID;
@@ -324,7 +331,14 @@ class StreamedTarget {
 
 }  // namespace
 
-int RunExtract(const PackToolRequest& request) {
+// The rows, of those chosen (all when none are), that the comparison with
+// DIR chose; they go below DIR as that part of the backup.
+struct ChosenByComparison {
+  const BackupPart* part;
+  const std::vector<uint32_t>* rows;
+};
+
+int Extract(const PackToolRequest& request, const ChosenByComparison* compared) {
   if (request.hasOutputFolder) {
     uint64_t size = 0;
     PlatformNameKind kind = PlatformPathKind(request.outputFolder.c_str(), &size);
@@ -344,6 +358,14 @@ int RunExtract(const PackToolRequest& request) {
 
   std::vector<uint32_t> wanted;
   int selected = SelectRows(request, rows, &wanted);
+  if (compared != nullptr) {
+    bool narrowed = !request.rows.empty() || !request.names.empty() || !request.patterns.empty();
+    std::vector<uint32_t> both;
+    for (uint32_t row : *compared->rows) {
+      if (!narrowed || std::binary_search(wanted.begin(), wanted.end(), row)) both.push_back(row);
+    }
+    wanted = std::move(both);
+  }
   if (request.all) {
     for (uint32_t row = 0; row < rows.size(); row++) wanted.push_back(row);
   }
@@ -356,6 +378,7 @@ int RunExtract(const PackToolRequest& request) {
   ExtractReport report(PlatformErrorIsTerminal() && !request.quiet, !request.quiet, json);
   ExtractRun run{request, rows, report};
   run.code = index.code;
+  if (compared != nullptr) run.part = compared->part;
 
   bool pastDamage = !plain.trouble.empty();
   if (pastDamage) {
@@ -488,10 +511,10 @@ int RunExtract(const PackToolRequest& request) {
     }
   }
   run.Settle();
+  if (!request.quiet && !run.tree.LeftoversRemoved().empty()) Complain(LeftoversSaid(run.tree.LeftoversRemoved()));
   std::string unsynced;
   if (!run.tree.Finish(&unsynced)) {
-    Complain("the files written may not all be on the disk yet: the system could not write their folders: " +
-             unsynced);
+    Complain("the files written may not all be on the disk yet: the system could not write their folders: " + unsynced);
     run.code = ExitWorst(run.code, EXIT_WRITE);
   }
   // Entries that no row of a sound index names are not extracted: say so.
@@ -506,4 +529,28 @@ int RunExtract(const PackToolRequest& request) {
   int code = ExitWorst(run.code, selected);
   report.Finish(code);
   return json ? FinishOutput(code) : code;
+}
+
+int RunExtract(const PackToolRequest& request) {
+  if (request.comparedWith.empty()) return Extract(request, nullptr);
+  // --missing-in: the rows compare calls missing (and changed), written
+  // with today's extract below the folder.
+  FolderComparison comparison;
+  int code = CompareWithFolder(request, CompareHow{request.changedToo, false}, &comparison);
+  if (comparison.rowTexts.empty() && code != EXIT_OK) return code;
+  std::vector<uint32_t> rows;
+  for (const ComparedRow& row : comparison.rows) {
+    if (row.state == OnDisk::Missing || (request.changedToo && row.state == OnDisk::Changed)) rows.push_back(row.row);
+  }
+  if (rows.empty()) {
+    if (!request.quiet && request.format != ListFormat::Json) {
+      Complain(std::string("nothing of \"") + Shown(BackupPartText(comparison.part)) + "\" is missing in " +
+               QuotedPath(request.comparedWith) + (request.changedToo ? " or changed there" : ""));
+    }
+  }
+  PackToolRequest placed = request;
+  placed.outputFolder = request.comparedWith;
+  placed.hasOutputFolder = true;
+  ChosenByComparison chosen{&comparison.part, &rows};
+  return ExitWorst(code, Extract(placed, &chosen));
 }

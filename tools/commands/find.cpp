@@ -55,6 +55,45 @@ FindWords PartWords(const PackToolRequest& request) {
   return FindWords{{words.begin(), words.begin() + long(split)}, {words.begin() + long(split), words.end()}};
 }
 
+// When the file was last written; 0 when that cannot be told.
+int64_t WrittenAt(const std::string& path, uint32_t* nanoseconds) {
+  PlatformFile file = PlatformFileOpenRead(path.c_str(), false);
+  PlatformFileFacts facts{};
+  bool told = file != PLATFORM_FILE_INVALID && PlatformFileStamp(file, &facts);
+  if (file != PLATFORM_FILE_INVALID) PlatformFileClose(file);
+  *nanoseconds = told ? facts.modifiedNanoseconds : 0;
+  return told ? facts.modifiedSeconds : 0;
+}
+
+// The archives found in folders in the order they were made, so that the
+// versions read as a history whatever the backups are named: by the time
+// each was last written, their paths where times tie. Archives named on the
+// command line keep their places; those of a folder take the places its
+// archives had among them.
+void InTimeOrder(std::vector<PlacedArchive>* archives) {
+  struct Timed {
+    int64_t seconds;
+    uint32_t nanoseconds;
+    PlacedArchive placed;
+  };
+  std::vector<Timed> found;
+  for (const PlacedArchive& placed : *archives) {
+    if (!placed.inFolder) continue;
+    Timed timed{0, 0, placed};
+    timed.seconds = WrittenAt(placed.path, &timed.nanoseconds);
+    found.push_back(timed);
+  }
+  std::stable_sort(found.begin(), found.end(), [](const Timed& a, const Timed& b) {
+    if (a.seconds != b.seconds) return a.seconds < b.seconds;
+    if (a.nanoseconds != b.nanoseconds) return a.nanoseconds < b.nanoseconds;
+    return a.placed.path < b.placed.path;
+  });
+  size_t next = 0;
+  for (PlacedArchive& placed : *archives) {
+    if (placed.inFolder) placed = found[next++].placed;
+  }
+}
+
 class Finder {
  public:
   Finder(const PackToolRequest& request, std::vector<std::string> patterns, std::vector<std::string> typed)
@@ -81,7 +120,7 @@ class Finder {
       bool matches = false;
       // Every pattern is tried on every row, so that each one's use is known.
       for (size_t p = 0; p < patterns_.size(); p++) {
-        if (!RowMatches(patterns_[p], rows[row])) continue;
+        if (!Chooses(patterns_[p], rows[row])) continue;
         used_[p] = true;
         matches = true;
       }
@@ -106,7 +145,11 @@ class Finder {
     for (size_t p = 0; p < patterns_.size(); p++) {
       if (used_[p]) continue;
       Complain("no row matches \"" + DisplayPattern(typed_[p]) + "\" in " +
-               Counted(paths_.size(), "archive", "archives"));
+               Counted(paths_.size(), "archive", "archives") +
+               (HasWildcard(typed_[p]) ? ""
+                                       : " (a name ends a row's path or names a folder in it; for a part of a "
+                                         "name write a wildcard: \"*" +
+                                             DisplayPattern(typed_[p]) + "*\")"));
       code_ = ExitWorst(code_, EXIT_ROW);
     }
     if (patterns_.empty()) code_ = ExitWorst(code_, EXIT_ROW);
@@ -205,11 +248,16 @@ class Finder {
     return left ? fill + text : text + fill;
   }
 
+  // As extract takes them: a pattern, and a word without wildcards also as a name.
+  static bool Chooses(const std::string& pattern, const std::string& row) {
+    return PatternChoosesRow(pattern, row) || (!HasWildcard(pattern) && NameChoosesRow(pattern, row));
+  }
+
   const PackToolRequest& request_;
   std::vector<std::string> patterns_;  // Windows-1252
   std::vector<std::string> typed_;     // each as typed
   std::vector<bool> used_;             // whether each matched a row
-  std::vector<std::string> paths_;  // of the archives searched
+  std::vector<std::string> paths_;     // of the archives searched
   JsonDocument records_ = JsonDocument::array();
   std::vector<FoundText> texts_;
   std::unordered_map<std::string, size_t> byText_;
@@ -233,6 +281,7 @@ int RunFind(const PackToolRequest& request) {
     typedAs.push_back(typed);
   }
   ArchivePlaces places = GatherArchives(words.places, request.recursive);
+  InTimeOrder(&places.archives);
   Finder finder(request, std::move(patterns), std::move(typedAs));
   for (const PlacedArchive& placed : places.archives) finder.Search(placed);
   return ExitWorst(finder.Finish(places.several), places.code);

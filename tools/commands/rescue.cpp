@@ -12,6 +12,7 @@
 #include "tools/cli/cli.h"
 #include "tools/commands/commands.h"
 #include "tools/commands/rescue_files.h"
+#include "tools/output/leftovers.h"
 #include "tools/rows/rows.h"
 #include "tools/text/text.h"
 
@@ -204,6 +205,7 @@ class Rescue : public SalvageVisitor {
     if (counts[1] + counts[2] > 0)
       Say("of the damaged and partial files, the bytes before the damage may be wrong too");
     WriteReport();
+    if (!files_.LeftoversRemoved().empty()) Say(LeftoversSaid(files_.LeftoversRemoved()));
     std::string unsynced;
     if (!files_.Finish(&unsynced)) {
       Error("the files written may not all be on the disk yet: the system could not write their folders: " + unsynced);

@@ -47,6 +47,7 @@ class RescueFiles {
   }
   // As OutputTree's.
   bool Finish(std::string* error) { return tree_.Finish(error); }
+  const std::vector<std::string>& LeftoversRemoved() const { return tree_.LeftoversRemoved(); }
 
   static constexpr uint64_t COPIES_MAX = uint64_t(64) << 20;
 

@@ -172,6 +172,22 @@ int VerifyOne(const PackToolRequest& request, const std::string& path, JsonDocum
 }  // namespace
 
 int RunVerify(const PackToolRequest& request) {
-  return ForEachArchive(
-      request, [&](const std::string& path, JsonDocument* records) { return VerifyOne(request, path, records); });
+  // Of several archives, a total after their lines: a folder of a year's
+  // backups is judged at a glance.
+  size_t several = 0, sound = 0, unread = 0;
+  int code = ForEachArchive(request, [&](const std::string& path, JsonDocument* records) {
+    int verified = VerifyOne(request, path, records);
+    several += records != nullptr ? 1 : 0;
+    sound += verified == EXIT_OK ? 1 : 0;
+    unread += verified == EXIT_ARCHIVE ? 1 : 0;
+    return verified;
+  });
+  if (several > 0 && request.format != ListFormat::Json && !request.quiet) {
+    std::string total = "total: " + Counted(several, "archive", "archives") + ", " + std::to_string(sound) + " sound";
+    if (several - sound - unread > 0) total += ", " + std::to_string(several - sound - unread) + " with problems";
+    if (unread > 0) total += ", " + std::to_string(unread) + " could not be read";
+    Print(total + "\n");
+    code = FinishOutput(code);
+  }
+  return code;
 }

@@ -467,15 +467,34 @@ int Serve(Mount& mount, const PackToolRequest& request) {
 
 int RunMount(const PackToolRequest& request) {
   uint64_t size = 0;
-  if (PlatformPathKind(request.mountPoint.c_str(), &size) != PlatformNameKind::Folder) {
+  const char* point = request.mountPoint.c_str();
+  if (PlatformPathKind(point, &size) != PlatformNameKind::Folder) {
     Complain(QuotedPath(request.mountPoint) + ": no such folder to mount on");
     return EXIT_TARGET_REFUSED;
   }
+  // A mount would hide what is there, and a second one the first.
+  if (PlatformFolderIsMountPoint(point)) {
+    Complain(QuotedPath(request.mountPoint) + ": something is mounted on it already (\"fusermount3 -u " +
+             ShownPath(request.mountPoint) + "\" unmounts it)");
+    return EXIT_TARGET_REFUSED;
+  }
+  if (!PlatformFolderIsEmpty(point)) {
+    Complain(QuotedPath(request.mountPoint) + ": not empty; mount on an empty folder, so that nothing in it is hidden");
+    return EXIT_TARGET_REFUSED;
+  }
+  // Folders of archives as list, verify and find take them.
+  ArchivePlaces places = GatherArchives(request.archives, false);
   Mount mount(request.cacheMegabytes << 20);
-  for (const std::string& path : request.archives) {
-    int code = AddArchive(mount, path, request.archives.size() > 1);
+  for (const PlacedArchive& placed : places.archives) {
+    std::string why = placed.inFolder ? NotPackArchive(placed.path) : "";
+    if (!why.empty()) {
+      NotePassedOver(placed.path, why);
+      continue;
+    }
+    int code = AddArchive(mount, placed.path, places.several);
     if (code != EXIT_OK) return code;
   }
+  if (places.code != EXIT_OK) return places.code;
   mount.pages = std::make_unique<PagePush>(mount.tree, [&mount](uint32_t node) { return BytesToPush(mount, node); });
   return Serve(mount, request);
 }

@@ -4,13 +4,13 @@
 
 #include "platform/staged_file.h"
 #include "tools/cli/cli.h"
+#include "tools/output/leftovers.h"
 #include "tools/text/text.h"
 
 namespace {
 
 // Names tried for a file being written beside its target; each one left
 // behind by an ended run costs one more try.
-const char* const STAGED_PREFIX = ".packtool-";
 constexpr int STAGED_TRIES = 1000;
 
 // A batch is placed when it holds this many files, bytes or open folders,
@@ -177,6 +177,9 @@ OutputTree::Way* OutputTree::HeldWay(const std::vector<std::string>& folders, Tr
                               PlatformNameKind::Folder) {
     way->volume = identity.volume;
   }
+  // Once a run, each folder it writes into loses what killed runs left there.
+  if (swept_.insert(folders).second)
+    RemoveLeftovers(way->open.back(), Joined(folder_, folders, folders.size()), &leftovers_);
   heldFolders_ += way->open.size();
   heldBy_[folders] = way.get();
   held_.push_back(std::move(way));
@@ -217,7 +220,7 @@ TreeResult OutputTree::Begin(const std::vector<std::string>& folders, const std:
   begun_->names = names;
   begun_->replace = replace;
   begun_->owner = owner;
-  if (!begun_->file.Create(way->open.back(), STAGED_PREFIX, STAGED_TRIES, nextStaged_++)) {
+  if (!begun_->file.Create(way->open.back(), StagedPrefix().c_str(), STAGED_TRIES, nextStaged_++)) {
     result.outcome = TreeOutcome::Failed;
     result.error = begun_->file.NoFreeName() ? "no free temporary name beside it" : begun_->file.Error();
     begun_.reset();
@@ -306,7 +309,8 @@ std::vector<TreeResult> OutputTree::Flush() {
   // The moves are made durable by the next batch's sync or by Finish: a
   // folder on each file system stays open for that.
   for (auto& way : held_) {
-    bool kept = std::any_of(moved_.begin(), moved_.end(), [&](const auto& other) { return other->volume == way->volume; });
+    bool kept =
+        std::any_of(moved_.begin(), moved_.end(), [&](const auto& other) { return other->volume == way->volume; });
     if (durable && !kept) moved_.push_back(std::move(way));
   }
   staged_.clear();

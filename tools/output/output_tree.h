@@ -13,6 +13,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -92,6 +93,9 @@ class OutputTree {
   // was empty), the next write opens it again instead of writing into the
   // removed one.
   void LetFoldersGo();
+  // The staged files of ended runs removed from the folders written into
+  // (see leftovers.h), as paths.
+  const std::vector<std::string>& LeftoversRemoved() const { return leftovers_; }
   // How many files are staged; Full says that they are to be placed now, so
   // that a long run does not hold them all.
   size_t Staged() const { return staged_.size(); }
@@ -128,7 +132,9 @@ class OutputTree {
   std::vector<std::unique_ptr<Way>> moved_;  // one per file system whose moves are not yet durable
   uint64_t stagedBytes_ = 0;
   size_t heldFolders_ = 0;
-  uint32_t nextStaged_ = 0;  // the number the next staged name starts from
+  uint32_t nextStaged_ = 0;
+  std::set<std::vector<std::string>> swept_;  // the folders whose leftovers were removed
+  std::vector<std::string> leftovers_;        // the number the next staged name starts from
 };
 
 // Makes the folder path and the folders above it that are missing, following

@@ -30,6 +30,8 @@ int Run(const PackToolRequest& request) {
       return RunRescue(request);
     case PackToolCommand::Find:
       return RunFind(request);
+    case PackToolCommand::Compare:
+      return RunCompare(request);
 #ifdef PACKTOOL_MOUNT
     case PackToolCommand::Mount:
       return RunMount(request);
@@ -52,6 +54,10 @@ int main(int argc, char** argv) {
   }
   if (request.command == PackToolCommand::Version) {
     fputs("packtool " RESTORE_VERSION "\n", stdout);
+    return fflush(stdout) == 0 ? EXIT_OK : EXIT_WRITE;
+  }
+  if (request.command == PackToolCommand::Completion) {
+    fputs(CompletionScript(request.shell, Declarations()).c_str(), stdout);
     return fflush(stdout) == 0 ? EXIT_OK : EXIT_WRITE;
   }
   if (request.command == PackToolCommand::Help) {

@@ -14,7 +14,7 @@ void MatchRows(const std::vector<std::string>& wanted, ChooseBy by, const std::v
     // Every one is tried on every row, so that each one's use is known.
     for (size_t w = 0; w < wanted.size(); w++) {
       bool chooses =
-          by == ChooseBy::Name ? RowEndsWithName(wanted[w], rows[row]) : PatternChoosesRow(wanted[w], rows[row]);
+          by == ChooseBy::Name ? NameChoosesRow(wanted[w], rows[row]) : PatternChoosesRow(wanted[w], rows[row]);
       if (!chooses) continue;
       used[w] = true;
       taken = true;
@@ -67,8 +67,14 @@ int ChooseTyped(const std::vector<std::string>& typed, ChooseBy by, const std::v
   for (size_t w : unmatched) {
     std::string said = kind + DisplayPattern(typed[typedAs[w]]) + "\"";
     // A name is the end of a row's path, whole names: say what else there is.
-    if (by == ChooseBy::Name)
-      said += " (a name ends a row's path; --match takes wildcards, \"packtool list\" shows the rows)";
+    if (by == ChooseBy::Name) {
+      said +=
+          " (a name ends a row's path or names a folder in it; --match takes wildcards, \"packtool list\" shows "
+          "the rows)";
+    } else if (!HasWildcard(wanted[w])) {
+      said += " (a pattern without wildcards is a whole path; for a part of one write \"*" +
+              DisplayPattern(typed[typedAs[w]]) + "*\")";
+    }
     Complain(said);
     code = EXIT_ROW;
   }

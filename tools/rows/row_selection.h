@@ -10,7 +10,7 @@
 
 enum class ChooseBy {
   Pattern,  // PatternChoosesRow
-  Name,     // RowEndsWithName
+  Name,     // NameChoosesRow
 };
 
 // Adds to *chosen every row that one of wanted (1252 bytes) chooses and to

@@ -6,6 +6,7 @@
 #include "tools/rows/archive_commands.h"
 #include "tools/rows/archive_places.h"
 #include "tools/rows/archive_session.h"
+#include "tools/rows/backup_part.h"
 #include "tools/rows/entry_pipeline.h"
 #include "tools/rows/entry_repair.h"
 #include "tools/rows/opened_archive.h"

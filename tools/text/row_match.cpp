@@ -49,12 +49,56 @@ bool RowMatches(std::string_view pattern, std::string_view rowText) {
   return p == pattern.size();
 }
 
-bool PatternChoosesRow(std::string_view pattern, std::string_view rowText) {
+namespace {
+
+bool IsSeparator(char c) {
+  return RowMatchFold(static_cast<unsigned char>(c)) == '\\';
+}
+
+bool StartsWithDrive(std::string_view text) {
+  return text.size() >= 2 && text[1] == ':' && ((text[0] | 0x20) >= 'a' && (text[0] | 0x20) <= 'z');
+}
+
+// The text past its drive letter and leading separators: a path as the disk
+// or the mount shows a row ("Daten/Briefe" for "C:\Daten\Briefe").
+std::string_view PastDriveAndSeparators(std::string_view text) {
+  if (StartsWithDrive(text)) text.remove_prefix(2);
+  while (!text.empty() && IsSeparator(text.front())) text.remove_prefix(1);
+  return text;
+}
+
+bool MatchesOrNamesFolder(std::string_view pattern, std::string_view rowText) {
   if (RowMatches(pattern, rowText)) return true;
   std::string folder(pattern);
-  while (!folder.empty() && RowMatchFold(static_cast<unsigned char>(folder.back())) == '\\') folder.pop_back();
+  while (!folder.empty() && IsSeparator(folder.back())) folder.pop_back();
   if (folder.empty()) return false;
   return RowMatches(folder + "\\*", rowText);
+}
+
+}  // namespace
+
+bool PatternChoosesRow(std::string_view pattern, std::string_view rowText) {
+  if (MatchesOrNamesFolder(pattern, rowText)) return true;
+  // A pattern without a drive letter is also a path as the disk or the
+  // mount shows the rows: from the first folder on.
+  if (StartsWithDrive(pattern) || pattern.empty() || pattern.front() == '*') return false;
+  std::string_view path = PastDriveAndSeparators(pattern);
+  return !path.empty() && MatchesOrNamesFolder(path, PastDriveAndSeparators(rowText));
+}
+
+bool NameChoosesRow(std::string_view name, std::string_view rowText) {
+  while (!name.empty() && IsSeparator(name.back())) name.remove_suffix(1);
+  if (name.empty()) return false;
+  if (RowEndsWithName(name, rowText)) return true;
+  // A folder's name: the rows inside it.
+  for (size_t end = rowText.size(); end-- > 0;) {
+    if (IsSeparator(rowText[end]) && RowEndsWithName(name, rowText.substr(0, end))) return true;
+  }
+  return false;
+}
+
+bool HasWildcard(std::string_view pattern) {
+  return pattern.find_first_of("*?") != std::string_view::npos;
 }
 
 bool RowEndsWithName(std::string_view name, std::string_view rowText) {

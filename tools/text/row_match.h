@@ -15,8 +15,18 @@ unsigned char RowMatchFold(unsigned char byte);
 
 // Whether the pattern chooses the row: it matches the whole text, or it
 // names a folder (with or without a trailing separator) that the row lies
-// in, so that "C:\Briefe" takes "C:\Briefe\Bank.doc".
+// in, so that "C:\Briefe" takes "C:\Briefe\Bank.doc". A pattern without a
+// drive letter is also taken as a path as the disk or the mount shows it
+// ("Daten/Briefe/*", "/Daten/Briefe") from the row's first folder on.
 bool PatternChoosesRow(std::string_view pattern, std::string_view rowText);
+
+// Whether the name chooses the row: its path ends with the name
+// (RowEndsWithName), or the name ends the path of a folder the row lies in
+// ("Eigene Dateien" takes "C:\Eigene Dateien\Briefe\a.txt").
+bool NameChoosesRow(std::string_view name, std::string_view rowText);
+
+// Whether a pattern holds '*' or '?'.
+bool HasWildcard(std::string_view pattern);
 
 // Whether the row's path ends with name (Windows-1252, no wildcards): whole
 // folder and file names, letters and separators compared as RowMatches does.
