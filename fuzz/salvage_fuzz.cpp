@@ -112,7 +112,7 @@ class Checker : public SalvageVisitor {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (!WriteFileBytes(ScratchPath("salvage"), std::vector<uint8_t>(data, data + size))) abort();
+  const std::string& input = InputFile("salvage", data, size);
   // Half of the archives are read as from a failing disk: the system refuses
   // the reads of one sector, chosen by the input.
   uint32_t hash = 2166136261u;
@@ -126,10 +126,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   ProgramHeapCreate(FUZZ_HEAP_LIMIT);
   Checker checker(size, ResidentBytes(), unit, refused ? unit + 4096 : unit);
-  Require(ArchiveSalvage(ScratchPath("salvage").c_str(), checker));
+  Require(ArchiveSalvage(input.c_str(), checker));
   // Where memory ran short, the threads' own memory may change what fits.
   Checker threaded(size, 0, unit, refused ? unit + 4096 : unit);
-  Require(ArchiveSalvage(ScratchPath("salvage").c_str(), threaded, SalvageReads::Stretches, 3));
+  Require(ArchiveSalvage(input.c_str(), threaded, SalvageReads::Stretches, 3));
   Require(checker.TooLarge() || threaded.TooLarge() || checker.Digest() == threaded.Digest());
   ProgramHeapDestroy();
   PlatformFileCallsReset();
