@@ -40,12 +40,16 @@ struct OutputTree::Way {
   std::vector<std::string> names;  // of the folders below the user's
   uint64_t volume = UINT64_MAX;    // of the deepest folder; UINT64_MAX for the user's folder
 
-  ~Way() { Close({}, false); }
+  ~Way() { Close(names, false); }
   // Closes them, deepest first; removeMade: removes those made (when empty).
+  // Those made leave the interrupt's list before the folder they are in
+  // closes.
   void Close(const std::vector<std::string>& names, bool removeMade) {
     for (size_t i = open.size(); i-- > 0;) {
       PlatformFolderClose(open[i]);
-      if (removeMade && i > 0 && made[i]) PlatformFolderRemoveBelow(open[i - 1], names[i - 1].c_str());
+      if (i == 0 || !made[i]) continue;
+      PlatformKeepFolderOnInterrupt(open[i - 1], names[i - 1].c_str());
+      if (removeMade) PlatformFolderRemoveBelow(open[i - 1], names[i - 1].c_str());
     }
     open.clear();
     made.clear();
@@ -88,7 +92,16 @@ TreeResult OutputTree::Open(const std::vector<std::string>& folders, bool make, 
   for (size_t i = 0; i < folders.size(); i++) {
     bool made = false;
     PlatformNameKind kind = PlatformNameKind::Missing;
-    PlatformFolder below = PlatformFolderOpenBelow(way->open.back(), folders[i].c_str(), make, &made, &kind);
+    PlatformFolder above = way->open.back();
+    const char* name = folders[i].c_str();
+    PlatformFolder below = PlatformFolderOpenBelow(above, name, false, &made, &kind);
+    if (below == nullptr && make && kind == PlatformNameKind::Missing) {
+      // A folder this run makes is on the interrupt's list before it is
+      // made, so that an interrupt leaves it only when it holds files.
+      bool listed = PlatformRemoveFolderOnInterrupt(above, name);
+      below = PlatformFolderOpenBelow(above, name, true, &made, &kind);
+      if (listed && !made) PlatformKeepFolderOnInterrupt(above, name);
+    }
     if (below != nullptr) {
       way->open.push_back(below);
       way->made.push_back(made);
@@ -306,7 +319,8 @@ std::vector<TreeResult> OutputTree::Flush() {
   // The moves are made durable by the next batch's sync or by Finish: a
   // folder on each file system stays open for that.
   for (auto& way : held_) {
-    bool kept = std::any_of(moved_.begin(), moved_.end(), [&](const auto& other) { return other->volume == way->volume; });
+    bool kept =
+        std::any_of(moved_.begin(), moved_.end(), [&](const auto& other) { return other->volume == way->volume; });
     if (durable && !kept) moved_.push_back(std::move(way));
   }
   staged_.clear();
@@ -349,9 +363,12 @@ bool MakeFolders(const std::string& path, std::string* error, std::vector<std::s
       *error = QuotedPath(folder) + " is not a folder";
       return false;
     }
-    // Made meanwhile by another is as good.
+    // On the interrupt's list before it is made, to be removed when an
+    // interrupt leaves it empty; made meanwhile by another is as good.
+    bool listed = PlatformRemoveFolderOnInterrupt(nullptr, folder.c_str());
     if (!PlatformFolderMake(folder.c_str())) {
       std::string why = SystemErrorText();
+      if (listed) PlatformKeepFolderOnInterrupt(nullptr, folder.c_str());
       if (PlatformPathKind(folder.c_str(), &size) != PlatformNameKind::Folder) {
         *error = QuotedPath(folder) + ": " + why;
         return false;
