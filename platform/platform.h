@@ -132,6 +132,9 @@ PlatformFolder PlatformFolderOpenBelow(PlatformFolder folder, const char* name, 
 void PlatformFolderClose(PlatformFolder folder);
 // What name below folder is, and its identity for a File or Folder.
 PlatformNameKind PlatformNameBelow(PlatformFolder folder, const char* name, PlatformFileIdentity* identity);
+// Opens the file name below folder for reading, shared for reading; a link
+// or reparse point in the name's place is not followed (the open fails).
+PlatformFile PlatformFileOpenReadBelow(PlatformFolder folder, const char* name);
 // PlatformFileCreateNew below folder (a link in the name's place is there,
 // so it fails), but shared for deleting as well: an interrupt may remove the
 // file while it is being written.

@@ -415,6 +415,11 @@ PlatformNameKind PlatformNameBelow(PlatformFolder folder, const char* name, Plat
   return KindOf(facts);
 }
 
+PlatformFile PlatformFileOpenReadBelow(PlatformFolder folder, const char* name) {
+  calls.opens++;
+  return Recorded(FromDescriptor(openat(folder->fd, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC)));
+}
+
 PlatformFile PlatformFileCreateNewBelow(PlatformFolder folder, const char* name) {
   calls.creates++;
   PlatformFile file =

@@ -306,6 +306,20 @@ PlatformNameKind PlatformNameBelow(PlatformFolder folder, const char* name, Plat
   return kind;
 }
 
+PlatformFile PlatformFileOpenReadBelow(PlatformFolder folder, const char* name) {
+  calls.opens++;
+  HANDLE handle = CreateFileA(Below(folder, name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return PLATFORM_FILE_INVALID;
+  PlatformFileIdentity ignored;
+  if (KindOf(handle, &ignored) != PlatformNameKind::File) {
+    CloseHandle(handle);
+    SetLastError(ERROR_CANT_ACCESS_FILE);
+    return PLATFORM_FILE_INVALID;
+  }
+  return FromHandle(handle);
+}
+
 PlatformFile PlatformFileCreateNewBelow(PlatformFolder folder, const char* name) {
   calls.creates++;
   // Delete sharing: an interrupt's handler runs while the file is open and

@@ -1,6 +1,7 @@
 #include "tools/output/output_tree.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "platform/staged_file.h"
 #include "tools/cli/cli.h"
@@ -159,6 +160,27 @@ TreeResult OutputTree::Check(const std::vector<std::string>& folders, const std:
   TreeResult result = Open(folders, false, &way);
   if (result.outcome != TreeOutcome::Written || way.open.size() != folders.size() + 1) return result;
   return AtTarget(way.open.back(), target, replace);
+}
+
+bool OutputTree::Holds(const std::vector<std::string>& folders, const std::string& name, const void* bytes,
+                       size_t size) const {
+  Way way;
+  if (Open(folders, false, &way).outcome != TreeOutcome::Written || way.open.size() != folders.size() + 1) {
+    return false;
+  }
+  PlatformFile file = PlatformFileOpenReadBelow(way.open.back(), name.c_str());
+  if (file == PLATFORM_FILE_INVALID) return false;
+  uint64_t length = 0;
+  bool same = PlatformFileSize(file, &length) && length == size;
+  std::vector<unsigned char> piece(std::min<size_t>(size, size_t(1) << 20));
+  for (size_t at = 0; same && at < size;) {
+    uint32_t wanted = uint32_t(std::min(piece.size(), size - at)), done = 0;
+    same = PlatformFileReadAt(file, at, piece.data(), wanted, &done) && done == wanted &&
+           memcmp(piece.data(), static_cast<const unsigned char*>(bytes) + at, wanted) == 0;
+    at += wanted;
+  }
+  PlatformFileClose(file);
+  return same;
 }
 
 TreeResult OutputTree::Write(const std::vector<std::string>& folders, const std::string& name, const void* bytes,
