@@ -3,12 +3,12 @@
 something of theirs behind (a staged .packtool-* file, or a folder the run
 made that holds nothing). A measurement, not a test: it prints figures.
 
-  interrupt_extract.py PACKTOOL FOLDER [RUNS [FILES]]   (defaults: 12 runs, 20000 files)
+  interrupt_extract.py PACKTOOL FOLDER [RUNS [FILES [JOBS]]]   (defaults: 12 runs, 20000 files, "1,2")
 
 FOLDER holds the archive (made once, stored entries of 100 to 2,000 bytes,
 100 files a folder) and each run's output; put it on the disk to measure.
 Each run gets SIGINT after a random share of the time a whole run takes,
-with -j 1 and with -j 2."""
+with each -j of JOBS."""
 import os
 import random
 import shutil
@@ -51,13 +51,14 @@ def main():
     packtool, folder = sys.argv[1], sys.argv[2]
     runs = int(sys.argv[3]) if len(sys.argv) > 3 else 12
     files = int(sys.argv[4]) if len(sys.argv) > 4 else 20000
+    job_counts = [int(j) for j in sys.argv[5].split(",")] if len(sys.argv) > 5 else [1, 2]
     os.makedirs(folder, exist_ok=True)
     archive = os.path.join(folder, f"interrupt-{files}.zip")
     if not os.path.exists(archive):
         make_archive(archive, files)
-    out = os.path.join(folder, "out")
+    out = os.path.join(folder, f"out-{os.getpid()}")
     rng = random.Random()
-    for jobs in (1, 2):
+    for jobs in job_counts:
         shutil.rmtree(out, ignore_errors=True)
         started = time.monotonic()
         subprocess.run([packtool, "extract", "--all", "-q", "-j", str(jobs), "-d", out, archive], check=True)
