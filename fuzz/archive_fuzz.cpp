@@ -3,20 +3,12 @@
 // archive file. Every delivered byte is touched so that a sanitizer sees
 // reads of memory that was never written.
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 
 #include "core/memory.h"
+#include "fuzz/fuzz_support.h"
 #include "fuzz/fuzz_target.h"
 #include "pack/archive.h"
-#include "tests/support/pack_writer.h"
-
-#ifdef _WIN32
-#include <process.h>
-#define getpid _getpid
-#else
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -24,25 +16,15 @@ constexpr int STEPS_MAX = 64;
 // Entries may claim any size; the heap refuses what a test machine should not give.
 constexpr size_t HEAP_LIMIT = 1u << 20;
 
-void Require(bool condition) {
-  if (!condition) abort();
-}
-
-const std::string& ArchivePath() {
-  static const std::string path =
-      (std::filesystem::temp_directory_path() / ("archive_fuzz_" + std::to_string(getpid()) + ".zip")).string();
-  return path;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   uint8_t plan = data[0];
-  if (!WriteFileBytes(ArchivePath(), std::vector<uint8_t>(data + 1, data + size))) abort();
+  const std::string& archive = InputFile("archive", data + 1, size - 1);
 
   ProgramHeapCreate(HEAP_LIMIT);
-  Require(ArchiveOpen(ArchivePath().c_str()) == 1);
+  Require(ArchiveOpen(archive.c_str()) == 1);
   Require(ArchiveEntrySize() == -1);
   volatile uint32_t sink = 0;
   for (int step = 0; step < STEPS_MAX; step++) {

@@ -10,8 +10,13 @@
 // Ends the run as a finding (libFuzzer reports the abort with the input).
 void Require(bool condition);
 
-// A file of this process's own in the temporary folder, named by `role`.
+// A file of this process's own, named by `role`: in /dev/shm where there is
+// one, else in the temporary folder.
 const std::string& ScratchPath(const char* role);
+// The input as a file to open by the returned path: on Linux a file in
+// memory (memfd), so that no disk, however busy, stands between an input
+// and its run; elsewhere ScratchPath(role). Aborts when it cannot be had.
+const std::string& InputFile(const char* role, const uint8_t* data, size_t size);
 
 // Bytes of memory the process holds resident (0 where the system cannot say:
 // the cost checks then pass).

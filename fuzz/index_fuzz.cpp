@@ -71,12 +71,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return true;
   }();
   (void)started;
-  if (!WriteFileBytes(ScratchPath("index"), std::vector<uint8_t>(data, data + size))) abort();
+  const std::string& input = InputFile("index", data, size);
 
   ProgramHeapCreate(FUZZ_HEAP_LIMIT);
   FileLibraryInit();
   uint64_t before = ResidentBytes();
-  Require(ArchiveOpen(ScratchPath("index").c_str()) == 1);
+  Require(ArchiveOpen(input.c_str()) == 1);
   const unsigned char* entry = ArchiveNextEntry();
   if (entry != nullptr) {
     ArchiveEntryInfo info{};

@@ -32,13 +32,17 @@ class Checker : public SalvageVisitor {
   // refusedUnit: the 4 KiB of the file around the sector whose reads are
   // refused, or none when from == to. before: the resident bytes before the
   // walk, 0 to leave its memory unchecked.
-  Checker(uint64_t size, uint64_t before, uint64_t refusedFrom, uint64_t refusedTo, const uint8_t* file = nullptr)
+  // file and path: the archive's bytes and where they are read from, for
+  // the repairs (none without them).
+  Checker(uint64_t size, uint64_t before, uint64_t refusedFrom, uint64_t refusedTo, const uint8_t* file = nullptr,
+          const char* path = nullptr)
       : size_(size),
         before_(before),
         refusedFrom_(refusedFrom),
         refusedTo_(refusedTo),
         file_(file),
-        repairs_(file != nullptr) {}
+        path_(path),
+        repairs_(file != nullptr && path != nullptr) {}
 
   // What the walk gave, all of it, as one number; whether memory ran short.
   uint64_t Digest() const { return digest_; }
@@ -117,7 +121,7 @@ class Checker : public SalvageVisitor {
       return;
     }
     RepairedEntry repaired;
-    if (!RepairArchiveEntry(ScratchPath("salvage").c_str(), entry.offset, entry.unpackedSize, entry.packedSize,
+    if (!RepairArchiveEntry(path_, entry.offset, entry.unpackedSize, entry.packedSize,
                             RepairOptions{}, &repaired)) {
       return;
     }
@@ -152,13 +156,14 @@ class Checker : public SalvageVisitor {
   uint64_t digest_ = 14695981039346656037u;
   bool tooLarge_ = false;
   const uint8_t* file_;  // the archive's bytes, for the repairs
+  const char* path_;
   bool repairs_;
 };
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (!WriteFileBytes(ScratchPath("salvage"), std::vector<uint8_t>(data, data + size))) abort();
+  const std::string& input = InputFile("salvage", data, size);
   // Half of the archives are read as from a failing disk: the system refuses
   // the reads of one sector, chosen by the input.
   uint32_t hash = 2166136261u;
@@ -171,11 +176,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     unit = sector / 4096 * 4096;
   }
   ProgramHeapCreate(FUZZ_HEAP_LIMIT);
-  Checker checker(size, ResidentBytes(), unit, refused ? unit + 4096 : unit, data);
-  Require(ArchiveSalvage(ScratchPath("salvage").c_str(), checker));
+  Checker checker(size, ResidentBytes(), unit, refused ? unit + 4096 : unit, data, input.c_str());
+  Require(ArchiveSalvage(input.c_str(), checker));
   // Where memory ran short, the threads' own memory may change what fits.
   Checker threaded(size, 0, unit, refused ? unit + 4096 : unit);
-  Require(ArchiveSalvage(ScratchPath("salvage").c_str(), threaded, SalvageReads::Stretches, 3));
+  Require(ArchiveSalvage(input.c_str(), threaded, SalvageReads::Stretches, 3));
   Require(checker.TooLarge() || threaded.TooLarge() || checker.Digest() == threaded.Digest());
   ProgramHeapDestroy();
   PlatformFileCallsReset();

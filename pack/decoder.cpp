@@ -141,6 +141,9 @@ enum class TokenResult { Next, End, Bad };
 // With TRACK, counts what a salvaging caller may keep: at every token
 // boundary (and after each literal and each raw block), what is written so
 // far counts when no bit past the first realBits of the stream was taken.
+// Counting writes nothing: which tokens a stream holds never depends on the
+// bytes they make, and the output the decoding wrote may meanwhile be read
+// by other threads (DecodeProgress), which must never see a byte change.
 struct RealTracker {
   const uint8_t* streamStart;
   uint64_t realBits;
@@ -168,7 +171,8 @@ TokenResult CarefulToken(DecoderState& s, uint8_t* const outStart, const uint8_t
     unsigned taken = 1 + s.literalWidth;
     do {
       if (out == outEnd) return TokenResult::Bad;
-      *out++ = uint8_t(LiteralWithPrefix(window, taken) + s.literalAdd);
+      if constexpr (!TRACK) *out = uint8_t(LiteralWithPrefix(window, taken) + s.literalAdd);
+      out++;
       reader.Skip(taken);
       boundary();
       window = reader.Peek();
@@ -203,14 +207,15 @@ TokenResult CarefulToken(DecoderState& s, uint8_t* const outStart, const uint8_t
     uint32_t code = OneByteCode(window);
     if (code >= 2) {
       if (out == outEnd || code - 1 > size_t(out - outStart)) return TokenResult::Bad;
-      *out = out[-ptrdiff_t(code - 1)];
+      if constexpr (!TRACK) *out = out[-ptrdiff_t(code - 1)];
       out++;
       reader.Skip(ONE_BYTE_CODE_BITS);
       return TokenResult::Next;
     }
     if (code == 1) {
       if (out == outEnd) return TokenResult::Bad;
-      *out++ = 0;
+      if constexpr (!TRACK) *out = 0;
+      out++;
       reader.Skip(ONE_BYTE_CODE_BITS);
       return TokenResult::Next;
     }
@@ -227,6 +232,7 @@ TokenResult CarefulToken(DecoderState& s, uint8_t* const outStart, const uint8_t
       if (size_t(outEnd - out) < RAW_BLOCK_SIZE) return TokenResult::Bad;
       for (uint32_t i = 0; i < RAW_BLOCK_SIZE; i += 4) {
         uint32_t four = Take(reader, 32);
+        if constexpr (TRACK) continue;
         out[i] = uint8_t(four >> 24);
         out[i + 1] = uint8_t(four >> 16);
         out[i + 2] = uint8_t(four >> 8);
@@ -259,7 +265,11 @@ TokenResult CarefulToken(DecoderState& s, uint8_t* const outStart, const uint8_t
   }
 
   if (distance == 0 || distance > size_t(out - outStart) || length > size_t(outEnd - out)) return TokenResult::Bad;
-  CopyMatch(out, outEnd, distance, length);
+  if constexpr (TRACK) {
+    out += length;
+  } else {
+    CopyMatch(out, outEnd, distance, length);
+  }
   return TokenResult::Next;
 }
 
@@ -393,8 +403,8 @@ uint32_t DecodeTokens(const uint8_t* in, const uint8_t* inEnd, uint8_t* const ou
 
 // The careful path alone, counting for a salvaging caller how many of the
 // bytes written came from tokens read wholly from the first realBits bits of
-// the stream. Rare (only doubtful streams come here); it writes the same
-// bytes as DecodeTokens.
+// the stream. Rare (only doubtful streams come here); it goes over the
+// tokens DecodeTokens decoded and writes nothing (outStart only places them).
 uint32_t DecodeTokensCounting(const uint8_t* in, const uint8_t* inEnd, uint8_t* const outStart,
                               const uint8_t* const outEnd, uint64_t realBits, uint32_t* real) {
   DecoderState state(in, inEnd, outStart);
@@ -484,7 +494,7 @@ bool DecodeCompressedStreamSalvage(const void* source, uint32_t sourceSize, void
   // one cut short whose missing end read as zero bits and happened to make an
   // end code. Of a source cut short, the missing bytes of its partial last
   // word are missing bits too; of a whole one, they are the format's own.
-  // Decoded once more for that, counting: rare (only doubtful streams come
+  // Its tokens gone over once more for that, counting: rare (only doubtful streams come
   // here), and it keeps the checks out of the plain decoding.
   bool vouched = result->sound && (Load32(header + 6) != 0 || written == destinationSize);
   if (!vouched && sourceSize >= STREAM_HEADER_SIZE && (header[0] | header[1] << 8) == STREAM_MAGIC) {

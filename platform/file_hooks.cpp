@@ -17,8 +17,13 @@ std::mutex refusedLock;
 RefusedRange refused[1024];
 std::atomic<unsigned> refusedCount{0};
 std::atomic<uint64_t> writeRoom{UINT64_MAX};
+std::atomic<void (*)()> afterCreate{nullptr};
 
 }  // namespace
+
+void Created() {
+  if (void (*hook)() = afterCreate.load()) hook();
+}
 
 bool Refused(uint64_t offset, uint32_t length, uint32_t* done) {
   *done = 0;
@@ -68,6 +73,7 @@ void PlatformFileCallsReset() {
   std::lock_guard<std::mutex> hold(file_hooks::refusedLock);
   file_hooks::refusedCount = 0;
   file_hooks::writeRoom = UINT64_MAX;
+  file_hooks::afterCreate = nullptr;
 }
 
 void PlatformFileRefuseReadsOf(uint64_t from, uint64_t to) {
@@ -82,4 +88,8 @@ void PlatformFileRefuseReadsOf(uint64_t from, uint64_t to) {
 
 void PlatformFileLimitWrites(uint64_t room) {
   file_hooks::writeRoom = room;
+}
+
+void PlatformFileAfterCreateBelow(void (*hook)()) {
+  file_hooks::afterCreate = hook;
 }

@@ -33,4 +33,8 @@ bool AnyRefused();
 uint32_t WriteAllowed(uint32_t length);
 void Written(uint32_t count);
 
+// Runs the hook PlatformFileAfterCreateBelow set, if any, once a file below
+// a folder was made.
+void Created();
+
 }  // namespace file_hooks

@@ -132,6 +132,9 @@ PlatformFolder PlatformFolderOpenBelow(PlatformFolder folder, const char* name, 
 void PlatformFolderClose(PlatformFolder folder);
 // What name below folder is, and its identity for a File or Folder.
 PlatformNameKind PlatformNameBelow(PlatformFolder folder, const char* name, PlatformFileIdentity* identity);
+// Opens the file name below folder for reading, shared for reading; a link
+// or reparse point in the name's place is not followed (the open fails).
+PlatformFile PlatformFileOpenReadBelow(PlatformFolder folder, const char* name);
 // PlatformFileCreateNew below folder (a link in the name's place is there,
 // so it fails), but shared for deleting as well: an interrupt may remove the
 // file while it is being written.
@@ -206,6 +209,11 @@ void PlatformFileRefuseReadsOf(uint64_t from, uint64_t to);
 // For tests of a full disk: once `room` more bytes have been written, every
 // write is cut short there and refused, until PlatformFileCallsReset.
 void PlatformFileLimitWrites(uint64_t room);
+// For tests of what an interrupt at a given moment leaves: hook runs each
+// time PlatformFileCreateNewBelow has made a file (a signal raised there
+// comes between the making and anything its caller does next), until
+// PlatformFileCallsReset.
+void PlatformFileAfterCreateBelow(void (*hook)());
 
 // What path names, following links: Missing, File (*size is then its size),
 // Folder, Other (a device, a pipe) or Unreadable (the system refused to say).
@@ -252,6 +260,15 @@ constexpr int PLATFORM_INTERRUPT_FILES = 4096;
 bool PlatformDeleteOnInterrupt(PlatformFolder folder, const char* name);
 // Takes the file below folder off that list again.
 void PlatformKeepOnInterrupt(PlatformFolder folder, const char* name);
+// Adds the folder name below folder (null: name is a path from the working
+// folder) to those an interrupt removes, after the files, when they then
+// hold nothing (on Windows only those whose files were closed), up to
+// PLATFORM_INTERRUPT_FOLDERS at once; naming one twice adds it once. False
+// when that many are named or the name is too long. The folder must stay
+// open while it is named.
+constexpr int PLATFORM_INTERRUPT_FOLDERS = 512;
+bool PlatformRemoveFolderOnInterrupt(PlatformFolder folder, const char* name);
+void PlatformKeepFolderOnInterrupt(PlatformFolder folder, const char* name);
 // Whether standard error is a terminal (a person may be watching).
 bool PlatformErrorIsTerminal();
 

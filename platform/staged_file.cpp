@@ -23,18 +23,22 @@ bool PlatformStagedFile::Make(PlatformFolder folder, const char* prefix, int tri
   error_.clear();
   static const auto process = PlatformProcessId();  // asked once: a run stages thousands of files
   for (uint32_t attempt = first; attempt - first < uint32_t(tries); attempt++) {
-    std::string name =
-        std::string(prefix) + std::to_string(process) + "-" + std::to_string(attempt) + ".tmp";
+    std::string name = std::string(prefix) + std::to_string(process) + "-" + std::to_string(attempt) + ".tmp";
+    // On the interrupt's list before the file is made: an interrupt between
+    // the two would leave it behind. A name of this process's that an
+    // interrupt removes before it is made costs nothing.
+    bool listed = PlatformDeleteOnInterrupt(folder, name.c_str());
     PlatformFile file = PlatformFileCreateNewBelow(folder, name.c_str());
     if (file != PLATFORM_FILE_INVALID) {
       folder_ = folder;
       file_ = file;
       name_ = name;
-      interruptRemoves_ = PlatformDeleteOnInterrupt(folder_, name_.c_str());
+      interruptRemoves_ = listed;
       return true;
     }
-    // Only a name that is taken is worth another try.
     error_ = SystemError();
+    if (listed) PlatformKeepOnInterrupt(folder, name.c_str());
+    // Only a name that is taken is worth another try.
     PlatformFileIdentity ignored;
     if (PlatformNameBelow(folder, name.c_str(), &ignored) == PlatformNameKind::Missing) return false;
   }

@@ -2,6 +2,7 @@
 // the heaps, files and folders of platform_posix.cpp.
 #include "platform/posix/console_posix.h"
 
+#include <fcntl.h>
 #include <langinfo.h>
 #include <strings.h>
 #include <unistd.h>
@@ -41,9 +42,28 @@ struct PendingFile {
 };
 PendingFile pending[PLATFORM_INTERRUPT_FILES];
 
+// Folders made by the run: a slot is taken while `set`, after the folder
+// and the name were written.
+struct PendingFolder {
+  volatile sig_atomic_t set;
+  int folder;
+  char name[posix_console::PENDING_FOLDER_NAME_MAX];
+};
+PendingFolder pendingFolders[PLATFORM_INTERRUPT_FOLDERS];
+
 void RemovePendingAndStop(int signalNumber) {
   for (PendingFile& file : pending) {
     if (file.folder > 0) unlinkat(file.folder - 1, file.name, 0);
+  }
+  // Then the folders the files were in, the deepest first whatever their
+  // order in the list: each pass removes those the one before emptied.
+  for (bool removed = true; removed;) {
+    removed = false;
+    for (PendingFolder& folder : pendingFolders) {
+      if (folder.set == 0 || unlinkat(folder.folder, folder.name, AT_REMOVEDIR) != 0) continue;
+      folder.set = 0;
+      removed = true;
+    }
   }
   signal(signalNumber, SIG_DFL);
   raise(signalNumber);
@@ -87,6 +107,35 @@ void posix_console::DropPending(int folder, const char* name) {
       return;
     }
   }
+}
+
+namespace {
+
+PendingFolder* FindPendingFolder(int folder, const char* name) {
+  for (PendingFolder& pending : pendingFolders) {
+    if (pending.set != 0 && pending.folder == folder && strcmp(pending.name, name) == 0) return &pending;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+bool posix_console::AddPendingFolder(int folder, const char* name) {
+  size_t length = strlen(name);
+  if (length >= PENDING_FOLDER_NAME_MAX) return false;
+  if (FindPendingFolder(folder, name) != nullptr) return true;
+  for (PendingFolder& pending : pendingFolders) {
+    if (pending.set != 0) continue;
+    pending.folder = folder;
+    memcpy(pending.name, name, length + 1);
+    pending.set = 1;
+    return true;
+  }
+  return false;
+}
+
+void posix_console::DropPendingFolder(int folder, const char* name) {
+  if (PendingFolder* pending = FindPendingFolder(folder, name)) pending->set = 0;
 }
 
 void PlatformConsoleSetUp() {

@@ -383,15 +383,20 @@ PlatformFolder PlatformFolderOpen(const char* path) {
 PlatformFolder PlatformFolderOpenBelow(PlatformFolder folder, const char* name, bool make, bool* made,
                                        PlatformNameKind* kind) {
   *made = make && mkdirat(folder->fd, name, 0777) == 0;
+  // Why the folder could not be made (no right to write, a read-only file
+  // system) says more than the open's "No such file" that follows.
+  int makeError = make && !*made && errno != EEXIST ? errno : 0;
   int fd = openat(folder->fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd >= 0) {
     *kind = PlatformNameKind::Folder;
     return FolderRecordOf(fd);
   }
-  int error = errno;
+  int error = makeError != 0 && errno == ENOENT ? makeError : errno;
   PlatformFileIdentity ignored;
   *kind = PlatformNameBelow(folder, name, &ignored);
-  if (*kind == PlatformNameKind::Folder) *kind = PlatformNameKind::Unreadable;
+  if (*kind == PlatformNameKind::Folder || (*kind == PlatformNameKind::Missing && error != ENOENT)) {
+    *kind = PlatformNameKind::Unreadable;
+  }
   errno = error;
   return nullptr;
 }
@@ -411,9 +416,17 @@ PlatformNameKind PlatformNameBelow(PlatformFolder folder, const char* name, Plat
   return KindOf(facts);
 }
 
+PlatformFile PlatformFileOpenReadBelow(PlatformFolder folder, const char* name) {
+  calls.opens++;
+  return Recorded(FromDescriptor(openat(folder->fd, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC)));
+}
+
 PlatformFile PlatformFileCreateNewBelow(PlatformFolder folder, const char* name) {
   calls.creates++;
-  return FromDescriptor(openat(folder->fd, name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+  PlatformFile file =
+      FromDescriptor(openat(folder->fd, name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+  if (file != PLATFORM_FILE_INVALID) file_hooks::Created();
+  return file;
 }
 
 int PlatformFileMoveBelow(PlatformFolder folder, const char* from, const char* to, bool replace, bool* existed) {
@@ -569,6 +582,14 @@ bool PlatformDeleteOnInterrupt(PlatformFolder folder, const char* name) {
 
 void PlatformKeepOnInterrupt(PlatformFolder folder, const char* name) {
   posix_console::DropPending(folder->fd, name);
+}
+
+bool PlatformRemoveFolderOnInterrupt(PlatformFolder folder, const char* name) {
+  return posix_console::AddPendingFolder(folder != nullptr ? folder->fd : AT_FDCWD, name);
+}
+
+void PlatformKeepFolderOnInterrupt(PlatformFolder folder, const char* name) {
+  posix_console::DropPendingFolder(folder != nullptr ? folder->fd : AT_FDCWD, name);
 }
 
 bool PlatformFileSystemSync(PlatformFolder folder) {

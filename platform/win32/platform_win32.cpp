@@ -268,9 +268,14 @@ PlatformFolder PlatformFolderOpenBelow(PlatformFolder folder, const char* name, 
                                        PlatformNameKind* kind) {
   std::string path = Below(folder, name);
   *made = make && CreateDirectoryA(path.c_str(), nullptr);
+  // Why the folder could not be made (no right to write, a write-protected
+  // disk) says more than the open's "not found" that follows.
+  DWORD makeError = make && !*made && GetLastError() != ERROR_ALREADY_EXISTS ? GetLastError() : 0;
   HANDLE handle = OpenNotFollowing(path, FOLDER_SHARING);
   if (handle == INVALID_HANDLE_VALUE) {
     DWORD error = GetLastError();
+    bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    if (makeError != 0 && missing) error = makeError;
     *kind = MissingOrUnreadable(error);
     SetLastError(error);
     return nullptr;
@@ -301,15 +306,31 @@ PlatformNameKind PlatformNameBelow(PlatformFolder folder, const char* name, Plat
   return kind;
 }
 
+PlatformFile PlatformFileOpenReadBelow(PlatformFolder folder, const char* name) {
+  calls.opens++;
+  HANDLE handle = CreateFileA(Below(folder, name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return PLATFORM_FILE_INVALID;
+  PlatformFileIdentity ignored;
+  if (KindOf(handle, &ignored) != PlatformNameKind::File) {
+    CloseHandle(handle);
+    SetLastError(ERROR_CANT_ACCESS_FILE);
+    return PLATFORM_FILE_INVALID;
+  }
+  return FromHandle(handle);
+}
+
 PlatformFile PlatformFileCreateNewBelow(PlatformFolder folder, const char* name) {
   calls.creates++;
   // Delete sharing: an interrupt's handler runs while the file is open and
   // removes it, which takes effect when the process ends. Written through:
   // what a write wrote is on the disk when it returns, so that a batch of
   // such files needs no flush of each (PlatformFileSystemSync).
-  return FromHandle(CreateFileA(
+  PlatformFile file = FromHandle(CreateFileA(
       Below(folder, name).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
       CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_WRITE_THROUGH, nullptr));
+  if (file != PLATFORM_FILE_INVALID) file_hooks::Created();
+  return file;
 }
 
 int PlatformFileMoveBelow(PlatformFolder folder, const char* from, const char* to, bool replace, bool* existed) {
@@ -474,12 +495,29 @@ struct PendingFile {
   char path[MAX_PATH + 1];
 };
 PendingFile pending[PLATFORM_INTERRUPT_FILES];
+// Folders made by the run, removed after the files when empty (a file still
+// open is gone only once the process ends, so its folder stays).
+PendingFile pendingFolders[PLATFORM_INTERRUPT_FOLDERS];
 
 BOOL WINAPI RemovePending(DWORD) {
   for (PendingFile& file : pending) {
     if (file.set != 0) DeleteFileA(file.path);
   }
+  // The deepest first whatever their order: each pass removes those the one
+  // before emptied.
+  for (bool removed = true; removed;) {
+    removed = false;
+    for (PendingFile& folder : pendingFolders) {
+      if (folder.set == 0 || !RemoveDirectoryA(folder.path)) continue;
+      folder.set = 0;
+      removed = true;
+    }
+  }
   return FALSE;
+}
+
+std::string PendingPath(PlatformFolder folder, const char* name) {
+  return folder != nullptr ? Below(folder, name) : std::string(name);
 }
 
 }  // namespace
@@ -506,6 +544,27 @@ void PlatformKeepOnInterrupt(PlatformFolder folder, const char* name) {
   std::string path = Below(folder, name);
   for (PendingFile& file : pending) {
     if (file.set != 0 && path == file.path) file.set = 0;
+  }
+}
+
+bool PlatformRemoveFolderOnInterrupt(PlatformFolder folder, const char* name) {
+  std::string path = PendingPath(folder, name);
+  if (path.size() >= sizeof pendingFolders[0].path) return false;
+  PendingFile* free = nullptr;
+  for (PendingFile& pending : pendingFolders) {
+    if (pending.set != 0 && path == pending.path) return true;
+    if (pending.set == 0 && free == nullptr) free = &pending;
+  }
+  if (free == nullptr) return false;
+  memcpy(free->path, path.c_str(), path.size() + 1);
+  free->set = 1;
+  return true;
+}
+
+void PlatformKeepFolderOnInterrupt(PlatformFolder folder, const char* name) {
+  std::string path = PendingPath(folder, name);
+  for (PendingFile& pending : pendingFolders) {
+    if (pending.set != 0 && path == pending.path) pending.set = 0;
   }
 }
 

@@ -6,6 +6,7 @@
 
 #ifndef _WIN32
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <csignal>
 #endif
@@ -808,6 +809,64 @@ TEST(PlatformStaged, AnInterruptRemovesTheStagedFiles) {
   EXPECT_EQ(WTERMSIG(status), SIGTERM);
   EXPECT_EQ(NamesIn("seam_interrupt"), std::vector<std::string>{"kept.bin"});
   fs::remove_all("seam_interrupt");
+}
+
+// A signal that comes while the system makes a staged file is delivered as
+// its call returns, before the caller goes on: the file is removed too.
+TEST(PlatformStaged, AnInterruptAsTheStagedFileIsMadeRemovesIt) {
+  fs::remove_all("seam_interrupt_made");
+  fs::create_directory("seam_interrupt_made");
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    PlatformConsoleSetUp();
+    PlatformFileAfterCreateBelow([] { raise(SIGINT); });
+    PlatformStagedFile staged;
+    staged.CreateBeside("seam_interrupt_made/target.bin", ".stage-", 4);
+    _exit(3);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "ended by the signal, not by a way out";
+  EXPECT_EQ(WTERMSIG(status), SIGINT);
+  EXPECT_EQ(NamesIn("seam_interrupt_made"), std::vector<std::string>{});
+  fs::remove_all("seam_interrupt_made");
+}
+
+// A folder that is there but cannot be written into: why a folder below it
+// cannot be made is the making's error, not the open's "No such file" that
+// follows. (As a user without rights; root may write anywhere.)
+TEST(PlatformFolder, AFolderThatCannotBeMadeSaysWhy) {
+  fs::remove_all("seam_closed");
+  fs::create_directory("seam_closed");
+  fs::permissions("seam_closed", fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                     fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+  int pipe[2];
+  ASSERT_EQ(::pipe(pipe), 0);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(pipe[0]);
+    if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
+    PlatformFolder top = PlatformFolderOpen("seam_closed");
+    bool made = true;
+    PlatformNameKind kind = PlatformNameKind::Folder;
+    if (top == nullptr || PlatformFolderOpenBelow(top, "sub", true, &made, &kind) != nullptr || made) _exit(3);
+    char text[256];
+    size_t length = PlatformErrorText(text, sizeof text);
+    if (write(pipe[1], text, length) != ssize_t(length)) _exit(4);
+    _exit(kind == PlatformNameKind::Missing ? 5 : 0);
+  }
+  close(pipe[1]);
+  char text[256];
+  ssize_t length = read(pipe[0], text, sizeof text);
+  close(pipe[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(std::string(text, size_t(std::max<ssize_t>(length, 0))), strerror(EACCES));
+  fs::permissions("seam_closed", fs::perms::owner_all);
+  fs::remove_all("seam_closed");
 }
 #endif
 

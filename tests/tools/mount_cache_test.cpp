@@ -117,4 +117,35 @@ TEST_F(MountCache, OpenEntriesCountAgainstTheBound) {
   EXPECT_EQ(cache.HeldBytes(), 25000u);
 }
 
+// An entry far over the bound, read by several readers at once: decoded
+// once, straight into its temporary file, so that the process's memory
+// holds its stream and never its decoded bytes (the heap here is smaller
+// than the entry).
+TEST_F(MountCache, AnEntryOverTheBoundIsNeverDecodedInMemory) {
+  ArchiveFileClose(archive_);
+  ProgramHeapDestroy();
+  ProgramHeapCreate(2u << 20);
+  Bytes block = SampleProse(4096, 7), large;
+  for (int i = 0; i < 2048; i++) large.insert(large.end(), block.begin(), block.end());  // 8 MiB
+  const char* const name = "mount_cache_large.zip";
+  ASSERT_TRUE(WriteArchive(name, {CompressedEntry(large)}));
+  archive_ = ArchiveFileOpen(name, ARCHIVE_WALK_HEADERS);
+  ASSERT_NE(archive_, nullptr);
+
+  EntryCache cache(1u << 20);
+  Decodes();
+  std::vector<std::shared_ptr<DecodedEntry>> got(4);
+  std::vector<std::thread> readers;
+  for (size_t t = 0; t < got.size(); t++) readers.emplace_back([&, t] { got[t] = cache.Get(archive_, 0, 0); });
+  for (std::thread& reader : readers) reader.join();
+  EXPECT_EQ(Decodes(), 1u);
+  ASSERT_NE(got[0], nullptr);
+  EXPECT_FALSE(got[0]->Damaged());
+  EXPECT_EQ(Bytes4k(*got[0]), large);
+  for (const auto& entry : got) EXPECT_EQ(entry, got[0]);
+  EXPECT_EQ(cache.InMemoryBytes(), 0u);
+  got.clear();
+  PlatformFileDelete(name);
+}
+
 }  // namespace

@@ -5,6 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#endif
+
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -26,9 +34,7 @@ TEST(OutputTreeBatch, StagedFilesTakeTheirPlacesInOrderWhenTheBatchIsPlaced) {
   const fs::path folder = "output_tree_batch";
   fs::remove_all(folder);
   fs::create_directories(folder / "sub");
-  {
-    std::ofstream(folder / "kept.txt") << "the user's";
-  }
+  { std::ofstream(folder / "kept.txt") << "the user's"; }
   OutputTree tree(folder.string());
   struct Case {
     std::vector<std::string> folders;
@@ -53,8 +59,7 @@ TEST(OutputTreeBatch, StagedFilesTakeTheirPlacesInOrderWhenTheBatchIsPlaced) {
     OutputTree::Fill fill = [&](PlatformStagedFile& file, std::string*) {
       return file.Write(test.bytes.data(), test.bytes.size());
     };
-    TreeResult result =
-        tree.Stage(test.folders, test.name, fill, test.bytes.size(), test.replace, 1, test.lookFirst);
+    TreeResult result = tree.Stage(test.folders, test.name, fill, test.bytes.size(), test.replace, 1, test.lookFirst);
     EXPECT_EQ(result.outcome, test.staged) << test.name;
     if (result.outcome == TreeOutcome::Written) expected.push_back(test.placed);
   }
@@ -86,5 +91,63 @@ TEST(OutputTreeBatch, StagedFilesTakeTheirPlacesInOrderWhenTheBatchIsPlaced) {
   EXPECT_EQ(tree.Check({}, "a.txt", true).outcome, TreeOutcome::OfThisRun);
   fs::remove_all(folder);
 }
+
+#ifndef _WIN32
+// An interrupt leaves nothing of the run: not the files of the batch placed
+// before (they stay, complete), but no staged file, and no folder the run
+// made that holds nothing, -d included. The signal comes as a staged file is
+// made, in folders made for it.
+TEST(OutputTreeBatch, AnInterruptLeavesNoStagedFileAndNoEmptyFolderOfTheRun) {
+  const fs::path folder = "output_tree_interrupt";
+  fs::remove_all(folder);
+  fs::create_directories(folder / "there");
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    PlatformConsoleSetUp();
+    std::string error;
+    if (!MakeFolders((folder / "out").string(), &error)) _exit(2);
+    OutputTree tree((folder / "out").string());
+    OutputTree::Fill fill = [](PlatformStagedFile& file, std::string*) { return file.Write("x", 1); };
+    if (tree.Write({"placed"}, "a.txt", "a", 1, false, 1).outcome != TreeOutcome::Written) _exit(2);
+    if (tree.Stage({"new", "deeper"}, "b.txt", fill, 1, false, 2).outcome != TreeOutcome::Written) _exit(2);
+    PlatformFileAfterCreateBelow([] { raise(SIGINT); });
+    tree.Stage({"new", "other"}, "c.txt", fill, 1, false, 3);
+    _exit(3);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+  std::vector<std::string> left;
+  for (const auto& item : fs::recursive_directory_iterator(folder)) {
+    left.push_back(fs::relative(item.path(), folder).generic_string());
+  }
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"out", "out/placed", "out/placed/a.txt", "there"}));
+
+  // Nothing placed: -d goes too.
+  fs::remove_all(folder / "out");
+  child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    PlatformConsoleSetUp();
+    std::string error;
+    if (!MakeFolders((folder / "out" / "d").string(), &error)) _exit(2);
+    OutputTree tree((folder / "out" / "d").string());
+    OutputTree::Fill fill = [](PlatformStagedFile& file, std::string*) { return file.Write("x", 1); };
+    PlatformFileAfterCreateBelow([] { raise(SIGINT); });
+    tree.Stage({"new"}, "c.txt", fill, 1, false, 3);
+    _exit(3);
+  }
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+  left.clear();
+  for (const auto& item : fs::recursive_directory_iterator(folder)) {
+    left.push_back(fs::relative(item.path(), folder).generic_string());
+  }
+  EXPECT_EQ(left, std::vector<std::string>{"there"});
+  fs::remove_all(folder);
+}
+#endif
 
 }  // namespace

@@ -133,8 +133,8 @@ TEST_F(PackToolMount, ShowsWhatExtractWritesAndFailsAfterADamagedEntrysBytes) {
                              CompressedEntry(B("twice")), CompressedEntry(text), StoredEntry({})});
   // klein.txt: small, whole, its checksum wrong (never handed to the page
   // cache, so that its reading ends in the error too)
-  Bytes damaged = BuildArchive(
-      {StoredEntry(B(Index({"C:\\i", "C:\\a\\kaputt.txt", "C:\\a\\gut.txt", "C:\\a\\klein.txt"})))});
+  Bytes damaged =
+      BuildArchive({StoredEntry(B(Index({"C:\\i", "C:\\a\\kaputt.txt", "C:\\a\\gut.txt", "C:\\a\\klein.txt"})))});
   AppendSpoiltEntry(damaged, big, 30000, 0x5A);
   AppendRawEntry(damaged, 1, 1, B("g"));
   AppendSpoiltEntry(damaged, text, 6, 0x10);
@@ -245,6 +245,71 @@ TEST_F(PackToolMount, ShowsWhatExtractWritesAndFailsAfterADamagedEntrysBytes) {
     EXPECT_EQ(errno, ENOTDIR);
     EXPECT_EQ(Stop(), 0);
   }
+}
+
+// Readers of one large damaged entry at once, while it decodes: each gets
+// the bytes its stream decoded (the first readings may stop up to a page
+// before the damage) and then the error, and no byte handed out changes
+// under them while the decoding counts what it may keep (a build with the
+// race detector ends the mount with an error if one would).
+TEST_F(PackToolMount, ParallelReadersOfADamagedLargeEntryGetItsDecodedBytes) {
+  Bytes cut = SampleData(3u << 19, 11), unchecked = SampleData(3u << 19, 12);  // decoded as they are read
+  Bytes archive = BuildArchive({StoredEntry(B(Index({"C:\\i", "C:\\kaputt.bin", "C:\\falsch.bin"})))});
+  // Zeros three quarters in read as an end code: the stream stops there.
+  Bytes stream = EncodeCompressedStream(cut.data(), cut.size(), EncoderMode::Balanced, true);
+  std::fill_n(stream.begin() + ptrdiff_t(stream.size() * 3 / 4), 64, 0);
+  AppendRawEntry(archive, uint32_t(cut.size()), uint32_t(stream.size()), stream);
+  AppendSpoiltEntry(archive, unchecked, 6, 0x10);  // its checksum field
+  Write("large-damaged.zip", archive);
+  Run({"extract", "--all", "--force", "-q", "-d", "out", "large-damaged.zip"});
+  std::map<std::string, FileRead> expected = FilesBelow(Path("out"));
+  ASSERT_EQ(expected.size(), 3u);
+
+  ASSERT_TRUE(Start({"large-damaged.zip"}));
+  const std::string names[] = {"kaputt.bin", "falsch.bin"};
+  std::vector<FileRead> reads(6);
+  std::vector<std::thread> readers;
+  for (size_t i = 0; i < reads.size(); i++) {
+    readers.emplace_back([&, i] { reads[i] = ReadThrough(mountPoint_ / names[i % 2]); });
+  }
+  for (std::thread& reader : readers) reader.join();
+  for (size_t i = 0; i < reads.size(); i++) {
+    const FileRead& whole = expected[names[i % 2]];
+    EXPECT_EQ(reads[i].error, EIO) << i;
+    EXPECT_TRUE(reads[i].bytes.size() <= whole.bytes.size() && reads[i].bytes.size() + 4096 >= whole.bytes.size() &&
+                std::equal(reads[i].bytes.begin(), reads[i].bytes.end(), whole.bytes.begin()))
+        << i;
+  }
+  EXPECT_EQ(Stop(), 0);
+}
+
+// An open file of a stored entry reads the archive's file at each read: once
+// that file is written over, the open file gives the error, never the new
+// bytes. (Past the first reading's read-ahead, so that the kernel asks.)
+TEST_F(PackToolMount, AnOpenStoredFileFailsOnceItsArchiveIsWrittenOver) {
+  Bytes data = SampleData(2u << 20, 13);
+  WriteEntries("stored.zip", {StoredEntry(B(Index({"C:\\i", "C:\\gross.bin"}))), StoredEntry(data)});
+  ASSERT_TRUE(Start({"stored.zip"}));
+  int fd = open((mountPoint_ / "gross.bin").c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  unsigned char bytes[4096];
+  ASSERT_EQ(pread(fd, bytes, sizeof bytes, 0), ssize_t(sizeof bytes));
+  EXPECT_TRUE(std::equal(bytes, bytes + sizeof bytes, data.begin()));
+
+  // The archive is written over in place: the same size, other bytes.
+  const off_t inEntry = off_t(3u << 19);
+  size_t entryStart = fs::file_size(Path("stored.zip")) - data.size();
+  int archive = open(Path("stored.zip").c_str(), O_WRONLY);
+  ASSERT_GE(archive, 0);
+  std::vector<char> other(sizeof bytes, 'X');
+  ASSERT_EQ(pwrite(archive, other.data(), other.size(), off_t(entryStart) + inEntry), ssize_t(other.size()));
+  close(archive);
+
+  errno = 0;
+  EXPECT_EQ(pread(fd, bytes, sizeof bytes, inEntry), -1);
+  EXPECT_EQ(errno, EIO);
+  close(fd);
+  EXPECT_EQ(Stop(), 0);
 }
 
 // Nothing changes through the mount; an archive that changes under it is an

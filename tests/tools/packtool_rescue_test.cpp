@@ -205,6 +205,37 @@ TEST_F(PackToolRescue, NothingThereIsEverReplaced) {
 }
 
 #ifndef _WIN32
+// A rerun with --force into the folder of a rescue that was stopped part
+// way (its later batches never placed) finishes the job: a file the first
+// run placed that holds exactly its entry's bytes is kept as the entry's,
+// not written again as entry-N.bin beside itself.
+TEST_F(PackToolRescue, ARerunAfterAnInterruptedRescueFinishesTheJob) {
+  RowArchive archive(2000, {}, 500);
+  Write("many.zip", archive.bytes);
+  ToolRun run = Run({"rescue", "many.zip", "-d", "out"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  for (size_t row = 800; row < archive.rows.size(); row++) {
+    fs::remove(Path("out/Fotos/bild-" + std::to_string(row) + ".txt"));
+  }
+  run = Run({"rescue", "many.zip", "-d", "out", "--force", "--json"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_CONTAINS(run.err, "800 files already there with the same bytes kept");
+  JsonDocument json = Document(run.out);
+  size_t written = 0;
+  for (const JsonDocument& entry : json["entries"]) {
+    int number = entry["entry"].get<int>();
+    std::string expected = number == 0 ? "entry-0.bin" : "Fotos/bild-" + std::to_string(number) + ".txt";
+    EXPECT_EQ(entry["path"], expected);
+    written += entry["written"] == archive.data[size_t(number)].size();
+  }
+  EXPECT_EQ(written, archive.rows.size());
+  for (size_t row = 1; row < archive.rows.size(); row += 97) {
+    EXPECT_TRUE(Read("out/Fotos/bild-" + std::to_string(row) + ".txt") == archive.data[row]) << row;
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(Path("out")), fs::directory_iterator()), 2)
+      << "entry-0.bin and Fotos only";
+}
+
 TEST_F(PackToolRescue, PathsThatAreNotUtf8StillGiveADocument) {
   // The shell hands over bytes as they are; the document has U+FFFD for a
   // byte that is not UTF-8.

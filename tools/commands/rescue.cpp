@@ -201,6 +201,7 @@ class Rescue : public SalvageVisitor {
       for (const SalvageRange& range : skipped_) bytes += range.length;
       summary += "; " + Counted(skipped_.size(), "range", "ranges") + " skipped (" + Bytes(bytes) + ")";
     }
+    if (kept_ > 0) summary += "; " + Counted(kept_, "file", "files") + " already there with the same bytes kept";
     Say(summary);
     if (counts[1] + counts[2] > 0)
       Say("of the damaged and partial files, the bytes before the damage may be wrong too");
@@ -292,6 +293,7 @@ class Rescue : public SalvageVisitor {
     if (file.written) {
       rescued->written = size;
       rescued->path = file.path;
+      kept_ += file.kept ? 1 : 0;
       if (!file.inTheWay.empty()) Say(Name(*rescued) + ": " + file.inTheWay + "; written as " + file.path + " instead");
     } else if (!file.refused.empty()) {
       Say(Name(*rescued) + ": " + file.refused + "; nothing written");
@@ -369,6 +371,7 @@ class Rescue : public SalvageVisitor {
   uint64_t untried_ = 0;
   uint64_t badUnits_ = 0;
   int code_ = EXIT_OK;
+  size_t kept_ = 0;  // files a run before placed, found holding their entry's bytes
   Progress progress_;
   RescueFiles files_{request_.outputFolder};
 };

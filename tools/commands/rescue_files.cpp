@@ -90,6 +90,19 @@ TreeResult RescueFiles::WriteAt(const std::vector<std::string>& parts, const Hel
 RescuedFile RescueFiles::Placed(Held& held, TreeResult result) {
   RescuedFile file;
   std::vector<std::string>& parts = held.parts;
+  if (result.outcome == TreeOutcome::Exists) {
+    // A rerun into the folder of one that was stopped finds the files that
+    // one placed: one that holds exactly the entry's bytes is the entry's.
+    std::vector<std::string> names;
+    for (const std::string& part : parts) names.push_back(FileNameText(part));
+    std::string name = names.back();
+    names.pop_back();
+    if (tree_.Holds(names, name, held.bytes, held.size)) {
+      file.written = file.kept = true;
+      for (const std::string& part : parts) file.path += (file.path.empty() ? "" : "/") + part;
+      return file;
+    }
+  }
   std::string inTheWay = InTheWay(result);
   if (!inTheWay.empty()) {
     // A file in the way stays; the entry goes to the first free fallback

@@ -16,6 +16,7 @@
 // What became of an entry's file.
 struct RescuedFile {
   bool written = false;
+  bool kept = false;     // written: a file there before already held exactly its bytes (a rerun's)
   std::string path;      // where it was written, below the folder, "/" between the parts as given
   std::string inTheWay;  // what stood in its first name's way; "" when nothing did
   bool link = false;     // that was a link

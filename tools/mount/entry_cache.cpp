@@ -47,7 +47,7 @@ bool SpillBytes(PlatformFile file, const unsigned char* bytes, uint32_t size) {
   return true;
 }
 
-std::shared_ptr<DecodedEntry> EntryCache::Decode(const ArchiveFile* archive, uint32_t entry, bool inMemory) const {
+std::shared_ptr<DecodedEntry> EntryCache::Decode(const ArchiveFile* archive, uint32_t entry) const {
   ArchiveCursor* cursor = ArchiveCursorCreate(archive);
   const unsigned char* bytes = nullptr;
   ArchiveEntryInfo info{};
@@ -60,19 +60,32 @@ std::shared_ptr<DecodedEntry> EntryCache::Decode(const ArchiveFile* archive, uin
   decoded->size_ = info.unpackedSize;
   decoded->decoded_ = info.decoded;
   decoded->damaged_ = info.damaged != 0;
-  if (inMemory) {
-    // Kept in the cache with the entry: not the stream it came from.
-    ArchiveCursorKeepOnlyTheEntry(cursor);
-    decoded->cursor_ = cursor;
-    decoded->bytes_ = bytes;
-    return decoded;
-  }
-  // Only what the stream decoded goes to the file: a size claim larger than
-  // the stream costs no more than the stream.
+  // Kept in the cache with the entry: not the stream it came from.
+  ArchiveCursorKeepOnlyTheEntry(cursor);
+  decoded->cursor_ = cursor;
+  decoded->bytes_ = bytes;
+  return decoded;
+}
+
+std::shared_ptr<DecodedEntry> EntryCache::DecodeToFile(const ArchiveFile* archive, uint32_t entry) const {
+  ArchiveEntryPlace place{};
+  if (ArchiveFileEntryPlace(archive, entry, &place) == 0) return nullptr;
+  std::shared_ptr<DecodedEntry> decoded(new DecodedEntry);
+  decoded->size_ = place.unpackedSize;
   decoded->spill_ = PlatformFileCreateUnnamed();
-  bool spilt = decoded->spill_ != PLATFORM_FILE_INVALID && SpillBytes(decoded->spill_, bytes, info.decoded);
-  ArchiveCursorFree(cursor);
-  return spilt ? decoded : nullptr;
+  const uint32_t size = place.unpackedSize;
+  PlatformMapping view;
+  ArchiveEntryInfo info{};
+  bool made = decoded->spill_ != PLATFORM_FILE_INVALID && PlatformFileResize(decoded->spill_, size) &&
+              (size == 0 || PlatformFileMap(decoded->spill_, 0, size, true, &view)) &&
+              ArchiveFileDecodeEntry(archive, entry, size == 0 ? nullptr : view.data, size, nullptr, &info) != 0;
+  PlatformFileUnmap(&view, false);
+  if (!made) return nullptr;
+  decoded->decoded_ = info.decoded;
+  decoded->damaged_ = info.damaged != 0;
+  // Only what the stream decoded stays on the disk: a size claim larger than
+  // the stream costs its room only while it decodes.
+  return PlatformFileResize(decoded->spill_, info.decoded) ? decoded : nullptr;
 }
 
 void EntryCache::Stop() {
@@ -191,7 +204,7 @@ std::shared_ptr<DecodedEntry> EntryCache::Get(const ArchiveFile* archive, uint32
     made = DecodeBeside(archive, entry, uint32_t(size));
   } else {
     hold.unlock();
-    made = Decode(archive, entry, inMemory);
+    made = inMemory ? Decode(archive, entry) : DecodeToFile(archive, entry);
   }
   hold.lock();
   Slot& after = slots_[key];  // the map's nodes stay where they are

@@ -13,10 +13,10 @@
 // and then the reading.
 #pragma once
 
-#include <condition_variable>
-#include <deque>
-#include <cstdint>
 #include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
 #include <list>
 #include <map>
 #include <memory>
@@ -110,7 +110,11 @@ class EntryCache {
     bool inKept = false;
   };
 
-  std::shared_ptr<DecodedEntry> Decode(const ArchiveFile* archive, uint32_t entry, bool inMemory) const;
+  std::shared_ptr<DecodedEntry> Decode(const ArchiveFile* archive, uint32_t entry) const;
+  // An entry that does not fit in memory: decoded straight into its
+  // temporary file, mapped, so that none of its decoded bytes is the
+  // process's own memory (only its stream is, while it decodes).
+  std::shared_ptr<DecodedEntry> DecodeToFile(const ArchiveFile* archive, uint32_t entry) const;
   // The entry, its bytes to be decoded on a thread of the cache; null when
   // there is no memory for them.
   std::shared_ptr<DecodedEntry> DecodeBeside(const ArchiveFile* archive, uint32_t entry, uint32_t size);

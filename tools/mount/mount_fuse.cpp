@@ -238,8 +238,11 @@ int ReadOpen(const Mount& mount, const OpenFile& file, char* buffer, size_t size
                : -EIO;
   }
   if (node.stored) {
+    // Read from the archive's file at each read: asked after the read, so
+    // that bytes written over the entry meanwhile are never handed out.
     const ArchiveFile* archive = mount.archives[node.archive].file;
-    return ArchiveFileReadEntryData(archive, node.entry, uint64_t(offset), buffer, length, &done) != 0 && done == length
+    return ArchiveFileReadEntryData(archive, node.entry, uint64_t(offset), buffer, length, &done) != 0 &&
+                   done == length && !ArchiveFileChanged(archive)
                ? int(done)
                : -EIO;
   }

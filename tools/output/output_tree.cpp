@@ -1,6 +1,7 @@
 #include "tools/output/output_tree.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "platform/staged_file.h"
 #include "tools/cli/cli.h"
@@ -40,12 +41,16 @@ struct OutputTree::Way {
   std::vector<std::string> names;  // of the folders below the user's
   uint64_t volume = UINT64_MAX;    // of the deepest folder; UINT64_MAX for the user's folder
 
-  ~Way() { Close({}, false); }
+  ~Way() { Close(names, false); }
   // Closes them, deepest first; removeMade: removes those made (when empty).
+  // Those made leave the interrupt's list before the folder they are in
+  // closes.
   void Close(const std::vector<std::string>& names, bool removeMade) {
     for (size_t i = open.size(); i-- > 0;) {
       PlatformFolderClose(open[i]);
-      if (removeMade && i > 0 && made[i]) PlatformFolderRemoveBelow(open[i - 1], names[i - 1].c_str());
+      if (i == 0 || !made[i]) continue;
+      PlatformKeepFolderOnInterrupt(open[i - 1], names[i - 1].c_str());
+      if (removeMade) PlatformFolderRemoveBelow(open[i - 1], names[i - 1].c_str());
     }
     open.clear();
     made.clear();
@@ -88,7 +93,16 @@ TreeResult OutputTree::Open(const std::vector<std::string>& folders, bool make, 
   for (size_t i = 0; i < folders.size(); i++) {
     bool made = false;
     PlatformNameKind kind = PlatformNameKind::Missing;
-    PlatformFolder below = PlatformFolderOpenBelow(way->open.back(), folders[i].c_str(), make, &made, &kind);
+    PlatformFolder above = way->open.back();
+    const char* name = folders[i].c_str();
+    PlatformFolder below = PlatformFolderOpenBelow(above, name, false, &made, &kind);
+    if (below == nullptr && make && kind == PlatformNameKind::Missing) {
+      // A folder this run makes is on the interrupt's list before it is
+      // made, so that an interrupt leaves it only when it holds files.
+      bool listed = PlatformRemoveFolderOnInterrupt(above, name);
+      below = PlatformFolderOpenBelow(above, name, true, &made, &kind);
+      if (listed && !made) PlatformKeepFolderOnInterrupt(above, name);
+    }
     if (below != nullptr) {
       way->open.push_back(below);
       way->made.push_back(made);
@@ -146,6 +160,27 @@ TreeResult OutputTree::Check(const std::vector<std::string>& folders, const std:
   TreeResult result = Open(folders, false, &way);
   if (result.outcome != TreeOutcome::Written || way.open.size() != folders.size() + 1) return result;
   return AtTarget(way.open.back(), target, replace);
+}
+
+bool OutputTree::Holds(const std::vector<std::string>& folders, const std::string& name, const void* bytes,
+                       size_t size) const {
+  Way way;
+  if (Open(folders, false, &way).outcome != TreeOutcome::Written || way.open.size() != folders.size() + 1) {
+    return false;
+  }
+  PlatformFile file = PlatformFileOpenReadBelow(way.open.back(), name.c_str());
+  if (file == PLATFORM_FILE_INVALID) return false;
+  uint64_t length = 0;
+  bool same = PlatformFileSize(file, &length) && length == size;
+  std::vector<unsigned char> piece(std::min<size_t>(size, size_t(1) << 20));
+  for (size_t at = 0; same && at < size;) {
+    uint32_t wanted = uint32_t(std::min(piece.size(), size - at)), done = 0;
+    same = PlatformFileReadAt(file, at, piece.data(), wanted, &done) && done == wanted &&
+           memcmp(piece.data(), static_cast<const unsigned char*>(bytes) + at, wanted) == 0;
+    at += wanted;
+  }
+  PlatformFileClose(file);
+  return same;
 }
 
 TreeResult OutputTree::Write(const std::vector<std::string>& folders, const std::string& name, const void* bytes,
@@ -353,9 +388,12 @@ bool MakeFolders(const std::string& path, std::string* error, std::vector<std::s
       *error = QuotedPath(folder) + " is not a folder";
       return false;
     }
-    // Made meanwhile by another is as good.
+    // On the interrupt's list before it is made, to be removed when an
+    // interrupt leaves it empty; made meanwhile by another is as good.
+    bool listed = PlatformRemoveFolderOnInterrupt(nullptr, folder.c_str());
     if (!PlatformFolderMake(folder.c_str())) {
       std::string why = SystemErrorText();
+      if (listed) PlatformKeepFolderOnInterrupt(nullptr, folder.c_str());
       if (PlatformPathKind(folder.c_str(), &size) != PlatformNameKind::Folder) {
         *error = QuotedPath(folder) + ": " + why;
         return false;

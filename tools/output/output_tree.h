@@ -53,6 +53,9 @@ class OutputTree {
   // anything: Written when nothing stands in the way (also when the folders
   // are missing, or cannot be made: Write says so).
   TreeResult Check(const std::vector<std::string>& folders, const std::string& name, bool replace) const;
+  // Whether the file name below folders (reached as writes reach it) holds
+  // exactly size bytes and they are these: a file a run before wrote.
+  bool Holds(const std::vector<std::string>& folders, const std::string& name, const void* bytes, size_t size) const;
   // Makes the missing folders and writes the file, complete or not at all:
   // it is written under a temporary name beside the target, through to the
   // disk, then moved into place. replace: a file that was there before the
