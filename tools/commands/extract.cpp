@@ -289,8 +289,7 @@ class StreamedTarget {
 
  private:
   PlatformFile Open() {
-    if (!job_.name.empty() && run_.request.hasOutputFolder &&
-        !run_.MakeOutputFolder(&makeError_, &made_)) {
+    if (!job_.name.empty() && run_.request.hasOutputFolder && !run_.MakeOutputFolder(&makeError_, &made_)) {
       return PLATFORM_FILE_INVALID;
     }
     if (job_.name.empty()) {
@@ -446,20 +445,44 @@ int RunExtract(const PackToolRequest& request) {
       if (PlanTarget(run, row, &job)) jobs.push_back(job);
     }
     std::vector<bool> done(jobs.size(), false);
+    std::vector<size_t> jobOfRow(rows.size(), SIZE_MAX);
+    for (size_t i = 0; i < jobs.size(); i++) {
+      if (jobs[i].row < rows.size()) jobOfRow[jobs[i].row] = i;
+    }
+    size_t guessed = 0;
     WalkPastDamage(request.archive, rows.size(), indexSound, [&](const WalkedEntry& entry) {
       found = entry.number + 1;
-      for (size_t i = 0; i < jobs.size(); i++) {
-        if (jobs[i].row != entry.number) continue;
-        deliver(jobs[i], entry.facts, entry.bytes, entry.how);
+      const EntryNaming& naming = entry.naming;
+      bool named = naming.from != NameFrom::None && naming.row < rows.size();
+      if (named && jobOfRow[naming.row] != SIZE_MAX) {
+        size_t i = jobOfRow[naming.row];
+        ExtractJob job = jobs[i];
+        if (naming.from != NameFrom::Index) report.NamedFrom(job.row, NameFromWord(naming.from));
+        // A name that is a guess never stands where the proven ones do:
+        // its file goes below a folder that says so.
+        if (naming.from == NameFrom::Guess && !job.name.empty()) {
+          job.folders.insert(job.folders.begin(), UNPROVEN_FOLDER);
+          std::vector<std::string> names = job.folders;
+          names.push_back(job.name);
+          job.target = run.tree.PathOf(names, names.size());
+          guessed++;
+        }
+        deliver(job, entry.facts, entry.bytes, entry.how);
         done[i] = true;
       }
       ExtractJob job;
       // Of a damaged index, --all also takes the entries its trusted rows do not reach.
-      if (request.all && !indexSound && entry.number >= rows.size() && PlanTarget(run, entry.number, &job)) {
+      if (request.all && !indexSound && !named && entry.number >= rows.size() && PlanTarget(run, entry.number, &job)) {
         deliver(job, entry.facts, entry.bytes, entry.how);
       }
       return true;
     });
+    if (guessed > 0 && !request.quiet) {
+      run.Settle();
+      Complain(ShownPath(request.archive) + ": " + Counted(guessed, "entry", "entries") +
+               " past the damage could not be named for sure: each is written below " + UNPROVEN_FOLDER +
+               "/ under the name of the row it most likely is");
+    }
     run.Settle();
     for (size_t i = 0; i < jobs.size(); i++) {
       if (done[i]) continue;
@@ -490,8 +513,7 @@ int RunExtract(const PackToolRequest& request) {
   run.Settle();
   std::string unsynced;
   if (!run.tree.Finish(&unsynced)) {
-    Complain("the files written may not all be on the disk yet: the system could not write their folders: " +
-             unsynced);
+    Complain("the files written may not all be on the disk yet: the system could not write their folders: " + unsynced);
     run.code = ExitWorst(run.code, EXIT_WRITE);
   }
   // Entries that no row of a sound index names are not extracted: say so.

@@ -67,12 +67,15 @@ int VerifyOne(const PackToolRequest& request, const std::string& path, JsonDocum
     }
   };
   if (!plain.trouble.empty()) {
-    WalkPastDamage(path, session.Rows().size(), indexSound, [&](const WalkedEntry& walked) {
-      if (isChosen(walked.number)) judge(EntryName(walked.number, rows), walked.facts, walked.how);
-      progress.Update(0);
-      entry = walked.number + 1;
-      return true;
-    });
+    WalkPastDamage(
+        path, session.Rows().size(), indexSound,
+        [&](const WalkedEntry& walked) {
+          if (isChosen(walked.number)) judge(EntryName(walked.number, rows), walked.facts, walked.how);
+          progress.Update(0);
+          entry = walked.number + 1;
+          return true;
+        },
+        false);
     outcome = EntryOutcome::End;
   }
   // The chosen entries are decoded ahead on every thread asked for; the

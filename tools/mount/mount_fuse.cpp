@@ -372,6 +372,7 @@ int AddArchive(Mount& mount, const std::string& path, bool ownFolder) {
       }
       uint64_t end = 0;
       bool spilt = true;
+      source.naming.given = true;
       WalkPastDamage(path, source.rows.size(), source.indexSound, [&](const WalkedEntry& entry) {
         const EntryFacts& facts = entry.facts;
         bool damaged = facts.damaged || entry.state != SalvageState::Sound;
@@ -380,10 +381,18 @@ int AddArchive(Mount& mount, const std::string& path, bool ownFolder) {
         archive.walkedEntries.push_back(WalkedBytes{end, facts.decoded, damaged || facts.decoded < size});
         // Nothing recovered: extract writes nothing for it, so it is no file.
         source.entries.push_back(MountEntry{size, false, !(damaged && facts.decoded == 0)});
+        source.naming.entries.push_back(entry.naming);
         spilt = SpillBytes(archive.walked, entry.bytes, facts.decoded);
         end += facts.decoded;
         return spilt;
       });
+      size_t guessed = 0;
+      for (const EntryNaming& naming : source.naming.entries) guessed += naming.from == NameFrom::Guess ? 1 : 0;
+      if (guessed > 0) {
+        Complain(ShownPath(path) + ": " + Counted(guessed, "entry", "entries") +
+                 " past the damage could not be named for sure: shown below " + UNPROVEN_FOLDER +
+                 "/ under the name of the row each most likely is");
+      }
       if (!spilt) {
         Complain(ShownPath(path) + ": its entries would not go to a temporary file: " + SystemErrorText());
         PlatformFileClose(archive.walked);
