@@ -34,8 +34,10 @@ struct WalkedPlace {
 };
 
 // Whether the walk's entry stands where its numbering may have slipped.
+// (A last entry cut short stands where the entries before it end: only
+// the end is not whole.)
 inline bool SalvageBreaksOrder(const SalvagedEntry& entry) {
-  return entry.rangeTaken || entry.cutShort || entry.sizeUnknown || entry.zeroed;
+  return entry.rangeTaken || entry.sizeUnknown || entry.zeroed;
 }
 
 struct EntryNaming {

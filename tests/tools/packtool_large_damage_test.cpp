@@ -79,7 +79,9 @@ TEST_F(PackToolLargeDamage, NoFileTakesAnotherFilesNameAndNoneOutsideTheDamageIs
       EXPECT_EQ(tally.wrong, 0u);
       EXPECT_EQ(tally.guessed, guessedSaid) << "every file below names-unproven is said to be a guess";
       for (size_t row = 1; row < size; row++) {
-        if (mustComeBack(row)) EXPECT_TRUE(tally.rightRows[row]) << "extract, row " << row;
+        if (mustComeBack(row)) {
+          EXPECT_TRUE(tally.rightRows[row]) << "extract, row " << row;
+        }
       }
 
       run = Run({"rescue", "damaged.zip", "-d", "out", "--json"});
@@ -97,7 +99,9 @@ TEST_F(PackToolLargeDamage, NoFileTakesAnotherFilesNameAndNoneOutsideTheDamageIs
       EXPECT_EQ(tally.wrong, 0u);
       EXPECT_EQ(tally.guessed, guessedSaid);
       for (size_t row = 1; row < size; row++) {
-        if (mustComeBack(row)) EXPECT_TRUE(tally.rightRows[row]) << "rescue, row " << row;
+        if (mustComeBack(row)) {
+          EXPECT_TRUE(tally.rightRows[row]) << "rescue, row " << row;
+        }
       }
     }
   }

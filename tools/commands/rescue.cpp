@@ -53,6 +53,10 @@ class Rescue : public SalvageVisitor {
     if (entry.number == 0) TakeRows(entry);
     if (!selected_) Select();
     EntryNaming naming = names_.Of(entry.number);
+    if (!names_.surveyedAll && entry.number >= names_.naming.size()) {
+      brokeOrder_ = brokeOrder_ || SalvageBreaksOrder(entry);
+      naming = EntryNaming{brokeOrder_ ? NameFrom::Guess : NameFrom::Index, entry.number};
+    }
     bool hasRow = naming.from != NameFrom::None && naming.row < rows_.size();
     if (!Chosen(hasRow ? naming.row : entry.number, hasRow)) {
       progress_.Update(entry.offset);
@@ -373,6 +377,7 @@ class Rescue : public SalvageVisitor {
   WalkNames names_;
   std::vector<bool> namedRows_;  // rows an entry found answers
   size_t guessed_ = 0;           // files written under names that are guesses
+  bool brokeOrder_ = false;      // unsurveyed: an entry so far broke the order of the entries
   bool choosing_;                // rows, names or patterns choose the entries written
   bool selected_ = false;
   std::vector<uint32_t> chosen_;  // ascending
@@ -437,8 +442,11 @@ int RunRescue(const PackToolRequest& request) {
   SalvageReads reads = request.everyUnit ? SalvageReads::EveryUnit : SalvageReads::Stretches;
   // Names are proven by a walk of their own before the files are written,
   // unless the plain reading of the headers holds together.
+  // With --every-unit, where each slow read counts, the archive is read
+  // once: the names past the first damage that breaks the order are guesses.
   WalkNames names;
-  if (!NamesFromPlainReading(request.archive, &names) &&
+  names.surveyedAll = false;
+  if (!request.everyUnit && !NamesFromPlainReading(request.archive, &names) &&
       !SurveyNames(request.archive, -1, false, reads, JobsFor(request.jobs), &names)) {
     Complain(ShownPath(request.archive) + ": cannot be opened: " + SystemErrorText());
     return EXIT_ARCHIVE;

@@ -15,8 +15,11 @@ class Survey : public SalvageVisitor {
     if (entry.number == 0 && fromIndex_) TakeRows(entry);
     places.push_back(WalkedPlace{SalvageBreaksOrder(entry), entry.unpackedSize == 0 && entry.packedSize == 0});
     lastCutShort_ = entry.cutShort;
-    return true;
+    return !refused_;
   }
+  // On a failing disk every refused read may take seconds: the survey ends
+  // at the first, and the entries after it are named by guess.
+  void Refused(uint64_t) override { refused_ = true; }
   void Skipped(const SalvageRange& range) override {
     if (range.offset + range.length >= fileSize_) reachesEnd_ = true;
   }
@@ -26,7 +29,8 @@ class Survey : public SalvageVisitor {
     WalkNames names;
     names.rows = rows_;
     names.indexSound = indexSound_;
-    names.naming = NameEntries(places, rows_, indexSound_, !reachesEnd_ && !lastCutShort_);
+    names.naming = NameEntries(places, rows_, indexSound_, !reachesEnd_ && !lastCutShort_ && !refused_);
+    names.surveyedAll = !refused_;
     return names;
   }
 
@@ -45,6 +49,7 @@ class Survey : public SalvageVisitor {
   bool indexSound_;
   uint64_t fileSize_;
   bool reachesEnd_ = false;
+  bool refused_ = false;
   bool lastCutShort_ = false;
 };
 

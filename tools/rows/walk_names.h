@@ -20,8 +20,13 @@ struct WalkNames {
   std::vector<EntryNaming> naming;  // one per entry the walk found
   uint64_t rows = 0;
   bool indexSound = false;
+  bool surveyedAll = true;  // false: the survey ended early (a read refused); the entries after it are guesses
 
-  EntryNaming Of(uint32_t entry) const { return entry < naming.size() ? naming[entry] : EntryNaming{}; }
+  EntryNaming Of(uint32_t entry) const {
+    if (entry < naming.size()) return naming[entry];
+    if (!surveyedAll && entry < rows) return EntryNaming{NameFrom::Guess, entry};
+    return EntryNaming{};
+  }
   // The entry whose naming gives row, or false.
   bool EntryOf(uint32_t row, uint32_t* entry) const;
   size_t Count(NameFrom from) const;
