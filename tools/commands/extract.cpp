@@ -368,11 +368,13 @@ int RunExtract(const PackToolRequest& request) {
                      StreamedTarget* streamed = nullptr) {
     uint32_t row = job.row;
     std::string reason = how.empty() ? std::string(DAMAGED_STREAM) : how;
-    if (facts.damaged && (!request.force || facts.decoded == 0)) {
+    // With --force a damaged entry is written as far as it decoded, even
+    // when that is nothing (the restore tool exports it so).
+    if (facts.damaged && !request.force) {
       if (streamed != nullptr) streamed->Drop();
       run.Settle();
-      Complain(RowName(row, rows) + ": damaged entry: " + reason + "; nothing written" +
-               (facts.decoded == 0 ? "" : " (--force writes it)"));
+      Complain(RowName(row, rows) + ": damaged entry: " + reason + "; nothing written (--force writes " +
+               (facts.decoded == 0 ? "it as an empty file)" : "what was decoded)"));
       report.Damaged(row, run.Text(row), reason, "", 0);
       run.code = ExitWorst(run.code, EXIT_DAMAGED);
       return;

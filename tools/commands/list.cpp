@@ -107,7 +107,7 @@ int ListOne(const PackToolRequest& request, const std::string& path, JsonDocumen
   std::vector<ListedRow> walked;
   size_t walkedEntries = 0;
   if (plain.trouble.empty()) {
-    problems = EndProblems(plain.end, session, uint32_t(entries.size()), rows);
+    problems = EndProblems(plain.end, session, uint32_t(entries.size()), rows, index.state == IndexState::Sound);
   } else {
     WalkedListing listing = ListPastDamage(path, session, index, plain);
     problems = std::move(listing.problems);

@@ -45,6 +45,7 @@ class Rescue : public SalvageVisitor {
  public:
   Rescue(const PackToolRequest& request, uint64_t archiveSize, WalkNames names)
       : request_(request),
+        archiveSize_(archiveSize),
         names_(std::move(names)),
         choosing_(!request.rows.empty() || !request.names.empty() || !request.patterns.empty()),
         progress_("rescuing", request.quiet ? 0 : archiveSize) {}
@@ -52,6 +53,13 @@ class Rescue : public SalvageVisitor {
   bool Entry(const SalvagedEntry& entry) override {
     if (entry.number == 0) TakeRows(entry);
     if (!selected_) Select();
+    seen_ = entry.number + 1;
+    // A last entry cut short past the entry of a sound index's last row:
+    // bytes appended to a whole backup, no file of it.
+    if (entry.cutShort && PastLastRow(entry.number)) {
+      Trailing(uint64_t(archiveSize_ - entry.offset));
+      return true;
+    }
     EntryNaming naming = names_.Of(entry.number);
     if (!names_.surveyedAll && entry.number >= names_.naming.size()) {
       brokeOrder_ = brokeOrder_ || SalvageBreaksOrder(entry);
@@ -84,9 +92,7 @@ class Rescue : public SalvageVisitor {
     if (entry.state != SalvageState::Sound) {
       how = std::string(SalvageStateName(entry.state, entry.checked));
       if (entry.state != SalvageState::Lost) {
-        how += ", " + std::to_string(entry.FromFile()) +
-               (entry.sizeUnknown ? " bytes (its size is not known)"
-                                  : " of " + std::to_string(entry.unpackedSize) + " bytes");
+        how += ", " + RecoveredSaid(entry);
       }
       if (entry.cutShort) how += ", its data runs past the end of the file";
       if (entry.rangeTaken) how += ", taken from the skipped range";
@@ -127,6 +133,10 @@ class Rescue : public SalvageVisitor {
   }
 
   void Skipped(const SalvageRange& range) override {
+    if (range.offset + range.length == archiveSize_ && range.length < 8 && PastLastRow(seen_)) {
+      Trailing(range.length);
+      return;
+    }
     files_.Settle();  // the entries before it are said first
     skipped_.push_back(range);
     code_ = ExitWorst(code_, EXIT_DAMAGED);
@@ -243,6 +253,13 @@ class Rescue : public SalvageVisitor {
     if (!choosing_) return true;
     if (!hasRow && row < rows_.size()) return false;
     return std::binary_search(chosen_.begin(), chosen_.end(), row);
+  }
+
+  bool PastLastRow(uint32_t entry) const { return indexSound_ && !rows_.empty() && entry >= rows_.size(); }
+  void Trailing(uint64_t bytes) {
+    files_.Settle();
+    Say(Bytes(bytes) + " after the entry of the last row hold no entry (padding, or bytes appended): every row " +
+        "has its entry");
   }
 
   // Where the file holds zeros for bytes that could not be read.
@@ -374,6 +391,8 @@ class Rescue : public SalvageVisitor {
   }
 
   const PackToolRequest& request_;
+  uint64_t archiveSize_;
+  uint32_t seen_ = 0;  // entries the walk gave so far
   WalkNames names_;
   std::vector<bool> namedRows_;  // rows an entry found answers
   size_t guessed_ = 0;           // files written under names that are guesses

@@ -114,7 +114,10 @@ int VerifyOne(const PackToolRequest& request, const std::string& path, JsonDocum
            EXIT_ROW);
   }
   if (plain.trouble.empty()) {
-    for (const std::string& problem : EndProblems(outcome, session, entryCount, rows)) report(problem, EXIT_DAMAGED);
+    std::vector<std::string> notes;
+    for (const std::string& problem : EndProblems(outcome, session, entryCount, rows, indexSound, &notes))
+      report(problem, EXIT_DAMAGED);
+    for (const std::string& note : notes) Complain(ShownPath(path) + ": " + note);
   } else if (entryCount < rows.size()) {
     report(RowsLostSaid(entryCount, rows.size()), EXIT_DAMAGED);
   }

@@ -106,8 +106,7 @@ class ArchiveSession {
   bool StartCursor();
   EntryOutcome Missed(EntryFacts* facts);
   EntryOutcome ReadHere(EntryFacts* facts, const unsigned char** bytes, ArchiveEntrySink* sink, bool* streamed);
-  EntryOutcome NextDecodedAhead(EntryFacts* facts, const unsigned char** bytes, ArchiveEntrySink* sink,
-                                bool* streamed);
+  EntryOutcome NextDecodedAhead(EntryFacts* facts, const unsigned char** bytes, ArchiveEntrySink* sink, bool* streamed);
   void CutRows(const unsigned char* bytes, size_t size);
 
   ArchiveFile* archive_ = nullptr;

@@ -55,9 +55,7 @@ class Walker : public SalvageVisitor {
     if (entry.state != SalvageState::Sound) {
       walked.how = SalvageStateName(entry.state, entry.checked);
       if (entry.state != SalvageState::Lost) {
-        walked.how += ", " + std::to_string(entry.FromFile()) +
-                      (entry.sizeUnknown ? " bytes (its size is not known)"
-                                         : " of " + std::to_string(entry.unpackedSize) + " bytes");
+        walked.how += ", " + RecoveredSaid(entry);
       }
       if (entry.cutShort) {
         walked.how += std::string(", ") + CUT_SHORT;
@@ -84,6 +82,15 @@ class Walker : public SalvageVisitor {
 };
 
 }  // namespace
+
+std::string RecoveredSaid(const SalvagedEntry& entry) {
+  std::string got = std::to_string(entry.FromFile());
+  if (entry.sizeUnknown) return got + " bytes (its size is not known)";
+  // Bytes taken past a header that was wrong can be more than it claims.
+  if (entry.FromFile() > entry.unpackedSize)
+    return got + " bytes (its header claims " + std::to_string(entry.unpackedSize) + ")";
+  return got + " of " + std::to_string(entry.unpackedSize) + " bytes";
+}
 
 PlainReading ReadPlainly(ArchiveSession& session, const OpenedIndex& index) {
   PlainReading plain;

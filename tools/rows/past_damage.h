@@ -49,6 +49,10 @@ struct WalkedEntry {
 bool WalkPastDamage(const std::string& path, size_t rows, bool indexSound,
                     const std::function<bool(const WalkedEntry&)>& each, bool named = true);
 
+// How many bytes of the entry were recovered, against its size where its
+// header gives one: "61174 of 65536 bytes".
+std::string RecoveredSaid(const SalvagedEntry& entry);
+
 // The line that says why the entries were found by looking past the damage.
 std::string PastDamageSaid(const PlainReading& plain);
 

@@ -13,6 +13,9 @@ class Survey : public SalvageVisitor {
 
   bool Entry(const SalvagedEntry& entry) override {
     if (entry.number == 0 && fromIndex_) TakeRows(entry);
+    // Bytes appended after the entry of a sound index's last row are no
+    // entry, and the end stays whole.
+    if (entry.cutShort && indexSound_ && rows_ > 0 && entry.number >= rows_) return true;
     places.push_back(WalkedPlace{SalvageBreaksOrder(entry), entry.unpackedSize == 0 && entry.packedSize == 0});
     lastCutShort_ = entry.cutShort;
     return !refused_;
