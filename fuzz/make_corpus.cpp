@@ -90,6 +90,14 @@ int WriteDamagedArchives(const fs::path& root) {
   archives.emplace_back("empty-files", empty.bytes);
   archives.emplace_back("bad-packed-size", many.BadPackedSize(8));
   archives.emplace_back("thrash", ThrashArchive((64 << 10) - 16));  // within the fuzz inputs; the window is larger
+  // The damages the tests try on backups of thousands of files, on as many
+  // small files as the fuzz inputs' 64 KiB hold (the large backups do not).
+  RowArchive small = LargeBackup(90);
+  for (const LargeDamage& damage : LargeDamages(small)) {
+    std::string name = std::string("many-files-") + damage.what;
+    std::replace(name.begin(), name.end(), ' ', '-');
+    if (damage.bytes.size() <= (64u << 10)) archives.emplace_back(name, damage.bytes);
+  }
 
   int count = 0;
   for (const auto& [name, archive] : archives) {
