@@ -8,6 +8,7 @@
 
 #include "file/file.h"
 #include "pack/other_kinds.h"
+#include "pack/row_plausible.h"
 #include "pack/salvage.h"
 #include "tools/cli/cli.h"
 #include "tools/commands/commands.h"
@@ -296,6 +297,15 @@ class Rescue : public SalvageVisitor {
       size_t next = LineTextNext(index.bytes, size, at, &length);
       rows_.emplace_back(reinterpret_cast<const char*>(index.bytes) + at, length);
       at = next;
+    }
+    // A damaged index's lines are no rows from the first that is no plausible path.
+    if (!indexSound_) {
+      size_t plausible = PlausibleRowsFromStart(rows_);
+      if (plausible < rows_.size()) {
+        Say("the index is damaged: line " + std::to_string(plausible) +
+            " and those after it are no plausible paths; their entries are written as entry-N.bin");
+        rows_.resize(plausible);
+      }
     }
     namedRows_.assign(rows_.size(), false);
   }
