@@ -209,7 +209,7 @@ class Finder {
   std::vector<std::string> patterns_;  // Windows-1252
   std::vector<std::string> typed_;     // each as typed
   std::vector<bool> used_;             // whether each matched a row
-  std::vector<std::string> paths_;     // of the archives searched
+  std::vector<std::string> paths_;  // of the archives searched
   JsonDocument records_ = JsonDocument::array();
   std::vector<FoundText> texts_;
   std::unordered_map<std::string, size_t> byText_;
