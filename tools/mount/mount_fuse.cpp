@@ -379,8 +379,9 @@ int AddArchive(Mount& mount, const std::string& path, bool ownFolder) {
         // Sized as its header says, when it says; never below what was decoded.
         uint32_t size = entry.sizeKnown ? std::max(facts.unpackedSize, facts.decoded) : facts.decoded;
         archive.walkedEntries.push_back(WalkedBytes{end, facts.decoded, damaged || facts.decoded < size});
-        // Nothing recovered: extract writes nothing for it, so it is no file.
-        source.entries.push_back(MountEntry{size, false, !(damaged && facts.decoded == 0)});
+        // Nothing recovered: extract --force writes it as an empty file, so
+        // it is a file here too, whose first read fails.
+        source.entries.push_back(MountEntry{size, false});
         source.naming.entries.push_back(entry.naming);
         spilt = SpillBytes(archive.walked, entry.bytes, facts.decoded);
         end += facts.decoded;
