@@ -97,6 +97,14 @@ int WriteDamagedArchives(const fs::path& root) {
   flipEntry[offsets[2] + 8 + 40] ^= 0x01;  // one flipped bit in a compressed entry's stream
   flipEntry[offsets[4] + 8 + 12] ^= 0x40;  // and one in the last
   archives.emplace_back("flip-entries", flipEntry);
+  // The damages the tests try on backups of thousands of files, on as many
+  // small files as the fuzz inputs' 64 KiB hold (the large backups do not).
+  RowArchive small = LargeBackup(90);
+  for (const LargeDamage& damage : LargeDamages(small)) {
+    std::string name = std::string("many-files-") + damage.what;
+    std::replace(name.begin(), name.end(), ' ', '-');
+    if (damage.bytes.size() <= (64u << 10)) archives.emplace_back(name, damage.bytes);
+  }
 
   int count = 0;
   for (const auto& [name, archive] : archives) {

@@ -179,9 +179,9 @@ class Walk {
 
   // Whether a header that holds up stands at `at`: plausible, or a last one
   // cut short.
-  bool Follows(uint64_t at) {
+  bool Follows(uint64_t at, bool far = false) {
     Header header{};
-    Looks looks = Check(at, &header);
+    Looks looks = Check(at, &header, far);
     return looks == Looks::Plausible || looks == Looks::CutShort;
   }
 
@@ -262,7 +262,13 @@ class Walk {
     for (const unsigned char* b; end < limit && (b = bytes_.At(end, 1)) != nullptr && *b == 0;) end++;
     uint64_t run = (end - at) / ARCHIVE_HEADER_SIZE;
     if (run > allowed) return false;
-    emptyUntil_ = at + run * ARCHIVE_HEADER_SIZE;
+    // Zeros over a header and into the data after it read as empty entries
+    // too: a run is empty files only where the archive goes on right after
+    // it (or ends), otherwise it is one damaged entry's worth, and the
+    // entries after it keep their numbers.
+    uint64_t after = at + run * ARCHIVE_HEADER_SIZE;
+    if (bytes_.Size() - after >= ARCHIVE_HEADER_SIZE && !Follows(after, true)) return false;
+    emptyUntil_ = after;
     return true;
   }
 

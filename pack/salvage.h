@@ -17,9 +17,11 @@
 // Zeros are the most common damage (a crash, a remapped sector), and eight
 // of them read as an empty entry. A run of empty headers is taken as empty
 // entries only as far as the index has rows left for them (see
-// SalvageVisitor::Expected), and an empty entry only when a plausible header
-// or the end follows it; a longer run is a suspect header, whose range is
-// lost, and a chain the search finds never starts at an empty header.
+// SalvageVisitor::Expected), and only when a plausible header or the end
+// follows the whole run (zeros over a header and into its data are one
+// damaged entry, not empty files); otherwise its first header is suspect,
+// whose range is lost, and a chain the search finds never starts at an
+// empty header.
 // A range that holds a stream decoding whole to its own size, with its
 // checksum matching, is a sound entry whose header was wrong. A last header whose data runs past the end of
 // the file is a last entry cut short, unless such a chain follows it: then it

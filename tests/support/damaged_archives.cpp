@@ -140,3 +140,52 @@ Bytes ThrashArchive(size_t size) {
   for (size_t i = 0; i < size; i++) archive[i] = block[i % 16];
   return archive;
 }
+
+Bytes RowArchive::ZeroedSector(size_t entry) const {
+  size_t from = offsets[entry] / 512 * 512;
+  return Zeroed({{from, 512}});
+}
+
+Bytes RowArchive::Zeroed(const std::vector<std::pair<size_t, size_t>>& spans) const {
+  Bytes damaged = bytes;
+  for (const auto& [from, length] : spans) {
+    std::fill(damaged.begin() + long(from), damaged.begin() + long(std::min(damaged.size(), from + length)), 0);
+  }
+  return damaged;
+}
+
+std::vector<bool> RowArchive::Touched(const std::vector<std::pair<size_t, size_t>>& spans) const {
+  std::vector<bool> touched(offsets.size(), false);
+  for (size_t entry = 0; entry < offsets.size(); entry++) {
+    size_t end = entry + 1 < offsets.size() ? offsets[entry + 1] : bytes.size();
+    for (const auto& [from, length] : spans) {
+      if (from < end && offsets[entry] < from + length) touched[entry] = true;
+    }
+  }
+  return touched;
+}
+
+RowArchive LargeBackup(size_t rowCount) {
+  std::vector<size_t> empty;
+  for (size_t at : {rowCount / 7, rowCount / 3, rowCount * 5 / 6}) {
+    size_t run = at % 2 == 0 ? 2 : 3;
+    for (size_t k = 0; k < run; k++) empty.push_back(at + k);
+  }
+  return RowArchive(rowCount, empty, 1000);
+}
+
+std::vector<LargeDamage> LargeDamages(const RowArchive& backup) {
+  size_t n = backup.offsets.size();
+  auto sector = [&](size_t entry) { return std::pair<size_t, size_t>{backup.offsets[entry] / 512 * 512, 512}; };
+  auto block = [&](size_t entry) { return std::pair<size_t, size_t>{backup.offsets[entry] / 4096 * 4096, 4096}; };
+  std::vector<LargeDamage> damages;
+  auto add = [&](const char* what, std::vector<std::pair<size_t, size_t>> spans) {
+    damages.push_back({what, backup.Zeroed(spans), spans});
+  };
+  add("one zeroed sector", {sector(n * 3 / 4)});
+  add("a zeroed 4 KiB block", {block(n * 9 / 10)});
+  size_t bad = n / 2;
+  damages.push_back({"one bad header", backup.BadPackedSize(bad), {{backup.offsets[bad], 8}}});
+  add("two damaged regions", {sector(n / 4), block(n * 2 / 3)});
+  return damages;
+}

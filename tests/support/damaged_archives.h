@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Text-like data with near and far repeats and some noise, so that every
@@ -58,7 +59,30 @@ struct RowArchive {
   std::vector<uint8_t> Spoilt(size_t entry) const;
   // The file cut `length` bytes after entry's header starts.
   std::vector<uint8_t> CutInside(size_t entry, size_t length) const;
+  // The 512-byte sector that holds entry's header, zeroed.
+  std::vector<uint8_t> ZeroedSector(size_t entry) const;
+  // Spans of zeros laid over the sound archive: [offset, length) pairs.
+  std::vector<uint8_t> Zeroed(const std::vector<std::pair<size_t, size_t>>& spans) const;
+  // The rows whose header or data lie in one of the spans, or past the end
+  // of `damaged` (a copy made of this archive): every other row's file can
+  // come back whole.
+  std::vector<bool> Touched(const std::vector<std::pair<size_t, size_t>>& spans) const;
 };
+
+// A backup of thousands of small files, as the damage tests at a real
+// backup's size and the benchmarks use it: `rowCount` rows of 1,000 to
+// 1,500 bytes each (every third stored), with runs of two and three empty
+// files in a row at a few places.
+RowArchive LargeBackup(size_t rowCount);
+
+// The damages the large backups are tried with, each at a place given as a
+// fraction of the archive's entries.
+struct LargeDamage {
+  const char* what;
+  std::vector<uint8_t> bytes;
+  std::vector<std::pair<size_t, size_t>> spans;  // the bytes spoilt
+};
+std::vector<LargeDamage> LargeDamages(const RowArchive& backup);
 
 // `size` bytes of a 16-byte block repeated: a compressed header claiming
 // 1 MiB + 257 bytes, its stream magic, and filler. Every 16th offset reads as

@@ -10,6 +10,8 @@
 #include "tests/support/damaged_archives.h"
 #include "tests/support/pack_writer.h"
 #include "tools/mount/entry_cache.h"
+#include "tools/mount/mount_tree.h"
+#include "tools/rows/walk_names.h"
 
 namespace {
 
@@ -146,6 +148,32 @@ TEST_F(MountCache, AnEntryOverTheBoundIsNeverDecodedInMemory) {
   EXPECT_EQ(cache.InMemoryBytes(), 0u);
   got.clear();
   PlatformFileDelete(name);
+}
+
+}  // namespace
+
+namespace {
+
+// Past damage, a file whose name is proven stands under its row's path, and
+// one whose name is a guess below names-unproven, never at the row's path.
+TEST(MountTreeNames, AGuessedNameStandsApart) {
+  MountSource source;
+  source.rows = {"C:\\Index.txt", "C:\\a.txt", "C:\\b.txt", "C:\\c.txt"};
+  source.entries.assign(4, MountEntry{5, true});
+  source.naming.given = true;
+  source.naming.entries = {{NameFrom::Index, 0}, {NameFrom::Index, 1}, {NameFrom::Guess, 2}, {NameFrom::Position, 3}};
+  MountTree tree;
+  std::vector<std::string> refused;
+  tree.AddArchive(MountTree::ROOT, 0, source, &refused);
+  EXPECT_TRUE(refused.empty());
+  EXPECT_NE(tree.Child(MountTree::ROOT, "a.txt"), MountTree::NONE);
+  EXPECT_NE(tree.Child(MountTree::ROOT, "c.txt"), MountTree::NONE);
+  EXPECT_EQ(tree.Child(MountTree::ROOT, "b.txt"), MountTree::NONE);
+  uint32_t unproven = tree.Child(MountTree::ROOT, "names-unproven");
+  ASSERT_NE(unproven, MountTree::NONE);
+  uint32_t guessed = tree.Child(unproven, "b.txt");
+  ASSERT_NE(guessed, MountTree::NONE);
+  EXPECT_EQ(tree.Node(guessed).entry, 2u);
 }
 
 }  // namespace

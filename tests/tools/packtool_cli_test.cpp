@@ -209,7 +209,8 @@ TEST_F(PackToolCli, EveryKindOfEntryRoundTrips) {
                                              {"text", "C:\\Daten\\balanced.txt"},
                                              {"unpackedSize", 40000},
                                              {"packedSize", EntryBytes(entries[2]).size()},
-                                             {"storage", "compressed"}}));
+                                             {"storage", "compressed"},
+                                             {"nameFrom", "index"}}));
 }
 
 TEST_F(PackToolCli, TargetsComeFromTheRowText) {

@@ -191,6 +191,7 @@ TEST_F(PackToolCli, AFileWrittenInTheRunIsNeverReplaced) {
   EXPECT_EQ(report["written"].size(), 3u);
   EXPECT_EQ(report["written"][0], (JsonDocument{{"row", 1},
                                                 {"text", "C:\\Alt\\Brief.txt"},
+                                                {"nameFrom", "index"},
                                                 {"target", fs::path("out/Alt/Brief.txt").make_preferred().string()},
                                                 {"size", 3}}));
   for (const char* list : {"kept", "refused", "damaged", "failed"})

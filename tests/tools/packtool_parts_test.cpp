@@ -263,8 +263,7 @@ TEST(PackToolCommandLine, RefusesWhatMakesNoSense) {
     Parse(arguments, false, &error);
     EXPECT_EQ(error, message);
   }
-  EXPECT_EQ(Parse({"list", "a.zip", "--match", "--match="}, true).patterns,
-            (std::vector<std::string>{"--match="}));
+  EXPECT_EQ(Parse({"list", "a.zip", "--match", "--match="}, true).patterns, (std::vector<std::string>{"--match="}));
   EXPECT_TRUE(Parse({"list", "a.zip", "--quiet"}, true).quiet);
   Parse({"extract", "a.zip", "1", "--quiet", "--json"}, false);
   Parse({"extract", "a.zip", "--all", "--match", "*"}, false);
@@ -329,6 +328,28 @@ TEST(PackToolCommandLine, HelpNamesEveryExitCode) {
   for (int code = 0; code <= 7; code++) {
     EXPECT_NE(help.find("  " + std::to_string(code) + "  "), std::string::npos) << code;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// 128 umlauts are 256 bytes of UTF-8: a name the Linux file system refuses.
+// It is shortened to fit, keeps its extension, and two such names stay apart.
+TEST(PackToolTarget, ANameTooLongForTheDiskIsShortenedToFit) {
+  std::string umlauts(128, '\xe4');
+  TargetPath first, second;
+  ASSERT_EQ(TargetFromRowPath("C:\\Daten\\" + umlauts + ".txt", false, &first), nullptr);
+  ASSERT_EQ(TargetFromRowPath("C:\\Daten\\" + umlauts + "b.txt", false, &second), nullptr);
+  EXPECT_LE(Windows1252ToUtf8(first.name).size(), 255u);
+  EXPECT_TRUE(first.name.ends_with(".txt"));
+  EXPECT_NE(first.name, second.name);
+  EXPECT_EQ(first.folders, std::vector<std::string>{"Daten"});
+  // On Windows a 1252 byte is one letter: 132 of them fit as they are.
+  ASSERT_EQ(TargetFromRowPath("C:\\" + umlauts + ".txt", true, &first), nullptr);
+  EXPECT_EQ(first.name, umlauts + ".txt");
+  ASSERT_EQ(TargetFromRowPath("C:\\" + std::string(300, 'a'), true, &first), nullptr);
+  EXPECT_EQ(first.name.size(), 255u);
 }
 
 }  // namespace

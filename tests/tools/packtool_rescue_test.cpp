@@ -11,7 +11,8 @@ const std::vector<std::string> ROWS = RescueSample().rows;
 struct Expected {
   int entry;
   const char* state;
-  const char* path;  // null: nothing written
+  const char* path;                // null: nothing written
+  const char* nameFrom = "index";  // "none" where row is ""
 };
 
 // An entry of rescue's document, every field in its order.
@@ -19,6 +20,7 @@ JsonDocument EntryJson(const Expected& e, const std::string& row, uint32_t size,
   return {{"entry", e.entry},
           {"row", row.empty() ? JsonDocument() : JsonDocument(e.entry)},
           {"text", row.empty() ? JsonDocument() : JsonDocument(row)},
+          {"nameFrom", row.empty() ? "none" : e.nameFrom},
           {"state", e.state},
           {"unpackedSize", size},
           {"written", written},
@@ -52,7 +54,7 @@ TEST_F(PackToolRescue, ASoundArchiveComesOutWhole) {
   Sample sample;
   ToolRun run = Rescue(sample.Build(true, true));
   EXPECT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_CONTAINS(run.err, "5 sound, 0 damaged, 0 partial, 0 lost");
+  EXPECT_CONTAINS(run.err, "4 sound, 1 unchecked, 0 damaged, 0 partial, 0 lost");
   EXPECT_EQ(json_["skipped"], JsonDocument::array());
   ExpectFile("entry-0.bin", sample.index);
   ExpectFile("Daten/brief.txt", sample.data[0]);
@@ -80,7 +82,7 @@ TEST_F(PackToolRescue, ADamagedIndexStillNamesWhatItDecodedWhole) {
   EXPECT_EQ(run.exitCode, 4);
   EXPECT_EQ(json_["entries"][0]["text"], "C:\\Index.txt");
   EXPECT_EQ(json_["entries"][0]["state"], "partial");
-  EXPECT_EQ(json_["entries"][1], EntryJson({1, "sound", "Daten/brief.txt"}, ROWS[1], uint32_t(sample.data[0].size()),
+  EXPECT_EQ(json_["entries"][1], EntryJson({1, "unchecked", "Daten/brief.txt"}, ROWS[1], uint32_t(sample.data[0].size()),
                                            sample.data[0].size()));
   EXPECT_EQ(json_["entries"][3], EntryJson({3, "sound", "entry-3.bin"}, "", 5000, 5000));
   EXPECT_TRUE(Read("out2/entry-3.bin") == sample.data[2]);
@@ -139,7 +141,7 @@ TEST_F(PackToolRescue, ACorruptedHeaderInTheMiddleIsPassedAndItsDataTaken) {
   EXPECT_CONTAINS(run.err, "sound, its header was wrong");
   ExpectFile("Daten/tabelle.csv", sample.data[1]);
   // The entries after it keep their numbers.
-  EXPECT_EQ(json_["entries"][3], EntryJson({3, "sound", "Bilder/bild.bmp"}, ROWS[3], 5000, 5000));
+  EXPECT_EQ(json_["entries"][3], EntryJson({3, "sound", "Bilder/bild.bmp", "position"}, ROWS[3], 5000, 5000));
   ExpectFile("notiz.txt", sample.data[3]);
 }
 

@@ -13,12 +13,23 @@ void Line(const std::string& text) {
   fwrite(line.data(), 1, line.size(), stderr);
 }
 
+constexpr const char* GUESS = "guess";
+
 }  // namespace
+
+const char* ExtractReport::NameFromOf(uint32_t row) const {
+  auto found = nameFrom_.find(row);
+  return found == nameFrom_.end() ? "index" : found->second;
+}
 
 void ExtractReport::Written(uint32_t row, const std::string& rowText, uint64_t size, const std::string& target) {
   written_.push_back({row, rowText, target, size, "", true});
   bytes_ += size;
-  if (lines_ && !json_) Line("row " + std::to_string(row) + "  " + std::to_string(size) + "  " + ShownPath(target));
+  if (lines_ && !json_) {
+    bool guess = std::string(NameFromOf(row)) == GUESS;
+    Line("row " + std::to_string(row) + "  " + std::to_string(size) + "  " + ShownPath(target) +
+         (guess ? "  (its name is a guess)" : ""));
+  }
 }
 
 void ExtractReport::Skipped(uint32_t row, const std::string& rowText, const std::string& target) {
@@ -58,14 +69,18 @@ void ExtractReport::Finish(int code) {
         summary += " (" + std::to_string(writtenDamaged_) + " of them written as far as decoded)";
     }
     if (!failed_.empty()) summary += ", " + std::to_string(failed_.size()) + " failed";
+    size_t guessed = 0;
+    for (const Item& item : written_) guessed += std::string(NameFromOf(item.row)) == GUESS ? 1 : 0;
+    for (const Item& item : damaged_) guessed += !item.target.empty() && std::string(NameFromOf(item.row)) == GUESS;
+    if (guessed > 0) summary += "; " + Counted(guessed, "file", "files") + " of them under names that are guesses";
     Line(summary);
     return;
   }
-  auto list = [](const std::vector<Item>& items) {
+  auto list = [this](const std::vector<Item>& items) {
     JsonDocument json = JsonDocument::array();
     for (const Item& item : items) {
-      JsonDocument& entry =
-          json.emplace_back(JsonDocument{{"row", item.row}, {"text", Windows1252ToUtf8(item.rowText)}});
+      JsonDocument& entry = json.emplace_back(JsonDocument{
+          {"row", item.row}, {"text", Windows1252ToUtf8(item.rowText)}, {"nameFrom", NameFromOf(item.row)}});
       if (!item.target.empty()) {
         entry["target"] = JsonHostPath(item.target);
         if (item.sized) entry["size"] = item.size;

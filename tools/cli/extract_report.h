@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,9 @@ class ExtractReport {
   void Damaged(uint32_t row, const std::string& rowText, const std::string& reason, const std::string& target,
                uint64_t size);
   void Failed(uint32_t row, const std::string& rowText, const std::string& reason);
+  // Where the row's name for its entry came from, when not from a sound
+  // index's count ("index"): said beside each of its items.
+  void NamedFrom(uint32_t row, const char* word) { nameFrom_[row] = word; }
 
   // Prints the summary or the document; the exit code goes into the document.
   void Finish(int code);
@@ -34,6 +38,7 @@ class ExtractReport {
     std::string reason;
     bool sized = true;  // size says what was written to target
   };
+  const char* NameFromOf(uint32_t row) const;
 
   bool lines_;
   bool summary_;
@@ -45,4 +50,5 @@ class ExtractReport {
   std::vector<Item> failed_;
   uint64_t bytes_ = 0;
   size_t writtenDamaged_ = 0;
+  std::map<uint32_t, const char*> nameFrom_;
 };

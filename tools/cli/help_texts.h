@@ -97,6 +97,15 @@ inline constexpr const char* LIST_FOOTER =
     "(the rows are listed all the same).\n"
     "\n" MANY_ARCHIVES;
 
+// How extract, rescue and the mount name entries past damage.
+#define NAMES_PAST_DAMAGE                                                          \
+  "Where damage breaks the order of the entries, each entry's name says where\n"  \
+  "it came from (nameFrom in JSON): index (counted from the start, before the\n"  \
+  "first damage), position (counted back from the archive's whole end, after\n"  \
+  "the last damage), guess (in between: unproven) or none (entry-N.bin). A\n"     \
+  "file whose name is a guess is written below names-unproven/ under the\n"       \
+  "row's path it most likely has, and the reports say so.\n"
+
 inline constexpr const char* EXTRACT_FOOTER =
     "Rows are given by number, by name (the end of a row's path, whole folder\n"
     "and file names: Bank.doc or Briefe\\Bank.doc; a name that matches several\n"
@@ -118,7 +127,8 @@ inline constexpr const char* EXTRACT_FOOTER =
     "calls missing (with --changed the changed ones too), below the part of the\n"
     "backup the folder stands for (found as compare finds it, or --as), and\n"
     "writes each into its place below FOLDER, with the safety above: a file\n"
-    "there is replaced only with --force. Names and --match narrow the choice.";
+    "there is replaced only with --force. Names and --match narrow the choice.\n"
+    "\n" NAMES_PAST_DAMAGE;
 
 inline constexpr const char* VERIFY_FOOTER =
     "Decodes every entry (or the entries of the chosen rows) and checks its\n"
@@ -184,15 +194,19 @@ inline constexpr const char* RESCUE_FOOTER =
     "one the bytes decoded before them. A header there is passed like one that\n"
     "cannot be right.\n"
     "\n"
-    "Each entry is sound, damaged (complete size, checksum fails), partial (fewer\n"
-    "bytes than its size) or lost (nothing recovered). A summary goes to standard\n"
-    "error, and the progress while it works when that is a terminal and the\n"
-    "archive is large.\n"
+    "Each entry is sound (its checksum proved it), unchecked (complete in length,\n"
+    "but stored: nothing proves its bytes), damaged (complete size, checksum\n"
+    "fails), partial (fewer bytes than its size) or lost (nothing recovered). A\n"
+    "summary goes to standard error, and the progress while it works when that\n"
+    "is a terminal and the archive is large.\n"
+    "\n"
+    NAMES_PAST_DAMAGE
     "\n"
     "A file or link in an entry's way is kept and the entry written as\n"
     "entry-N.bin; below DIR no link is followed (a link on the way: exit code 5).\n"
     "\n"
-    "Exit code 0 only when every entry is sound and nothing was skipped; 4\n"
+    "Exit code 0 only when every entry is sound or unchecked, nothing was skipped\n"
+    "and no name is a guess; 4\n"
     "otherwise.";
 
 inline constexpr const char* MOUNT_FOOTER =
@@ -215,7 +229,8 @@ inline constexpr const char* MOUNT_FOOTER =
     "breaks the order of the entries (a header that cannot be right, zeros),\n"
     "the mount looks as extract --all does: it walks the whole archive once\n"
     "when it starts and shows every file extract --all --force writes, with\n"
-    "the same bytes.\n"
+    "the same bytes; files whose names are proven under their rows' paths,\n"
+    "those whose names are guesses below the folder names-unproven.\n"
     "\n"
     "packtool goes to the background once the mount is up (--foreground keeps\n"
     "it). Unmount with \"fusermount3 -u MOUNTPOINT\", or Ctrl-C in the\n"

@@ -94,8 +94,15 @@ int RunCat(const PackToolRequest& request) {
     bool found = false;
     WalkPastDamage(request.archive, session.Rows().size(), index.state == IndexState::Sound,
                    [&](const WalkedEntry& entry) {
-                     if (entry.number != row) return true;
+                     const EntryNaming& naming = entry.naming;
+                     bool named = naming.from != NameFrom::None;
+                     if (named ? naming.row != row : entry.number != row || row < session.Rows().size()) return true;
                      found = true;
+                     if (naming.from == NameFrom::Guess) {
+                       Complain(RowName(row, session.Rows()) + ": entry " + std::to_string(entry.number) +
+                                " is given, but that it is this row's is a guess (the damage before it may hide "
+                                "entries or add some)");
+                     }
                      facts = entry.facts;
                      if (!entry.how.empty()) how = entry.how;
                      walked.assign(entry.bytes, entry.bytes + (entry.bytes != nullptr ? entry.facts.decoded : 0));

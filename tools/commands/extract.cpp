@@ -392,11 +392,13 @@ int Extract(const PackToolRequest& request, const ChosenByComparison* compared) 
                      StreamedTarget* streamed = nullptr) {
     uint32_t row = job.row;
     std::string reason = how.empty() ? std::string(DAMAGED_STREAM) : how;
-    if (facts.damaged && (!request.force || facts.decoded == 0)) {
+    // With --force a damaged entry is written as far as it decoded, even
+    // when that is nothing (the restore tool exports it so).
+    if (facts.damaged && !request.force) {
       if (streamed != nullptr) streamed->Drop();
       run.Settle();
-      Complain(RowName(row, rows) + ": damaged entry: " + reason + "; nothing written" +
-               (facts.decoded == 0 ? "" : " (--force writes it)"));
+      Complain(RowName(row, rows) + ": damaged entry: " + reason + "; nothing written (--force writes " +
+               (facts.decoded == 0 ? "it as an empty file)" : "what was decoded)"));
       report.Damaged(row, run.Text(row), reason, "", 0);
       run.code = ExitWorst(run.code, EXIT_DAMAGED);
       return;
@@ -469,20 +471,44 @@ int Extract(const PackToolRequest& request, const ChosenByComparison* compared) 
       if (PlanTarget(run, row, &job)) jobs.push_back(job);
     }
     std::vector<bool> done(jobs.size(), false);
+    std::vector<size_t> jobOfRow(rows.size(), SIZE_MAX);
+    for (size_t i = 0; i < jobs.size(); i++) {
+      if (jobs[i].row < rows.size()) jobOfRow[jobs[i].row] = i;
+    }
+    size_t guessed = 0;
     WalkPastDamage(request.archive, rows.size(), indexSound, [&](const WalkedEntry& entry) {
       found = entry.number + 1;
-      for (size_t i = 0; i < jobs.size(); i++) {
-        if (jobs[i].row != entry.number) continue;
-        deliver(jobs[i], entry.facts, entry.bytes, entry.how);
+      const EntryNaming& naming = entry.naming;
+      bool named = naming.from != NameFrom::None && naming.row < rows.size();
+      if (named && jobOfRow[naming.row] != SIZE_MAX) {
+        size_t i = jobOfRow[naming.row];
+        ExtractJob job = jobs[i];
+        if (naming.from != NameFrom::Index) report.NamedFrom(job.row, NameFromWord(naming.from));
+        // A name that is a guess never stands where the proven ones do:
+        // its file goes below a folder that says so.
+        if (naming.from == NameFrom::Guess && !job.name.empty()) {
+          job.folders.insert(job.folders.begin(), UNPROVEN_FOLDER);
+          std::vector<std::string> names = job.folders;
+          names.push_back(job.name);
+          job.target = run.tree.PathOf(names, names.size());
+          guessed++;
+        }
+        deliver(job, entry.facts, entry.bytes, entry.how);
         done[i] = true;
       }
       ExtractJob job;
       // Of a damaged index, --all also takes the entries its trusted rows do not reach.
-      if (request.all && !indexSound && entry.number >= rows.size() && PlanTarget(run, entry.number, &job)) {
+      if (request.all && !indexSound && !named && entry.number >= rows.size() && PlanTarget(run, entry.number, &job)) {
         deliver(job, entry.facts, entry.bytes, entry.how);
       }
       return true;
     });
+    if (guessed > 0 && !request.quiet) {
+      run.Settle();
+      Complain(ShownPath(request.archive) + ": " + Counted(guessed, "entry", "entries") +
+               " past the damage could not be named for sure: each is written below " + UNPROVEN_FOLDER +
+               "/ under the name of the row it most likely is");
+    }
     run.Settle();
     for (size_t i = 0; i < jobs.size(); i++) {
       if (done[i]) continue;

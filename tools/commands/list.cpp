@@ -32,6 +32,7 @@ struct ListedRow {
   bool hasSizes = false;
   EntryFacts facts;
   std::string storage;
+  NameFrom nameFrom = NameFrom::Index;  // how the row is known to name that entry
 };
 
 ListedRow RowListing(uint32_t row, const std::vector<EntryFacts>& entries, EntryOutcome end,
@@ -46,7 +47,8 @@ ListedRow RowListing(uint32_t row, const std::vector<EntryFacts>& entries, Entry
 // the salvage walk finds them: their listing (a state other than sound
 // shows in place of the storage) and the problems they show.
 struct WalkedListing {
-  std::vector<ListedRow> entries;
+  std::vector<ListedRow> rows;  // by row
+  size_t entries = 0;
   std::vector<std::string> problems;
 };
 
@@ -56,15 +58,32 @@ WalkedListing ListPastDamage(const std::string& path, const ArchiveSession& sess
   const std::vector<std::string>& rows = session.Rows();
   bool indexSound = index.state == IndexState::Sound;
   listing.problems.push_back(PastDamageSaid(plain));
+  listing.rows.assign(rows.size(), ListedRow{false, {}, "missing"});
+  size_t guessed = 0, named = 0;
   WalkPastDamage(path, rows.size(), indexSound, [&](const WalkedEntry& entry) {
     bool sound = entry.state == SalvageState::Sound;
-    listing.entries.push_back(
-        {entry.sizeKnown, entry.facts, sound ? Storage(entry.facts) : SalvageStateName(entry.state)});
+    listing.entries++;
+    const EntryNaming& naming = entry.naming;
+    if (naming.from != NameFrom::None && naming.row < rows.size()) {
+      listing.rows[naming.row] = {entry.sizeKnown, entry.facts,
+                                  sound ? Storage(entry.facts) : SalvageStateName(entry.state, entry.facts.checked),
+                                  naming.from};
+      guessed += naming.from == NameFrom::Guess ? 1 : 0;
+      named++;
+    }
     if (!sound) listing.problems.push_back(EntryName(entry.number, rows) + ": " + entry.how);
     return true;
   });
-  size_t found = listing.entries.size();
+  size_t found = listing.entries;
   if (found < rows.size()) listing.problems.push_back(RowsLostSaid(found, rows.size()));
+  if (named < std::min(found, rows.size())) {
+    listing.problems.push_back(Counted(std::min(found, rows.size()) - named, "row", "rows") +
+                               " are answered by no entry for sure: the damage hides some");
+  }
+  if (guessed > 0) {
+    listing.problems.push_back("which entry " + Counted(guessed, "row", "rows") +
+                               " name is a guess (the damage may hide entries or add some)");
+  }
   if (indexSound && found > rows.size()) listing.problems.push_back(EntriesWithoutRowSaid(rows.size(), found));
   return listing;
 }
@@ -86,18 +105,20 @@ int ListOne(const PackToolRequest& request, const std::string& path, JsonDocumen
   const std::vector<std::string>& rows = session.Rows();
   std::vector<std::string> problems;
   std::vector<ListedRow> walked;
+  size_t walkedEntries = 0;
   if (plain.trouble.empty()) {
-    problems = EndProblems(plain.end, session, uint32_t(entries.size()), rows);
+    problems = EndProblems(plain.end, session, uint32_t(entries.size()), rows, index.state == IndexState::Sound);
   } else {
     WalkedListing listing = ListPastDamage(path, session, index, plain);
     problems = std::move(listing.problems);
-    walked = std::move(listing.entries);
+    walked = std::move(listing.rows);
+    walkedEntries = listing.entries;
   }
   auto listed = [&](uint32_t row) {
     if (plain.trouble.empty()) return RowListing(row, entries, plain.end, plain.endFacts);
     return row < walked.size() ? walked[row] : ListedRow{false, {}, "missing"};
   };
-  size_t entryCount = plain.trouble.empty() ? entries.size() : walked.size();
+  size_t entryCount = plain.trouble.empty() ? entries.size() : walkedEntries;
 
   std::vector<uint32_t> shown;
   int selected = EXIT_OK;
@@ -131,11 +152,13 @@ int ListOne(const PackToolRequest& request, const std::string& path, JsonDocumen
       ListedRow shown = listed(row);
       JsonDocument& record = json["rows"].emplace_back();
       if (records != nullptr) record["archive"] = JsonHostPath(path);
-      record.update({{"row", row},
-                     {"text", Windows1252ToUtf8(rows[row])},
-                     {"unpackedSize", shown.hasSizes ? JsonDocument(shown.facts.unpackedSize) : nullptr},
-                     {"packedSize", shown.hasSizes ? JsonDocument(shown.facts.packedSize) : nullptr},
-                     {"storage", shown.storage}});
+      record.update(
+          {{"row", row},
+           {"text", Windows1252ToUtf8(rows[row])},
+           {"unpackedSize", shown.hasSizes ? JsonDocument(shown.facts.unpackedSize) : nullptr},
+           {"packedSize", shown.hasSizes ? JsonDocument(shown.facts.packedSize) : nullptr},
+           {"storage", shown.storage},
+           {"nameFrom", NameFromWord(shown.hasSizes || shown.storage != "missing" ? shown.nameFrom : NameFrom::None)}});
     }
     if (records != nullptr) {
       records->push_back(std::move(json));
@@ -154,7 +177,8 @@ int ListOne(const PackToolRequest& request, const std::string& path, JsonDocumen
       ListedRow one = listed(row);
       std::string size = one.hasSizes ? std::to_string(one.facts.unpackedSize) : "-";
       Print(prefix + PadLeft(std::to_string(row), rowWidth) + "  " + PadLeft(size, sizeWidth) + "  " +
-            PadRight(one.storage, 10) + "  " + Shown(rows[row]) + "\n");
+            PadRight(one.storage, 10) + "  " + Shown(rows[row]) +
+            (one.nameFrom == NameFrom::Guess ? "  (which entry is this row's is a guess)" : "") + "\n");
     }
   }
   code = FinishOutput(ExitWorst(index.code, selected));

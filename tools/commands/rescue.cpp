@@ -8,6 +8,7 @@
 
 #include "file/file.h"
 #include "pack/other_kinds.h"
+#include "pack/row_plausible.h"
 #include "pack/salvage.h"
 #include "tools/cli/cli.h"
 #include "tools/commands/commands.h"
@@ -23,6 +24,9 @@ struct RescuedEntry {
   bool hasRow;
   std::string row;
   SalvageState state;
+  bool checked;  // sound by its checksum, not only complete in length
+  NameFrom nameFrom;
+  uint32_t rowNumber;  // the row that names it, when hasRow
   uint32_t size;
   bool sizeUnknown;  // its header could not be read: the size above is no claim
   uint32_t written;
@@ -43,34 +47,58 @@ constexpr uint32_t REPORT_TRIES = 1000;  // rescue-report-2.txt and on, when it 
 
 class Rescue : public SalvageVisitor {
  public:
-  Rescue(const PackToolRequest& request, uint64_t archiveSize)
+  Rescue(const PackToolRequest& request, uint64_t archiveSize, WalkNames names)
       : request_(request),
+        archiveSize_(archiveSize),
+        names_(std::move(names)),
         repairs_(request.archive, request.repairSeconds, JobsFor(request.jobs)),
         choosing_(!request.rows.empty() || !request.names.empty() || !request.patterns.empty()),
         progress_("rescuing", request.quiet ? 0 : archiveSize) {}
 
   bool Entry(const SalvagedEntry& found) override {
     // The index comes first in the walk: repaired, all its rows are back.
+    // Other entries are tried once they are known to be chosen.
     RepairedEntry repair;
-    bool repairTried = (!choosing_ || found.number == 0 || Chosen(found.number)) && repairs_.Try(found, &repair);
+    bool repairTried = false;
     SalvagedEntry whole = found;
-    if (repairTried && repair.repair.outcome == RepairOutcome::Repaired) {
-      whole.state = SalvageState::Repaired;
-      whole.bytes = repair.bytes.data();
-      whole.recovered = uint32_t(repair.bytes.size());
-      whole.checked = true;
-    }
+    auto tryRepair = [&] {
+      repairTried = repairs_.Try(found, &repair);
+      if (repairTried && repair.repair.outcome == RepairOutcome::Repaired) {
+        whole.state = SalvageState::Repaired;
+        whole.bytes = repair.bytes.data();
+        whole.recovered = uint32_t(repair.bytes.size());
+        whole.checked = true;
+      }
+    };
+    if (found.number == 0) tryRepair();
     const SalvagedEntry& entry = whole;
     if (entry.number == 0) TakeRows(entry);
     if (!selected_) Select();
-    if (!Chosen(entry.number)) {
+    seen_ = entry.number + 1;
+    // A last entry cut short past the entry of a sound index's last row:
+    // bytes appended to a whole backup, no file of it.
+    if (entry.cutShort && PastLastRow(entry.number)) {
+      Trailing(uint64_t(archiveSize_ - entry.offset));
+      return true;
+    }
+    EntryNaming naming = names_.Of(entry.number);
+    if (!names_.surveyedAll && entry.number >= names_.naming.size()) {
+      brokeOrder_ = brokeOrder_ || SalvageBreaksOrder(entry);
+      naming = EntryNaming{brokeOrder_ ? NameFrom::Guess : NameFrom::Index, entry.number};
+    }
+    bool hasRow = naming.from != NameFrom::None && naming.row < rows_.size();
+    if (!Chosen(hasRow ? naming.row : entry.number, hasRow)) {
       progress_.Update(entry.offset);
       return true;
     }
+    if (found.number != 0) tryRepair();
     RescuedEntry rescued{entry.number,
-                         entry.number < rows_.size(),
+                         hasRow,
                          "",
                          entry.state,
+                         entry.checked,
+                         hasRow ? naming.from : NameFrom::None,
+                         hasRow ? naming.row : 0,
                          entry.unpackedSize,
                          entry.sizeUnknown,
                          0,
@@ -79,7 +107,10 @@ class Rescue : public SalvageVisitor {
                          "",
                          repairTried,
                          {}};
-    if (rescued.hasRow) rescued.row = rows_[entry.number];
+    if (rescued.hasRow) {
+      rescued.row = rows_[rescued.rowNumber];
+      namedRows_[rescued.rowNumber] = true;
+    }
     if (repairTried) {  // what was found and where; the bytes stay here, written below
       rescued.repair.repair = repair.repair;
       rescued.repair.headerOffset = repair.headerOffset;
@@ -87,13 +118,11 @@ class Rescue : public SalvageVisitor {
     rescued.holes.assign(entry.holes, entry.holes + entry.holeCount);
     std::string how;
     if (entry.state == SalvageState::Repaired) {
-      how = std::string(SalvageStateName(entry.state)) + ": " + RepairSaid(repair);
+      how = std::string(SalvageStateName(entry.state, entry.checked)) + ": " + RepairSaid(repair);
     } else if (entry.state != SalvageState::Sound) {
-      how = std::string(SalvageStateName(entry.state));
+      how = std::string(SalvageStateName(entry.state, entry.checked));
       if (entry.state != SalvageState::Lost) {
-        how += ", " + std::to_string(entry.FromFile()) +
-               (entry.sizeUnknown ? " bytes (its size is not known)"
-                                  : " of " + std::to_string(entry.unpackedSize) + " bytes");
+        how += ", " + RecoveredSaid(entry);
       }
       if (entry.cutShort) how += ", its data runs past the end of the file";
       if (entry.rangeTaken) how += ", taken from the skipped range";
@@ -118,8 +147,9 @@ class Rescue : public SalvageVisitor {
         Say(Name(rescued) + ": sound, its header was wrong (its stream decoded whole to its own size, its checksum " +
             "matching)");
       }
+      if (rescued.nameFrom == NameFrom::Guess && rescued.written > 0) guessed_++;
       bool whole = rescued.state == SalvageState::Sound || rescued.state == SalvageState::Repaired;
-      code_ = ExitWorst(code_, whole ? EXIT_OK : EXIT_DAMAGED);
+      code_ = ExitWorst(code_, whole && rescued.nameFrom != NameFrom::Guess ? EXIT_OK : EXIT_DAMAGED);
       entries_.push_back(std::move(rescued));
     };
     // A sound empty entry is a file too; of the others only recovered bytes count.
@@ -135,6 +165,10 @@ class Rescue : public SalvageVisitor {
   }
 
   void Skipped(const SalvageRange& range) override {
+    if (range.offset + range.length == archiveSize_ && range.length < 8 && PastLastRow(seen_)) {
+      Trailing(range.length);
+      return;
+    }
     files_.Settle();  // the entries before it are said first
     skipped_.push_back(range);
     code_ = ExitWorst(code_, EXIT_DAMAGED);
@@ -164,18 +198,22 @@ class Rescue : public SalvageVisitor {
   int Finish() {
     files_.Settle();
     if (!selected_) Select();
-    // Rows that the walk found no entry for are lost too, and so are the
+    // Rows that no entry found answers are lost too, and so are the
     // entries chosen by number past the last one found.
     uint32_t found = entries_.empty() ? 0 : entries_.back().number + 1;
     uint32_t last = uint32_t(rows_.size());
     if (choosing_ && !chosen_.empty()) last = std::max(last, chosen_.back() + 1);
-    for (uint32_t row = found; row < last; row++) {
-      if (!Chosen(row)) continue;
+    for (uint32_t row = 0; row < last; row++) {
       bool hasRow = row < rows_.size();
+      if (hasRow ? namedRows_[row] : row < found) continue;
+      if (!Chosen(row, hasRow)) continue;
       RescuedEntry lost{row,
                         hasRow,
                         hasRow ? rows_[row] : "",
                         SalvageState::Lost,
+                        false,
+                        hasRow ? NameFrom::Index : NameFrom::None,
+                        row,
                         0,
                         true,
                         0,
@@ -188,14 +226,22 @@ class Rescue : public SalvageVisitor {
       code_ = ExitWorst(code_, EXIT_DAMAGED);
       entries_.push_back(std::move(lost));
     }
-    size_t counts[5] = {};
-    for (const RescuedEntry& entry : entries_) counts[int(entry.state)]++;
+    size_t counts[5] = {}, unchecked = 0;
+    for (const RescuedEntry& entry : entries_) {
+      counts[int(entry.state)]++;
+      unchecked += entry.state == SalvageState::Sound && !entry.checked ? 1 : 0;
+    }
     std::string summary = "rescued " + std::to_string(entries_.size() - counts[int(SalvageState::Lost)]) + " of " +
                           Counted(entries_.size(), "entry", "entries") + " into " + QuotedPath(request_.outputFolder) +
-                          ": " + std::to_string(counts[0]) + " sound, " + std::to_string(counts[1]) + " damaged, " +
-                          std::to_string(counts[2]) + " partial, " + std::to_string(counts[3]) + " lost";
+                          ": " + std::to_string(counts[0] - unchecked) + " sound, " + std::to_string(unchecked) +
+                          " unchecked, " + std::to_string(counts[1]) + " damaged, " + std::to_string(counts[2]) +
+                          " partial, " + std::to_string(counts[3]) + " lost";
     if (counts[int(SalvageState::Repaired)] > 0)
       summary += ", " + std::to_string(counts[int(SalvageState::Repaired)]) + " repaired (one flipped bit each)";
+    if (guessed_ > 0) {
+      summary +=
+          "; " + Counted(guessed_, "file", "files") + " under names that are guesses, below " + UNPROVEN_FOLDER + "/";
+    }
     if (!skipped_.empty()) {
       uint64_t bytes = 0;
       for (const SalvageRange& range : skipped_) bytes += range.length;
@@ -240,7 +286,19 @@ class Rescue : public SalvageVisitor {
     progress_.Clear();
     code_ = ExitWorst(code_, SelectRows(request_, rows_, &chosen_));
   }
-  bool Chosen(uint32_t entry) const { return !choosing_ || std::binary_search(chosen_.begin(), chosen_.end(), entry); }
+  // Rows are chosen by the row that names an entry; an entry without one by its number.
+  bool Chosen(uint32_t row, bool hasRow) const {
+    if (!choosing_) return true;
+    if (!hasRow && row < rows_.size()) return false;
+    return std::binary_search(chosen_.begin(), chosen_.end(), row);
+  }
+
+  bool PastLastRow(uint32_t entry) const { return indexSound_ && !rows_.empty() && entry >= rows_.size(); }
+  void Trailing(uint64_t bytes) {
+    files_.Settle();
+    Say(Bytes(bytes) + " after the entry of the last row hold no entry (padding, or bytes appended): every row " +
+        "has its entry");
+  }
 
   // Where the file holds zeros for bytes that could not be read.
   static std::string HolesSaid(const SalvagedEntry& entry) {
@@ -256,8 +314,14 @@ class Rescue : public SalvageVisitor {
   std::string Name(const RescuedEntry& entry) const {
     std::string name = "entry " + std::to_string(entry.number);
     if (entry.number == 0) return name + " (the index)";
-    if (entry.hasRow) name += " (\"" + Shown(entry.row) + "\")";
-    return name;
+    if (!entry.hasRow) return name;
+    if (entry.rowNumber != entry.number)
+      name += " (row " + std::to_string(entry.rowNumber) + ",";
+    else
+      name += " (";
+    name += "\"" + Shown(entry.row) + "\"";
+    if (entry.nameFrom == NameFrom::Guess) name += ", its name a guess";
+    return name + ")";
   }
 
   // The rows of the index: the lines its recovered bytes hold whole, or all
@@ -271,6 +335,16 @@ class Rescue : public SalvageVisitor {
       rows_.emplace_back(reinterpret_cast<const char*>(index.bytes) + at, length);
       at = next;
     }
+    // A damaged index's lines are no rows from the first that is no plausible path.
+    if (!indexSound_) {
+      size_t plausible = PlausibleRowsFromStart(rows_);
+      if (plausible < rows_.size()) {
+        Say("the index is damaged: line " + std::to_string(plausible) +
+            " and those after it are no plausible paths; their entries are written as entry-N.bin");
+        rows_.resize(plausible);
+      }
+    }
+    namedRows_.assign(rows_.size(), false);
   }
 
   // Where an entry goes: below its row's folders, or entry-N.bin at the top.
@@ -280,7 +354,9 @@ class Rescue : public SalvageVisitor {
     parts->clear();
     TargetPath path;
     if (entry.number != 0 && entry.hasRow && TargetFromRowPath(entry.row, WINDOWS_NAMES, &path) == nullptr) {
-      *parts = path.folders;
+      // A name that is a guess never stands where the proven ones do.
+      if (entry.nameFrom == NameFrom::Guess) parts->push_back(UNPROVEN_FOLDER);
+      parts->insert(parts->end(), path.folders.begin(), path.folders.end());
       parts->push_back(path.name);
       return;
     }
@@ -308,13 +384,16 @@ class Rescue : public SalvageVisitor {
   void WriteReport() {
     std::string text;
     for (const RescuedEntry& e : entries_) {
-      if (e.state == SalvageState::Sound) continue;
-      text += (e.path.empty() ? std::string("(no file)") : e.path) + ": " + Name(e) + ": " + e.how + "\r\n";
+      bool guess = e.nameFrom == NameFrom::Guess;
+      if (e.state == SalvageState::Sound && !guess) continue;
+      std::string how = e.how.empty() ? SalvageStateName(e.state, e.checked) : e.how;
+      if (guess) how += "; its name is a guess (the damage before it may hide entries or add some)";
+      text += (e.path.empty() ? std::string("(no file)") : e.path) + ": " + Name(e) + ": " + how + "\r\n";
     }
     if (text.empty()) return;
     text =
-        "Files of this rescue that are not whole, and those repaired; of a damaged or partial one, the bytes "
-        "before the damage may be wrong too:\r\n" +
+        "Files of this rescue that are not whole, those repaired, and those whose names are guesses; of a "
+        "damaged or partial one, the bytes before the damage may be wrong too:\r\n" +
         text;
     // Written as the entries are, so that a link planted in the folder is not followed.
     TreeResult result;
@@ -342,9 +421,10 @@ class Rescue : public SalvageVisitor {
       }
       // "row" and "text" as in every document: the row's number, its text.
       entries.push_back({{"entry", e.number},
-                         {"row", e.hasRow ? JsonDocument(e.number) : nullptr},
+                         {"row", e.hasRow ? JsonDocument(e.rowNumber) : nullptr},
                          {"text", e.hasRow ? JsonDocument(Windows1252ToUtf8(e.row)) : nullptr},
-                         {"state", SalvageStateName(e.state)},
+                         {"nameFrom", NameFromWord(e.hasRow ? e.nameFrom : NameFrom::None)},
+                         {"state", SalvageStateName(e.state, e.checked)},
                          {"unpackedSize", e.sizeUnknown ? nullptr : JsonDocument(e.size)},
                          {"written", e.written},
                          {"path", e.path.empty() ? nullptr : JsonDocument(Windows1252ToUtf8(e.path))},
@@ -360,8 +440,14 @@ class Rescue : public SalvageVisitor {
   }
 
   const PackToolRequest& request_;
+  uint64_t archiveSize_;
+  uint32_t seen_ = 0;  // entries the walk gave so far
+  WalkNames names_;
   EntryRepairs repairs_;
-  bool choosing_;  // rows, names or patterns choose the entries written
+  std::vector<bool> namedRows_;  // rows an entry found answers
+  size_t guessed_ = 0;           // files written under names that are guesses
+  bool brokeOrder_ = false;      // unsurveyed: an entry so far broke the order of the entries
+  bool choosing_;                // rows, names or patterns choose the entries written
   bool selected_ = false;
   std::vector<uint32_t> chosen_;  // ascending
   std::vector<std::string> rows_;
@@ -423,8 +509,19 @@ int RunRescue(const PackToolRequest& request) {
   }
   int code = PrepareFolder(request);
   if (code != EXIT_OK) return code;
-  Rescue rescue(request, size);
   SalvageReads reads = request.everyUnit ? SalvageReads::EveryUnit : SalvageReads::Stretches;
+  // Names are proven by a walk of their own before the files are written,
+  // unless the plain reading of the headers holds together.
+  // With --every-unit, where each slow read counts, the archive is read
+  // once: the names past the first damage that breaks the order are guesses.
+  WalkNames names;
+  names.surveyedAll = false;
+  if (!request.everyUnit && !NamesFromPlainReading(request.archive, &names) &&
+      !SurveyNames(request.archive, -1, false, reads, JobsFor(request.jobs), &names)) {
+    Complain(ShownPath(request.archive) + ": cannot be opened: " + SystemErrorText());
+    return EXIT_ARCHIVE;
+  }
+  Rescue rescue(request, size, std::move(names));
   if (!ArchiveSalvage(request.archive.c_str(), rescue, reads, JobsFor(request.jobs))) {
     Complain(ShownPath(request.archive) + ": cannot be opened: " + SystemErrorText());
     return EXIT_ARCHIVE;

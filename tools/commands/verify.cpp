@@ -77,12 +77,15 @@ int VerifyOne(const PackToolRequest& request, const std::string& path, JsonDocum
     }
   };
   if (!plain.trouble.empty()) {
-    WalkPastDamage(path, session.Rows().size(), indexSound, [&](const WalkedEntry& walked) {
-      if (isChosen(walked.number)) judge(EntryName(walked.number, rows), walked.facts, walked.how);
-      progress.Update(0);
-      entry = walked.number + 1;
-      return true;
-    });
+    WalkPastDamage(
+        path, session.Rows().size(), indexSound,
+        [&](const WalkedEntry& walked) {
+          if (isChosen(walked.number)) judge(EntryName(walked.number, rows), walked.facts, walked.how);
+          progress.Update(0);
+          entry = walked.number + 1;
+          return true;
+        },
+        false);
     outcome = EntryOutcome::End;
   }
   // The chosen entries are decoded ahead on every thread asked for; the
@@ -126,7 +129,10 @@ int VerifyOne(const PackToolRequest& request, const std::string& path, JsonDocum
            EXIT_ROW);
   }
   if (plain.trouble.empty()) {
-    for (const std::string& problem : EndProblems(outcome, session, entryCount, rows)) report(problem, EXIT_DAMAGED);
+    std::vector<std::string> notes;
+    for (const std::string& problem : EndProblems(outcome, session, entryCount, rows, indexSound, &notes))
+      report(problem, EXIT_DAMAGED);
+    for (const std::string& note : notes) Complain(ShownPath(path) + ": " + note);
   } else if (entryCount < rows.size()) {
     report(RowsLostSaid(entryCount, rows.size()), EXIT_DAMAGED);
   }

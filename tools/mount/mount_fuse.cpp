@@ -375,18 +375,28 @@ int AddArchive(Mount& mount, const std::string& path, bool ownFolder) {
       }
       uint64_t end = 0;
       bool spilt = true;
+      source.naming.given = true;
       WalkPastDamage(path, source.rows.size(), source.indexSound, [&](const WalkedEntry& entry) {
         const EntryFacts& facts = entry.facts;
         bool damaged = facts.damaged || entry.state != SalvageState::Sound;
         // Sized as its header says, when it says; never below what was decoded.
         uint32_t size = entry.sizeKnown ? std::max(facts.unpackedSize, facts.decoded) : facts.decoded;
         archive.walkedEntries.push_back(WalkedBytes{end, facts.decoded, damaged || facts.decoded < size});
-        // Nothing recovered: extract writes nothing for it, so it is no file.
-        source.entries.push_back(MountEntry{size, false, !(damaged && facts.decoded == 0)});
+        // Nothing recovered: extract --force writes it as an empty file, so
+        // it is a file here too, whose first read fails.
+        source.entries.push_back(MountEntry{size, false});
+        source.naming.entries.push_back(entry.naming);
         spilt = SpillBytes(archive.walked, entry.bytes, facts.decoded);
         end += facts.decoded;
         return spilt;
       });
+      size_t guessed = 0;
+      for (const EntryNaming& naming : source.naming.entries) guessed += naming.from == NameFrom::Guess ? 1 : 0;
+      if (guessed > 0) {
+        Complain(ShownPath(path) + ": " + Counted(guessed, "entry", "entries") +
+                 " past the damage could not be named for sure: shown below " + UNPROVEN_FOLDER +
+                 "/ under the name of the row each most likely is");
+      }
       if (!spilt) {
         Complain(ShownPath(path) + ": its entries would not go to a temporary file: " + SystemErrorText());
         PlatformFileClose(archive.walked);

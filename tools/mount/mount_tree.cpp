@@ -49,29 +49,46 @@ void MountTree::AddArchive(uint32_t folder, uint32_t archive, const MountSource&
   const std::vector<std::string>& rows = source.rows;
   // Named as extract names them, in its order: the first row to name a path has it.
   RowTargets targets(rows, false, WINDOWS_NAMES);
-  auto add = [&](uint32_t entry) {
+  RowTargets guessedTargets(rows, false, WINDOWS_NAMES);
+  uint32_t unproven = NONE;
+  auto add = [&](uint32_t entry, uint32_t row, bool guess) {
     if (!source.entries[entry].shown) return;
     MountNode file;
     file.archive = archive;
     file.entry = entry;
     file.size = source.entries[entry].unpackedSize;
     file.stored = source.entries[entry].stored;
-    RowTarget target = targets.Claim(entry);
+    RowTarget target = (guess ? guessedTargets : targets).Claim(row);
     if (target.clash != TargetClash::None) {
-      refused->push_back(RowName(entry, rows) + ": not shown: " + TargetClashSaid(target, RowName(target.other, rows)));
+      refused->push_back(RowName(row, rows) + ": not shown: " + TargetClashSaid(target, RowName(target.other, rows)));
       return;
     }
     uint32_t parent = folder;
+    if (guess) {
+      if (unproven == NONE && !Folder(folder, UNPROVEN_FOLDER, &unproven)) return;
+      parent = unproven;
+    }
     // The targets' claims keep files and folders apart, so these hold.
     for (const std::string& part : target.folders) {
       if (!Folder(parent, part, &parent)) return;
     }
     AddFile(parent, target.name, file);
   };
+  if (source.naming.given) {
+    for (uint32_t entry = 0; entry < source.entries.size(); entry++) {
+      EntryNaming naming = entry < source.naming.entries.size() ? source.naming.entries[entry] : EntryNaming{};
+      if (naming.from != NameFrom::None && naming.row < rows.size()) {
+        add(entry, naming.row, naming.from == NameFrom::Guess);
+      } else if (!source.indexSound && entry >= rows.size()) {
+        add(entry, entry, false);
+      }
+    }
+    return;
+  }
   uint32_t named = uint32_t(std::min(rows.size(), source.entries.size()));
-  for (uint32_t entry = 0; entry < named; entry++) add(entry);
+  for (uint32_t entry = 0; entry < named; entry++) add(entry, entry, false);
   if (source.indexSound) return;
-  for (uint32_t entry = named; entry < source.entries.size(); entry++) add(entry);
+  for (uint32_t entry = named; entry < source.entries.size(); entry++) add(entry, entry, false);
 }
 
 uint32_t MountTree::Child(uint32_t folder, const char* name) const {

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "pack/entry_names.h"
+
 struct MountNode {
   std::string name;  // as the file system shows it
   bool folder = false;
@@ -30,12 +32,21 @@ struct MountEntry {
   bool shown = true;  // false: nothing of it was recovered, no file for it
 };
 
+// Which row names each entry, where damage broke the archive's order (see
+// pack/entry_names.h): a proven row puts it in the tree, a guessed one in a
+// folder of its own beside it.
+struct MountNaming {
+  bool given = false;  // false: row r names entry r
+  std::vector<EntryNaming> entries;
+};
+
 // One archive as the tree takes it: the rows that are trusted (all of them
 // of a sound index) and the entries that are whole in the file.
 struct MountSource {
   std::vector<std::string> rows;
   bool indexSound = true;
   std::vector<MountEntry> entries;
+  MountNaming naming;
 };
 
 // The kernel's number of a node, and back: the node's number + 1, so that

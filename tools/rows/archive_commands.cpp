@@ -40,9 +40,23 @@ int FinishOutput(int code) {
 }
 
 std::vector<std::string> EndProblems(EntryOutcome end, const ArchiveSession& session, uint32_t entryCount,
-                                     const std::vector<std::string>& rows) {
+                                     const std::vector<std::string>& rows, bool indexSound,
+                                     std::vector<std::string>* notes) {
   std::vector<std::string> problems;
   uint64_t firstMissing = entryCount;
+  // Bytes after the entry of the last row of a sound index hold no file:
+  // padding to a block (copies from tapes and floppies), or bytes appended.
+  if (indexSound && entryCount >= rows.size() && !rows.empty() &&
+      (end == EntryOutcome::Truncated || end == EntryOutcome::StrayBytes)) {
+    if (notes != nullptr) {
+      uint64_t trailing =
+          end == EntryOutcome::StrayBytes ? session.Remaining() : session.FileSize() - session.EndedAt();
+      notes->push_back(Counted(trailing, "byte", "bytes") +
+                       " after the entry of the last row hold no entry (padding, or bytes appended): every row "
+                       "has its entry");
+    }
+    return problems;
+  }
   if (EndsInsideEntry(end)) {
     problems.push_back(EntryName(entryCount, rows) + ": damaged: " + InsideEntryText(end));
     firstMissing++;

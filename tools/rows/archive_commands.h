@@ -58,9 +58,11 @@ struct OpenedIndex {
 };
 
 // The problems an archive's end shows: a last entry cut short, stray bytes,
-// index rows that no entry answers.
+// index rows that no entry answers. Bytes after the entry of a sound
+// index's last row are none: notes (when given) says what they are.
 std::vector<std::string> EndProblems(EntryOutcome end, const ArchiveSession& session, uint32_t entryCount,
-                                     const std::vector<std::string>& rows);
+                                     const std::vector<std::string>& rows, bool indexSound,
+                                     std::vector<std::string>* notes = nullptr);
 
 // Fetches the entries of rows in ascending order, skipping the entries in
 // between without reading their data.

@@ -3,6 +3,7 @@
 #include "file/file.h"
 #include "pack/archive.h"
 #include "pack/other_kinds.h"
+#include "pack/row_plausible.h"
 #include "platform/platform.h"
 #include "tools/cli/cli.h"
 #include "tools/rows/entry_pipeline.h"
@@ -81,6 +82,11 @@ void ArchiveSession::ReadIndex(EntryOutcome* outcome, EntryFacts* facts) {
   index_.assign(bytes, bytes + facts->decoded);
   size_t trusted = LineTextTrusted(index_.data(), index_.size(), facts->unpackedSize);
   CutRows(index_.data(), trusted);
+  // A damaged index's lines are no rows from the first that is no plausible path.
+  if (facts->damaged) {
+    decodedRows_ = rows_.size();
+    rows_.resize(PlausibleRowsFromStart(rows_));
+  }
 }
 
 void ArchiveSession::CutRows(const unsigned char* bytes, size_t size) {

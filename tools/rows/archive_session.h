@@ -79,6 +79,8 @@ class ArchiveSession {
   void ChecksumBeside();
 
   const std::vector<std::string>& Rows() const { return rows_; }
+  // Of a damaged index: the lines it decoded whole, the rows among them.
+  size_t DecodedRows() const { return decodedRows_; }
   // The open archive object (null before Open succeeded).
   const ArchiveFile* File() const { return archive_; }
   // The index's decoded bytes (all of them when it is sound).
@@ -106,8 +108,7 @@ class ArchiveSession {
   bool StartCursor();
   EntryOutcome Missed(EntryFacts* facts);
   EntryOutcome ReadHere(EntryFacts* facts, const unsigned char** bytes, ArchiveEntrySink* sink, bool* streamed);
-  EntryOutcome NextDecodedAhead(EntryFacts* facts, const unsigned char** bytes, ArchiveEntrySink* sink,
-                                bool* streamed);
+  EntryOutcome NextDecodedAhead(EntryFacts* facts, const unsigned char** bytes, ArchiveEntrySink* sink, bool* streamed);
   void CutRows(const unsigned char* bytes, size_t size);
 
   ArchiveFile* archive_ = nullptr;
@@ -116,5 +117,6 @@ class ArchiveSession {
   bool checksumBeside_ = false;
   uint32_t nextEntry_ = 0;
   std::vector<std::string> rows_;
+  size_t decodedRows_ = 0;
   std::vector<unsigned char> index_;
 };

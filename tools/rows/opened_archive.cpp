@@ -41,9 +41,12 @@ int OpenWithIndex(ArchiveSession& session, const std::string& path, ArchiveWalk 
   }
   if (facts->damaged) {
     size_t rows = session.Rows().size();
+    size_t decoded = session.DecodedRows();
+    std::string implausible =
+        decoded > rows ? " (line " + std::to_string(rows) + " and those after it are no plausible paths)" : "";
     Complain(ShownPath(path) + ": the index (entry 0) is damaged: " + DAMAGED_STREAM + "; only the " +
              Counted(rows, "row", "rows") + " decoded whole before the damage " + (rows == 1 ? "is" : "are") +
-             " trusted");
+             " trusted" + implausible);
     index->state = IndexState::Damaged;
     index->code = EXIT_DAMAGED;
   }

@@ -40,8 +40,8 @@ std::string Trouble(const PlainReading& plain, const ArchiveSession& session, si
 
 class Walker : public SalvageVisitor {
  public:
-  Walker(size_t rows, bool indexSound, const std::function<bool(const WalkedEntry&)>& each)
-      : rows_(rows), indexSound_(indexSound), each_(each) {}
+  Walker(size_t rows, bool indexSound, const WalkNames& names, const std::function<bool(const WalkedEntry&)>& each)
+      : rows_(rows), indexSound_(indexSound), names_(names), each_(each) {}
 
   bool Entry(const SalvagedEntry& entry) override {
     WalkedEntry walked{entry.number,
@@ -50,13 +50,12 @@ class Walker : public SalvageVisitor {
                        entry.state,
                        !entry.sizeUnknown,
                        "",
-                       entry.bytes};
+                       entry.bytes,
+                       names_.Of(entry.number)};
     if (entry.state != SalvageState::Sound) {
-      walked.how = SalvageStateName(entry.state);
+      walked.how = SalvageStateName(entry.state, entry.checked);
       if (entry.state != SalvageState::Lost) {
-        walked.how += ", " + std::to_string(entry.FromFile()) +
-                      (entry.sizeUnknown ? " bytes (its size is not known)"
-                                         : " of " + std::to_string(entry.unpackedSize) + " bytes");
+        walked.how += ", " + RecoveredSaid(entry);
       }
       if (entry.cutShort) {
         walked.how += std::string(", ") + CUT_SHORT;
@@ -78,10 +77,20 @@ class Walker : public SalvageVisitor {
  private:
   size_t rows_;
   bool indexSound_;
+  const WalkNames& names_;
   const std::function<bool(const WalkedEntry&)>& each_;
 };
 
 }  // namespace
+
+std::string RecoveredSaid(const SalvagedEntry& entry) {
+  std::string got = std::to_string(entry.FromFile());
+  if (entry.sizeUnknown) return got + " bytes (its size is not known)";
+  // Bytes taken past a header that was wrong can be more than it claims.
+  if (entry.FromFile() > entry.unpackedSize)
+    return got + " bytes (its header claims " + std::to_string(entry.unpackedSize) + ")";
+  return got + " of " + std::to_string(entry.unpackedSize) + " bytes";
+}
 
 PlainReading ReadPlainly(ArchiveSession& session, const OpenedIndex& index) {
   PlainReading plain;
@@ -94,8 +103,10 @@ PlainReading ReadPlainly(ArchiveSession& session, const OpenedIndex& index) {
 }
 
 bool WalkPastDamage(const std::string& path, size_t rows, bool indexSound,
-                    const std::function<bool(const WalkedEntry&)>& each) {
-  Walker walker(rows, indexSound, each);
+                    const std::function<bool(const WalkedEntry&)>& each, bool named) {
+  WalkNames names;
+  if (named && !SurveyNames(path, int64_t(rows), indexSound, SalvageReads::Stretches, 1, &names)) return false;
+  Walker walker(rows, indexSound, names, each);
   return ArchiveSalvage(path.c_str(), walker);
 }
 
@@ -103,10 +114,10 @@ std::string PastDamageSaid(const PlainReading& plain) {
   return "damaged archive: " + plain.trouble + "; the entries past it were found by looking past the damage";
 }
 
-const char* SalvageStateName(SalvageState state) {
+const char* SalvageStateName(SalvageState state, bool checked) {
   switch (state) {
     case SalvageState::Sound:
-      return "sound";
+      return checked ? "sound" : "unchecked";
     case SalvageState::Damaged:
       return "damaged";
     case SalvageState::Partial:

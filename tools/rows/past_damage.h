@@ -14,6 +14,7 @@
 #include "pack/salvage.h"
 #include "tools/rows/archive_commands.h"
 #include "tools/rows/archive_session.h"
+#include "tools/rows/walk_names.h"
 
 // How the plain reading went: the facts of every entry it passed (entry 0,
 // the index, first) and how it ended.
@@ -36,16 +37,26 @@ struct WalkedEntry {
   bool sizeKnown;              // false when its header was not read or was no claim (zeros)
   std::string how;             // what is wrong with it, "" when it is sound
   const unsigned char* bytes;  // facts.decoded of them, valid during the call only
+  EntryNaming naming;          // which row names it, and how sure that is
 };
 
 // The salvage walk over the archive at path, each entry in order; false from
 // `each` ends it. rows and indexSound: what the index said, so that a run of
 // zeros is not taken for more empty entries than it has rows for. False when
-// the archive cannot be opened.
+// the archive cannot be opened. named: the entries are named first by a
+// walk of its own (see walk_names.h), which costs a second walk; otherwise
+// each is named by its number.
 bool WalkPastDamage(const std::string& path, size_t rows, bool indexSound,
-                    const std::function<bool(const WalkedEntry&)>& each);
+                    const std::function<bool(const WalkedEntry&)>& each, bool named = true);
+
+// How many bytes of the entry were recovered, against its size where its
+// header gives one: "61174 of 65536 bytes".
+std::string RecoveredSaid(const SalvagedEntry& entry);
 
 // The line that says why the entries were found by looking past the damage.
 std::string PastDamageSaid(const PlainReading& plain);
 
-const char* SalvageStateName(SalvageState state);
+// The verdict on an entry's content, in the words every report uses:
+// "sound" only where a checksum proved the bytes; a stored entry (or a
+// stream without a checksum) complete in length is "unchecked".
+const char* SalvageStateName(SalvageState state, bool checked);

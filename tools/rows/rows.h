@@ -14,3 +14,4 @@
 #include "tools/rows/row_selection.h"
 #include "tools/rows/row_targets.h"
 #include "tools/rows/target_path.h"
+#include "tools/rows/walk_names.h"

@@ -1,6 +1,8 @@
 #include "tools/rows/target_path.h"
 
 #include <cctype>
+#include <cstdint>
+#include <cstdio>
 
 #include "file/file_name.h"
 #include "tools/text/text.h"
@@ -33,6 +35,35 @@ bool IsWindowsDeviceName(std::string_view part) {
   return (digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
 }
 
+// The longest file name the file systems take: 255 bytes of UTF-8 on
+// Linux, 255 UTF-16 units on Windows (a Windows-1252 byte is one unit).
+constexpr size_t NAME_LENGTH_MAX = 255;
+// An extension longer than this is not kept whole when a name is shortened.
+constexpr size_t EXTENSION_KEPT_MAX = 16;
+
+size_t LengthOnDisk(std::string_view name, bool windowsNames) {
+  return windowsNames ? name.size() : Windows1252ToUtf8(std::string(name)).size();
+}
+
+// A name longer than the file system takes, shortened so that it fits: its
+// start, "~" and a hash of the whole name (so that two long names that
+// start alike stay apart), then its extension. Each Windows-1252 byte takes
+// at most 3 bytes of UTF-8.
+std::string Shortened(const std::string& name, bool windowsNames) {
+  if (LengthOnDisk(name, windowsNames) <= NAME_LENGTH_MAX) return name;
+  uint32_t hash = 2166136261u;  // FNV-1a
+  for (unsigned char c : name) hash = (hash ^ c) * 16777619u;
+  char mark[16];
+  snprintf(mark, sizeof mark, "~%08x", hash);
+  size_t dot = name.rfind('.');
+  std::string extension = dot != std::string::npos && name.size() - dot <= EXTENSION_KEPT_MAX ? name.substr(dot) : "";
+  std::string base = name.substr(0, name.size() - extension.size());
+  size_t room = NAME_LENGTH_MAX - LengthOnDisk(mark, windowsNames) - LengthOnDisk(extension, windowsNames);
+  while (!base.empty() && LengthOnDisk(base, windowsNames) > room) base.pop_back();
+  while (!base.empty() && (base.back() == ' ' || base.back() == '.')) base.pop_back();
+  return base + mark + extension;
+}
+
 // One part of a path as a file name: control bytes and the bytes 1252 leaves
 // undefined become "_" (so a NUL cannot cut "..\0x" back to ".."), and the
 // rest is checked. "." and ".." are the caller's business.
@@ -41,7 +72,7 @@ const char* SafePart(std::string_view part, bool windowsNames, std::string* safe
   if (FileNameIsValid(name.c_str()) == 0) return "a name in it holds a character no file name may hold";
   if (name.find_first_not_of(". ") == std::string::npos) return "a name in it is only dots or spaces";
   if (windowsNames && IsWindowsDeviceName(name)) return "a name in it is a device name of Windows";
-  *safe = std::move(name);
+  *safe = Shortened(name, windowsNames);
   return nullptr;
 }
 

@@ -16,6 +16,9 @@ struct TargetPath {
 // Returns why the text gives no safe name, or null when it gives one. Names
 // come back with control bytes and the bytes Windows-1252 leaves undefined
 // as "_", so that none reaches a file name raw.
+// A name longer than the file system takes (255 bytes of UTF-8 on Linux,
+// 255 letters on Windows) comes back shortened: its start, "~" and eight
+// hex digits of a hash of the whole name, and its extension.
 // windowsNames also refuses the device names of Windows (CON, NUL, COM1, ...).
 const char* TargetFromRowName(std::string_view rowText, bool windowsNames, std::string* name);
 
