@@ -466,8 +466,9 @@ TEST_F(PackToolCli, RowTextsFollowTheLocalesCharacterSet) {
   // ... in UTF-8 whatever the locale: raw 1252 bytes would be a name no
   // UTF-8 program can show.
   EXPECT_EQ(Run({"extract", "umlaut.zip", "1", "-d", "bytes"}, "C").exitCode, 0);
-  EXPECT_TRUE(Exists("bytes/Br\xC3\xA4"
-                     "f.txt"));
+  EXPECT_TRUE(
+      Exists("bytes/Br\xC3\xA4"
+             "f.txt"));
   EXPECT_FALSE(fs::exists(base_ / "work" / "bytes" /
                           "Br\xE4"
                           "f.txt"));
@@ -502,6 +503,47 @@ TEST_F(PackToolCli, RowTextsFollowTheConsoleCodePage) {
   EXPECT_EQ(Document(run.out)["rows"][1]["text"],
             "C:\\Br\xC3\xA4"
             "f.txt");
+}
+#endif
+
+#ifndef _WIN32
+// On a terminal, extract of many rows draws one progress line (files, bytes,
+// rate) instead of a line per file, and clears it before each complaint;
+// of a few rows it writes its line per file as before.
+TEST_F(PackToolCli, ExtractOfManyRowsOnATerminalShowsOneProgressLine) {
+  std::string index = "C:\\Sicherung\\Index.txt\r\n";
+  std::vector<PackEntry> entries{StoredEntry({})};
+  for (int file = 1; file <= 300; file++) {
+    index += "C:\\Daten\\Datei" + std::to_string(file) + ".txt\r\n";
+    entries.push_back(StoredEntry(B("Inhalt " + std::to_string(file))));
+  }
+  entries[0] = StoredEntry(B(index));
+  WriteEntries("many.zip", entries);
+  ToolRunOptions options;
+  options.folder = Path("");
+  options.errorTerminal = true;
+
+  ToolRun few = RunPackTool({"extract", "many.zip", "Datei1.txt", "Datei2.txt", "-d", "few"}, options);
+  EXPECT_EQ(few.exitCode, 0) << few.err;
+  EXPECT_CONTAINS(few.err, "row 1  ");
+  EXPECT_EQ(few.err.find("extracting "), std::string::npos) << few.err;
+
+  ToolRun many = RunPackTool({"extract", "many.zip", "--all", "-d", "out"}, options);
+  EXPECT_EQ(many.exitCode, 0) << many.err;
+  EXPECT_CONTAINS(many.err, "\rextracting ");
+  EXPECT_CONTAINS(many.err, "/301 files, ");
+  EXPECT_EQ(many.err.find("row 1  "), std::string::npos) << many.err;
+  EXPECT_EQ(Read("out/Daten/Datei300.txt"), B("Inhalt 300"));
+
+  // Every target there now: each row's complaint starts a line of its own.
+  ToolRun again = RunPackTool({"extract", "many.zip", "--all", "-d", "out"}, options);
+  EXPECT_NE(again.exitCode, 0);
+  size_t complaints = 0;
+  for (size_t at = again.err.find("packtool: "); at != std::string::npos; at = again.err.find("packtool: ", at + 1)) {
+    complaints++;
+    EXPECT_TRUE(at == 0 || again.err[at - 1] == '\r' || again.err[at - 1] == '\n') << again.err.substr(0, at);
+  }
+  EXPECT_GT(complaints, 0u);
 }
 #endif
 

@@ -137,11 +137,23 @@ ToolRun RunPackTool(const std::vector<std::string>& arguments, const ToolRunOpti
   for (std::string& argument : copies) argv.push_back(argument.data());
   argv.push_back(nullptr);
 
+  int terminal = -1;
+  std::string terminalName;
+  if (options.errorTerminal) {
+    terminal = posix_openpt(O_RDWR | O_NOCTTY);
+    if (terminal < 0 || grantpt(terminal) != 0 || unlockpt(terminal) != 0 || ptsname(terminal) == nullptr) {
+      run.err = "no pseudo-terminal";
+      return run;
+    }
+    terminalName = ptsname(terminal);
+  }
   pid_t child = fork();
   if (child == 0) {
     int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = terminal >= 0 ? open(terminalName.c_str(), O_WRONLY | O_NOCTTY)
+                            : open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (out < 0 || err < 0 || chdir(options.folder.c_str()) != 0) _exit(125);
+    if (terminal >= 0) close(terminal);
     dup2(out, 1);
     dup2(err, 2);
     if (!options.locale.empty()) setenv("LC_ALL", options.locale.c_str(), 1);
@@ -159,6 +171,15 @@ ToolRun RunPackTool(const std::vector<std::string>& arguments, const ToolRunOpti
     execv(tool.c_str(), argv.data());
     _exit(126);
   }
+  std::string shown;
+  if (terminal >= 0) {
+    // Read as the child writes, so that a full terminal never holds it up;
+    // the read fails once the child has closed its side.
+    char buffer[4096];
+    ssize_t got;
+    while (child > 0 && (got = read(terminal, buffer, sizeof buffer)) > 0) shown.append(buffer, size_t(got));
+    close(terminal);
+  }
   int status = 0;
   if (child < 0 || waitpid(child, &status, 0) != child) {
     run.err = "could not run packtool";
@@ -166,7 +187,7 @@ ToolRun RunPackTool(const std::vector<std::string>& arguments, const ToolRunOpti
   }
   run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   run.out = ReadWhole(outPath);
-  run.err = ReadWhole(errPath);
+  run.err = terminal >= 0 ? shown : ReadWhole(errPath);
   unlink(outPath.c_str());
   unlink(errPath.c_str());
   return run;

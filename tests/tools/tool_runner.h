@@ -20,6 +20,7 @@ struct ToolRunOptions {
   std::string locale;          // POSIX: LC_ALL for the process; "" leaves it
   uint64_t fileSizeLimit = 0;  // POSIX: RLIMIT_FSIZE in bytes; 0 for none
   bool newConsole = false;     // Win32: a console of its own (output still to files)
+  bool errorTerminal = false;  // POSIX: standard error a terminal (a pseudo-terminal); err is what it showed
   // Variables set for the process; a null value removes the variable.
   std::vector<std::pair<std::string, const char*>> environment;
 };

@@ -2,7 +2,9 @@
 
 #include <cstdio>
 
+#include "platform/platform.h"
 #include "tools/cli/json_document.h"
+#include "tools/cli/progress.h"
 #include "tools/cli/report.h"
 #include "tools/text/text.h"
 
@@ -15,7 +17,55 @@ void Line(const std::string& text) {
 
 constexpr const char* GUESS = "guess";
 
+// From how many files a run shows a progress line instead of a line per
+// file: a screenful of lines goes by too fast to read anyway.
+constexpr size_t PROGRESS_FROM_FILES = 200;
+
+std::string Megabytes(uint64_t bytes) {
+  char text[32];
+  if (bytes < 1000000) {
+    snprintf(text, sizeof text, "%.0f kB", double(bytes) / 1e3);
+  } else {
+    snprintf(text, sizeof text, "%.1f MB", double(bytes) / 1e6);
+  }
+  return text;
+}
+
 }  // namespace
+
+ExtractReport::ExtractReport(bool lines, bool summary, bool json) : lines_(lines), summary_(summary), json_(json) {}
+ExtractReport::~ExtractReport() = default;
+
+void ExtractReport::Expect(size_t files, uint64_t bytes) {
+  if (!lines_ || json_ || files < PROGRESS_FROM_FILES) return;
+  // By bytes where they are known, else by files.
+  progress_ = std::make_unique<Progress>("extracting", bytes > 0 ? bytes : files, 0, 0);
+  expectedFiles_ = files;
+  expectedBytes_ = bytes;
+  started_ = PlatformMilliseconds();
+  lines_ = false;
+}
+
+void ExtractReport::Advance(uint64_t size) {
+  filesDone_++;
+  bytesDone_ += size;
+  if (progress_ == nullptr) return;
+  uint64_t elapsed = PlatformMilliseconds() - started_;
+  // No bar: the counts need the room.
+  std::string note = ": " + std::to_string(filesDone_) + "/" + std::to_string(expectedFiles_) + " files";
+  if (expectedBytes_ > 0) note += ", " + Megabytes(bytesDone_) + " of " + Megabytes(expectedBytes_);
+  if (elapsed >= 1000) {
+    double perSecond = double(bytesDone_) * 1000 / double(elapsed);
+    note += ", " + Megabytes(uint64_t(perSecond)) + "/s";
+    // Time left from the share done so far, by bytes where they are known.
+    double done =
+        expectedBytes_ > 0 ? double(bytesDone_) / double(expectedBytes_) : double(filesDone_) / double(expectedFiles_);
+    if (done > 0 && done < 1)
+      note += ", " + std::to_string(uint64_t(double(elapsed) / 1000 * (1 - done) / done)) + " s left";
+  }
+  progress_->Note(note);
+  progress_->Update(expectedBytes_ > 0 ? bytesDone_ : filesDone_);
+}
 
 const char* ExtractReport::NameFromOf(uint32_t row) const {
   auto found = nameFrom_.find(row);
@@ -25,6 +75,7 @@ const char* ExtractReport::NameFromOf(uint32_t row) const {
 void ExtractReport::Written(uint32_t row, const std::string& rowText, uint64_t size, const std::string& target) {
   written_.push_back({row, rowText, target, size, "", true});
   bytes_ += size;
+  Advance(size);
   if (lines_ && !json_) {
     bool guess = std::string(NameFromOf(row)) == GUESS;
     Line("row " + std::to_string(row) + "  " + std::to_string(size) + "  " + ShownPath(target) +
@@ -35,16 +86,19 @@ void ExtractReport::Written(uint32_t row, const std::string& rowText, uint64_t s
 void ExtractReport::Skipped(uint32_t row, const std::string& rowText, const std::string& target) {
   // The file kept is not of this run: no size is claimed for it.
   skipped_.push_back({row, rowText, target, 0, "the target exists", false});
+  Advance(0);
   if (lines_ && !json_) Line("row " + std::to_string(row) + "  kept  " + ShownPath(target));
 }
 
 void ExtractReport::Refused(uint32_t row, const std::string& rowText, const std::string& reason) {
   refused_.push_back({row, rowText, "", 0, reason, true});
+  Advance(0);
 }
 
 void ExtractReport::Damaged(uint32_t row, const std::string& rowText, const std::string& reason,
                             const std::string& target, uint64_t size) {
   damaged_.push_back({row, rowText, target, size, reason, true});
+  Advance(target.empty() ? 0 : size);
   // A damaged entry written (--force) is a file written too.
   if (!target.empty()) {
     writtenDamaged_++;
@@ -54,9 +108,11 @@ void ExtractReport::Damaged(uint32_t row, const std::string& rowText, const std:
 
 void ExtractReport::Failed(uint32_t row, const std::string& rowText, const std::string& reason) {
   failed_.push_back({row, rowText, "", 0, reason, true});
+  Advance(0);
 }
 
 void ExtractReport::Finish(int code) {
+  progress_.reset();
   if (!json_) {
     if (!summary_) return;
     std::string summary = "packtool: " + Counted(written_.size() + writtenDamaged_, "file", "files") + " written (" +

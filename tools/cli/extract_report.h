@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,7 +13,13 @@ class ExtractReport {
  public:
   // lines: a line per file on standard error; summary: the closing line;
   // json: the document on standard output instead of both.
-  ExtractReport(bool lines, bool summary, bool json) : lines_(lines), summary_(summary), json_(json) {}
+  ExtractReport(bool lines, bool summary, bool json);
+  ~ExtractReport();
+
+  // The run will take files that hold bytes in all (0: not known): where
+  // they are many, a progress line of files, bytes, rate and time left
+  // stands in for the line per file.
+  void Expect(size_t files, uint64_t bytes);
 
   void Written(uint32_t row, const std::string& rowText, uint64_t size, const std::string& target);
   // A target that was there before the run, kept (--skip-existing).
@@ -39,6 +46,8 @@ class ExtractReport {
     bool sized = true;  // size says what was written to target
   };
   const char* NameFromOf(uint32_t row) const;
+  // One more file of the run taken (written, kept, refused, damaged or failed).
+  void Advance(uint64_t size);
 
   bool lines_;
   bool summary_;
@@ -51,4 +60,10 @@ class ExtractReport {
   uint64_t bytes_ = 0;
   size_t writtenDamaged_ = 0;
   std::map<uint32_t, const char*> nameFrom_;
+  std::unique_ptr<class Progress> progress_;  // when Expect found many files
+  size_t expectedFiles_ = 0;
+  uint64_t expectedBytes_ = 0;
+  size_t filesDone_ = 0;
+  uint64_t bytesDone_ = 0;
+  uint64_t started_ = 0;  // milliseconds
 };

@@ -98,12 +98,12 @@ inline constexpr const char* LIST_FOOTER =
     "\n" MANY_ARCHIVES;
 
 // How extract, rescue and the mount name entries past damage.
-#define NAMES_PAST_DAMAGE                                                          \
-  "Where damage breaks the order of the entries, each entry's name says where\n"  \
-  "it came from (nameFrom in JSON): index (counted from the start, before the\n"  \
+#define NAMES_PAST_DAMAGE                                                        \
+  "Where damage breaks the order of the entries, each entry's name says where\n" \
+  "it came from (nameFrom in JSON): index (counted from the start, before the\n" \
   "first damage), position (counted back from the archive's whole end, after\n"  \
-  "the last damage), guess (in between: unproven) or none (entry-N.bin). A\n"     \
-  "file whose name is a guess is written below names-unproven/ under the\n"       \
+  "the last damage), guess (in between: unproven) or none (entry-N.bin). A\n"    \
+  "file whose name is a guess is written below names-unproven/ under the\n"      \
   "row's path it most likely has, and the reports say so.\n"
 
 inline constexpr const char* EXTRACT_FOOTER =
@@ -199,8 +199,7 @@ inline constexpr const char* RESCUE_FOOTER =
     "fails), partial (fewer bytes than its size) or lost (nothing recovered). A\n"
     "summary goes to standard error, and the progress while it works when that\n"
     "is a terminal and the archive is large.\n"
-    "\n"
-    NAMES_PAST_DAMAGE
+    "\n" NAMES_PAST_DAMAGE
     "\n"
     "A file or link in an entry's way is kept and the entry written as\n"
     "entry-N.bin; below DIR no link is followed (a link on the way: exit code 5).\n"

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "tools/cli/progress.h"
 #include "tools/text/text.h"
 
 namespace {
@@ -15,6 +16,7 @@ struct ReportState {
   bool printed = false;
   std::string firstComplaint;
   std::string lastComplaint;
+  Progress* progress = nullptr;  // the line a complaint clears first
 };
 ReportState reportState;
 
@@ -25,7 +27,12 @@ void Print(std::string_view text) {
   fwrite(text.data(), 1, text.size(), stdout);
 }
 
+void ReportShowsProgress(Progress* line) {
+  reportState.progress = line;
+}
+
 void Complain(const std::string& text) {
+  if (reportState.progress != nullptr) reportState.progress->Clear();
   if (reportState.firstComplaint.empty()) reportState.firstComplaint = text;
   reportState.lastComplaint = text;
   std::string line = "packtool: " + text + "\n";

@@ -6,9 +6,14 @@
 #include <string>
 #include <string_view>
 
+class Progress;
+
 void Print(std::string_view text);
-// "packtool: " + text, on a line of its own on standard error.
+// "packtool: " + text, on a line of its own on standard error; a progress
+// line drawn there is cleared first.
 void Complain(const std::string& text);
+// The progress line now drawn on standard error, or null when none.
+void ReportShowsProgress(Progress* line);
 // Whether anything went to standard output yet, and the first and the last
 // complaint ("" when none).
 bool ReportPrinted();

@@ -385,6 +385,11 @@ int Extract(const PackToolRequest& request, const ChosenByComparison* compared) 
     Complain(ShownPath(request.archive) + ": " + PastDamageSaid(plain));
     run.code = ExitWorst(run.code, EXIT_DAMAGED);
   }
+  uint64_t wantedBytes = 0;  // past damage the sizes are not known before the walk
+  for (uint32_t row : wanted) {
+    if (!pastDamage && row < plain.entries.size()) wantedBytes += plain.entries[row].unpackedSize;
+  }
+  report.Expect(wanted.size(), wantedBytes);
 
   // Writes a row's entry, or says why not. how: what is wrong with a damaged
   // entry the salvage walk found ("" for one the plain reading gave).
