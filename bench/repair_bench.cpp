@@ -27,25 +27,6 @@ double Seconds(Clock::time_point since) {
   return std::chrono::duration<double>(Clock::now() - since).count();
 }
 
-const char* OutcomeWord(RepairOutcome outcome) {
-  switch (outcome) {
-    case RepairOutcome::Repaired:
-      return "repaired";
-    case RepairOutcome::Unproven:
-      return "unproven";
-    case RepairOutcome::Ambiguous:
-      return "ambiguous";
-    case RepairOutcome::Unprovable:
-      return "unprovable";
-    case RepairOutcome::OutOfTime:
-      return "out of time";
-    case RepairOutcome::Whole:
-      return "whole";
-    default:
-      return "none";
-  }
-}
-
 uint32_t Random(uint64_t& state) {
   state = state * 6364136223846793005ull + 1442695040888963407ull;
   return uint32_t(state >> 33);
@@ -80,7 +61,7 @@ void OneEntry(const char* goal, size_t packed, unsigned threads, int places) {
     total += seconds;
     worst = std::max(worst, seconds);
     repaired += repair.outcome == RepairOutcome::Repaired;
-    outcomes += std::string(i == 0 ? "" : ", ") + OutcomeWord(repair.outcome);
+    outcomes += std::string(i == 0 ? "" : ", ") + RepairOutcomeName(repair.outcome);
   }
   printf(
       "%s: %zu bytes packed (%zu of text), -j %u, %d flips: %.2f s each on average, %.2f s the slowest; %d "

@@ -62,6 +62,10 @@ enum class RepairOutcome : uint8_t {
   Whole,       // the stream is whole as it stands
 };
 
+// The outcome in a word, as reports and the JSON give it ("repaired",
+// "not tried").
+const char* RepairOutcomeName(RepairOutcome outcome);
+
 // A deadline shared by the repairs of one run: those beyond it are not tried.
 class RepairBudget {
  public:

@@ -1,5 +1,6 @@
-// The repair's small parts: a change made, the chance told, and an archive
-// entry read, repaired and decoded again by the plain decoder.
+// The repair's small parts: a change made, the chance told, the outcome
+// named, and an archive entry read, repaired and decoded again by the plain
+// decoder.
 #include <algorithm>
 #include <vector>
 
@@ -52,4 +53,23 @@ bool RepairArchiveEntry(const char* path, uint64_t headerOffset, uint32_t unpack
   }
   result->bytes.resize(unpackedSize);
   return true;
+}
+
+const char* RepairOutcomeName(RepairOutcome outcome) {
+  switch (outcome) {
+    case RepairOutcome::Repaired:
+      return "repaired";
+    case RepairOutcome::Unproven:
+      return "unproven";
+    case RepairOutcome::Ambiguous:
+      return "ambiguous";
+    case RepairOutcome::Unprovable:
+      return "no checksum";
+    case RepairOutcome::OutOfTime:
+      return "not tried";
+    case RepairOutcome::Whole:
+      return "whole";
+    default:
+      return "none";
+  }
 }

@@ -30,25 +30,6 @@ const char* FieldName(RepairField field) {
   }
 }
 
-const char* OutcomeName(RepairOutcome outcome) {
-  switch (outcome) {
-    case RepairOutcome::Repaired:
-      return "repaired";
-    case RepairOutcome::Unproven:
-      return "unproven";
-    case RepairOutcome::Ambiguous:
-      return "ambiguous";
-    case RepairOutcome::Unprovable:
-      return "no checksum";
-    case RepairOutcome::OutOfTime:
-      return "not tried";
-    case RepairOutcome::Whole:
-      return "whole";
-    default:
-      return "none";
-  }
-}
-
 std::string PlaceSaid(const RepairedEntry& entry, const RepairPlace& place) {
   return "archive byte " + std::to_string(entry.ArchiveByte(place)) + ", bit " + std::to_string(place.bit) +
          FieldSaid(place.field);
@@ -98,7 +79,7 @@ std::string RepairSaid(const RepairedEntry& entry) {
 
 JsonDocument RepairJson(const RepairedEntry& entry) {
   const StreamRepair& repair = entry.repair;
-  JsonDocument json = {{"outcome", OutcomeName(repair.outcome)}};
+  JsonDocument json = {{"outcome", RepairOutcomeName(repair.outcome)}};
   if (repair.outcome == RepairOutcome::Repaired || repair.outcome == RepairOutcome::Unproven ||
       repair.outcome == RepairOutcome::Ambiguous) {
     JsonDocument places = JsonDocument::array();
