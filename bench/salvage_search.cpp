@@ -16,6 +16,7 @@
 #include "core/memory.h"
 #include "pack/salvage.h"
 #include "platform/platform.h"
+#include "tests/support/counted_seam.h"
 #include "tests/support/damaged_archives.h"
 #include "tests/support/pack_writer.h"
 

@@ -42,3 +42,9 @@ function(restore_add_test name)
   endif()
   set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT})
 endfunction()
+
+# The target's file calls go through the counting wrapper of the seam
+# (tests/support/counted_seam.h); it links the platform library.
+function(restore_count_seam target)
+  target_link_libraries(${target} PRIVATE counted_seam platform)
+endfunction()

@@ -17,6 +17,7 @@
 #include "pack/repair.h"
 #include "pack/salvage.h"
 #include "platform/platform.h"
+#include "tests/support/counted_seam.h"
 #include "tests/support/pack_writer.h"
 
 namespace {

@@ -26,6 +26,9 @@ void PlatformHeapDestroy(PlatformHeap heap);
 using PlatformFile = intptr_t;
 constexpr PlatformFile PLATFORM_FILE_INVALID = -1;
 
+// The file calls have C names, so that a test's link can wrap each of them
+// by its name (tests/support/counted_seam.h) around the one implementation.
+extern "C" {
 // Opens an existing file for reading, shared for reading by others.
 // sequential hints a front-to-back scan (archives); otherwise normal attributes.
 PlatformFile PlatformFileOpenRead(const char* path, bool sequential);
@@ -66,6 +69,7 @@ void PlatformFileClose(PlatformFile file);
 // Non-zero when the file was deleted. A file this seam still holds open is
 // not deleted (files are opened without delete sharing).
 int PlatformFileDelete(const char* path);
+}  // extern "C"
 // Writes what the system still holds of the file through to the disk; false
 // when the system reports that it could not.
 bool PlatformFileSync(PlatformFile file);
@@ -132,6 +136,7 @@ PlatformFolder PlatformFolderOpenBelow(PlatformFolder folder, const char* name, 
 void PlatformFolderClose(PlatformFolder folder);
 // What name below folder is, and its identity for a File or Folder.
 PlatformNameKind PlatformNameBelow(PlatformFolder folder, const char* name, PlatformFileIdentity* identity);
+extern "C" {
 // Opens the file name below folder for reading, shared for reading; a link
 // or reparse point in the name's place is not followed (the open fails).
 PlatformFile PlatformFileOpenReadBelow(PlatformFolder folder, const char* name);
@@ -149,6 +154,7 @@ int PlatformFileMoveBelow(PlatformFolder folder, const char* from, const char* t
 // Deletes the file name below folder (a link there as a name). Non-zero when
 // deleted.
 int PlatformFileDeleteBelow(PlatformFolder folder, const char* name);
+}  // extern "C"
 // Removes the folder name below folder when it holds nothing.
 void PlatformFolderRemoveBelow(PlatformFolder folder, const char* name);
 // Makes durable, at once, what was written to the files made by
@@ -179,41 +185,6 @@ bool PlatformProcessGone(uint32_t id);
 // Windows the system's full path name. Copied with its terminator into
 // buffer; returns its length, 0 when it does not fit or the system refuses.
 size_t PlatformFullPath(const char* path, char* buffer, size_t size);
-
-// How many times each file call reached the operating system. Counting is a
-// few increments on a path that already costs a system call; tests read it to
-// check the buffering rules of the file library.
-struct PlatformFileCallCounts {
-  uint64_t opens;
-  uint64_t creates;  // each CreateFile try of PlatformFileCreate counts, and each PlatformFileCreateNew
-  uint64_t reads;
-  uint64_t positionedReads;
-  uint64_t bytesRead;     // what both kinds of read delivered
-  uint64_t refusedReads;  // reads refused as set by PlatformFileRefuseReadsOf
-  uint64_t sizeQueries;
-  uint64_t writes;
-  uint64_t seeks;
-  uint64_t closes;
-  uint64_t deletes;
-  const void* lastWriteSource;  // where the last write took its bytes from
-  uint32_t lastWriteLength;
-};
-PlatformFileCallCounts PlatformFileCalls();
-void PlatformFileCallsReset();
-// For tests of what a refused read leaves (a failing disk's bad sectors):
-// every read that touches the bytes [from, to) of a file fails as one the
-// system refused, without reading, until PlatformFileCallsReset. Each call
-// adds such a range, up to 1,024 (a patchy bad area, scattered bad
-// sectors). A plain read starts at the file's position.
-void PlatformFileRefuseReadsOf(uint64_t from, uint64_t to);
-// For tests of a full disk: once `room` more bytes have been written, every
-// write is cut short there and refused, until PlatformFileCallsReset.
-void PlatformFileLimitWrites(uint64_t room);
-// For tests of what an interrupt at a given moment leaves: hook runs each
-// time PlatformFileCreateNewBelow has made a file (a signal raised there
-// comes between the making and anything its caller does next), until
-// PlatformFileCallsReset.
-void PlatformFileAfterCreateBelow(void (*hook)());
 
 // What path names, following links: Missing, File (*size is then its size),
 // Folder, Other (a device, a pipe) or Unreadable (the system refused to say).

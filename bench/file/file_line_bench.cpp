@@ -15,6 +15,7 @@
 
 #include "core/memory.h"
 #include "file/file.h"
+#include "tests/support/counted_seam.h"
 
 namespace {
 

@@ -16,20 +16,10 @@
 #include <new>
 #include <string>
 
-#include "platform/file_hooks.h"
 #include "platform/platform.h"
 #include "platform/posix/console_posix.h"
 
 namespace {
-
-using file_hooks::calls;
-using file_hooks::Refused;
-
-uint64_t Position(PlatformFile file) {
-  if (!file_hooks::AnyRefused()) return 0;  // nothing refused: no need to ask
-  off_t at = lseek(static_cast<int>(file), 0, SEEK_CUR);
-  return at < 0 ? 0 : uint64_t(at);
-}
 
 // Every block carries this header; the heap links its blocks so that
 // destruction can free what the owner never gave back.
@@ -157,7 +147,6 @@ bool ReadFully(void* destination, uint32_t length, uint32_t* done, ReadSome read
     total += static_cast<uint32_t>(got);
   }
   *done = total;
-  calls.bytesRead += total;
   return true;
 }
 
@@ -229,7 +218,6 @@ void PlatformHeapDestroy(PlatformHeap handle) {
 }
 
 PlatformFile PlatformFileOpenRead(const char* path, bool sequential) {
-  calls.opens++;
   if (path == nullptr) return PLATFORM_FILE_INVALID;
   PlatformFile file = Recorded(FromDescriptor(open(path, O_RDONLY | O_CLOEXEC)));
   if (file != PLATFORM_FILE_INVALID && sequential) {
@@ -240,31 +228,24 @@ PlatformFile PlatformFileOpenRead(const char* path, bool sequential) {
 
 PlatformFile PlatformFileCreate(const char* path) {
   if (path == nullptr) return PLATFORM_FILE_INVALID;
-  calls.creates++;
   int fd = open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd >= 0) return Recorded(FromDescriptor(fd));
   // Second try: an existing file we may write but not read.
-  calls.creates++;
   return Recorded(FromDescriptor(open(path, O_WRONLY | O_TRUNC | O_CLOEXEC)));
 }
 
 PlatformFile PlatformFileCreateNew(const char* path) {
   if (path == nullptr) return PLATFORM_FILE_INVALID;
-  calls.creates++;
   return Recorded(FromDescriptor(open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666)));
 }
 
 bool PlatformFileRead(PlatformFile file, void* destination, uint32_t length, uint32_t* done) {
-  calls.reads++;
-  if (Refused(Position(file), length, done)) return false;
   return ReadFully(destination, length, done,
                    [file](char* at, uint32_t count, uint32_t) { return read(static_cast<int>(file), at, count); });
 }
 
 bool PlatformFileReadAt(PlatformFile file, uint64_t offset, void* destination, uint32_t length, uint32_t* done) {
-  calls.positionedReads++;
   *done = 0;
-  if (Refused(offset, length, done)) return false;
   if (offset > uint64_t(INT64_MAX) - length) return false;
   return ReadFully(destination, length, done, [file, offset](char* at, uint32_t count, uint32_t total) {
     return pread(static_cast<int>(file), at, count, static_cast<off_t>(offset + total));
@@ -272,7 +253,6 @@ bool PlatformFileReadAt(PlatformFile file, uint64_t offset, void* destination, u
 }
 
 bool PlatformFileSize(PlatformFile file, uint64_t* size) {
-  calls.sizeQueries++;
   struct stat facts;
   if (fstat(static_cast<int>(file), &facts) != 0 || facts.st_size < 0) {
     *size = 0;
@@ -304,20 +284,15 @@ PlatformFile PlatformFileCreateUnnamed() {
 }
 
 bool PlatformFileWrite(PlatformFile file, const void* source, uint32_t length, uint32_t* done) {
-  calls.writes++;
-  calls.lastWriteSource = source;
-  calls.lastWriteLength = length;
   *done = 0;
   const char* at = static_cast<const char*>(source);
-  uint32_t allowed = file_hooks::WriteAllowed(length);
   uint32_t total = 0;
-  while (total < allowed) {
-    ssize_t put = write(static_cast<int>(file), at + total, allowed - total);
+  while (total < length) {
+    ssize_t put = write(static_cast<int>(file), at + total, length - total);
     if (put < 0 && errno == EINTR) continue;
     if (put <= 0) break;
     total += static_cast<uint32_t>(put);
   }
-  file_hooks::Written(total);
   *done = total;
   return total == length;
 }
@@ -327,18 +302,15 @@ bool PlatformFileSync(PlatformFile file) {
 }
 
 bool PlatformFileSeekRelative(PlatformFile file, int64_t delta) {
-  calls.seeks++;
   return lseek(static_cast<int>(file), static_cast<off_t>(delta), SEEK_CUR) >= 0;
 }
 
 void PlatformFileClose(PlatformFile file) {
-  calls.closes++;
   ForgetOpen(static_cast<int>(file));
   close(static_cast<int>(file));
 }
 
 int PlatformFileDelete(const char* path) {
-  calls.deletes++;
   if (path == nullptr) return 0;
   // lstat: unlinking a symbolic link leaves the file it points to alone.
   struct stat facts;
@@ -417,16 +389,11 @@ PlatformNameKind PlatformNameBelow(PlatformFolder folder, const char* name, Plat
 }
 
 PlatformFile PlatformFileOpenReadBelow(PlatformFolder folder, const char* name) {
-  calls.opens++;
   return Recorded(FromDescriptor(openat(folder->fd, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC)));
 }
 
 PlatformFile PlatformFileCreateNewBelow(PlatformFolder folder, const char* name) {
-  calls.creates++;
-  PlatformFile file =
-      FromDescriptor(openat(folder->fd, name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
-  if (file != PLATFORM_FILE_INVALID) file_hooks::Created();
-  return file;
+  return FromDescriptor(openat(folder->fd, name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
 }
 
 int PlatformFileMoveBelow(PlatformFolder folder, const char* from, const char* to, bool replace, bool* existed) {
@@ -458,7 +425,6 @@ int PlatformFileMoveBelow(PlatformFolder folder, const char* from, const char* t
 }
 
 int PlatformFileDeleteBelow(PlatformFolder folder, const char* name) {
-  calls.deletes++;
   return unlinkat(folder->fd, name, 0) == 0 ? 1 : 0;
 }
 

@@ -10,21 +10,11 @@
 #include <new>
 #include <string>
 
-#include "platform/file_hooks.h"
 #include "platform/platform.h"
 
 namespace {
-using file_hooks::calls;
 // Guards the move and read of PlatformFileReadAt.
 SRWLOCK positionLock = SRWLOCK_INIT;
-using file_hooks::Refused;
-
-uint64_t Position(HANDLE file) {
-  if (!file_hooks::AnyRefused()) return 0;  // nothing refused: no need to ask
-  LARGE_INTEGER zero, at;
-  zero.QuadPart = 0;
-  return SetFilePointerEx(file, zero, &at, FILE_CURRENT) && at.QuadPart >= 0 ? uint64_t(at.QuadPart) : 0;
-}
 }  // namespace
 
 PlatformHeap PlatformHeapCreate(bool serialized, size_t initialSize, size_t maximumSize) {
@@ -60,40 +50,31 @@ static HANDLE ToHandle(PlatformFile file) {
 }
 
 PlatformFile PlatformFileOpenRead(const char* path, bool sequential) {
-  calls.opens++;
   DWORD flags = sequential ? FILE_FLAG_SEQUENTIAL_SCAN : FILE_ATTRIBUTE_NORMAL;
   return FromHandle(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr));
 }
 
 PlatformFile PlatformFileCreate(const char* path) {
-  calls.creates++;
   HANDLE handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle != INVALID_HANDLE_VALUE) return FromHandle(handle);
-  calls.creates++;
   return FromHandle(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, TRUNCATE_EXISTING, 0, nullptr));
 }
 
 PlatformFile PlatformFileCreateNew(const char* path) {
-  calls.creates++;
   return FromHandle(CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 bool PlatformFileRead(PlatformFile file, void* destination, uint32_t length, uint32_t* done) {
-  calls.reads++;
-  if (Refused(Position(ToHandle(file)), length, done)) return false;
   DWORD count = 0;
   BOOL ok = ReadFile(ToHandle(file), destination, length, &count, nullptr);
   *done = ok ? count : 0;
-  calls.bytesRead += *done;
   return ok != 0;
 }
 
 bool PlatformFileReadAt(PlatformFile file, uint64_t offset, void* destination, uint32_t length, uint32_t* done) {
-  calls.positionedReads++;
   *done = 0;
-  if (Refused(offset, length, done)) return false;
   // A move and a read on the handle's one position, under one lock, so that
   // two threads' reads through a handle never read at each other's offsets.
   // (A positioned ReadFile with an OVERLAPPED offset does the same without a
@@ -109,12 +90,10 @@ bool PlatformFileReadAt(PlatformFile file, uint64_t offset, void* destination, u
   ReleaseSRWLockExclusive(&positionLock);
   if (!read) return false;
   *done = count;
-  calls.bytesRead += count;
   return true;
 }
 
 bool PlatformFileSize(PlatformFile file, uint64_t* size) {
-  calls.sizeQueries++;
   LARGE_INTEGER value;
   if (!GetFileSizeEx(ToHandle(file), &value) || value.QuadPart < 0) {
     *size = 0;
@@ -157,18 +136,8 @@ PlatformFile PlatformFileCreateUnnamed() {
 }
 
 bool PlatformFileWrite(PlatformFile file, const void* source, uint32_t length, uint32_t* done) {
-  calls.writes++;
-  calls.lastWriteSource = source;
-  calls.lastWriteLength = length;
-  DWORD allowed = file_hooks::WriteAllowed(length);
   DWORD count = 0;
-  BOOL ok = allowed == 0 || WriteFile(ToHandle(file), source, allowed, &count, nullptr);
-  file_hooks::Written(count);
-  if (ok && allowed < length) {
-    SetLastError(ERROR_DISK_FULL);
-    *done = count;
-    return false;
-  }
+  BOOL ok = WriteFile(ToHandle(file), source, length, &count, nullptr);
   *done = ok ? count : 0;
   return ok != 0;
 }
@@ -178,7 +147,6 @@ bool PlatformFileSync(PlatformFile file) {
 }
 
 bool PlatformFileSeekRelative(PlatformFile file, int64_t delta) {
-  calls.seeks++;
   // Moves that fit 32 bits take the plain form; larger ones pass the high part.
   if (delta >= INT32_MIN && delta <= INT32_MAX) {
     SetLastError(NO_ERROR);
@@ -192,12 +160,10 @@ bool PlatformFileSeekRelative(PlatformFile file, int64_t delta) {
 }
 
 void PlatformFileClose(PlatformFile file) {
-  calls.closes++;
   CloseHandle(ToHandle(file));
 }
 
 int PlatformFileDelete(const char* path) {
-  calls.deletes++;
   return DeleteFileA(path) ? 1 : 0;
 }
 
@@ -307,7 +273,6 @@ PlatformNameKind PlatformNameBelow(PlatformFolder folder, const char* name, Plat
 }
 
 PlatformFile PlatformFileOpenReadBelow(PlatformFolder folder, const char* name) {
-  calls.opens++;
   HANDLE handle = CreateFileA(Below(folder, name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return PLATFORM_FILE_INVALID;
@@ -321,7 +286,6 @@ PlatformFile PlatformFileOpenReadBelow(PlatformFolder folder, const char* name) 
 }
 
 PlatformFile PlatformFileCreateNewBelow(PlatformFolder folder, const char* name) {
-  calls.creates++;
   // Delete sharing: an interrupt's handler runs while the file is open and
   // removes it, which takes effect when the process ends. Written through:
   // what a write wrote is on the disk when it returns, so that a batch of
@@ -329,7 +293,6 @@ PlatformFile PlatformFileCreateNewBelow(PlatformFolder folder, const char* name)
   PlatformFile file = FromHandle(CreateFileA(
       Below(folder, name).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
       CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_WRITE_THROUGH, nullptr));
-  if (file != PLATFORM_FILE_INVALID) file_hooks::Created();
   return file;
 }
 
@@ -344,7 +307,6 @@ int PlatformFileMoveBelow(PlatformFolder folder, const char* from, const char* t
 }
 
 int PlatformFileDeleteBelow(PlatformFolder folder, const char* name) {
-  calls.deletes++;
   return DeleteFileA(Below(folder, name).c_str()) ? 1 : 0;
 }
 

@@ -18,6 +18,7 @@
 #include "pack/archive.h"
 #include "platform/platform.h"
 #include "tests/app/scripted_requester.h"
+#include "tests/support/counted_seam.h"
 #include "tests/support/pack_writer.h"
 #include "tests/support/test_files.h"
 #include "window/window.h"

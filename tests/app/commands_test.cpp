@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/app/commands_fixture.h"
+#include "tests/support/counted_seam.h"
 
 namespace {
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "tests/file/file_fixture.h"
+#include "tests/support/counted_seam.h"
 
 namespace {
 

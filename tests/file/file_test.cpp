@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "tests/file/file_fixture.h"
+#include "tests/support/counted_seam.h"
 
 #ifdef _WIN32
 #include <windows.h>

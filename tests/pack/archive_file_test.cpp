@@ -13,6 +13,7 @@
 
 #include "core/memory.h"
 #include "platform/platform.h"
+#include "tests/support/counted_seam.h"
 #include "tests/support/damaged_archives.h"
 #include "tests/support/pack_writer.h"
 

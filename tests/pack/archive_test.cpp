@@ -10,6 +10,7 @@
 
 #include "core/memory.h"
 #include "platform/platform.h"
+#include "tests/support/counted_seam.h"
 #include "tests/support/pack_writer.h"
 
 namespace {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/memory.h"
+#include "tests/support/counted_seam.h"
 #include "tests/support/damaged_archives.h"
 #include "tests/support/pack_writer.h"
 #include "tools/mount/entry_cache.h"

@@ -1,6 +1,7 @@
 // Files staged in batches: nothing is under a target's name before its batch
 // is placed, the batch is placed in order, and what stands at a target by
 // then is checked again.
+#include "tests/support/counted_seam.h"
 #include "tools/output/output_tree.h"
 
 #include <gtest/gtest.h>

@@ -8,6 +8,7 @@
 #include "file/file.h"
 #include "pack/archive.h"
 #include "platform/platform.h"
+#include "tests/support/counted_seam.h"
 #include "tests/tools/packtool_fixture.h"
 #include "tools/cli/command_line.h"
 #include "tools/cli/exit_codes.h"
