@@ -71,7 +71,7 @@ OutputTree::OutputTree(const std::string& folder) : folder_(folder.empty() ? "."
 
 OutputTree::~OutputTree() {
   staged_.clear();
-  CloseHeld();
+  CloseOpenWays();
   moved_.clear();
 }
 
@@ -154,8 +154,8 @@ TreeResult OutputTree::Check(const std::vector<std::string>& folders, const std:
   std::vector<std::string> target = folders;
   target.push_back(name);
   // Folders a batch holds open are there as they were opened.
-  auto held = heldBy_.find(folders);
-  if (held != heldBy_.end()) return AtTarget(held->second->open.back(), target, replace);
+  auto open = openWayOf_.find(folders);
+  if (open != openWayOf_.end()) return AtTarget(open->second->open.back(), target, replace);
   Way way;
   TreeResult result = Open(folders, false, &way);
   if (result.outcome != TreeOutcome::Written || way.open.size() != folders.size() + 1) return result;
@@ -197,9 +197,9 @@ TreeResult OutputTree::Write(const std::vector<std::string>& folders, const std:
   return result;
 }
 
-OutputTree::Way* OutputTree::HeldWay(const std::vector<std::string>& folders, TreeResult* result) {
-  auto held = heldBy_.find(folders);
-  if (held != heldBy_.end()) return held->second;
+OutputTree::Way* OutputTree::OpenWay(const std::vector<std::string>& folders, TreeResult* result) {
+  auto open = openWayOf_.find(folders);
+  if (open != openWayOf_.end()) return open->second;
   auto way = std::make_unique<Way>();
   *result = Open(folders, true, way.get());
   if (result->outcome != TreeOutcome::Written) {
@@ -215,10 +215,10 @@ OutputTree::Way* OutputTree::HeldWay(const std::vector<std::string>& folders, Tr
   // Once a run, each folder it writes into loses what killed runs left there.
   if (swept_.insert(folders).second)
     RemoveLeftovers(way->open.back(), Joined(folder_, folders, folders.size()), &leftovers_);
-  heldFolders_ += way->open.size();
-  heldBy_[folders] = way.get();
-  held_.push_back(std::move(way));
-  return held_.back().get();
+  openFolders_ += way->open.size();
+  openWayOf_[folders] = way.get();
+  openWays_.push_back(std::move(way));
+  return openWays_.back().get();
 }
 
 TreeResult OutputTree::Stage(const std::vector<std::string>& folders, const std::string& name, const Fill& fill,
@@ -239,7 +239,7 @@ TreeResult OutputTree::Begin(const std::vector<std::string>& folders, const std:
   std::vector<std::string> names = folders;
   names.push_back(name);
   TreeResult result;
-  Way* way = HeldWay(folders, &result);
+  Way* way = OpenWay(folders, &result);
   if (way == nullptr) {
     if (result.path.empty()) result.path = PathOf(names, names.size());
     return result;
@@ -281,16 +281,16 @@ TreeResult OutputTree::End(bool keep, uint64_t size) {
 }
 
 void OutputTree::LetFoldersGo() {
-  if (staged_.empty() && begun_ == nullptr) CloseHeld();
+  if (staged_.empty() && begun_ == nullptr) CloseOpenWays();
 }
 
 bool OutputTree::Full() const {
-  return staged_.size() >= BATCH_FILES || stagedBytes_ >= BATCH_BYTES || heldFolders_ >= BATCH_FOLDERS;
+  return staged_.size() >= BATCH_FILES || stagedBytes_ >= BATCH_BYTES || openFolders_ >= BATCH_FOLDERS;
 }
 
-bool OutputTree::SyncHeld(std::string* error) {
+bool OutputTree::SyncOpenFolders(std::string* error) {
   std::vector<uint64_t> done;
-  for (const auto& way : held_) {
+  for (const auto& way : openWays_) {
     if (std::find(done.begin(), done.end(), way->volume) != done.end()) continue;
     done.push_back(way->volume);
     if (!PlatformFileSystemSync(way->open.back())) {
@@ -328,7 +328,7 @@ TreeResult OutputTree::Move(StagedTarget& staged) {
 std::vector<TreeResult> OutputTree::Flush() {
   std::vector<TreeResult> results;
   std::string error;
-  bool durable = staged_.empty() || SyncHeld(&error);
+  bool durable = staged_.empty() || SyncOpenFolders(&error);
   for (auto& staged : staged_) {
     TreeResult result;
     if (durable) {
@@ -343,14 +343,14 @@ std::vector<TreeResult> OutputTree::Flush() {
   }
   // The moves are made durable by the next batch's sync or by Finish: a
   // folder on each file system stays open for that.
-  for (auto& way : held_) {
+  for (auto& way : openWays_) {
     bool kept =
         std::any_of(moved_.begin(), moved_.end(), [&](const auto& other) { return other->volume == way->volume; });
     if (durable && !kept) moved_.push_back(std::move(way));
   }
   staged_.clear();
   stagedBytes_ = 0;
-  CloseHeld();
+  CloseOpenWays();
   return results;
 }
 
@@ -366,15 +366,15 @@ bool OutputTree::Finish(std::string* error) {
   return durable;
 }
 
-// Closes the held folders, the last opened first, removing those made for
+// Closes the folders held open, the last opened first, removing those made for
 // files that none of them holds now.
-void OutputTree::CloseHeld() {
-  for (size_t i = held_.size(); i-- > 0;) {
-    if (held_[i] != nullptr) held_[i]->Close(held_[i]->names, true);
+void OutputTree::CloseOpenWays() {
+  for (size_t i = openWays_.size(); i-- > 0;) {
+    if (openWays_[i] != nullptr) openWays_[i]->Close(openWays_[i]->names, true);
   }
-  held_.clear();
-  heldBy_.clear();
-  heldFolders_ = 0;
+  openWays_.clear();
+  openWayOf_.clear();
+  openFolders_ = 0;
 }
 
 bool MakeFolders(const std::string& path, std::string* error, std::vector<std::string>* made) {

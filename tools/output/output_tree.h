@@ -118,23 +118,23 @@ class OutputTree {
   // What is in the place of the last of names, below folder.
   TreeResult AtTarget(PlatformFolder folder, const std::vector<std::string>& names, bool replace) const;
   // The folders to a target, held open from its staging to its move.
-  Way* HeldWay(const std::vector<std::string>& folders, TreeResult* result);
+  Way* OpenWay(const std::vector<std::string>& folders, TreeResult* result);
   // Moves one staged file onto its target.
   TreeResult Move(StagedTarget& file);
-  // Syncs the file systems the held folders are on; false with *error.
-  bool SyncHeld(std::string* error);
-  void CloseHeld();
+  // Syncs the file systems the folders held open are on; false with *error.
+  bool SyncOpenFolders(std::string* error);
+  void CloseOpenWays();
 
   std::string folder_;
   std::string shown_;
   std::map<Identity, uint32_t> written_;
-  std::vector<std::unique_ptr<Way>> held_;  // in the order opened
-  std::map<std::vector<std::string>, Way*> heldBy_;
+  std::vector<std::unique_ptr<Way>> openWays_;  // in the order opened
+  std::map<std::vector<std::string>, Way*> openWayOf_;
   std::vector<std::unique_ptr<StagedTarget>> staged_;
   std::unique_ptr<StagedTarget> begun_;
   std::vector<std::unique_ptr<Way>> moved_;  // one per file system whose moves are not yet durable
   uint64_t stagedBytes_ = 0;
-  size_t heldFolders_ = 0;
+  size_t openFolders_ = 0;
   uint32_t nextStaged_ = 0;
   std::set<std::vector<std::string>> swept_;  // the folders whose leftovers were removed
   std::vector<std::string> leftovers_;        // the number the next staged name starts from
