@@ -17,3 +17,8 @@ constexpr uint32_t MESSAGE_NOT_HANDLED = 0xD0D0D0D1u;
 // Private window message by which a control posts a gadget event to the
 // window that owns it: wParam the gadget number, lParam the event type.
 constexpr uint32_t GADGET_EVENT_MESSAGE = 13103;
+
+// Named property of every open program window: its number plus one, so that
+// window 0 is told apart from a window without the property. A control's
+// event goes to the nearest window above it that carries it.
+constexpr const char* WINDOW_NUMBER_PROPERTY = "WindowLibrary.WindowNumber";

@@ -184,3 +184,16 @@ intptr_t GadgetSetRedraw(intptr_t number, bool on) {
   if (on) RedrawWindow(gadget->window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
   return 1;
 }
+
+BOOL GadgetPostEvent(HWND control, int32_t type) {
+  // A null control would post to the thread instead of to a window.
+  if (control == nullptr) return FALSE;
+  HWND owner = control;
+  for (;;) {
+    HWND parent = GetParent(owner);
+    if (parent == nullptr || GetPropA(owner, WINDOW_NUMBER_PROPERTY) != nullptr) break;
+    owner = parent;
+  }
+  LONG identifier = GetWindowLongA(control, GWL_ID);
+  return PostMessageA(owner, GADGET_EVENT_MESSAGE, WPARAM(identifier), LPARAM(type));
+}

@@ -138,3 +138,9 @@ intptr_t GadgetCreateButton(intptr_t number, int32_t x, int32_t y, int32_t width
                             uint32_t flags);
 intptr_t GadgetCreateListView(intptr_t number, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t flags);
 LRESULT CALLBACK ListViewWindowProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Posts a gadget event of the given type to the program window that owns the
+// control (the nearest above it with WINDOW_NUMBER_PROPERTY); the event
+// arrives when a wait of the window library dispatches it. Returns
+// PostMessageA's answer, 0 when there is no control.
+BOOL GadgetPostEvent(HWND control, int32_t type);

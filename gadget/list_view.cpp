@@ -7,7 +7,6 @@
 #include "core/memory.h"
 #include "gadget/gadget.h"
 #include "gadget/gadget_state.h"
-#include "window/window.h"
 
 namespace {
 

@@ -206,16 +206,3 @@ intptr_t WindowNumberOf(HWND window) {
   if (value == nullptr) return -1;
   return reinterpret_cast<intptr_t>(value) - 1;
 }
-
-BOOL GadgetPostEvent(HWND control, int32_t type) {
-  // A null control would post to the thread instead of to a window.
-  if (control == nullptr) return FALSE;
-  HWND owner = control;
-  for (;;) {
-    HWND parent = GetParent(owner);
-    if (parent == nullptr || GetPropA(owner, WINDOW_NUMBER_PROPERTY) != nullptr) break;
-    owner = parent;
-  }
-  LONG identifier = GetWindowLongA(control, GWL_ID);
-  return PostMessageA(owner, GADGET_EVENT_MESSAGE, WPARAM(identifier), LPARAM(type));
-}

@@ -92,11 +92,6 @@ Window* WindowGet(intptr_t number);
 // or -1 when the handle is not such a window.
 intptr_t WindowNumberOf(HWND window);
 
-// Posts a gadget event of the given type to the program window that owns the
-// control; the event arrives when a wait dispatches it. Returns PostMessageA's
-// answer, 0 when there is no control.
-BOOL GadgetPostEvent(HWND control, int32_t type);
-
 // Returns a queued window event or, after taking and dispatching exactly one
 // platform message, the gadget event it caused or else the message's number.
 // The event type reads -1 from the start of every wait. A gadget event that a

@@ -17,6 +17,3 @@ struct WindowLibrary {
 // Null before WindowLibraryInit.
 WindowLibrary* WindowLibraryGet();
 
-// Named property of every open program window: its number plus one, so that
-// window 0 is told apart from a window without the property.
-constexpr const char* WINDOW_NUMBER_PROPERTY = "WindowLibrary.WindowNumber";
