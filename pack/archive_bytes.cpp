@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/memory.h"
+#include "pack/archive_file.h"
 
 namespace {
 
@@ -13,14 +14,11 @@ constexpr uint32_t WINDOW_SIZE = 1u << 20;
 
 }  // namespace
 
-ArchiveBytes::~ArchiveBytes() {
-  if (file_.handle != PLATFORM_FILE_INVALID) PlatformFileClose(file_.handle);
-}
+ArchiveBytes::~ArchiveBytes() = default;
 
-bool ArchiveBytes::Open(const char* path) {
-  file_.handle = PlatformFileOpenRead(path, true);
-  if (file_.handle == PLATFORM_FILE_INVALID) return false;
-  if (!PlatformFileSize(file_.handle, &size_)) return false;
+bool ArchiveBytes::Open(const ArchiveFile* archive) {
+  file_.handle = ArchiveFileHandle(archive);
+  size_ = ArchiveFileSize(archive);
   return window_.Allocate(WINDOW_SIZE, false) && badAreas_.Open(size_);
 }
 

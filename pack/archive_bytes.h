@@ -11,6 +11,10 @@
 #include "pack/salvage.h"
 #include "platform/platform.h"
 
+struct ArchiveFile;
+// The open file of the archive object, for pack/'s own positioned reads.
+PlatformFile ArchiveFileHandle(const ArchiveFile* archive);
+
 // The reads an entry's decoding makes (see SalvageWhole), from the walk's
 // bytes below or from a thread that decodes ahead of it.
 class SalvageSource {
@@ -37,7 +41,8 @@ class ArchiveBytes : public SalvageSource {
   ArchiveBytes& operator=(const ArchiveBytes&) = delete;
   ~ArchiveBytes();
 
-  bool Open(const char* path);
+  // Reads the archive object's file, which stays open while this is used.
+  bool Open(const ArchiveFile* archive);
   uint64_t Size() const { return size_; }
 
   // The n bytes at offset (n <= the window's size), or null when the file

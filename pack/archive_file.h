@@ -32,6 +32,12 @@ enum ArchiveWalk {
   // positioned read per entry and 16 bytes of the program heap per entry;
   // no entry's data is read. A cursor may then start at any entry.
   ARCHIVE_WALK_HEADERS,
+  // As ARCHIVE_WALK_HEADERS, but to where a cursor that stops at an
+  // implausible header (ArchiveCursorStopAtImplausible) would stop: the
+  // header and the first two bytes of its data in one read per entry.
+  // Cursors on it then pass entries with no read at all, whether they stop
+  // there or not: the archive ends where its walk did.
+  ARCHIVE_WALK_PLAUSIBLE,
 };
 
 // The archive at path, or null for a null path, a file that cannot be
@@ -47,6 +53,10 @@ constexpr uint32_t ARCHIVE_PLACES_MAX = 1u << 26;
 void ArchiveFileClose(ArchiveFile* archive);
 
 uint64_t ArchiveFileSize(const ArchiveFile* archive);
+// Reads the file's bytes at offset: one positioned read, clipped to the size
+// the file had when it was opened (*done says how many; 0 from its end on).
+// 0 when the system refused the read. Any thread may call it.
+int ArchiveFileReadAt(const ArchiveFile* archive, uint64_t offset, void* destination, uint32_t length, uint32_t* done);
 
 // When the file was last written, as ArchiveFileOpen found it (seconds
 // since 1970-01-01 UTC and nanoseconds); 0 and 0 when the system could not
@@ -75,6 +85,12 @@ struct ArchiveEntryPlace {
 struct DecodeProgress;
 int ArchiveFileDecodeEntry(const ArchiveFile* archive, uint32_t index, unsigned char* destination, uint32_t size,
                            DecodeProgress* progress, ArchiveEntryInfo* info);
+
+// Of an entry cut short: how many bytes the file holds after its header.
+inline uint64_t ArchiveLeftAfterCutHeader(const ArchivePlace& place) {
+  return place.size -
+         (place.size - place.cutOffset < ARCHIVE_HEADER_SIZE ? place.size : place.cutOffset + ARCHIVE_HEADER_SIZE);
+}
 
 // How many entries the walk found (0 for an archive not walked).
 uint32_t ArchiveFileEntryCount(const ArchiveFile* archive);
@@ -123,6 +139,10 @@ int ArchiveCursorWhere(const ArchiveCursor* cursor, ArchivePlace* place);
 // given, instead of into a buffer of the program heap: the one home of the
 // bound from which an entry is not held in the process's own memory.
 constexpr uint32_t ARCHIVE_STREAMED_FROM = 16u << 20;
+// Whether an entry of these sizes is of that kind.
+constexpr bool ArchiveEntryStreamed(uint32_t unpackedSize, uint32_t packedSize) {
+  return unpackedSize >= ARCHIVE_STREAMED_FROM || packedSize >= ARCHIVE_STREAMED_FROM;
+}
 
 // Where such an entry goes.
 class ArchiveEntrySink {
@@ -162,6 +182,7 @@ int ArchiveCursorSeek(ArchiveCursor* cursor, uint32_t index);
 // on the same archive did), so that a cursor of another thread reads that
 // entry next without passing them again. Costs no read; the entry it
 // delivered last stays valid, the miss is cleared. 0, with the cursor as it
-// was, for a walked archive (ArchiveCursorSeek places its cursors) or an
-// offset beyond the archive's size.
+// was, for an offset beyond the archive's size. On a walked archive it is
+// ArchiveCursorSeek, and 0 where offset is not the place the walk found for
+// index.
 int ArchiveCursorSeekOffset(ArchiveCursor* cursor, uint64_t offset, uint32_t index);

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "pack/archive_file.h"
 #include "pack/entry_header.h"
-#include "platform/platform.h"
 
 namespace {
 
@@ -44,37 +44,57 @@ bool PlausiblePackStart(const unsigned char* head, uint32_t got, uint64_t size) 
   return got >= ARCHIVE_HEADER_SIZE + 2 && StartsStream(head + ARCHIVE_HEADER_SIZE);
 }
 
-// The first bytes of the file at path and its size; false when it cannot be
+// The first bytes of the archive and its size; false when they cannot be
 // read.
+bool ReadHead(const ArchiveFile* archive, unsigned char (&head)[HEAD_SIZE], uint32_t* got, uint64_t* size) {
+  *size = ArchiveFileSize(archive);
+  return ArchiveFileReadAt(archive, 0, head, HEAD_SIZE, got) != 0;
+}
+
+// The same of the file at path, opened for it.
 bool ReadHead(const char* path, unsigned char (&head)[HEAD_SIZE], uint32_t* got, uint64_t* size) {
-  if (path == nullptr) return false;
-  PlatformFile file = PlatformFileOpenRead(path, false);
-  if (file == PLATFORM_FILE_INVALID) return false;
-  *got = 0;
-  *size = 0;
-  bool read = PlatformFileSize(file, size) &&
-              PlatformFileReadAt(file, 0, head, HEAD_SIZE < *size ? HEAD_SIZE : uint32_t(*size), got);
-  PlatformFileClose(file);
+  ArchiveFile* archive = ArchiveFileOpen(path, ARCHIVE_WALK_NONE);
+  if (archive == nullptr) return false;
+  bool read = ReadHead(archive, head, got, size);
+  ArchiveFileClose(archive);
   return read;
 }
 
-}  // namespace
-
-const char* ArchiveOtherKind(const char* path) {
+template <typename Archive>
+const char* OtherKind(Archive archive) {
   unsigned char head[HEAD_SIZE];
   uint32_t got = 0;
   uint64_t size = 0;
-  if (!ReadHead(path, head, &got, &size) || PlausiblePackStart(head, got, size)) return nullptr;
+  if (!ReadHead(archive, head, &got, &size) || PlausiblePackStart(head, got, size)) return nullptr;
   for (const Signature& s : SIGNATURES) {
     if (got >= s.at + s.length && memcmp(head + s.at, s.bytes, s.length) == 0) return s.kind;
   }
   return nullptr;
 }
 
-int ArchiveStartsAsPack(const char* path) {
+template <typename Archive>
+int StartsAsPack(Archive archive) {
   unsigned char head[HEAD_SIZE];
   uint32_t got = 0;
   uint64_t size = 0;
-  if (!ReadHead(path, head, &got, &size)) return -1;
+  if (!ReadHead(archive, head, &got, &size)) return -1;
   return PlausiblePackStart(head, got, size) ? 1 : 0;
+}
+
+}  // namespace
+
+const char* ArchiveOtherKind(const char* path) {
+  return OtherKind(path);
+}
+
+const char* ArchiveFileOtherKind(const ArchiveFile* archive) {
+  return OtherKind(archive);
+}
+
+int ArchiveStartsAsPack(const char* path) {
+  return StartsAsPack(path);
+}
+
+int ArchiveFileStartsAsPack(const ArchiveFile* archive) {
+  return StartsAsPack(archive);
 }

@@ -8,6 +8,10 @@
 // bytes do not read as a plausible pack entry; null otherwise, and when it
 // cannot be read.
 const char* ArchiveOtherKind(const char* path);
+// The same of an archive object open already (pack/archive_file.h): no
+// second open of its file.
+struct ArchiveFile;
+const char* ArchiveFileOtherKind(const ArchiveFile* archive);
 
 // Whether the file at path starts as a pack archive does: its first entry is
 // all in the file and, when compressed, its data starts a stream. 1 when it
@@ -15,3 +19,4 @@ const char* ArchiveOtherKind(const char* path);
 // damaged at its very start), -1 when the file cannot be read. Costs one
 // open and one read of its first bytes.
 int ArchiveStartsAsPack(const char* path);
+int ArchiveFileStartsAsPack(const ArchiveFile* archive);

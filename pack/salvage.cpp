@@ -5,8 +5,10 @@
 #include <memory>
 
 #include "pack/archive_bytes.h"
+#include "pack/archive_file.h"
 #include "pack/decoder.h"
 #include "pack/entry_header.h"
+#include "pack/entry_verdict.h"
 #include "pack/salvage_ahead.h"
 
 namespace {
@@ -74,14 +76,11 @@ bool DecodeStream(SalvageSource& source, uint64_t offset, uint32_t length, uint3
     }
     if (output->Data() == nullptr) return false;
   }
-  StreamSalvage result;
-  bool sound = DecodeCompressedStreamSalvage(stream.Data(), length, output->Data(), std::min(output->Size(), claim),
-                                             cutShort, &result);
+  EntryVerdict verdict = DecodeEntryStream(stream.Data(), length, output->Data(), output->Size(), claim, cutShort);
   entry->bytes = output->Data();
-  entry->recovered = result.decoded;
-  bool whole = sound && result.written == claim && !entry->tooLarge;
-  entry->checked = whole && CarriesChecksum(stream.Data(), length);
-  return whole;
+  entry->recovered = verdict.decoded;
+  entry->checked = verdict.checked;
+  return verdict.whole;
 }
 
 // Bytes taken as they are into `data`: around what cannot be read, which
@@ -436,9 +435,16 @@ class Walk {
 }  // namespace
 
 bool ArchiveSalvage(const char* path, SalvageVisitor& visitor, SalvageReads reads, unsigned threads) {
-  if (path == nullptr) return false;
+  ArchiveFile* archive = ArchiveFileOpen(path, ARCHIVE_WALK_NONE);
+  if (archive == nullptr) return false;
+  bool walked = ArchiveSalvageOf(archive, visitor, reads, threads);
+  ArchiveFileClose(archive);
+  return walked;
+}
+
+bool ArchiveSalvageOf(const ArchiveFile* archive, SalvageVisitor& visitor, SalvageReads reads, unsigned threads) {
   ArchiveBytes bytes(reads, &visitor);
-  if (!bytes.Open(path)) return false;
+  if (!bytes.Open(archive)) return false;
   std::unique_ptr<SalvageAhead> ahead;
   if (threads > 1 && reads == SalvageReads::Stretches)
     ahead = std::make_unique<SalvageAhead>(bytes.Handle(), bytes.Size(), threads);

@@ -147,3 +147,10 @@ enum class SalvageReads { Stretches, EveryUnit };
 // SalvageReads::EveryUnit, where each slow read counts, the walk is alone.
 bool ArchiveSalvage(const char* path, SalvageVisitor& visitor, SalvageReads reads = SalvageReads::Stretches,
                     unsigned threads = 1);
+// The same over an archive object of pack/archive_file.h that is open
+// already (its file is not opened again); false when there is no memory for
+// the walk's window. The walk reads the file as it is now, to the size it
+// had when it was opened.
+struct ArchiveFile;
+bool ArchiveSalvageOf(const ArchiveFile* archive, SalvageVisitor& visitor,
+                      SalvageReads reads = SalvageReads::Stretches, unsigned threads = 1);

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "tools/cli/command_line.h"
-#include "tools/rows/archive_commands.h"
+#include "tools/rows/entry_texts.h"
 #include "tools/rows/row_targets.h"
 #include "tools/rows/target_path.h"
 #include "tools/text/text_encoding.h"

@@ -13,7 +13,7 @@
 #include "tools/cli/command_line.h"
 #include "tools/cli/exit_codes.h"
 #include "tools/commands/commands.h"
-#include "tools/rows/archive_commands.h"
+#include "tools/rows/entry_texts.h"
 
 namespace {
 

@@ -88,11 +88,11 @@ int RunCat(const PackToolRequest& request) {
   std::vector<unsigned char> walked;  // the entry's bytes, when the salvage walk found it
   CatSink big;
   bool streamed = false;
-  if (!plain.trouble.empty()) {
+  if (!plain.HoldsTogether()) {
     if (!request.quiet) Complain(ShownPath(request.archive) + ": " + PastDamageSaid(plain));
     code = ExitWorst(code, EXIT_DAMAGED);
     bool found = false;
-    WalkPastDamage(request.archive, session.Rows().size(), index.state == IndexState::Sound,
+    WalkPastDamage(session.Archive(), session.Rows().size(), index.state == IndexState::Sound,
                    [&](const WalkedEntry& entry) {
                      const EntryNaming& naming = entry.naming;
                      bool named = naming.from != NameFrom::None;

@@ -33,7 +33,7 @@ struct Side {
   // The entry's key: by its header, or decoded. False for an entry that is
   // missing or damaged.
   bool Key(uint32_t row, bool decode, ContentKey* key) {
-    const ArchiveFile* file = opened.session.File();
+    const ArchiveFile* file = opened.session.Archive();
     if (!decode) return ArchiveFileContentKey(file, row, key) != 0;
     if (cursor == nullptr) cursor = ArchiveCursorCreate(file);
     if (cursor == nullptr || ArchiveCursorSeek(cursor, row) == 0) return false;

@@ -481,7 +481,7 @@ int Extract(const PackToolRequest& request, const ChosenByComparison* compared) 
       if (jobs[i].row < rows.size()) jobOfRow[jobs[i].row] = i;
     }
     size_t guessed = 0;
-    WalkPastDamage(request.archive, rows.size(), indexSound, [&](const WalkedEntry& entry) {
+    WalkPastDamage(session.Archive(), rows.size(), indexSound, [&](const WalkedEntry& entry) {
       found = entry.number + 1;
       const EntryNaming& naming = entry.naming;
       bool named = naming.from != NameFrom::None && naming.row < rows.size();
@@ -529,7 +529,7 @@ int Extract(const PackToolRequest& request, const ChosenByComparison* compared) 
     // streams it to its file instead of holding it.
     auto isWanted = [&](uint32_t entry) {
       const EntryFacts& facts = plain.entries[entry];
-      if (std::max(facts.unpackedSize, facts.packedSize) >= ARCHIVE_STREAMED_FROM) return false;
+      if (ArchiveEntryStreamed(facts.unpackedSize, facts.packedSize)) return false;
       return (request.all && !indexSound && entry >= rows.size()) ||
              std::binary_search(wanted.begin(), wanted.end(), entry);
     };

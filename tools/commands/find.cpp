@@ -113,7 +113,7 @@ class Finder {
     size_t archive = paths_.size();
     paths_.push_back(placed.path);
     const std::vector<std::string>& rows = opened.session.Rows();
-    const ArchiveFile* file = opened.session.File();
+    const ArchiveFile* file = opened.session.Archive();
     ArchiveCursor* cursor = request_.decode ? ArchiveCursorCreate(file) : nullptr;
     size_t matched = 0;
     for (uint32_t row = 0; row < rows.size(); row++) {

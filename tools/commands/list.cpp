@@ -52,15 +52,14 @@ struct WalkedListing {
   std::vector<std::string> problems;
 };
 
-WalkedListing ListPastDamage(const std::string& path, const ArchiveSession& session, const OpenedIndex& index,
-                             const PlainReading& plain) {
+WalkedListing ListPastDamage(const ArchiveSession& session, const OpenedIndex& index, const PlainReading& plain) {
   WalkedListing listing;
   const std::vector<std::string>& rows = session.Rows();
   bool indexSound = index.state == IndexState::Sound;
   listing.problems.push_back(PastDamageSaid(plain));
   listing.rows.assign(rows.size(), ListedRow{false, {}, "missing"});
   size_t guessed = 0, named = 0;
-  WalkPastDamage(path, rows.size(), indexSound, [&](const WalkedEntry& entry) {
+  WalkPastDamage(session.Archive(), rows.size(), indexSound, [&](const WalkedEntry& entry) {
     bool sound = entry.state == SalvageState::Sound;
     listing.entries++;
     const EntryNaming& naming = entry.naming;
@@ -106,19 +105,19 @@ int ListOne(const PackToolRequest& request, const std::string& path, JsonDocumen
   std::vector<std::string> problems;
   std::vector<ListedRow> walked;
   size_t walkedEntries = 0;
-  if (plain.trouble.empty()) {
+  if (plain.HoldsTogether()) {
     problems = EndProblems(plain.end, session, uint32_t(entries.size()), rows, index.state == IndexState::Sound);
   } else {
-    WalkedListing listing = ListPastDamage(path, session, index, plain);
+    WalkedListing listing = ListPastDamage(session, index, plain);
     problems = std::move(listing.problems);
     walked = std::move(listing.rows);
     walkedEntries = listing.entries;
   }
   auto listed = [&](uint32_t row) {
-    if (plain.trouble.empty()) return RowListing(row, entries, plain.end, plain.endFacts);
+    if (plain.HoldsTogether()) return RowListing(row, entries, plain.end, plain.endFacts);
     return row < walked.size() ? walked[row] : ListedRow{false, {}, "missing"};
   };
-  size_t entryCount = plain.trouble.empty() ? entries.size() : walkedEntries;
+  size_t entryCount = plain.HoldsTogether() ? entries.size() : walkedEntries;
 
   std::vector<uint32_t> shown;
   int selected = EXIT_OK;

@@ -52,7 +52,7 @@ int VerifyOne(const PackToolRequest& request, const std::string& path, JsonDocum
     code = ExitWorst(code, problemCode);
   };
 
-  if (!plain.trouble.empty()) report(PastDamageSaid(plain), EXIT_DAMAGED);
+  if (!plain.HoldsTogether()) report(PastDamageSaid(plain), EXIT_DAMAGED);
   // What a repair by the checksum would do for a damaged entry: said, not done.
   EntryRepairs repairs(path, request.repairSeconds, JobsFor(request.jobs));
   auto diagnosis = [&](uint64_t headerOffset, const EntryFacts& facts) {
@@ -76,9 +76,9 @@ int VerifyOne(const PackToolRequest& request, const std::string& path, JsonDocum
       proven += facts.checked ? 1 : 0;
     }
   };
-  if (!plain.trouble.empty()) {
+  if (!plain.HoldsTogether()) {
     WalkPastDamage(
-        path, session.Rows().size(), indexSound,
+        session.Archive(), session.Rows().size(), indexSound,
         [&](const WalkedEntry& walked) {
           if (isChosen(walked.number)) judge(EntryName(walked.number, rows), walked.facts, walked.how);
           progress.Update(0);
@@ -90,9 +90,9 @@ int VerifyOne(const PackToolRequest& request, const std::string& path, JsonDocum
   }
   // The chosen entries are decoded ahead on every thread asked for; the
   // loop below takes them in order as it would read them.
-  EntryPipeline ahead(session, plain.trouble.empty() ? PlanEntries(plain, isChosen) : std::vector<PlannedEntry>{},
+  EntryPipeline ahead(session, plain.HoldsTogether() ? PlanEntries(plain, isChosen) : std::vector<PlannedEntry>{},
                       JobsFor(request.jobs));
-  for (; plain.trouble.empty(); entry++) {
+  for (; plain.HoldsTogether(); entry++) {
     bool check = isChosen(entry);
     if (entry > 0) {
       const unsigned char* bytes = nullptr;
@@ -114,8 +114,7 @@ int VerifyOne(const PackToolRequest& request, const std::string& path, JsonDocum
     } else {
       std::string how;
       if (facts.damaged) {
-        uint64_t headerOffset = entry == 0 ? 0 : session.Offset() - ARCHIVE_HEADER_SIZE - facts.packedSize;
-        how = std::string("damaged: ") + DAMAGED_STREAM + diagnosis(headerOffset, facts);
+        how = std::string("damaged: ") + DAMAGED_STREAM + diagnosis(session.HeaderOffsetOf(entry), facts);
       }
       judge(EntryName(entry, rows), facts, how);
     }
@@ -128,7 +127,7 @@ int VerifyOne(const PackToolRequest& request, const std::string& path, JsonDocum
                                             : "row " + std::to_string(row) + ": no such row",
            EXIT_ROW);
   }
-  if (plain.trouble.empty()) {
+  if (plain.HoldsTogether()) {
     std::vector<std::string> notes;
     for (const std::string& problem : EndProblems(outcome, session, entryCount, rows, indexSound, &notes))
       report(problem, EXIT_DAMAGED);

@@ -280,10 +280,10 @@ int CompareContents(const PackToolRequest& request, OpenedArchive& opened, Compa
   const PlainReading& plain = opened.plain;
   bool indexSound = opened.index.state == IndexState::Sound;
   std::vector<uint32_t> waiting = comparer.Waiting();
-  if (!plain.trouble.empty()) {
+  if (!plain.HoldsTogether()) {
     Complain(ShownPath(request.archive) + ": " + PastDamageSaid(plain));
     std::set<uint32_t> left(waiting.begin(), waiting.end());
-    WalkPastDamage(request.archive, session.Rows().size(), indexSound, [&](const WalkedEntry& entry) {
+    WalkPastDamage(session.Archive(), session.Rows().size(), indexSound, [&](const WalkedEntry& entry) {
       if (left.erase(entry.number) == 0) return true;
       comparer.Judge(entry.number, entry.facts, entry.bytes, entry.how);
       return !left.empty();
@@ -301,7 +301,7 @@ int CompareContents(const PackToolRequest& request, OpenedArchive& opened, Compa
   }
   auto isWanted = [&](uint32_t entry) {
     const EntryFacts& facts = plain.entries[entry];
-    return std::max(facts.unpackedSize, facts.packedSize) < ARCHIVE_STREAMED_FROM && decoded.count(entry) != 0;
+    return !ArchiveEntryStreamed(facts.unpackedSize, facts.packedSize) && decoded.count(entry) != 0;
   };
   EntryPipeline ahead(session, PlanEntries(plain, isWanted), JobsFor(request.jobs));
   RowFetcher fetcher(session, opened.index.facts, indexSound);
@@ -355,7 +355,7 @@ int CompareWithFolder(const PackToolRequest& request, const CompareHow& how, Fol
   if (!quick) {
     code = ExitWorst(code, CompareContents(request, opened, comparer));
   } else {
-    const ArchiveFile* file = opened.session.File();
+    const ArchiveFile* file = opened.session.Archive();
     ArchiveCursor* cursor = ArchiveCursorCreate(file);
     for (uint32_t row : comparer.Waiting()) comparer.JudgeByKey(row, file, cursor);
     ArchiveCursorFree(cursor);

@@ -4,7 +4,7 @@
 
 #include "pack/other_kinds.h"
 #include "platform/platform.h"
-#include "tools/rows/archive_commands.h"
+#include "tools/rows/entry_texts.h"
 
 namespace {
 

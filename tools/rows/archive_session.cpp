@@ -32,12 +32,16 @@ bool ArchiveSession::Open(const std::string& path, std::string* error, ArchiveWa
     case PlatformNameKind::File:
       break;
   }
-  if (const char* kind = ArchiveOtherKind(path.c_str())) {
+  archive_ = ArchiveFileOpen(path.c_str(), walk);
+  if (archive_ == nullptr) {
+    *error = "cannot be opened: " + SystemErrorText();
+    return false;
+  }
+  if (const char* kind = ArchiveFileOtherKind(archive_)) {
     *error = std::string("is ") + kind + ", not a pack archive";
     return false;
   }
-  archive_ = ArchiveFileOpen(path.c_str(), walk);
-  if (archive_ == nullptr || !StartCursor()) {
+  if (!StartCursor()) {
     *error = "cannot be opened: " + SystemErrorText();
     return false;
   }
@@ -68,6 +72,13 @@ void ArchiveSession::ChecksumBeside() {
 
 bool ArchiveSession::Rewind() {
   if (archive_ == nullptr || !StartCursor()) return false;
+  // A walked archive's places stand: the index is passed without a read,
+  // as long as the file is still the one that was walked.
+  if (ArchiveFileEntryCount(archive_) != 0) {
+    if (ArchiveFileChanged(archive_) != 0 || ArchiveCursorSeek(cursor_, 1) == 0) return false;
+    nextEntry_ = 1;
+    return true;
+  }
   EntryFacts facts;
   const unsigned char* bytes = nullptr;
   EntryOutcome outcome = Next(&facts, &bytes);

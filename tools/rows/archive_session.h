@@ -12,6 +12,7 @@
 
 #include "pack/archive.h"
 #include "pack/archive_file.h"
+#include "tools/cli/exit_codes.h"
 
 enum class EntryOutcome {
   Read,         // delivered; the facts say whether it is damaged
@@ -48,8 +49,8 @@ class ArchiveSession {
   ArchiveSession& operator=(const ArchiveSession&) = delete;
   ~ArchiveSession();
 
-  // Opens the archive; with ARCHIVE_WALK_HEADERS its entries' places are
-  // known at once (File() then answers for them). On failure returns false
+  // Opens the archive; walked, its entries' places are known at once
+  // (Archive() then answers for them), and its headers are read there alone. On failure returns false
   // with the reason (the caller ends with EXIT_ARCHIVE).
   bool Open(const std::string& path, std::string* error, ArchiveWalk walk = ARCHIVE_WALK_NONE);
   // Reads entry 0 into *outcome and, when it was read, cuts it into rows in
@@ -59,8 +60,9 @@ class ArchiveSession {
 
   // Back to the start, past the index again (its rows stay as they were
   // cut): for a command that read the headers first. A new cursor on the
-  // same open file; false when there is no memory for it or the index it
-  // reads again is not what it was.
+  // same open file; false when there is no memory for it, or the file is no
+  // longer the one walked (a walked archive: the index is passed, not read
+  // again), or the index it reads again is not what it was.
   bool Rewind();
 
   EntryOutcome Next(EntryFacts* facts, const unsigned char** bytes) { return NextTo(facts, bytes, nullptr, nullptr); }
@@ -69,7 +71,8 @@ class ArchiveSession {
   EntryOutcome NextTo(EntryFacts* facts, const unsigned char** bytes, ArchiveEntrySink* sink, bool* streamed);
   EntryOutcome Skip(EntryFacts* facts);
 
-  // The archive object, for cursors of other threads; null before Open.
+  // The open archive object, for cursors of other threads and for the walk
+  // past damage; null before Open succeeded.
   const ArchiveFile* Archive() const { return archive_; }
   // From now on Next takes the entries the pipeline decoded ahead (null:
   // none); the pipeline attaches and detaches itself.
@@ -81,8 +84,6 @@ class ArchiveSession {
   const std::vector<std::string>& Rows() const { return rows_; }
   // Of a damaged index: the lines it decoded whole, the rows among them.
   size_t DecodedRows() const { return decodedRows_; }
-  // The open archive object (null before Open succeeded).
-  const ArchiveFile* File() const { return archive_; }
   // The index's decoded bytes (all of them when it is sound).
   const std::vector<unsigned char>& IndexBytes() const { return index_; }
   // The number of the entry the next Next or Skip reaches.
@@ -98,9 +99,12 @@ class ArchiveSession {
   // After Truncated, Unreadable or Implausible: where that entry's header
   // starts; after Truncated, how many bytes the file holds after its header.
   uint64_t EndedAt() const { return Place().cutOffset; }
-  uint64_t LeftAfterHeader() const {
-    ArchivePlace place = Place();
-    return place.size - std::min(place.size, place.cutOffset + ARCHIVE_HEADER_SIZE);
+  uint64_t LeftAfterHeader() const { return ArchiveLeftAfterCutHeader(Place()); }
+  // Where the header of the entry starts: entry 0 at 0, the others as the
+  // walk found them (0 for an archive not walked).
+  uint64_t HeaderOffsetOf(uint32_t entry) const {
+    ArchiveEntryPlace place{};
+    return archive_ != nullptr && ArchiveFileEntryPlace(archive_, entry, &place) != 0 ? place.offset : 0;
   }
 
  private:
@@ -119,4 +123,18 @@ class ArchiveSession {
   std::vector<std::string> rows_;
   size_t decodedRows_ = 0;
   std::vector<unsigned char> index_;
+};
+
+enum class IndexState {
+  Sound,
+  Damaged,   // its stream failed: the rows are the lines it decoded whole
+  TooLarge,  // too large to hold: no rows
+};
+
+// What reading the index leaves a command: the index entry's facts, how far
+// its rows are trusted, and the code the command ends with at least.
+struct OpenedIndex {
+  EntryFacts facts;
+  IndexState state = IndexState::Sound;
+  int code = EXIT_OK;
 };

@@ -1,4 +1,4 @@
-#include "tools/rows/archive_commands.h"
+#include "tools/rows/entry_texts.h"
 
 #include <cstdio>
 

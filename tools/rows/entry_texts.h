@@ -1,5 +1,6 @@
-// What packtool's reading commands share: opening an archive with its index,
-// naming rows and entries in messages, fetching the entries of rows.
+// The words packtool's reading commands share: how rows and entries are
+// named in messages, what is said of damage and of an archive's end, and
+// the file name of an entry no row names.
 #pragma once
 
 #include <cstdint>
@@ -43,100 +44,12 @@ std::string EntriesWithoutRowSaid(uint64_t rowCount, uint64_t found);
 // Flushes standard output; EXIT_WRITE (at least) when that failed.
 int FinishOutput(int code);
 
-enum class IndexState {
-  Sound,
-  Damaged,   // its stream failed: the rows are the lines it decoded whole
-  TooLarge,  // too large to hold: no rows
-};
-
-// What reading the index leaves a command: the index entry's facts, how far
-// its rows are trusted, and the code the command ends with at least.
-struct OpenedIndex {
-  EntryFacts facts;
-  IndexState state = IndexState::Sound;
-  int code = EXIT_OK;
-};
-
 // The problems an archive's end shows: a last entry cut short, stray bytes,
 // index rows that no entry answers. Bytes after the entry of a sound
 // index's last row are none: notes (when given) says what they are.
 std::vector<std::string> EndProblems(EntryOutcome end, const ArchiveSession& session, uint32_t entryCount,
                                      const std::vector<std::string>& rows, bool indexSound,
                                      std::vector<std::string>* notes = nullptr);
-
-// Fetches the entries of rows in ascending order, skipping the entries in
-// between without reading their data.
-class RowFetcher {
- public:
-  RowFetcher(ArchiveSession& session, const EntryFacts& indexFacts, bool indexSound)
-      : session_(session), indexFacts_(indexFacts), indexSound_(indexSound) {}
-
-  // EXIT_OK with the entry's bytes (which may be damaged: see facts), or the
-  // code after saying why there are none. Of a sound index only its rows are
-  // asked for; otherwise row r names entry r whether the index shows it or
-  // not. quietAtEnd: no word when the archive holds no entry for the row.
-  // With a sink, an entry too large to hold goes there (*streamed set; see
-  // ArchiveSession::NextTo): EXIT_OK with *bytes null, or EXIT_MEMORY
-  // without a word when the sink refused it (it says why).
-  int Fetch(uint32_t row, EntryFacts* facts, const unsigned char** bytes, bool quietAtEnd = false,
-            ArchiveEntrySink* sink = nullptr, bool* streamed = nullptr) {
-    const std::vector<std::string>& rows = session_.Rows();
-    if (row >= rows.size() && indexSound_) {
-      std::string range = rows.empty() ? "it has none" : "0 to " + std::to_string(rows.size() - 1);
-      Complain("row " + std::to_string(row) + ": no such row (the index has " + Counted(rows.size(), "row", "rows") +
-               ": " + range + ")");
-      return EXIT_ROW;
-    }
-    if (row == 0) {
-      *facts = indexFacts_;
-      *bytes = session_.IndexBytes().data();
-      return EXIT_OK;
-    }
-    EntryOutcome outcome = EntryOutcome::Skipped;
-    while (!ended_ && session_.NextEntryNumber() < row) {
-      outcome = session_.Skip(facts);
-      if (outcome != EntryOutcome::Skipped) End(outcome);
-    }
-    if (!ended_) {
-      bool sunk = false;
-      outcome = session_.NextTo(facts, bytes, sink, &sunk);
-      if (streamed != nullptr) *streamed = sunk;
-      if (outcome == EntryOutcome::Read) return EXIT_OK;
-      if (outcome == EntryOutcome::TooLarge && sunk) return EXIT_MEMORY;
-      if (outcome == EntryOutcome::TooLarge) {
-        Complain(RowName(row, rows) + ": the entry is too large to hold in memory (" +
-                 std::to_string(facts->unpackedSize) + " bytes); nothing written");
-        return EXIT_MEMORY;
-      }
-      End(outcome);
-    }
-    if (row == endEntry_ && EndsInsideEntry(end_)) {
-      Complain(RowName(row, rows) + ": damaged entry: " + InsideEntryText(end_) +
-               "; nothing written (\"packtool rescue\" recovers what is there)");
-      return EXIT_DAMAGED;
-    }
-    if (quietAtEnd) return EXIT_ROW;
-    Complain(RowName(row, rows) + ": the archive holds no entry for it (it ends after " +
-             Counted(endEntry_, "entry", "entries") + ")");
-    return EXIT_ROW;
-  }
-  // After Fetch gave EXIT_DAMAGED: why the entry ended.
-  const char* EndText() const { return InsideEntryText(end_); }
-
- private:
-  void End(EntryOutcome outcome) {
-    ended_ = true;
-    end_ = outcome;
-    endEntry_ = session_.NextEntryNumber();
-  }
-
-  ArchiveSession& session_;
-  EntryFacts indexFacts_;
-  bool indexSound_;
-  bool ended_ = false;
-  EntryOutcome end_ = EntryOutcome::End;
-  uint32_t endEntry_ = 0;
-};
 
 // The file name of an entry that has no trusted row.
 inline std::string UnnamedEntryFileName(uint32_t entry) {

@@ -56,11 +56,13 @@ int OpenWithIndex(ArchiveSession& session, const std::string& path, ArchiveWalk 
 }  // namespace
 
 int OpenArchive(const std::string& path, ReadOn readOn, OpenedArchive* opened) {
-  ArchiveWalk walk = readOn == ReadOn::Places ? ARCHIVE_WALK_HEADERS : ARCHIVE_WALK_NONE;
+  // The headers are read once, by the walk; the plain reading and the
+  // reading of entries after it pass them with no read.
+  ArchiveWalk walk = readOn == ReadOn::Places ? ARCHIVE_WALK_HEADERS : ARCHIVE_WALK_PLAUSIBLE;
   int code = OpenWithIndex(opened->session, path, walk, &opened->index);
   if (code != EXIT_OK || readOn == ReadOn::Places) return code;
   opened->plain = ReadPlainly(opened->session, opened->index);
-  if (readOn == ReadOn::Entries && opened->plain.trouble.empty() && !opened->session.Rewind()) {
+  if (readOn == ReadOn::Entries && opened->plain.HoldsTogether() && !opened->session.Rewind()) {
     Complain(ShownPath(path) + ": the archive changed while it was read");
     return EXIT_ARCHIVE;
   }

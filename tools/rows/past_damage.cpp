@@ -102,12 +102,21 @@ PlainReading ReadPlainly(ArchiveSession& session, const OpenedIndex& index) {
   return plain;
 }
 
-bool WalkPastDamage(const std::string& path, size_t rows, bool indexSound,
+bool WalkPastDamage(const ArchiveFile* archive, size_t rows, bool indexSound,
                     const std::function<bool(const WalkedEntry&)>& each, bool named) {
   WalkNames names;
-  if (named && !SurveyNames(path, int64_t(rows), indexSound, SalvageReads::Stretches, 1, &names)) return false;
+  if (named && !SurveyNames(archive, int64_t(rows), indexSound, SalvageReads::Stretches, 1, &names)) return false;
   Walker walker(rows, indexSound, names, each);
-  return ArchiveSalvage(path.c_str(), walker);
+  return ArchiveSalvageOf(archive, walker);
+}
+
+bool WalkPastDamage(const std::string& path, size_t rows, bool indexSound,
+                    const std::function<bool(const WalkedEntry&)>& each, bool named) {
+  ArchiveFile* archive = ArchiveFileOpen(path.c_str(), ARCHIVE_WALK_NONE);
+  if (archive == nullptr) return false;
+  bool walked = WalkPastDamage(archive, rows, indexSound, each, named);
+  ArchiveFileClose(archive);
+  return walked;
 }
 
 std::string PastDamageSaid(const PlainReading& plain) {

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "pack/salvage.h"
-#include "tools/rows/archive_commands.h"
 #include "tools/rows/archive_session.h"
+#include "tools/rows/entry_texts.h"
 #include "tools/rows/walk_names.h"
 
 // How the plain reading went: the facts of every entry it passed (entry 0,
@@ -22,9 +22,10 @@ struct PlainReading {
   std::vector<EntryFacts> entries;
   EntryOutcome end = EntryOutcome::End;
   EntryFacts endFacts;  // of the entry it ended inside, when it did
-  // What does not hold together, in words ("" when it does): then the
+  // What does not hold together, in words, when it does not: then the
   // commands go on with the salvage walk.
   std::string trouble;
+  bool HoldsTogether() const { return trouble.empty(); }
 };
 
 // Passes every entry after the index by its header; the session is spent.
@@ -40,12 +41,16 @@ struct WalkedEntry {
   EntryNaming naming;          // which row names it, and how sure that is
 };
 
-// The salvage walk over the archive at path, each entry in order; false from
-// `each` ends it. rows and indexSound: what the index said, so that a run of
-// zeros is not taken for more empty entries than it has rows for. False when
-// the archive cannot be opened. named: the entries are named first by a
+// The salvage walk over the open archive (its file is not opened again),
+// each entry in order; false from `each` ends it. rows and indexSound: what
+// the index said, so that a run of zeros is not taken for more empty entries
+// than it has rows for. False when there is no memory for the walk. named: the entries are named first by a
 // walk of its own (see walk_names.h), which costs a second walk; otherwise
 // each is named by its number.
+bool WalkPastDamage(const ArchiveFile* archive, size_t rows, bool indexSound,
+                    const std::function<bool(const WalkedEntry&)>& each, bool named = true);
+
+// The same, the archive at path opened for it.
 bool WalkPastDamage(const std::string& path, size_t rows, bool indexSound,
                     const std::function<bool(const WalkedEntry&)>& each, bool named = true);
 

@@ -1,6 +1,6 @@
 #include "tools/rows/row_targets.h"
 
-#include "tools/rows/archive_commands.h"
+#include "tools/rows/entry_texts.h"
 #include "tools/rows/target_path.h"
 #include "tools/text/text.h"
 

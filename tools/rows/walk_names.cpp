@@ -83,14 +83,21 @@ WalkNames NamesByIndex(uint64_t entries, uint64_t rows) {
   return names;
 }
 
-bool SurveyNames(const std::string& path, int64_t rows, bool indexSound, SalvageReads reads, unsigned threads,
+bool SurveyNames(const ArchiveFile* archive, int64_t rows, bool indexSound, SalvageReads reads, unsigned threads,
                  WalkNames* names) {
-  uint64_t size = 0;
-  PlatformPathKind(path.c_str(), &size);
-  Survey survey(rows, indexSound, size);
-  if (!ArchiveSalvage(path.c_str(), survey, reads, threads)) return false;
+  Survey survey(rows, indexSound, ArchiveFileSize(archive));
+  if (!ArchiveSalvageOf(archive, survey, reads, threads)) return false;
   *names = survey.Names();
   return true;
+}
+
+bool SurveyNames(const std::string& path, int64_t rows, bool indexSound, SalvageReads reads, unsigned threads,
+                 WalkNames* names) {
+  ArchiveFile* archive = ArchiveFileOpen(path.c_str(), ARCHIVE_WALK_NONE);
+  if (archive == nullptr) return false;
+  bool surveyed = SurveyNames(archive, rows, indexSound, reads, threads, names);
+  ArchiveFileClose(archive);
+  return surveyed;
 }
 
 bool NamesFromPlainReading(const std::string& path, WalkNames* names) {
@@ -103,7 +110,7 @@ bool NamesFromPlainReading(const std::string& path, WalkNames* names) {
   if (outcome != EntryOutcome::Read || index.facts.damaged) return false;
   PlainReading plain = ReadPlainly(session, index);
   size_t rows = session.Rows().size();
-  if (!plain.trouble.empty() || plain.end != EntryOutcome::End || plain.entries.size() != rows) return false;
+  if (!plain.HoldsTogether() || plain.end != EntryOutcome::End || plain.entries.size() != rows) return false;
   *names = NamesByIndex(rows, rows);
   return true;
 }

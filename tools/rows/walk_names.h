@@ -38,6 +38,9 @@ WalkNames NamesByIndex(uint64_t entries, uint64_t rows);
 // Walks the archive at path once. rows and indexSound: what its index said
 // (negative rows: take them from the walk's entry 0). False when it cannot
 // be opened.
+bool SurveyNames(const ArchiveFile* archive, int64_t rows, bool indexSound, SalvageReads reads, unsigned threads,
+                 WalkNames* names);
+// The same, the archive at path opened for it.
 bool SurveyNames(const std::string& path, int64_t rows, bool indexSound, SalvageReads reads, unsigned threads,
                  WalkNames* names);
 
