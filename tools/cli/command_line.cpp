@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "tools/cli/help_texts.h"
+#include "tools/cli/request_checks.h"
 
 namespace {
 
@@ -58,9 +59,10 @@ class CommandLine {
     CLI::App* list = Command(PackToolCommand::List, "list", "one line per row: row, size, storage, text", LIST_FOOTER);
     Places(list, "the pack archives and folders of them, then\nrows by number, counted from 0");
     Match(list);
-    CLI::Option* raw = Flag(list, "--raw", raw_, "only the row texts, byte for byte as stored,\neach ended by LF");
+    CLI::Option* raw =
+        Flag(list, "--raw", words_.raw, "only the row texts, byte for byte as stored,\neach ended by LF");
     CLI::Option* json =
-        Flag(list, "--json", json_, "one JSON document (UTF-8): rows with number,\ntext, sizes, storage");
+        Flag(list, "--json", words_.json, "one JSON document (UTF-8): rows with number,\ntext, sizes, storage");
     raw->excludes(json);
     Quiet(list)->excludes(raw)->excludes(json);
 
@@ -88,15 +90,15 @@ class CommandLine {
                               "terminal), none for a file refused, and no\n"
                               "summary; other errors are still reported");
     quiet->excludes(
-        Flag(extract, "--json", json_, "one JSON document of what was written,\nkept, refused and damaged"));
+        Flag(extract, "--json", words_.json, "one JSON document of what was written,\nkept, refused and damaged"));
     Jobs(extract);
     MissingIn(extract, all);
 
     CLI::App* verify = Command(PackToolCommand::Verify, "verify", "decode entries and check them", VERIFY_FOOTER);
     Places(verify, "the pack archives and folders of them, then\nrows by number, counted from 0");
     Match(verify);
-    Quiet(verify)->excludes(
-        Flag(verify, "--json", json_, "one JSON document (UTF-8): per archive its\nproblems and the summary's counts"));
+    Quiet(verify)->excludes(Flag(verify, "--json", words_.json,
+                                 "one JSON document (UTF-8): per archive its\nproblems and the summary's counts"));
 
     Jobs(verify);
     RepairTime(verify);
@@ -109,7 +111,7 @@ class CommandLine {
     Recursive(find);
     Flag(find, "--verify", request_.decode, "decode the matching entries: versions told\napart exactly, damage found");
     Quiet(find)->excludes(
-        Flag(find, "--json", json_, "one JSON document (UTF-8): per row text its\narchives, sizes and versions"));
+        Flag(find, "--json", words_.json, "one JSON document (UTF-8): per row text its\narchives, sizes and versions"));
 
     CLI::App* cat = Command(PackToolCommand::Cat, "cat", "the entry's bytes to standard output", CAT_FOOTER);
     Archive(cat);
@@ -124,7 +126,7 @@ class CommandLine {
     RowsOrNames(rescue);
     Match(rescue);
     Folder(rescue, "a fresh or empty folder to write into (made\nwhen missing)")->required();
-    Flag(rescue, "--json", json_, "one JSON document of every entry and skipped range");
+    Flag(rescue, "--json", words_.json, "one JSON document of every entry and skipped range");
     Flag(rescue, "-q,--quiet", request_.quiet,
          "no line per entry that is not sound, no summary and\n"
          "no progress (the report file is still written)");
@@ -144,7 +146,7 @@ class CommandLine {
     CLI::App* mount =
         Command(PackToolCommand::Mount, "mount", "show archives as a read-only folder (FUSE)", MOUNT_FOOTER);
     mount
-        ->add_option("ARCHIVE", mountWords_,
+        ->add_option("ARCHIVE", words_.mountWords,
                      "the pack archives and folders of them, then\nthe folder to mount on (MOUNTPOINT)")
         ->required()
         ->expected(2, -1);
@@ -162,7 +164,7 @@ class CommandLine {
         ->check(CLI::IsMember({"bash", "zsh", "fish"}));
 
     CLI::App* help = Command(PackToolCommand::Help, "help", "this text, or the command's own", "");
-    help->add_option("COMMAND", helpTopic_, "the command whose options are shown");
+    help->add_option("COMMAND", words_.helpTopic, "the command whose options are shown");
   }
 
   // False with the parser's reason, or one of CheckRequest's.
@@ -197,7 +199,20 @@ class CommandLine {
       }
       request_.command = PackToolCommand::Version;
     }
-    if (!CheckRequest(error)) return false;
+    words_.outputFileGiven = output_->count() > 0;
+    for (const CLI::Option* folder : folders_)
+      words_.outputFolderGiven = words_.outputFolderGiven || folder->count() > 0;
+    for (CLI::App* app : {Find("compare")->app, Find("extract")->app}) {
+      for (const CLI::Option* option : app->get_options()) {
+        if (option->get_name() == "--as" && option->count() > 0) words_.standsForGiven = true;
+      }
+    }
+    if (request_.command == PackToolCommand::Help && !words_.helpTopic.empty()) {
+      const Declared* topic = Find(words_.helpTopic.c_str());
+      words_.helpTopicKnown = topic != nullptr;
+      if (topic != nullptr) words_.helpTopicCommand = topic->command;
+    }
+    if (!CheckRequest(words_, &request_, error)) return false;
     *request = request_;
     return true;
   }
@@ -272,7 +287,7 @@ class CommandLine {
 
   // Archives and folders, then rows: CheckRequest tells them apart.
   void Places(CLI::App* app, const char* text) {
-    app->add_option("ARCHIVE", placeWords_, text)->required();
+    app->add_option("ARCHIVE", words_.placeWords, text)->required();
     Recursive(app);
   }
   void Recursive(CLI::App* app) {
@@ -284,12 +299,12 @@ class CommandLine {
   }
 
   CLI::Option* Rows(CLI::App* app) {
-    return app->add_option("ROW", rows_, "rows by number, counted from 0");
+    return app->add_option("ROW", words_.rows, "rows by number, counted from 0");
   }
 
   // A word that is no row number is a name: the rows whose path ends with it.
   CLI::Option* RowsOrNames(CLI::App* app) {
-    return app->add_option("ROW", rows_,
+    return app->add_option("ROW", words_.rows,
                            "rows by number, counted from 0, or by name:\n"
                            "the rows whose path ends with NAME (whole\n"
                            "folder and file names, case as Windows compares)");
@@ -342,7 +357,7 @@ class CommandLine {
     quick->excludes(Flag(compare, "--verify", request_.decode,
                          "two backups: decode both entries of every\nrow, so that same means same bytes"));
     Quiet(compare)->excludes(
-        Flag(compare, "--json", json_, "one JSON document (UTF-8): the rows of each\nkind and the counts"));
+        Flag(compare, "--json", words_.json, "one JSON document (UTF-8): the rows of each\nkind and the counts"));
     Jobs(compare);
   }
 
@@ -373,11 +388,6 @@ class CommandLine {
     return app->add_flag(name, value, text)->disable_flag_override();
   }
 
-  static bool Fail(std::string* error, const char* text) {
-    *error = text;
-    return false;
-  }
-
   // The words for the parser, last first as it takes them. An option that
   // takes a value given "=" and nothing after it ("--match=") gets the empty
   // value as a word of its own, which CheckRequest refuses with the option's
@@ -393,7 +403,7 @@ class CommandLine {
       std::string word = argv[i];
       if (value || rest || word == "--" || command == nullptr || word.size() < 2 || word[0] != '-') {
         if (!value && !rest && word == "--") {
-          wordsBeforeRest_ = arguments - 1;  // the command's name is one
+          words_.wordsBeforeRest = arguments - 1;  // the command's name is one
           // find's words are one list for the parser, which a "--" would
           // end: the place it stood is kept instead.
           if (command->command == PackToolCommand::Find) {
@@ -422,173 +432,14 @@ class CommandLine {
     return words;
   }
 
-  // What the declarations do not say.
-  bool CheckRequest(std::string* error) {
-    PackToolRequest& r = request_;
-    if (r.command == PackToolCommand::None) return Fail(error, "no command given");
-    if (r.command == PackToolCommand::Version || r.command == PackToolCommand::Completion) return true;
-    if (r.command == PackToolCommand::Help) {
-      if (!helpTopic_.empty()) {
-        const Declared* topic = Find(helpTopic_.c_str());
-        if (topic == nullptr) {
-          *error = "no help for \"" + helpTopic_ + "\"";
-          return false;
-        }
-        if (topic->command != PackToolCommand::Help) r.helpFor = topic->command;
-      }
-      return true;
-    }
-    if (r.command == PackToolCommand::Mount) {
-      r.mountPoint = mountWords_.back();
-      r.archives.assign(mountWords_.begin(), mountWords_.end() - 1);
-      for (const std::string& word : mountWords_) {
-        if (word.empty()) return Fail(error, "an archive or mount point name is empty");
-      }
-      if (r.cacheMegabytes == 0 || r.cacheMegabytes > (uint64_t(1) << 20)) {
-        return Fail(error, "--cache-size takes 1 to 1048576 (MiB)");
-      }
-      return true;
-    }
-    if (r.command == PackToolCommand::List || r.command == PackToolCommand::Verify) {
-      if (!TakePlaces(error)) return false;
-    }
-    if (r.command == PackToolCommand::Find) return CheckFind(error);
-    if (r.archive.empty()) return Fail(error, "the archive name is empty");
-    // Values given empty first: the words after them mean nothing yet.
-    for (const std::string& pattern : r.patterns) {
-      if (pattern.empty()) return Fail(error, "--match needs a pattern");
-    }
-    if (r.command == PackToolCommand::Compare || !r.comparedWith.empty()) {
-      if (!CheckCompare(error)) return false;
-    }
-    r.hasOutputFile = output_->count() > 0;
-    for (const CLI::Option* folder : folders_) r.hasOutputFolder = r.hasOutputFolder || folder->count() > 0;
-    if (r.command == PackToolCommand::Extract) {
-      if (r.hasOutputFile && r.outputFile.empty()) return Fail(error, "-o needs a file name");
-      if (r.hasOutputFolder && r.outputFolder.empty()) return Fail(error, "-d needs a folder name");
-    }
-    bool takesNames = r.command == PackToolCommand::Extract || r.command == PackToolCommand::Cat ||
-                      r.command == PackToolCommand::Rescue;
-    for (const std::string& row : rows_) {
-      uint32_t number = 0;
-      if (takesNames && !LooksLikeANumber(row)) {
-        if (row.empty()) return Fail(error, "a row's name is empty");
-        r.names.push_back(row);
-        continue;
-      }
-      if (!ParseRow(row.c_str(), &number)) {
-        *error = "\"" + row + "\" is not a row number";
-        return false;
-      }
-      r.rows.push_back(number);
-    }
-    if (raw_) r.format = ListFormat::Raw;
-    if (json_) r.format = ListFormat::Json;
-    switch (r.command) {
-      case PackToolCommand::Cat:
-        // Patterns are counted against the rows once the index is read.
-        if (r.rows.size() + r.names.size() + (r.patterns.empty() ? 0 : 1) != 1)
-          return Fail(error, "cat takes exactly one row");
-        return true;
-      case PackToolCommand::Rescue:
-        if (r.outputFolder.empty()) return Fail(error, "rescue needs -d DIR, a fresh or empty folder");
-        return true;
-      case PackToolCommand::Extract:
-        if (!r.all && r.rows.empty() && r.names.empty() && r.patterns.empty() && r.comparedWith.empty())
-          return Fail(error, "no row given (or --match, --all, --missing-in)");
-        // Names and patterns are counted against the rows once the index is read.
-        if (r.hasOutputFile && r.rows.size() + r.names.size() + (r.patterns.empty() ? 0 : 1) != 1)
-          return Fail(error, "-o takes exactly one row");
-        return true;
-      default:
-        return true;
-    }
-  }
-
-  // A word of digits (signed or not) means a row number, also when it is
-  // none: "-1" or "99999999999" is named as a wrong row, not taken as a name.
-  static bool LooksLikeANumber(const std::string& word) {
-    size_t digits = word.find_first_not_of("+-");
-    return digits != std::string::npos && word.find_first_not_of("0123456789", digits) == std::string::npos;
-  }
-
-  // list and verify: the first word is an archive or folder; of the others a
-  // row number is a row, anything else an archive or folder too ("./2024"
-  // names one whose name is a number).
-  bool TakePlaces(std::string* error) {
-    PackToolRequest& r = request_;
-    for (size_t i = 0; i < placeWords_.size(); i++) {
-      uint32_t number = 0;
-      if (i > 0 && ParseRow(placeWords_[i].c_str(), &number)) {
-        rows_.push_back(placeWords_[i]);
-        continue;
-      }
-      if (placeWords_[i].empty()) return Fail(error, "an archive or folder name is empty");
-      r.archives.push_back(placeWords_[i]);
-    }
-    r.archive = r.archives.front();
-    return true;
-  }
-
-  // compare and extract --missing-in: the values given empty.
-  bool CheckCompare(std::string* error) {
-    PackToolRequest& r = request_;
-    if (r.comparedWith.empty())
-      return Fail(error, r.command == PackToolCommand::Compare ? "the folder or backup to compare with is empty"
-                                                               : "--missing-in needs a folder");
-    for (CLI::App* app : {Find("compare")->app, Find("extract")->app}) {
-      for (const CLI::Option* option : app->get_options()) {
-        if (option->get_name() == "--as" && option->count() > 0) r.hasStandsFor = true;
-      }
-    }
-    if (r.command == PackToolCommand::Extract && r.flat)
-      return Fail(error, "--missing-in puts rows in their places: no --flat");
-    if (r.hasStandsFor && r.standsFor.empty()) return Fail(error, "--as needs a part of the backup (\\ for all of it)");
-    return true;
-  }
-
-  // find: the patterns and places are told apart here when "--" parts them,
-  // else by the command (by what exists).
-  bool CheckFind(std::string* error) {
-    PackToolRequest& r = request_;
-    for (const std::string& word : r.findWords) {
-      if (word.empty()) return Fail(error, "a pattern, archive or folder name is empty");
-    }
-    if (json_) r.format = ListFormat::Json;
-    if (wordsBeforeRest_ < 0) return true;
-    if (wordsBeforeRest_ == 0 || size_t(wordsBeforeRest_) >= r.findWords.size()) {
-      return Fail(error, "find takes patterns before \"--\" and archives or folders after it");
-    }
-    r.findPatterns = wordsBeforeRest_;
-    return true;
-  }
-
-  static bool ParseRow(const char* text, uint32_t* row) {
-    if (*text == '\0') return false;
-    uint64_t value = 0;
-    for (const char* at = text; *at != '\0'; at++) {
-      if (*at < '0' || *at > '9') return false;
-      value = value * 10 + static_cast<uint64_t>(*at - '0');
-      if (value > UINT32_MAX) return false;
-    }
-    *row = static_cast<uint32_t>(value);
-    return true;
-  }
-
   CLI::App app_;
   std::vector<Declared> commands_;
   CLI::Option* output_ = nullptr;      // extract's -o
   CLI::Option* standsFor_ = nullptr;   // the last --as declared
   std::vector<CLI::Option*> folders_;  // the commands' -d
   PackToolRequest request_;
-  std::vector<std::string> rows_;
-  std::vector<std::string> mountWords_;  // mount: the archives, the mount point last
-  std::vector<std::string> placeWords_;  // list, verify: archives and folders, then rows
-  int wordsBeforeRest_ = -1;             // the command's arguments before "--", when given
-  std::string helpTopic_;
+  ParsedWords words_;
   bool version_ = false;
-  bool raw_ = false;
-  bool json_ = false;
 };
 
 }  // namespace
