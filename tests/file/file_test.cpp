@@ -375,7 +375,8 @@ TEST_F(FileTest, CreateFallsBackToWritingOnlyAndReadsThenFindTheEnd) {
   ASSERT_NE(holder, INVALID_HANDLE_VALUE);
   PlatformFileCallsReset();
   ASSERT_NE(FileCreate(1, path), 0);
-  EXPECT_EQ(PlatformFileCalls().creates, 2u);
+  // One call: its second try is inside it, and shows in the reads refused below.
+  EXPECT_EQ(PlatformFileCalls().creates, 1u);
   ASSERT_NE(Record(1)->buffer, nullptr) << "buffered like any other file";
   EXPECT_EQ(FileAtEnd(1), 1) << "the refused read counts as the end";
   EXPECT_EQ(FileWriteData(1, "new", 3), 3);

@@ -19,13 +19,13 @@ class CatSink : public ArchiveEntrySink {
     if (temporary_ != PLATFORM_FILE_INVALID) PlatformFileClose(temporary_);
   }
   bool Take(const unsigned char* bytes, uint32_t size) override { return fwrite(bytes, 1, size, stdout) == size; }
-  unsigned char* Room(uint32_t size, uint32_t packedSize) override { return decoded_.Room(size, packedSize); }
+  unsigned char* Room(uint32_t size, uint32_t packedSize) override { return decodedFile_.Room(size, packedSize); }
 
   // Writes the first size decoded bytes to standard output in pieces; false
   // with the reason when it could not.
   bool Copy(uint32_t size, std::string* error) {
-    if (!decoded_.Finish(size)) {
-      *error = decoded_.Error();
+    if (!decodedFile_.Finish(size)) {
+      *error = decodedFile_.Error();
       return false;
     }
     std::vector<unsigned char> piece(ARCHIVE_STREAM_PIECE);
@@ -43,13 +43,13 @@ class CatSink : public ArchiveEntrySink {
   }
   // Why the sink refused the entry.
   std::string Refusal() const {
-    if (!decoded_.Asked()) return "it is too large to hold in memory";
-    return temporary_ == PLATFORM_FILE_INVALID ? "no temporary file: " + SystemErrorText() : decoded_.Error();
+    if (!decodedFile_.Asked()) return "it is too large to hold in memory";
+    return temporary_ == PLATFORM_FILE_INVALID ? "no temporary file: " + SystemErrorText() : decodedFile_.Error();
   }
 
  private:
   PlatformFile temporary_ = PLATFORM_FILE_INVALID;
-  EntryFile decoded_{[this] { return temporary_ = PlatformFileCreateUnnamed(); }, false};
+  EntryFile decodedFile_{[this] { return temporary_ = PlatformFileCreateUnnamed(); }, false};
 };
 
 }  // namespace

@@ -106,11 +106,11 @@ class StreamedComparison : public ArchiveEntrySink {
     if (match_ == BytesMatch::Same) match_ = disk_.Next(bytes, size);
     return true;
   }
-  unsigned char* Room(uint32_t size, uint32_t packedSize) override { return decoded_.Room(size, packedSize); }
+  unsigned char* Room(uint32_t size, uint32_t packedSize) override { return decodedFile_.Room(size, packedSize); }
 
   BytesMatch Result(const EntryFacts& facts) {
     if (facts.stored) return match_ == BytesMatch::Same ? disk_.End() : match_;
-    if (!decoded_.Finish(facts.decoded)) return BytesMatch::Unreadable;
+    if (!decodedFile_.Finish(facts.decoded)) return BytesMatch::Unreadable;
     return disk_.WholeAgainst(temporary_, facts.decoded);
   }
   const std::string& Error() const { return disk_.Error(); }
@@ -119,7 +119,7 @@ class StreamedComparison : public ArchiveEntrySink {
   DiskBytes disk_;
   BytesMatch match_ = BytesMatch::Same;
   PlatformFile temporary_ = PLATFORM_FILE_INVALID;
-  EntryFile decoded_{[this] { return temporary_ = PlatformFileCreateUnnamed(); }, false};
+  EntryFile decodedFile_{[this] { return temporary_ = PlatformFileCreateUnnamed(); }, false};
 };
 
 class Comparer {

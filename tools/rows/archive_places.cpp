@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "pack/archive_file.h"
 #include "pack/other_kinds.h"
 #include "platform/platform.h"
 #include "tools/rows/entry_texts.h"
@@ -72,8 +73,16 @@ ArchivePlaces GatherArchives(const std::vector<std::string>& places, bool recurs
 }
 
 std::string NotPackArchive(const std::string& path) {
-  if (const char* kind = ArchiveOtherKind(path.c_str())) return std::string("it is ") + kind;
-  return ArchiveStartsAsPack(path.c_str()) == 0 ? "it does not start as a pack archive does" : "";
+  ArchiveFile* archive = ArchiveFileOpen(path.c_str(), ARCHIVE_WALK_NONE);
+  if (archive == nullptr) return "";  // its opening by the command says why
+  std::string why;
+  if (const char* kind = ArchiveFileOtherKind(archive)) {
+    why = std::string("it is ") + kind;
+  } else if (ArchiveFileStartsAsPack(archive) == 0) {
+    why = "it does not start as a pack archive does";
+  }
+  ArchiveFileClose(archive);
+  return why;
 }
 
 void NotePassedOver(const std::string& path, const std::string& why) {
