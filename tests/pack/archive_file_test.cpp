@@ -246,8 +246,8 @@ TEST_F(ArchiveObject, ACursorThatReadEntriesBeforeGivesWhatAFreshOneGives) {
         ASSERT_TRUE(again.delivered);
         EXPECT_NE(again.info.damaged, 0);
         ASSERT_LT(again.info.decoded, text.size());
-        EXPECT_TRUE(std::all_of(again.bytes.begin() + again.info.decoded, again.bytes.end(),
-                                [](uint8_t b) { return b == 0; }));
+        EXPECT_TRUE(
+            std::all_of(again.bytes.begin() + again.info.decoded, again.bytes.end(), [](uint8_t b) { return b == 0; }));
       }
     }
     ArchiveCursorFree(reused);
@@ -298,6 +298,28 @@ TEST_F(ArchiveObject, ACursorThatStopsAtImplausibleHeadersReadsEachHeaderOnce) {
     EXPECT_EQ(PlatformFileCalls().positionedReads, c.reads);
     ArchiveCursorFree(cursor);
     ArchiveFileClose(file);
+
+    // A walk that stops there too makes those reads once, at the open; its
+    // cursors then pass the same entries to the same end with none.
+    PlatformFileCallsReset();
+    if (c.refuseStreamStart) PlatformFileRefuseReadsOf(second + 8, second + 10);
+    ArchiveFile* walked = ArchiveFileOpen(ARCHIVE, ARCHIVE_WALK_PLAUSIBLE);
+    ASSERT_NE(walked, nullptr);
+    EXPECT_EQ(PlatformFileCalls().positionedReads, c.reads);
+    EXPECT_EQ(ArchiveFileEntryCount(walked), passed);
+    cursor = ArchiveCursorCreate(walked);
+    ArchiveCursorStopAtImplausible(cursor);
+    uint32_t passedAgain = 0;
+    while (ArchiveCursorSkipEntry(cursor) != 0) passedAgain++;
+    ArchiveCursorWhere(cursor, &place);
+    EXPECT_EQ(passedAgain, passed);
+    EXPECT_EQ(place.miss, c.end);
+    EXPECT_EQ(PlatformFileCalls().positionedReads, c.reads) << "no read after the walk";
+    // A place learned from the walk's own offsets seeks; another does not.
+    EXPECT_EQ(ArchiveCursorSeekOffset(cursor, second, 1), 1);
+    EXPECT_EQ(ArchiveCursorSeekOffset(cursor, second + 1, 1), 0);
+    ArchiveCursorFree(cursor);
+    ArchiveFileClose(walked);
   }
 }
 
@@ -376,7 +398,9 @@ TEST_F(ArchiveObject, LargeEntriesGoToASinkInPieces) {
     std::vector<int> misses;
   } cases[] = {
       {"taken", false, 0, {ARCHIVE_MISS_NONE, ARCHIVE_MISS_NONE, ARCHIVE_MISS_NONE, ARCHIVE_MISS_NONE}},
-      {"refused by the sink", true, 0,
+      {"refused by the sink",
+       true,
+       0,
        {ARCHIVE_MISS_TOO_LARGE, ARCHIVE_MISS_TOO_LARGE, ARCHIVE_MISS_TOO_LARGE, ARCHIVE_MISS_NONE}},
       {"read refused partway", false, 8 + 5 * ARCHIVE_STREAM_PIECE, {ARCHIVE_MISS_UNREADABLE, ARCHIVE_MISS_END}},
   };
