@@ -353,8 +353,24 @@ int Extract(const PackToolRequest& request, const ChosenByComparison* compared) 
   ArchiveSession& session = opened.session;
   const OpenedIndex& index = opened.index;
   const PlainReading& plain = opened.plain;
-  const std::vector<std::string>& rows = session.Rows();
   bool indexSound = index.state == IndexState::Sound;
+  // Other backups of the same files prove names past damage, and of a
+  // damaged index the names its rows do not reach: then the entries are
+  // found by the salvage walk, named first.
+  OtherBackups others;
+  if (!request.namesFrom.empty()) {
+    ReadOtherBackups(request.namesFrom, request.archive, &others);
+    if (!others.Given()) Complain("--names-from: no other backup could be read; no name past damage is proven by one");
+  }
+  size_t trustedRows = session.Rows().size();
+  bool pastDamage = !plain.trouble.empty() || (!indexSound && others.Given());
+  std::vector<std::string> rows = session.Rows();
+  WalkNames names;
+  if (pastDamage) {
+    SurveyNames(request.archive, int64_t(trustedRows), indexSound, SalvageReads::Stretches, 1, &names);
+    NameFromOthers(&names, rows, indexSound, others);
+    rows.insert(rows.end(), names.addedRows.begin(), names.addedRows.end());
+  }
 
   std::vector<uint32_t> wanted;
   int selected = SelectRows(request, rows, &wanted);
@@ -380,8 +396,7 @@ int Extract(const PackToolRequest& request, const ChosenByComparison* compared) 
   run.code = index.code;
   if (compared != nullptr) run.part = compared->part;
 
-  bool pastDamage = !plain.trouble.empty();
-  if (pastDamage) {
+  if (!plain.trouble.empty()) {
     Complain(ShownPath(request.archive) + ": " + PastDamageSaid(plain));
     run.code = ExitWorst(run.code, EXIT_DAMAGED);
   }
@@ -480,8 +495,8 @@ int Extract(const PackToolRequest& request, const ChosenByComparison* compared) 
     for (size_t i = 0; i < jobs.size(); i++) {
       if (jobs[i].row < rows.size()) jobOfRow[jobs[i].row] = i;
     }
-    size_t guessed = 0;
-    WalkPastDamage(request.archive, rows.size(), indexSound, [&](const WalkedEntry& entry) {
+    size_t guessed = 0, unnamedLeft = 0;
+    WalkPastDamageNamed(request.archive, trustedRows, indexSound, names, [&](const WalkedEntry& entry) {
       found = entry.number + 1;
       const EntryNaming& naming = entry.naming;
       bool named = naming.from != NameFrom::None && naming.row < rows.size();
@@ -489,6 +504,8 @@ int Extract(const PackToolRequest& request, const ChosenByComparison* compared) 
         size_t i = jobOfRow[naming.row];
         ExtractJob job = jobs[i];
         if (naming.from != NameFrom::Index) report.NamedFrom(job.row, NameFromWord(naming.from));
+        if (naming.from == NameFrom::OtherBackup)
+          report.NamedBy(job.row, OtherProofSaid(others, names.ProofOf(entry.number)));
         // A name that is a guess never stands where the proven ones do:
         // its file goes below a folder that says so.
         if (naming.from == NameFrom::Guess && !job.name.empty()) {
@@ -503,6 +520,10 @@ int Extract(const PackToolRequest& request, const ChosenByComparison* compared) 
       }
       ExtractJob job;
       // Of a damaged index, --all also takes the entries its trusted rows do not reach.
+      // (Those numbered among the rows other backups added have no
+      // entry-N.bin name clear of theirs: they are left to rescue.)
+      if (request.all && !indexSound && !named && entry.number >= trustedRows && entry.number < rows.size())
+        unnamedLeft++;
       if (request.all && !indexSound && !named && entry.number >= rows.size() && PlanTarget(run, entry.number, &job)) {
         deliver(job, entry.facts, entry.bytes, entry.how);
       }
@@ -512,9 +533,16 @@ int Extract(const PackToolRequest& request, const ChosenByComparison* compared) 
       run.Settle();
       Complain(ShownPath(request.archive) + ": " + Counted(guessed, "entry", "entries") +
                " past the damage could not be named for sure: each is written below " + UNPROVEN_FOLDER +
-               "/ under the name of the row it most likely is");
+               "/ under the name of the row it most likely is" +
+               (others.Given() ? "" : std::string("; ") + NAMES_FROM_HINT));
     }
     run.Settle();
+    if (unnamedLeft > 0) {
+      Complain(ShownPath(request.archive) + ": " + Counted(unnamedLeft, "entry", "entries") +
+               " that neither the index nor the other backups name are not extracted (\"packtool rescue\" writes "
+               "them)");
+      run.code = ExitWorst(run.code, EXIT_DAMAGED);
+    }
     for (size_t i = 0; i < jobs.size(); i++) {
       if (done[i]) continue;
       Complain(RowName(jobs[i].row, rows) +

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "file/file.h"
+#include "pack/names_from.h"
 #include "pack/other_kinds.h"
 #include "pack/row_plausible.h"
 #include "pack/salvage.h"
@@ -35,6 +36,8 @@ struct RescuedEntry {
   std::string how;                 // what is wrong with it, as said; "" for a sound entry
   bool repairTried = false;
   RepairedEntry repair;  // when tried: what the repair by the checksum found
+  OtherProof proof{};    // named from another backup: what proves it
+  std::string other;     // an unchecked entry: what the other backups hold of its row ("" nothing)
 };
 
 // A partial or damaged file's bytes before the failure may be wrong too: a
@@ -43,12 +46,14 @@ constexpr const char* MAY_BE_WRONG = "its bytes before the damage may be wrong t
 // The text report left beside the rescued files, so that the folder itself
 // says which files are not whole.
 constexpr const char* REPORT_FILE = "rescue-report.txt";
-constexpr uint32_t REPORT_TRIES = 1000;  // rescue-report-2.txt and on, when it is taken
+constexpr uint32_t REPORT_TRIES = 1000;
+constexpr const char* SAME_AS = "the same as in ";  // rescue-report-2.txt and on, when it is taken
 
 class Rescue : public SalvageVisitor {
  public:
-  Rescue(const PackToolRequest& request, uint64_t archiveSize, WalkNames names)
+  Rescue(const PackToolRequest& request, uint64_t archiveSize, WalkNames names, const OtherBackups& others)
       : request_(request),
+        others_(others),
         archiveSize_(archiveSize),
         names_(std::move(names)),
         repairs_(request.archive, request.repairSeconds, JobsFor(request.jobs)),
@@ -106,10 +111,14 @@ class Rescue : public SalvageVisitor {
                          {},
                          "",
                          repairTried,
-                         {}};
+                         {},
+                         {},
+                         ""};
     if (rescued.hasRow) {
       rescued.row = rows_[rescued.rowNumber];
       namedRows_[rescued.rowNumber] = true;
+      if (rescued.nameFrom == NameFrom::OtherBackup) rescued.proof = names_.ProofOf(entry.number);
+      rescued.other = OtherHeld(entry, rescued.row);
     }
     if (repairTried) {  // what was found and where; the bytes stay here, written below
       rescued.repair.repair = repair.repair;
@@ -148,6 +157,12 @@ class Rescue : public SalvageVisitor {
             "matching)");
       }
       if (rescued.nameFrom == NameFrom::Guess && rescued.written > 0) guessed_++;
+      if (rescued.nameFrom == NameFrom::OtherBackup && rescued.written > 0) namedByOthers_++;
+      if (!rescued.other.empty()) {
+        bool same = rescued.other.rfind(SAME_AS, 0) == 0;
+        (same ? sameAsOther_ : differsFromOther_)++;
+        if (!same) Say(Name(rescued) + ": " + rescued.other);
+      }
       bool whole = rescued.state == SalvageState::Sound || rescued.state == SalvageState::Repaired;
       code_ = ExitWorst(code_, whole && rescued.nameFrom != NameFrom::Guess ? EXIT_OK : EXIT_DAMAGED);
       entries_.push_back(std::move(rescued));
@@ -221,7 +236,9 @@ class Rescue : public SalvageVisitor {
                         {},
                         "lost, the archive holds no entry for it",
                         false,
-                        {}};
+                        {},
+                        {},
+                        ""};
       Say(Name(lost) + ": " + lost.how);
       code_ = ExitWorst(code_, EXIT_DAMAGED);
       entries_.push_back(std::move(lost));
@@ -238,6 +255,11 @@ class Rescue : public SalvageVisitor {
                           " partial, " + std::to_string(counts[3]) + " lost";
     if (counts[int(SalvageState::Repaired)] > 0)
       summary += ", " + std::to_string(counts[int(SalvageState::Repaired)]) + " repaired (one flipped bit each)";
+    if (namedByOthers_ > 0) summary += "; " + Counted(namedByOthers_, "file", "files") + " named by other backups";
+    if (sameAsOther_ + differsFromOther_ > 0) {
+      summary += "; of the unchecked, " + std::to_string(sameAsOther_) + " the same as in another backup, " +
+                 std::to_string(differsFromOther_) + " not";
+    }
     if (guessed_ > 0) {
       summary +=
           "; " + Counted(guessed_, "file", "files") + " under names that are guesses, below " + UNPROVEN_FOLDER + "/";
@@ -249,6 +271,7 @@ class Rescue : public SalvageVisitor {
     }
     if (kept_ > 0) summary += "; " + Counted(kept_, "file", "files") + " already there with the same bytes kept";
     Say(summary);
+    if (guessed_ > 0 && !others_.Given()) Say(std::string("of the names that are guesses, ") + NAMES_FROM_HINT);
     if (counts[1] + counts[2] > 0)
       Say("of the damaged and partial files, the bytes before the damage may be wrong too");
     WriteReport();
@@ -321,6 +344,7 @@ class Rescue : public SalvageVisitor {
       name += " (";
     name += "\"" + Shown(entry.row) + "\"";
     if (entry.nameFrom == NameFrom::Guess) name += ", its name a guess";
+    if (entry.nameFrom == NameFrom::OtherBackup) name += ", " + OtherProofSaid(others_, entry.proof);
     return name + ")";
   }
 
@@ -340,10 +364,14 @@ class Rescue : public SalvageVisitor {
       size_t plausible = PlausibleRowsFromStart(rows_);
       if (plausible < rows_.size()) {
         Say("the index is damaged: line " + std::to_string(plausible) +
-            " and those after it are no plausible paths; their entries are written as entry-N.bin");
+            " and those after it are no plausible paths; their entries are written as entry-N.bin" +
+            (others_.Given() ? " unless other backups prove their names" : ""));
         rows_.resize(plausible);
       }
     }
+    // Names other backups prove; a damaged index's rows gain the texts they give.
+    NameFromOthers(&names_, rows_, indexSound_, others_);
+    rows_.insert(rows_.end(), names_.addedRows.begin(), names_.addedRows.end());
     namedRows_.assign(rows_.size(), false);
   }
 
@@ -380,20 +408,38 @@ class Rescue : public SalvageVisitor {
     }
   }
 
+  // What the other backups hold of an unchecked entry's row: "" when
+  // nothing (or the entry is no stored one complete in length).
+  std::string OtherHeld(const SalvagedEntry& entry, const std::string& row) const {
+    ContentKey key{};
+    if (!others_.Given() || entry.checked || !SalvagedContentKey(entry, &key)) return "";
+    uint32_t backup = 0;
+    switch (OtherBackupsHold(others_.backups, row, key, &backup)) {
+      case OtherHolds::Same:
+        return SAME_AS + others_.Name(backup);
+      case OtherHolds::Differs:
+        return "not as the other backups hold it: changed since, or damaged";
+      default:
+        return "";
+    }
+  }
+
   // One line per entry that is not sound: where it is and what is wrong.
   void WriteReport() {
     std::string text;
     for (const RescuedEntry& e : entries_) {
       bool guess = e.nameFrom == NameFrom::Guess;
-      if (e.state == SalvageState::Sound && !guess) continue;
+      bool byOthers = e.nameFrom == NameFrom::OtherBackup;
+      if (e.state == SalvageState::Sound && !guess && !byOthers && e.other.empty()) continue;
       std::string how = e.how.empty() ? SalvageStateName(e.state, e.checked) : e.how;
+      if (!e.other.empty()) how += ", " + e.other;
       if (guess) how += "; its name is a guess (the damage before it may hide entries or add some)";
       text += (e.path.empty() ? std::string("(no file)") : e.path) + ": " + Name(e) + ": " + how + "\r\n";
     }
     if (text.empty()) return;
     text =
-        "Files of this rescue that are not whole, those repaired, and those whose names are guesses; of a "
-        "damaged or partial one, the bytes before the damage may be wrong too:\r\n" +
+        "Files of this rescue that are not whole, those repaired, those whose names are guesses or come from "
+        "other backups; of a damaged or partial one, the bytes before the damage may be wrong too:\r\n" +
         text;
     // Written as the entries are, so that a link planted in the folder is not followed.
     TreeResult result;
@@ -430,6 +476,8 @@ class Rescue : public SalvageVisitor {
                          {"path", e.path.empty() ? nullptr : JsonDocument(Windows1252ToUtf8(e.path))},
                          {"zeros", zeros}});
       if (e.repairTried) entries.back()["repair"] = RepairJson(e.repair);
+      if (e.nameFrom == NameFrom::OtherBackup) entries.back()["namedFrom"] = OtherProofSaid(others_, e.proof);
+      if (!e.other.empty()) entries.back()["other"] = e.other;
     }
     JsonDocument skipped = JsonDocument::array();
     for (const SalvageRange& range : skipped_) skipped.push_back({{"offset", range.offset}, {"length", range.length}});
@@ -440,12 +488,16 @@ class Rescue : public SalvageVisitor {
   }
 
   const PackToolRequest& request_;
+  const OtherBackups& others_;
   uint64_t archiveSize_;
   uint32_t seen_ = 0;  // entries the walk gave so far
   WalkNames names_;
   EntryRepairs repairs_;
   std::vector<bool> namedRows_;  // rows an entry found answers
   size_t guessed_ = 0;           // files written under names that are guesses
+  size_t namedByOthers_ = 0;     // files written under names other backups prove
+  size_t sameAsOther_ = 0;       // unchecked entries another backup holds the same
+  size_t differsFromOther_ = 0;  // unchecked entries the other backups hold otherwise
   bool brokeOrder_ = false;      // unsurveyed: an entry so far broke the order of the entries
   bool choosing_;                // rows, names or patterns choose the entries written
   bool selected_ = false;
@@ -521,7 +573,13 @@ int RunRescue(const PackToolRequest& request) {
     Complain(ShownPath(request.archive) + ": cannot be opened: " + SystemErrorText());
     return EXIT_ARCHIVE;
   }
-  Rescue rescue(request, size, std::move(names));
+  OtherBackups others;
+  // An other backup that cannot be read is said; the rescue's own code stands.
+  ReadOtherBackups(request.namesFrom, request.archive, &others);
+  if (!request.namesFrom.empty() && !others.Given()) {
+    Complain("--names-from: no other backup could be read; names past damage are not proven by any");
+  }
+  Rescue rescue(request, size, std::move(names), others);
   if (!ArchiveSalvage(request.archive.c_str(), rescue, reads, JobsFor(request.jobs))) {
     Complain(ShownPath(request.archive) + ": cannot be opened: " + SystemErrorText());
     return EXIT_ARCHIVE;

@@ -110,6 +110,12 @@ bool WalkPastDamage(const std::string& path, size_t rows, bool indexSound,
   return ArchiveSalvage(path.c_str(), walker);
 }
 
+bool WalkPastDamageNamed(const std::string& path, size_t rows, bool indexSound, const WalkNames& names,
+                         const std::function<bool(const WalkedEntry&)>& each) {
+  Walker walker(rows, indexSound, names, each);
+  return ArchiveSalvage(path.c_str(), walker);
+}
+
 std::string PastDamageSaid(const PlainReading& plain) {
   return "damaged archive: " + plain.trouble + "; the entries past it were found by looking past the damage";
 }

@@ -48,6 +48,9 @@ struct WalkedEntry {
 // each is named by its number.
 bool WalkPastDamage(const std::string& path, size_t rows, bool indexSound,
                     const std::function<bool(const WalkedEntry&)>& each, bool named = true);
+// As above, the entries named as names says (SurveyNames, then perhaps NameFromOthers).
+bool WalkPastDamageNamed(const std::string& path, size_t rows, bool indexSound, const WalkNames& names,
+                         const std::function<bool(const WalkedEntry&)>& each);
 
 // How many bytes of the entry were recovered, against its size where its
 // header gives one: "61174 of 65536 bytes".
