@@ -333,6 +333,13 @@ int ArchiveFileChanged(const ArchiveFile* archive) {
              : 0;
 }
 
+int ArchiveFileReadAt(const ArchiveFile* archive, uint64_t offset, void* destination, uint32_t length, uint32_t* done) {
+  *done = 0;
+  if (offset >= archive->size) return 1;
+  uint32_t wanted = uint32_t(std::min<uint64_t>(length, archive->size - offset));
+  return PlatformFileReadAt(archive->file, offset, destination, wanted, done) ? 1 : 0;
+}
+
 int ArchiveFileReadEntryData(const ArchiveFile* archive, uint32_t index, uint64_t from, void* destination,
                              uint32_t length, uint32_t* done) {
   *done = 0;

@@ -88,6 +88,10 @@ int ArchiveFileEntryPlace(const ArchiveFile* archive, uint32_t index, ArchiveEnt
 // gave fewer bytes than the walk found there (the file changed under it).
 int ArchiveFileReadEntryData(const ArchiveFile* archive, uint32_t index, uint64_t from, void* destination,
                              uint32_t length, uint32_t* done);
+// Reads length bytes at offset of the file, wherever they are (bytes
+// after the last entry, for one). One positioned read. 0 when the system
+// refused it; *done says how many came (fewer at the end of the file).
+int ArchiveFileReadAt(const ArchiveFile* archive, uint64_t offset, void* destination, uint32_t length, uint32_t* done);
 // Where and why the walk stopped, as ArchiveWhere would say after a cursor
 // passed every entry in order: the miss, and for a header cut short or
 // unreadable, that header and where it starts. 0 for an archive not walked.

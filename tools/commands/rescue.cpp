@@ -11,6 +11,7 @@
 #include "pack/other_kinds.h"
 #include "pack/row_plausible.h"
 #include "pack/salvage.h"
+#include "pack/trailing_bytes.h"
 #include "tools/cli/cli.h"
 #include "tools/commands/commands.h"
 #include "tools/commands/rescue_files.h"
@@ -317,10 +318,21 @@ class Rescue : public SalvageVisitor {
   }
 
   bool PastLastRow(uint32_t entry) const { return indexSound_ && !rows_.empty() && entry >= rows_.size(); }
+  // Zeros that pad the file to a block are no damage; other bytes are said.
   void Trailing(uint64_t bytes) {
     files_.Settle();
-    Say(Bytes(bytes) + " after the entry of the last row hold no entry (padding, or bytes appended): every row " +
-        "has its entry");
+    TrailingKind kind = TrailingKind::Other;
+    std::string what = "bytes that could not be read";
+    ArchiveFile* file = ArchiveFileOpen(request_.archive.c_str(), ARCHIVE_WALK_NONE);
+    if (file == nullptr || !ArchiveFileTrailing(file, archiveSize_ - bytes, &kind, &what))
+      what = "bytes that could not be read";
+    ArchiveFileClose(file);
+    std::string trailing = Bytes(bytes) + " after the entry of the last row";
+    if (kind == TrailingKind::Zeros) {
+      Say(trailing + " are " + what + ": no damage, every row has its entry");
+    } else {
+      Say("warning: " + trailing + " hold no entry: " + what + "; every row has its entry");
+    }
   }
 
   // Where the file holds zeros for bytes that could not be read.
