@@ -83,6 +83,7 @@ class Rescue : public SalvageVisitor {
     seen_ = entry.number + 1;
     // A last entry cut short past the entry of a sound index's last row:
     // bytes appended to a whole backup, no file of it.
+    if (trailing_ && PastLastRow(entry.number)) return true;
     if (entry.cutShort && PastLastRow(entry.number)) {
       Trailing(uint64_t(archiveSize_ - entry.offset));
       return true;
@@ -181,8 +182,10 @@ class Rescue : public SalvageVisitor {
   }
 
   void Skipped(const SalvageRange& range) override {
-    if (range.offset + range.length == archiveSize_ && range.length < 8 && PastLastRow(seen_)) {
+    // Stray bytes, or zeros padding the file to a block, after the last row's entry.
+    if (range.offset + range.length == archiveSize_ && (range.length < 8 || range.zeros) && PastLastRow(seen_)) {
       Trailing(range.length);
+      trailing_ = true;
       return;
     }
     files_.Settle();  // the entries before it are said first
@@ -502,7 +505,8 @@ class Rescue : public SalvageVisitor {
   const PackToolRequest& request_;
   const OtherBackups& others_;
   uint64_t archiveSize_;
-  uint32_t seen_ = 0;  // entries the walk gave so far
+  uint32_t seen_ = 0;      // entries the walk gave so far
+  bool trailing_ = false;  // the bytes after the last row's entry were said: no entry of them
   WalkNames names_;
   EntryRepairs repairs_;
   std::vector<bool> namedRows_;  // rows an entry found answers

@@ -1,5 +1,6 @@
 #include "tools/rows/past_damage.h"
 
+#include "pack/trailing_bytes.h"
 #include "tools/cli/cli.h"
 
 namespace {
@@ -96,7 +97,23 @@ PlainReading ReadPlainly(ArchiveSession& session, const OpenedIndex& index) {
   PlainReading plain;
   plain.entries.push_back(index.facts);
   EntryFacts facts;
-  while ((plain.end = session.Skip(&facts)) == EntryOutcome::Skipped) plain.entries.push_back(facts);
+  size_t rows = session.Rows().size();
+  bool indexSound = index.state == IndexState::Sound;
+  for (;;) {
+    // Copies from tapes and floppies pad the file to a block with zeros,
+    // which would read as empty entries past the last row.
+    if (indexSound && rows > 0 && plain.entries.size() == rows && session.Offset() < session.FileSize()) {
+      TrailingKind kind = TrailingKind::Other;
+      std::string said;
+      if (ArchiveFileTrailing(session.File(), session.Offset(), &kind, &said) && kind == TrailingKind::Zeros) {
+        plain.padding = session.FileSize() - session.Offset();
+        plain.end = EntryOutcome::End;
+        break;
+      }
+    }
+    if ((plain.end = session.Skip(&facts)) != EntryOutcome::Skipped) break;
+    plain.entries.push_back(facts);
+  }
   if (plain.end != EntryOutcome::TooLarge) plain.endFacts = facts;
   plain.trouble = Trouble(plain, session, session.Rows().size(), index.state == IndexState::Sound);
   return plain;

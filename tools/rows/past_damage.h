@@ -22,6 +22,9 @@ struct PlainReading {
   std::vector<EntryFacts> entries;
   EntryOutcome end = EntryOutcome::End;
   EntryFacts endFacts;  // of the entry it ended inside, when it did
+  // Zero bytes after the entry of a sound index's last row, to the end of
+  // the file: padding to a block, no entries and no damage (0: none).
+  uint64_t padding = 0;
   // What does not hold together, in words ("" when it does): then the
   // commands go on with the salvage walk.
   std::string trouble;
