@@ -15,31 +15,12 @@
 #include "tools/cli/cli.h"
 #include "tools/commands/commands.h"
 #include "tools/commands/rescue_files.h"
+#include "tools/commands/rescue_report.h"
 #include "tools/output/leftovers.h"
 #include "tools/rows/rows.h"
 #include "tools/text/text.h"
 
 namespace {
-
-struct RescuedEntry {
-  uint32_t number;
-  bool hasRow;
-  std::string row;
-  SalvageState state;
-  bool checked;  // sound by its checksum, not only complete in length
-  NameFrom nameFrom;
-  uint32_t rowNumber;  // the row that names it, when hasRow
-  uint32_t size;
-  bool sizeUnknown;  // its header could not be read: the size above is no claim
-  uint32_t written;
-  std::string path;                // relative to the folder, "/" between parts, Windows-1252; "" for none
-  std::vector<SalvageHole> holes;  // zeros in the file where the archive could not be read
-  std::string how;                 // what is wrong with it, as said; "" for a sound entry
-  bool repairTried = false;
-  RepairedEntry repair;  // when tried: what the repair by the checksum found
-  OtherProof proof{};    // named from another backup: what proves it
-  std::string other;     // an unchecked entry: what the other backups hold of its row ("" nothing)
-};
 
 // A partial or damaged file's bytes before the failure may be wrong too: a
 // flipped bit decodes on as garbage until the stream breaks.
@@ -47,8 +28,7 @@ constexpr const char* MAY_BE_WRONG = "its bytes before the damage may be wrong t
 // The text report left beside the rescued files, so that the folder itself
 // says which files are not whole.
 constexpr const char* REPORT_FILE = "rescue-report.txt";
-constexpr uint32_t REPORT_TRIES = 1000;
-constexpr const char* SAME_AS = "the same as in ";  // rescue-report-2.txt and on, when it is taken
+constexpr uint32_t REPORT_TRIES = 1000;  // rescue-report-2.txt and on, when it is taken
 
 class Rescue : public SalvageVisitor {
  public:
@@ -81,6 +61,7 @@ class Rescue : public SalvageVisitor {
     if (entry.number == 0) TakeRows(entry);
     if (!selected_) Select();
     seen_ = entry.number + 1;
+    lastEmpty_ = entry.unpackedSize == 0 && entry.packedSize == 0;
     // A last entry cut short past the entry of a sound index's last row:
     // bytes appended to a whole backup, no file of it.
     if (trailing_ && PastLastRow(entry.number)) return true;
@@ -120,7 +101,7 @@ class Rescue : public SalvageVisitor {
       rescued.row = rows_[rescued.rowNumber];
       namedRows_[rescued.rowNumber] = true;
       if (rescued.nameFrom == NameFrom::OtherBackup) rescued.proof = names_.ProofOf(entry.number);
-      rescued.other = OtherHeld(entry, rescued.row);
+      rescued.other = OtherBackupsHeld(others_, entry, rescued.row);
     }
     if (repairTried) {  // what was found and where; the bytes stay here, written below
       rescued.repair.repair = repair.repair;
@@ -153,17 +134,17 @@ class Rescue : public SalvageVisitor {
         if (rescued.written > 0 && rescued.state != SalvageState::Lost && rescued.state != SalvageState::Repaired)
           how += std::string(" (") + MAY_BE_WRONG + ")";
         rescued.how = how;
-        Say(Name(rescued) + ": " + how);
+        Say(RescuedName(rescued, others_) + ": " + how);
       } else if (repaired) {
-        Say(Name(rescued) + ": sound, its header was wrong (its stream decoded whole to its own size, its checksum " +
-            "matching)");
+        Say(RescuedName(rescued, others_) +
+            ": sound, its header was wrong (its stream decoded whole to its own size, its checksum " + "matching)");
       }
       if (rescued.nameFrom == NameFrom::Guess && rescued.written > 0) guessed_++;
       if (rescued.nameFrom == NameFrom::OtherBackup && rescued.written > 0) namedByOthers_++;
       if (!rescued.other.empty()) {
-        bool same = rescued.other.rfind(SAME_AS, 0) == 0;
+        bool same = rescued.other.rfind(SAME_AS_OTHER, 0) == 0;
         (same ? sameAsOther_ : differsFromOther_)++;
-        if (!same) Say(Name(rescued) + ": " + rescued.other);
+        if (!same) Say(RescuedName(rescued, others_) + ": " + rescued.other);
       }
       bool whole = rescued.state == SalvageState::Sound || rescued.state == SalvageState::Repaired;
       code_ = ExitWorst(code_, whole && rescued.nameFrom != NameFrom::Guess ? EXIT_OK : EXIT_DAMAGED);
@@ -183,7 +164,8 @@ class Rescue : public SalvageVisitor {
 
   void Skipped(const SalvageRange& range) override {
     // Stray bytes, or zeros padding the file to a block, after the last row's entry.
-    if (range.offset + range.length == archiveSize_ && (range.length < 8 || range.zeros) && PastLastRow(seen_)) {
+    if (range.offset + range.length == archiveSize_ && (range.length < 8 || (range.zeros && !lastEmpty_)) &&
+        PastLastRow(seen_)) {
       Trailing(range.length);
       trailing_ = true;
       return;
@@ -243,7 +225,7 @@ class Rescue : public SalvageVisitor {
                         {},
                         {},
                         ""};
-      Say(Name(lost) + ": " + lost.how);
+      Say(RescuedName(lost, others_) + ": " + lost.how);
       code_ = ExitWorst(code_, EXIT_DAMAGED);
       entries_.push_back(std::move(lost));
     }
@@ -289,7 +271,7 @@ class Rescue : public SalvageVisitor {
       Say(Bytes(untried_) + " of the archive file in bad areas were given up unread; " +
           "--every-unit asks for each 4 KiB of them (slow on a failing disk)");
     }
-    if (request_.format == ListFormat::Json) PrintJson();
+    if (request_.format == ListFormat::Json) PrintRescueJson(request_.archive, entries_, skipped_, untried_, others_);
     return code_;
   }
 
@@ -336,31 +318,6 @@ class Rescue : public SalvageVisitor {
     } else {
       Say("warning: " + trailing + " hold no entry: " + what + "; every row has its entry");
     }
-  }
-
-  // Where the file holds zeros for bytes that could not be read.
-  static std::string HolesSaid(const SalvagedEntry& entry) {
-    const SalvageHole& first = entry.holes[0];
-    if (entry.holeCount == 1) {
-      return " (zeros in the file for bytes " + std::to_string(first.offset) + " to " +
-             std::to_string(uint64_t(first.offset) + first.length - 1) + ")";
-    }
-    return " (zeros in the file for " + Bytes(entry.recovered - entry.FromFile()) + " in " +
-           std::to_string(entry.holeCount) + " places, the first at byte " + std::to_string(first.offset) + ")";
-  }
-
-  std::string Name(const RescuedEntry& entry) const {
-    std::string name = "entry " + std::to_string(entry.number);
-    if (entry.number == 0) return name + " (the index)";
-    if (!entry.hasRow) return name;
-    if (entry.rowNumber != entry.number)
-      name += " (row " + std::to_string(entry.rowNumber) + ",";
-    else
-      name += " (";
-    name += "\"" + Shown(entry.row) + "\"";
-    if (entry.nameFrom == NameFrom::Guess) name += ", its name a guess";
-    if (entry.nameFrom == NameFrom::OtherBackup) name += ", " + OtherProofSaid(others_, entry.proof);
-    return name + ")";
   }
 
   // The rows of the index: the lines its recovered bytes hold whole, or all
@@ -413,49 +370,21 @@ class Rescue : public SalvageVisitor {
       rescued->written = size;
       rescued->path = file.path;
       kept_ += file.kept ? 1 : 0;
-      if (!file.inTheWay.empty()) Say(Name(*rescued) + ": " + file.inTheWay + "; written as " + file.path + " instead");
+      if (!file.inTheWay.empty())
+        Say(RescuedName(*rescued, others_) + ": " + file.inTheWay + "; written as " + file.path + " instead");
     } else if (!file.refused.empty()) {
-      Say(Name(*rescued) + ": " + file.refused + "; nothing written");
+      Say(RescuedName(*rescued, others_) + ": " + file.refused + "; nothing written");
       code_ = ExitWorst(code_, EXIT_TARGET_REFUSED);
     } else {
-      Error(Name(*rescued) + ": cannot write " + file.failed);
+      Error(RescuedName(*rescued, others_) + ": cannot write " + file.failed);
       code_ = ExitWorst(code_, EXIT_WRITE);
-    }
-  }
-
-  // What the other backups hold of an unchecked entry's row: "" when
-  // nothing (or the entry is no stored one complete in length).
-  std::string OtherHeld(const SalvagedEntry& entry, const std::string& row) const {
-    ContentKey key{};
-    if (!others_.Given() || entry.checked || !SalvagedContentKey(entry, &key)) return "";
-    uint32_t backup = 0;
-    switch (OtherBackupsHold(others_.backups, row, key, &backup)) {
-      case OtherHolds::Same:
-        return SAME_AS + others_.Name(backup);
-      case OtherHolds::Differs:
-        return "not as the other backups hold it: changed since, or damaged";
-      default:
-        return "";
     }
   }
 
   // One line per entry that is not sound: where it is and what is wrong.
   void WriteReport() {
-    std::string text;
-    for (const RescuedEntry& e : entries_) {
-      bool guess = e.nameFrom == NameFrom::Guess;
-      bool byOthers = e.nameFrom == NameFrom::OtherBackup;
-      if (e.state == SalvageState::Sound && !guess && !byOthers && e.other.empty()) continue;
-      std::string how = e.how.empty() ? SalvageStateName(e.state, e.checked) : e.how;
-      if (!e.other.empty()) how += ", " + e.other;
-      if (guess) how += "; its name is a guess (the damage before it may hide entries or add some)";
-      text += (e.path.empty() ? std::string("(no file)") : e.path) + ": " + Name(e) + ": " + how + "\r\n";
-    }
+    std::string text = RescueReportText(entries_, others_);
     if (text.empty()) return;
-    text =
-        "Files of this rescue that are not whole, those repaired, those whose names are guesses or come from "
-        "other backups; of a damaged or partial one, the bytes before the damage may be wrong too:\r\n" +
-        text;
     // Written as the entries are, so that a link planted in the folder is not followed.
     TreeResult result;
     for (uint32_t k = 1; k <= REPORT_TRIES; k++) {
@@ -472,41 +401,12 @@ class Rescue : public SalvageVisitor {
     code_ = ExitWorst(code_, EXIT_WRITE);
   }
 
-  void PrintJson() const {
-    JsonDocument entries = JsonDocument::array();
-    for (const RescuedEntry& e : entries_) {
-      // The holes of a file written, as [offset, length] pairs.
-      JsonDocument zeros = JsonDocument::array();
-      if (e.written > 0) {
-        for (const SalvageHole& hole : e.holes) zeros.push_back({hole.offset, hole.length});
-      }
-      // "row" and "text" as in every document: the row's number, its text.
-      entries.push_back({{"entry", e.number},
-                         {"row", e.hasRow ? JsonDocument(e.rowNumber) : nullptr},
-                         {"text", e.hasRow ? JsonDocument(Windows1252ToUtf8(e.row)) : nullptr},
-                         {"nameFrom", NameFromWord(e.hasRow ? e.nameFrom : NameFrom::None)},
-                         {"state", SalvageStateName(e.state, e.checked)},
-                         {"unpackedSize", e.sizeUnknown ? nullptr : JsonDocument(e.size)},
-                         {"written", e.written},
-                         {"path", e.path.empty() ? nullptr : JsonDocument(Windows1252ToUtf8(e.path))},
-                         {"zeros", zeros}});
-      if (e.repairTried) entries.back()["repair"] = RepairJson(e.repair);
-      if (e.nameFrom == NameFrom::OtherBackup) entries.back()["namedFrom"] = OtherProofSaid(others_, e.proof);
-      if (!e.other.empty()) entries.back()["other"] = e.other;
-    }
-    JsonDocument skipped = JsonDocument::array();
-    for (const SalvageRange& range : skipped_) skipped.push_back({{"offset", range.offset}, {"length", range.length}});
-    PrintJsonDocument({{"archive", JsonHostPath(request_.archive)},
-                       {"entries", entries},
-                       {"skipped", skipped},
-                       {"unread", untried_}});
-  }
-
   const PackToolRequest& request_;
   const OtherBackups& others_;
   uint64_t archiveSize_;
-  uint32_t seen_ = 0;      // entries the walk gave so far
-  bool trailing_ = false;  // the bytes after the last row's entry were said: no entry of them
+  uint32_t seen_ = 0;       // entries the walk gave so far
+  bool lastEmpty_ = false;  // the last entry the walk gave is empty (zeros before a zero run may be more)
+  bool trailing_ = false;   // the bytes after the last row's entry were said: no entry of them
   WalkNames names_;
   EntryRepairs repairs_;
   std::vector<bool> namedRows_;  // rows an entry found answers
@@ -530,29 +430,6 @@ class Rescue : public SalvageVisitor {
   RescueFiles files_{request_.outputFolder};
 };
 
-// The folder must be fresh or empty (with --force: any folder), so that a
-// rescue never mixes with, or replaces, what is there.
-int PrepareFolder(const PackToolRequest& request) {
-  const std::string& folder = request.outputFolder;
-  uint64_t size = 0;
-  std::string error;
-  switch (PlatformPathKind(folder.c_str(), &size)) {
-    case PlatformNameKind::Missing:
-      if (MakeFolders(folder, &error)) return EXIT_OK;
-      Complain("cannot make the folder " + QuotedPath(folder) + ": " + error);
-      return EXIT_WRITE;
-    case PlatformNameKind::Folder:
-      if (request.force || PlatformFolderIsEmpty(folder.c_str())) return EXIT_OK;
-      Complain(QuotedPath(folder) +
-               " holds files already: rescue into a fresh or empty folder (--force writes there, " +
-               "replacing nothing)");
-      return EXIT_TARGET_REFUSED;
-    default:
-      Complain(QuotedPath(folder) + " exists and is not a folder");
-      return EXIT_TARGET_REFUSED;
-  }
-}
-
 }  // namespace
 
 int RunRescue(const PackToolRequest& request) {
@@ -575,7 +452,7 @@ int RunRescue(const PackToolRequest& request) {
     Complain(ShownPath(request.archive) + ": is " + kind + ", not a pack archive: nothing to rescue");
     return EXIT_ARCHIVE;
   }
-  int code = PrepareFolder(request);
+  int code = PrepareRescueFolder(request);
   if (code != EXIT_OK) return code;
   SalvageReads reads = request.everyUnit ? SalvageReads::EveryUnit : SalvageReads::Stretches;
   // Names are proven by a walk of their own before the files are written,

@@ -102,7 +102,9 @@ PlainReading ReadPlainly(ArchiveSession& session, const OpenedIndex& index) {
   for (;;) {
     // Copies from tapes and floppies pad the file to a block with zeros,
     // which would read as empty entries past the last row.
-    if (indexSound && rows > 0 && plain.entries.size() == rows && session.Offset() < session.FileSize()) {
+    // (Not after an empty last entry: that may be zeros too, a zeroed tail.)
+    if (indexSound && rows > 1 && plain.entries.size() == rows && session.Offset() < session.FileSize() &&
+        (plain.entries.back().unpackedSize != 0 || plain.entries.back().packedSize != 0)) {
       TrailingKind kind = TrailingKind::Other;
       std::string said;
       if (ArchiveFileTrailing(session.File(), session.Offset(), &kind, &said) && kind == TrailingKind::Zeros) {
