@@ -107,14 +107,14 @@ class EntryPipeline {
   // Guards everything below: the hand-over of jobs to workers and of their
   // results to the command.
   PlatformMutex mutex_;
-  PlatformCondition workReady_;        // a job may be taken, or the end
-  PlatformCondition entryReady_;       // a worker finished a job
-  std::deque<DecodedAhead> taken_;     // of the jobs taken and not yet released, in order
-  std::vector<ArchiveCursor*> spare_;  // see SPARE_MAX
-  size_t firstTaken_ = 0;              // the job of taken_.front()
-  size_t next_ = 0;                    // the job a worker takes next
-  size_t passed_ = 0;                  // the jobs before it the command has passed
-  bool holding_ = false;               // job passed_ - 1 was handed out and is still held
+  PlatformCondition workReady_;   // a job may be taken, or the end
+  PlatformCondition entryReady_;  // a worker finished a job
+  std::deque<DecodedAhead> taken_;      // of the jobs taken and not yet released, in order
+  std::vector<ArchiveCursor*> spare_;   // see SPARE_MAX
+  size_t firstTaken_ = 0;               // the job of taken_.front()
+  size_t next_ = 0;                     // the job a worker takes next
+  size_t passed_ = 0;                   // the jobs before it the command has passed
+  bool holding_ = false;                // job passed_ - 1 was handed out and is still held
   uint64_t inFlight_ = 0;
   unsigned idleWorkers_ = 0;  // waiting for a job they may take
   uint64_t peak_ = 0;
