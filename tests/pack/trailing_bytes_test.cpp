@@ -16,9 +16,9 @@ Bytes Of(const std::string& text) {
 }
 
 TEST(TrailingBytes, ZerosArePaddingAndTheRestIsSaid) {
-  Bytes header{4, 0, 0, 0, 4, 0, 0, 0, 'a', 'b', 'c', 'd'};           // a stored entry of 4 bytes
-  Bytes stream{9, 0, 0, 0, 4, 0, 0, 0, 'J', 'C', 1, 2};               // a compressed one's start
-  Bytes claims{0, 0, 1, 0, 0, 0, 1, 0, 'J', 'C', 1, 2};               // claims more than is there
+  Bytes header{4, 0, 0, 0, 4, 0, 0, 0, 'a', 'b', 'c', 'd'};            // a stored entry of 4 bytes
+  Bytes stream{9, 0, 0, 0, 4, 0, 0, 0, 'J', 'C', 1, 2};                // a compressed one's start
+  Bytes claims{0, 0, 1, 0, 0, 0, 1, 0, 'J', 'C', 1, 2};                // claims more than is there
   Bytes binary{0x00, 0x01, 0x02, 0xFF, 0x80, 0x00, 0x00, 0x00, 0x07};  // none of them
   struct Case {
     const char* what;
