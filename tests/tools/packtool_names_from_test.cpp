@@ -3,6 +3,8 @@
 // reports say where each came from, and a stored entry says whether the
 // other backup holds it the same. Bytes after a whole backup: zeros are no
 // damage, anything else a warning that says what it is.
+#include <algorithm>
+
 #include "tests/tools/packtool_fixture.h"
 
 namespace {
@@ -134,5 +136,32 @@ TEST_F(PackToolNamesFrom, BytesAfterAWholeBackupAreSaidForWhatTheyAre) {
     }
   }
 }
+
+#ifndef _WIN32
+// A row whose whole path is longer than the system's PATH_MAX (4096 on
+// Linux) is written all the same: each folder is made and opened below the
+// one before, so that no call names the whole path.
+TEST_F(PackToolNamesFrom, AWholePathLongerThanTheSystemTakesIsWritten) {
+  std::string row = "C:";
+  for (int part = 0; part < 25; part++) row += "\\Ordner-" + std::to_string(part) + "-" + std::string(190, 'x');
+  row += "\\Datei.txt";
+  Bytes index = B(Index({"C:\\Index.txt", row, "C:\\kurz.txt"}));
+  Write("long.zip", BuildArchive({StoredEntry(index), StoredEntry(B("eins")), StoredEntry(B("zwei"))}));
+  std::string path = row.substr(3);
+  std::replace(path.begin(), path.end(), '\\', '/');
+  ASSERT_GT(path.size(), 4096u);
+  // (A path that long is no path std::filesystem can open: the reports say.)
+  ToolRun run = Run({"extract", "long.zip", "--all", "-d", "x", "--json"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  JsonDocument extracted = Document(run.out);
+  ASSERT_EQ(extracted["written"].size(), 3u);  // the index's row too
+  EXPECT_EQ(extracted["written"][1]["size"], 4);
+  run = Run({"rescue", "long.zip", "-d", "out", "--json"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  JsonDocument rescued = Document(run.out);
+  EXPECT_EQ(rescued["entries"][1]["written"], 4);
+  EXPECT_EQ(rescued["entries"][1]["path"].get<std::string>().size(), path.size());
+}
+#endif
 
 }  // namespace
