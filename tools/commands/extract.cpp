@@ -43,7 +43,8 @@ int Extract(const PackToolRequest& request, const ChosenByComparison* compared) 
   // damaged index the names its rows do not reach: then the entries are
   // found by the salvage walk, named first.
   OtherBackups others;
-  if (!request.namesFrom.empty()) {
+  // (A whole archive needs none: they are not read.)
+  if (!request.namesFrom.empty() && (!plain.trouble.empty() || !indexSound)) {
     ReadOtherBackups(request.namesFrom, request.archive, &others);
     if (!others.Given()) Complain("--names-from: no other backup could be read; no name past damage is proven by one");
   }

@@ -369,7 +369,8 @@ int AddArchive(Mount& mount, const std::string& path, bool ownFolder, const std:
     // Other backups of the same files prove names past damage, and those
     // a damaged index does not reach.
     OtherBackups others;
-    if (!namesFrom.empty()) ReadOtherBackups(namesFrom, path, &others);
+    if (!namesFrom.empty() && (!plain.trouble.empty() || !source.indexSound))
+      ReadOtherBackups(namesFrom, path, &others);
     source.trustedRows = source.rows.size();
     if (!plain.trouble.empty() || (!source.indexSound && others.Given())) {
       if (!plain.trouble.empty()) Complain(ShownPath(path) + ": " + PastDamageSaid(plain));
