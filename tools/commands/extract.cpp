@@ -225,8 +225,8 @@ int Extract(const PackToolRequest& request, const ChosenByComparison* compared) 
     run.Settle();
     if (unnamedLeft > 0) {
       Complain(ShownPath(request.archive) + ": " + Counted(unnamedLeft, "entry", "entries") +
-               " that neither the index nor the other backups name are not extracted (\"packtool rescue\" writes "
-               "them)");
+               " that neither the index nor the other backups name " + (unnamedLeft == 1 ? "is" : "are") +
+               " not extracted (\"packtool rescue\" writes " + (unnamedLeft == 1 ? "it)" : "them)"));
       run.code = ExitWorst(run.code, EXIT_DAMAGED);
     }
     for (size_t i = 0; i < jobs.size(); i++) {
