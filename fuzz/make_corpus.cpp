@@ -105,6 +105,13 @@ int WriteDamagedArchives(const fs::path& root) {
     std::replace(name.begin(), name.end(), ' ', '-');
     if (damage.bytes.size() <= (64u << 10)) archives.emplace_back(name, damage.bytes);
   }
+  // A spoilt compressed index of as many files, and the backup of the month
+  // before them (read for names by --names-from).
+  RowArchive compressed = LargeBackup(90, true);
+  if (compressed.bytes.size() <= (64u << 10))
+    archives.emplace_back("many-files-spoilt-index", SpoiltIndex(compressed).bytes);
+  Bytes before = MonthBefore(compressed);
+  if (before.size() <= (64u << 10)) archives.emplace_back("many-files-month-before", before);
 
   int count = 0;
   for (const auto& [name, archive] : archives) {

@@ -54,6 +54,8 @@ const char* NameFromWord(NameFrom from) {
       return "position";
     case NameFrom::Guess:
       return "guess";
+    case NameFrom::OtherBackup:
+      return "other backup";
     default:
       return "none";
   }

@@ -21,10 +21,11 @@
 #include "pack/salvage.h"
 
 enum class NameFrom {
-  Index,     // counted from the start, before the first damage, with a sound index
-  Position,  // counted back from a whole end, after the last damage
-  Guess,     // counted from the start past damage: unproven
-  None,      // no row names it
+  Index,        // counted from the start, before the first damage, with a sound index
+  Position,     // counted back from a whole end, after the last damage
+  Guess,        // counted from the start past damage: unproven
+  OtherBackup,  // proven by another backup of the same files (pack/names_from.h)
+  None,         // no row names it
 };
 
 // Of each entry the walk delivered, what naming needs.

@@ -20,7 +20,7 @@ std::vector<WalkedPlace> Places(const std::string& walk) {
 std::string Said(const std::vector<EntryNaming>& naming) {
   std::string said;
   for (const EntryNaming& n : naming) {
-    const char letters[] = {'i', 'p', 'g', '-'};
+    const char letters[] = {'i', 'p', 'g', 'o', '-'};
     said += letters[int(n.from)];
     if (n.from != NameFrom::None) said += std::to_string(n.row);
     said += ' ';

@@ -78,14 +78,14 @@ Bytes RescueSample::BuildWithIndexCut() {
   return cut;
 }
 
-RowArchive::RowArchive(size_t rowCount, std::vector<size_t> empty, size_t size) {
+RowArchive::RowArchive(size_t rowCount, std::vector<size_t> empty, size_t size, bool compressedIndex) {
   std::string index;
   for (size_t row = 0; row < rowCount; row++) {
     rows.push_back(row == 0 ? "C:\\Index.txt" : "C:\\Fotos\\bild-" + std::to_string(row) + ".txt");
     index += rows.back() + "\r\n";
   }
   data.emplace_back(index.begin(), index.end());
-  std::vector<PackEntry> entries{StoredEntry(data[0])};
+  std::vector<PackEntry> entries{compressedIndex ? CompressedEntry(data[0]) : StoredEntry(data[0])};
   for (size_t entry = 1; entry < rowCount; entry++) {
     bool isEmpty = std::find(empty.begin(), empty.end(), entry) != empty.end();
     data.push_back(isEmpty ? Bytes() : SampleProse(size + entry * 997 % (size / 2), uint32_t(100 + entry)));
@@ -165,13 +165,43 @@ std::vector<bool> RowArchive::Touched(const std::vector<std::pair<size_t, size_t
   return touched;
 }
 
-RowArchive LargeBackup(size_t rowCount) {
+RowArchive LargeBackup(size_t rowCount, bool compressedIndex) {
   std::vector<size_t> empty;
   for (size_t at : {rowCount / 7, rowCount / 3, rowCount * 5 / 6}) {
     size_t run = at % 2 == 0 ? 2 : 3;
     for (size_t k = 0; k < run; k++) empty.push_back(at + k);
   }
-  return RowArchive(rowCount, empty, 1000);
+  return RowArchive(rowCount, empty, 1000, compressedIndex);
+}
+
+Bytes MonthBefore(const RowArchive& backup) {
+  std::string index = backup.rows[0] + "\r\n";
+  std::vector<PackEntry> entries;
+  auto add = [&](const std::string& row, const Bytes& bytes, bool stored) {
+    index += row + "\r\n";
+    entries.push_back(stored ? StoredEntry(bytes) : CompressedEntry(bytes));
+  };
+  for (size_t row = 1; row < backup.rows.size(); row++) {
+    bool stored = backup.data[row].empty() || row % 3 == 0;
+    if (row % 700 != 11) {
+      add(backup.rows[row], row % 500 == 7 ? SampleProse(1000, uint32_t(50000 + row)) : backup.data[row], stored);
+    }
+    if (row % 900 == 0) add("C:\\Fotos\\alt-" + std::to_string(row) + ".txt", SampleProse(1200, uint32_t(row)), stored);
+  }
+  entries.insert(entries.begin(), StoredEntry(Bytes(index.begin(), index.end())));
+  return BuildArchive(entries);
+}
+
+LargeDamage SpoiltIndex(const RowArchive& backup) {
+  Bytes damaged = backup.bytes;
+  size_t stream = backup.offsets[1] - backup.offsets[0] - 8;
+  std::vector<std::pair<size_t, size_t>> spans;
+  for (size_t share : {40, 70}) {
+    size_t at = backup.offsets[0] + 8 + 10 + (stream - 10) * share / 100;
+    damaged[at] ^= 0x5A;
+    spans.push_back({at, 1});
+  }
+  return LargeDamage{"a spoilt index", damaged, spans};
 }
 
 std::vector<LargeDamage> LargeDamages(const RowArchive& backup) {

@@ -38,7 +38,8 @@ struct RescueSample {
 // 7 KiB packed), every third one stored; the entries named in `empty` are
 // empty files. Its damaged copies are made from it.
 struct RowArchive {
-  explicit RowArchive(size_t rowCount, std::vector<size_t> empty = {}, size_t size = 20000);
+  explicit RowArchive(size_t rowCount, std::vector<size_t> empty = {}, size_t size = 20000,
+                      bool compressedIndex = false);
 
   std::vector<std::string> rows;
   std::vector<std::vector<uint8_t>> data;  // each entry's bytes; data[0] the index
@@ -73,7 +74,7 @@ struct RowArchive {
 // backup's size and the benchmarks use it: `rowCount` rows of 1,000 to
 // 1,500 bytes each (every third stored), with runs of two and three empty
 // files in a row at a few places.
-RowArchive LargeBackup(size_t rowCount);
+RowArchive LargeBackup(size_t rowCount, bool compressedIndex = false);
 
 // The damages the large backups are tried with, each at a place given as a
 // fraction of the archive's entries.
@@ -82,6 +83,17 @@ struct LargeDamage {
   std::vector<uint8_t> bytes;
   std::vector<std::pair<size_t, size_t>> spans;  // the bytes spoilt
 };
+
+// The backup of the same tree a month before `backup`: every 500th file (from
+// row 7) held other bytes then, every 700th (from row 11) was not there yet,
+// and a file stood after every 900th that is gone since. Stored and
+// compressed as the backup's entries are.
+std::vector<uint8_t> MonthBefore(const RowArchive& backup);
+
+// Two bytes of a compressed index's stream spoilt, at 40 % and 70 % of it:
+// its checksum fails and the rows after the first are garbage.
+LargeDamage SpoiltIndex(const RowArchive& backup);
+
 std::vector<LargeDamage> LargeDamages(const RowArchive& backup);
 
 // `size` bytes of a 16-byte block repeated: a compressed header claiming

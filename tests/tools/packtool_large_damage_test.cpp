@@ -124,3 +124,76 @@ TEST_F(PackToolLargeDamage, NoFileTakesAnotherFilesNameAndNoneOutsideTheDamageIs
 }
 
 }  // namespace
+
+// With the backup of the month before given, the files between two damaged
+// regions are named too, and of a spoilt index nearly every file: every file
+// written is compared with its original, and none stands under another's name.
+TEST_F(PackToolLargeDamage, TheMonthBeforeProvesTheNamesBetweenTheDamage) {
+  RowArchive backup = LargeBackup(3000, true);
+  Write("2024-05.zip", MonthBefore(backup));
+  std::vector<LargeDamage> damages;
+  for (LargeDamage& damage : LargeDamages(backup)) {
+    if (damage.spans.size() > 1) damages.push_back(std::move(damage));
+  }
+  damages.push_back(SpoiltIndex(backup));
+  auto read = [&](const std::string& name) { return Read(name); };
+  auto exists = [&](const std::string& name) { return Exists(name); };
+  for (const LargeDamage& damage : damages) {
+    SCOPED_TRACE(damage.what);
+    bool spoiltIndex = std::string(damage.what) == "a spoilt index";
+    Write("damaged.zip", damage.bytes);
+    std::vector<bool> touched = backup.Touched(damage.spans);
+    if (spoiltIndex) touched.assign(touched.size(), false);
+    for (const char* command : {"extract", "rescue"}) {
+      SCOPED_TRACE(command);
+      std::error_code ignored;
+      fs::remove_all(base_ / "work" / "x", ignored);
+      std::vector<std::string> words{command, "damaged.zip", "-d", "x", "--json", "--names-from", "2024-05.zip"};
+      if (std::string(command) == "extract") words.push_back("--all");
+      if (std::string(command) == "rescue") words.insert(words.end(), {"--repair-time", "0"});
+      ToolRun run = Run(words);
+      EXPECT_EQ(run.exitCode, 4) << run.err;
+      JsonDocument said = Document(run.out);
+      std::vector<bool> damagedRows(backup.rows.size(), false);
+      size_t namedByOthers = 0;
+      for (const JsonDocument& item : said[std::string(command) == "extract" ? "written" : "entries"]) {
+        namedByOthers += item["nameFrom"] == "other backup" ? 1 : 0;
+        if (item.contains("namedFrom")) {
+          EXPECT_NE(item["namedFrom"].get<std::string>().find("named "), std::string::npos);
+        }
+      }
+      // By the row's text: rows other backups added have numbers of their own.
+      auto rowOf = [&](const JsonDocument& item) {
+        size_t row = SIZE_MAX;
+        if (!item["text"].is_string()) return row;
+        std::string text = item["text"].get<std::string>();
+        size_t at = text.find("bild-");
+        return at == std::string::npos ? row : size_t(std::stoul(text.substr(at + 5)));
+      };
+      if (std::string(command) == "extract") {
+        for (const JsonDocument& item : said["damaged"]) {
+          if (rowOf(item) < backup.rows.size()) damagedRows[rowOf(item)] = true;
+        }
+      } else {
+        for (const JsonDocument& entry : said["entries"]) {
+          if (rowOf(entry) >= backup.rows.size()) continue;
+          damagedRows[rowOf(entry)] = entry["state"] != "sound" && entry["state"] != "unchecked";
+        }
+      }
+      EXPECT_GT(namedByOthers, 0u);
+      Tally tally = Count(backup, "x", damagedRows, read, exists);
+      EXPECT_EQ(tally.otherFiles, 0u);
+      EXPECT_EQ(tally.wrong, 0u);
+      size_t wanted = 0, back = 0;
+      for (size_t row = 1; row < backup.rows.size(); row++) {
+        if (touched[row] || backup.data[row].empty()) continue;
+        wanted++;
+        back += tally.rightRows[row] ? 1 : 0;
+        if (!spoiltIndex) {
+          EXPECT_TRUE(tally.rightRows[row]) << "row " << row;
+        }
+      }
+      EXPECT_GE(back * 100, wanted * 95) << back << " of " << wanted;
+    }
+  }
+}

@@ -92,6 +92,7 @@ class CommandLine {
     quiet->excludes(
         Flag(extract, "--json", words_.json, "one JSON document of what was written,\nkept, refused and damaged"));
     Jobs(extract);
+    NamesFrom(extract);
     MissingIn(extract, all);
 
     CLI::App* verify = Command(PackToolCommand::Verify, "verify", "decode entries and check them", VERIFY_FOOTER);
@@ -139,6 +140,7 @@ class CommandLine {
          "it (slow on a failing disk; for a second run)");
     Jobs(rescue);
     RepairTime(rescue);
+    NamesFrom(rescue);
 
     DeclareCompare();
 
@@ -155,6 +157,7 @@ class CommandLine {
         ->add_option("--cache-size", request_.cacheMegabytes,
                      "MiB of decoded entries kept after reading\n(default 256)")
         ->type_name("MIB");
+    NamesFrom(mount);
 #endif
 
     CLI::App* completion = Command(PackToolCommand::Completion, "completion",
@@ -313,6 +316,16 @@ class CommandLine {
   CLI::Option* Match(CLI::App* app) {
     return app->add_option("--match", request_.patterns, "the rows whose text matches (repeatable;\nsee packtool help)")
         ->type_name("PATTERN")
+        ->allow_extra_args(false);
+  }
+
+  // Another backup of the same files proves the names of a damaged one.
+  CLI::Option* NamesFrom(CLI::App* app) {
+    return app
+        ->add_option("--names-from", request_.namesFrom,
+                     "another backup of the same files (an archive,\nor a folder of them; repeatable) that proves\n"
+                     "the names past damage")
+        ->type_name("PLACE")
         ->allow_extra_args(false);
   }
 

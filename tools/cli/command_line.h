@@ -27,9 +27,10 @@ struct PackToolRequest {
   PackToolCommand command = PackToolCommand::None;
   PackToolCommand helpFor = PackToolCommand::None;  // Help: the command asked about, or None
   std::string archive;
-  std::vector<uint32_t> rows;         // as given; extract sorts and merges them itself
-  std::vector<std::string> patterns;  // --match, as typed
-  std::vector<std::string> names;     // extract, cat, rescue: words that are no row number, as typed
+  std::vector<uint32_t> rows;          // as given; extract sorts and merges them itself
+  std::vector<std::string> patterns;   // --match, as typed
+  std::vector<std::string> namesFrom;  // --names-from: other backups (archives, folders) that prove names
+  std::vector<std::string> names;      // extract, cat, rescue: words that are no row number, as typed
   bool all = false;
   bool quiet = false;
   bool force = false;

@@ -129,6 +129,10 @@ void ExtractReport::Finish(int code) {
     for (const Item& item : written_) guessed += std::string(NameFromOf(item.row)) == GUESS ? 1 : 0;
     for (const Item& item : damaged_) guessed += !item.target.empty() && std::string(NameFromOf(item.row)) == GUESS;
     if (guessed > 0) summary += "; " + Counted(guessed, "file", "files") + " of them under names that are guesses";
+    size_t byOthers = 0;
+    for (const Item& item : written_) byOthers += namedBy_.count(item.row);
+    if (byOthers > 0)
+      summary += "; " + Counted(byOthers, "file", "files") + " named by other backups (--json says how)";
     Line(summary);
     return;
   }
@@ -142,6 +146,7 @@ void ExtractReport::Finish(int code) {
         if (item.sized) entry["size"] = item.size;
       }
       if (!item.reason.empty()) entry["reason"] = Windows1252ToUtf8(item.reason);
+      if (auto by = namedBy_.find(item.row); by != namedBy_.end()) entry["namedFrom"] = Windows1252ToUtf8(by->second);
     }
     return json;
   };

@@ -32,6 +32,9 @@ class ExtractReport {
   // Where the row's name for its entry came from, when not from a sound
   // index's count ("index"): said beside each of its items.
   void NamedFrom(uint32_t row, const char* word) { nameFrom_[row] = word; }
+  // Of a row named from another backup: which, and by which row there
+  // ("named from 2024-05.zip, row 17"), said as "namedFrom".
+  void NamedBy(uint32_t row, const std::string& said) { namedBy_[row] = said; }
 
   // Prints the summary or the document; the exit code goes into the document.
   void Finish(int code);
@@ -60,6 +63,7 @@ class ExtractReport {
   uint64_t bytes_ = 0;
   size_t writtenDamaged_ = 0;
   std::map<uint32_t, const char*> nameFrom_;
+  std::map<uint32_t, std::string> namedBy_;
   std::unique_ptr<class Progress> progress_;  // when Expect found many files
   size_t expectedFiles_ = 0;
   uint64_t expectedBytes_ = 0;

@@ -63,6 +63,8 @@ inline constexpr CommandExample EXAMPLES[] = {
     {"find", "packtool find Brief.txt Sicherungen", "which backups hold Brief.txt, and its versions"},
     {"cat", "packtool cat backup.zip 'Briefe\\Plan.txt' > plan.txt", "one row's bytes to standard output"},
     {"rescue", "packtool rescue kaputt.zip -d gerettet", "everything a damaged backup still holds"},
+    {"rescue", "packtool rescue kaputt.zip -d gerettet --names-from 2024-05.zip",
+     "names past the damage proven by the backup before"},
     {"compare", "packtool compare backup.zip ~/Daten", "what is missing or changed in ~/Daten"},
     {"compare", "packtool compare --quick backup.zip 'C:\\Daten'", "the same by size and content key (fast)"},
     {"compare", "packtool compare 2026-01.zip 2026-02.zip", "rows added, removed and changed in a month"},
@@ -102,9 +104,19 @@ inline constexpr const char* LIST_FOOTER =
   "Where damage breaks the order of the entries, each entry's name says where\n" \
   "it came from (nameFrom in JSON): index (counted from the start, before the\n" \
   "first damage), position (counted back from the archive's whole end, after\n"  \
-  "the last damage), guess (in between: unproven) or none (entry-N.bin). A\n"    \
-  "file whose name is a guess is written below names-unproven/ under the\n"      \
-  "row's path it most likely has, and the reports say so.\n"
+  "the last damage), guess (in between: unproven), other backup (proven by\n"    \
+  "--names-from) or none (entry-N.bin). A file whose name is a guess is\n"       \
+  "written below names-unproven/ under the row's path it most likely has, and\n" \
+  "the reports say so.\n"                                                        \
+  "\n"                                                                           \
+  "--names-from PLACE gives other backups of the same files (the month\n"        \
+  "before; an archive, or a folder of them): an entry whose content key only\n"  \
+  "one of their entries has takes that entry's row, and the entries between\n"   \
+  "two such proven neighbours are named by their places between them, so that\n" \
+  "files changed since are named too. Content that several entries share\n"      \
+  "proves nothing. Of a damaged index, the names come from their rows, word\n"   \
+  "for word. The reports say where each such name came from (\"named from\n"     \
+  "2024-05.zip, row 17\").\n"
 
 inline constexpr const char* EXTRACT_FOOTER =
     "Rows are given by number, by name (the end of a row's path, whole folder\n"
@@ -229,7 +241,8 @@ inline constexpr const char* MOUNT_FOOTER =
     "the mount looks as extract --all does: it walks the whole archive once\n"
     "when it starts and shows every file extract --all --force writes, with\n"
     "the same bytes; files whose names are proven under their rows' paths,\n"
-    "those whose names are guesses below the folder names-unproven.\n"
+    "those whose names are guesses below the folder names-unproven\n"
+    "(--names-from PLACE proves names by other backups, as extract's does).\n"
     "\n"
     "packtool goes to the background once the mount is up (--foreground keeps\n"
     "it). Unmount with \"fusermount3 -u MOUNTPOINT\", or Ctrl-C in the\n"

@@ -7,35 +7,20 @@
 #include <vector>
 
 #include "file/file.h"
+#include "pack/names_from.h"
 #include "pack/other_kinds.h"
 #include "pack/row_plausible.h"
 #include "pack/salvage.h"
+#include "pack/trailing_bytes.h"
 #include "tools/cli/cli.h"
 #include "tools/commands/commands.h"
 #include "tools/commands/rescue_files.h"
+#include "tools/commands/rescue_report.h"
 #include "tools/output/leftovers.h"
 #include "tools/rows/rows.h"
 #include "tools/text/text.h"
 
 namespace {
-
-struct RescuedEntry {
-  uint32_t number;
-  bool hasRow;
-  std::string row;
-  SalvageState state;
-  bool checked;  // sound by its checksum, not only complete in length
-  NameFrom nameFrom;
-  uint32_t rowNumber;  // the row that names it, when hasRow
-  uint32_t size;
-  bool sizeUnknown;  // its header could not be read: the size above is no claim
-  uint32_t written;
-  std::string path;                // relative to the folder, "/" between parts, Windows-1252; "" for none
-  std::vector<SalvageHole> holes;  // zeros in the file where the archive could not be read
-  std::string how;                 // what is wrong with it, as said; "" for a sound entry
-  bool repairTried = false;
-  RepairedEntry repair;  // when tried: what the repair by the checksum found
-};
 
 // A partial or damaged file's bytes before the failure may be wrong too: a
 // flipped bit decodes on as garbage until the stream breaks.
@@ -47,8 +32,9 @@ constexpr uint32_t REPORT_TRIES = 1000;  // rescue-report-2.txt and on, when it 
 
 class Rescue : public SalvageVisitor {
  public:
-  Rescue(const PackToolRequest& request, uint64_t archiveSize, WalkNames names)
+  Rescue(const PackToolRequest& request, uint64_t archiveSize, WalkNames names, const OtherBackups& others)
       : request_(request),
+        others_(others),
         archiveSize_(archiveSize),
         names_(std::move(names)),
         repairs_(request.archive, request.repairSeconds, JobsFor(request.jobs)),
@@ -75,8 +61,10 @@ class Rescue : public SalvageVisitor {
     if (entry.number == 0) TakeRows(entry);
     if (!selected_) Select();
     seen_ = entry.number + 1;
+    lastEmpty_ = entry.unpackedSize == 0 && entry.packedSize == 0;
     // A last entry cut short past the entry of a sound index's last row:
     // bytes appended to a whole backup, no file of it.
+    if (trailing_ && PastLastRow(entry.number)) return true;
     if (entry.cutShort && PastLastRow(entry.number)) {
       Trailing(uint64_t(archiveSize_ - entry.offset));
       return true;
@@ -106,10 +94,14 @@ class Rescue : public SalvageVisitor {
                          {},
                          "",
                          repairTried,
-                         {}};
+                         {},
+                         {},
+                         ""};
     if (rescued.hasRow) {
       rescued.row = rows_[rescued.rowNumber];
       namedRows_[rescued.rowNumber] = true;
+      if (rescued.nameFrom == NameFrom::OtherBackup) rescued.proof = names_.ProofOf(entry.number);
+      rescued.other = OtherBackupsHeld(others_, entry, rescued.row);
     }
     if (repairTried) {  // what was found and where; the bytes stay here, written below
       rescued.repair.repair = repair.repair;
@@ -142,12 +134,18 @@ class Rescue : public SalvageVisitor {
         if (rescued.written > 0 && rescued.state != SalvageState::Lost && rescued.state != SalvageState::Repaired)
           how += std::string(" (") + MAY_BE_WRONG + ")";
         rescued.how = how;
-        Say(Name(rescued) + ": " + how);
+        Say(RescuedName(rescued, others_) + ": " + how);
       } else if (repaired) {
-        Say(Name(rescued) + ": sound, its header was wrong (its stream decoded whole to its own size, its checksum " +
-            "matching)");
+        Say(RescuedName(rescued, others_) +
+            ": sound, its header was wrong (its stream decoded whole to its own size, its checksum " + "matching)");
       }
       if (rescued.nameFrom == NameFrom::Guess && rescued.written > 0) guessed_++;
+      if (rescued.nameFrom == NameFrom::OtherBackup && rescued.written > 0) namedByOthers_++;
+      if (!rescued.other.empty()) {
+        bool same = rescued.other.rfind(SAME_AS_OTHER, 0) == 0;
+        (same ? sameAsOther_ : differsFromOther_)++;
+        if (!same) Say(RescuedName(rescued, others_) + ": " + rescued.other);
+      }
       bool whole = rescued.state == SalvageState::Sound || rescued.state == SalvageState::Repaired;
       code_ = ExitWorst(code_, whole && rescued.nameFrom != NameFrom::Guess ? EXIT_OK : EXIT_DAMAGED);
       entries_.push_back(std::move(rescued));
@@ -165,8 +163,11 @@ class Rescue : public SalvageVisitor {
   }
 
   void Skipped(const SalvageRange& range) override {
-    if (range.offset + range.length == archiveSize_ && range.length < 8 && PastLastRow(seen_)) {
+    // Stray bytes, or zeros padding the file to a block, after the last row's entry.
+    if (range.offset + range.length == archiveSize_ && (range.length < 8 || (range.zeros && !lastEmpty_)) &&
+        PastLastRow(seen_)) {
       Trailing(range.length);
+      trailing_ = true;
       return;
     }
     files_.Settle();  // the entries before it are said first
@@ -221,8 +222,10 @@ class Rescue : public SalvageVisitor {
                         {},
                         "lost, the archive holds no entry for it",
                         false,
-                        {}};
-      Say(Name(lost) + ": " + lost.how);
+                        {},
+                        {},
+                        ""};
+      Say(RescuedName(lost, others_) + ": " + lost.how);
       code_ = ExitWorst(code_, EXIT_DAMAGED);
       entries_.push_back(std::move(lost));
     }
@@ -238,6 +241,11 @@ class Rescue : public SalvageVisitor {
                           " partial, " + std::to_string(counts[3]) + " lost";
     if (counts[int(SalvageState::Repaired)] > 0)
       summary += ", " + std::to_string(counts[int(SalvageState::Repaired)]) + " repaired (one flipped bit each)";
+    if (namedByOthers_ > 0) summary += "; " + Counted(namedByOthers_, "file", "files") + " named by other backups";
+    if (sameAsOther_ + differsFromOther_ > 0) {
+      summary += "; of the unchecked, " + std::to_string(sameAsOther_) + " the same as in another backup, " +
+                 std::to_string(differsFromOther_) + " not";
+    }
     if (guessed_ > 0) {
       summary +=
           "; " + Counted(guessed_, "file", "files") + " under names that are guesses, below " + UNPROVEN_FOLDER + "/";
@@ -249,6 +257,7 @@ class Rescue : public SalvageVisitor {
     }
     if (kept_ > 0) summary += "; " + Counted(kept_, "file", "files") + " already there with the same bytes kept";
     Say(summary);
+    if (guessed_ > 0 && !others_.Given()) Say(std::string("of the names that are guesses, ") + NAMES_FROM_HINT);
     if (counts[1] + counts[2] > 0)
       Say("of the damaged and partial files, the bytes before the damage may be wrong too");
     WriteReport();
@@ -262,7 +271,7 @@ class Rescue : public SalvageVisitor {
       Say(Bytes(untried_) + " of the archive file in bad areas were given up unread; " +
           "--every-unit asks for each 4 KiB of them (slow on a failing disk)");
     }
-    if (request_.format == ListFormat::Json) PrintJson();
+    if (request_.format == ListFormat::Json) PrintRescueJson(request_.archive, entries_, skipped_, untried_, others_);
     return code_;
   }
 
@@ -294,34 +303,21 @@ class Rescue : public SalvageVisitor {
   }
 
   bool PastLastRow(uint32_t entry) const { return indexSound_ && !rows_.empty() && entry >= rows_.size(); }
+  // Zeros that pad the file to a block are no damage; other bytes are said.
   void Trailing(uint64_t bytes) {
     files_.Settle();
-    Say(Bytes(bytes) + " after the entry of the last row hold no entry (padding, or bytes appended): every row " +
-        "has its entry");
-  }
-
-  // Where the file holds zeros for bytes that could not be read.
-  static std::string HolesSaid(const SalvagedEntry& entry) {
-    const SalvageHole& first = entry.holes[0];
-    if (entry.holeCount == 1) {
-      return " (zeros in the file for bytes " + std::to_string(first.offset) + " to " +
-             std::to_string(uint64_t(first.offset) + first.length - 1) + ")";
+    TrailingKind kind = TrailingKind::Other;
+    std::string what = "bytes that could not be read";
+    ArchiveFile* file = ArchiveFileOpen(request_.archive.c_str(), ARCHIVE_WALK_NONE);
+    if (file == nullptr || !ArchiveFileTrailing(file, archiveSize_ - bytes, &kind, &what))
+      what = "bytes that could not be read";
+    ArchiveFileClose(file);
+    std::string trailing = Bytes(bytes) + " after the entry of the last row";
+    if (kind == TrailingKind::Zeros) {
+      Say(trailing + " are " + what + ": no damage, every row has its entry");
+    } else {
+      Say("warning: " + trailing + " hold no entry: " + what + "; every row has its entry");
     }
-    return " (zeros in the file for " + Bytes(entry.recovered - entry.FromFile()) + " in " +
-           std::to_string(entry.holeCount) + " places, the first at byte " + std::to_string(first.offset) + ")";
-  }
-
-  std::string Name(const RescuedEntry& entry) const {
-    std::string name = "entry " + std::to_string(entry.number);
-    if (entry.number == 0) return name + " (the index)";
-    if (!entry.hasRow) return name;
-    if (entry.rowNumber != entry.number)
-      name += " (row " + std::to_string(entry.rowNumber) + ",";
-    else
-      name += " (";
-    name += "\"" + Shown(entry.row) + "\"";
-    if (entry.nameFrom == NameFrom::Guess) name += ", its name a guess";
-    return name + ")";
   }
 
   // The rows of the index: the lines its recovered bytes hold whole, or all
@@ -340,10 +336,14 @@ class Rescue : public SalvageVisitor {
       size_t plausible = PlausibleRowsFromStart(rows_);
       if (plausible < rows_.size()) {
         Say("the index is damaged: line " + std::to_string(plausible) +
-            " and those after it are no plausible paths; their entries are written as entry-N.bin");
+            " and those after it are no plausible paths; their entries are written as entry-N.bin" +
+            (others_.Given() ? " unless other backups prove their names" : ""));
         rows_.resize(plausible);
       }
     }
+    // Names other backups prove; a damaged index's rows gain the texts they give.
+    NameFromOthers(&names_, rows_, indexSound_, others_);
+    rows_.insert(rows_.end(), names_.addedRows.begin(), names_.addedRows.end());
     namedRows_.assign(rows_.size(), false);
   }
 
@@ -370,31 +370,21 @@ class Rescue : public SalvageVisitor {
       rescued->written = size;
       rescued->path = file.path;
       kept_ += file.kept ? 1 : 0;
-      if (!file.inTheWay.empty()) Say(Name(*rescued) + ": " + file.inTheWay + "; written as " + file.path + " instead");
+      if (!file.inTheWay.empty())
+        Say(RescuedName(*rescued, others_) + ": " + file.inTheWay + "; written as " + file.path + " instead");
     } else if (!file.refused.empty()) {
-      Say(Name(*rescued) + ": " + file.refused + "; nothing written");
+      Say(RescuedName(*rescued, others_) + ": " + file.refused + "; nothing written");
       code_ = ExitWorst(code_, EXIT_TARGET_REFUSED);
     } else {
-      Error(Name(*rescued) + ": cannot write " + file.failed);
+      Error(RescuedName(*rescued, others_) + ": cannot write " + file.failed);
       code_ = ExitWorst(code_, EXIT_WRITE);
     }
   }
 
   // One line per entry that is not sound: where it is and what is wrong.
   void WriteReport() {
-    std::string text;
-    for (const RescuedEntry& e : entries_) {
-      bool guess = e.nameFrom == NameFrom::Guess;
-      if (e.state == SalvageState::Sound && !guess) continue;
-      std::string how = e.how.empty() ? SalvageStateName(e.state, e.checked) : e.how;
-      if (guess) how += "; its name is a guess (the damage before it may hide entries or add some)";
-      text += (e.path.empty() ? std::string("(no file)") : e.path) + ": " + Name(e) + ": " + how + "\r\n";
-    }
+    std::string text = RescueReportText(entries_, others_);
     if (text.empty()) return;
-    text =
-        "Files of this rescue that are not whole, those repaired, and those whose names are guesses; of a "
-        "damaged or partial one, the bytes before the damage may be wrong too:\r\n" +
-        text;
     // Written as the entries are, so that a link planted in the folder is not followed.
     TreeResult result;
     for (uint32_t k = 1; k <= REPORT_TRIES; k++) {
@@ -411,41 +401,19 @@ class Rescue : public SalvageVisitor {
     code_ = ExitWorst(code_, EXIT_WRITE);
   }
 
-  void PrintJson() const {
-    JsonDocument entries = JsonDocument::array();
-    for (const RescuedEntry& e : entries_) {
-      // The holes of a file written, as [offset, length] pairs.
-      JsonDocument zeros = JsonDocument::array();
-      if (e.written > 0) {
-        for (const SalvageHole& hole : e.holes) zeros.push_back({hole.offset, hole.length});
-      }
-      // "row" and "text" as in every document: the row's number, its text.
-      entries.push_back({{"entry", e.number},
-                         {"row", e.hasRow ? JsonDocument(e.rowNumber) : nullptr},
-                         {"text", e.hasRow ? JsonDocument(Windows1252ToUtf8(e.row)) : nullptr},
-                         {"nameFrom", NameFromWord(e.hasRow ? e.nameFrom : NameFrom::None)},
-                         {"state", SalvageStateName(e.state, e.checked)},
-                         {"unpackedSize", e.sizeUnknown ? nullptr : JsonDocument(e.size)},
-                         {"written", e.written},
-                         {"path", e.path.empty() ? nullptr : JsonDocument(Windows1252ToUtf8(e.path))},
-                         {"zeros", zeros}});
-      if (e.repairTried) entries.back()["repair"] = RepairJson(e.repair);
-    }
-    JsonDocument skipped = JsonDocument::array();
-    for (const SalvageRange& range : skipped_) skipped.push_back({{"offset", range.offset}, {"length", range.length}});
-    PrintJsonDocument({{"archive", JsonHostPath(request_.archive)},
-                       {"entries", entries},
-                       {"skipped", skipped},
-                       {"unread", untried_}});
-  }
-
   const PackToolRequest& request_;
+  const OtherBackups& others_;
   uint64_t archiveSize_;
-  uint32_t seen_ = 0;  // entries the walk gave so far
+  uint32_t seen_ = 0;       // entries the walk gave so far
+  bool lastEmpty_ = false;  // the last entry the walk gave is empty (zeros before a zero run may be more)
+  bool trailing_ = false;   // the bytes after the last row's entry were said: no entry of them
   WalkNames names_;
   EntryRepairs repairs_;
   std::vector<bool> namedRows_;  // rows an entry found answers
   size_t guessed_ = 0;           // files written under names that are guesses
+  size_t namedByOthers_ = 0;     // files written under names other backups prove
+  size_t sameAsOther_ = 0;       // unchecked entries another backup holds the same
+  size_t differsFromOther_ = 0;  // unchecked entries the other backups hold otherwise
   bool brokeOrder_ = false;      // unsurveyed: an entry so far broke the order of the entries
   bool choosing_;                // rows, names or patterns choose the entries written
   bool selected_ = false;
@@ -461,29 +429,6 @@ class Rescue : public SalvageVisitor {
   Progress progress_;
   RescueFiles files_{request_.outputFolder};
 };
-
-// The folder must be fresh or empty (with --force: any folder), so that a
-// rescue never mixes with, or replaces, what is there.
-int PrepareFolder(const PackToolRequest& request) {
-  const std::string& folder = request.outputFolder;
-  uint64_t size = 0;
-  std::string error;
-  switch (PlatformPathKind(folder.c_str(), &size)) {
-    case PlatformNameKind::Missing:
-      if (MakeFolders(folder, &error)) return EXIT_OK;
-      Complain("cannot make the folder " + QuotedPath(folder) + ": " + error);
-      return EXIT_WRITE;
-    case PlatformNameKind::Folder:
-      if (request.force || PlatformFolderIsEmpty(folder.c_str())) return EXIT_OK;
-      Complain(QuotedPath(folder) +
-               " holds files already: rescue into a fresh or empty folder (--force writes there, " +
-               "replacing nothing)");
-      return EXIT_TARGET_REFUSED;
-    default:
-      Complain(QuotedPath(folder) + " exists and is not a folder");
-      return EXIT_TARGET_REFUSED;
-  }
-}
 
 }  // namespace
 
@@ -507,7 +452,7 @@ int RunRescue(const PackToolRequest& request) {
     Complain(ShownPath(request.archive) + ": is " + kind + ", not a pack archive: nothing to rescue");
     return EXIT_ARCHIVE;
   }
-  int code = PrepareFolder(request);
+  int code = PrepareRescueFolder(request);
   if (code != EXIT_OK) return code;
   SalvageReads reads = request.everyUnit ? SalvageReads::EveryUnit : SalvageReads::Stretches;
   // Names are proven by a walk of their own before the files are written,
@@ -521,7 +466,13 @@ int RunRescue(const PackToolRequest& request) {
     Complain(ShownPath(request.archive) + ": cannot be opened: " + SystemErrorText());
     return EXIT_ARCHIVE;
   }
-  Rescue rescue(request, size, std::move(names));
+  OtherBackups others;
+  // An other backup that cannot be read is said; the rescue's own code stands.
+  ReadOtherBackups(request.namesFrom, request.archive, &others);
+  if (!request.namesFrom.empty() && !others.Given()) {
+    Complain("--names-from: no other backup could be read; names past damage are not proven by any");
+  }
+  Rescue rescue(request, size, std::move(names), others);
   if (!ArchiveSalvage(request.archive.c_str(), rescue, reads, JobsFor(request.jobs))) {
     Complain(ShownPath(request.archive) + ": cannot be opened: " + SystemErrorText());
     return EXIT_ARCHIVE;

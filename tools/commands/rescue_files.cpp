@@ -126,3 +126,24 @@ RescuedFile RescueFiles::Placed(Held& held, TreeResult result) {
   for (const std::string& part : parts) file.path += (file.path.empty() ? "" : "/") + part;
   return file;
 }
+
+int PrepareRescueFolder(const PackToolRequest& request) {
+  const std::string& folder = request.outputFolder;
+  uint64_t size = 0;
+  std::string error;
+  switch (PlatformPathKind(folder.c_str(), &size)) {
+    case PlatformNameKind::Missing:
+      if (MakeFolders(folder, &error)) return EXIT_OK;
+      Complain("cannot make the folder " + QuotedPath(folder) + ": " + error);
+      return EXIT_WRITE;
+    case PlatformNameKind::Folder:
+      if (request.force || PlatformFolderIsEmpty(folder.c_str())) return EXIT_OK;
+      Complain(QuotedPath(folder) +
+               " holds files already: rescue into a fresh or empty folder (--force writes there, " +
+               "replacing nothing)");
+      return EXIT_TARGET_REFUSED;
+    default:
+      Complain(QuotedPath(folder) + " exists and is not a folder");
+      return EXIT_TARGET_REFUSED;
+  }
+}

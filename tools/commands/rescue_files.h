@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/cli/cli.h"
 #include "tools/output/output_tree.h"
 
 // What became of an entry's file.
@@ -72,3 +73,8 @@ class RescueFiles {
   std::vector<Held> held_;  // in order, for the batch being staged
   uint64_t copied_ = 0;     // bytes of their copies
 };
+
+// The folder must be fresh or empty (with --force: any folder), so that a
+// rescue never mixes with, or replaces, what is there: made when missing.
+// EXIT_OK, or the code after saying why not.
+int PrepareRescueFolder(const PackToolRequest& request);

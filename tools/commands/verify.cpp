@@ -93,6 +93,13 @@ int VerifyOne(const PackToolRequest& request, const std::string& path, JsonDocum
   EntryPipeline ahead(session, plain.HoldsTogether() ? PlanEntries(plain, isChosen) : std::vector<PlannedEntry>{},
                       JobsFor(request.jobs));
   for (; plain.HoldsTogether(); entry++) {
+    // Zeros padding the file after the last row's entry are no entries.
+    if (plain.padding > 0 && entry == plain.entries.size()) {
+      outcome = EntryOutcome::End;
+      Complain(ShownPath(path) + ": " + Counted(plain.padding, "zero byte", "zero bytes") +
+               " after the entry of the last row pad the file to a block: no damage");
+      break;
+    }
     bool check = isChosen(entry);
     if (entry > 0) {
       const unsigned char* bytes = nullptr;

@@ -349,7 +349,7 @@ std::string FileNameOf(const std::string& path) {
 
 // Reads the archive's rows and entry headers into the tree. EXIT_OK, or the
 // code after saying why it cannot be mounted.
-int AddArchive(Mount& mount, const std::string& path, bool ownFolder) {
+int AddArchive(Mount& mount, const std::string& path, bool ownFolder, const std::vector<std::string>& namesFrom) {
   MountSource source;
   size_t shownEntries = 0;
   MountedArchive archive;
@@ -366,8 +366,18 @@ int AddArchive(Mount& mount, const std::string& path, bool ownFolder) {
     // mount reads them from there.
     const PlainReading& plain = opened.plain;
     shownEntries = plain.entries.size();
-    if (!plain.trouble.empty()) {
-      Complain(ShownPath(path) + ": " + PastDamageSaid(plain));
+    // Other backups of the same files prove names past damage, and those
+    // a damaged index does not reach.
+    OtherBackups others;
+    if (!namesFrom.empty() && (!plain.trouble.empty() || !source.indexSound))
+      ReadOtherBackups(namesFrom, path, &others);
+    source.trustedRows = source.rows.size();
+    if (!plain.trouble.empty() || (!source.indexSound && others.Given())) {
+      if (!plain.trouble.empty()) Complain(ShownPath(path) + ": " + PastDamageSaid(plain));
+      WalkNames names;
+      SurveyNames(path, int64_t(source.trustedRows), source.indexSound, SalvageReads::Stretches, 1, &names);
+      NameFromOthers(&names, source.rows, source.indexSound, others);
+      source.rows.insert(source.rows.end(), names.addedRows.begin(), names.addedRows.end());
       archive.walked = PlatformFileCreateUnnamed();
       if (archive.walked == PLATFORM_FILE_INVALID) {
         Complain(ShownPath(path) + ": no temporary file for its entries: " + SystemErrorText());
@@ -376,7 +386,7 @@ int AddArchive(Mount& mount, const std::string& path, bool ownFolder) {
       uint64_t end = 0;
       bool spilt = true;
       source.naming.given = true;
-      WalkPastDamage(path, source.rows.size(), source.indexSound, [&](const WalkedEntry& entry) {
+      WalkPastDamageNamed(path, source.trustedRows, source.indexSound, names, [&](const WalkedEntry& entry) {
         const EntryFacts& facts = entry.facts;
         bool damaged = facts.damaged || entry.state != SalvageState::Sound;
         // Sized as its header says, when it says; never below what was decoded.
@@ -395,7 +405,8 @@ int AddArchive(Mount& mount, const std::string& path, bool ownFolder) {
       if (guessed > 0) {
         Complain(ShownPath(path) + ": " + Counted(guessed, "entry", "entries") +
                  " past the damage could not be named for sure: shown below " + UNPROVEN_FOLDER +
-                 "/ under the name of the row each most likely is");
+                 "/ under the name of the row each most likely is" +
+                 (others.Given() ? "" : std::string("; ") + NAMES_FROM_HINT));
       }
       if (!spilt) {
         Complain(ShownPath(path) + ": its entries would not go to a temporary file: " + SystemErrorText());
@@ -504,7 +515,7 @@ int RunMount(const PackToolRequest& request) {
       NotePassedOver(placed.path, why);
       continue;
     }
-    int code = AddArchive(mount, placed.path, places.several);
+    int code = AddArchive(mount, placed.path, places.several, request.namesFrom);
     if (code != EXIT_OK) return code;
   }
   if (places.code != EXIT_OK) return places.code;

@@ -80,6 +80,8 @@ void MountTree::AddArchive(uint32_t folder, uint32_t archive, const MountSource&
       if (naming.from != NameFrom::None && naming.row < rows.size()) {
         add(entry, naming.row, naming.from == NameFrom::Guess);
       } else if (!source.indexSound && entry >= rows.size()) {
+        // (An entry numbered among the rows other backups added has no
+        // entry-N.bin name that stays clear of theirs: not shown.)
         add(entry, entry, false);
       }
     }

@@ -44,6 +44,7 @@ struct MountNaming {
 // of a sound index) and the entries that are whole in the file.
 struct MountSource {
   std::vector<std::string> rows;
+  size_t trustedRows = SIZE_MAX;  // the rows of the archive's own index; those after came from other backups
   bool indexSound = true;
   std::vector<MountEntry> entries;
   MountNaming naming;

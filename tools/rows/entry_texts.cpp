@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "pack/trailing_bytes.h"
 #include "tools/cli/cli.h"
 
 std::string RowName(uint32_t row, const std::vector<std::string>& rows) {
@@ -49,11 +50,17 @@ std::vector<std::string> EndProblems(EntryOutcome end, const ArchiveSession& ses
   if (indexSound && entryCount >= rows.size() && !rows.empty() &&
       (end == EntryOutcome::Truncated || end == EntryOutcome::StrayBytes)) {
     if (notes != nullptr) {
-      uint64_t trailing =
-          end == EntryOutcome::StrayBytes ? session.Remaining() : session.FileSize() - session.EndedAt();
-      notes->push_back(Counted(trailing, "byte", "bytes") +
-                       " after the entry of the last row hold no entry (padding, or bytes appended): every row "
-                       "has its entry");
+      uint64_t from = end == EntryOutcome::StrayBytes ? session.FileSize() - session.Remaining() : session.EndedAt();
+      std::string trailing = Counted(session.FileSize() - from, "byte", "bytes") + " after the entry of the last row";
+      TrailingKind kind = TrailingKind::Other;
+      std::string what;
+      if (!ArchiveFileTrailing(session.Archive(), from, &kind, &what)) what = "bytes that could not be read";
+      // Zeros that pad the file to a block are no damage at all.
+      if (kind == TrailingKind::Zeros) {
+        notes->push_back(trailing + " are " + what + ": no damage, every row has its entry");
+      } else {
+        notes->push_back("warning: " + trailing + " hold no entry: " + what + "; every row has its entry");
+      }
     }
     return problems;
   }

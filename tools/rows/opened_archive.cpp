@@ -40,17 +40,27 @@ int OpenWithIndex(ArchiveSession& session, const std::string& path, ArchiveWalk 
       break;
   }
   if (facts->damaged) {
-    size_t rows = session.Rows().size();
-    size_t decoded = session.DecodedRows();
-    std::string implausible =
-        decoded > rows ? " (line " + std::to_string(rows) + " and those after it are no plausible paths)" : "";
-    Complain(ShownPath(path) + ": the index (entry 0) is damaged: " + DAMAGED_STREAM + "; only the " +
-             Counted(rows, "row", "rows") + " decoded whole before the damage " + (rows == 1 ? "is" : "are") +
-             " trusted" + implausible);
     index->state = IndexState::Damaged;
     index->code = EXIT_DAMAGED;
   }
   return EXIT_OK;
+}
+
+// What a damaged index's rows are worth. entries: how many entries the
+// archive holds, when the plain reading counted them (0: not counted); no
+// more rows than that are said to be trusted, as no more can name one.
+void SayDamagedIndex(const std::string& path, const ArchiveSession& session, size_t entries) {
+  size_t rows = session.Rows().size();
+  size_t decoded = session.DecodedRows();
+  std::string implausible =
+      decoded > rows ? " (line " + std::to_string(rows) + " and those after it are no plausible paths)" : "";
+  std::string trusted = "only the " + Counted(rows, "row", "rows") + " decoded whole before the damage " +
+                        (rows == 1 ? "is" : "are") + " trusted";
+  if (entries > 0 && rows > entries) {
+    trusted = "of the " + Counted(rows, "row", "rows") + " decoded whole before the damage, only the first " +
+              std::to_string(entries) + " can name one of the archive's " + Counted(entries, "entry", "entries");
+  }
+  Complain(ShownPath(path) + ": the index (entry 0) is damaged: " + DAMAGED_STREAM + "; " + trusted + implausible);
 }
 
 }  // namespace
@@ -60,8 +70,13 @@ int OpenArchive(const std::string& path, ReadOn readOn, OpenedArchive* opened) {
   // reading of entries after it pass them with no read.
   ArchiveWalk walk = readOn == ReadOn::Places ? ARCHIVE_WALK_HEADERS : ARCHIVE_WALK_PLAUSIBLE;
   int code = OpenWithIndex(opened->session, path, walk, &opened->index);
+  bool damagedIndex = code == EXIT_OK && opened->index.state == IndexState::Damaged;
+  if (damagedIndex && readOn == ReadOn::Places) SayDamagedIndex(path, opened->session, 0);
   if (code != EXIT_OK || readOn == ReadOn::Places) return code;
   opened->plain = ReadPlainly(opened->session, opened->index);
+  // Past damage the plain reading's count is no count of the entries.
+  if (damagedIndex)
+    SayDamagedIndex(path, opened->session, opened->plain.HoldsTogether() ? opened->plain.entries.size() : 0);
   if (readOn == ReadOn::Entries && opened->plain.HoldsTogether() && !opened->session.Rewind()) {
     Complain(ShownPath(path) + ": the archive changed while it was read");
     return EXIT_ARCHIVE;

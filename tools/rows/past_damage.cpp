@@ -1,5 +1,6 @@
 #include "tools/rows/past_damage.h"
 
+#include "pack/trailing_bytes.h"
 #include "tools/cli/cli.h"
 
 namespace {
@@ -96,7 +97,25 @@ PlainReading ReadPlainly(ArchiveSession& session, const OpenedIndex& index) {
   PlainReading plain;
   plain.entries.push_back(index.facts);
   EntryFacts facts;
-  while ((plain.end = session.Skip(&facts)) == EntryOutcome::Skipped) plain.entries.push_back(facts);
+  size_t rows = session.Rows().size();
+  bool indexSound = index.state == IndexState::Sound;
+  for (;;) {
+    // Copies from tapes and floppies pad the file to a block with zeros,
+    // which would read as empty entries past the last row.
+    // (Not after an empty last entry: that may be zeros too, a zeroed tail.)
+    if (indexSound && rows > 1 && plain.entries.size() == rows && session.Offset() < session.FileSize() &&
+        (plain.entries.back().unpackedSize != 0 || plain.entries.back().packedSize != 0)) {
+      TrailingKind kind = TrailingKind::Other;
+      std::string said;
+      if (ArchiveFileTrailing(session.Archive(), session.Offset(), &kind, &said) && kind == TrailingKind::Zeros) {
+        plain.padding = session.FileSize() - session.Offset();
+        plain.end = EntryOutcome::End;
+        break;
+      }
+    }
+    if ((plain.end = session.Skip(&facts)) != EntryOutcome::Skipped) break;
+    plain.entries.push_back(facts);
+  }
   if (plain.end != EntryOutcome::TooLarge) plain.endFacts = facts;
   plain.trouble = Trouble(plain, session, session.Rows().size(), index.state == IndexState::Sound);
   return plain;
@@ -115,6 +134,21 @@ bool WalkPastDamage(const std::string& path, size_t rows, bool indexSound,
   ArchiveFile* archive = ArchiveFileOpen(path.c_str(), ARCHIVE_WALK_NONE);
   if (archive == nullptr) return false;
   bool walked = WalkPastDamage(archive, rows, indexSound, each, named);
+  ArchiveFileClose(archive);
+  return walked;
+}
+
+bool WalkPastDamageNamed(const ArchiveFile* archive, size_t rows, bool indexSound, const WalkNames& names,
+                         const std::function<bool(const WalkedEntry&)>& each) {
+  Walker walker(rows, indexSound, names, each);
+  return ArchiveSalvageOf(archive, walker);
+}
+
+bool WalkPastDamageNamed(const std::string& path, size_t rows, bool indexSound, const WalkNames& names,
+                         const std::function<bool(const WalkedEntry&)>& each) {
+  ArchiveFile* archive = ArchiveFileOpen(path.c_str(), ARCHIVE_WALK_NONE);
+  if (archive == nullptr) return false;
+  bool walked = WalkPastDamageNamed(archive, rows, indexSound, names, each);
   ArchiveFileClose(archive);
   return walked;
 }

@@ -22,6 +22,9 @@ struct PlainReading {
   std::vector<EntryFacts> entries;
   EntryOutcome end = EntryOutcome::End;
   EntryFacts endFacts;  // of the entry it ended inside, when it did
+  // Zero bytes after the entry of a sound index's last row, to the end of
+  // the file: padding to a block, no entries and no damage (0: none).
+  uint64_t padding = 0;
   // What does not hold together, in words, when it does not: then the
   // commands go on with the salvage walk.
   std::string trouble;
@@ -53,6 +56,11 @@ bool WalkPastDamage(const ArchiveFile* archive, size_t rows, bool indexSound,
 // The same, the archive at path opened for it.
 bool WalkPastDamage(const std::string& path, size_t rows, bool indexSound,
                     const std::function<bool(const WalkedEntry&)>& each, bool named = true);
+// As above, the entries named as names says (SurveyNames, then perhaps NameFromOthers).
+bool WalkPastDamageNamed(const ArchiveFile* archive, size_t rows, bool indexSound, const WalkNames& names,
+                         const std::function<bool(const WalkedEntry&)>& each);
+bool WalkPastDamageNamed(const std::string& path, size_t rows, bool indexSound, const WalkNames& names,
+                         const std::function<bool(const WalkedEntry&)>& each);
 
 // How many bytes of the entry were recovered, against its size where its
 // header gives one: "61174 of 65536 bytes".

@@ -10,6 +10,7 @@
 #include "tools/rows/entry_repair.h"
 #include "tools/rows/entry_texts.h"
 #include "tools/rows/opened_archive.h"
+#include "tools/rows/other_backups.h"
 #include "tools/rows/past_damage.h"
 #include "tools/rows/row_fetcher.h"
 #include "tools/rows/row_selection.h"

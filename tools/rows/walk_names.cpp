@@ -1,7 +1,9 @@
 #include "tools/rows/walk_names.h"
 
 #include "file/file.h"
+#include "pack/row_plausible.h"
 #include "platform/platform.h"
+#include "tools/rows/other_backups.h"
 #include "tools/rows/past_damage.h"
 
 namespace {
@@ -17,6 +19,9 @@ class Survey : public SalvageVisitor {
     // entry, and the end stays whole.
     if (entry.cutShort && indexSound_ && rows_ > 0 && entry.number >= rows_) return true;
     places.push_back(WalkedPlace{SalvageBreaksOrder(entry), entry.unpackedSize == 0 && entry.packedSize == 0});
+    ContentKey key{};
+    keyed.push_back(entry.number != 0 && SalvagedContentKey(entry, &key));
+    keys.push_back(key);
     lastCutShort_ = entry.cutShort;
     return !refused_;
   }
@@ -34,17 +39,27 @@ class Survey : public SalvageVisitor {
     names.indexSound = indexSound_;
     names.naming = NameEntries(places, rows_, indexSound_, !reachesEnd_ && !lastCutShort_ && !refused_);
     names.surveyedAll = !refused_;
+    names.keyed = keyed;
+    names.keys = keys;
+    names.texts = texts_;
     return names;
   }
 
   std::vector<WalkedPlace> places;
+  std::vector<bool> keyed;
+  std::vector<ContentKey> keys;
 
  private:
   void TakeRows(const SalvagedEntry& index) {
     indexSound_ = index.state == SalvageState::Sound;
     size_t size = LineTextTrusted(index.bytes, index.recovered, index.unpackedSize);
     size_t length = 0;
-    for (size_t at = 0; at < size; rows_++) at = LineTextNext(index.bytes, size, at, &length);
+    for (size_t at = 0; at < size; rows_++) {
+      size_t next = LineTextNext(index.bytes, size, at, &length);
+      texts_.emplace_back(reinterpret_cast<const char*>(index.bytes) + at, length);
+      at = next;
+    }
+    if (!indexSound_) texts_.resize(PlausibleRowsFromStart(texts_));
   }
 
   bool fromIndex_;
@@ -54,6 +69,7 @@ class Survey : public SalvageVisitor {
   bool reachesEnd_ = false;
   bool refused_ = false;
   bool lastCutShort_ = false;
+  std::vector<std::string> texts_;
 };
 
 }  // namespace
@@ -113,6 +129,15 @@ bool NamesFromPlainReading(const std::string& path, WalkNames* names) {
   if (!plain.HoldsTogether() || plain.end != EntryOutcome::End || plain.entries.size() != rows) return false;
   *names = NamesByIndex(rows, rows);
   return true;
+}
+
+void NameFromOthers(WalkNames* names, const std::vector<std::string>& rows, bool indexSound,
+                    const OtherBackups& others) {
+  if (!others.Given()) return;
+  OtherNaming named = NameFromOtherBackups(names->naming, names->keyed, names->keys, rows, indexSound, others.backups);
+  names->naming = std::move(named.naming);
+  names->proofs = std::move(named.proofs);
+  names->addedRows = std::move(named.addedRows);
 }
 
 std::string NameFromSaid(NameFrom from) {

@@ -10,7 +10,10 @@
 #include <vector>
 
 #include "pack/entry_names.h"
+#include "pack/names_from.h"
 #include "pack/salvage.h"
+
+struct OtherBackups;
 
 // The folder beside the rows' tree that extract, rescue and the mount put
 // entries whose name is a guess in, below their guessed row's path.
@@ -21,6 +24,18 @@ struct WalkNames {
   uint64_t rows = 0;
   bool indexSound = false;
   bool surveyedAll = true;  // false: the survey ended early (a read refused); the entries after it are guesses
+  // Each entry's content key where the walk gave it whole (SalvagedContentKey).
+  std::vector<bool> keyed;
+  std::vector<ContentKey> keys;
+  // The rows the survey took from the walk's entry 0 (of a damaged index,
+  // the plausible ones), when it took them.
+  std::vector<std::string> texts;
+  // Named from other backups (NameFromOthers): what proves each entry so
+  // named, and the rows their texts added after the archive's own.
+  std::vector<OtherProof> proofs;
+  std::vector<std::string> addedRows;
+
+  OtherProof ProofOf(uint32_t entry) const { return entry < proofs.size() ? proofs[entry] : OtherProof{}; }
 
   EntryNaming Of(uint32_t entry) const {
     if (entry < naming.size()) return naming[entry];
@@ -48,6 +63,11 @@ bool SurveyNames(const std::string& path, int64_t rows, bool indexSound, Salvage
 // sound index and an entry for every row: then no walk is needed to name
 // its entries (*names by index). Says nothing.
 bool NamesFromPlainReading(const std::string& path, WalkNames* names);
+
+// Names the entries the other backups prove (see pack/names_from.h). rows:
+// the rows the command trusts; the rows added to them are in addedRows.
+void NameFromOthers(WalkNames* names, const std::vector<std::string>& rows, bool indexSound,
+                    const OtherBackups& others);
 
 // The text reports add to an entry's line: "" when its row is proven.
 std::string NameFromSaid(NameFrom from);
