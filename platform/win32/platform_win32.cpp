@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+#include <winternl.h>
 
 #include <cstdio>
 #include <cstring>
@@ -215,6 +216,7 @@ bool PlatformFileIdentityOf(PlatformFile file, PlatformFileIdentity* identity) {
 struct PlatformFolderRecord {
   HANDLE handle;
   std::string path;
+  uint64_t volume;  // its volume's serial number, as its identity has it
 };
 
 namespace {
@@ -253,13 +255,13 @@ PlatformFolder PlatformFolderOpen(const char* path) {
   HANDLE handle = CreateFileA(path, FILE_READ_ATTRIBUTES, FOLDER_SHARING, nullptr, OPEN_EXISTING,
                               FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
-  PlatformFileIdentity ignored;
-  if (KindOf(handle, &ignored) != PlatformNameKind::Folder) {
+  PlatformFileIdentity identity;
+  if (KindOf(handle, &identity) != PlatformNameKind::Folder) {
     CloseHandle(handle);
     SetLastError(ERROR_DIRECTORY);
     return nullptr;
   }
-  auto* folder = new (std::nothrow) PlatformFolderRecord{handle, path};
+  auto* folder = new (std::nothrow) PlatformFolderRecord{handle, path, identity.volume};
   if (folder == nullptr) CloseHandle(handle);
   return folder;
 }
@@ -280,16 +282,33 @@ PlatformFolder PlatformFolderOpenBelow(PlatformFolder folder, const char* name, 
     SetLastError(error);
     return nullptr;
   }
-  PlatformFileIdentity ignored;
-  *kind = KindOf(handle, &ignored);
+  PlatformFileIdentity identity;
+  *kind = KindOf(handle, &identity);
   if (*kind != PlatformNameKind::Folder) {
     CloseHandle(handle);
     SetLastError(ERROR_DIRECTORY);
     return nullptr;
   }
-  auto* below = new (std::nothrow) PlatformFolderRecord{handle, path};
+  auto* below = new (std::nothrow) PlatformFolderRecord{handle, path, identity.volume};
   if (below == nullptr) CloseHandle(handle);
   return below;
+}
+
+bool PlatformFileIdentityBelow(PlatformFolder folder, PlatformFile file, PlatformFileIdentity* identity) {
+  // The file's number alone, which is nFileIndex of GetFileInformationByHandle.
+  struct {
+    LARGE_INTEGER number;
+  } facts;  // FILE_INTERNAL_INFORMATION
+  IO_STATUS_BLOCK status;
+  constexpr auto FILE_INTERNAL_INFORMATION_CLASS = FILE_INFORMATION_CLASS(6);  // FileInternalInformation
+  NTSTATUS result =
+      NtQueryInformationFile(ToHandle(file), &status, &facts, sizeof facts, FILE_INTERNAL_INFORMATION_CLASS);
+  if (result < 0) {
+    SetLastError(RtlNtStatusToDosError(result));
+    return false;
+  }
+  *identity = {folder->volume, uint64_t(facts.number.QuadPart)};
+  return true;
 }
 
 void PlatformFolderClose(PlatformFolder folder) {

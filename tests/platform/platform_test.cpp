@@ -460,6 +460,10 @@ void WriteBelow(PlatformFolder folder, const char* name, const char* bytes, Plat
   uint32_t done = 0;
   ASSERT_TRUE(PlatformFileWrite(file, bytes, uint32_t(strlen(bytes)), &done));
   ASSERT_TRUE(PlatformFileIdentityOf(file, identity));
+  // The folder's way to the same identity.
+  PlatformFileIdentity below{};
+  ASSERT_TRUE(PlatformFileIdentityBelow(folder, file, &below));
+  EXPECT_EQ(below, *identity) << name;
   PlatformFileClose(file);
 }
 
