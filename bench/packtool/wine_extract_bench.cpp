@@ -50,8 +50,10 @@ std::string IndexOf(uint32_t files) {
 // files have (written through, so that no flush of each is needed), written
 // in one call and closed; folders made as they are first needed. With
 // staged, each is written as "<name>.tmp" and moved onto its name, written
-// through, as extract places its files; with known, each file's identity
-// is asked before it is closed, as extract asks it.
+// through, as extract places its files; with known, each file's facts
+// (GetFileInformationByHandle) are asked before it is closed, the way
+// extract asked each file's identity until it took the volume's number from
+// the folder: that call asks Wine's mount manager, another process.
 enum class Plain { Direct, Staged, StagedKnown };
 
 int WritePlain(const std::string& folder, uint32_t files, Plain how) {
@@ -79,8 +81,6 @@ int WritePlain(const std::string& folder, uint32_t files, Plain how) {
     if (file == INVALID_HANDLE_VALUE) return 1;
     DWORD count = 0;
     bool wrote = WriteFile(file, data.data(), DWORD(data.size()), &count, nullptr) && count == data.size();
-    // extract asks each file's identity before it closes it, so that a later
-    // row that names the same file (another case of its name) is known.
     BY_HANDLE_FILE_INFORMATION facts;
     if (how == Plain::StagedKnown && !GetFileInformationByHandle(file, &facts)) wrote = false;
     if (!CloseHandle(file) || !wrote) return 1;
@@ -204,7 +204,7 @@ int main(int argc, char** argv) {
   }
   printf(
       "under Wine, %u small files: extract --all/plain create+write+close %.2f (goal <= 1.3), each round's pair from "
-      "%.2f to %.2f; staged+moved/plain %.2f, staged+identity+moved/plain %.2f (median of %d)%s\n",
+      "%.2f to %.2f; staged+moved/plain %.2f, staged+file facts+moved/plain %.2f (median of %d)%s\n",
       files, Median(ratios), *std::min_element(ratios.begin(), ratios.end()),
       *std::max_element(ratios.begin(), ratios.end()), Median(stagedRatios), Median(knownRatios), RUNS,
       failed ? " (a run FAILED or the files differ)" : "");
