@@ -547,13 +547,22 @@ void PlatformConsoleSetUp() {
   SetConsoleCtrlHandler(RemovePending, TRUE);
 }
 
+// Names are listed and kept mostly in the same order, a batch of thousands
+// at a time: each search starts past the slot the last one took, so that it
+// does not pass every name listed before (as a comparison of each, that was
+// a tenth of extract's time for 10,000 files).
+size_t nextList = 0, nextKeep = 0;
+
 bool PlatformDeleteOnInterrupt(PlatformFolder folder, const char* name) {
   std::string path = Below(folder, name);
   if (path.size() >= sizeof pending[0].path) return false;
-  for (PendingFile& file : pending) {
+  for (size_t i = 0; i < PLATFORM_INTERRUPT_FILES; i++) {
+    size_t slot = (nextList + i) % PLATFORM_INTERRUPT_FILES;
+    PendingFile& file = pending[slot];
     if (file.set != 0) continue;
     memcpy(file.path, path.c_str(), path.size() + 1);
     file.set = 1;
+    nextList = slot + 1;
     return true;
   }
   return false;
@@ -561,8 +570,14 @@ bool PlatformDeleteOnInterrupt(PlatformFolder folder, const char* name) {
 
 void PlatformKeepOnInterrupt(PlatformFolder folder, const char* name) {
   std::string path = Below(folder, name);
-  for (PendingFile& file : pending) {
-    if (file.set != 0 && path == file.path) file.set = 0;
+  for (size_t i = 0; i < PLATFORM_INTERRUPT_FILES; i++) {
+    size_t slot = (nextKeep + i) % PLATFORM_INTERRUPT_FILES;
+    PendingFile& file = pending[slot];
+    if (file.set != 0 && path == file.path) {
+      file.set = 0;
+      nextKeep = slot + 1;
+      return;
+    }
   }
 }
 
