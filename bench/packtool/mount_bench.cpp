@@ -117,14 +117,17 @@ class Mounted {
 uint64_t ReadEverything(const fs::path& folder) {
   static std::vector<char> buffer(128 << 10);
   uint64_t total = 0;
-  for (const auto& item : fs::recursive_directory_iterator(folder)) {
-    if (!item.is_regular_file()) continue;
+  std::error_code error;
+  for (auto at = fs::recursive_directory_iterator(folder, error); !error && at != fs::recursive_directory_iterator();
+       at.increment(error)) {
+    const fs::directory_entry& item = *at;
+    if (!item.is_regular_file(error)) continue;
     int fd = open(item.path().c_str(), O_RDONLY);
     uint64_t bytes = 0;
     ssize_t got;
     while (fd >= 0 && (got = read(fd, buffer.data(), buffer.size())) > 0) bytes += uint64_t(got);
     if (fd >= 0) close(fd);
-    if (bytes != item.file_size()) return 0;
+    if (bytes != item.file_size(error) || error) return 0;
     total += bytes;
   }
   return total;
@@ -450,6 +453,7 @@ void Peers(const fs::path& folder, const fs::path& point) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  setvbuf(stdout, nullptr, _IOLBF, 0);  // each line as it comes, in a file too
   fs::path folder = fs::absolute(argc > 1 ? argv[1] : "packtool_bench_data");
   fs::path tmpfs = argc > 2 ? argv[2] : "/dev/shm";
   fs::create_directories(folder);
