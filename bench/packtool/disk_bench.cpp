@@ -1,7 +1,8 @@
 // packtool writing to a disk: extract --all of many small files into a
-// folder on the disk against tar -x, and bsdtar -x --safe-writes (which, as
-// extract does, never leaves a partial file under a target's name), of the
-// same files, each with a sync after it, in one run; and cat of a large stored and a large compressed entry, with
+// folder on the disk against tar -x, and bsdtar -x --safe-writes (which
+// stages a file and moves it only where a file is there already: into a new
+// folder it writes under each name itself, where extract stages every file),
+// of the same files, each with a sync after it, in one run; and cat of a large stored and a large compressed entry, with
 // the peak of the process's own memory (RssAnon: anonymous pages, not the
 // file pages of the page cache or of mapped files; VmHWM counts those too);
 // and the peak memory of verify and extract against tar -x and unzip.
