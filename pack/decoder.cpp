@@ -16,10 +16,10 @@ namespace {
 
 using namespace decoder_parts;
 
-// The checksum of data[0, size) built up while the data is written: each
-// whole word below the output position is final (later copies never change
-// earlier bytes), so it is added while still in the cache instead of in a
-// second pass over the output.
+// The checksum of data[0, size) built up while the data is written, for the
+// thread beside the decoding: each whole word below the output position is
+// final (later copies never change earlier bytes), so it is added a chunk at
+// a time while the decoding goes on.
 //
 // sum:  the checksum of the words before `at`
 // at:   the next word's offset; whole words up to size are taken
@@ -351,14 +351,13 @@ constexpr size_t CHECKSUM_STEP = 8192;
 // bytes), one careful token where they do not (or where the fast loop leaves
 // a token), and the fast loop again. Returns the number of bytes written;
 // *complete is set when the end code was reached without consuming phantom
-// bits, and left clear on bad data. With a checksum run, the words written
-// are added to it as they become final. With progress, the output of the
+// bits, and left clear on bad data. A checksum thread beside is told how far
+// the output is final as it becomes final. With progress, the output of the
 // fast loop's steps away from the source's end is published: its tokens were
 // read from bits that are there, so they count as decoded whatever follows.
 template <typename Reader>
 uint32_t DecodeTokens(const uint8_t* in, const uint8_t* inEnd, uint8_t* const outStart, const uint8_t* const outEnd,
-                      bool* complete, ChecksumRun* checksum, ChecksumBeside* beside, uint32_t checksumSize,
-                      FastCode code, DecodeProgress* progress) {
+                      bool* complete, ChecksumBeside* beside, FastCode code, DecodeProgress* progress) {
   DecoderState state(in, inEnd, outStart);
   *complete = false;
   const uint8_t* inLimit = size_t(inEnd - in) > FAST_INPUT_MARGIN ? inEnd - FAST_INPUT_MARGIN : nullptr;
@@ -371,7 +370,7 @@ uint32_t DecodeTokens(const uint8_t* in, const uint8_t* inEnd, uint8_t* const ou
   for (;;) {
     while (outLimit != nullptr && state.out <= outLimit && state.reader.phantoms == 0) {
       const uint8_t* stepLimit = outLimit;
-      bool stepping = checksum != nullptr || beside != nullptr || progress != nullptr;
+      bool stepping = beside != nullptr || progress != nullptr;
       if (stepping && size_t(outLimit - state.out) > CHECKSUM_STEP) stepLimit = state.out + CHECKSUM_STEP;
       FastStop stop;
       bool leftToken;  // the fast loop stopped where the careful path goes on
@@ -388,7 +387,6 @@ uint32_t DecodeTokens(const uint8_t* in, const uint8_t* inEnd, uint8_t* const ou
         leftToken = state.out <= stepLimit || state.reader.in > tail.Limit();
         tail.Leave(state.reader);
       }
-      if (checksum != nullptr) checksum->Advance(outStart, uint32_t(state.out - outStart), checksumSize);
       if (beside != nullptr) beside->Final(uint32_t(state.out - outStart));
       if (stop == FastStop::Bad) return uint32_t(state.out - outStart);
       if (leftToken) break;
@@ -430,17 +428,15 @@ bool decoder_parts::DecodeStreamFollowed(const void* source, uint32_t sourceSize
 
   uint8_t* out = static_cast<uint8_t*>(destination);
   bool complete;
-  ChecksumRun run;
   ChecksumBeside beside;
   bool besideRuns = checksum != 0 && decodedSize >= besideFrom && beside.Start(out, decodedSize);
-  ChecksumRun* serial = checksum != 0 && !besideRuns ? &run : nullptr;
   *written = DecodeTokens<Reader>(header + STREAM_HEADER_SIZE, header + sourceSize, out, out + destinationSize,
-                                  &complete, serial, besideRuns ? &beside : nullptr, decodedSize, code, progress);
+                                  &complete, besideRuns ? &beside : nullptr, code, progress);
   if (!complete) return false;
   if (checksum == 0) return true;
   // A checksum over bytes the stream did not write would test stale memory.
   if (decodedSize > *written) return false;
-  return (besideRuns ? beside.Finish() : run.Finish(out, decodedSize)) == checksum;
+  return besideRuns ? beside.Finish() == checksum : StreamChecksumMatches(out, decodedSize, checksum);
 }
 
 template <typename Reader>

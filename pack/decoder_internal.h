@@ -100,4 +100,8 @@ inline uint32_t ChecksumStepBack(uint32_t after, uint32_t word) {
   return (after ^ (((word << 1) | (word >> 31)) + 1)) - word;
 }
 
+// Whether data[0, size)'s checksum (StreamChecksum) is expected, at twice the
+// speed of computing it: for a stream's field once the stream is decoded.
+bool StreamChecksumMatches(const uint8_t* data, uint32_t size, uint32_t expected);
+
 }  // namespace decoder_parts

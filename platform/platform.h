@@ -136,6 +136,11 @@ PlatformFolder PlatformFolderOpenBelow(PlatformFolder folder, const char* name, 
 void PlatformFolderClose(PlatformFolder folder);
 // What name below folder is, and its identity for a File or Folder.
 PlatformNameKind PlatformNameBelow(PlatformFolder folder, const char* name, PlatformFileIdentity* identity);
+// PlatformFileIdentityOf of a file opened or made below folder, the same
+// identity at a lower cost where the system would ask the volume's facts
+// for each file (Wine asks its mount manager, another process): the volume
+// is the folder's.
+bool PlatformFileIdentityBelow(PlatformFolder folder, PlatformFile file, PlatformFileIdentity* identity);
 extern "C" {
 // Opens the file name below folder for reading, shared for reading; a link
 // or reparse point in the name's place is not followed (the open fails).

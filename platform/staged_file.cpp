@@ -91,7 +91,7 @@ bool PlatformStagedFile::Place(const char* target, bool replace, bool* existed, 
 }
 
 bool PlatformStagedFile::Close(PlatformFileIdentity* identity) {
-  bool known = identity == nullptr || PlatformFileIdentityOf(file_, identity);
+  bool known = identity == nullptr || PlatformFileIdentityBelow(folder_, file_, identity);
   if (!known) {
     error_ = SystemError();
     Discard();

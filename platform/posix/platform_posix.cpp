@@ -325,6 +325,10 @@ bool PlatformFileIdentityOf(PlatformFile file, PlatformFileIdentity* identity) {
   return true;
 }
 
+bool PlatformFileIdentityBelow(PlatformFolder, PlatformFile file, PlatformFileIdentity* identity) {
+  return PlatformFileIdentityOf(file, identity);
+}
+
 // A folder below which names are reached with the *at calls, each with
 // O_NOFOLLOW or AT_SYMLINK_NOFOLLOW, so that a link is never followed.
 struct PlatformFolderRecord {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "pack/decoder_internal.h"
 #include "tests/pack/decoder_checks.h"
 #include "tests/support/pack_writer.h"
 #include "tests/support/reference_decoder.h"
@@ -200,6 +201,21 @@ TEST(DecoderChecksum, SizesOneToSevenRoundTrip) {
     }
     EXPECT_EQ(d.result, size) << size;
     EXPECT_EQ(d.output, data) << size;
+  }
+}
+
+// The test of a decoded stream's field meets in the middle: every size
+// modulo 4 and modulo the loop's 16 bytes, odd and even word counts, against
+// the sum itself; a field one off, or one bit off, never matches.
+TEST(DecoderChecksum, MatchingMeetsInTheMiddle) {
+  Bytes data = Noise(4200, 17);
+  for (uint32_t size : {0u, 1u, 3u, 4u, 5u, 7u, 8u, 11u, 12u, 15u, 16u, 17u, 31u, 32u, 33u, 36u, 40u, 63u, 64u, 65u,
+                        68u, 100u, 4095u, 4096u, 4099u, 4200u}) {
+    uint32_t sum = StreamChecksum(data.data(), size);
+    EXPECT_EQ(sum, ReferenceChecksum(data.data(), size)) << size;
+    EXPECT_TRUE(decoder_parts::StreamChecksumMatches(data.data(), size, sum)) << size;
+    EXPECT_FALSE(decoder_parts::StreamChecksumMatches(data.data(), size, sum + 1)) << size;
+    EXPECT_FALSE(decoder_parts::StreamChecksumMatches(data.data(), size, sum ^ 0x80000000u)) << size;
   }
 }
 

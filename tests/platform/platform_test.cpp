@@ -462,6 +462,10 @@ void WriteBelow(PlatformFolder folder, const char* name, const char* bytes, Plat
   uint32_t done = 0;
   ASSERT_TRUE(PlatformFileWrite(file, bytes, uint32_t(strlen(bytes)), &done));
   ASSERT_TRUE(PlatformFileIdentityOf(file, identity));
+  // The folder's way to the same identity.
+  PlatformFileIdentity below{};
+  ASSERT_TRUE(PlatformFileIdentityBelow(folder, file, &below));
+  EXPECT_EQ(below, *identity) << name;
   PlatformFileClose(file);
 }
 
@@ -781,6 +785,36 @@ TEST(PlatformStaged, MappedFilesAndABatchMadeDurableTogether) {
   EXPECT_EQ(NamesIn("seam_map"), (std::vector<std::string>{"mapped.bin"}));
   EXPECT_EQ(fs::file_size("seam_map/mapped.bin"), size - 1000);
   fs::remove_all("seam_map");
+}
+
+// The interrupt's list holds PLATFORM_INTERRUPT_FILES names, and keeping a
+// name frees its place whatever the order names are kept in: a batch keeps
+// its names in the order it listed them, a failed one out of turn.
+TEST(PlatformStaged, TheInterruptsListFreesEveryKeptNameInAnyOrder) {
+  fs::remove_all("seam_list");
+  fs::create_directory("seam_list");
+  PlatformFolder folder = PlatformFolderOpen("seam_list");
+  ASSERT_NE(folder, nullptr);
+  auto name = [](int n, const char* round) { return std::string(round) + "-" + std::to_string(n) + ".tmp"; };
+  constexpr int ALL = PLATFORM_INTERRUPT_FILES;
+  for (int n = 0; n < ALL; n++) ASSERT_TRUE(PlatformDeleteOnInterrupt(folder, name(n, "a").c_str())) << n;
+  EXPECT_FALSE(PlatformDeleteOnInterrupt(folder, "one too many.tmp"));
+  // Kept in a scrambled order (7 and 4096 share no factor), all but one.
+  for (int n = 0; n < ALL; n++) {
+    int kept = int(uint32_t(n) * 7 % uint32_t(ALL));
+    if (kept != 5) PlatformKeepOnInterrupt(folder, name(kept, "a").c_str());
+  }
+  // A name never listed frees nothing.
+  PlatformKeepOnInterrupt(folder, "never listed.tmp");
+  for (int n = 0; n < ALL - 1; n++) ASSERT_TRUE(PlatformDeleteOnInterrupt(folder, name(n, "b").c_str())) << n;
+  EXPECT_FALSE(PlatformDeleteOnInterrupt(folder, "one too many.tmp"));
+  // In the order they were listed, the one left from before last.
+  for (int n = 0; n < ALL - 1; n++) PlatformKeepOnInterrupt(folder, name(n, "b").c_str());
+  PlatformKeepOnInterrupt(folder, name(5, "a").c_str());
+  for (int n = 0; n < ALL; n++) ASSERT_TRUE(PlatformDeleteOnInterrupt(folder, name(n, "c").c_str())) << n;
+  for (int n = ALL; n-- > 0;) PlatformKeepOnInterrupt(folder, name(n, "c").c_str());
+  PlatformFolderClose(folder);
+  fs::remove_all("seam_list");
 }
 
 #ifndef _WIN32
