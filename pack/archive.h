@@ -104,3 +104,9 @@ struct ArchivePlace {
 };
 // 0 when no archive is open.
 int ArchiveWhere(ArchivePlace* place);
+// Of a place after an entry cut short: how many bytes the file holds after
+// that entry's header.
+inline uint64_t ArchiveLeftAfterCut(const ArchivePlace& place) {
+  return place.size -
+         (place.cutOffset + ARCHIVE_HEADER_SIZE < place.size ? place.cutOffset + ARCHIVE_HEADER_SIZE : place.size);
+}

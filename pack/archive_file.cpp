@@ -43,7 +43,7 @@ struct ArchiveCursor {
   uint32_t index;      // entries read or passed before that header
   ArchivePlace place;  // miss and cut: of the last call that reads a header
   bool stopAtImplausible;
-  ChecksumThread checksumThread;
+  WorkAhead* checksumBeside;  // the engine a big stream's checksum may run on, or null
   // The first bytes of the data after the header last read, read with it
   // (a compressed entry's stream magic), when the file holds them.
   unsigned char magic[2];
@@ -208,9 +208,9 @@ bool Implausible(const ArchiveCursor* cursor, const EntryHeader& header) {
 // True when the stream is sound and delivered all of it; *decoded is how
 // many bytes from the start really came from the stream.
 bool DecodeEntry(const unsigned char* stream, uint32_t packedSize, unsigned char* entry, uint32_t unpackedSize,
-                 ChecksumThread thread, uint32_t* decoded) {
+                 WorkAhead* beside, uint32_t* decoded) {
   StreamSalvage result;
-  bool sound = DecodeCompressedStreamSalvage(stream, packedSize, entry, unpackedSize, false, &result, thread);
+  bool sound = DecodeCompressedStreamSalvage(stream, packedSize, entry, unpackedSize, false, &result, beside);
   *decoded = result.decoded;
   return sound && result.written == unpackedSize;
 }
@@ -262,7 +262,7 @@ const unsigned char* Stream(ArchiveCursor* cursor, const EntryHeader& header, Ar
     if (room == nullptr) return passOver();
     unsigned char* stream = room + unpackedSize;
     if (!ReadDataAt(cursor, 0, stream, packedSize)) return unreadable();
-    damaged = !DecodeEntry(stream, packedSize, room, unpackedSize, cursor->checksumThread, &decoded);
+    damaged = !DecodeEntry(stream, packedSize, room, unpackedSize, cursor->checksumBeside, &decoded);
     checked = !damaged && CarriesChecksum(stream, packedSize);
   }
   PassEntry(cursor, packedSize);
@@ -271,7 +271,7 @@ const unsigned char* Stream(ArchiveCursor* cursor, const EntryHeader& header, Ar
 }
 
 ArchiveCursor CursorAtStart(const ArchiveFile* archive) {
-  return ArchiveCursor{archive, nullptr, -1, {}, {}, {}, false, 0, 0, {}, false, CHECKSUM_SERIAL, {0, 0}, false};
+  return ArchiveCursor{archive, nullptr, -1, {}, {}, {}, false, 0, 0, {}, false, nullptr, {0, 0}, false};
 }
 
 // The walk is a cursor passing every entry in order, so that it ends where
@@ -350,7 +350,7 @@ int ArchiveFileReadEntryData(const ArchiveFile* archive, uint32_t index, uint64_
 }
 
 int ArchiveFileDecodeEntry(const ArchiveFile* archive, uint32_t index, unsigned char* destination, uint32_t size,
-                           DecodeProgress* progress, ArchiveEntryInfo* info) {
+                           DecodeProgress* progress, ArchiveEntryInfo* info, WorkAhead* beside) {
   ArchiveEntryPlace place{};
   if (ArchiveFileEntryPlace(archive, index, &place) == 0 || place.unpackedSize == place.packedSize ||
       place.unpackedSize != size) {
@@ -364,8 +364,8 @@ int ArchiveFileDecodeEntry(const ArchiveFile* archive, uint32_t index, unsigned 
     return 0;
   }
   StreamSalvage result;
-  bool sound = DecodeCompressedStreamSalvage(stream, place.packedSize, destination, size, false, &result,
-                                             CHECKSUM_BESIDE, progress);
+  bool sound =
+      DecodeCompressedStreamSalvage(stream, place.packedSize, destination, size, false, &result, beside, progress);
   bool whole = sound && result.written == size;
   *info = ArchiveEntryInfo{};
   info->unpackedSize = size;
@@ -456,7 +456,7 @@ const unsigned char* ArchiveCursorNextEntryTo(ArchiveCursor* cursor, ArchiveEntr
     if (!ReadData(cursor, stream, packedSize)) {
       return EndAtDamagedEntry(cursor, ARCHIVE_MISS_UNREADABLE, unpackedSize, packedSize);
     }
-    damaged = !DecodeEntry(stream, packedSize, entry, unpackedSize, cursor->checksumThread, &decoded);
+    damaged = !DecodeEntry(stream, packedSize, entry, unpackedSize, cursor->checksumBeside, &decoded);
     checked = !damaged && CarriesChecksum(stream, packedSize);
     // What the stream did not give is 0: the decoder leaves what it wrote
     // past its decoded bytes 0, and the bytes of an entry before are made so.
@@ -498,8 +498,8 @@ void ArchiveCursorStopAtImplausible(ArchiveCursor* cursor) {
   cursor->stopAtImplausible = true;
 }
 
-void ArchiveCursorChecksumBeside(ArchiveCursor* cursor) {
-  cursor->checksumThread = CHECKSUM_BESIDE;
+void ArchiveCursorChecksumBeside(ArchiveCursor* cursor, WorkAhead* engine) {
+  cursor->checksumBeside = engine;
 }
 
 int32_t ArchiveCursorEntrySize(const ArchiveCursor* cursor) {

@@ -435,13 +435,13 @@ class Walk {
 
 }  // namespace
 
-bool ArchiveSalvage(const char* path, SalvageVisitor& visitor, SalvageReads reads, unsigned threads) {
+bool ArchiveSalvage(const char* path, SalvageVisitor& visitor, SalvageReads reads, WorkAhead* engine) {
   if (path == nullptr) return false;
   ArchiveBytes bytes(reads, &visitor);
   if (!bytes.Open(path)) return false;
   std::unique_ptr<SalvageAhead> ahead;
-  if (threads > 1 && reads == SalvageReads::Stretches)
-    ahead = std::make_unique<SalvageAhead>(bytes.Handle(), bytes.Size(), threads);
+  if (engine != nullptr && engine->Workers() > 0 && reads == SalvageReads::Stretches)
+    ahead = std::make_unique<SalvageAhead>(bytes.Handle(), bytes.Size(), *engine);
   Walk(bytes, visitor, ahead.get()).Run();
   ahead.reset();
   visitor.Ended(bytes.Untried());

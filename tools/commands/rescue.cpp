@@ -10,6 +10,7 @@
 #include "pack/other_kinds.h"
 #include "pack/row_plausible.h"
 #include "pack/salvage.h"
+#include "pack/work_ahead.h"
 #include "tools/cli/cli.h"
 #include "tools/commands/commands.h"
 #include "tools/commands/rescue_files.h"
@@ -522,7 +523,8 @@ int RunRescue(const PackToolRequest& request) {
     return EXIT_ARCHIVE;
   }
   Rescue rescue(request, size, std::move(names));
-  if (!ArchiveSalvage(request.archive.c_str(), rescue, reads, JobsFor(request.jobs))) {
+  WorkAhead engine(request.jobs);
+  if (!ArchiveSalvage(request.archive.c_str(), rescue, reads, &engine)) {
     Complain(ShownPath(request.archive) + ": cannot be opened: " + SystemErrorText());
     return EXIT_ARCHIVE;
   }

@@ -44,15 +44,17 @@ struct MountedArchive {
 // Everything the calls share; built before the mount is up, then read only
 // (the cache guards itself).
 struct Mount {
-  explicit Mount(uint64_t cacheBytes) : cache(cacheBytes) {}
+  Mount(uint64_t cacheBytes, unsigned jobs) : engine(jobs), cache(cacheBytes, engine) {}
   ~Mount() {
     if (pages != nullptr) pages->Stop();
     cache.Stop();
+    engine.Stop();
     for (MountedArchive& archive : archives) {
       ArchiveFileClose(archive.file);
       if (archive.walked != PLATFORM_FILE_INVALID) PlatformFileClose(archive.walked);
     }
   }
+  WorkAhead engine;  // the decodings beside the readers, and the pages pushed ahead
   MountTree tree;
   std::vector<MountedArchive> archives;
   EntryCache cache;
@@ -497,7 +499,7 @@ int RunMount(const PackToolRequest& request) {
   }
   // Folders of archives as list, verify and find take them.
   ArchivePlaces places = GatherArchives(request.archives, false);
-  Mount mount(request.cacheMegabytes << 20);
+  Mount mount(request.cacheMegabytes << 20, request.jobs);
   for (const PlacedArchive& placed : places.archives) {
     std::string why = placed.inFolder ? NotPackArchive(placed.path) : "";
     if (!why.empty()) {
@@ -508,6 +510,7 @@ int RunMount(const PackToolRequest& request) {
     if (code != EXIT_OK) return code;
   }
   if (places.code != EXIT_OK) return places.code;
-  mount.pages = std::make_unique<PagePush>(mount.tree, [&mount](uint32_t node) { return BytesToPush(mount, node); });
+  mount.pages = std::make_unique<PagePush>(mount.tree, mount.engine,
+                                           [&mount](uint32_t node) { return BytesToPush(mount, node); });
   return Serve(mount, request);
 }

@@ -1,6 +1,7 @@
 #include "tools/rows/walk_names.h"
 
 #include "file/file.h"
+#include "pack/work_ahead.h"
 #include "platform/platform.h"
 #include "tools/rows/past_damage.h"
 
@@ -88,7 +89,8 @@ bool SurveyNames(const std::string& path, int64_t rows, bool indexSound, Salvage
   uint64_t size = 0;
   PlatformPathKind(path.c_str(), &size);
   Survey survey(rows, indexSound, size);
-  if (!ArchiveSalvage(path.c_str(), survey, reads, threads)) return false;
+  WorkAhead engine(threads);
+  if (!ArchiveSalvage(path.c_str(), survey, reads, &engine)) return false;
   *names = survey.Names();
   return true;
 }
