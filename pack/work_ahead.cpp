@@ -16,16 +16,19 @@ unsigned WorkAhead::PeakRunning() const {
   return peak_;
 }
 
-// With the lock held. Fewer threads than wanted when the system gives no
-// more: the work not done ahead is the caller's, with the same answers.
-bool WorkAhead::StartThreads() {
-  if (!threads_.empty() || stopping_ || wanted_ == 0) return !threads_.empty();
-  running_.assign(wanted_, nullptr);
-  try {
-    for (size_t i = 0; i < wanted_; i++) {
-      threads_.emplace_back([this, i](std::stop_token stop) { Work(stop, i); });
+// With the lock held: one more thread when `more` (no worker is there for
+// the task about to come), up to those wanted. Fewer when the system gives
+// no more: the work not done ahead is the caller's, with the same answers.
+// False when no thread runs.
+bool WorkAhead::StartThreads(bool more) {
+  if (stopping_) return false;
+  if (threads_.size() < wanted_ && more) {
+    running_.resize(wanted_, nullptr);
+    size_t self = threads_.size();
+    try {
+      threads_.emplace_back([this, self](std::stop_token stop) { Work(stop, self); });
+    } catch (const std::system_error&) {
     }
-  } catch (const std::system_error&) {
   }
   return !threads_.empty();
 }
@@ -33,7 +36,7 @@ bool WorkAhead::StartThreads() {
 bool WorkAhead::Post(const void* owner, std::function<void()> task) {
   {
     std::lock_guard<PlatformMutex> lock(mutex_);
-    if (!StartThreads()) return false;
+    if (!StartThreads(tasks_.size() + 1 > waiting_)) return false;
     tasks_.push_back(Task{owner, std::move(task)});
   }
   queued_.notify_one();
@@ -43,7 +46,9 @@ bool WorkAhead::Post(const void* owner, std::function<void()> task) {
 bool WorkAhead::Beside(const void* owner, std::function<void()> task) {
   {
     std::lock_guard<PlatformMutex> lock(mutex_);
-    if (!StartThreads() || busy_ + tasks_.size() >= threads_.size()) return false;
+    if (!StartThreads(busy_ + tasks_.size() >= threads_.size()) || busy_ + tasks_.size() >= threads_.size()) {
+      return false;
+    }
     tasks_.push_front(Task{owner, std::move(task)});
   }
   queued_.notify_one();
@@ -87,7 +92,9 @@ void WorkAhead::Work(std::stop_token stop, size_t self) {
       std::unique_lock<PlatformMutex> lock(mutex_);
       // The stop is asked for under the lock, so it cannot come between the
       // test and the wait.
+      waiting_++;
       queued_.wait(lock, [&] { return stop.stop_requested() || !tasks_.empty(); });
+      waiting_--;
       if (stop.stop_requested()) return;
       task = std::move(tasks_.front());
       tasks_.pop_front();

@@ -39,8 +39,8 @@ class WorkAhead {
   // The jobs a request of `jobs` stands for: 0 is one per core.
   static unsigned JobsFor(unsigned jobs);
 
-  // The workers it may run (its threads start with the first task, so that a
-  // process that becomes a daemon first has them after).
+  // The workers it may run (its threads start as tasks come and none waits
+  // for one, so that a process that becomes a daemon first has them after).
   unsigned Workers() const { return wanted_; }
   // The most of its threads that ran a task at once.
   unsigned PeakRunning() const;
@@ -65,7 +65,7 @@ class WorkAhead {
     std::function<void()> run;
   };
 
-  bool StartThreads();  // with the lock held
+  bool StartThreads(bool more);
   void Work(std::stop_token stop, size_t self);
 
   const unsigned wanted_;
@@ -75,7 +75,8 @@ class WorkAhead {
   PlatformCondition finished_;  // a task ended (for Withdraw)
   std::deque<Task> tasks_;
   std::vector<const void*> running_;  // by worker: the owner of its task, null when free
-  unsigned busy_ = 0;
+  unsigned busy_ = 0;                 // running a task
+  unsigned waiting_ = 0;              // waiting for one
   unsigned peak_ = 0;
   bool stopping_ = false;
   // Last, so that they are joined before the rest goes.

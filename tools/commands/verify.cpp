@@ -73,7 +73,7 @@ int VerifyOne(const PackToolRequest& request, const std::string& path, JsonDocum
 
   if (!plain.trouble.empty()) report(PastDamageSaid(plain), EXIT_DAMAGED);
   // What a repair by the checksum would do for a damaged entry: said, not done.
-  EntryRepairs repairs(path, request.repairSeconds, JobsFor(request.jobs));
+  EntryRepairs repairs(path, request.repairSeconds, JobsFor(request.jobs), &session.Engine(request.jobs));
   auto diagnosis = [&](uint64_t headerOffset, const EntryFacts& facts) {
     RepairedEntry repair;
     if (!repairs.Try(headerOffset, facts.unpackedSize, facts.packedSize, &repair)) return std::string();
