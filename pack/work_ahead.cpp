@@ -176,10 +176,19 @@ void AheadJobs::RunJob(uint64_t sequence, const std::function<void()>& run) {
   {
     std::lock_guard<PlatformMutex> lock(mutex_);
     jobs_[sequence - first_].state = State::Done;
-    wake = waiting_;
+    wake = Woken();
   }
-  // A wake costs a switch of threads: only for a taker that waits.
+  // A wake costs a switch of threads: only for a taker that waits, and
+  // only once what it waits for is done.
   if (wake) done_.notify_all();
+}
+
+// With the lock held: whether the jobs from the oldest up to wakeUpTo_ are
+// all done (or dropped), for a taker that waits.
+bool AheadJobs::Woken() {
+  if (!waiting_) return false;
+  while (doneUpTo_ < first_ + jobs_.size() && jobs_[doneUpTo_ - first_].state >= State::Done) doneUpTo_++;
+  return doneUpTo_ > wakeUpTo_;
 }
 
 void AheadJobs::Dropped(uint64_t sequence) {
@@ -188,7 +197,7 @@ void AheadJobs::Dropped(uint64_t sequence) {
     std::lock_guard<PlatformMutex> lock(mutex_);
     if (sequence < first_ || jobs_[sequence - first_].state != State::Queued) return;
     jobs_[sequence - first_].state = State::Dropped;
-    wake = waiting_;
+    wake = Woken();
   }
   if (wake) done_.notify_all();
 }
@@ -197,9 +206,16 @@ bool AheadJobs::Wait() {
   std::unique_lock<PlatformMutex> lock(mutex_);
   if (jobs_.empty()) return false;
   Job& job = jobs_.front();
-  waiting_ = true;
-  done_.wait(lock, [&] { return job.state == State::Done || job.state == State::Dropped; });
-  waiting_ = false;
+  if (job.state < State::Done) {
+    // A taker faster than the workers would otherwise be woken for every
+    // job: it waits for a quarter of those in flight at once (the workers
+    // take them in order), so that a wake serves a batch.
+    doneUpTo_ = std::max(doneUpTo_, first_);
+    wakeUpTo_ = first_ + (jobs_.size() - 1) / 4;
+    waiting_ = true;
+    done_.wait(lock, [&] { return Woken(); });
+    waiting_ = false;
+  }
   return job.state == State::Done;
 }
 
@@ -209,8 +225,10 @@ void AheadJobs::Release() {
   Job& job = jobs_.front();
   if (job.state == State::Queued) job.state = State::Dropped;  // its task finds it so, and runs nothing
   if (job.state == State::Running) {
+    doneUpTo_ = std::max(doneUpTo_, first_);
+    wakeUpTo_ = first_;
     waiting_ = true;
-    done_.wait(lock, [&] { return job.state != State::Running; });
+    done_.wait(lock, [&] { return Woken(); });
     waiting_ = false;
   }
   inFlight_ -= job.cost;

@@ -128,6 +128,7 @@ class AheadJobs {
   struct DropNotice;
   void RunJob(uint64_t sequence, const std::function<void()>& run);
   void Dropped(uint64_t sequence);
+  bool Woken();
 
   WorkAhead& engine_;
   const uint64_t budget_;
@@ -139,5 +140,7 @@ class AheadJobs {
   uint64_t first_ = 0;
   uint64_t inFlight_ = 0;
   uint64_t peak_ = 0;
-  bool waiting_ = false;  // the taker waits for a job
+  bool waiting_ = false;  // the taker waits for the jobs up to wakeUpTo_
+  uint64_t wakeUpTo_ = 0;
+  uint64_t doneUpTo_ = 0;  // the jobs before it are done or dropped (from first_ on while waiting)
 };
