@@ -16,6 +16,7 @@
 
 #include "pack/decoder.h"
 #include "pack/decoder_internal.h"
+#include "pack/work_ahead.h"
 #include "tests/support/pack_writer.h"
 
 namespace fs = std::filesystem;
@@ -253,9 +254,10 @@ size_t DecodeOurs(const Bytes& packed, uint8_t* out, size_t capacity) {
 }
 
 size_t DecodeOursBeside(const Bytes& packed, uint8_t* out, size_t capacity) {
+  static WorkAhead engine(2);
   uint32_t written = 0;
   return DecodeCompressedStreamChecked(packed.data(), uint32_t(packed.size()), out, uint32_t(capacity), &written,
-                                       CHECKSUM_BESIDE)
+                                       &engine)
              ? written
              : 0;
 }

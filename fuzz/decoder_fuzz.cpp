@@ -10,6 +10,7 @@
 #include "fuzz/fuzz_target.h"
 #include "pack/decoder.h"
 #include "pack/decoder_internal.h"
+#include "pack/work_ahead.h"
 #include "tests/support/guarded_buffer.h"
 #include "tests/support/reference_decoder.h"
 
@@ -48,11 +49,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace decoder_parts;
   auto decodeOther =
       std::is_same_v<FastReader, CursorReader> ? DecodeStreamWith<BufferReader> : DecodeStreamWith<CursorReader>;
-  auto compare = [&](bool (*decode)(const void*, uint32_t, void*, uint32_t, uint32_t*, FastCode, uint32_t),
+  static WorkAhead engine(2);
+  auto compare = [&](bool (*decode)(const void*, uint32_t, void*, uint32_t, uint32_t*, FastCode, uint32_t, WorkAhead*),
                      FastCode code, uint32_t besideFrom = BESIDE_NEVER) {
     std::vector<uint8_t> other(capacity + CANARY_SIZE, CANARY);
     uint32_t otherWritten = 0;
-    bool otherSound = decode(stream.Data(), streamSize, other.data(), capacity, &otherWritten, code, besideFrom);
+    bool otherSound =
+        decode(stream.Data(), streamSize, other.data(), capacity, &otherWritten, code, besideFrom, &engine);
     for (size_t i = capacity; i < other.size(); i++) Require(other[i] == CANARY);
     Require(otherSound == sound && otherWritten == written);
     Require(memcmp(other.data(), output.data(), written) == 0);

@@ -16,6 +16,7 @@
 #include "pack/decoder.h"
 #include "pack/repair.h"
 #include "pack/salvage.h"
+#include "pack/work_ahead.h"
 #include "platform/platform.h"
 #include "tests/support/counted_seam.h"
 #include "tests/support/pack_writer.h"
@@ -122,8 +123,7 @@ class Checker : public SalvageVisitor {
       return;
     }
     RepairedEntry repaired;
-    if (!RepairArchiveEntry(path_, entry.offset, entry.unpackedSize, entry.packedSize,
-                            RepairOptions{}, &repaired)) {
+    if (!RepairArchiveEntry(path_, entry.offset, entry.unpackedSize, entry.packedSize, RepairOptions{}, &repaired)) {
       return;
     }
     const StreamRepair& repair = repaired.repair;
@@ -181,7 +181,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Require(ArchiveSalvage(input.c_str(), checker));
   // Where memory ran short, the threads' own memory may change what fits.
   Checker threaded(size, 0, unit, refused ? unit + 4096 : unit);
-  Require(ArchiveSalvage(input.c_str(), threaded, SalvageReads::Stretches, 3));
+  WorkAhead engine(3);
+  Require(ArchiveSalvage(input.c_str(), threaded, SalvageReads::Stretches, &engine));
   Require(checker.TooLarge() || threaded.TooLarge() || checker.Digest() == threaded.Digest());
   ProgramHeapDestroy();
   PlatformFileCallsReset();

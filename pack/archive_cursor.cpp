@@ -213,7 +213,7 @@ const unsigned char* Stream(ArchiveCursor* cursor, const EntryHeader& header, Ar
     if (room == nullptr) return passOver();
     unsigned char* stream = room + unpackedSize;
     if (!ReadDataAt(cursor, 0, stream, packedSize)) return unreadable();
-    verdict = DecodeEntryStream(stream, packedSize, room, unpackedSize, unpackedSize, false, cursor->checksumThread);
+    verdict = DecodeEntryStream(stream, packedSize, room, unpackedSize, unpackedSize, false, cursor->checksumBeside);
   }
   PassEntry(cursor, packedSize);
   Remember(cursor, header, verdict);
@@ -223,7 +223,7 @@ const unsigned char* Stream(ArchiveCursor* cursor, const EntryHeader& header, Ar
 }  // namespace
 
 ArchiveCursor ArchiveCursorAtStart(const ArchiveFile* archive) {
-  return ArchiveCursor{archive, nullptr, -1, {}, {}, {}, false, 0, 0, {}, false, CHECKSUM_SERIAL, {0, 0}, false};
+  return ArchiveCursor{archive, nullptr, -1, {}, {}, {}, false, 0, 0, {}, false, nullptr, {0, 0}, false};
 }
 
 ArchiveCursor* ArchiveCursorCreate(const ArchiveFile* archive) {
@@ -290,7 +290,7 @@ const unsigned char* ArchiveCursorNextEntryTo(ArchiveCursor* cursor, ArchiveEntr
     // The decoder leaves 0 wherever it wrote nothing that counts, and the
     // rest is never touched, so a header that claims far more than its
     // stream gives costs what the stream gives.
-    verdict = DecodeEntryStream(stream, packedSize, entry, unpackedSize, unpackedSize, false, cursor->checksumThread);
+    verdict = DecodeEntryStream(stream, packedSize, entry, unpackedSize, unpackedSize, false, cursor->checksumBeside);
     // What the stream did not give is 0: the decoder leaves what it wrote
     // past its decoded bytes 0, and the bytes of an entry before are made so.
     uint32_t stale = std::min(kept.dirty, unpackedSize);
@@ -331,8 +331,8 @@ void ArchiveCursorStopAtImplausible(ArchiveCursor* cursor) {
   cursor->stopAtImplausible = true;
 }
 
-void ArchiveCursorChecksumBeside(ArchiveCursor* cursor) {
-  cursor->checksumThread = CHECKSUM_BESIDE;
+void ArchiveCursorChecksumBeside(ArchiveCursor* cursor, WorkAhead* engine) {
+  cursor->checksumBeside = engine;
 }
 
 int32_t ArchiveCursorEntrySize(const ArchiveCursor* cursor) {

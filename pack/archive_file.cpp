@@ -101,7 +101,7 @@ int ArchiveFileReadEntryData(const ArchiveFile* archive, uint32_t index, uint64_
 }
 
 int ArchiveFileDecodeEntry(const ArchiveFile* archive, uint32_t index, unsigned char* destination, uint32_t size,
-                           DecodeProgress* progress, ArchiveEntryInfo* info) {
+                           DecodeProgress* progress, ArchiveEntryInfo* info, WorkAhead* beside) {
   ArchiveEntryPlace place{};
   if (ArchiveFileEntryPlace(archive, index, &place) == 0 || place.unpackedSize == place.packedSize ||
       place.unpackedSize != size) {
@@ -115,7 +115,7 @@ int ArchiveFileDecodeEntry(const ArchiveFile* archive, uint32_t index, unsigned 
     return 0;
   }
   EntryVerdict verdict =
-      DecodeEntryStream(stream, place.packedSize, destination, size, size, false, CHECKSUM_BESIDE, progress);
+      DecodeEntryStream(stream, place.packedSize, destination, size, size, false, beside, progress);
   *info = EntryInfoOf(EntryHeader{place.unpackedSize, place.packedSize}, verdict);
   ProgramFree(stream);
   return 1;

@@ -77,14 +77,16 @@ struct ArchiveEntryPlace {
 // Decodes compressed entry `index` of a walked archive into
 // destination[0, size), size its unpacked size, which comes zero-filled:
 // as a cursor would, but into the caller's memory and with progress (may be
-// null) following the decoding for other threads (pack/decoder.h). Fills
+// null) following the decoding for other threads (pack/decoder.h), and a
+// big stream's checksum on a free worker of beside (may be null). Fills
 // *info as ArchiveCursorLastEntryInfo would after the entry. Any thread may
 // call it. 0 when index is not below the count, the entry is stored or size
 // is not its unpacked size, there is no memory for its stream, or the
 // system refused the read or gave fewer bytes than the walk found there.
-struct DecodeProgress;
+class DecodeProgress;
+class WorkAhead;
 int ArchiveFileDecodeEntry(const ArchiveFile* archive, uint32_t index, unsigned char* destination, uint32_t size,
-                           DecodeProgress* progress, ArchiveEntryInfo* info);
+                           DecodeProgress* progress, ArchiveEntryInfo* info, WorkAhead* beside = nullptr);
 
 // Of an entry cut short: how many bytes the file holds after its header.
 inline uint64_t ArchiveLeftAfterCutHeader(const ArchivePlace& place) {
@@ -124,11 +126,11 @@ int ArchiveCursorSkipEntry(ArchiveCursor* cursor);
 int32_t ArchiveCursorEntrySize(const ArchiveCursor* cursor);
 // As ArchiveStopAtImplausible, for this cursor, from now on.
 void ArchiveCursorStopAtImplausible(ArchiveCursor* cursor);
-// From now on the checksum of a big entry's stream is computed on a second
-// thread beside its decoding (pack/decoder.h, CHECKSUM_BESIDE): the same
-// bytes and account, in less wall time. The restore tool's reader keeps to
-// one thread.
-void ArchiveCursorChecksumBeside(ArchiveCursor* cursor);
+// From now on the checksum of a big entry's stream is computed on a free
+// worker of engine beside its decoding (pack/decoder.h, CHECKSUM_BESIDE_MIN),
+// when it has one: the same bytes and account, in less wall time. Null: on
+// the decoding's thread, as the restore tool's reader always does.
+void ArchiveCursorChecksumBeside(ArchiveCursor* cursor, WorkAhead* engine);
 // Gives back the buffers the cursor keeps for its next entry, all but the
 // entry it delivered last: for a cursor that holds an entry a long time.
 void ArchiveCursorKeepOnlyTheEntry(ArchiveCursor* cursor);

@@ -44,7 +44,7 @@ struct ArchiveCursor {
   uint32_t index;      // entries read or passed before that header
   ArchivePlace place;  // miss and cut: of the last call that reads a header
   bool stopAtImplausible;
-  ChecksumThread checksumThread;
+  WorkAhead* checksumBeside;  // the engine a big stream's checksum may run on, or null
   // The first bytes of the data after the header last read, read with it
   // (a compressed entry's stream magic), when the file holds them.
   unsigned char magic[2];

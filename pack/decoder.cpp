@@ -2,137 +2,13 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <cstring>
-#include <mutex>
-#include <system_error>
-#include <thread>
 
+#include "pack/decoder_checksum.h"
 #include "pack/decoder_internal.h"
-#include "platform/sync.h"
-
-namespace {
 
 using namespace decoder_parts;
-
-// The checksum of data[0, size) built up while the data is written, for the
-// thread beside the decoding: each whole word below the output position is
-// final (later copies never change earlier bytes), so it is added a chunk at
-// a time while the decoding goes on.
-//
-// sum:  the checksum of the words before `at`
-// at:   the next word's offset; whole words up to size are taken
-struct ChecksumRun {
-  uint32_t sum = 0;
-  uint32_t at = 0;
-
-  static uint32_t Add(uint32_t sum, uint32_t word) { return ChecksumStep(sum, word); }
-
-  // Takes the whole words of data[at, min(upTo, size)). Four words a step:
-  // the rotations do not depend on the sum and run ahead of its chain of an
-  // add and a xor per word.
-  void Advance(const uint8_t* data, uint32_t upTo, uint32_t size) {
-    uint32_t limit = std::min(upTo, size);
-    if (limit <= at) return;
-    const uint8_t* p = data + at;
-    const uint8_t* end = p + ((limit - at) & ~3u);
-    uint32_t s = sum;
-    for (; end - p >= 16; p += 16) {
-      s = Add(Add(Add(Add(s, Load32(p)), Load32(p + 4)), Load32(p + 8)), Load32(p + 12));
-    }
-    for (; p < end; p += 4) s = Add(s, Load32(p));
-    sum = s;
-    at = uint32_t(end - data);
-  }
-
-  // The whole checksum, once data[0, size) is written: the last word
-  // overlaps the one before when size is not a multiple of 4.
-  uint32_t Finish(const uint8_t* data, uint32_t size) {
-    if (size < 4) return 0;
-    Advance(data, size, size);
-    return at < size ? Add(sum, Load32(data + size - 4)) : sum;
-  }
-};
-
-// The checksum taken on a second thread beside the decoding: the decoder
-// says after each step how far its output is final, and the thread adds the
-// whole words below that while the decoder goes on. The same words in the
-// same order as ChecksumRun alone, so the same sum. The thread sleeps until
-// a chunk more is final, so that it takes a second core only while there is
-// work for it, and the decoder wakes it once a chunk, not once a step.
-class ChecksumBeside {
- public:
-  // False when no thread could be had: then nothing runs.
-  bool Start(const uint8_t* data, uint32_t size) {
-    data_ = data;
-    size_ = size;
-    try {
-      thread_ = std::thread([this] { Run(); });
-    } catch (const std::system_error&) {
-      return false;
-    }
-    return true;
-  }
-  ~ChecksumBeside() { Stop(); }
-
-  // The output below upTo is final: no later token changes it.
-  void Final(uint32_t upTo) {
-    final_.store(upTo, std::memory_order_release);
-    if (upTo - told_ < CHUNK) return;
-    told_ = upTo;
-    // Taken and left, so that the thread cannot miss the wake between its
-    // test and its wait.
-    { std::lock_guard<PlatformMutex> lock(mutex_); }
-    more_.notify_one();
-  }
-
-  // The checksum, once data[0, size) is final.
-  uint32_t Finish() {
-    final_.store(size_, std::memory_order_release);
-    Stop();
-    return run_.Finish(data_, size_);
-  }
-
- private:
-  static constexpr uint32_t CHUNK = 256 << 10;
-
-  void Stop() {
-    if (!thread_.joinable()) return;
-    {
-      std::lock_guard<PlatformMutex> lock(mutex_);
-      stop_ = true;
-    }
-    more_.notify_one();
-    thread_.join();
-  }
-
-  void Run() {
-    for (;;) {
-      run_.Advance(data_, final_.load(std::memory_order_acquire), size_);
-      std::unique_lock<PlatformMutex> lock(mutex_);
-      more_.wait(lock, [this] { return stop_ || final_.load(std::memory_order_acquire) - run_.at >= CHUNK; });
-      if (stop_) break;
-    }
-    run_.Advance(data_, final_.load(std::memory_order_acquire), size_);
-  }
-
-  const uint8_t* data_ = nullptr;
-  uint32_t size_ = 0;
-  uint32_t told_ = 0;  // the decoder's: how far the thread was last woken for
-  ChecksumRun run_;    // the thread's alone until it is joined
-  std::atomic<uint32_t> final_{0};
-  PlatformMutex mutex_;  // guards stop_, and orders a wake after the thread's test
-  PlatformCondition more_;
-  bool stop_ = false;
-  std::thread thread_;
-};
-
-}  // namespace
-
-uint32_t StreamChecksum(const uint8_t* data, uint32_t size) {
-  return ChecksumRun{}.Finish(data, size);
-}
 
 namespace {
 
@@ -377,7 +253,7 @@ uint32_t DecodeTokens(const uint8_t* in, const uint8_t* inEnd, uint8_t* const ou
       if (inLimit != nullptr && state.reader.in <= inLimit) {
         stop = fast(inLimit, stepLimit);
         leftToken = state.out <= stepLimit && state.reader.in <= inLimit;
-        if (progress != nullptr) progress->final.store(uint32_t(state.out - outStart), std::memory_order_release);
+        if (progress != nullptr) progress->Advance(uint32_t(state.out - outStart));
       } else {
         TailCopy tail(state.reader, in);
         tail.Enter(state.reader);
@@ -418,7 +294,7 @@ uint32_t DecodeTokensCounting(const uint8_t* in, const uint8_t* inEnd, uint8_t* 
 template <typename Reader>
 bool decoder_parts::DecodeStreamFollowed(const void* source, uint32_t sourceSize, void* destination,
                                          uint32_t destinationSize, uint32_t* written, FastCode code,
-                                         uint32_t besideFrom, DecodeProgress* progress) {
+                                         uint32_t besideFrom, WorkAhead* engine, DecodeProgress* progress) {
   *written = 0;
   if (source == nullptr || destination == nullptr || sourceSize < STREAM_HEADER_SIZE) return false;
   const uint8_t* header = static_cast<const uint8_t*>(source);
@@ -429,7 +305,7 @@ bool decoder_parts::DecodeStreamFollowed(const void* source, uint32_t sourceSize
   uint8_t* out = static_cast<uint8_t*>(destination);
   bool complete;
   ChecksumBeside beside;
-  bool besideRuns = checksum != 0 && decodedSize >= besideFrom && beside.Start(out, decodedSize);
+  bool besideRuns = checksum != 0 && decodedSize >= besideFrom && beside.Start(engine, out, decodedSize);
   *written = DecodeTokens<Reader>(header + STREAM_HEADER_SIZE, header + sourceSize, out, out + destinationSize,
                                   &complete, besideRuns ? &beside : nullptr, code, progress);
   if (!complete) return false;
@@ -441,31 +317,32 @@ bool decoder_parts::DecodeStreamFollowed(const void* source, uint32_t sourceSize
 
 template <typename Reader>
 bool decoder_parts::DecodeStreamWith(const void* source, uint32_t sourceSize, void* destination,
-                                     uint32_t destinationSize, uint32_t* written, FastCode code, uint32_t besideFrom) {
+                                     uint32_t destinationSize, uint32_t* written, FastCode code, uint32_t besideFrom,
+                                     WorkAhead* engine) {
   return DecodeStreamFollowed<Reader>(source, sourceSize, destination, destinationSize, written, code, besideFrom,
-                                      nullptr);
+                                      engine, nullptr);
 }
 
 template bool decoder_parts::DecodeStreamWith<BufferReader>(const void*, uint32_t, void*, uint32_t, uint32_t*, FastCode,
-                                                            uint32_t);
+                                                            uint32_t, WorkAhead*);
 template bool decoder_parts::DecodeStreamWith<CursorReader>(const void*, uint32_t, void*, uint32_t, uint32_t*, FastCode,
-                                                            uint32_t);
+                                                            uint32_t, WorkAhead*);
 
 namespace {
 
 bool DecodeChecked(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize,
-                   uint32_t* written, ChecksumThread thread, DecodeProgress* progress = nullptr) {
+                   uint32_t* written, WorkAhead* beside, DecodeProgress* progress = nullptr) {
   FastCode code = BitOpsAvailable() ? FastCode::BitOps : FastCode::Portable;
-  uint32_t besideFrom = thread == CHECKSUM_BESIDE ? CHECKSUM_BESIDE_MIN : BESIDE_NEVER;
+  uint32_t besideFrom = beside != nullptr ? CHECKSUM_BESIDE_MIN : BESIDE_NEVER;
   return DecodeStreamFollowed<FastReader>(source, sourceSize, destination, destinationSize, written, code, besideFrom,
-                                          progress);
+                                          beside, progress);
 }
 
 }  // namespace
 
 bool DecodeCompressedStreamChecked(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize,
-                                   uint32_t* written, ChecksumThread thread) {
-  return DecodeChecked(source, sourceSize, destination, destinationSize, written, thread);
+                                   uint32_t* written, WorkAhead* beside) {
+  return DecodeChecked(source, sourceSize, destination, destinationSize, written, beside);
 }
 
 uint32_t DecodeCompressedStream(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize) {
@@ -474,11 +351,10 @@ uint32_t DecodeCompressedStream(const void* source, uint32_t sourceSize, void* d
 }
 
 bool DecodeCompressedStreamSalvage(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize,
-                                   bool cutShort, StreamSalvage* result, ChecksumThread thread,
-                                   DecodeProgress* progress) {
+                                   bool cutShort, StreamSalvage* result, WorkAhead* beside, DecodeProgress* progress) {
   *result = StreamSalvage{};
   uint32_t written = 0;
-  result->sound = DecodeChecked(source, sourceSize, destination, destinationSize, &written, thread, progress);
+  result->sound = DecodeChecked(source, sourceSize, destination, destinationSize, &written, beside, progress);
   result->written = written;
   result->decoded = written;
   if (destination == nullptr) return result->sound;

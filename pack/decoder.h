@@ -9,6 +9,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "platform/sync.h"
+
 constexpr uint32_t STREAM_HEADER_SIZE = 10;
 constexpr uint16_t STREAM_MAGIC = 0x434A;  // the bytes "JC" read little-endian
 
@@ -24,12 +26,13 @@ constexpr uint16_t STREAM_MAGIC = 0x434A;  // the bytes "JC" read little-endian
 uint32_t DecodeCompressedStream(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize);
 
 // Where a stream's checksum is computed. The restore tool decodes on one
-// thread; packtool lets a big stream's checksum run on a second core, over
-// the words the decoding has made final, while the decoding goes on: the
-// same verdict and the same bytes, in less wall time. From
-// CHECKSUM_BESIDE_MIN decoded bytes on (below it a thread costs more than
-// it saves); when no thread can be had, on the decoding's own.
-enum ChecksumThread { CHECKSUM_SERIAL, CHECKSUM_BESIDE };
+// thread; packtool lets a big stream's checksum run on a free worker of its
+// engine (pack/work_ahead.h), over the words the decoding has made final,
+// while the decoding goes on: the same verdict and the same bytes, in less
+// wall time. From CHECKSUM_BESIDE_MIN decoded bytes on (below it a hand-over
+// costs more than it saves); when no worker is free, or with no engine, on
+// the decoding's own thread.
+class WorkAhead;
 constexpr uint32_t CHECKSUM_BESIDE_MIN = uint32_t(4) << 20;
 
 // The same decoding, with a verdict that does not depend on the output size:
@@ -39,7 +42,7 @@ constexpr uint32_t CHECKSUM_BESIDE_MIN = uint32_t(4) << 20;
 // the start of the destination the stream wrote, also on false, so that a
 // caller can clear what the stream left.
 bool DecodeCompressedStreamChecked(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize,
-                                   uint32_t* written, ChecksumThread thread = CHECKSUM_SERIAL);
+                                   uint32_t* written, WorkAhead* beside = nullptr);
 
 // What another thread may take of a decoding while it runs: `final` rises,
 // as the decoding goes on, to a count of bytes from the start of the
@@ -47,8 +50,31 @@ bool DecodeCompressedStreamChecked(const void* source, uint32_t sourceSize, void
 // whatever the rest of the stream holds. The stream's verdict (its end code,
 // its checksum) comes only with the end of the call; the bytes near the
 // source's end are final only then.
-struct DecodeProgress {
+//
+// Readers that are ahead of the decoding wait (WaitFor) instead of looking
+// again and again: the decoding raises the count after every step (a few
+// KiB) and takes a lock to wake them only when it passes the lowest count
+// one waits for, so that a reader far ahead costs it one wake, not one a
+// step.
+class DecodeProgress {
+ public:
   std::atomic<uint32_t> final{0};
+
+  // The decoding's: the bytes below upTo are final.
+  void Advance(uint32_t upTo);
+  // The decoding's, or its owner's: nothing more will be final; wakes every
+  // reader for good.
+  void End();
+  bool Ended() const { return ended_.load(std::memory_order_acquire); }
+  // Waits until the bytes below end are final or the decoding ended; the
+  // count then final.
+  uint32_t WaitFor(uint32_t end);
+
+ private:
+  std::atomic<uint32_t> wakeAt_{UINT32_MAX};  // the lowest count a reader waits for
+  std::atomic<bool> ended_{false};
+  PlatformMutex mutex_;  // orders a wake after a reader's test
+  PlatformCondition moved_;
 };
 
 // What a salvaging decoder got out of a stream.
@@ -72,7 +98,7 @@ struct StreamSalvage {
 // what the stream wrote is touched.
 // progress, when given, follows the decoding for another thread.
 bool DecodeCompressedStreamSalvage(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize,
-                                   bool cutShort, StreamSalvage* result, ChecksumThread thread = CHECKSUM_SERIAL,
+                                   bool cutShort, StreamSalvage* result, WorkAhead* beside = nullptr,
                                    DecodeProgress* progress = nullptr);
 
 // The checksum over data[0, size): 32-bit little-endian words, the last one

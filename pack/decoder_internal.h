@@ -74,15 +74,17 @@ using FastReader = std::conditional_t<sizeof(void*) < 8, CursorReader, BufferRea
 // so that the tests and the fuzz target check all of them in every build
 // (FastCode::BitOps only where BitOpsAvailable()).
 // The checksum of a stream that decodes to besideFrom bytes or more is
-// taken on a second thread beside the decoding.
+// taken on a free worker of engine beside the decoding, when it has one.
 constexpr uint32_t BESIDE_NEVER = UINT32_MAX;
 template <typename Reader>
 bool DecodeStreamWith(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize,
-                      uint32_t* written, FastCode code, uint32_t besideFrom = BESIDE_NEVER);
+                      uint32_t* written, FastCode code, uint32_t besideFrom = BESIDE_NEVER,
+                      WorkAhead* engine = nullptr);
 // The same, with progress (pack/decoder.h) following the decoding.
 template <typename Reader>
 bool DecodeStreamFollowed(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize,
-                          uint32_t* written, FastCode code, uint32_t besideFrom, DecodeProgress* progress);
+                          uint32_t* written, FastCode code, uint32_t besideFrom, WorkAhead* engine,
+                          DecodeProgress* progress);
 
 // One step of the careful path (a token; a run of literals or of raw blocks
 // whole), for code that follows a decoding token by token and restarts it

@@ -24,7 +24,7 @@ struct EntryVerdict {
 // file, or the first byte that could not be read).
 EntryVerdict DecodeEntryStream(const unsigned char* stream, uint32_t packedSize, unsigned char* destination,
                                uint32_t room, uint32_t unpackedSize, bool cutShort,
-                               ChecksumThread thread = CHECKSUM_SERIAL, DecodeProgress* progress = nullptr);
+                               WorkAhead* beside = nullptr, DecodeProgress* progress = nullptr);
 
 // The account of an entry with this header and verdict, as the readers give
 // it (ArchiveLastEntryInfo).

@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <mutex>
-#include <system_error>
-#include <thread>
 
 #include "pack/decoder_internal.h"
 #include "pack/repair_tries.h"
+#include "pack/work_ahead.h"
 
 namespace {
 
@@ -22,8 +22,8 @@ int LowestBit(uint32_t x) {
   return __builtin_ctz(x);
 }
 
-// The tries of the bit stream's bits [0, count) on `threads` threads, in
-// chunks taken in turn. Stops when two have passed or the budget is spent.
+// The tries of the bit stream's bits [0, count) on the caller's thread and
+// up to threads - 1 workers of the engine, in chunks taken in turn. Stops when two have passed or the budget is spent.
 struct Search {
   static constexpr uint64_t CHUNK = 2048;
 
@@ -68,17 +68,20 @@ struct Search {
     }
   }
 
-  void Run(unsigned threads) {
-    std::vector<std::thread> helpers;
-    for (unsigned i = 1; i < threads; i++) {
-      try {
-        helpers.emplace_back([this] { Work(); });
-      } catch (const std::system_error&) {
-        break;  // fewer threads: the same tries
-      }
+  void Run(unsigned threads, WorkAhead* engine) {
+    std::unique_ptr<WorkAhead> own;
+    if (engine == nullptr && threads > 1) {
+      own = std::make_unique<WorkAhead>(threads - 1 > 1 ? threads - 1 : 2);
+      engine = own.get();
+    }
+    // Fewer workers, or none free: the same tries, on fewer threads.
+    for (unsigned i = 1; engine != nullptr && i < threads && i <= engine->Workers(); i++) {
+      engine->Post(this, [this] { Work(); });
     }
     Work();
-    for (std::thread& helper : helpers) helper.join();
+    // Every chunk is taken once this thread's Work ends: helpers not begun
+    // are not needed, those running are waited for.
+    if (engine != nullptr) engine->Withdraw(this);
     std::sort(passed.begin(), passed.end());
   }
 };
@@ -152,7 +155,7 @@ StreamRepair RepairStream(const uint8_t* stream, uint32_t size, uint32_t expecte
     uint64_t words = (uint64_t(size - STREAM_HEADER_SIZE) + 3) / 4;
     uint64_t count = std::min<uint64_t>(words * 32, (first.loadedBits + 31) / 32 * 32);
     Search search(first, count, options, 2 - passed.size());
-    search.Run(std::max(1u, options.threads));
+    search.Run(std::max(1u, options.threads), options.engine);
     if (search.outOfTime && passed.size() + search.passed.size() < 2) {
       repair.outcome = RepairOutcome::OutOfTime;
       return repair;

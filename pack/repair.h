@@ -81,14 +81,18 @@ class RepairBudget {
   Clock::time_point end_;
 };
 
+class WorkAhead;
 struct RepairOptions {
-  unsigned threads = 1;
+  unsigned threads = 1;                  // the tries run on this many threads, the caller's among them
   const RepairBudget* budget = nullptr;  // null: no limit
   // For measuring what each saves (bench/repair_bench): a try restarts from
   // the step before its bit (else from the stream's start), and stops where
   // it meets the first decoding (else decodes to its end).
   bool checkpoints = true;
   bool meet = true;
+  // The workers the other threads are taken from (pack/work_ahead.h); null:
+  // an engine of the search's own, for threads.
+  WorkAhead* engine = nullptr;
 };
 
 struct StreamRepair {

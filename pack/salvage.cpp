@@ -434,20 +434,20 @@ class Walk {
 
 }  // namespace
 
-bool ArchiveSalvage(const char* path, SalvageVisitor& visitor, SalvageReads reads, unsigned threads) {
+bool ArchiveSalvage(const char* path, SalvageVisitor& visitor, SalvageReads reads, WorkAhead* engine) {
   ArchiveFile* archive = ArchiveFileOpen(path, ARCHIVE_WALK_NONE);
   if (archive == nullptr) return false;
-  bool walked = ArchiveSalvageOf(archive, visitor, reads, threads);
+  bool walked = ArchiveSalvageOf(archive, visitor, reads, engine);
   ArchiveFileClose(archive);
   return walked;
 }
 
-bool ArchiveSalvageOf(const ArchiveFile* archive, SalvageVisitor& visitor, SalvageReads reads, unsigned threads) {
+bool ArchiveSalvageOf(const ArchiveFile* archive, SalvageVisitor& visitor, SalvageReads reads, WorkAhead* engine) {
   ArchiveBytes bytes(reads, &visitor);
   if (!bytes.Open(archive)) return false;
   std::unique_ptr<SalvageAhead> ahead;
-  if (threads > 1 && reads == SalvageReads::Stretches)
-    ahead = std::make_unique<SalvageAhead>(bytes.Handle(), bytes.Size(), threads);
+  if (engine != nullptr && engine->Workers() > 0 && reads == SalvageReads::Stretches)
+    ahead = std::make_unique<SalvageAhead>(bytes.Handle(), bytes.Size(), *engine);
   Walk(bytes, visitor, ahead.get()).Run();
   ahead.reset();
   visitor.Ended(bytes.Untried());

@@ -139,18 +139,19 @@ enum class SalvageReads { Stretches, EveryUnit };
 
 // Walks the archive at path. False when it cannot be opened or its size
 // cannot be had; true when the walk reached the end of the file or the
-// visitor ended it. threads: more than one decodes entries ahead of the walk
-// on that many threads (up to 256 MiB of them in flight); the visitor is
-// called on the calling thread alone, and with the same entries and bytes
-// for any number of threads. Their reads may add a refused read or two
+// visitor ended it. engine: one with workers decodes entries ahead of the
+// walk on them (up to 256 MiB of them in flight); the visitor is called on
+// the calling thread alone, and with the same entries and bytes for any
+// number of workers. Their reads may add a refused read or two
 // before the walk meets a bad area (then it reads alone), so with
 // SalvageReads::EveryUnit, where each slow read counts, the walk is alone.
+class WorkAhead;
 bool ArchiveSalvage(const char* path, SalvageVisitor& visitor, SalvageReads reads = SalvageReads::Stretches,
-                    unsigned threads = 1);
+                    WorkAhead* engine = nullptr);
 // The same over an archive object of pack/archive_file.h that is open
 // already (its file is not opened again); false when there is no memory for
 // the walk's window. The walk reads the file as it is now, to the size it
 // had when it was opened.
 struct ArchiveFile;
 bool ArchiveSalvageOf(const ArchiveFile* archive, SalvageVisitor& visitor,
-                      SalvageReads reads = SalvageReads::Stretches, unsigned threads = 1);
+                      SalvageReads reads = SalvageReads::Stretches, WorkAhead* engine = nullptr);

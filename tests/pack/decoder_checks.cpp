@@ -8,6 +8,7 @@
 
 #include "pack/decoder.h"
 #include "pack/decoder_internal.h"
+#include "pack/work_ahead.h"
 #include "tests/support/guarded_buffer.h"
 
 Decoded Decode(const Bytes& stream, uint32_t capacity) {
@@ -38,18 +39,20 @@ Decoded Decode(const Bytes& stream, uint32_t capacity) {
       auto decode = cursor ? decoder_parts::DecodeStreamWith<decoder_parts::CursorReader>
                            : decoder_parts::DecodeStreamWith<decoder_parts::BufferReader>;
       EXPECT_EQ(decode(source.Data(), uint32_t(stream.size()), other.Data(), capacity, &written, code,
-                       decoder_parts::BESIDE_NEVER),
+                       decoder_parts::BESIDE_NEVER, nullptr),
                 d.sound);
       EXPECT_EQ(written, d.written);
       EXPECT_TRUE(written == d.written && std::equal(d.output.begin(), d.output.end(), other.Data()));
     }
   }
   // So must the checksum beside the decoding, here for every size.
+  static WorkAhead engine(2);
   GuardedBuffer beside(capacity);
   uint32_t written = 0;
-  EXPECT_EQ(decoder_parts::DecodeStreamWith<decoder_parts::FastReader>(
-                source.Data(), uint32_t(stream.size()), beside.Data(), capacity, &written, FastCode::Portable, 0),
-            d.sound);
+  EXPECT_EQ(
+      decoder_parts::DecodeStreamWith<decoder_parts::FastReader>(source.Data(), uint32_t(stream.size()), beside.Data(),
+                                                                 capacity, &written, FastCode::Portable, 0, &engine),
+      d.sound);
   EXPECT_TRUE(written == d.written && std::equal(d.output.begin(), d.output.end(), beside.Data()));
   return d;
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/memory.h"
+#include "pack/work_ahead.h"
 #include "platform/platform.h"
 #include "tests/pack/decoder_checks.h"
 #include "tests/support/counted_seam.h"
@@ -345,7 +346,8 @@ TEST(Salvage, ThreadsDecodingAheadChangeNothingTheWalkSays) {
       if (c.refused != 0) PlatformFileRefuseReadsOf(c.refused / 512 * 512, c.refused / 512 * 512 + 512);
       Recorder seen;
       seen.expected = SalvageExpected{true, true, rows.rows.size()};
-      ASSERT_TRUE(ArchiveSalvage(path, seen, SalvageReads::Stretches, i == 0 ? 1 : 4));
+      WorkAhead engine(i == 0 ? 1 : 4);
+      ASSERT_TRUE(ArchiveSalvage(path, seen, SalvageReads::Stretches, &engine));
       said[i] = Said(seen);
       PlatformFileCallsReset();
       ProgramHeapDestroy();

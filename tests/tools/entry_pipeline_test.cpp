@@ -33,7 +33,7 @@ TEST_F(PackToolCli, PipelineDeliversWhatTheSessionReadsAloneWithinItsBudget) {
     OpenedArchive opened;
     EXPECT_EQ(OpenArchive(Path("a.pack"), ReadOn::Entries, &opened), 0);
     auto wanted = [&](uint32_t entry) { return entry % passEvery != 1; };
-    EntryPipeline ahead(opened.session, PlanEntries(opened.plain, wanted), threads, limit);
+    opened.session.DecodeAhead(threads, PlanEntries(opened.plain, wanted), limit);
     std::string seen;
     for (uint32_t entry = 1;; entry++) {
       EntryFacts facts;
@@ -44,7 +44,8 @@ TEST_F(PackToolCli, PipelineDeliversWhatTheSessionReadsAloneWithinItsBudget) {
               std::to_string(facts.checked) + " " + std::string(bytes, bytes + (bytes ? facts.decoded : 0)) + "\n";
       if (outcome != EntryOutcome::Read && outcome != EntryOutcome::Skipped) break;
     }
-    *peak = ahead.PeakBytesInFlight();
+    const EntryPipeline* ahead = opened.session.Ahead();
+    *peak = ahead != nullptr ? ahead->PeakBytesInFlight() : 0;
     return seen + "ended at " + std::to_string(opened.session.EndedAt());
   };
   for (uint32_t passEvery : {1000u, 3u}) {

@@ -54,13 +54,14 @@ class MountCache : public testing::Test {
   }
 
   std::vector<Bytes> data_;
+  WorkAhead engine_{2};  // large entries are decoded on its workers
   ArchiveFile* archive_ = nullptr;
   uint64_t reads_ = 0;
 };
 
 TEST_F(MountCache, DecodesOnceKeepsWithinItsBoundAndSpillsLargerEntries) {
   // Entries 0 to 3 are 10,000 to 25,000 bytes.
-  EntryCache cache(40000);
+  EntryCache cache(40000, engine_);
   Decodes();
   std::vector<std::shared_ptr<DecodedEntry>> got(8);
   std::vector<std::thread> readers;
@@ -88,7 +89,7 @@ TEST_F(MountCache, DecodesOnceKeepsWithinItsBoundAndSpillsLargerEntries) {
 
   // Over the bound on its own: in a temporary file, read back the same,
   // gone when its last reader is.
-  EntryCache small(20000);
+  EntryCache small(20000, engine_);
   std::shared_ptr<DecodedEntry> large = small.Get(archive_, 0, 3);
   ASSERT_NE(large, nullptr);
   EXPECT_EQ(small.HeldBytes(), 0u);
@@ -104,7 +105,7 @@ TEST_F(MountCache, OpenEntriesCountAgainstTheBound) {
   // Readers hold entries 1 and 2 (35,000 bytes); entry 0 (10,000) would
   // pass the 40,000 in memory, so it goes to a temporary file, and the
   // entries no reader holds make room before that.
-  EntryCache cache(40000);
+  EntryCache cache(40000, engine_);
   EXPECT_NE(cache.Get(archive_, 0, 3), nullptr);  // kept, no reader
   std::shared_ptr<DecodedEntry> one = cache.Get(archive_, 0, 1);
   std::shared_ptr<DecodedEntry> two = cache.Get(archive_, 0, 2);
@@ -135,7 +136,7 @@ TEST_F(MountCache, AnEntryOverTheBoundIsNeverDecodedInMemory) {
   archive_ = ArchiveFileOpen(name, ARCHIVE_WALK_HEADERS);
   ASSERT_NE(archive_, nullptr);
 
-  EntryCache cache(1u << 20);
+  EntryCache cache(1u << 20, engine_);
   Decodes();
   std::vector<std::shared_ptr<DecodedEntry>> got(4);
   std::vector<std::thread> readers;

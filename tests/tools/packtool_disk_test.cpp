@@ -105,6 +105,16 @@ TEST_F(PackToolDisk, EntriesTooLargeToHoldAreStreamedByteForByte) {
   run = Run({"cat", "big.zip", "3", "--force"});
   EXPECT_EQ(run.exitCode, 4);
   EXPECT_TRUE(B(run.out) == partial);
+
+  // verify reads them in pieces too, with the same verdicts, on any -j.
+  for (const char* jobs : {"1", "2"}) {
+    run = Run({"verify", "big.zip", "--json", "-j", jobs, "--repair-time", "0"});
+    EXPECT_EQ(run.exitCode, 4) << run.err;
+    JsonDocument verified = Document(run.out);
+    EXPECT_EQ(verified["checked"], 5u);
+    ASSERT_EQ(verified["problems"].size(), 1u);
+    EXPECT_NE(verified["problems"][0].get<std::string>().find("spoilt.bin"), std::string::npos) << run.out;
+  }
 }
 
 }  // namespace

@@ -61,7 +61,7 @@ int RunCat(const PackToolRequest& request) {
   ArchiveSession& session = opened.session;
   // One entry, decoded on this thread: a big stream's checksum may take
   // the other core meanwhile.
-  session.ChecksumBeside();
+  session.Engine(request.jobs);
   const OpenedIndex& index = opened.index;
   const PlainReading& plain = opened.plain;
   code = index.code;

@@ -247,7 +247,7 @@ int Extract(const PackToolRequest& request, const ChosenByComparison* compared) 
       return (request.all && !indexSound && entry >= rows.size()) ||
              std::binary_search(wanted.begin(), wanted.end(), entry);
     };
-    EntryPipeline ahead(session, PlanEntries(plain, isWanted), JobsFor(request.jobs));
+    session.DecodeAhead(request.jobs, PlanEntries(plain, isWanted));
     for (uint32_t row : wanted) extract(row, false);
     // Of a damaged index, --all also takes the entries its trusted rows do not reach.
     if (request.all && !indexSound) {

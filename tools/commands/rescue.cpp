@@ -12,6 +12,7 @@
 #include "pack/row_plausible.h"
 #include "pack/salvage.h"
 #include "pack/trailing_bytes.h"
+#include "pack/work_ahead.h"
 #include "tools/cli/cli.h"
 #include "tools/commands/commands.h"
 #include "tools/commands/rescue_files.h"
@@ -473,7 +474,8 @@ int RunRescue(const PackToolRequest& request) {
     Complain("--names-from: no other backup could be read; names past damage are not proven by any");
   }
   Rescue rescue(request, size, std::move(names), others);
-  if (!ArchiveSalvage(request.archive.c_str(), rescue, reads, JobsFor(request.jobs))) {
+  WorkAhead engine(request.jobs);
+  if (!ArchiveSalvage(request.archive.c_str(), rescue, reads, &engine)) {
     Complain(ShownPath(request.archive) + ": cannot be opened: " + SystemErrorText());
     return EXIT_ARCHIVE;
   }

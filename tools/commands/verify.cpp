@@ -6,9 +6,28 @@
 #include "pack/archive.h"
 #include "tools/cli/cli.h"
 #include "tools/commands/commands.h"
+#include "tools/output/entry_file.h"
 #include "tools/rows/rows.h"
 
 namespace {
+
+// Where an entry too large to hold goes while it is checked: a stored one's
+// bytes are read in pieces and let go (reading them whole is the check), a
+// compressed one is decoded into an unnamed temporary file, mapped, so that
+// verify's memory stays bounded whatever the archive holds.
+class VerifySink : public ArchiveEntrySink {
+ public:
+  ~VerifySink() {
+    decoded_.Finish(0);
+    if (temporary_ != PLATFORM_FILE_INVALID) PlatformFileClose(temporary_);
+  }
+  bool Take(const unsigned char*, uint32_t) override { return true; }
+  unsigned char* Room(uint32_t size, uint32_t packedSize) override { return decoded_.Room(size, packedSize); }
+
+ private:
+  PlatformFile temporary_ = PLATFORM_FILE_INVALID;
+  EntryFile decoded_{[this] { return temporary_ = PlatformFileCreateUnnamed(); }, false};
+};
 
 // Verifies the archive at path. records: null for an archive verified alone
 // (its JSON document is printed here); else its record is added there, and
@@ -54,7 +73,7 @@ int VerifyOne(const PackToolRequest& request, const std::string& path, JsonDocum
 
   if (!plain.HoldsTogether()) report(PastDamageSaid(plain), EXIT_DAMAGED);
   // What a repair by the checksum would do for a damaged entry: said, not done.
-  EntryRepairs repairs(path, request.repairSeconds, JobsFor(request.jobs));
+  EntryRepairs repairs(path, request.repairSeconds, JobsFor(request.jobs), &session.Engine(request.jobs));
   auto diagnosis = [&](uint64_t headerOffset, const EntryFacts& facts) {
     RepairedEntry repair;
     if (!repairs.Try(headerOffset, facts.unpackedSize, facts.packedSize, &repair)) return std::string();
@@ -89,9 +108,13 @@ int VerifyOne(const PackToolRequest& request, const std::string& path, JsonDocum
     outcome = EntryOutcome::End;
   }
   // The chosen entries are decoded ahead on every thread asked for; the
-  // loop below takes them in order as it would read them.
-  EntryPipeline ahead(session, plain.HoldsTogether() ? PlanEntries(plain, isChosen) : std::vector<PlannedEntry>{},
-                      JobsFor(request.jobs));
+  // loop below takes them in order as it would read them. A large one is
+  // left to the reading here, which streams it instead of holding it.
+  auto isPlanned = [&](uint32_t entry) {
+    const EntryFacts& facts = plain.entries[entry];
+    return std::max(facts.unpackedSize, facts.packedSize) < ARCHIVE_STREAMED_FROM && isChosen(entry);
+  };
+  if (plain.HoldsTogether()) session.DecodeAhead(request.jobs, PlanEntries(plain, isPlanned));
   for (; plain.HoldsTogether(); entry++) {
     // Zeros padding the file after the last row's entry are no entries.
     if (plain.padding > 0 && entry == plain.entries.size()) {
@@ -103,7 +126,9 @@ int VerifyOne(const PackToolRequest& request, const std::string& path, JsonDocum
     bool check = isChosen(entry);
     if (entry > 0) {
       const unsigned char* bytes = nullptr;
-      outcome = check ? session.Next(&facts, &bytes) : session.Skip(&facts);
+      VerifySink sink;
+      bool streamed = false;
+      outcome = check ? session.NextTo(&facts, &bytes, &sink, &streamed) : session.Skip(&facts);
     }
     if (outcome == EntryOutcome::End || outcome == EntryOutcome::StrayBytes || outcome == EntryOutcome::Implausible ||
         EndsInsideEntry(outcome)) {
@@ -121,7 +146,7 @@ int VerifyOne(const PackToolRequest& request, const std::string& path, JsonDocum
     } else {
       std::string how;
       if (facts.damaged) {
-        how = std::string("damaged: ") + DAMAGED_STREAM + diagnosis(session.HeaderOffsetOf(entry), facts);
+        how = std::string("damaged: ") + DAMAGED_STREAM + diagnosis(facts.at, facts);
       }
       judge(EntryName(entry, rows), facts, how);
     }

@@ -303,7 +303,7 @@ int CompareContents(const PackToolRequest& request, OpenedArchive& opened, Compa
     const EntryFacts& facts = plain.entries[entry];
     return !ArchiveEntryStreamed(facts.unpackedSize, facts.packedSize) && decoded.count(entry) != 0;
   };
-  EntryPipeline ahead(session, PlanEntries(plain, isWanted), JobsFor(request.jobs));
+  session.DecodeAhead(request.jobs, PlanEntries(plain, isWanted));
   RowFetcher fetcher(session, opened.index.facts, indexSound);
   int code = EXIT_OK;
   for (uint32_t row : waiting) {

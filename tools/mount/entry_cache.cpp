@@ -1,7 +1,6 @@
 #include "tools/mount/entry_cache.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 
 #include "core/memory.h"
@@ -14,13 +13,15 @@ DecodedEntry::~DecodedEntry() {
 }
 
 bool DecodedEntry::WaitFor(uint64_t end) const {
-  // The decoder says how far it is only by the count it raises; a reader
-  // ahead of it looks again after a while, a fraction of a step's decoding.
-  for (;;) {
-    if (Finished()) return false;
-    if (progress_.final.load(std::memory_order_acquire) >= end) return true;
-    std::this_thread::sleep_for(std::chrono::microseconds(50));
-  }
+  if (Finished()) return false;  // also one never decoded beside: its progress never moves
+  // Woken when the decoding passes end, or when it is finished (Finish).
+  progress_.WaitFor(uint32_t(std::min<uint64_t>(end, UINT32_MAX)));
+  return !Finished() && progress_.final.load(std::memory_order_acquire) >= end;
+}
+
+void DecodedEntry::Finish() {
+  finished_.store(true, std::memory_order_release);
+  progress_.End();
 }
 
 bool DecodedEntry::Read(uint64_t offset, void* destination, uint32_t length, uint32_t* done) const {
@@ -76,9 +77,10 @@ std::shared_ptr<DecodedEntry> EntryCache::DecodeToFile(const ArchiveFile* archiv
   const uint32_t size = place.unpackedSize;
   PlatformMapping view;
   ArchiveEntryInfo info{};
-  bool made = decoded->spill_ != PLATFORM_FILE_INVALID && PlatformFileResize(decoded->spill_, size) &&
-              (size == 0 || PlatformFileMap(decoded->spill_, 0, size, true, &view)) &&
-              ArchiveFileDecodeEntry(archive, entry, size == 0 ? nullptr : view.data, size, nullptr, &info) != 0;
+  bool made =
+      decoded->spill_ != PLATFORM_FILE_INVALID && PlatformFileResize(decoded->spill_, size) &&
+      (size == 0 || PlatformFileMap(decoded->spill_, 0, size, true, &view)) &&
+      ArchiveFileDecodeEntry(archive, entry, size == 0 ? nullptr : view.data, size, nullptr, &info, &engine_) != 0;
   PlatformFileUnmap(&view, false);
   if (!made) return nullptr;
   decoded->decoded_ = info.decoded;
@@ -89,15 +91,14 @@ std::shared_ptr<DecodedEntry> EntryCache::DecodeToFile(const ArchiveFile* archiv
 }
 
 void EntryCache::Stop() {
+  std::deque<Job> left;
   {
     std::lock_guard<std::mutex> hold(lock_);
     stopping_ = true;
+    left.swap(jobs_);
   }
-  jobQueued_.notify_all();
-  for (std::thread& decoder : decoders_) decoder.join();
-  decoders_.clear();
-  for (Job& job : jobs_) job.decoded->finished_.store(true, std::memory_order_release);  // decoded_ 0: damaged
-  jobs_.clear();
+  engine_.Withdraw(this);
+  for (Job& job : left) job.decoded->Finish();  // decoded_ 0: damaged
 }
 
 std::shared_ptr<DecodedEntry> EntryCache::DecodeBeside(const ArchiveFile* archive, uint32_t entry, uint32_t size) {
@@ -108,42 +109,40 @@ std::shared_ptr<DecodedEntry> EntryCache::DecodeBeside(const ArchiveFile* archiv
   decoded->owned_ = bytes;
   decoded->bytes_ = bytes;
   decoded->finished_.store(false, std::memory_order_relaxed);
-  std::lock_guard<std::mutex> hold(lock_);
-  if (stopping_) {
-    decoded->finished_.store(true, std::memory_order_relaxed);
-    return decoded;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (stopping_) {
+      decoded->Finish();
+      return decoded;
+    }
+    jobs_.push_back(Job{archive, entry, decoded});
   }
-  if (decoders_.empty()) {
-    unsigned count = std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
-    for (unsigned i = 0; i < count; i++) decoders_.emplace_back([this] { DecodeQueued(); });
-  }
-  jobs_.push_back(Job{archive, entry, decoded});
-  jobQueued_.notify_one();
+  // Without a worker, this reader decodes it (or one queued before it)
+  // before it goes on.
+  if (!engine_.Post(this, [this] { DecodeQueued(); })) DecodeQueued();
   return decoded;
 }
 
 void EntryCache::DecodeQueued() {
-  std::unique_lock<std::mutex> hold(lock_);
-  for (;;) {
-    jobQueued_.wait(hold, [&] { return stopping_ || !jobs_.empty(); });
-    if (stopping_) return;
-    Job job = std::move(jobs_.front());
+  Job job{};
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (stopping_ || jobs_.empty()) return;
+    job = std::move(jobs_.front());
     jobs_.pop_front();
-    hold.unlock();
-    DecodedEntry& decoded = *job.decoded;
-    ArchiveEntryInfo info{};
-    // A read the system refused: nothing of it counts, every read fails.
-    if (ArchiveFileDecodeEntry(job.archive, job.entry, decoded.owned_, decoded.size_, &decoded.progress_, &info) != 0) {
-      decoded.decoded_ = info.decoded;
-      decoded.damaged_ = info.damaged != 0;
-    } else {
-      decoded.decoded_ = 0;
-      decoded.damaged_ = true;
-    }
-    decoded.finished_.store(true, std::memory_order_release);
-    job.decoded.reset();  // the last reference may be this one: freed outside the lock
-    hold.lock();
   }
+  DecodedEntry& decoded = *job.decoded;
+  ArchiveEntryInfo info{};
+  // A read the system refused: nothing of it counts, every read fails.
+  if (ArchiveFileDecodeEntry(job.archive, job.entry, decoded.owned_, decoded.size_, &decoded.progress_, &info,
+                             &engine_) != 0) {
+    decoded.decoded_ = info.decoded;
+    decoded.damaged_ = info.damaged != 0;
+  } else {
+    decoded.decoded_ = 0;
+    decoded.damaged_ = true;
+  }
+  decoded.Finish();
 }
 
 void EntryCache::Keep(Slot& slot, const std::shared_ptr<DecodedEntry>& entry) {

@@ -7,10 +7,10 @@
 // Stored entries never come here: they are read in place
 // (ArchiveFileReadEntryData).
 //
-// A large entry that fits in memory is decoded on a thread of the cache's
-// own, and its readers take each byte as soon as the decoding has made it
-// final, so that a file read from its start costs one decode, not a decode
-// and then the reading.
+// A large entry that fits in memory is decoded on a worker of the mount's
+// engine (pack/work_ahead.h), and its readers take each byte as soon as the
+// decoding has made it final, so that a file read from its start costs one
+// decode, not a decode and then the reading.
 #pragma once
 
 #include <atomic>
@@ -21,11 +21,10 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <thread>
-#include <vector>
 
 #include "pack/archive_file.h"
 #include "pack/decoder.h"
+#include "pack/work_ahead.h"
 #include "platform/platform.h"
 
 // One entry's decoded bytes, read only once made. Of a damaged entry only
@@ -65,13 +64,14 @@ class DecodedEntry {
   uint32_t decoded_ = 0;
   bool damaged_ = false;
   ArchiveCursor* cursor_ = nullptr;  // holds the bytes in memory
-  unsigned char* owned_ = nullptr;   // or they are decoded here, on a thread of the cache
+  unsigned char* owned_ = nullptr;   // or they are decoded here, on a worker of the engine
   const unsigned char* bytes_ = nullptr;
   PlatformFile spill_ = PLATFORM_FILE_INVALID;  // or they are in this file
-  // Of one decoded on the cache's thread: how far it is, and whether it is
-  // done (decoded_ and damaged_ are set before).
-  DecodeProgress progress_;
+  // Of one decoded on a worker: how far it is, and whether it is done
+  // (decoded_ and damaged_ are set before, and the progress ended after).
+  mutable DecodeProgress progress_;
   std::atomic<bool> finished_{true};
+  void Finish();
 };
 
 // Writes the bytes on at the temporary file's position; false when it
@@ -80,14 +80,16 @@ bool SpillBytes(PlatformFile file, const unsigned char* bytes, uint32_t size);
 
 class EntryCache {
  public:
-  explicit EntryCache(uint64_t budget) : budget_(budget) {}
+  // engine: where large entries are decoded (without workers, by the
+  // reader that asks first, before Get returns).
+  EntryCache(uint64_t budget, WorkAhead& engine) : budget_(budget), engine_(engine) {}
   ~EntryCache() { Stop(); }
   // Waits for the decodings that run; those not begun end as failed. The
   // archives are closed only after.
   void Stop();
 
   // From this size on an entry that fits in memory is decoded on the
-  // cache's threads.
+  // engine's workers.
   static constexpr uint32_t DECODE_BESIDE_MIN = 1u << 20;
 
   // The decoded entry, or null when it cannot be had (a read the system
@@ -115,9 +117,10 @@ class EntryCache {
   // temporary file, mapped, so that none of its decoded bytes is the
   // process's own memory (only its stream is, while it decodes).
   std::shared_ptr<DecodedEntry> DecodeToFile(const ArchiveFile* archive, uint32_t entry) const;
-  // The entry, its bytes to be decoded on a thread of the cache; null when
-  // there is no memory for them.
+  // The entry, its bytes to be decoded on a worker; null when there is no
+  // memory for them.
   std::shared_ptr<DecodedEntry> DecodeBeside(const ArchiveFile* archive, uint32_t entry, uint32_t size);
+  // Decodes the oldest job queued (a task on the engine: one a job).
   void DecodeQueued();
 
   struct Job {
@@ -132,6 +135,7 @@ class EntryCache {
   void DropOldest();
 
   const uint64_t budget_;
+  WorkAhead& engine_;
   // Guards the slots, the kept list and its byte count; never held over a
   // decode or a read.
   mutable std::mutex lock_;
@@ -142,9 +146,7 @@ class EntryCache {
   // Decoded bytes in memory: kept entries, open ones, and those being
   // decoded into memory. Entries lower it as they go, under no lock.
   std::shared_ptr<std::atomic<uint64_t>> inMemory_ = std::make_shared<std::atomic<uint64_t>>(0);
-  // The decodings beside the readers, under lock_.
+  // The decodings beside the readers not begun, under lock_.
   std::deque<Job> jobs_;
-  std::condition_variable jobQueued_;
-  std::vector<std::thread> decoders_;
   bool stopping_ = false;
 };

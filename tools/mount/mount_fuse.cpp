@@ -367,7 +367,7 @@ int RunMount(const PackToolRequest& request) {
   }
   // Folders of archives as list, verify and find take them.
   ArchivePlaces places = GatherArchives(request.archives, false);
-  Mount mount(request.cacheMegabytes << 20);
+  Mount mount(request.cacheMegabytes << 20, request.jobs);
   for (const PlacedArchive& placed : places.archives) {
     std::string why = placed.inFolder ? NotPackArchive(placed.path) : "";
     if (!why.empty()) {
@@ -378,6 +378,7 @@ int RunMount(const PackToolRequest& request) {
     if (code != EXIT_OK) return code;
   }
   if (places.code != EXIT_OK) return places.code;
-  mount.pages = std::make_unique<PagePush>(mount.tree, [&mount](uint32_t node) { return BytesToPush(mount, node); });
+  mount.pages = std::make_unique<PagePush>(mount.tree, mount.engine,
+                                           [&mount](uint32_t node) { return BytesToPush(mount, node); });
   return Serve(mount, request);
 }

@@ -11,6 +11,7 @@
 Mount::~Mount() {
   if (pages != nullptr) pages->Stop();
   cache.Stop();
+  engine.Stop();
   for (MountedArchive& archive : archives) {
     ArchiveFileClose(archive.file);
     if (archive.walked != PLATFORM_FILE_INVALID) PlatformFileClose(archive.walked);

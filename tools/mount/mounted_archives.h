@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "pack/archive_file.h"
+#include "pack/work_ahead.h"
 #include "platform/platform.h"
 #include "tools/mount/entry_cache.h"
 #include "tools/mount/mount_tree.h"
@@ -37,8 +38,9 @@ struct MountedArchive {
 // Everything the calls share; built before the mount is up, then read only
 // (the cache guards itself).
 struct Mount {
-  explicit Mount(uint64_t cacheBytes) : cache(cacheBytes) {}
+  Mount(uint64_t cacheBytes, unsigned jobs) : engine(jobs), cache(cacheBytes, engine) {}
   ~Mount();
+  WorkAhead engine;  // the decodings beside the readers, and the pages pushed ahead
   MountTree tree;
   std::vector<MountedArchive> archives;
   EntryCache cache;

@@ -13,15 +13,13 @@ constexpr size_t QUEUE_LIMIT = 8 * PagePush::AHEAD;
 
 }  // namespace
 
-PagePush::PagePush(const MountTree& tree, Source source)
-    : tree_(tree), source_(std::move(source)), state_(new std::atomic<uint8_t>[tree.NodeCount()]) {
+PagePush::PagePush(const MountTree& tree, WorkAhead& engine, Source source)
+    : tree_(tree), engine_(engine), source_(std::move(source)), state_(new std::atomic<uint8_t>[tree.NodeCount()]) {
   for (size_t node = 0; node < tree.NodeCount(); node++) state_[node].store(NOT_YET, std::memory_order_relaxed);
 }
 
 void PagePush::Start(struct fuse_session* session) {
   session_ = session;
-  std::lock_guard<std::mutex> hold(lock_);
-  if (!worker_.joinable() && !stopping_) worker_ = std::thread([this] { Work(); });
 }
 
 void PagePush::Stop() {
@@ -30,8 +28,7 @@ void PagePush::Stop() {
     stopping_ = true;
     queue_.clear();
   }
-  queued_.notify_all();
-  if (worker_.joinable()) worker_.join();
+  engine_.Withdraw(this);
 }
 
 bool PagePush::Small(uint32_t node) const {
@@ -79,28 +76,37 @@ void PagePush::Opened(uint32_t node) {
   for (int seen = 0; at != siblings.end() && seen < AHEAD && !due; ++at, seen++) {
     due = Small(at->second) && state_[at->second].load() == NOT_YET;
   }
-  if (!due) return;
+  if (!due || engine_.Workers() == 0) return;
+  bool post = false;
   {
     std::lock_guard<std::mutex> hold(lock_);
+    if (stopping_) return;
     for (int seen = 0; next != siblings.end() && seen < 2 * AHEAD && queue_.size() < QUEUE_LIMIT; ++next, seen++) {
       uint8_t state = NOT_YET;
       if (Small(next->second) && state_[next->second].compare_exchange_strong(state, QUEUED)) {
         queue_.push_back(next->second);
       }
     }
+    post = !posted_ && !queue_.empty();
+    posted_ = posted_ || post;
   }
-  queued_.notify_one();
+  if (post && !engine_.Post(this, [this] { PushQueued(); })) {
+    std::lock_guard<std::mutex> hold(lock_);
+    posted_ = false;
+    for (uint32_t node : queue_) state_[node].store(NOT_YET);
+    queue_.clear();
+  }
 }
 
-void PagePush::Work() {
+// One task on the engine at a time pushes what is queued, until nothing is.
+void PagePush::PushQueued() {
   std::unique_lock<std::mutex> hold(lock_);
-  for (;;) {
-    queued_.wait(hold, [&] { return stopping_ || !queue_.empty(); });
-    if (stopping_) return;
+  while (!stopping_ && !queue_.empty()) {
     uint32_t node = queue_.front();
     queue_.pop_front();
     hold.unlock();
     Push(node);
     hold.lock();
   }
+  posted_ = false;
 }

@@ -4,9 +4,9 @@
 // a file read from start to end in one go costs its opening and one read,
 // and the read is the part that can go: when its pages are in the cache,
 // the kernel serves the read itself. A file's bytes are pushed when it is
-// opened, and those of the files after it in its folder on a thread of
-// their own, decoded there, so that a folder read through in order finds
-// them ready.
+// opened, and those of the files after it in its folder on a worker of the
+// mount's engine (pack/work_ahead.h), decoded there, so that a folder read
+// through in order finds them ready (without workers, only the file opened).
 //
 // Only sound bytes are pushed: a damaged entry is read past the page cache,
 // so that its reader gets exactly its decoded bytes and then the error.
@@ -19,9 +19,9 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
+#include "pack/work_ahead.h"
 #include "tools/mount/mount_tree.h"
 
 struct fuse_session;
@@ -41,18 +41,18 @@ class PagePush {
   static constexpr uint32_t MAX_SIZE = 1u << 20;
   // How many files after an opened one are made ready: when one of the
   // next AHEAD is not, the next 2 * AHEAD are, so that a folder read in
-  // order wakes the thread once every AHEAD files, not for each.
+  // order wakes a worker once every AHEAD files, not for each.
   static constexpr int AHEAD = 8;
 
   using Source = std::function<PushBytes(uint32_t node)>;
-  PagePush(const MountTree& tree, Source source);
+  PagePush(const MountTree& tree, WorkAhead& engine, Source source);
   ~PagePush() { Stop(); }
   PagePush(const PagePush&) = delete;
   PagePush& operator=(const PagePush&) = delete;
 
-  // Before any other call: the session the pages go to, and the thread
-  // (after the process has become a daemon, which keeps no threads).
+  // Before any other call: the session the pages go to.
   void Start(struct fuse_session* session);
+  // Nothing more is pushed; returns once no push runs.
   void Stop();
 
   // At the opening of a file: pushes its bytes unless that was done, and
@@ -64,17 +64,17 @@ class PagePush {
 
   bool Small(uint32_t node) const;
   void Push(uint32_t node);
-  void Work();
+  void PushQueued();
 
   const MountTree& tree_;
+  WorkAhead& engine_;
   const Source source_;
   struct fuse_session* session_ = nullptr;
   std::unique_ptr<std::atomic<uint8_t>[]> state_;  // by node
 
   std::mutex lock_;
-  std::condition_variable queued_;
   std::condition_variable pushed_;  // a push has ended
   std::deque<uint32_t> queue_;
+  bool posted_ = false;  // a task that pushes the queue is on the engine
   bool stopping_ = false;
-  std::thread worker_;
 };

@@ -4,11 +4,18 @@
 #include "pack/archive.h"
 #include "pack/other_kinds.h"
 #include "pack/row_plausible.h"
+#include "pack/work_ahead.h"
 #include "platform/platform.h"
 #include "tools/cli/cli.h"
 #include "tools/rows/entry_pipeline.h"
 
+ArchiveSession::ArchiveSession() = default;
+
+// What works ahead ends first: its jobs read the archive with cursors of
+// their own.
 ArchiveSession::~ArchiveSession() {
+  ahead_.reset();
+  if (engine_ != nullptr) engine_->Stop();
   ArchiveCursorFree(cursor_);
   ArchiveFileClose(archive_);
 }
@@ -60,14 +67,25 @@ bool ArchiveSession::StartCursor() {
   cursor_ = ArchiveCursorCreate(archive_);
   if (cursor_ == nullptr) return false;
   ArchiveCursorStopAtImplausible(cursor_);
-  if (checksumBeside_) ArchiveCursorChecksumBeside(cursor_);
+  ArchiveCursorChecksumBeside(cursor_, engine_.get());
   nextEntry_ = 0;
   return true;
 }
 
-void ArchiveSession::ChecksumBeside() {
-  checksumBeside_ = true;
-  if (cursor_ != nullptr) ArchiveCursorChecksumBeside(cursor_);
+WorkAhead& ArchiveSession::Engine(unsigned jobs) {
+  if (engine_ == nullptr) engine_ = std::make_unique<WorkAhead>(jobs);
+  if (cursor_ != nullptr) ArchiveCursorChecksumBeside(cursor_, engine_.get());
+  return *engine_;
+}
+
+void ArchiveSession::DecodeAhead(unsigned jobs, std::vector<PlannedEntry> plan) {
+  DecodeAhead(jobs, std::move(plan), EntryPipeline::LIMIT);
+}
+
+void ArchiveSession::DecodeAhead(unsigned jobs, std::vector<PlannedEntry> plan, uint64_t limit) {
+  WorkAhead& engine = Engine(jobs);
+  ahead_.reset();
+  if (engine.Workers() > 0) ahead_ = std::make_unique<EntryPipeline>(engine, archive_, std::move(plan), limit);
 }
 
 bool ArchiveSession::Rewind() {
@@ -119,13 +137,15 @@ EntryOutcome ArchiveSession::NextTo(EntryFacts* facts, const unsigned char** byt
 
 EntryOutcome ArchiveSession::ReadHere(EntryFacts* facts, const unsigned char** bytes, ArchiveEntrySink* sink,
                                       bool* streamed) {
+  uint64_t at = Place().offset;
   int sunk = 0;
   *bytes = ArchiveCursorNextEntryTo(cursor_, sink, &sunk);
   if (streamed != nullptr) *streamed = sunk != 0;
-  if (*bytes == nullptr && (sunk == 0 || Place().miss != ARCHIVE_MISS_NONE)) return Missed(facts);
+  if (*bytes == nullptr && (sunk == 0 || Place().miss != ARCHIVE_MISS_NONE)) return Missed(facts, at);
   ArchiveEntryInfo info;
   ArchiveCursorLastEntryInfo(cursor_, &info);
   *facts = FactsRead(info);
+  facts->at = at;
   nextEntry_++;
   return EntryOutcome::Read;
 }
@@ -147,16 +167,19 @@ EntryOutcome ArchiveSession::NextDecodedAhead(EntryFacts* facts, const unsigned 
 }
 
 EntryOutcome ArchiveSession::Skip(EntryFacts* facts) {
-  if (ArchiveCursorSkipEntry(cursor_) == 0) return Missed(facts);
+  uint64_t at = Place().offset;
+  if (ArchiveCursorSkipEntry(cursor_) == 0) return Missed(facts, at);
   ArchiveEntryInfo info;
   ArchiveCursorLastEntryInfo(cursor_, &info);
   *facts = EntryFacts{info.unpackedSize, info.packedSize, info.stored != 0, false};
+  facts->at = at;
   nextEntry_++;
   return EntryOutcome::Skipped;
 }
 
 // The reader said why it gave no entry; an entry it passed over counts.
-EntryOutcome ArchiveSession::Missed(EntryFacts* facts) {
+// at: where the header it read starts.
+EntryOutcome ArchiveSession::Missed(EntryFacts* facts, uint64_t at) {
   *facts = EntryFacts{};
   ArchivePlace place = Place();
   switch (place.miss) {
@@ -168,6 +191,7 @@ EntryOutcome ArchiveSession::Missed(EntryFacts* facts) {
       ArchiveEntryInfo info;
       ArchiveCursorLastEntryInfo(cursor_, &info);
       *facts = EntryFacts{info.unpackedSize, info.packedSize, info.stored != 0, false};
+      facts->at = at;
       nextEntry_++;
       return EntryOutcome::TooLarge;
     }

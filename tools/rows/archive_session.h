@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,7 @@ struct EntryFacts {
   bool damaged = false;  // Read only: the stream is malformed or fails its checksum
   uint32_t decoded = 0;  // Read only: how many bytes from the start its data really gave
   bool checked = false;  // Read only: sound, and proven by its stream's checksum (not only whole in length)
+  uint64_t at = 0;       // Read, Skipped and TooLarge: where its header starts
 };
 
 // The facts of an entry a cursor delivered.
@@ -41,10 +43,12 @@ inline EntryFacts FactsRead(const ArchiveEntryInfo& info) {
 }
 
 class EntryPipeline;
+class WorkAhead;
+struct PlannedEntry;
 
 class ArchiveSession {
  public:
-  ArchiveSession() = default;
+  ArchiveSession();
   ArchiveSession(const ArchiveSession&) = delete;
   ArchiveSession& operator=(const ArchiveSession&) = delete;
   ~ArchiveSession();
@@ -74,12 +78,17 @@ class ArchiveSession {
   // The open archive object, for cursors of other threads and for the walk
   // past damage; null before Open succeeded.
   const ArchiveFile* Archive() const { return archive_; }
-  // From now on Next takes the entries the pipeline decoded ahead (null:
-  // none); the pipeline attaches and detaches itself.
-  void Attach(EntryPipeline* ahead) { ahead_ = ahead; }
-  // From now on a big entry's checksum runs on a second thread beside its
-  // decoding (for a command allowed more than one).
-  void ChecksumBeside();
+  // The engine of a command asked for `jobs` (-j; 0: one per core), made at
+  // the first ask and owned by the session, so that what works ahead of it
+  // ends before its cursors and archive: from now on a big entry's checksum
+  // runs beside its decoding on a free worker.
+  WorkAhead& Engine(unsigned jobs);
+  // From now on Next takes the planned entries decoded ahead on the
+  // engine's workers (none with -j 1: the session reads alone), in order.
+  void DecodeAhead(unsigned jobs, std::vector<PlannedEntry> plan);
+  void DecodeAhead(unsigned jobs, std::vector<PlannedEntry> plan, uint64_t limit);
+  // What decodes ahead, null when nothing does.
+  const EntryPipeline* Ahead() const { return ahead_.get(); }
 
   const std::vector<std::string>& Rows() const { return rows_; }
   // Of a damaged index: the lines it decoded whole, the rows among them.
@@ -110,15 +119,15 @@ class ArchiveSession {
  private:
   ArchivePlace Place() const;
   bool StartCursor();
-  EntryOutcome Missed(EntryFacts* facts);
+  EntryOutcome Missed(EntryFacts* facts, uint64_t at);
   EntryOutcome ReadHere(EntryFacts* facts, const unsigned char** bytes, ArchiveEntrySink* sink, bool* streamed);
   EntryOutcome NextDecodedAhead(EntryFacts* facts, const unsigned char** bytes, ArchiveEntrySink* sink, bool* streamed);
   void CutRows(const unsigned char* bytes, size_t size);
 
   ArchiveFile* archive_ = nullptr;
   ArchiveCursor* cursor_ = nullptr;
-  EntryPipeline* ahead_ = nullptr;
-  bool checksumBeside_ = false;
+  std::unique_ptr<WorkAhead> engine_;
+  std::unique_ptr<EntryPipeline> ahead_;
   uint32_t nextEntry_ = 0;
   std::vector<std::string> rows_;
   size_t decodedRows_ = 0;

@@ -1,192 +1,119 @@
 #include "tools/rows/entry_pipeline.h"
 
 #include <algorithm>
-#include <system_error>
 
 std::vector<PlannedEntry> PlanEntries(const PlainReading& plain, const std::function<bool(uint32_t)>& wanted) {
   std::vector<PlannedEntry> plan;
-  uint64_t offset = 0;
-  for (uint32_t entry = 0; entry < plain.entries.size(); entry++) {
+  for (uint32_t entry = 1; entry < plain.entries.size(); entry++) {
     const EntryFacts& facts = plain.entries[entry];
     // A stored entry is one read, which the command makes as cheaply as a
     // worker would: handing it over would cost more than it saves.
-    if (entry > 0 && !facts.stored && wanted(entry)) {
-      uint64_t cost = uint64_t(facts.unpackedSize) + facts.packedSize + PlannedEntry::OVERHEAD;
-      plan.push_back(PlannedEntry{entry, offset, cost});
-    }
-    offset += ARCHIVE_HEADER_SIZE + uint64_t(facts.packedSize);
+    if (facts.stored || !wanted(entry)) continue;
+    uint64_t cost = uint64_t(facts.unpackedSize) + facts.packedSize + PlannedEntry::OVERHEAD;
+    plan.push_back(PlannedEntry{entry, facts.at, cost});
   }
   return plan;
 }
 
-unsigned JobsFor(unsigned jobs) {
-  if (jobs != 0) return jobs;
-  return std::max(1u, std::thread::hardware_concurrency());
-}
-
-EntryPipeline::EntryPipeline(ArchiveSession& session, std::vector<PlannedEntry> plan, unsigned threads, uint64_t limit)
-    : session_(session), archive_(session.Archive()), plan_(std::move(plan)), limit_(limit) {
-  if (threads < 2) return;
-  session_.ChecksumBeside();
-  if (plan_.empty() || archive_ == nullptr) return;
-  threads = unsigned(std::min<size_t>(threads, plan_.size()));
+EntryPipeline::EntryPipeline(WorkAhead& engine, const ArchiveFile* archive, std::vector<PlannedEntry> plan,
+                             uint64_t limit)
+    : engine_(engine), archive_(archive), plan_(std::move(plan)), limit_(limit) {
+  if (engine_.Workers() == 0 || plan_.empty() || archive_ == nullptr) return;
+  uint64_t largest = 0;
   for (const PlannedEntry& entry : plan_) {
-    if (entry.cost <= limit_) budget_ = std::max(budget_, entry.cost);
+    if (entry.cost <= limit_) largest = std::max(largest, entry.cost);
   }
-  budget_ = std::min(limit_, budget_ * ENTRIES_PER_THREAD * threads);
-  batchBytes_ = budget_ / (2 * threads);
-  // Fewer threads than asked for, when the system gives no more: the
-  // output is the same for any number.
-  try {
-    for (unsigned i = 0; i < threads; i++) workers_.emplace_back([this] { Work(); });
-  } catch (const std::system_error&) {
-  }
-  if (!workers_.empty()) session_.Attach(this);
+  jobs_ = std::make_unique<AheadJobs>(engine_, std::min(limit_, largest * ENTRIES_PER_WORKER * engine_.Workers()));
+  AddJobs();
 }
 
 EntryPipeline::~EntryPipeline() {
-  if (workers_.empty()) return;
-  session_.Attach(nullptr);
-  {
-    std::lock_guard<PlatformMutex> lock(mutex_);
-    stopping_ = true;
-  }
-  workReady_.notify_all();
-  for (std::thread& worker : workers_) worker.join();
-  for (DecodedAhead& result : taken_) ArchiveCursorFree(result.cursor);
+  jobs_.reset();  // no worker touches a result after this
+  for (Slot& slot : results_) ArchiveCursorFree(slot.result.cursor);
   for (ArchiveCursor* cursor : spare_) ArchiveCursorFree(cursor);
-}
-
-// With the lock held. An entry that runs alone is never taken: the command
-// passes it, and only then may the workers go on.
-bool EntryPipeline::MayTake() const {
-  if (Alone(next_)) return false;
-  return inFlight_ == 0 || inFlight_ + plan_[next_].cost <= budget_;
-}
-
-// With the lock held: a waiting worker is woken when a batch fits, not
-// when each entry passed makes room for one more, so that a full budget
-// costs a wake a batch, not one an entry.
-bool EntryPipeline::MayTakeBatch() const {
-  return MayTake() && (inFlight_ == 0 || inFlight_ + std::max(batchBytes_, plan_[next_].cost) <= budget_);
 }
 
 namespace {
 
-// Decodes the planned entry with a cursor of its own: the one given (one
-// used before, with its buffers), or a new one.
-DecodedAhead DecodeAhead(const ArchiveFile* archive, const PlannedEntry& entry, ArchiveCursor* cursor) {
-  DecodedAhead result;
-  result.cursor = cursor != nullptr ? cursor : ArchiveCursorCreate(archive);
-  if (result.cursor == nullptr) return result;
-  ArchiveCursorStopAtImplausible(result.cursor);
-  ArchiveCursorChecksumBeside(result.cursor);
-  if (ArchiveCursorSeekOffset(result.cursor, entry.offset, entry.number) != 0) {
-    result.bytes = ArchiveCursorNextEntry(result.cursor);
+// Decodes the planned entry with the cursor given (one used before, with its
+// buffers), or a new one.
+void DecodeAhead(const ArchiveFile* archive, const PlannedEntry& entry, WorkAhead* engine, DecodedAhead* result) {
+  if (result->cursor == nullptr) result->cursor = ArchiveCursorCreate(archive);
+  if (result->cursor == nullptr) return;
+  ArchiveCursorStopAtImplausible(result->cursor);
+  ArchiveCursorChecksumBeside(result->cursor, engine);
+  if (ArchiveCursorSeekOffset(result->cursor, entry.offset, entry.number) != 0) {
+    result->bytes = ArchiveCursorNextEntry(result->cursor);
   }
   ArchiveEntryInfo info;
   ArchivePlace place;
-  if (result.bytes != nullptr && ArchiveCursorLastEntryInfo(result.cursor, &info) != 0 &&
-      ArchiveCursorWhere(result.cursor, &place) != 0) {
-    result.facts = FactsRead(info);
-    result.after = place.offset;
+  if (result->bytes != nullptr && ArchiveCursorLastEntryInfo(result->cursor, &info) != 0 &&
+      ArchiveCursorWhere(result->cursor, &place) != 0) {
+    result->facts = FactsRead(info);
+    result->facts.at = entry.offset;
+    result->after = place.offset;
   } else {
-    result.bytes = nullptr;
+    result->bytes = nullptr;
   }
-  return result;
 }
 
 }  // namespace
 
-// A worker takes the next jobs in a batch, up to a share of the budget, so
-// that the hand-overs (each a wake of another thread, costly where the
-// system's locks are) come once a batch, not once an entry.
-void EntryPipeline::Work() {
-  std::vector<DecodedAhead> results;
-  std::vector<ArchiveCursor*> cursors;
-  for (;;) {
-    size_t first, end;
-    {
-      std::unique_lock<PlatformMutex> lock(mutex_);
-      idleWorkers_++;
-      workReady_.wait(lock, [this] { return stopping_ || next_ >= plan_.size() || MayTakeBatch(); });
-      idleWorkers_--;
-      if (stopping_ || next_ >= plan_.size()) return;
-      first = next_;
-      uint64_t batch = 0;
-      do {
-        batch += plan_[next_].cost;
-        inFlight_ += plan_[next_].cost;
-        taken_.emplace_back();
-        next_++;
-      } while (next_ < plan_.size() && batch < batchBytes_ && MayTake());
-      end = next_;
-      peak_ = std::max(peak_, inFlight_);
-      cursors.clear();
-      while (cursors.size() < end - first && !spare_.empty()) {
-        cursors.push_back(spare_.back());
-        spare_.pop_back();
-      }
+// Adds the next jobs while they fit, not past one that runs alone. Only once
+// half the budget is free again, so that idle workers are woken for a batch
+// of entries, not for each one the command passes.
+void EntryPipeline::AddJobs() {
+  nextJob_ = std::max(nextJob_, passed_);
+  if (nextJob_ >= plan_.size() || Alone(nextJob_)) return;
+  if (jobs_->InFlight() > jobs_->Budget() / 2) return;
+  while (nextJob_ < plan_.size() && !Alone(nextJob_) && jobs_->Fits(plan_[nextJob_].cost)) {
+    results_.push_back(Slot{nextJob_, {}});
+    DecodedAhead* result = &results_.back().result;
+    if (!spare_.empty()) {
+      result->cursor = spare_.back();
+      spare_.pop_back();
     }
-    results.clear();
-    for (size_t job = first; job < end; job++) {
-      size_t nth = job - first;
-      results.push_back(DecodeAhead(archive_, plan_[job], nth < cursors.size() ? cursors[nth] : nullptr));
-      results.back().done = true;
-    }
-    {
-      std::lock_guard<PlatformMutex> lock(mutex_);
-      for (size_t job = first; job < end; job++) Result(job) = results[job - first];
-    }
-    entryReady_.notify_all();
+    const PlannedEntry* entry = &plan_[nextJob_];
+    jobs_->Add(entry->cost, [this, entry, result] { DecodeAhead(archive_, *entry, &engine_, result); });
+    nextJob_++;
   }
 }
 
-// With the lock held, once the job is done or was never taken.
-// Jobs are released in order: the one released is the first held.
-void EntryPipeline::Release(size_t job) {
-  if (job >= next_) {  // no worker took it, and none will
-    next_ = job + 1;
-    firstTaken_ = next_;
-    return;
-  }
-  ArchiveCursor* cursor = taken_.front().cursor;
+// The oldest job added, done or never begun: its cursor is kept for the
+// next jobs, or freed.
+void EntryPipeline::ReleaseOldest() {
+  jobs_->Release();
+  ArchiveCursor* cursor = results_.front().result.cursor;
   if (cursor != nullptr && spare_.size() < SPARE_MAX) {
     spare_.push_back(cursor);
   } else {
     ArchiveCursorFree(cursor);
   }
-  taken_.pop_front();
-  firstTaken_++;
-  inFlight_ -= plan_[job].cost;
+  results_.pop_front();
 }
 
 const DecodedAhead* EntryPipeline::Take(uint32_t number) {
-  if (workers_.empty()) return nullptr;
-  std::unique_lock<PlatformMutex> lock(mutex_);
-  if (holding_) Release(passed_ - 1);
+  if (jobs_ == nullptr) return nullptr;
+  if (holding_) ReleaseOldest();
   holding_ = false;
-  // Planned entries the command passed over without reading them.
+  // Planned entries the command passed over without reading them: jobs not
+  // begun never run, those running are waited for.
   while (passed_ < plan_.size() && plan_[passed_].number < number) {
-    size_t job = passed_++;
-    entryReady_.wait(lock, [&] { return job >= next_ || Result(job).done; });
-    Release(job);
+    if (!results_.empty() && results_.front().job == passed_) ReleaseOldest();
+    passed_++;
   }
   const DecodedAhead* given = nullptr;
   if (passed_ < plan_.size() && plan_[passed_].number == number) {
-    // Held until the command's next call; an entry that runs alone keeps
-    // the workers waiting until then.
-    size_t job = passed_++;
-    holding_ = true;
-    if (!Alone(job)) {
-      // Everything before it is freed: a worker takes it if none has.
-      if (idleWorkers_ > 0) workReady_.notify_all();
-      entryReady_.wait(lock, [&] { return job < next_ && Result(job).done; });
-      if (Result(job).bytes != nullptr) given = &Result(job);
+    size_t job = passed_;
+    // An entry that runs alone is the session's to read, with nothing in
+    // flight: everything before it is released.
+    if (!Alone(job) && (results_.empty() || results_.front().job != job)) AddJobs();  // the command caught up
+    passed_++;
+    if (!results_.empty() && results_.front().job == job) {
+      holding_ = true;
+      if (jobs_->Wait() && results_.front().result.bytes != nullptr) given = &results_.front().result;
     }
   }
-  bool wake = idleWorkers_ > 0 && (next_ >= plan_.size() || MayTakeBatch());
-  lock.unlock();
-  if (wake) workReady_.notify_all();
+  AddJobs();
   return given;
 }

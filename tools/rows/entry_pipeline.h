@@ -1,17 +1,18 @@
-// Entries decoded ahead on several threads, handed to a command in archive
-// order. The command reads as before through its session (Next and Skip);
-// with a pipeline attached, the session's Next of a planned entry takes the
-// entry a worker decoded instead of decoding it, and its own cursor only
+// Entries decoded ahead on the engine's workers (pack/work_ahead.h), handed
+// to a command in archive order. A session asked to decode ahead
+// (ArchiveSession::DecodeAhead) owns one: its Next of a planned entry takes
+// the entry a worker decoded instead of decoding it, and its own cursor only
 // passes the entry's header, so that ends, places and outcomes are the ones
-// the plain reading gives, whatever the number of threads.
+// the plain reading gives, whatever the number of workers.
 //
 // Shared state is the archive object (only read) and the plan (written
-// before the workers start). Each job gets a cursor of its own on the
-// archive, placed at the entry's header; the cursor holds the decoded bytes
-// until the command has passed the entry. Jobs are taken in archive order.
+// before any job). Each job gets a cursor of its own on the archive, placed
+// at the entry's header; the cursor holds the decoded bytes until the
+// command has passed the entry. Jobs are added in archive order, as their
+// sequence numbers.
 //
-// Memory: the bytes of the entries taken and not yet passed (unpacked and
-// packed size each) stay within the budget: 64 entries a thread of the
+// Memory: the bytes of the entries added and not yet passed (unpacked and
+// packed size each) stay within the budget: 64 entries a worker of the
 // largest size planned, at most the limit (256 MiB), so that the workers
 // keep near the command and their buffers are used again while still in
 // the caches. An entry whose bytes alone exceed the limit runs alone: no
@@ -20,16 +21,14 @@
 // stream it).
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <mutex>
-#include <thread>
+#include <memory>
 #include <vector>
 
 #include "pack/archive_file.h"
-#include "platform/sync.h"
+#include "pack/work_ahead.h"
 #include "tools/rows/archive_session.h"
 #include "tools/rows/past_damage.h"
 
@@ -39,7 +38,7 @@ struct PlannedEntry {
   static constexpr uint64_t OVERHEAD = 256;
 
   uint32_t number;
-  uint64_t offset;  // where its header starts
+  uint64_t offset;  // where its header starts, as the plain reading found it
   uint64_t cost;    // its unpacked and packed size and OVERHEAD: the memory decoding it takes
 };
 
@@ -47,8 +46,10 @@ struct PlannedEntry {
 // index, read already) left out.
 std::vector<PlannedEntry> PlanEntries(const PlainReading& plain, const std::function<bool(uint32_t)>& wanted);
 
-// The threads to use for a request of `jobs` (0: one per core).
-unsigned JobsFor(unsigned jobs);
+// The jobs of a request of `jobs` (0: one per core).
+inline unsigned JobsFor(unsigned jobs) {
+  return WorkAhead::JobsFor(jobs);
+}
 
 // An entry a worker delivered: its cursor (which owns the bytes) and its facts.
 struct DecodedAhead {
@@ -56,19 +57,16 @@ struct DecodedAhead {
   const unsigned char* bytes = nullptr;  // null when the cursor gave no entry
   EntryFacts facts;
   uint64_t after = 0;  // where the header after it starts
-  bool done = false;
 };
 
 class EntryPipeline {
  public:
   static constexpr uint64_t LIMIT = uint64_t(256) << 20;
-  static constexpr uint64_t ENTRIES_PER_THREAD = 64;
+  static constexpr uint64_t ENTRIES_PER_WORKER = 64;
 
-  // Starts `threads` workers on the plan (ascending numbers, places on the
-  // session's archive) and attaches to the session; with two threads or
-  // more, a big entry's checksum runs beside its decoding too. One thread
-  // starts nothing: the session reads as it does alone.
-  EntryPipeline(ArchiveSession& session, std::vector<PlannedEntry> plan, unsigned threads, uint64_t limit = LIMIT);
+  // The plan: ascending numbers, places on archive. Nothing is decoded
+  // ahead on an engine without workers.
+  EntryPipeline(WorkAhead& engine, const ArchiveFile* archive, std::vector<PlannedEntry> plan, uint64_t limit = LIMIT);
   ~EntryPipeline();
   EntryPipeline(const EntryPipeline&) = delete;
   EntryPipeline& operator=(const EntryPipeline&) = delete;
@@ -81,42 +79,33 @@ class EntryPipeline {
   const DecodedAhead* Take(uint32_t number);
 
   // The most bytes (of PlannedEntry::cost) that were in flight at once.
-  uint64_t PeakBytesInFlight() const { return peak_; }
+  uint64_t PeakBytesInFlight() const { return jobs_ != nullptr ? jobs_->PeakBytes() : 0; }
 
  private:
   // Cursors of released jobs kept for the next ones, with their buffers, so
   // that a job costs no allocation (on some systems' heaps, fresh pages from
-  // the system): at most one thread's share of entries.
-  static constexpr size_t SPARE_MAX = ENTRIES_PER_THREAD;
+  // the system): at most one worker's share of entries.
+  static constexpr size_t SPARE_MAX = ENTRIES_PER_WORKER;
 
   bool Alone(size_t job) const { return plan_[job].cost > limit_; }
-  bool MayTake() const;
-  bool MayTakeBatch() const;
-  DecodedAhead& Result(size_t job) { return taken_[job - firstTaken_]; }
-  void Work();
-  void Release(size_t job);
+  void AddJobs();
+  void ReleaseOldest();
 
-  ArchiveSession& session_;
+  WorkAhead& engine_;
   const ArchiveFile* archive_;
   std::vector<PlannedEntry> plan_;
   uint64_t limit_;
-  uint64_t budget_ = 0;
-  uint64_t batchBytes_ = 0;  // what a worker takes at once
-  std::vector<std::thread> workers_;
-
-  // Guards everything below: the hand-over of jobs to workers and of their
-  // results to the command.
-  PlatformMutex mutex_;
-  PlatformCondition workReady_;   // a job may be taken, or the end
-  PlatformCondition entryReady_;  // a worker finished a job
-  std::deque<DecodedAhead> taken_;      // of the jobs taken and not yet released, in order
-  std::vector<ArchiveCursor*> spare_;   // see SPARE_MAX
-  size_t firstTaken_ = 0;               // the job of taken_.front()
-  size_t next_ = 0;                     // the job a worker takes next
-  size_t passed_ = 0;                   // the jobs before it the command has passed
-  bool holding_ = false;                // job passed_ - 1 was handed out and is still held
-  uint64_t inFlight_ = 0;
-  unsigned idleWorkers_ = 0;  // waiting for a job they may take
-  uint64_t peak_ = 0;
-  bool stopping_ = false;
+  std::unique_ptr<AheadJobs> jobs_;  // null: nothing is decoded ahead
+  // The command's alone: the results of the jobs added and not released, in
+  // order (a deque, so that a worker's slot stays where it is), and
+  // cursors kept for the next jobs.
+  struct Slot {
+    size_t job;  // of the plan
+    DecodedAhead result;
+  };
+  std::deque<Slot> results_;
+  std::vector<ArchiveCursor*> spare_;
+  size_t nextJob_ = 0;    // the job added next
+  size_t passed_ = 0;     // the jobs the command has passed or is at
+  bool holding_ = false;  // job passed_ - 1 was handed out and is still held
 };

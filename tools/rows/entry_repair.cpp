@@ -37,8 +37,10 @@ std::string PlaceSaid(const RepairedEntry& entry, const RepairPlace& place) {
 
 }  // namespace
 
-EntryRepairs::EntryRepairs(std::string path, double seconds, unsigned threads)
-    : path_(std::move(path)), on_(seconds > 0), budget_(seconds), options_{threads, &budget_} {}
+EntryRepairs::EntryRepairs(std::string path, double seconds, unsigned threads, WorkAhead* engine)
+    : path_(std::move(path)), on_(seconds > 0), budget_(seconds), options_{threads, &budget_} {
+  options_.engine = engine;
+}
 
 bool EntryRepairs::Try(uint64_t headerOffset, uint32_t unpackedSize, uint32_t packedSize, RepairedEntry* result) {
   if (!on_ || unpackedSize == packedSize) return false;

@@ -13,7 +13,8 @@
 class EntryRepairs {
  public:
   // seconds <= 0: nothing is tried. threads: as -j gives them.
-  EntryRepairs(std::string path, double seconds, unsigned threads);
+  // engine: where the tries' other threads come from (null: their own).
+  EntryRepairs(std::string path, double seconds, unsigned threads, WorkAhead* engine = nullptr);
 
   // Tries the compressed entry whose header starts at headerOffset. False
   // when nothing was tried: the entry is stored, or repairs are off.

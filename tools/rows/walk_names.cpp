@@ -2,6 +2,7 @@
 
 #include "file/file.h"
 #include "pack/row_plausible.h"
+#include "pack/work_ahead.h"
 #include "platform/platform.h"
 #include "tools/rows/other_backups.h"
 #include "tools/rows/past_damage.h"
@@ -102,7 +103,8 @@ WalkNames NamesByIndex(uint64_t entries, uint64_t rows) {
 bool SurveyNames(const ArchiveFile* archive, int64_t rows, bool indexSound, SalvageReads reads, unsigned threads,
                  WalkNames* names) {
   Survey survey(rows, indexSound, ArchiveFileSize(archive));
-  if (!ArchiveSalvageOf(archive, survey, reads, threads)) return false;
+  WorkAhead engine(threads);
+  if (!ArchiveSalvageOf(archive, survey, reads, &engine)) return false;
   *names = survey.Names();
   return true;
 }
