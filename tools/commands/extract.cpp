@@ -102,7 +102,7 @@ int Extract(const PackToolRequest& request, const ChosenByComparison* compared) 
     // when that is nothing (the restore tool exports it so).
     if (facts.damaged && !request.force) {
       if (streamed != nullptr) streamed->Drop();
-      run.Settle();
+      run.PlaceBatch();
       Complain(RowName(row, rows) + ": damaged entry: " + reason + "; nothing written (--force writes " +
                (facts.decoded == 0 ? "it as an empty file)" : "what was decoded)"));
       report.Damaged(row, run.Text(row), reason, "", 0);
@@ -148,14 +148,14 @@ int Extract(const PackToolRequest& request, const ChosenByComparison* compared) 
         return true;
       }
       big.Drop();
-      run.Settle();
+      run.PlaceBatch();
       Complain(RowName(row, rows) + ": the entry is too large to hold in memory (" +
                std::to_string(facts.unpackedSize) + " bytes); nothing written");
     }
     big.Drop();
     // Past the trusted rows of a damaged index the entries end quietly.
     if (beyondTrustedRows && fetched == EXIT_ROW) return false;
-    run.Settle();
+    run.PlaceBatch();
     run.code = ExitWorst(run.code, fetched);
     if (fetched == EXIT_DAMAGED) {
       report.Damaged(row, run.Text(row), fetcher.EndText(), "", 0);
@@ -216,13 +216,13 @@ int Extract(const PackToolRequest& request, const ChosenByComparison* compared) 
       return true;
     });
     if (guessed > 0 && !request.quiet) {
-      run.Settle();
+      run.PlaceBatch();
       Complain(ShownPath(request.archive) + ": " + Counted(guessed, "entry", "entries") +
                " past the damage could not be named for sure: each is written below " + UNPROVEN_FOLDER +
                "/ under the name of the row it most likely is" +
                (others.Given() ? "" : std::string("; ") + NAMES_FROM_HINT));
     }
-    run.Settle();
+    run.PlaceBatch();
     if (unnamedLeft > 0) {
       Complain(ShownPath(request.archive) + ": " + Counted(unnamedLeft, "entry", "entries") +
                " that neither the index nor the other backups name " + (unnamedLeft == 1 ? "is" : "are") +
@@ -255,7 +255,7 @@ int Extract(const PackToolRequest& request, const ChosenByComparison* compared) 
       }
     }
   }
-  run.Settle();
+  run.PlaceBatch();
   if (!request.quiet && !run.tree.LeftoversRemoved().empty()) Complain(LeftoversSaid(run.tree.LeftoversRemoved()));
   std::string unsynced;
   if (!run.tree.Finish(&unsynced)) {

@@ -118,25 +118,26 @@ void WriteTarget(ExtractRun& run, const ExtractJob& job, const unsigned char* by
   std::string error;
   std::vector<std::string> made;
   if (!job.name.empty() && run.request.hasOutputFolder && !run.MakeOutputFolder(&error, &made)) {
-    run.Settle();
+    run.PlaceBatch();
     RemoveMadeFolders(run, made);
     Complain(RowName(job.row, rows) + ": cannot make the folder: " + error);
     run.report.Failed(job.row, run.Text(job.row), "cannot make the folder");
     return done(EXIT_WRITE);
   }
   if (job.name.empty()) {
-    run.Settle();
+    run.PlaceBatch();
     return done(WriteOutcome(run, job, WriteOutputFile(run, job, bytes, size), made));
   }
   OutputTree::Fill fill = [&](PlatformStagedFile& file, std::string*) { return file.Write(bytes, size); };
   // Its target was looked at when it was planned; the move looks again.
   TreeResult staged = run.tree.Stage(job.folders, job.name, fill, size, run.request.force, job.row, false);
   if (staged.outcome != TreeOutcome::Written) {
-    run.Settle();
+    run.PlaceBatch();
     return done(WriteOutcome(run, job, staged, made));
   }
-  run.held.push_back([&run, job, made, done](const TreeResult& result) { done(WriteOutcome(run, job, result, made)); });
-  if (run.tree.Full()) run.Settle();
+  run.waiting.push_back(
+      [&run, job, made, done](const TreeResult& result) { done(WriteOutcome(run, job, result, made)); });
+  if (run.tree.Full()) run.PlaceBatch();
 }
 
 void StreamedTarget::Commit(uint32_t decoded, const std::function<void(int)>& done) {
@@ -148,33 +149,33 @@ void StreamedTarget::Commit(uint32_t decoded, const std::function<void(int)>& do
       result.outcome = exists ? TreeOutcome::Exists : TreeOutcome::Failed;
       result.error = exists ? "it exists" : beside_.Error();
     }
-    run_.Settle();
+    run_.PlaceBatch();
     return done(WriteOutcome(run_, job_, result, made_));
   }
   staged_ = nullptr;
   TreeResult result = run_.tree.End(true, decoded);
   if (result.outcome != TreeOutcome::Written) {
-    run_.Settle();
+    run_.PlaceBatch();
     return done(WriteOutcome(run_, job_, result, made_));
   }
   ExtractRun& run = run_;
-  run.held.push_back(
+  run.waiting.push_back(
       [&run, job = job_, made = made_, done](const TreeResult& placed) { done(WriteOutcome(run, job, placed, made)); });
-  if (run.tree.Full()) run.Settle();
+  if (run.tree.Full()) run.PlaceBatch();
 }
 
 int StreamedTarget::Refusal() {
   if (!file_.Asked()) return EXIT_OK;
   if (!file_.Opened() && !makeError_.empty()) {
     Drop();
-    run_.Settle();
+    run_.PlaceBatch();
     RemoveMadeFolders(run_, made_);
     Complain(RowName(job_.row, run_.rows) + ": cannot make the folder: " + makeError_);
     run_.report.Failed(job_.row, run_.Text(job_.row), "cannot make the folder");
     return EXIT_WRITE;
   }
   if (!file_.Opened()) {
-    run_.Settle();
+    run_.PlaceBatch();
     return WriteOutcome(run_, job_, begun_, made_);
   }
   return Refused(file_.Error());
@@ -203,7 +204,7 @@ PlatformFile StreamedTarget::Open() {
 
 int StreamedTarget::Refused(const std::string& error) {
   Drop();
-  run_.Settle();
+  run_.PlaceBatch();
   TreeResult failed;
   failed.outcome = TreeOutcome::Failed;
   failed.error = error;

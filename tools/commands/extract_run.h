@@ -37,16 +37,16 @@ struct ExtractRun {
   int code = EXIT_OK;
   // What to say of each staged file once its batch is placed, in the order
   // staged; rows after them are said after them.
-  std::vector<std::function<void(const TreeResult&)>> held{};
+  std::vector<std::function<void(const TreeResult&)>> waiting{};
 
   // Places the staged files and says what became of each.
-  void Settle() {
-    if (held.empty()) return;
-    // Taken first: saying a refusal settles again, with nothing held.
-    std::vector<std::function<void(const TreeResult&)>> waiting = std::move(held);
-    held.clear();
+  void PlaceBatch() {
+    if (waiting.empty()) return;
+    // Taken first: saying a refusal places again, with nothing waiting.
+    std::vector<std::function<void(const TreeResult&)>> placed = std::move(waiting);
+    waiting.clear();
     std::vector<TreeResult> results = tree.Flush();
-    for (size_t i = 0; i < waiting.size(); i++) waiting[i](results[i]);
+    for (size_t i = 0; i < placed.size(); i++) placed[i](results[i]);
   }
 
   // -d is made with the first file written below it and looked at once, not
@@ -63,7 +63,7 @@ struct ExtractRun {
   std::string ClashHint() const { return request.flat ? " (without --flat each row keeps its folders)" : ""; }
 
   void Refuse(uint32_t row, const std::string& message, const std::string& reason) {
-    Settle();
+    PlaceBatch();
     if (!request.quiet) Complain(RowName(row, rows) + ": " + message);
     report.Refused(row, Text(row), reason);
     code = ExitWorst(code, EXIT_TARGET_REFUSED);
@@ -78,7 +78,7 @@ struct ExtractRun {
         return false;
       case TreeOutcome::Exists:
         if (request.skipExisting) {
-          Settle();
+          PlaceBatch();
           report.Skipped(job.row, Text(job.row), job.target);
           return true;
         }

@@ -3,6 +3,7 @@
 // this file names the files, writes them and reports.
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -171,7 +172,7 @@ class Rescue : public SalvageVisitor {
       trailing_ = true;
       return;
     }
-    files_.Settle();  // the entries before it are said first
+    files_.PlaceBatch();  // the entries before it are said first
     skipped_.push_back(range);
     code_ = ExitWorst(code_, EXIT_DAMAGED);
     const char* why = range.unreadable ? ", from a header that could not be read"
@@ -198,7 +199,7 @@ class Rescue : public SalvageVisitor {
   SalvageExpected Expected() override { return SalvageExpected{!rows_.empty(), indexSound_, rows_.size()}; }
 
   int Finish() {
-    files_.Settle();
+    files_.PlaceBatch();
     if (!selected_) Select();
     // Rows that no entry found answers are lost too, and so are the
     // entries chosen by number past the last one found.
@@ -306,7 +307,7 @@ class Rescue : public SalvageVisitor {
   bool PastLastRow(uint32_t entry) const { return indexSound_ && !rows_.empty() && entry >= rows_.size(); }
   // Zeros that pad the file to a block are no damage; other bytes are said.
   void Trailing(uint64_t bytes) {
-    files_.Settle();
+    files_.PlaceBatch();
     TrailingKind kind = TrailingKind::Other;
     std::string what = "bytes that could not be read";
     ArchiveFile* file = ArchiveFileOpen(request_.archive.c_str(), ARCHIVE_WALK_NONE);
@@ -449,7 +450,15 @@ int RunRescue(const PackToolRequest& request) {
     Complain(ShownPath(request.archive) + ": is empty: not a pack archive");
     return EXIT_ARCHIVE;
   }
-  if (const char* kind = ArchiveOtherKind(request.archive.c_str())) {
+  // The archive is opened once for the look at its kind, the survey of its
+  // names and the walk.
+  std::unique_ptr<ArchiveFile, void (*)(ArchiveFile*)> archive(
+      ArchiveFileOpen(request.archive.c_str(), ARCHIVE_WALK_NONE), ArchiveFileClose);
+  if (archive == nullptr) {
+    Complain(ShownPath(request.archive) + ": cannot be opened: " + SystemErrorText());
+    return EXIT_ARCHIVE;
+  }
+  if (const char* kind = ArchiveFileOtherKind(archive.get())) {
     Complain(ShownPath(request.archive) + ": is " + kind + ", not a pack archive: nothing to rescue");
     return EXIT_ARCHIVE;
   }
@@ -463,7 +472,7 @@ int RunRescue(const PackToolRequest& request) {
   WalkNames names;
   names.surveyedAll = false;
   if (!request.everyUnit && !NamesFromPlainReading(request.archive, &names) &&
-      !SurveyNames(request.archive, -1, false, reads, JobsFor(request.jobs), &names)) {
+      !SurveyNames(archive.get(), -1, false, reads, JobsFor(request.jobs), &names)) {
     Complain(ShownPath(request.archive) + ": cannot be opened: " + SystemErrorText());
     return EXIT_ARCHIVE;
   }
@@ -475,7 +484,7 @@ int RunRescue(const PackToolRequest& request) {
   }
   Rescue rescue(request, size, std::move(names), others);
   WorkAhead engine(request.jobs);
-  if (!ArchiveSalvage(request.archive.c_str(), rescue, reads, &engine)) {
+  if (!ArchiveSalvageOf(archive.get(), rescue, reads, &engine)) {
     Complain(ShownPath(request.archive) + ": cannot be opened: " + SystemErrorText());
     return EXIT_ARCHIVE;
   }

@@ -32,39 +32,39 @@ void RescueFiles::Write(const std::vector<std::string>& parts, uint32_t number, 
   static const unsigned char NONE = 0;
   // A larger file is placed alone, while its bytes are still the caller's.
   bool alone = size > COPIES_MAX;
-  if (alone || copied_ + size > COPIES_MAX) Settle();
-  Held held;
-  held.said = std::move(said);
-  held.write = true;
-  held.parts = parts;
-  held.number = number;
-  held.bytes = size > 0 ? bytes : &NONE;
-  held.size = size;
+  if (alone || copied_ + size > COPIES_MAX) PlaceBatch();
+  WaitingEntry entry;
+  entry.said = std::move(said);
+  entry.write = true;
+  entry.parts = parts;
+  entry.number = number;
+  entry.bytes = size > 0 ? bytes : &NONE;
+  entry.size = size;
   if (!alone && size > 0) {
-    held.copy.assign(bytes, bytes + size);
-    held.bytes = held.copy.data();
+    entry.copy.assign(bytes, bytes + size);
+    entry.bytes = entry.copy.data();
     copied_ += size;
   }
-  held.result = WriteAt(held.parts, held, false);
-  held.staged = held.result.outcome == TreeOutcome::Written;
-  held_.push_back(std::move(held));
-  if (alone || tree_.Full()) Settle();
+  entry.result = WriteAt(entry.parts, entry, false);
+  entry.staged = entry.result.outcome == TreeOutcome::Written;
+  waiting_.push_back(std::move(entry));
+  if (alone || tree_.Full()) PlaceBatch();
 }
 
 void RescueFiles::Hold(Said said) {
-  Held held;
-  held.said = std::move(said);
-  held_.push_back(std::move(held));
+  WaitingEntry entry;
+  entry.said = std::move(said);
+  waiting_.push_back(std::move(entry));
 }
 
-void RescueFiles::Settle() {
-  if (held_.empty()) return;
-  std::vector<Held> held = std::move(held_);
-  held_.clear();
+void RescueFiles::PlaceBatch() {
+  if (waiting_.empty()) return;
+  std::vector<WaitingEntry> batch = std::move(waiting_);
+  waiting_.clear();
   copied_ = 0;
   std::vector<TreeResult> placed = tree_.Flush();
   size_t next = 0;
-  for (Held& entry : held) {
+  for (WaitingEntry& entry : batch) {
     if (!entry.write) {
       entry.said(nullptr);
       continue;
@@ -76,20 +76,20 @@ void RescueFiles::Settle() {
 
 // parts: the folders below the folder, then the name; staged with the
 // batch, or written at once (now).
-TreeResult RescueFiles::WriteAt(const std::vector<std::string>& parts, const Held& held, bool now) {
+TreeResult RescueFiles::WriteAt(const std::vector<std::string>& parts, const WaitingEntry& entry, bool now) {
   std::vector<std::string> names;
   for (const std::string& part : parts) names.push_back(FileNameText(part));
   std::string name = names.back();
   names.pop_back();
-  if (now) return tree_.Write(names, name, held.bytes, held.size, false, held.number);
-  OutputTree::Fill fill = [&](PlatformStagedFile& file, std::string*) { return file.Write(held.bytes, held.size); };
-  return tree_.Stage(names, name, fill, held.size, false, held.number);
+  if (now) return tree_.Write(names, name, entry.bytes, entry.size, false, entry.number);
+  OutputTree::Fill fill = [&](PlatformStagedFile& file, std::string*) { return file.Write(entry.bytes, entry.size); };
+  return tree_.Stage(names, name, fill, entry.size, false, entry.number);
 }
 
 // result: the staging's, or the move's.
-RescuedFile RescueFiles::Placed(Held& held, TreeResult result) {
+RescuedFile RescueFiles::Placed(WaitingEntry& entry, TreeResult result) {
   RescuedFile file;
-  std::vector<std::string>& parts = held.parts;
+  std::vector<std::string>& parts = entry.parts;
   if (result.outcome == TreeOutcome::Exists) {
     // A rerun into the folder of one that was stopped finds the files that
     // one placed: one that holds exactly the entry's bytes is the entry's.
@@ -97,7 +97,7 @@ RescuedFile RescueFiles::Placed(Held& held, TreeResult result) {
     for (const std::string& part : parts) names.push_back(FileNameText(part));
     std::string name = names.back();
     names.pop_back();
-    if (tree_.Holds(names, name, held.bytes, held.size)) {
+    if (tree_.Holds(names, name, entry.bytes, entry.size)) {
       file.written = file.kept = true;
       for (const std::string& part : parts) file.path += (file.path.empty() ? "" : "/") + part;
       return file;
@@ -110,10 +110,10 @@ RescuedFile RescueFiles::Placed(Held& held, TreeResult result) {
     file.inTheWay = inTheWay;
     file.link = result.outcome == TreeOutcome::Link;
     for (uint32_t k = 1; !inTheWay.empty() && k <= FALLBACK_TRIES; k++) {
-      std::vector<std::string> fallback{FallbackName(held.number, k)};
+      std::vector<std::string> fallback{FallbackName(entry.number, k)};
       if (fallback == parts) continue;
       parts = fallback;
-      result = WriteAt(parts, held, true);
+      result = WriteAt(parts, entry, true);
       inTheWay = InTheWay(result);
     }
   }

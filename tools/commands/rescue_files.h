@@ -40,8 +40,8 @@ class RescueFiles {
              Said said);
   // For an entry without a file: said after those before it.
   void Hold(Said said);
-  // Places the batch and gives each entry held what became of it, in order.
-  void Settle();
+  // Places the batch and gives each waiting entry what became of it, in order.
+  void PlaceBatch();
 
   // Written at once (the rescue's report), after the batch was settled.
   TreeResult WriteNow(const std::string& name, const std::string& text) {
@@ -54,7 +54,7 @@ class RescueFiles {
   static constexpr uint64_t COPIES_MAX = uint64_t(64) << 20;
 
  private:
-  struct Held {
+  struct WaitingEntry {
     Said said;
     bool write = false;
     bool staged = false;  // otherwise result says why not
@@ -66,12 +66,12 @@ class RescueFiles {
     uint32_t size = 0;
   };
 
-  TreeResult WriteAt(const std::vector<std::string>& parts, const Held& held, bool now);
-  RescuedFile Placed(Held& held, TreeResult result);
+  TreeResult WriteAt(const std::vector<std::string>& parts, const WaitingEntry& entry, bool now);
+  RescuedFile Placed(WaitingEntry& entry, TreeResult result);
 
   OutputTree tree_;
-  std::vector<Held> held_;  // in order, for the batch being staged
-  uint64_t copied_ = 0;     // bytes of their copies
+  std::vector<WaitingEntry> waiting_;  // in order, for the batch being staged
+  uint64_t copied_ = 0;                // bytes of their copies
 };
 
 // The folder must be fresh or empty (with --force: any folder), so that a

@@ -182,7 +182,7 @@ bool EntryCache::MakeRoom(uint64_t size) {
 std::shared_ptr<DecodedEntry> EntryCache::Get(const ArchiveFile* archive, uint32_t archiveNumber, uint32_t entry) {
   uint64_t key = uint64_t(archiveNumber) << 32 | entry;
   std::unique_lock<std::mutex> hold(lock_);
-  decoded_.wait(hold, [&] { return !slots_[key].decoding; });
+  slotDecoded_.wait(hold, [&] { return !slots_[key].decoding; });
   Slot& slot = slots_[key];
   if (std::shared_ptr<DecodedEntry> found = slot.entry.lock()) {
     Keep(slot, found);
@@ -218,7 +218,7 @@ std::shared_ptr<DecodedEntry> EntryCache::Get(const ArchiveFile* archive, uint32
     after.entry = made;
     Keep(after, made);
   }
-  decoded_.notify_all();
+  slotDecoded_.notify_all();
   return made;
 }
 

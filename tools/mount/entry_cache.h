@@ -139,7 +139,7 @@ class EntryCache {
   // Guards the slots, the kept list and its byte count; never held over a
   // decode or a read.
   mutable std::mutex lock_;
-  std::condition_variable decoded_;
+  std::condition_variable slotDecoded_;  // a slot's decoding ended
   std::map<uint64_t, Slot> slots_;                 // by archive and entry number
   std::list<std::shared_ptr<DecodedEntry>> kept_;  // most recently used first
   uint64_t held_ = 0;
