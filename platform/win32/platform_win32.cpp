@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/win32/folder_win32.h"
 
 namespace {
 // Guards the move and read of PlatformFileReadAt.
@@ -175,25 +176,9 @@ bool PlatformFileIdentityOf(PlatformFile file, PlatformFileIdentity* identity) {
   return true;
 }
 
-// Win32 has no calls relative to a folder handle: a name below the folder is
-// reached by its whole path, and the folder is held open without delete
-// sharing, so that neither it nor a folder above it can be renamed or
-// removed while the path is in use.
-struct PlatformFolderRecord {
-  HANDLE handle;
-  std::string path;
-  uint64_t volume;  // its volume's serial number, as its identity has it
-};
-
 namespace {
 
 constexpr DWORD FOLDER_SHARING = FILE_SHARE_READ | FILE_SHARE_WRITE;
-
-std::string Below(PlatformFolder folder, const char* name) {
-  const std::string& path = folder->path;
-  bool separated = !path.empty() && (path.back() == '\\' || path.back() == '/' || path.back() == ':');
-  return path + (separated ? "" : "\\") + name;
-}
 
 PlatformNameKind KindOf(HANDLE handle, PlatformFileIdentity* identity) {
   BY_HANDLE_FILE_INFORMATION facts;
@@ -462,106 +447,6 @@ size_t PlatformErrorText(char* buffer, size_t size) {
 
 uint64_t PlatformMilliseconds() {
   return GetTickCount64();
-}
-
-namespace {
-
-// The file Ctrl+C removes. The handler runs on a thread of its own while the
-// file is open: it is opened with delete sharing, so the deletion takes
-// effect when the process ends.
-// The files an interrupt removes; a slot is taken while its flag is set,
-// after its path was written.
-struct PendingFile {
-  volatile LONG set;
-  char path[MAX_PATH + 1];
-};
-PendingFile pending[PLATFORM_INTERRUPT_FILES];
-// Folders made by the run, removed after the files when empty (a file still
-// open is gone only once the process ends, so its folder stays).
-PendingFile pendingFolders[PLATFORM_INTERRUPT_FOLDERS];
-
-BOOL WINAPI RemovePending(DWORD) {
-  for (PendingFile& file : pending) {
-    if (file.set != 0) DeleteFileA(file.path);
-  }
-  // The deepest first whatever their order: each pass removes those the one
-  // before emptied.
-  for (bool removed = true; removed;) {
-    removed = false;
-    for (PendingFile& folder : pendingFolders) {
-      if (folder.set == 0 || !RemoveDirectoryA(folder.path)) continue;
-      folder.set = 0;
-      removed = true;
-    }
-  }
-  return FALSE;
-}
-
-std::string PendingPath(PlatformFolder folder, const char* name) {
-  return folder != nullptr ? Below(folder, name) : std::string(name);
-}
-
-}  // namespace
-
-void PlatformConsoleSetUp() {
-  // --raw promises LF endings and cat the bytes as they are.
-  _setmode(_fileno(stdout), _O_BINARY);
-  SetConsoleCtrlHandler(RemovePending, TRUE);
-}
-
-// Names are listed and kept mostly in the same order, a batch of thousands
-// at a time: each search starts past the slot the last one took, so that it
-// does not pass every name listed before (as a comparison of each, that was
-// a tenth of extract's time for 10,000 files).
-size_t nextList = 0, nextKeep = 0;
-
-bool PlatformDeleteOnInterrupt(PlatformFolder folder, const char* name) {
-  std::string path = Below(folder, name);
-  if (path.size() >= sizeof pending[0].path) return false;
-  for (size_t i = 0; i < PLATFORM_INTERRUPT_FILES; i++) {
-    size_t slot = (nextList + i) % PLATFORM_INTERRUPT_FILES;
-    PendingFile& file = pending[slot];
-    if (file.set != 0) continue;
-    memcpy(file.path, path.c_str(), path.size() + 1);
-    file.set = 1;
-    nextList = slot + 1;
-    return true;
-  }
-  return false;
-}
-
-void PlatformKeepOnInterrupt(PlatformFolder folder, const char* name) {
-  std::string path = Below(folder, name);
-  for (size_t i = 0; i < PLATFORM_INTERRUPT_FILES; i++) {
-    size_t slot = (nextKeep + i) % PLATFORM_INTERRUPT_FILES;
-    PendingFile& file = pending[slot];
-    if (file.set != 0 && path == file.path) {
-      file.set = 0;
-      nextKeep = slot + 1;
-      return;
-    }
-  }
-}
-
-bool PlatformRemoveFolderOnInterrupt(PlatformFolder folder, const char* name) {
-  std::string path = PendingPath(folder, name);
-  if (path.size() >= sizeof pendingFolders[0].path) return false;
-  PendingFile* free = nullptr;
-  for (PendingFile& pending : pendingFolders) {
-    if (pending.set != 0 && path == pending.path) return true;
-    if (pending.set == 0 && free == nullptr) free = &pending;
-  }
-  if (free == nullptr) return false;
-  memcpy(free->path, path.c_str(), path.size() + 1);
-  free->set = 1;
-  return true;
-}
-
-void PlatformKeepFolderOnInterrupt(PlatformFolder folder, const char* name) {
-  std::string path = PendingPath(folder, name);
-  for (PendingFile& pending : pendingFolders) {
-    if (pending.set != 0 && path == pending.path) pending.set = 0;
-  }
 }
 
 bool PlatformFileSystemSync(PlatformFolder) {

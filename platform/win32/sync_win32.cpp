@@ -1,6 +1,6 @@
-#include "platform/sync.h"
-
 #include <windows.h>
+
+#include "platform/sync.h"
 
 static_assert(sizeof(SRWLOCK) == sizeof(void*) && sizeof(CONDITION_VARIABLE) == sizeof(void*),
               "the slim lock and the condition variable are one pointer each");
@@ -22,8 +22,7 @@ void PlatformMutex::unlock() {
 }
 
 void PlatformCondition::wait(std::unique_lock<PlatformMutex>& lock) {
-  SleepConditionVariableSRW(reinterpret_cast<PCONDITION_VARIABLE>(&variable_), Slim(&lock.mutex()->lock_), INFINITE,
-                            0);
+  SleepConditionVariableSRW(reinterpret_cast<PCONDITION_VARIABLE>(&variable_), Slim(&lock.mutex()->lock_), INFINITE, 0);
 }
 
 void PlatformCondition::notify_one() {
