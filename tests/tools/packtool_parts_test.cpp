@@ -2,6 +2,7 @@
 // are shown, and which targets a row text may name.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -350,6 +351,56 @@ TEST(PackToolTarget, ANameTooLongForTheDiskIsShortenedToFit) {
   EXPECT_EQ(first.name, umlauts + ".txt");
   ASSERT_EQ(TargetFromRowPath("C:\\" + std::string(300, 'a'), true, &first), nullptr);
   EXPECT_EQ(first.name.size(), 255u);
+}
+
+// A whole path longer than the system takes below the folder is fitted: the
+// longest parts are shortened first, names stay apart and keep their
+// extension, and a path of too many short folders is refused, never cut.
+TEST(PackToolTarget, AWholePathTooLongIsFittedPartByPart) {
+  auto length = [](const TargetPath& path, size_t nameAtLeast) {
+    size_t total = std::max(path.name.size(), nameAtLeast);
+    for (const std::string& folder : path.folders) total += folder.size() + 1;
+    return total;
+  };
+  struct Case {
+    std::string row;
+    size_t room, nameAtLeast;
+    bool fits;
+  } cases[] = {
+      {"C:\\" + std::string(100, 'a') + "\\" + std::string(100, 'b') + "\\Brief.txt", 120, 0, true},
+      {"C:\\" + std::string(100, 'a') + "\\" + std::string(100, 'b') + "\\Brief.txt", 120, 60, true},
+      {"C:\\Daten\\" + std::string(200, 'c') + ".jpeg", 100, 0, true},
+      {"C:\\kurz\\Brief.txt", 20, 0, true},                           // fits as it is
+      {"C:\\" + std::string(40, 'd') + "\\x.txt", 0, 0, true},        // no limit
+      {"C:\\a\\b\\c\\d\\e\\f\\g\\h\\i\\j\\Brief.txt", 10, 0, false},  // too many folders
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.row.substr(0, 40) + " in " + std::to_string(c.room));
+    TargetPath path, whole;
+    ASSERT_EQ(TargetFromRowPath(c.row, true, &path), nullptr);
+    whole = path;
+    const char* refusal = FitTargetPath(&path, c.room, c.nameAtLeast, true);
+    if (!c.fits) {
+      EXPECT_NE(refusal, nullptr);
+      continue;
+    }
+    ASSERT_EQ(refusal, nullptr);
+    if (c.room == 0 || length(whole, c.nameAtLeast) <= c.room) {
+      EXPECT_EQ(path.folders, whole.folders);
+      EXPECT_EQ(path.name, whole.name);
+      continue;
+    }
+    EXPECT_LE(length(path, c.nameAtLeast), c.room);
+    EXPECT_EQ(path.folders.size(), whole.folders.size());
+    EXPECT_EQ(path.name.substr(path.name.rfind('.')), whole.name.substr(whole.name.rfind('.')));
+  }
+  // Two long paths that differ only at their ends stay apart when fitted.
+  TargetPath first, second;
+  ASSERT_EQ(TargetFromRowPath("C:\\" + std::string(150, 'e') + "1\\a.txt", true, &first), nullptr);
+  ASSERT_EQ(TargetFromRowPath("C:\\" + std::string(150, 'e') + "2\\a.txt", true, &second), nullptr);
+  ASSERT_EQ(FitTargetPath(&first, 60, 0, true), nullptr);
+  ASSERT_EQ(FitTargetPath(&second, 60, 0, true), nullptr);
+  EXPECT_NE(first.folders, second.folders);
 }
 
 }  // namespace

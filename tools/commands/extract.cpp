@@ -79,6 +79,8 @@ int Extract(const PackToolRequest& request, const ChosenByComparison* compared) 
   bool json = request.format == ListFormat::Json;
   ExtractReport report(PlatformErrorIsTerminal() && !request.quiet, !request.quiet, json);
   ExtractRun run{request, rows, report};
+  // A staged file stands beside its target before it takes the target's name.
+  run.targets.FitPathsInto(TargetPathRoomBelow(request.outputFolder), StagedPrefix().size() + 25);
   run.code = index.code;
   if (compared != nullptr) run.part = compared->part;
 

@@ -355,7 +355,8 @@ class Rescue : public SalvageVisitor {
   void Target(const RescuedEntry& entry, std::vector<std::string>* parts) const {
     parts->clear();
     TargetPath path;
-    if (entry.number != 0 && entry.hasRow && TargetFromRowPath(entry.row, WINDOWS_NAMES, &path) == nullptr) {
+    if (entry.number != 0 && entry.hasRow && TargetFromRowPath(entry.row, WINDOWS_NAMES, &path) == nullptr &&
+        FitTargetPath(&path, pathRoom_, StagedPrefix().size() + 25, WINDOWS_NAMES) == nullptr) {
       // A name that is a guess never stands where the proven ones do.
       if (entry.nameFrom == NameFrom::Guess) parts->push_back(UNPROVEN_FOLDER);
       parts->insert(parts->end(), path.folders.begin(), path.folders.end());
@@ -430,6 +431,9 @@ class Rescue : public SalvageVisitor {
   size_t kept_ = 0;  // files a run before placed, found holding their entry's bytes
   Progress progress_;
   RescueFiles files_{request_.outputFolder};
+  // What a path below the folder may take (0: no limit); a guessed name's
+  // folder is taken off it too.
+  size_t pathRoom_ = TargetPathRoomBelow(request_.outputFolder, std::string(UNPROVEN_FOLDER).size() + 1);
 };
 
 }  // namespace
@@ -450,8 +454,7 @@ int RunRescue(const PackToolRequest& request) {
     Complain(ShownPath(request.archive) + ": is empty: not a pack archive");
     return EXIT_ARCHIVE;
   }
-  // The archive is opened once for the look at its kind, the survey of its
-  // names and the walk.
+  // Opened once for the look at its kind, the survey of names and the walk.
   std::unique_ptr<ArchiveFile, void (*)(ArchiveFile*)> archive(
       ArchiveFileOpen(request.archive.c_str(), ARCHIVE_WALK_NONE), ArchiveFileClose);
   if (archive == nullptr) {

@@ -16,12 +16,14 @@ RowTarget RowTargets::Claim(uint32_t entry) {
   if (entry >= rows_.size()) {
     target.name = UnnamedEntryFileName(entry);
   } else if (flat_) {
-    std::string name;
-    target.refusal = TargetFromRowName(rows_[entry], windowsNames_, &name);
-    target.name = FileNameText(name);
+    TargetPath path;
+    target.refusal = TargetFromRowName(rows_[entry], windowsNames_, &path.name);
+    if (target.refusal == nullptr) target.refusal = FitTargetPath(&path, room_, nameAtLeast_, windowsNames_);
+    target.name = FileNameText(path.name);
   } else {
     TargetPath path;
     target.refusal = TargetFromRowPath(rows_[entry], windowsNames_, &path);
+    if (target.refusal == nullptr) target.refusal = FitTargetPath(&path, room_, nameAtLeast_, windowsNames_);
     for (const std::string& folder : path.folders) target.folders.push_back(FileNameText(folder));
     target.name = FileNameText(path.name);
   }

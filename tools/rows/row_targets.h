@@ -35,6 +35,13 @@ class RowTargets {
   RowTargets(const std::vector<std::string>& rows, bool flat, bool windowsNames)
       : rows_(rows), flat_(flat), windowsNames_(windowsNames) {}
 
+  // Paths are fitted into room bytes below the folder they go to, the name
+  // taking at least nameAtLeast (see FitTargetPath); 0: no limit.
+  void FitPathsInto(size_t room, size_t nameAtLeast) {
+    room_ = room;
+    nameAtLeast_ = nameAtLeast;
+  }
+
   // Names entry's target and claims it; clash None when it has one.
   RowTarget Claim(uint32_t entry);
 
@@ -44,6 +51,8 @@ class RowTargets {
   const std::vector<std::string>& rows_;
   bool flat_;
   bool windowsNames_;
+  size_t room_ = 0;
+  size_t nameAtLeast_ = 0;
   std::map<std::string, uint32_t> files_;    // claimed targets, "/" between parts
   std::map<std::string, uint32_t> folders_;  // the folders those run through
 };

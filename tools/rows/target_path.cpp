@@ -1,10 +1,12 @@
 #include "tools/rows/target_path.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
 
 #include "file/file_name.h"
+#include "platform/platform.h"
 #include "tools/text/text.h"
 
 namespace {
@@ -49,16 +51,17 @@ size_t LengthOnDisk(std::string_view name, bool windowsNames) {
 // start, "~" and a hash of the whole name (so that two long names that
 // start alike stay apart), then its extension. Each Windows-1252 byte takes
 // at most 3 bytes of UTF-8.
-std::string Shortened(const std::string& name, bool windowsNames) {
-  if (LengthOnDisk(name, windowsNames) <= NAME_LENGTH_MAX) return name;
+std::string Shortened(const std::string& name, bool windowsNames, size_t limit = NAME_LENGTH_MAX) {
+  if (LengthOnDisk(name, windowsNames) <= limit) return name;
   uint32_t hash = 2166136261u;  // FNV-1a
   for (unsigned char c : name) hash = (hash ^ c) * 16777619u;
   char mark[16];
   snprintf(mark, sizeof mark, "~%08x", hash);
   size_t dot = name.rfind('.');
   std::string extension = dot != std::string::npos && name.size() - dot <= EXTENSION_KEPT_MAX ? name.substr(dot) : "";
+  if (LengthOnDisk(mark, windowsNames) + LengthOnDisk(extension, windowsNames) > limit) extension.clear();
   std::string base = name.substr(0, name.size() - extension.size());
-  size_t room = NAME_LENGTH_MAX - LengthOnDisk(mark, windowsNames) - LengthOnDisk(extension, windowsNames);
+  size_t room = limit - LengthOnDisk(mark, windowsNames) - LengthOnDisk(extension, windowsNames);
   while (!base.empty() && LengthOnDisk(base, windowsNames) > room) base.pop_back();
   while (!base.empty() && (base.back() == ' ' || base.back() == '.')) base.pop_back();
   return base + mark + extension;
@@ -110,4 +113,46 @@ const char* TargetFromRowPath(std::string_view rowText, bool windowsNames, Targe
   result.folders.pop_back();
   *path = std::move(result);
   return nullptr;
+}
+
+const char* FitTargetPath(TargetPath* path, size_t room, size_t nameAtLeast, bool windowsNames) {
+  if (room == 0) return nullptr;
+  // A part is never shortened below its start, the hash and a short
+  // extension: a path that does not fit then is refused.
+  constexpr size_t PART_LENGTH_MIN = 16;
+  auto total = [&] {
+    size_t length = std::max(LengthOnDisk(path->name, windowsNames), nameAtLeast);
+    for (const std::string& folder : path->folders) length += LengthOnDisk(folder, windowsNames) + 1;
+    return length;
+  };
+  for (size_t length = total(); length > room; length = total()) {
+    // The longest part gives up what is too much, or what it can.
+    std::string* longest = &path->name;
+    for (std::string& folder : path->folders) {
+      if (LengthOnDisk(folder, windowsNames) > LengthOnDisk(*longest, windowsNames)) longest = &folder;
+    }
+    size_t now = LengthOnDisk(*longest, windowsNames);
+    if (now <= PART_LENGTH_MIN) return "its path is longer than the system takes, even with its names shortened";
+    size_t limit = std::max(PART_LENGTH_MIN, now - std::min(now, length - room));
+    *longest = Shortened(*longest, windowsNames, limit);
+  }
+  return nullptr;
+}
+
+size_t TargetPathRoomBelow(const std::string& folder, size_t reserved) {
+#ifdef _WIN32
+  // The calls this program makes take a whole path of MAX_PATH - 1 letters.
+  constexpr size_t PATH_LENGTH_MAX = 259;
+  char full[1024];
+  size_t length = PlatformFullPath(folder.c_str(), full, sizeof full);
+  if (length == 0 || length >= sizeof full) length = folder.size();
+  // The folder, a backslash, then the path below it; at least one letter.
+  return length + 1 + reserved < PATH_LENGTH_MAX ? PATH_LENGTH_MAX - length - 1 - reserved : 1;
+#else
+  // Below a folder every name is reached from the folder before it: no
+  // whole path is handed to the system.
+  (void)folder;
+  (void)reserved;
+  return 0;
+#endif
 }

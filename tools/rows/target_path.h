@@ -26,3 +26,17 @@ const char* TargetFromRowName(std::string_view rowText, bool windowsNames, std::
 // dropped, empty and "." parts skipped; a ".." part refuses the row instead of
 // being resolved, since it can only be there to climb out.
 const char* TargetFromRowPath(std::string_view rowText, bool windowsNames, TargetPath* path);
+
+// Fits a path below a folder into room bytes (the folder's own path
+// subtracted from what the system takes; 0: no limit), "\\" between its parts,
+// the name taking at least nameAtLeast (what is staged beside it first):
+// the longest part is shortened as a long name is, and then the next, until
+// it fits. Returns why it cannot, or null.
+const char* FitTargetPath(TargetPath* path, size_t room, size_t nameAtLeast, bool windowsNames);
+
+// The room a path below folder has on this system (for FitTargetPath): on
+// Windows what MAX_PATH leaves after the folder's whole path; 0 elsewhere,
+// where the files are reached one folder below the other, so that no path
+// is too long as a whole. reserved: what goes in front of every path (a
+// folder of its own and its separator).
+size_t TargetPathRoomBelow(const std::string& folder, size_t reserved = 0);
