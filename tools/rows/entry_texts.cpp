@@ -20,7 +20,7 @@ std::string EntryName(uint32_t entry, const std::vector<std::string>& rows) {
 
 std::string SizeClaimSaid(const ArchiveSizeClaim& claim) {
   return "its header claims " + Counted(claim.claimed, "byte", "bytes") + ", but its stream ends after " +
-         Counted(claim.streamEnds, "byte", "bytes") + " (the header after it was looked for in the wrong place)";
+         Counted(claim.streamEnds, "byte", "bytes");
 }
 
 std::string RowsSaid(uint64_t from, uint64_t to, const char* one, const char* many) {
@@ -73,7 +73,7 @@ std::vector<std::string> EndProblems(EntryOutcome end, const ArchiveSession& ses
   ArchiveSizeClaim claim{};
   if ((end == EntryOutcome::Truncated || end == EntryOutcome::Implausible) &&
       session.WrongClaimBefore(&wrongEntry, &claim)) {
-    problems.push_back(EntryName(wrongEntry, rows) + ": damaged: " + SizeClaimSaid(claim));
+    problems.push_back(EntryName(wrongEntry, rows) + ": damaged: " + SizeClaimSaid(claim) + WRONG_PLACE);
   } else if (EndsInsideEntry(end)) {
     problems.push_back(EntryName(entryCount, rows) + ": damaged: " + InsideEntryText(end));
     firstMissing++;

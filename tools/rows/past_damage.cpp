@@ -23,7 +23,7 @@ std::string Trouble(const PlainReading& plain, const ArchiveSession& session, si
   ArchiveSizeClaim claim{};
   if ((plain.end == EntryOutcome::Truncated || plain.end == EntryOutcome::Implausible) &&
       session.WrongClaimBefore(&wrongEntry, &claim)) {
-    return "entry " + std::to_string(wrongEntry) + ": " + SizeClaimSaid(claim);
+    return "entry " + std::to_string(wrongEntry) + ": " + SizeClaimSaid(claim) + WRONG_PLACE;
   }
   switch (plain.end) {
     case EntryOutcome::Truncated:
