@@ -381,3 +381,18 @@ bool DecodeCompressedStreamSalvage(const void* source, uint32_t sourceSize, void
   if (touched > result->decoded) memset(out + result->decoded, 0, size_t(touched - result->decoded));
   return result->sound;
 }
+
+uint32_t CompressedStreamEnd(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize) {
+  if (source == nullptr || destination == nullptr || sourceSize < STREAM_HEADER_SIZE) return 0;
+  const uint8_t* header = static_cast<const uint8_t*>(source);
+  if ((header[0] | header[1] << 8) != STREAM_MAGIC) return 0;
+  const uint8_t* bits = header + STREAM_HEADER_SIZE;
+  uint8_t* out = static_cast<uint8_t*>(destination);
+  DecoderState state(bits, header + sourceSize, out);
+  TokenResult result;
+  while ((result = CarefulToken<false>(state, out, out + destinationSize, nullptr)) == TokenResult::Next) {
+  }
+  if (result != TokenResult::End || state.reader.Overran()) return 0;
+  uint64_t words = (state.reader.Consumed(bits) + 31) / 32;
+  return uint32_t(std::min<uint64_t>(STREAM_HEADER_SIZE + words * 4, sourceSize));
+}

@@ -101,6 +101,15 @@ bool DecodeCompressedStreamSalvage(const void* source, uint32_t sourceSize, void
                                    bool cutShort, StreamSalvage* result, WorkAhead* beside = nullptr,
                                    DecodeProgress* progress = nullptr);
 
+// Where the stream at the start of source[0, sourceSize) ends by its own end
+// code: its header and the words up to the one that holds the end code's last
+// bit (clipped to sourceSize, so a partial last word ends the source), decoded
+// into destination[0, destinationSize) on the careful path. 0 when it reaches
+// no end code within both buffers or is malformed. The checksum is not
+// tested: a caller that needs the verdict decodes source[0, end) again. For a
+// reader that must know whether an entry's header says where its stream ends.
+uint32_t CompressedStreamEnd(const void* source, uint32_t sourceSize, void* destination, uint32_t destinationSize);
+
 // The checksum over data[0, size): 32-bit little-endian words, the last one
 // overlapping the one before when size is not a multiple of 4; sizes 0 to 3
 // give 0. A stream's checksum field holds this value of its decoded bytes.

@@ -23,8 +23,25 @@ struct EntryVerdict {
 // never whole. cutShort: the stream is known to stop early (the end of the
 // file, or the first byte that could not be read).
 EntryVerdict DecodeEntryStream(const unsigned char* stream, uint32_t packedSize, unsigned char* destination,
-                               uint32_t room, uint32_t unpackedSize, bool cutShort,
-                               WorkAhead* beside = nullptr, DecodeProgress* progress = nullptr);
+                               uint32_t room, uint32_t unpackedSize, bool cutShort, WorkAhead* beside = nullptr,
+                               DecodeProgress* progress = nullptr);
+
+// Where the stream of a compressed entry that claims unpackedSize bytes
+// really ends, when that is proven: read from stream[0, available), it ends
+// by its own end code within them, it is of that size, and its checksum is
+// there and holds; the end is the shortest length that decodes so. 0 otherwise (also past ARCHIVE_SIZE_CLAIM_MAX bytes,
+// or without memory). pack/size_claim.cpp.
+uint32_t ProvenStreamEnd(const unsigned char* stream, uint32_t available, uint32_t unpackedSize);
+// How many bytes after a header to read for it: the claim, or as far as
+// such a stream could run when that is more; no more than the file's `left`.
+uint64_t SizeClaimWindow(const EntryHeader& header, uint64_t left);
+// Whether a header's packed size says that its stream ends at `end` (as
+// ProvenStreamEnd finds it): at that byte, or with the zero bytes that fill
+// its last word.
+inline bool ClaimAgrees(uint32_t packedSize, uint32_t end) {
+  uint32_t fill = (4 - (end - STREAM_HEADER_SIZE) % 4) % 4;
+  return packedSize >= end && uint64_t(packedSize) <= uint64_t(end) + fill;
+}
 
 // The account of an entry with this header and verdict, as the readers give
 // it (ArchiveLastEntryInfo).

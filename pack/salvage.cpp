@@ -10,6 +10,7 @@
 #include "pack/entry_header.h"
 #include "pack/entry_verdict.h"
 #include "pack/salvage_ahead.h"
+#include "pack/size_claim.h"
 
 namespace {
 
@@ -173,7 +174,33 @@ class Walk {
     bool trusted = (entry->state == SalvageState::Sound && !header->Empty()) || entry->unreadable;
     // The end follows, or a header; after an empty entry stray bytes too.
     bool followed = dataEnd == size || (header->Empty() && size - dataEnd < ARCHIVE_HEADER_SIZE) || Follows(dataEnd);
+    if (!followed && entry->state == SalvageState::Sound && !header->Stored() && StreamEndsBefore(at, header, entry))
+      return Suspect::None;
     return trusted || followed ? Suspect::None : Suspect::Alone;
+  }
+
+  // A sound stream whose header claims more bytes than it holds, with the
+  // archive going on where the stream ends: the header's packed size is
+  // wrong, the entry whole, and the walk goes on there (*header then says
+  // so). The next header is not taken for damage of its own.
+  bool StreamEndsBefore(uint64_t at, Header* header, SalvagedEntry* entry) {
+    if (header->unpackedSize > ARCHIVE_SIZE_CLAIM_MAX || header->packedSize < STREAM_HEADER_SIZE) return false;
+    uint64_t dataStart = at + ARCHIVE_HEADER_SIZE;
+    uint32_t length = header->packedSize;
+    Block stream;
+    if (!stream.Allocate(length, false) || bytes_.Read(dataStart, stream.Data(), length) != length) return false;
+    uint32_t end = ProvenStreamEnd(stream.Data(), length, header->unpackedSize);
+    if (end == 0 || ClaimAgrees(header->packedSize, end)) return false;
+    // The packer may have kept the zero bytes that fill its last word.
+    for (uint32_t next = end; next < header->packedSize && ClaimAgrees(next, end); next++) {
+      if (!Follows(dataStart + next)) continue;
+      entry->sizeClaimWrong = true;
+      entry->claimedPackedSize = header->packedSize;
+      entry->streamEnds = next;
+      header->packedSize = next;
+      return true;
+    }
+    return false;
   }
 
   // Whether a header that holds up stands at `at`: plausible, or a last one
@@ -388,6 +415,11 @@ class Walk {
       // are the entry's, only its header was wrong.
       repaired = entry.state == SalvageState::Sound && entry.checked;
       if (repaired) {  // the header as it should have been
+        // Only its packed size was wrong: the walk had looked for the next
+        // header in the wrong place.
+        entry.sizeClaimWrong = !noClaim && header.unpackedSize == claim && !header.Stored();
+        entry.claimedPackedSize = header.packedSize;
+        entry.streamEnds = length;
         entry.unpackedSize = claim;
         entry.packedSize = length;
         entry.stored = false;

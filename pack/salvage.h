@@ -70,6 +70,11 @@ struct SalvagedEntry {
   bool headerRepaired;  // rangeTaken, yet Sound: its stream decoded whole to its own size, checksum
                         // matching; the sizes above are then the stream's and the range's
   bool checked;         // compressed and whole, its stream's checksum present and matching
+  // Sound, but its header claimed claimedPackedSize bytes of data where its
+  // stream ends after streamEnds, and the archive goes on there.
+  bool sizeClaimWrong;
+  uint32_t claimedPackedSize;
+  uint32_t streamEnds;
   SalvageState state;
   const unsigned char* bytes;  // what was recovered, valid during the call only
   uint32_t recovered;          // how many, holes included
@@ -153,5 +158,5 @@ bool ArchiveSalvage(const char* path, SalvageVisitor& visitor, SalvageReads read
 // the walk's window. The walk reads the file as it is now, to the size it
 // had when it was opened.
 struct ArchiveFile;
-bool ArchiveSalvageOf(const ArchiveFile* archive, SalvageVisitor& visitor,
-                      SalvageReads reads = SalvageReads::Stretches, WorkAhead* engine = nullptr);
+bool ArchiveSalvageOf(const ArchiveFile* archive, SalvageVisitor& visitor, SalvageReads reads = SalvageReads::Stretches,
+                      WorkAhead* engine = nullptr);

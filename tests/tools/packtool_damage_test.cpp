@@ -100,6 +100,53 @@ TEST_F(PackToolDamage, ARowBehindABadHeaderIsReached) {
   EXPECT_CONTAINS(run.out, "18 entries, 18 rows: 1 problem");
 }
 
+// One bit flipped in a compressed entry's packed size, so that it claims
+// more or fewer bytes than its stream holds but still lies inside the file:
+// the header after it is then looked for in the wrong place, and the entry
+// blamed is the one whose header is wrong, not the next.
+TEST_F(PackToolDamage, ABadPackedSizeBlamesItsOwnEntry) {
+  RowArchive backup = LargeBackup(400);
+  size_t entry = 200;
+  auto packedAt = [&](size_t e) { return backup.offsets[e] + 4; };
+  auto le32 = [&](size_t at) {
+    return uint32_t(backup.bytes[at]) | uint32_t(backup.bytes[at + 1]) << 8 | uint32_t(backup.bytes[at + 2]) << 16 |
+           uint32_t(backup.bytes[at + 3]) << 24;
+  };
+  while (backup.data[entry].empty() || le32(packedAt(entry)) == le32(backup.offsets[entry])) entry++;
+  const uint32_t packed = le32(packedAt(entry));
+  struct Case {
+    const char* what;
+    bool larger;  // the flipped bit was 0: the claim grows
+  } cases[] = {{"larger", true}, {"smaller", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    // The lowest bit of the right kind above a last word's fill.
+    unsigned bit = 2;
+    while (((packed >> bit) & 1) == (c.larger ? 1u : 0u)) bit++;
+    uint32_t claimed = packed ^ (1u << bit);
+    Bytes damaged = backup.bytes;
+    damaged[packedAt(entry) + bit / 8] ^= uint8_t(1u << (bit % 8));
+    Write("flipped.zip", damaged);
+    std::string blamed = "entry " + std::to_string(entry);
+    std::string said =
+        "its header claims " + std::to_string(claimed) + " bytes, but its stream ends after " + std::to_string(packed);
+    std::string next = "entry " + std::to_string(entry + 1) + "'s header";
+    for (std::vector<std::string> command : {std::vector<std::string>{"list", "flipped.zip"},
+                                             {"verify", "flipped.zip"},
+                                             {"extract", "flipped.zip", "--all", "-d", std::string("x-") + c.what},
+                                             {"rescue", "flipped.zip", "-d", std::string("r-") + c.what}}) {
+      SCOPED_TRACE(command[0]);
+      ToolRun run = Run(command);
+      EXPECT_EQ(run.exitCode, 4) << run.err;
+      std::string all = run.out + run.err;
+      size_t at = all.find(said);
+      ASSERT_NE(at, std::string::npos) << all;
+      EXPECT_EQ(all.rfind(blamed, at), all.rfind("entry ", at)) << "the entry named right before it is that entry";
+      EXPECT_EQ((run.out + run.err).find(next), std::string::npos) << run.err;
+    }
+  }
+}
+
 TEST_F(PackToolDamage, WhatWasWrittenIsCountedAndNamed) {
   // Row 1 takes the name that row 2's entry would fall back to: row 2's goes
   // to the next free name.

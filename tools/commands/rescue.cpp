@@ -130,13 +130,20 @@ class Rescue : public SalvageVisitor {
     // said in the archive's order.
     bool repaired = entry.headerRepaired;
     uint32_t size = entry.recovered;
-    RescueFiles::Said said = [this, rescued, how, repaired, size](const RescuedFile* file) mutable {
+    // A header that misstates where its sound stream ends is damage of the
+    // archive, though the file is whole.
+    std::string claimWrong =
+        entry.sizeClaimWrong ? SizeClaimSaid(ArchiveSizeClaim{entry.claimedPackedSize, entry.streamEnds}) : "";
+    RescueFiles::Said said = [this, rescued, how, repaired, size, claimWrong](const RescuedFile* file) mutable {
       if (file != nullptr) Placed(*file, size, &rescued);
       if (!how.empty()) {
         if (rescued.written > 0 && rescued.state != SalvageState::Lost && rescued.state != SalvageState::Repaired)
           how += std::string(" (") + MAY_BE_WRONG + ")";
         rescued.how = how;
         Say(RescuedName(rescued, others_) + ": " + how);
+      } else if (!claimWrong.empty()) {
+        Say(RescuedName(rescued, others_) + ": sound, its header was wrong: " + claimWrong);
+        code_ = ExitWorst(code_, EXIT_DAMAGED);
       } else if (repaired) {
         Say(RescuedName(rescued, others_) +
             ": sound, its header was wrong (its stream decoded whole to its own size, its checksum " + "matching)");

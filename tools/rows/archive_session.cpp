@@ -69,6 +69,7 @@ bool ArchiveSession::StartCursor() {
   ArchiveCursorStopAtImplausible(cursor_);
   ArchiveCursorChecksumBeside(cursor_, engine_.get());
   nextEntry_ = 0;
+  wrongClaim_ = false;
   return true;
 }
 
@@ -95,6 +96,7 @@ bool ArchiveSession::Rewind() {
   if (ArchiveFileEntryCount(archive_) != 0) {
     if (ArchiveFileChanged(archive_) != 0 || ArchiveCursorSeek(cursor_, 1) == 0) return false;
     nextEntry_ = 1;
+    passedAt_ = 0;
     return true;
   }
   EntryFacts facts;
@@ -146,6 +148,7 @@ EntryOutcome ArchiveSession::ReadHere(EntryFacts* facts, const unsigned char** b
   ArchiveCursorLastEntryInfo(cursor_, &info);
   *facts = FactsRead(info);
   facts->at = at;
+  passedAt_ = at;
   nextEntry_++;
   return EntryOutcome::Read;
 }
@@ -160,6 +163,7 @@ EntryOutcome ArchiveSession::NextDecodedAhead(EntryFacts* facts, const unsigned 
   if (decoded == nullptr || ArchiveCursorSeekOffset(cursor_, decoded->after, nextEntry_ + 1) == 0) {
     return ReadHere(facts, bytes, sink, streamed);
   }
+  passedAt_ = decoded->facts.at;
   nextEntry_++;
   *facts = decoded->facts;
   *bytes = decoded->bytes;
@@ -173,6 +177,7 @@ EntryOutcome ArchiveSession::Skip(EntryFacts* facts) {
   ArchiveCursorLastEntryInfo(cursor_, &info);
   *facts = EntryFacts{info.unpackedSize, info.packedSize, info.stored != 0, false};
   facts->at = at;
+  passedAt_ = at;
   nextEntry_++;
   return EntryOutcome::Skipped;
 }
@@ -192,11 +197,16 @@ EntryOutcome ArchiveSession::Missed(EntryFacts* facts, uint64_t at) {
       ArchiveCursorLastEntryInfo(cursor_, &info);
       *facts = EntryFacts{info.unpackedSize, info.packedSize, info.stored != 0, false};
       facts->at = at;
+      passedAt_ = at;
       nextEntry_++;
       return EntryOutcome::TooLarge;
     }
     default:  // cut short, implausible, or a read error: the archive ends there, at the header it names
       *facts = EntryFacts{place.cutUnpackedSize, place.cutPackedSize, place.cutUnpackedSize == place.cutPackedSize};
+      // A header read where the entry before says its data ends: when that
+      // entry's stream ends elsewhere, its header is the wrong one.
+      wrongClaim_ = place.miss != ARCHIVE_MISS_UNREADABLE && nextEntry_ > 0 &&
+                    ArchiveFileSizeClaimWrong(archive_, passedAt_, &claim_) != 0;
       if (place.miss == ARCHIVE_MISS_IMPLAUSIBLE) return EntryOutcome::Implausible;
       return place.miss == ARCHIVE_MISS_UNREADABLE ? EntryOutcome::Unreadable : EntryOutcome::Truncated;
   }

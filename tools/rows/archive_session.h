@@ -13,6 +13,7 @@
 
 #include "pack/archive.h"
 #include "pack/archive_file.h"
+#include "pack/size_claim.h"
 #include "tools/cli/exit_codes.h"
 
 enum class EntryOutcome {
@@ -109,6 +110,16 @@ class ArchiveSession {
   // starts; after Truncated, how many bytes the file holds after its header.
   uint64_t EndedAt() const { return Place().cutOffset; }
   uint64_t LeftAfterHeader() const { return ArchiveLeftAfterCutHeader(Place()); }
+  // After Truncated or Implausible: true when the entry before that header
+  // is the one to blame, its header's packed size disagreeing with where
+  // its sound stream ends (the header after it was read at the wrong
+  // place); *entry is its number.
+  bool WrongClaimBefore(uint32_t* entry, ArchiveSizeClaim* claim) const {
+    if (!wrongClaim_) return false;
+    *entry = nextEntry_ - 1;
+    *claim = claim_;
+    return true;
+  }
   // Where the header of the entry starts: entry 0 at 0, the others as the
   // walk found them (0 for an archive not walked).
   uint64_t HeaderOffsetOf(uint32_t entry) const {
@@ -129,6 +140,9 @@ class ArchiveSession {
   std::unique_ptr<WorkAhead> engine_;
   std::unique_ptr<EntryPipeline> ahead_;
   uint32_t nextEntry_ = 0;
+  uint64_t passedAt_ = 0;    // where the header of entry nextEntry_ - 1 starts
+  bool wrongClaim_ = false;  // the reading ended where that entry's header misled it
+  ArchiveSizeClaim claim_ = {};
   std::vector<std::string> rows_;
   size_t decodedRows_ = 0;
   std::vector<unsigned char> index_;

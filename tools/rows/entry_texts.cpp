@@ -18,6 +18,11 @@ std::string EntryName(uint32_t entry, const std::vector<std::string>& rows) {
   return name;
 }
 
+std::string SizeClaimSaid(const ArchiveSizeClaim& claim) {
+  return "its header claims " + Counted(claim.claimed, "byte", "bytes") + ", but its stream ends after " +
+         Counted(claim.streamEnds, "byte", "bytes");
+}
+
 std::string RowsSaid(uint64_t from, uint64_t to, const char* one, const char* many) {
   return from == to ? std::string(one) + " " + std::to_string(from)
                     : std::string(many) + " " + std::to_string(from) + " to " + std::to_string(to);
@@ -64,7 +69,12 @@ std::vector<std::string> EndProblems(EntryOutcome end, const ArchiveSession& ses
     }
     return problems;
   }
-  if (EndsInsideEntry(end)) {
+  uint32_t wrongEntry = 0;
+  ArchiveSizeClaim claim{};
+  if ((end == EntryOutcome::Truncated || end == EntryOutcome::Implausible) &&
+      session.WrongClaimBefore(&wrongEntry, &claim)) {
+    problems.push_back(EntryName(wrongEntry, rows) + ": damaged: " + SizeClaimSaid(claim) + WRONG_PLACE);
+  } else if (EndsInsideEntry(end)) {
     problems.push_back(EntryName(entryCount, rows) + ": damaged: " + InsideEntryText(end));
     firstMissing++;
   } else if (end == EntryOutcome::StrayBytes) {

@@ -32,6 +32,11 @@ inline const char* InsideEntryText(EntryOutcome end) {
   return end == EntryOutcome::Unreadable ? UNREADABLE : CUT_SHORT;
 }
 
+// Of an entry whose header's packed size disagrees with where its stream
+// ends: what its header claims and where the stream ends.
+std::string SizeClaimSaid(const ArchiveSizeClaim& claim);
+// What that did to the plain reading.
+constexpr const char* WRONG_PLACE = " (the header after it was looked for in the wrong place)";
 std::string RowName(uint32_t row, const std::vector<std::string>& rows);
 std::string EntryName(uint32_t entry, const std::vector<std::string>& rows);
 // Rows from..to (inclusive), or the one row.

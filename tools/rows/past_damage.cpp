@@ -17,6 +17,14 @@ std::string Trouble(const PlainReading& plain, const ArchiveSession& session, si
     return "the plain reading finds " + Counted(count, "entry", "entries") + " but the index has only " +
            Counted(rows, "row", "rows");
   }
+  // The header after an entry whose header misstates its packed size is
+  // read at the wrong place: that entry is the one to blame.
+  uint32_t wrongEntry = 0;
+  ArchiveSizeClaim claim{};
+  if ((plain.end == EntryOutcome::Truncated || plain.end == EntryOutcome::Implausible) &&
+      session.WrongClaimBefore(&wrongEntry, &claim)) {
+    return "entry " + std::to_string(wrongEntry) + ": " + SizeClaimSaid(claim) + WRONG_PLACE;
+  }
   switch (plain.end) {
     case EntryOutcome::Truncated:
       // A last entry cut short is a cut archive: nothing lies past it.
