@@ -162,7 +162,7 @@ class Rescue : public SalvageVisitor {
     // A sound empty entry is a file too; of the others only recovered bytes count.
     if (entry.recovered > 0 || entry.state == SalvageState::Sound) {
       std::vector<std::string> parts;
-      Target(rescued, &parts);
+      RescuedTarget(rescued, pathRoom_, &parts);
       files_.Write(parts, entry.number, entry.bytes, entry.recovered, std::move(said));
     } else {
       files_.Hold(std::move(said));
@@ -354,23 +354,6 @@ class Rescue : public SalvageVisitor {
     NameFromOthers(&names_, rows_, indexSound_, others_);
     rows_.insert(rows_.end(), names_.addedRows.begin(), names_.addedRows.end());
     namedRows_.assign(rows_.size(), false);
-  }
-
-  // Where an entry goes: below its row's folders, or entry-N.bin at the top.
-  // A row that gives no safe path, or whose file this run has written
-  // already, falls back to entry-N.bin.
-  void Target(const RescuedEntry& entry, std::vector<std::string>* parts) const {
-    parts->clear();
-    TargetPath path;
-    if (entry.number != 0 && entry.hasRow && TargetFromRowPath(entry.row, WINDOWS_NAMES, &path) == nullptr &&
-        FitTargetPath(&path, pathRoom_, StagedPrefix().size() + 25, WINDOWS_NAMES) == nullptr) {
-      // A name that is a guess never stands where the proven ones do.
-      if (entry.nameFrom == NameFrom::Guess) parts->push_back(UNPROVEN_FOLDER);
-      parts->insert(parts->end(), path.folders.begin(), path.folders.end());
-      parts->push_back(path.name);
-      return;
-    }
-    parts->push_back(UnnamedEntryFileName(entry.number));
   }
 
   // What became of an entry's file of size bytes.

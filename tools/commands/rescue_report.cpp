@@ -1,6 +1,7 @@
 #include "tools/commands/rescue_report.h"
 
 #include "tools/cli/cli.h"
+#include "tools/output/leftovers.h"
 #include "tools/text/text.h"
 
 std::string RescuedName(const RescuedEntry& entry, const OtherBackups& others) {
@@ -86,4 +87,18 @@ std::string OtherBackupsHeld(const OtherBackups& others, const SalvagedEntry& en
     default:
       return "";
   }
+}
+
+void RescuedTarget(const RescuedEntry& entry, size_t pathRoom, std::vector<std::string>* parts) {
+  parts->clear();
+  TargetPath path;
+  if (entry.number != 0 && entry.hasRow && TargetFromRowPath(entry.row, WINDOWS_NAMES, &path) == nullptr &&
+      FitTargetPath(&path, pathRoom, StagedPrefix().size() + 25, WINDOWS_NAMES) == nullptr) {
+    // A name that is a guess never stands where the proven ones do.
+    if (entry.nameFrom == NameFrom::Guess) parts->push_back(UNPROVEN_FOLDER);
+    parts->insert(parts->end(), path.folders.begin(), path.folders.end());
+    parts->push_back(path.name);
+    return;
+  }
+  parts->push_back(UnnamedEntryFileName(entry.number));
 }

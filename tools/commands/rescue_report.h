@@ -51,3 +51,9 @@ void PrintRescueJson(const std::string& archive, const std::vector<RescuedEntry>
 // of it (or the entry is no stored one complete in length).
 constexpr const char* SAME_AS_OTHER = "the same as in ";
 std::string OtherBackupsHeld(const OtherBackups& others, const SalvagedEntry& entry, const std::string& row);
+
+// Where an entry goes, folders first: below its row's folders (fitted into
+// pathRoom, see FitTargetPath), or entry-N.bin at the top when its row gives
+// no safe path. A guessed name goes below the folder of unproven names.
+void RescuedTarget(const RescuedEntry& entry, size_t pathRoom, std::vector<std::string>* parts);
+
