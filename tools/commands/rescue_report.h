@@ -56,4 +56,3 @@ std::string OtherBackupsHeld(const OtherBackups& others, const SalvagedEntry& en
 // pathRoom, see FitTargetPath), or entry-N.bin at the top when its row gives
 // no safe path. A guessed name goes below the folder of unproven names.
 void RescuedTarget(const RescuedEntry& entry, size_t pathRoom, std::vector<std::string>* parts);
-
