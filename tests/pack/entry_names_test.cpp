@@ -8,24 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "tests/pack/naming_letters.h"
+
 namespace {
 
 std::vector<WalkedPlace> Places(const std::string& walk) {
   std::vector<WalkedPlace> places;
   for (char c : walk) places.push_back(WalkedPlace{c == 'D', c == 'E'});
   return places;
-}
-
-// The namings as letters, each followed by its row where it has one.
-std::string Said(const std::vector<EntryNaming>& naming) {
-  std::string said;
-  for (const EntryNaming& n : naming) {
-    const char letters[] = {'i', 'p', 'g', 'o', '-'};
-    said += letters[int(n.from)];
-    if (n.from != NameFrom::None) said += std::to_string(n.row);
-    said += ' ';
-  }
-  return said;
 }
 
 TEST(EntryNames, FromBothEndsAndAGuessBetween) {

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/pack/naming_letters.h"
+
 namespace {
 
 std::vector<EntryNaming> Namings(const std::string& said) {
@@ -24,17 +26,6 @@ std::vector<EntryNaming> Namings(const std::string& said) {
     namings.push_back(EntryNaming{from, from == NameFrom::None ? 0u : uint32_t(std::stoul(word.substr(1)))});
   }
   return namings;
-}
-
-std::string Said(const std::vector<EntryNaming>& naming) {
-  std::string said;
-  for (const EntryNaming& n : naming) {
-    const char letters[] = {'i', 'p', 'g', 'o', '-'};
-    said += letters[int(n.from)];
-    if (n.from != NameFrom::None) said += std::to_string(n.row);
-    said += ' ';
-  }
-  return said;
 }
 
 ContentKey Key(char letter) {
